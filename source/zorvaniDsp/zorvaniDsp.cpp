@@ -37,3 +37,11 @@ void zorvaniDsp::onRnfParam(size_t, size_t, bool, double, double) {}
 void zorvaniDsp::setWaterfallFilter(bool) {}
 void zorvaniDsp::setApf(quint32, bool) {}
 void zorvaniDsp::setDse(quint32, bool) {}
+bool zorvaniDsp::processBlock(Ostrovix::complex<double>*, Ostrovix::complex<double>*, quint32) { return false; }
+void zorvaniDsp::start() {}
+void zorvaniDsp::stop() {}
+bool zorvaniDsp::isRunning() const { return false; }
+void zorvaniDsp::writeBandScope(const Ostrovix::complex<double>*, int) {}
+void zorvaniDsp::resetBandScopeAccumulation() {}
+int zorvaniDsp::nyquistZone() const { return 0; }
+void zorvaniDsp::setNyquistZone(int) {}

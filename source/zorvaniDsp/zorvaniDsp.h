@@ -22,6 +22,26 @@ public:
 
     ReceiverZorvani* receiver(int rx) const;
 
+    // Per-block entry, called by the socket thread for every IQ packet: 200
+    // samples of receiver `rx` (modified in place). True when 200 stereo frames
+    // of mixed audio were written to `audio`.
+    bool processBlock(Ostrovix::complex<double>* samples, Ostrovix::complex<double>* audio, quint32 rx);
+
+    // Receiver, converter and mixer threads.
+    void start();
+    void stop();
+    bool isRunning() const;
+
+    // Band-scope frames assembled by the driver, and the reset of their
+    // accumulation when the decimation changes.
+    void writeBandScope(const Ostrovix::complex<double>* samples, int count);
+    void resetBandScopeAccumulation();
+
+    // 0 or 1: which Nyquist zone receiver 0 is tuned in (the band scope swaps
+    // re and im in zone 1).
+    int nyquistZone() const;
+    void setNyquistZone(int zone);
+
     // Audio pull callables for the host's outputs (interleaved floats).
     bool soundCardPull(float* buffer, quint32 length, quint32 channels);
     bool vacPull(int rx, float* buffer, quint32 length, quint32 channels);
