@@ -48,6 +48,10 @@ function(zorvani_add_test name)
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZORVANI_PLUGIN=$<TARGET_FILE:ZorvaniDDC>;ZORVANI_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
   if(ARG_LABELS)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    if("threads" IN_LIST ARG_LABELS)
+      # Thread tests also run under ThreadSanitizer (target `thread_tests`).
+      set_property(GLOBAL APPEND PROPERTY ZORVANI_THREAD_TESTS ${name})
+    endif()
   endif()
 endfunction()
 
