@@ -1,0 +1,34 @@
+#include "spectrum/Spectrum32f.h"
+
+#include <QDebug>
+
+bool Spectrum32f::init(int size, bool, Window32f::Window)
+{
+    m_size = 0;
+    const bool powerOfTwo = size >= 16 && (size & (size - 1)) == 0;
+    if (!powerOfTwo || !m_fft.init(uint32_t(size))) {
+        qWarning().nospace().noquote() << "bool __cdecl Spectrum32f::init(int,bool,Window32f::Window)"
+                                       << "(" << size << "): "
+                                       << (powerOfTwo ? "FFT plan could not be created" : "size must be a power of two >= 16");
+        return false;
+    }
+    m_window.init(size);
+    m_size = size;
+    return true;
+}
+
+bool Spectrum32f::dFft(Ostrovix::complex<float>* data, int size)
+{
+    static const char* const kSignature = "bool __cdecl Spectrum32f::dFft(class Ostrovix::complex<float> *,int)";
+    if (!data || size != m_size || m_size == 0) {
+        qWarning().nospace().noquote() << kSignature << " " << __LINE__ << " (" << static_cast<const void*>(data) << ","
+                                       << size << "): Input parameters - error!";
+        return false;
+    }
+    m_window.apply(data);
+    if (!m_fft.forward(data)) {
+        qWarning().nospace().noquote() << kSignature << " forward transform failed";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "spectrum/SpectrumAveragerAbstract.h"
+
+#include <vector>
+
+namespace zorvaniddc {
+
+// Exponential smoothing per bin: state <- a (state + x), both terms weighted by
+// a, with a = 0.74 + count * 0.0068965517. The line is the state in dB plus
+// (offset + 8), where the offset (dB) compensates the gain a / (1 - a) that
+// this recursion has for a constant input.
+class SpectrumExpAverager : public SpectrumAveragerAbstract {
+public:
+    SpectrumExpAverager();
+
+    void setAverageCount(size_t n) override;
+    void setSize(size_t n) override;
+    void reset() override;
+    void write(const float* data, size_t n) override;
+    void read(float* dst, size_t n) override;
+
+    // Smoothing factor of the bins and the dB offset for the current count.
+    float factor() const { return m_records.empty() ? 0.0f : m_records.front().a; }
+    float offset() const { return m_offset; }
+    // Linear state of bin k (for inspection).
+    float state(size_t k) const { return m_records[k].state; }
+
+private:
+    struct Record {
+        float a = 0.95f;
+        float state = 0.0f;
+    };
+    void applyFactor();
+
+    float m_offset = -9.0f;
+    std::vector<float> m_output;
+    std::vector<Record> m_records;
+};
+
+} // namespace zorvaniddc
