@@ -1,0 +1,171 @@
+#pragma once
+
+#include "OstrovixComplex.h"
+
+#include <algorithm>
+#include <cmath>
+
+// Element-wise primitives of the receive chain and the spectrum path: plain
+// loops over float or double that the compiler vectorises. Counts are samples;
+// n <= 0 does nothing. Complex buffers are Ostrovix::complex<T>.
+namespace ox::vec {
+
+template <typename T> using Complex = Ostrovix::complex<T>;
+
+inline constexpr double kTwoPi = 6.283185307179586476925286766559;
+inline constexpr double kPi = 3.141592653589793238462643383279;
+
+template <typename T>
+inline void zero(T* x, int n)
+{
+    for (int i = 0; i < n; ++i)
+        x[i] = T{};
+}
+
+template <typename T>
+inline void copy(const T* src, T* dst, int n)
+{
+    for (int i = 0; i < n; ++i)
+        dst[i] = src[i];
+}
+
+// x[i] *= y[i] (complex product).
+template <typename T>
+inline void multiply(Complex<T>* x, const Complex<T>* y, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        const T re = x[i].re * y[i].re - x[i].im * y[i].im;
+        const T im = x[i].re * y[i].im + x[i].im * y[i].re;
+        x[i].re = re;
+        x[i].im = im;
+    }
+}
+
+// x[i] += y[i].
+template <typename T>
+inline void add(Complex<T>* x, const Complex<T>* y, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        x[i].re += y[i].re;
+        x[i].im += y[i].im;
+    }
+}
+
+// x[i] *= s (both parts).
+template <typename T>
+inline void scale(Complex<T>* x, T s, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        x[i].re *= s;
+        x[i].im *= s;
+    }
+}
+
+template <typename T>
+inline void scale(T* x, T s, int n)
+{
+    for (int i = 0; i < n; ++i)
+        x[i] *= s;
+}
+
+// out[i] = re² + im².
+template <typename T>
+inline void power(const Complex<T>* x, T* out, int n)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = x[i].re * x[i].re + x[i].im * x[i].im;
+}
+
+// Sum of re² + im² over the block.
+template <typename T>
+inline T sumPower(const Complex<T>* x, int n)
+{
+    T sum{};
+    for (int i = 0; i < n; ++i)
+        sum += x[i].re * x[i].re + x[i].im * x[i].im;
+    return sum;
+}
+
+// out[i] = |x[i]|.
+template <typename T>
+inline void magnitude(const Complex<T>* x, T* out, int n)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = std::sqrt(x[i].re * x[i].re + x[i].im * x[i].im);
+}
+
+// x[i] = factor × log10(max(x[i], floor)): factor 10 for powers, 20 for amplitudes.
+template <typename T>
+inline void toDb(T* x, int n, T factor, T floor)
+{
+    for (int i = 0; i < n; ++i)
+        x[i] = factor * std::log10(std::max(x[i], floor));
+}
+
+// Largest |value| of the block (0 for an empty block).
+template <typename T>
+inline T maxAbs(const T* x, int n)
+{
+    T m{};
+    for (int i = 0; i < n; ++i)
+        m = std::max(m, std::abs(x[i]));
+    return m;
+}
+
+// Splits complex samples into separate real and imaginary arrays, and back.
+template <typename T>
+inline void split(const Complex<T>* x, T* re, T* im, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        re[i] = x[i].re;
+        im[i] = x[i].im;
+    }
+}
+
+template <typename T>
+inline void join(const T* re, const T* im, Complex<T>* x, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        x[i].re = re[i];
+        x[i].im = im[i];
+    }
+}
+
+// Symmetric 4-term Blackman-Nuttall window of length n, lifted by 1/10^(-0.44)
+// so that its mean is close to 1. A window of length 1 is its centre value.
+template <typename T>
+inline void blackmanNuttall(T* w, int n)
+{
+    const double lift = 1.0 / std::pow(10.0, -0.44);
+    if (n == 1) {
+        w[0] = T(lift);
+        return;
+    }
+    const double step = kTwoPi / double(n - 1);
+    for (int k = 0; k < n; ++k) {
+        const double a = step * k;
+        w[k] = T((0.3635819 - 0.4891775 * std::cos(a) + 0.1365995 * std::cos(2 * a)
+                  - 0.0106411 * std::cos(3 * a)) * lift);
+    }
+}
+
+// Unit tone out[k] = exp(j·phase_k); the phase advances by 2π·rel per sample
+// and is kept in [0, 2π). rel must lie in [0, 1). On return `phase` is that of
+// the next sample, so consecutive calls join without a step and split blocks
+// reproduce a single call exactly.
+template <typename T>
+inline void tone(Complex<T>* out, int n, double rel, double& phase)
+{
+    const double step = kTwoPi * rel;
+    double p = phase;
+    for (int k = 0; k < n; ++k) {
+        out[k].re = T(std::cos(p));
+        out[k].im = T(std::sin(p));
+        p += step;
+        if (p >= kTwoPi)
+            p -= kTwoPi;
+    }
+    phase = p;
+}
+
+} // namespace ox::vec

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "OstrovixComplex.h"
+
+#include <vector>
+
+// Rational polyphase sample-rate converter (interpolate by L, low-pass,
+// decimate by M) in single precision on the two halves of a complex stream
+// (re = left, im = right). The low-pass has 8 × L taps, cut-off 0.4 / L
+// relative to the interpolated rate, Blackman-Nuttall window, DC gain 1.
+class Resampler {
+public:
+    static constexpr int kTapsPerPhase = 8;
+    static constexpr int kMaxInterpolation = 65536;
+
+    Resampler();
+
+    // Rates in Hz, > 0. L / M is the ratio of truncate(rate × 10), reduced by
+    // the divisors 2 .. 10. Clears the filter history. False (converter
+    // unchanged) for rates that are not positive, or an L or M above
+    // kMaxInterpolation.
+    bool init(float inputRate, float outputRate);
+
+    // Converts count frames of `in` into `out`, which must hold
+    // maxOutput(count, interpolation(), decimation()) frames. Returns the
+    // number of frames written (0 when not initialised or count < 1).
+    int process(const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, int count);
+
+    // Upper bound of the frames that count input frames can produce.
+    static int maxOutput(int count, int L, int M);
+
+    // Clears the history and the phase; the design is kept.
+    void reset();
+
+    int interpolation() const { return m_l; }
+    int decimation() const { return m_m; }
+    int taps() const { return m_l * kTapsPerPhase; }
+    float inputRate() const { return m_inputRate; }
+    float outputRate() const { return m_outputRate; }
+    // Prototype low-pass (taps() coefficients, natural order).
+    const std::vector<float>& coefficients() const { return m_h; }
+
+private:
+    // One polyphase state per part: the newest kTapsPerPhase samples written
+    // twice, so that a window of them is always contiguous.
+    struct Channel {
+        float history[2 * kTapsPerPhase];
+        int write;
+        int phase;
+    };
+    int run(Channel& ch, const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, int count,
+            bool imaginary) const;
+
+    float m_inputRate = 44100.0f;
+    float m_outputRate = 39062.5f;
+    int m_l = 0;
+    int m_m = 0;
+    std::vector<float> m_h;
+    // Coefficients by phase, reversed to match the history's time order:
+    // m_poly[p × 8 + i] = L × h[p + (7 - i) × L].
+    std::vector<float> m_poly;
+    Channel m_re{};
+    Channel m_im{};
+};

@@ -1,0 +1,39 @@
+#include "zorvaniDsp/zorvaniFFT/zorvaniFFT64f.h"
+
+#include "vector/Status.h"
+
+#include <QtGlobal>
+
+namespace {
+const char* const kSource = "source/zorvaniDsp/zorvaniFFT/zorvaniFFT64f";
+}
+
+bool zorvaniFFT64f::init(uint32_t size)
+{
+    if (!ox::vec::ComplexFft<double>::isPowerOfTwo(size)) {
+        m_fft.init(0);
+        m_status = ox::vec::StsFftOrderErr;
+        qWarning("%s:%d : Incorrect fft size!", kSource, __LINE__);
+        return false;
+    }
+    if (!m_fft.init(size)) {
+        m_status = ox::vec::StsNotInitialised;
+        ox::vec::reportStatus(kSource, __LINE__, m_status);
+        return false;
+    }
+    m_status = ox::vec::StsNoErr;
+    return true;
+}
+
+bool zorvaniFFT64f::process(Ostrovix::complex<double>* x, uint32_t count, int direction)
+{
+    if (!x || count == 0 || count < m_fft.size() || m_fft.size() == 0
+        || (direction != Forward && direction != Inverse))
+        return false;
+    const bool ok = direction == Forward ? m_fft.forward(x) : m_fft.inverse(x);
+    if (!ok) {
+        m_status = ox::vec::StsNotInitialised;
+        ox::vec::reportStatus(kSource, __LINE__, m_status);
+    }
+    return ok;
+}
