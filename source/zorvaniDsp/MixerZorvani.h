@@ -1,0 +1,112 @@
+#pragma once
+
+#include "OstrovixComplex.h"
+#include "zorvaniDsp/CircularBuffer.h"
+#include "zorvaniDsp/MixerSource.h"
+#include "zorvaniDsp/SpinLock.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+class ResamplerSCZorvani;
+
+// Mixer thread: sums the two channels of every receiver into one stereo
+// stream at the working rate, in blocks of 200 frames, and hands each block to
+// its output ring (taken by the per-block entry) and to the sound-card
+// converter. Parameters are set under the mixer's spin lock, which a mixing
+// pass holds for the whole pass, so a change takes effect between blocks.
+class MixerZorvani {
+public:
+    static constexpr int kBlockFrames = 200;
+    static constexpr uint32_t kRingFrames = 4096;
+    // The rate the receivers deliver, Hz.
+    static constexpr double kWorkingRate = 39062.5;
+    // Per-sample smoothing of every gain: g <- 0.98 g + 0.02 target.
+    static constexpr double kGainSmoothing = 0.98;
+    // Idle sleep when no receiver has a block: a block lasts 5.12 ms.
+    static constexpr int kIdleSleepMs = 1;
+    // Per-channel delay line: 10 ms at the working rate.
+    static constexpr int kDelayFrames = 391;
+    // Level stage: peak level it holds the mix under, its release time.
+    static constexpr double kLevelTarget = 0.9;
+    static constexpr double kLevelReleaseMs = 200.0;
+
+    // `sources` are not owned and must outlive the mixer; soundCard may be null.
+    MixerZorvani(std::vector<MixerSource*> sources, std::shared_ptr<ResamplerSCZorvani> soundCard);
+    ~MixerZorvani();
+    MixerZorvani(const MixerZorvani&) = delete;
+    MixerZorvani& operator=(const MixerZorvani&) = delete;
+
+    void start();
+    void stop();
+    // Empties the output ring and clears delay lines and the level stage.
+    void reset();
+    bool isRunning() const { return m_running.load(std::memory_order_acquire); }
+
+    CircularBuffer<Ostrovix::complex<double>>& outputRing() { return m_output; }
+
+    // One pass of the thread. True when a block of 200 frames was mixed.
+    bool mixOnce();
+
+    // rx: index into the sources; ch 0 or 1. Out-of-range indices are ignored.
+    // Enabled channels start enabled and unmuted with gain 1, balance 0.
+    void setEnable(int rx, int ch, bool on);
+    void setMute(int rx, int ch, bool on);
+    void setMasterMute(bool on);
+    // gain: linear, >= 0 (negative taken as 0). balance: -100 (left only) ..
+    // 0 (centre) .. 100 (right only), clamped. The law keeps the louder side
+    // at `gain` and lowers the other one linearly: left = gain * min(1, 1 -
+    // balance/100), right = gain * min(1, 1 + balance/100). Centre is unity.
+    void setGain(int rx, int ch, double gain, double balance);
+    // Linear, >= 0.
+    void setMasterGain(double gain);
+    // Keeps a channel stereo in LSB, USB and CW and delays its right side by
+    // 10 ms (a Haas delay that widens the image); the delay line is cleared on
+    // every change of the flag.
+    void setBinaural(int rx, int ch, bool on);
+    // Output level stage: when on, an automatic level control keeps the mix's
+    // peaks at or below kLevelTarget (instant attack, kLevelReleaseMs release);
+    // when off its gain returns smoothly to 1 and the mix passes unchanged.
+    void setLevelStageEnabled(bool on);
+
+private:
+    struct Ramp {
+        double gain = 1.0;
+        double target = 1.0;
+    };
+    struct Channel {
+        bool enabled = true;
+        bool muted = false;
+        bool binaural = false;
+        Ramp left;
+        Ramp right;
+        std::vector<double> delay;
+        int delayPos = 0;
+    };
+    struct Source {
+        MixerSource* source = nullptr;
+        Channel channels[2];
+    };
+
+    Channel* channel(int rx, int ch);
+    bool contributes(const Source& s) const;
+    void mixChannel(Channel& c, bool mono, bool haas, Ostrovix::complex<double>* x);
+    void levelStage(Ostrovix::complex<double>* x, int n);
+    void run();
+
+    std::vector<Source> m_sources;
+    std::shared_ptr<ResamplerSCZorvani> m_soundCard;
+    CircularBuffer<Ostrovix::complex<double>> m_output{kRingFrames};
+    std::vector<Ostrovix::complex<double>> m_block;
+    std::vector<Ostrovix::complex<double>> m_mix;
+    Ramp m_master;
+    bool m_masterMute = false;
+    bool m_levelEnabled = false;
+    double m_levelGain = 1.0;
+    double m_levelEnvelope = 0.0;
+    SpinLock m_lock;
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+};

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "OstrovixComplex.h"
+#include "zorvaniDsp/CircularBuffer.h"
+#include "zorvaniDsp/Filters/Resampler.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Sample-rate converter thread: frames written to the input ring come out of
+// the output ring at the output rate (stereo frames, re = left, im = right).
+// One producer feeds the input ring, one consumer drains the output ring.
+class ResamplerSCZorvani {
+public:
+    static constexpr uint32_t kRingFrames = 4096;
+    // Input frames converted per step.
+    static constexpr int kChunkFrames = 512;
+    static constexpr int kWorkFrames = 16384;
+    // Sleep of the thread when the input ring is empty: well below the 5.12 ms
+    // a 200-frame block lasts at 39062.5 Hz, so the rings never starve.
+    static constexpr int kIdleSleepMs = 2;
+
+    // Rates in Hz, > 0.
+    explicit ResamplerSCZorvani(double inRate = 39062.5, double outRate = 48000.0);
+    ~ResamplerSCZorvani();
+    ResamplerSCZorvani(const ResamplerSCZorvani&) = delete;
+    ResamplerSCZorvani& operator=(const ResamplerSCZorvani&) = delete;
+
+    // Empties both rings, clears the filter history and re-initialises the
+    // converter for the new rates (Hz). False leaves the converter as it was.
+    bool init(double inRate, double outRate);
+    double inputRate() const;
+    double outputRate() const;
+
+    // start() resets and starts the thread (no effect when running); stop()
+    // clears the running flag and joins.
+    void start();
+    void stop();
+    bool isRunning() const { return m_running.load(std::memory_order_acquire); }
+
+    // Empties both rings and clears the filter history.
+    void reset();
+
+    CircularBuffer<Ostrovix::complex<double>>& inputRing() { return m_input; }
+    CircularBuffer<Ostrovix::complex<double>>& outputRing() { return m_output; }
+
+    // One step of the thread: converts up to kChunkFrames frames of the input
+    // ring. Returns the frames taken; 0 when the input ring was empty.
+    int convertPending();
+    // Converts `count` frames (0..kChunkFrames) and writes the result to the
+    // output ring; when the ring lacks room the produced frames are dropped.
+    // Returns the frames written to the ring.
+    int convert(const Ostrovix::complex<double>* in, int count);
+
+private:
+    void run();
+
+    CircularBuffer<Ostrovix::complex<double>> m_input{kRingFrames};
+    CircularBuffer<Ostrovix::complex<double>> m_output{kRingFrames};
+    mutable std::mutex m_mutex;
+    Resampler m_resampler;
+    double m_inRate = 0.0;
+    double m_outRate = 0.0;
+    std::vector<Ostrovix::complex<double>> m_chunk;
+    std::vector<Ostrovix::complex<double>> m_work;
+    std::atomic<bool> m_running{false};
+    std::thread m_thread;
+};
