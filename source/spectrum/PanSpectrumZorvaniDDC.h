@@ -73,6 +73,8 @@ public:
     double centerFrequency() const { return m_centerFrequency.load(std::memory_order_acquire); }
 
     uint32_t id() const { return m_id; }
+    // Samples the ring holds: the smallest power of two >= max(N, 64).
+    uint32_t ringCapacity() const { return m_ring.capacity(); }
 
     // The pool's job: computes one frame when on, ready and configured.
     void run() override;

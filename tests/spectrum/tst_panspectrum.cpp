@@ -1,0 +1,583 @@
+#include "AllocationCounter.h"
+#include "HostThreadPool.h"
+#include "spectrum/PanSpectrumZorvaniDDC.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <random>
+#include <thread>
+#include <vector>
+
+using Sample = Ostrovix::complex<double>;
+
+namespace {
+
+// A pool that only records jobs; the test runs them itself. Fixed storage, so
+// submitting allocates nothing.
+class RecordingPool : public ThreadPoolAbstract {
+public:
+    bool submit(ThreadPoolItemAbstract* job) override
+    {
+        if (!accept || count >= jobs.size())
+            return false;
+        jobs[count++] = job;
+        return true;
+    }
+    void drain()
+    {
+        for (size_t i = 0; i < count; ++i)
+            jobs[i]->run();
+        count = 0;
+    }
+    std::array<ThreadPoolItemAbstract*, 4096> jobs{};
+    size_t count = 0;
+    bool accept = true;
+};
+
+// The window as the panorama defines it, written out here independently.
+double windowCoefficient(int n, int length)
+{
+    const double x = 2.0 * M_PI * n / (length - 1);
+    return (0.3635819 - 0.4891775 * std::cos(x) + 0.1365995 * std::cos(2 * x) - 0.0106411 * std::cos(3 * x))
+        / std::pow(10.0, -0.44);
+}
+
+std::vector<Sample> tone(int n, double binOffset, double amplitude = 1.0)
+{
+    std::vector<Sample> s(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        const double ph = 2.0 * M_PI * binOffset * k / n;
+        s[size_t(k)] = {amplitude * std::cos(ph), amplitude * std::sin(ph)};
+    }
+    return s;
+}
+
+// Naive DFT of the windowed frame, scaled by 1/N, in dB with the halves
+// swapped (index N/2 is 0 Hz).
+std::vector<double> referenceLine(const std::vector<Sample>& frame)
+{
+    const int n = int(frame.size());
+    std::vector<double> out(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        std::complex<double> sum = 0;
+        for (int t = 0; t < n; ++t) {
+            const double w = windowCoefficient(t, n);
+            sum += std::complex<double>(frame[size_t(t)].re * w, frame[size_t(t)].im * w)
+                * std::polar(1.0, -2.0 * M_PI * double(k) * t / n);
+        }
+        sum /= double(n);
+        out[size_t((k + n / 2) % n)] = 10.0 * std::log10(std::norm(sum) + 1e-19);
+    }
+    return out;
+}
+
+struct Lines {
+    std::vector<float> panorama;
+    std::vector<float> waterfall;
+};
+
+// Feeds `frame` and runs one job directly; returns the lines.
+Lines frameOf(PanSpectrumZorvaniDDC& spec, const std::vector<Sample>& frame)
+{
+    spec.writeSamples(frame.data(), int(frame.size()));
+    spec.run();
+    Lines l;
+    spec.getSpectrum(l.panorama, l.waterfall);
+    return l;
+}
+
+int argMax(const std::vector<float>& v)
+{
+    return int(std::max_element(v.begin(), v.end()) - v.begin());
+}
+
+} // namespace
+
+class TestPanSpectrum : public QObject {
+    Q_OBJECT
+private slots:
+    void toneLandsOnItsBin_data();
+    void toneLandsOnItsBin();
+    void lineMatchesNaiveDft();
+    void zeroFrameGivesFloor();
+    void noFrameBeforeNSamples();
+    void offGivesNoFrame();
+    void twoBlocksWithinIntervalGiveOneFrame();
+    void fftSizeEdges_data();
+    void fftSizeEdges();
+    void fftSizeResizesRing();
+    void frameIntervalClamps_data();
+    void frameIntervalClamps();
+    void averagerTypeClamps_data();
+    void averagerTypeClamps();
+    void averagerSelectionAndCount();
+    void waterfallFilter();
+    void stretchUsesMiddleBins_data();
+    void stretchUsesMiddleBins();
+    void stretchKeepsLinearRamp();
+    void hiddenSlopesInFrame();
+    void refusedSubmissionIsReported();
+    void destructionWaitsForQueuedJob();
+    void frameAllocatesNothing();
+    void writeSamplesAllocatesNothing();
+};
+
+void TestPanSpectrum::toneLandsOnItsBin_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("offset");
+    QTest::newRow("4096 +100") << 4096 << 100;
+    QTest::newRow("4096 -100") << 4096 << -100;
+    QTest::newRow("4096 dc") << 4096 << 0;
+    QTest::newRow("1024 +511") << 1024 << 511;
+    QTest::newRow("16384 +3000") << 16384 << 3000;
+}
+
+void TestPanSpectrum::toneLandsOnItsBin()
+{
+    QFETCH(int, size);
+    QFETCH(int, offset);
+    PanSpectrumZorvaniDDC spec(nullptr, 1);
+    QVERIFY(spec.setFftSize(size));
+    spec.setOn(true);
+    const Lines l = frameOf(spec, tone(size, offset));
+    QCOMPARE(int(l.waterfall.size()), size);
+    QCOMPARE(argMax(l.waterfall), size / 2 + offset);
+    QCOMPARE(argMax(l.panorama), size / 2 + offset);
+    // Peak: |sum(w) / N|^2 for a unit tone on a bin centre.
+    double sum = 0;
+    for (int n = 0; n < size; ++n)
+        sum += windowCoefficient(n, size);
+    const double peakDb = 20.0 * std::log10(sum / size);
+    QVERIFY2(std::abs(l.waterfall[size_t(size / 2 + offset)] - peakDb) < 0.01,
+             qPrintable(QString("peak %1 dB, expected %2 dB").arg(l.waterfall[size_t(size / 2 + offset)]).arg(peakDb)));
+}
+
+void TestPanSpectrum::lineMatchesNaiveDft()
+{
+    const int n = 256;
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    QVERIFY(spec.setFftSize(n));
+    spec.setOn(true);
+    std::mt19937 rng(11);
+    std::normal_distribution<double> noise(0.0, 0.1);
+    std::vector<Sample> frame = tone(n, 17.3, 0.5);
+    for (Sample& s : frame) {
+        s.re += noise(rng);
+        s.im += noise(rng);
+    }
+    const Lines l = frameOf(spec, frame);
+    const auto ref = referenceLine(frame);
+    for (int k = 0; k < n; ++k) {
+        // Float transform of values near 1: within 0.01 dB down to -80 dB.
+        if (ref[size_t(k)] < -80.0)
+            continue;
+        QVERIFY2(std::abs(l.waterfall[size_t(k)] - ref[size_t(k)]) < 0.01,
+                 qPrintable(QString("bin %1: %2 vs %3").arg(k).arg(l.waterfall[size_t(k)]).arg(ref[size_t(k)])));
+    }
+    // Linear averager after one frame: the same line.
+    for (int k = 0; k < n; ++k)
+        QVERIFY(std::abs(l.panorama[size_t(k)] - l.waterfall[size_t(k)]) < 1e-3);
+}
+
+void TestPanSpectrum::zeroFrameGivesFloor()
+{
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    spec.setOn(true);
+    const Lines l = frameOf(spec, std::vector<Sample>(4096, Sample{0.0, 0.0}));
+    QCOMPARE(l.waterfall.size(), size_t(4096));
+    for (float v : l.waterfall)
+        QVERIFY2(std::abs(v + 190.0f) < 1e-3f, qPrintable(QString::number(v)));
+}
+
+void TestPanSpectrum::noFrameBeforeNSamples()
+{
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    spec.setOn(true);
+    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    const std::vector<Sample> block(200, Sample{0.5, 0.0});
+    int written = 0;
+    while (written + 200 < 4096) {
+        spec.writeSamples(block.data(), 200);
+        written += 200;
+        spec.run();
+        QCOMPARE(spy.count(), 0);
+    }
+    spec.writeSamples(block.data(), 200);
+    spec.run();
+    QCOMPARE(spy.count(), 1);
+    // Only new blocks make the next frame.
+    spec.run();
+    QCOMPARE(spy.count(), 1);
+    spec.writeSamples(block.data(), 200);
+    spec.run();
+    QCOMPARE(spy.count(), 2);
+}
+
+void TestPanSpectrum::offGivesNoFrame()
+{
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    const std::vector<Sample> frame(4096, Sample{0.5, 0.0});
+    spec.writeSamples(frame.data(), 4096);
+    spec.run();
+    QCOMPARE(spy.count(), 0);
+    spec.setOn(true);
+    spec.run();
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestPanSpectrum::twoBlocksWithinIntervalGiveOneFrame()
+{
+    HostThreadPool pool(2, 64);
+    PanSpectrumZorvaniDDC spec(&pool, 1);
+    spec.setOn(true);
+    spec.setFrameInterval(40);
+    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    const std::vector<Sample> fill = tone(4096, 5);
+    spec.writeSamples(fill.data(), 4096);
+    pool.waitIdle();
+    const int before = spy.count();
+    // Let the interval since the last possible submission run out.
+    QTest::qWait(60);
+    QElapsedTimer between;
+    between.start();
+    spec.writeSamples(fill.data(), 200);
+    spec.writeSamples(fill.data() + 200, 200);
+    const qint64 ms = between.elapsed();
+    pool.waitIdle();
+    if (ms >= 40)
+        QSKIP("the two writes were more than one frame interval apart on this loaded machine");
+    QCOMPARE(spy.count(), before + 1);
+    QCOMPARE(spy.last().at(0).toUInt(), 1u);
+    QCOMPARE(pool.refused(), 0u);
+}
+
+void TestPanSpectrum::fftSizeEdges_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("3") << 3 << false;
+    QTest::newRow("0") << 0 << false;
+    QTest::newRow("-4096") << -4096 << false;
+    QTest::newRow("8 (below 16)") << 8 << false;
+    QTest::newRow("6000") << 6000 << false;
+    QTest::newRow("32768") << 32768 << false;
+    QTest::newRow("16") << 16 << true;
+    QTest::newRow("8192") << 8192 << true;
+    QTest::newRow("16384") << 16384 << true;
+}
+
+void TestPanSpectrum::fftSizeEdges()
+{
+    QFETCH(int, size);
+    QFETCH(bool, accepted);
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    QVERIFY(spec.setFftSize(2048));
+    QCOMPARE(spec.setFftSize(size), accepted);
+    QCOMPARE(int(spec.fftSize()), accepted ? size : 2048);
+    QCOMPARE(int(spec.ringCapacity()), accepted ? std::max(size, 64) : 2048);
+    // Still produces frames of the configured size.
+    spec.setOn(true);
+    const Lines l = frameOf(spec, tone(int(spec.fftSize()), 1));
+    QCOMPARE(l.waterfall.size(), size_t(spec.fftSize()));
+    QCOMPARE(argMax(l.waterfall), int(spec.fftSize()) / 2 + 1);
+}
+
+void TestPanSpectrum::fftSizeResizesRing()
+{
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    spec.setOn(true);
+    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    QCOMPARE(int(spec.ringCapacity()), 4096);
+    QVERIFY(spec.setFftSize(8192));
+    QCOMPARE(int(spec.ringCapacity()), 8192);
+    // The resized ring needs 8192 fresh samples before a frame.
+    const auto half = tone(4096, 0);
+    spec.writeSamples(half.data(), 4096);
+    spec.run();
+    QCOMPARE(spy.count(), 0);
+    // The frame is the newest 8192 samples in time order: a continuous tone.
+    const auto full = tone(8192, 64);
+    spec.writeSamples(full.data(), 8192);
+    spec.run();
+    QCOMPARE(spy.count(), 1);
+    std::vector<float> p, w;
+    spec.getSpectrum(p, w);
+    QCOMPARE(w.size(), size_t(8192));
+    QCOMPARE(argMax(w), 4096 + 64);
+}
+
+void TestPanSpectrum::frameIntervalClamps_data()
+{
+    QTest::addColumn<int>("ms");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("5") << 5 << 10;
+    QTest::newRow("100") << 100 << 40;
+    QTest::newRow("25") << 25 << 25;
+    QTest::newRow("-1") << -1 << 10;
+}
+
+void TestPanSpectrum::frameIntervalClamps()
+{
+    QFETCH(int, ms);
+    QFETCH(int, expected);
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    QCOMPARE(spec.frameInterval(), 16);
+    spec.setFrameInterval(ms);
+    QCOMPARE(spec.frameInterval(), expected);
+}
+
+void TestPanSpectrum::averagerTypeClamps_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("-1") << -1 << 0;
+    QTest::newRow("1") << 1 << 1;
+    QTest::newRow("7") << 7 << 2;
+}
+
+void TestPanSpectrum::averagerTypeClamps()
+{
+    QFETCH(int, type);
+    QFETCH(int, expected);
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    QCOMPARE(spec.averagerType(), 0);
+    spec.setAveragerType(type);
+    QCOMPARE(spec.averagerType(), expected);
+}
+
+void TestPanSpectrum::averagerSelectionAndCount()
+{
+    // Count 2, frames of amplitude 1 and 3 at one bin: linear gives the mean
+    // power (1 + 9) / 2, RMS sqrt of the mean squared power.
+    const int n = 1024;
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    QVERIFY(spec.setFftSize(n));
+    spec.setOn(true);
+    spec.setAverageCount(2);
+    QCOMPARE(spec.averageCount(), 2);
+    double sum = 0;
+    for (int t = 0; t < n; ++t)
+        sum += windowCoefficient(t, n);
+    const double g2 = (sum / n) * (sum / n);
+    const int bin = n / 2 + 10;
+
+    struct Row {
+        int type;
+        double expectedPower;
+    };
+    const double p1 = g2, p2 = 9 * g2;
+    for (const Row& row : {Row{0, (p1 + p2) / 2}, Row{1, std::sqrt((p1 * p1 + p2 * p2) / 2)}}) {
+        spec.setAveragerType(row.type);
+        spec.resetAccumulation();
+        frameOf(spec, tone(n, 10, 1.0));
+        const Lines l = frameOf(spec, tone(n, 10, 3.0));
+        const double want = 10 * std::log10(row.expectedPower);
+        QVERIFY2(std::abs(l.panorama[size_t(bin)] - want) < 0.01,
+                 qPrintable(QString("type %1: %2 vs %3").arg(row.type).arg(l.panorama[size_t(bin)]).arg(want)));
+    }
+    spec.setAverageCount(100);
+    QCOMPARE(spec.averageCount(), 30);
+}
+
+void TestPanSpectrum::waterfallFilter()
+{
+    const int n = 512;
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    QVERIFY(spec.setFftSize(n));
+    spec.setOn(true);
+    spec.setWaterfallFilter(true);
+    double sum = 0;
+    for (int t = 0; t < n; ++t)
+        sum += windowCoefficient(t, n);
+    const double p = (sum / n) * (sum / n);
+    const double a = 0.74 + 3 * 0.0068965517;
+    double state = 0;
+    for (int i = 0; i < 5; ++i) {
+        const Lines l = frameOf(spec, tone(n, -20));
+        state = a * (state + p);
+        const double want = 10 * std::log10(state) - 1.975395;
+        QVERIFY2(std::abs(l.waterfall[size_t(n / 2 - 20)] - want) < 0.01,
+                 qPrintable(QString("frame %1: %2 vs %3").arg(i).arg(l.waterfall[size_t(n / 2 - 20)]).arg(want)));
+    }
+}
+
+void TestPanSpectrum::stretchUsesMiddleBins_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    QTest::newRow("4096") << 4096 << 160 << 3936;
+    QTest::newRow("1024") << 1024 << 40 << 985;
+    QTest::newRow("16384") << 16384 << 642 << 15742;
+}
+
+void TestPanSpectrum::stretchUsesMiddleBins()
+{
+    QFETCH(int, size);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    QCOMPARE(int(SlopeStretcher::firstBin(size_t(size))), first);
+    QCOMPARE(int(SlopeStretcher::firstBin(size_t(size)) + SlopeStretcher::usedBins(size_t(size))) - 1, last);
+
+    // A constant inside [first, last] and huge values outside: any leak of an
+    // outside bin would show.
+    SlopeStretcher stretcher;
+    std::vector<float> v(size_t(size), 1e6f);
+    for (int k = first; k <= last; ++k)
+        v[size_t(k)] = -50.0f;
+    QVERIFY(stretcher.stretch(v.data(), v.size()));
+    for (int k = 0; k < size; ++k)
+        QVERIFY2(std::abs(v[size_t(k)] + 50.0f) < 1e-3f, qPrintable(QString("bin %1: %2").arg(k).arg(v[size_t(k)])));
+
+    // Both edge bins do take part.
+    for (int edge : {first, last}) {
+        std::vector<float> e(size_t(size), 1e6f);
+        for (int k = first; k <= last; ++k)
+            e[size_t(k)] = -50.0f;
+        e[size_t(edge)] = 0.0f;
+        QVERIFY(stretcher.stretch(e.data(), e.size()));
+        bool changed = false;
+        for (float x : e)
+            changed = changed || std::abs(x + 50.0f) > 1e-3f;
+        QVERIFY2(changed, qPrintable(QString("edge %1 unused").arg(edge)));
+        QCOMPARE(e[0], e[1]);
+    }
+}
+
+void TestPanSpectrum::stretchKeepsLinearRamp()
+{
+    // Cubic Lagrange interpolation is exact for a straight line: the result
+    // is again a straight line from about the first to the last used bin.
+    const size_t n = 4096;
+    std::vector<float> v(n);
+    for (size_t k = 0; k < n; ++k)
+        v[k] = float(k) * 0.01f;
+    SlopeStretcher stretcher;
+    QVERIFY(stretcher.stretch(v.data(), n));
+    QCOMPARE(v[0], v[1]);
+    const double slope = (v[n - 1] - v[1]) / double(n - 2);
+    QVERIFY2(std::abs(slope - 0.01 * 3777.0 / 4099.0) < 1e-4, qPrintable(QString::number(slope, 'g', 8)));
+    for (size_t k = 2; k < n; ++k)
+        QVERIFY2(std::abs(v[k] - (v[1] + slope * double(k - 1))) < 5e-3,
+                 qPrintable(QString("bin %1: %2").arg(k).arg(v[k])));
+    QVERIFY(v[1] >= 1.60f - 0.02f && v[n - 1] <= 39.36f + 0.02f);
+}
+
+void TestPanSpectrum::hiddenSlopesInFrame()
+{
+    PanSpectrumZorvaniDDC spec(nullptr, 0);
+    spec.setOn(true);
+    spec.setHideSlopes(true);
+    QVERIFY(spec.hideSlopes());
+    // A tone at +1500 bins: stretched by 4099/3777 about the centre.
+    const Lines l = frameOf(spec, tone(4096, 1500));
+    QCOMPARE(l.waterfall[0], l.waterfall[1]);
+    QCOMPARE(l.panorama[0], l.panorama[1]);
+    const int peak = argMax(l.waterfall);
+    const double expected = 2048 + 1500 * 4099.0 / 3777.0;
+    QVERIFY2(std::abs(peak - expected) <= 3, qPrintable(QString("peak at %1, expected near %2").arg(peak).arg(expected)));
+}
+
+void TestPanSpectrum::refusedSubmissionIsReported()
+{
+    RecordingPool pool;
+    pool.accept = false;
+    PanSpectrumZorvaniDDC spec(&pool, 0);
+    spec.setOn(true);
+    spec.setFrameInterval(10);
+    const auto frame = tone(4096, 3);
+    spec.writeSamples(frame.data(), 4096);
+    QTest::qWait(15);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("thread pool queue is full$"));
+    spec.writeSamples(frame.data(), 200);
+    QCOMPARE(pool.count, size_t(0));
+    // The next accepted job still computes a frame.
+    pool.accept = true;
+    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    QTRY_VERIFY_WITH_TIMEOUT((spec.writeSamples(frame.data(), 200), pool.count > 0), 2000);
+    pool.drain();
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestPanSpectrum::destructionWaitsForQueuedJob()
+{
+    RecordingPool pool;
+    auto* spec = new PanSpectrumZorvaniDDC(&pool, 0);
+    spec->setOn(true);
+    spec->setFrameInterval(10);
+    const auto frame = tone(4096, 3);
+    QTRY_VERIFY_WITH_TIMEOUT((spec->writeSamples(frame.data(), 4096), pool.count > 0), 2000);
+    // The "pool" runs the queued job a little later on another thread; the
+    // destructor must not return before that.
+    std::atomic<bool> ran{false};
+    std::thread worker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        pool.drain();
+        ran = true;
+    });
+    delete spec;
+    const bool ranBeforeDestroyed = ran.load();
+    worker.join();
+    QVERIFY2(ranBeforeDestroyed, "destructor returned while a job was still queued");
+}
+
+void TestPanSpectrum::frameAllocatesNothing()
+{
+    for (bool filter : {false, true}) {
+        PanSpectrumZorvaniDDC spec(nullptr, 0);
+        spec.setOn(true);
+        spec.setWaterfallFilter(filter);
+        spec.setHideSlopes(true);
+        spec.setAverageCount(30);
+        const auto frame = tone(4096, 7);
+        for (int i = 0; i < 31; ++i)
+            frameOf(spec, frame);
+        // A spy would allocate per emission; a plain counter does not.
+        int frames = 0;
+        connect(&spec, &PanSpectrumZorvaniDDC::spectrum, this, [&frames](uint) { ++frames; }, Qt::DirectConnection);
+        for (int type = 0; type < 3; ++type) {
+            spec.setAveragerType(type);
+            for (int i = 0; i < 31; ++i)
+                frameOf(spec, frame);
+        }
+        // Steady state: every averager's history is full.
+        frames = 0;
+        spec.writeSamples(frame.data(), 4096);
+        testsupport::AllocationScope scope;
+        for (int i = 0; i < 5; ++i) {
+            spec.writeSamples(frame.data(), 200);
+            spec.run();
+        }
+        QCOMPARE(scope.count(), 0u);
+        QCOMPARE(frames, 5);
+    }
+}
+
+void TestPanSpectrum::writeSamplesAllocatesNothing()
+{
+    RecordingPool pool;
+    PanSpectrumZorvaniDDC spec(&pool, 0);
+    spec.setOn(true);
+    spec.setFrameInterval(10);
+    const auto block = tone(200, 1);
+    spec.writeSamples(block.data(), 200);
+    testsupport::AllocationScope scope;
+    const auto start = std::chrono::steady_clock::now();
+    // Long enough for a few frame intervals to pass, so submissions happen too.
+    while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(60))
+        spec.writeSamples(block.data(), 200);
+    const auto allocations = scope.count();
+    QCOMPARE(allocations, 0u);
+    QVERIFY2(pool.count >= 2, qPrintable(QString("%1 submissions").arg(pool.count)));
+    pool.drain();
+}
+
+QTEST_GUILESS_MAIN(TestPanSpectrum)
+#include "tst_panspectrum.moc"
