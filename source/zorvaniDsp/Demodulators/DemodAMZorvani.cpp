@@ -1,0 +1,36 @@
+#include "zorvaniDsp/Demodulators/DemodAMZorvani.h"
+
+#include <QDebug>
+
+#include <cmath>
+
+DemodAMZorvani::DemodAMZorvani()
+{
+    setBandwidth(16000.0 / 39062.5);
+}
+
+bool DemodAMZorvani::setBandwidth(double highRel)
+{
+    if (!(highRel > 0.0 && highRel <= 0.5))
+        return false;
+    return m_lowPass.init(0.0, highRel, kTaps);
+}
+
+bool DemodAMZorvani::process(Ostrovix::complex<double>* x, int count)
+{
+    if (!x || count < 1) {
+        qWarning().noquote() << "bool __cdecl DemodAMZorvani::process(class Ostrovix::complex<double> *,int)"
+                                " Incorrect input parameters";
+        return false;
+    }
+    for (int k = 0; k < count; ++k) {
+        const double v = std::hypot(x[k].re, x[k].im);
+        x[k] = {v, v};
+    }
+    return m_lowPass.process(x, static_cast<uint32_t>(count));
+}
+
+void DemodAMZorvani::reset()
+{
+    m_lowPass.reset();
+}
