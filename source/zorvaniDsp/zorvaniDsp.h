@@ -1,22 +1,47 @@
 #pragma once
 
 #include "OstrovixComplex.h"
+#include "zorvaniDsp/CircularBuffer.h"
+#include "zorvaniDsp/MixerGains.h"
 
+#include <QList>
 #include <QObject>
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <memory>
 
 class BridgeAbstract;
 class DeviceFunctionsAbstract;
+class IqTapAbstract;
+class SignalAnalyzerAbstract;
 class ThreadPoolAbstract;
 class ReceiverZorvani;
 
 // The receive signal-processing engine: two receivers with two channels each,
-// the mixer and the sample-rate converters.
+// the mixer and the sample-rate converters. The socket thread calls
+// processBlock() for every IQ packet; everything else runs on the GUI thread.
+//
+// Units: frequencies in Hz, levels in dB, receivers 0..1, channels 0..1.
+// Setters with a receiver or channel out of range change nothing.
 class zorvaniDsp : public QObject {
     Q_OBJECT
 public:
+    // One AGC preset of the host's list "Long", "Slow", "Med", "Fast", "User".
+    struct AgcParam {
+        double level1 = 0.0;    // dB, kept with the preset only
+        double attack = 1.0;    // ms
+        double decay = 800.0;   // ms
+        double level2 = -120.0; // dB, kept with the preset only
+        uint32_t hang = 800;    // ms
+    };
+    static constexpr int kAgcPresets = 5;
+    // Filter classes of the band-pass tap counts.
+    enum FirClass { FirSsb = 0, FirAm, FirDig, FirCw };
+    static constexpr uint32_t kRawRingSize = 8192;
+    static constexpr int kBlock = 200;
+
     zorvaniDsp(ThreadPoolAbstract* pool, BridgeAbstract* bridge, std::shared_ptr<DeviceFunctionsAbstract> functions);
     ~zorvaniDsp() override;
 
@@ -24,34 +49,97 @@ public:
 
     // Per-block entry, called by the socket thread for every IQ packet: 200
     // samples of receiver `rx` (modified in place). True when 200 stereo frames
-    // of mixed audio were written to `audio`.
+    // of mixed audio were written to `audio`; false (and `audio` untouched)
+    // when fewer are ready or rx is not 0 or 1.
     bool processBlock(Ostrovix::complex<double>* samples, Ostrovix::complex<double>* audio, quint32 rx);
 
-    // Receiver, converter and mixer threads.
+    // Receiver, audio-server converter and mixer threads.
     void start();
     void stop();
     bool isRunning() const;
+    // Flush: receivers, raw rings, converters and mixer emptied.
+    void reset();
+    // Device stream rate: 39062.5, 78125, 156250 or 312500 Hz.
+    void setSampleRate(double hz);
+    double sampleRate() const;
 
     // Band-scope frames assembled by the driver, and the reset of their
     // accumulation when the decimation changes.
     void writeBandScope(const Ostrovix::complex<double>* samples, int count);
     void resetBandScopeAccumulation();
+    void setBandScopeActive(bool on);
 
     // 0 or 1: which Nyquist zone receiver 0 is tuned in (the band scope swaps
     // re and im in zone 1).
     int nyquistZone() const;
     void setNyquistZone(int zone);
 
-    // Audio pull callables for the host's outputs (interleaved floats).
+    // Audio pull callables for the host's outputs (interleaved floats);
+    // silence while a path is closed or short of frames. Always true.
     bool soundCardPull(float* buffer, quint32 length, quint32 channels);
     bool vacPull(int rx, float* buffer, quint32 length, quint32 channels);
     bool lineOutPull(int rx, float* buffer, quint32 length, quint32 channels);
-    // Opens receiver rx's VAC path at the VAC's rate.
+    // Opens receiver rx's VAC path at the VAC's rate (Hz).
     void openVac(int rx, int sampleRate);
 
+    // --- receiver settings from the control surface ---
+    // Receiver centre frequency; used to find the band of its notches.
+    void setCentreFrequency(int rx, double hz);
+    double centreFrequency(int rx) const;
+    // Channel frequency relative to the centre.
+    void setChannelOffset(int rx, int ch, double hz);
+    // Passband edges of both channels of rx, relative to the channel frequency.
+    void setFilter(int rx, double lowHz, double highHz);
+    // Host mode numbering 0..10; also sets every receiver's tap count from its
+    // mode's class and re-applies the AGC presets.
+    void setMode(int rx, int mode);
+    // Fixed and maximum AGC gain of both channels of rx, dB, -60..120.
+    void setRf(int rx, int dB);
+    // Host AGC index: 0 off, 1..5 the presets "Long".."User".
+    void setAgc(int rx, int index);
+    int agcIndex(int rx) const;
+    // Preset values (index 0..4); receivers using the preset get them again.
+    void setAgcAttack(int preset, double ms);
+    void setAgcDecay(int preset, double ms);
+    void setAgcHang(int preset, uint32_t ms);
+    AgcParam agcPreset(int preset) const;
+    // Band-pass taps per class (1..16129); receivers in that class follow.
+    void setFirTaps(int firClass, uint32_t taps);
+    uint32_t firTaps(int firClass) const;
+    // DIGL and DIGU passband offsets of every receiver.
+    void setDigOffsets(double diglHz, double diguHz);
     void setCwPitch(int rx, double hz);
+
+    // --- mixer (host volume controls) ---
+    void setVolume(int rx, int ch, double dB);
+    void setBalance(int rx, int ch, double balance);
+    void setRxEnable(int rx, bool on); // channel 0 of rx
+    void setChannelEnable(int rx, int ch, bool on);
+    void setMainVolume(double dB);
+    // ch < 0: master mute.
+    void setMute(int rx, int ch, bool on);
+    // Applies the gain rule to the mixer and returns what was applied.
+    MixerGainTable updateMixerGains();
+
+    // --- panorama workers ---
     // Cuts the filter slopes off the receivers' panorama lines.
     void setHideSpectrumSlopes(bool hide);
+    // Power of two >= 2, else ignored.
+    void setFftSize(int n);
+    // 0 linear, 1 RMS, 2 exponential (clamped).
+    void setAveragingMode(int mode);
+    void setAveraging(int count);
+    // Frames per second, clamped to 10..40.
+    void setSpectrumRate(int fps);
+    int spectrumRate() const;
+
+    // --- taps and rings for other parts of the plug-in ---
+    void setIqTap(IqTapAbstract* tap);
+    void setSignalAnalyzer(SignalAnalyzerAbstract* analyzer);
+    // Every incoming block of rx; null for rx above 1.
+    CircularBuffer<Ostrovix::complex<double>>* rawIqRing(int rx);
+    // Starts or stops the sound-card converter.
+    void setSoundCardOutput(bool on);
 
 public slots:
     void soundCardOpen();
@@ -62,6 +150,10 @@ public slots:
     void setApf(quint32 rx, bool on);
     void setDse(quint32 rx, bool on);
 
+    void setDbm(quint32 channel, double level);
+    void setAdc(quint32 channel, double re, double im);
+    void onWfmStereo(bool stereo);
+
 signals:
     void spectrum(quint32 receiver);
     void bandscope();
@@ -70,5 +162,26 @@ signals:
     void wfmStereo(quint32 receiver, bool stereo);
 
 private:
+    void createObjects();
+    int senderReceiver() const;
+    void applyAgc(int rx);
+    void applyTapsForMode(int rx);
+
+    std::shared_ptr<DeviceFunctionsAbstract> m_functions;
+    double m_sampleRate = 39062.5;
+    double m_outputRate = 48000.0;
+    double m_centre[2] = {1900000.0, 1900000.0};
+    std::unique_ptr<CircularBuffer<Ostrovix::complex<double>>> m_rawRings[2];
     std::unique_ptr<ReceiverZorvani> m_receivers[2];
+    bool m_enabled[2][2] = {{true, true}, {true, true}};
+    bool m_muted[2][2] = {};
+    double m_volume[2][2] = {};
+    double m_balance[2][2] = {};
+    std::array<AgcParam, kAgcPresets> m_agcPresets;
+    int m_agcIndex[2] = {0, 0}; // preset index, -1 = AGC off
+    std::array<uint32_t, 4> m_firTaps = {1537, 1537, 1537, 1537};
+    int m_spectrumRate = 25;
+    std::atomic<bool> m_running{false};
+    std::atomic<int> m_nyquistZone{0};
+    std::atomic<IqTapAbstract*> m_iqTap{nullptr};
 };

@@ -1,0 +1,97 @@
+// The engine's threads: receiver wake-up, and start/stop under load.
+#include "zorvaniDsp/ReceiverZorvani.h"
+#include "zorvaniDsp/zorvaniDsp.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+#include <vector>
+
+using Sample = Ostrovix::complex<double>;
+
+class TestEngineThreads : public QObject {
+    Q_OBJECT
+private slots:
+    void wakesAfterOneDecimatedBlock();
+    void startStopUnderLoad();
+};
+
+void TestEngineThreads::wakesAfterOneDecimatedBlock()
+{
+    zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    dsp.setSampleRate(312500.0);
+    dsp.start();
+    QVERIFY(dsp.isRunning());
+    ReceiverZorvani* rx = dsp.receiver(0);
+    QVERIFY(rx->isRunning());
+    std::vector<Sample> block(200, Sample{0.01, 0.01}), audio(200);
+    for (int i = 0; i < 7; ++i)
+        dsp.processBlock(block.data(), audio.data(), 0);
+    QCOMPARE(rx->inputRing().fill(), 1400u);
+    // Give a wrongly woken thread the chance to show itself.
+    QTest::qWait(30);
+    QCOMPARE(rx->inputRing().fill(), 1400u);
+    QCOMPARE(rx->outputRing(0).fill(), 0u);
+
+    dsp.processBlock(block.data(), audio.data(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rx->inputRing().fill(), 0u, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(rx->outputRing(0).fill(), 200u, 5000);
+    QCOMPARE(rx->outputRing(1).fill(), 200u);
+    QCOMPARE(dsp.receiver(1)->outputRing(0).fill(), 0u);
+    dsp.stop();
+    QVERIFY(!dsp.isRunning());
+    QVERIFY(!rx->isRunning());
+}
+
+void TestEngineThreads::startStopUnderLoad()
+{
+    zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    dsp.setSampleRate(78125.0);
+    std::atomic<bool> feeding{true};
+    std::atomic<long> blocks{0};
+    // The socket thread's role: a packet for each receiver in turn, as fast as
+    // it can, while the GUI thread starts, stops and retunes the engine.
+    std::thread feeder([&] {
+        std::vector<Sample> block(200), audio(200);
+        long t = 0;
+        while (feeding.load()) {
+            for (int k = 0; k < 200; ++k, ++t) {
+                const double ph = 2.0 * 3.141592653589793 * 1000.0 * double(t) / 78125.0;
+                block[size_t(k)] = Sample{0.3 * std::cos(ph), 0.3 * std::sin(ph)};
+            }
+            dsp.processBlock(block.data(), audio.data(), quint32(t / 200) & 1u);
+            blocks.fetch_add(1);
+            std::this_thread::yield();
+        }
+    });
+    std::vector<Sample> drain(4096);
+    for (int round = 0; round < 40; ++round) {
+        dsp.start();
+        dsp.setMode(round & 1, round % 11);
+        dsp.setAgc(round & 1, round % 6);
+        dsp.setFilter(round & 1, -2800.0 + round, 2800.0 - round);
+        dsp.setChannelOffset(round & 1, round & 1, 100.0 * round);
+        const long target = blocks.load() + 20;
+        QTRY_VERIFY_WITH_TIMEOUT(blocks.load() >= target, 5000);
+        for (int r = 0; r < 2; ++r)
+            for (int ch = 0; ch < 2; ++ch) {
+                CircularBuffer<Sample>& ring = dsp.receiver(r)->outputRing(ch);
+                ring.read(drain.data(), std::min<uint32_t>(ring.fill(), 4096));
+            }
+        dsp.stop();
+        QVERIFY(!dsp.receiver(0)->isRunning());
+        QVERIFY(!dsp.receiver(1)->isRunning());
+    }
+    // After all that the engine still works.
+    dsp.start();
+    QTRY_VERIFY_WITH_TIMEOUT(dsp.receiver(0)->outputRing(0).fill() > 0, 5000);
+    feeding.store(false);
+    feeder.join();
+    dsp.stop();
+    QVERIFY(blocks.load() > 800);
+}
+
+QTEST_GUILESS_MAIN(TestEngineThreads)
+#include "tst_enginethreads.moc"
