@@ -1,36 +1,118 @@
 #pragma once
 
 #include "recording/safe_ptr.h"
+#include "zorvaniDsp/SpinLock.h"
 
+#include <QFile>
 #include <QString>
 #include <QThread>
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
 namespace ox::file {
 
-// Records the raw IQ of one receiver into a RIFF/WAVE file on its own thread.
+// Records the raw IQ of one receiver into a RIFF/WAVE file (2 channels, 24-bit
+// samples at the device rate). The packet handler hands payloads to a 64 KiB
+// byte ring; the object's own thread drains the ring to disk and, when the
+// recording stops, rewrites the header with the final sizes, the start and stop
+// times and the tuning data. Callers reach it through an IqFileSlot, whose
+// mutex serialises hand-off, start, stop and the setters.
 class IQFile : public QThread {
 public:
-    enum Format { Format0 = 0, Format1 = 1, Format2 = 2 };
+    // Header variant and sample scaling; the host's value is clamped to 0..2.
+    enum Format {
+        Format0 = 0, // "vmsd" chunk, device bytes unchanged, no name suffix
+        Format1 = 1, // plain 44-byte header, samples x 100, suffix "wv"
+        Format2 = 2, // "auxi" chunk, samples x 10^1.5, suffix "hd"
+    };
+
+    // Eight 16-bit values, local time: year, month 1-12, day of week
+    // (1 Monday .. 7 Sunday), day, hour 0-23, minute, second, millisecond.
+    using TimeStamp = std::array<uint16_t, 8>;
+
+    static constexpr int kPacketBytes = 1200; // 200 frames of 6 bytes
+    static constexpr uint32_t kRingBytes = 65536;
+    // Largest D for which the RIFF size field (D + 100) still fits in 32
+    // bits, in whole packets.
+    static constexpr uint64_t kMaxDataBytes = (0xFFFFFFFFull - 100) / kPacketBytes * kPacketBytes;
 
     IQFile();
+    // Stops a running recording (the file is finalised).
     ~IQFile() override;
 
+    // Starts a recording into path (created or truncated). False when already
+    // recording ("already opened!") or the file cannot be created.
     bool open(const QString& path);
+    // Ends the recording and waits until the header is final and the file closed.
     void stop();
-    bool isRecording() const;
+    bool isRecording() const { return m_recording.load(std::memory_order_acquire); }
 
-    // Hands over one IQ packet payload (1200 bytes); dropped when the ring is full.
+    // Hands over one IQ packet payload (kPacketBytes); the whole packet is
+    // dropped when the ring has no room for it. Allocation-free.
     void writePacket(const unsigned char* payload);
+    // Packets dropped since the last open().
+    uint64_t droppedPackets() const { return m_dropped.load(std::memory_order_acquire); }
+    // Sample bytes written to the file by the current or last recording.
+    uint64_t dataBytes() const { return m_dataBytes.load(std::memory_order_acquire); }
 
+    // Format of the next recording (a running one keeps its own).
     void setFormat(Format format);
-    void setFrequency(double hz);
-    void setSampleRate(double hz);
+    Format format() const { return m_format; }
+    // Tuning frequency, Hz, stored in the header when the recording stops.
+    void setFrequency(double hz) { m_frequency.store(hz, std::memory_order_release); }
+    double frequency() const { return m_frequency.load(std::memory_order_acquire); }
+    // Device sample rate, Hz (156250 at construction); the header holds it
+    // truncated to an integer.
+    void setSampleRate(double hz) { m_sampleRate.store(hz, std::memory_order_release); }
+    double sampleRate() const { return m_sampleRate.load(std::memory_order_acquire); }
+    // Largest number of sample bytes per file (at most, and by default,
+    // kMaxDataBytes); a recording that reaches it stops with a valid file.
+    void setDataLimit(uint64_t bytes);
+
+    // Scales one 6-byte frame in place by gain g, saturating at the 24-bit limits.
+    static void scaleFrame(unsigned char* frame, double gain);
+    static double gainOf(Format format);
+    static TimeStamp timeStamp(const QDateTime& local);
 
 protected:
     void run() override;
+
+private:
+    void resetRing();
+    uint32_t takeFromRing(unsigned char* dst);
+    bool append(unsigned char* data, uint32_t n, Format format, uint64_t& written);
+    void finalise(Format format, uint64_t written);
+    int headerLength(Format format) const;
+
+    TimeStamp m_start{};
+    TimeStamp m_stop{};
+    std::array<unsigned char, 44> m_header{};
+    std::array<unsigned char, 64> m_private{};
+    std::array<unsigned char, 164> m_auxi{};
+    double m_spare = 0.0;
+    std::atomic<double> m_frequency{0.0};
+    std::atomic<double> m_sampleRate{156250.0};
+    Format m_format = Format2;
+    Format m_activeFormat = Format2; // the running recording's, fixed by open()
+    uint64_t m_dataLimit = kMaxDataBytes;
+    QFile m_file;
+
+    std::vector<unsigned char> m_ring;
+    std::vector<unsigned char> m_work;
+    uint32_t m_mask = kRingBytes - 1;
+    uint32_t m_read = 0;
+    uint32_t m_write = 0;
+    uint32_t m_used = 0;
+    uint32_t m_free = kRingBytes;
+    SpinLock m_ringLock;
+
+    std::atomic<bool> m_recording{false};
+    std::atomic<uint64_t> m_dropped{0};
+    std::atomic<uint64_t> m_dataBytes{0};
 };
 
 } // namespace ox::file

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "recording/IQFile.h"
+
+#include <QDateTime>
+#include <QString>
+
+class IQRecorderConfigAbstract;
+class QWidget;
+
+namespace ox::file {
+
+// "<folder>/<app>_ZorvaniDDC_yyyyMMdd_hh-mm-ss_<suffix>.wav" with the suffix
+// "hd" (format 2), "wv" (format 1) or none (format 0).
+QString iqFileName(const QString& folder, const QString& applicationName, IQFile::Format format,
+                   const QDateTime& localTime);
+
+// The host's format value clamped to 0..2.
+IQFile::Format clampedFormat(int value);
+
+// Starts recording into a new file named after the current time in the
+// configured folder and format. On failure shows the warning box
+// "Failed to open IQ file for write!" titled with the application's name
+// (after releasing the slot, so the packet thread never waits on the box)
+// and returns false.
+bool startRecording(IqFileSlot& slot, const IQRecorderConfigAbstract& config, const QString& applicationName,
+                    QWidget* parent);
+
+// Stops the slot's recording, if any, and waits until the file is final.
+void stopRecording(IqFileSlot& slot);
+
+} // namespace ox::file
