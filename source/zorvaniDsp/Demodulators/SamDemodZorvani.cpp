@@ -33,12 +33,12 @@ bool SamDemodZorvani::process(Ostrovix::complex<double>* x, int count)
         return false;
     }
     for (int k = 0; k < count; ++k) {
-        // Mixing with exp(-j theta) so that the loop pulls the carrier to
-        // phase 0 and the in-phase output is positive once locked.
+        // x * exp(j theta): the loop settles with the carrier at phase pi, so
+        // the in-phase output is -|carrier| before the low-pass.
         const double c = std::cos(m_theta);
         const double s = std::sin(m_theta);
-        const float i = static_cast<float>(x[k].re * c + x[k].im * s);
-        const float q = static_cast<float>(x[k].im * c - x[k].re * s);
+        const float i = static_cast<float>(x[k].re * c - x[k].im * s);
+        const float q = static_cast<float>(x[k].im * c + x[k].re * s);
         const double e = ox::dsp::fastAtan2(q, i);
         m_nu = std::clamp(m_nu + kBeta * e, -kNuLimit, kNuLimit);
         m_theta = std::remainder(m_theta + kAlpha * e + m_nu, 2.0 * M_PI);

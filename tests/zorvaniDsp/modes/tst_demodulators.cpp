@@ -1,0 +1,260 @@
+#include "ModesTestSupport.h"
+
+#include "zorvaniDsp/Demodulators/DemodAMZorvani.h"
+#include "zorvaniDsp/Demodulators/FastAtan2.h"
+#include "zorvaniDsp/Demodulators/FmDemodZorvani.h"
+#include "zorvaniDsp/Demodulators/SamDemodZorvani.h"
+
+#include <QtTest>
+
+using namespace modestest;
+
+class TestDemodulators : public QObject {
+    Q_OBJECT
+
+private:
+    // Carrier at `offsetHz`, modulated `depth` by a 1 kHz tone, with faint noise.
+    static std::vector<Sample> amSignal(int n, double offsetHz, double depth, double phase)
+    {
+        std::vector<Sample> x(static_cast<size_t>(n));
+        const std::vector<Sample> noise = complexNoise(n, 1e-4, 7);
+        for (int k = 0; k < n; ++k) {
+            const double a = 0.5 * (1.0 + depth * std::cos(2.0 * kPi * 1000.0 * k / kFs));
+            const double p = 2.0 * kPi * offsetHz * k / kFs + phase;
+            x[k] = {a * std::cos(p) + noise[k].re, a * std::sin(p) + noise[k].im};
+        }
+        return x;
+    }
+
+    // FM carrier whose instantaneous frequency is deviationHz * cos(2 pi toneHz t),
+    // or a constant offset when toneHz is 0.
+    static std::vector<Sample> fmSignal(int n, double deviationHz, double toneHz)
+    {
+        std::vector<Sample> x(static_cast<size_t>(n));
+        for (int k = 0; k < n; ++k) {
+            const double t = k / kFs;
+            const double phase = toneHz > 0.0
+                                     ? deviationHz / toneHz * std::sin(2.0 * kPi * toneHz * t)
+                                     : 2.0 * kPi * deviationHz * t;
+            x[k] = {std::cos(phase), std::sin(phase)};
+        }
+        return x;
+    }
+
+private slots:
+    void fastAtan2_data()
+    {
+        QTest::addColumn<double>("y");
+        QTest::addColumn<double>("x");
+        for (int i = 0; i < 72; ++i) {
+            const double a = -kPi + (i + 0.5) * 2.0 * kPi / 72.0;
+            QTest::addRow("angle %d", i) << 0.7 * std::sin(a) << 0.7 * std::cos(a);
+        }
+        QTest::newRow("+y axis") << 1.0 << 0.0;
+        QTest::newRow("-y axis") << -2.0 << 0.0;
+        QTest::newRow("-x axis") << 0.0 << -1.0;
+        QTest::newRow("+x axis") << 0.0 << 3.0;
+    }
+
+    void fastAtan2()
+    {
+        QFETCH(double, y);
+        QFETCH(double, x);
+        // The rational approximation is good to about 0.005 rad everywhere.
+        const double reference = std::atan2(y, x);
+        const double approx = ox::dsp::fastAtan2(y, x);
+        const double err = std::remainder(approx - reference, 2.0 * kPi);
+        QVERIFY2(std::fabs(err) < 0.0055, qPrintable(QString("atan2(%1,%2): %3 vs %4").arg(y).arg(x).arg(approx).arg(reference)));
+        QCOMPARE(static_cast<double>(ox::dsp::fastAtan2(static_cast<float>(y), static_cast<float>(x))) == 0.0,
+                 approx == 0.0);
+    }
+
+    void fastAtan2Origin()
+    {
+        QCOMPARE(ox::dsp::fastAtan2(0.0, 0.0), 0.0);
+        QCOMPARE(ox::dsp::fastAtan2(0.0f, 0.0f), 0.0f);
+    }
+
+    void amToneThd_data()
+    {
+        QTest::addColumn<double>("offsetHz");
+        QTest::newRow("centred carrier") << 0.0;
+        QTest::newRow("carrier at +300 Hz") << 300.0;
+    }
+
+    void amToneThd()
+    {
+        QFETCH(double, offsetHz);
+        DemodAMZorvani am;
+        QVERIFY(am.setBandwidth(5000.0 / kFs));
+        std::vector<Sample> x = amSignal(20000, offsetHz, 0.5, 0.4);
+        inBlocks(x, 200, [&](Sample* p, int n) { QVERIFY(am.process(p, n)); });
+        // 6250 samples hold whole cycles of 1 kHz and its harmonics.
+        const double distortion = thd(x, 12000, 6250, 1000.0);
+        QVERIFY2(distortion < 0.01, qPrintable(QString("THD %1").arg(distortion)));
+        const double distortionIm = thd(x, 12000, 6250, 1000.0, 1);
+        QVERIFY2(distortionIm < 0.01, qPrintable(QString("THD of im %1").arg(distortionIm)));
+        // The one-sided low-pass passes the tone's positive-frequency half, so
+        // re and im carry it with equal amplitude, 90 degrees apart.
+        const double re = toneAmplitude(x, 12000, 6250, 1000.0, 0);
+        const double im = toneAmplitude(x, 12000, 6250, 1000.0, 1);
+        QVERIFY2(re > 0.05 && std::fabs(re / im - 1.0) < 0.01, qPrintable(QString("re %1 im %2").arg(re).arg(im)));
+    }
+
+    void amPureCarrierIsConstant()
+    {
+        DemodAMZorvani am;
+        std::vector<Sample> x = complexTone(8000, 0.0, 0.3, 1.1);
+        QVERIFY(am.process(x.data(), 8000));
+        double lo = 1e9, hi = -1e9;
+        for (int k = 1000; k < 8000; ++k) {
+            lo = std::min(lo, x[k].re);
+            hi = std::max(hi, x[k].re);
+        }
+        // A constant |x| (the level sits at the low-pass's band edge, 0 Hz).
+        QVERIFY2(hi - lo < 1e-9 && std::fabs(lo) > 0.1, qPrintable(QString("range %1 .. %2").arg(lo).arg(hi)));
+    }
+
+    void samToneThd()
+    {
+        SamDemodZorvani sam;
+        QVERIFY(sam.setBandwidth(5000.0 / kFs));
+        std::vector<Sample> x = amSignal(60000, 50.0, 0.5, 2.0);
+        inBlocks(x, 200, [&](Sample* p, int n) { QVERIFY(sam.process(p, n)); });
+        const double distortion = thd(x, 50000, 6250, 1000.0);
+        QVERIFY2(distortion < 0.01, qPrintable(QString("THD %1").arg(distortion)));
+        // Locked: the loop frequency cancels the 50 Hz offset (x e^(j theta)),
+        // within the loop's steady chatter of beta * pi.
+        QVERIFY2(std::fabs(sam.frequency() + 2.0 * kPi * 50.0 / kFs) < 2.0 * SamDemodZorvani::kBeta * kPi,
+                 qPrintable(QString("nu %1").arg(sam.frequency())));
+    }
+
+    void samLocksToOffsetCarrier()
+    {
+        SamDemodZorvani sam;
+        std::vector<Sample> x = complexTone(80000, 50.0, 0.8, -2.5);
+        inBlocks(x, 200, [&](Sample* p, int n) { QVERIFY(sam.process(p, n)); });
+        double lo = 1e9, hi = -1e9;
+        for (int k = 60000; k < 80000; ++k) {
+            lo = std::min(lo, x[k].re);
+            hi = std::max(hi, x[k].re);
+        }
+        // Locked: constant and positive.
+        QVERIFY2(lo > 0.0, qPrintable(QString("output %1").arg(lo)));
+        QVERIFY2((hi - lo) / hi < 1e-4, qPrintable(QString("ripple %1 .. %2").arg(lo).arg(hi)));
+    }
+
+    void fmSettlesOnDeviation()
+    {
+        FmDemodZorvani fm;
+        std::vector<Sample> x = fmSignal(4000, 1000.0, 0.0);
+        QVERIFY(fm.process(x.data(), 4000));
+        const double expected = 2.0 * kPi * 1000.0 / kFs;
+        QVERIFY2(std::fabs(fm.frequency() - expected) < 1e-6,
+                 qPrintable(QString("nu %1 expected %2").arg(fm.frequency(), 0, 'g', 10).arg(expected, 0, 'g', 10)));
+        QVERIFY(fm.phase() >= 0.0 && fm.phase() < 2.0 * kPi);
+    }
+
+    void fmOutputScale()
+    {
+        // 3 kHz peak deviation by a 1 kHz tone: the input frequency swings by
+        // 2 pi 3000 / fs. nu follows it through the loop's closed-loop response
+        // beta z / (z^2 + (alpha + beta - 2) z + 1 - alpha) (from the loop
+        // recursion), then the gain and the DC blocker apply.
+        FmDemodZorvani fm;
+        std::vector<Sample> x = fmSignal(40000, 3000.0, 1000.0);
+        inBlocks(x, 200, [&](Sample* p, int n) { QVERIFY(fm.process(p, n)); });
+        const double w = 2.0 * kPi * 1000.0 / kFs;
+        const std::complex<double> z = std::polar(1.0, -w);
+        const double blocker = std::abs((1.0 - z) / (1.0 - 0.995 * z));
+        const double alpha = 0.4825486315913922, beta = 0.058213295462681294;
+        const std::complex<double> zp = std::polar(1.0, w);
+        const double loop = std::abs(beta * zp / (zp * zp + (alpha + beta - 2.0) * zp + 1.0 - alpha));
+        const double expected = 0.5595290968074446 * 2.0 * kPi * 3000.0 / kFs * loop * blocker;
+        const double measured = toneAmplitude(x, 30000, 6250, 1000.0);
+        QVERIFY2(std::fabs(measured / expected - 1.0) < 0.02,
+                 qPrintable(QString("amplitude %1 expected %2").arg(measured).arg(expected)));
+        QVERIFY2(thd(x, 30000, 6250, 1000.0) < 0.01, "FM audio distorted");
+        QCOMPARE(toneAmplitude(x, 30000, 6250, 1000.0, 1), measured);
+    }
+
+    void fmRemovesSteadyOffset()
+    {
+        FmDemodZorvani fm;
+        std::vector<Sample> x = fmSignal(200000, 1000.0, 0.0);
+        inBlocks(x, 200, [&](Sample* p, int n) { QVERIFY(fm.process(p, n)); });
+        QVERIFY2(std::fabs(x.back().re) < 1e-3, qPrintable(QString("residual %1").arg(x.back().re)));
+    }
+
+    void continuity_data()
+    {
+        QTest::addColumn<int>("stage");
+        QTest::newRow("AM") << 0;
+        QTest::newRow("SAM") << 1;
+        QTest::newRow("FM") << 2;
+    }
+
+    void continuity()
+    {
+        QFETCH(int, stage);
+        std::vector<Sample> once = amSignal(400, 120.0, 0.5, 0.3);
+        std::vector<Sample> split = once;
+        DemodAMZorvani am1, am2;
+        SamDemodZorvani sam1, sam2;
+        FmDemodZorvani fm1, fm2;
+        auto run = [&](Sample* p, int n, bool second) {
+            if (stage == 0)
+                return (second ? am2 : am1).process(p, n);
+            if (stage == 1)
+                return (second ? sam2 : sam1).process(p, n);
+            return (second ? fm2 : fm1).process(p, n);
+        };
+        QVERIFY(run(once.data(), 400, false));
+        QVERIFY(run(split.data(), 200, true));
+        QVERIFY(run(split.data() + 200, 200, true));
+        // The FFT filters of AM and SAM cut blocks differently (256 + 144 vs
+        // 200 + 200): equal up to rounding. The FM loop is exact.
+        const double tolerance = stage == 2 ? 0.0 : 1e-12;
+        for (int k = 0; k < 400; ++k) {
+            QVERIFY2(std::fabs(once[k].re - split[k].re) <= tolerance && std::fabs(once[k].im - split[k].im) <= tolerance,
+                     qPrintable(QString("sample %1: %2 vs %3").arg(k).arg(once[k].re).arg(split[k].re)));
+        }
+    }
+
+    void resetReproduces()
+    {
+        FmDemodZorvani fm;
+        SamDemodZorvani sam;
+        std::vector<Sample> a = amSignal(1000, 80.0, 0.3, 0.0);
+        std::vector<Sample> b = a, c = a, d = a;
+        QVERIFY(fm.process(a.data(), 1000));
+        fm.reset();
+        QVERIFY(fm.process(b.data(), 1000));
+        QVERIFY(sameSamples(a, b));
+        QVERIFY(sam.process(c.data(), 1000));
+        sam.reset();
+        QVERIFY(sam.process(d.data(), 1000));
+        QVERIFY(sameSamples(c, d));
+    }
+
+    void invalidInput()
+    {
+        DemodAMZorvani am;
+        SamDemodZorvani sam;
+        FmDemodZorvani fm;
+        Sample s{0.5, 0.25};
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("DemodAMZorvani::process.*Incorrect input parameters"));
+        QVERIFY(!am.process(nullptr, 10));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("SamDemodZorvani::process.*Incorrect input parameters"));
+        QVERIFY(!sam.process(&s, 0));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("FmDemodZorvani::process.*Incorrect input parameters"));
+        QVERIFY(!fm.process(&s, -1));
+        QCOMPARE(s.re, 0.5);
+        QCOMPARE(s.im, 0.25);
+        QVERIFY(!am.setBandwidth(0.0));
+        QVERIFY(!sam.setBandwidth(0.7));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestDemodulators)
+#include "tst_demodulators.moc"
