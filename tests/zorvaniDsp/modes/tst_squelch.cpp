@@ -1,0 +1,271 @@
+#include "ModesTestSupport.h"
+
+#include "zorvaniDsp/Demodulators/CtcssDetector.h"
+#include "zorvaniDsp/Demodulators/CtcssTones.h"
+#include "zorvaniDsp/Demodulators/FmDemodZorvani.h"
+#include "zorvaniDsp/Demodulators/SquelchZorvani.h"
+
+#include <QtTest>
+
+using namespace modestest;
+
+class TestSquelch : public QObject {
+    Q_OBJECT
+
+private:
+    // NFM audio as the receiver has it: a carrier frequency-modulated by a
+    // 1 kHz "voice" tone (2.5 kHz deviation) plus a sub-audible tone (350 Hz
+    // deviation), demodulated by the FM detector. toneHz 0: no sub-audible tone.
+    static std::vector<Sample> nfmAudio(int n, double toneHz, FmDemodZorvani& fm, double startPhase = 0.0)
+    {
+        std::vector<Sample> x(static_cast<size_t>(n));
+        double phase = startPhase;
+        for (int k = 0; k < n; ++k) {
+            const double t = k / kFs;
+            double f = 2500.0 * std::sin(2.0 * kPi * 1000.0 * t);
+            if (toneHz > 0.0)
+                f += 350.0 * std::sin(2.0 * kPi * toneHz * t);
+            phase += 2.0 * kPi * f / kFs;
+            x[k] = {std::cos(phase), std::sin(phase)};
+        }
+        inBlocks(x, 200, [&](Sample* p, int c) { fm.process(p, c); });
+        return x;
+    }
+
+    static bool silent(const Sample* x, int n)
+    {
+        for (int k = 0; k < n; ++k)
+            if (x[k].re != 0.0 || x[k].im != 0.0)
+                return false;
+        return true;
+    }
+
+private slots:
+    void toneTable()
+    {
+        QCOMPARE(kCtcssToneCount, 42);
+        QCOMPARE(kCtcssTones[0], 67.0f);
+        QCOMPARE(kCtcssTones[12], 100.0f);
+        QCOMPARE(kCtcssTones[32], 203.5f);
+        QCOMPARE(kCtcssTones[41], 254.1f);
+        for (int i = 1; i < kCtcssToneCount; ++i)
+            QVERIFY2(kCtcssTones[i] > kCtcssTones[i - 1], qPrintable(QString("index %1").arg(i)));
+    }
+
+    void carrierSquelchLevels_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<double>("level");
+        QTest::addColumn<double>("meter");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("-80 vs -90 mutes") << true << -80.0 << -90.0 << false;
+        QTest::newRow("-80 vs -85 mutes (-80 > -82)") << true << -80.0 << -85.0 << false;
+        QTest::newRow("-80 vs -82 passes") << true << -80.0 << -82.0 << true;
+        QTest::newRow("-85 vs -90 mutes (-85 > -87)") << true << -85.0 << -90.0 << false;
+        QTest::newRow("exactly meter + 3 passes") << true << -80.0 << -83.0 << true;
+        QTest::newRow("disabled passes") << false << -20.0 << -120.0 << true;
+    }
+
+    void carrierSquelchLevels()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(double, level);
+        QFETCH(double, meter);
+        QFETCH(bool, open);
+        CarrierSquelch squelch;
+        squelch.setEnabled(enabled);
+        squelch.setLevel(level);
+        std::vector<Sample> x = monoTone(200, 700.0, 0.3);
+        const std::vector<Sample> original = x;
+        QVERIFY(squelch.process(x.data(), 200, meter));
+        QCOMPARE(squelch.isOpen(), open);
+        if (open)
+            QVERIFY2(sameSamples(x, original), "open squelch changed the block");
+        else
+            QVERIFY2(silent(x.data(), 200), "closed squelch left sound");
+    }
+
+    void fmSquelchLevels_data()
+    {
+        carrierSquelchLevels_data();
+    }
+
+    void fmSquelchLevels()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(double, level);
+        QFETCH(double, meter);
+        QFETCH(bool, open);
+        FmSquelch squelch;
+        squelch.setEnabled(enabled);
+        squelch.setLevel(level);
+        std::vector<Sample> x = monoTone(200, 700.0, 0.3);
+        const std::vector<Sample> original = x;
+        QVERIFY(squelch.process(x.data(), 200, meter));
+        QCOMPARE(squelch.isOpen(), open);
+        QCOMPARE(sameSamples(x, original), open);
+    }
+
+    void detectorMeasuresTones_data()
+    {
+        QTest::addColumn<double>("hz");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("67.0") << 67.0 << 0;
+        QTest::newRow("100.0") << 100.0 << 12;
+        QTest::newRow("206.5") << 206.5 << 33;
+        QTest::newRow("254.1") << 254.1 << 41;
+        QTest::newRow("100.8 within 1 Hz") << 100.8 << 12;
+        QTest::newRow("101.5 none") << 101.5 << -1;
+        QTest::newRow("60 none") << 60.0 << -1;
+    }
+
+    void detectorMeasuresTones()
+    {
+        QFETCH(double, hz);
+        QFETCH(int, expected);
+        CtcssDetector detector;
+        std::vector<double> v(8000);
+        for (size_t k = 0; k < v.size(); ++k)
+            v[k] = std::sin(2.0 * kPi * hz * k / kFs + 0.3);
+        detector.setTone(expected < 0 ? 12 : expected);
+        detector.process(v.data(), 8000, 1);
+        QCOMPARE(detector.lastDetection(), expected);
+        QCOMPARE(detector.tonePresent(), expected >= 0);
+    }
+
+    void detectorNeedsConsecutiveMatches()
+    {
+        // The tone becomes present at the kConfirmations-th matching period,
+        // i.e. one crossing to start and kConfirmations more.
+        CtcssDetector detector;
+        detector.setTone(12);
+        const int period = static_cast<int>(kFs / 100.0); // 390.6 samples
+        int openedAt = -1;
+        for (int k = 0; k < 6 * period && openedAt < 0; ++k) {
+            const double v = std::sin(2.0 * kPi * 100.0 * k / kFs + 2.0);
+            detector.process(&v, 1, 1);
+            if (detector.tonePresent())
+                openedAt = k;
+        }
+        // First falling crossing near 0.18 periods, then one per period.
+        QVERIFY2(openedAt > 3 * period && openedAt < 4 * period + 2, qPrintable(QString("opened at %1").arg(openedAt)));
+    }
+
+    void detectorIgnoresCloseCrossings()
+    {
+        // A 520 Hz tone falls every 75 samples, closer than the minimum
+        // spacing (130): only every second crossing counts and measures
+        // 260 Hz, which is no table tone.
+        CtcssDetector detector;
+        std::vector<double> v(8000);
+        for (size_t k = 0; k < v.size(); ++k)
+            v[k] = std::sin(2.0 * kPi * 520.0 * k / kFs);
+        detector.process(v.data(), 8000, 1);
+        QCOMPARE(detector.lastDetection(), -1);
+        // 2 x 254.1 Hz: the skipped crossing leaves the true period twice over.
+        CtcssDetector second;
+        second.setTone(41);
+        for (size_t k = 0; k < v.size(); ++k)
+            v[k] = std::sin(2.0 * kPi * 2.0 * 254.1 * k / kFs);
+        second.process(v.data(), 8000, 1);
+        QCOMPARE(second.lastDetection(), 41);
+    }
+
+    void ctcssOpensOnlyForSelectedTone_data()
+    {
+        QTest::addColumn<double>("toneHz");
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("selected 100.0") << 100.0 << true;
+        QTest::newRow("neighbour 97.4") << 97.4 << false;
+        QTest::newRow("neighbour 103.5") << 103.5 << false;
+        QTest::newRow("far 203.5") << 203.5 << false;
+        QTest::newRow("no tone") << 0.0 << false;
+    }
+
+    void ctcssOpensOnlyForSelectedTone()
+    {
+        QFETCH(double, toneHz);
+        QFETCH(bool, opens);
+        FmDemodZorvani fm;
+        std::vector<Sample> x = nfmAudio(40000, toneHz, fm);
+        FmSquelch squelch;
+        squelch.setEnabled(true);
+        squelch.setLevel(-100.0);
+        squelch.setCtcssEnabled(true);
+        squelch.setTone(12);
+        const std::vector<Sample> original = x;
+        int openBlocks = 0;
+        for (int done = 0; done < 40000; done += 200) {
+            QVERIFY(squelch.process(x.data() + done, 200, -60.0));
+            if (squelch.isOpen()) {
+                ++openBlocks;
+                QVERIFY2(std::equal(x.begin() + done, x.begin() + done + 200, original.begin() + done,
+                                    [](const Sample& a, const Sample& b) { return a.re == b.re && a.im == b.im; }),
+                         "open block changed");
+            } else {
+                QVERIFY2(silent(x.data() + done, 200), "closed block not silent");
+            }
+        }
+        if (opens)
+            QVERIFY2(squelch.isOpen() && openBlocks > 150, qPrintable(QString("open blocks %1").arg(openBlocks)));
+        else
+            QVERIFY2(openBlocks == 0, qPrintable(QString("open blocks %1").arg(openBlocks)));
+    }
+
+    void ctcssClosesWhenToneGoes()
+    {
+        FmDemodZorvani fm;
+        std::vector<Sample> withTone = nfmAudio(30000, 100.0, fm);
+        std::vector<Sample> without = nfmAudio(20000, 0.0, fm);
+        FmSquelch squelch;
+        squelch.setCtcssEnabled(true);
+        squelch.setTone(12);
+        for (int done = 0; done < 30000; done += 200)
+            QVERIFY(squelch.process(withTone.data() + done, 200, -60.0));
+        QVERIFY2(squelch.isOpen(), "did not open on the selected tone");
+        int closedAfter = -1;
+        for (int done = 0; done < 20000 && closedAfter < 0; done += 200) {
+            QVERIFY(squelch.process(without.data() + done, 200, -60.0));
+            if (!squelch.isOpen())
+                closedAfter = done + 200;
+        }
+        // fs / 6 samples of missing tone, after the 500-tap band-pass has
+        // emptied its tail (500 samples), counted per 200-sample block.
+        const int bound = static_cast<int>(kFs / 6.0) + 500 + 2 * 200;
+        QVERIFY2(closedAfter > static_cast<int>(kFs / 6.0) && closedAfter <= bound,
+                 qPrintable(QString("closed after %1 samples, bound %2").arg(closedAfter).arg(bound)));
+    }
+
+    void ctcssLevelStillMutes()
+    {
+        FmDemodZorvani fm;
+        std::vector<Sample> x = nfmAudio(30000, 100.0, fm);
+        FmSquelch squelch;
+        squelch.setEnabled(true);
+        squelch.setLevel(-80.0);
+        squelch.setCtcssEnabled(true);
+        squelch.setTone(12);
+        for (int done = 0; done < 30000; done += 200)
+            QVERIFY(squelch.process(x.data() + done, 200, -90.0));
+        QVERIFY(!squelch.isOpen());
+        QVERIFY(squelch.tonePresent());
+        QVERIFY(silent(x.data() + 29800, 200));
+    }
+
+    void invalidInput()
+    {
+        CarrierSquelch carrier;
+        FmSquelch fm;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("CarrierSquelch::process.*Incorrect input parameters"));
+        QVERIFY(!carrier.process(nullptr, 200, 0.0));
+        Sample s{1.0, 1.0};
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("FmSquelch::process.*Incorrect input parameters"));
+        QVERIFY(!fm.process(&s, 0, 0.0));
+        fm.setTone(42);
+        fm.setTone(-1);
+        QCOMPARE(fm.tone(), 0);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSquelch)
+#include "tst_squelch.moc"
