@@ -1,23 +1,66 @@
 #include "zorvaniDsp/ReceiverZorvani.h"
 
 #include "IqTapAbstract.h"
-#include "common/ZorvaniSR.h"
+#include "zorvaniDsp/AudioPull.h"
+#include "zorvaniDsp/ResamplerSCZorvani.h"
 
 #include <algorithm>
 #include <cmath>
 
-ReceiverZorvani::ReceiverZorvani(quint32 number, QObject* parent) : QObject(parent), m_number(number)
+namespace {
+
+constexpr double kOutputRate = 48000.0;
+// Decimation low-pass: order 11, cut-off 2000 Hz below the working Nyquist.
+constexpr int kDecimatorOrder = 11;
+constexpr double kDecimatorMargin = 2000.0;
+// AGC gain range the receiver gives its stages, dB.
+constexpr double kAgcMaxGain = 120.0;
+constexpr double kAgcMinGain = -40.0;
+// Channel 0 goes to the VAC and line-out paths at a quarter of its level.
+constexpr double kConverterScale = 0.25;
+constexpr double kWfmTauEurope = 50e-6;
+constexpr double kWfmTauUsa = 75e-6;
+
+void scale(Ostrovix::complex<double>* x, int n, double g)
 {
-    for (Channel& c : m_channels)
-        c.buffer.resize(kRingSize);
+    for (int k = 0; k < n; ++k) {
+        x[k].re *= g;
+        x[k].im *= g;
+    }
+}
+
+} // namespace
+
+ReceiverZorvani::Channel::Channel() : buffer(kRingSize)
+{
+    agc.setSampleRate(kWorkingRate);
+    agc.setMaxGain(kAgcMaxGain);
+    agc.setMinGain(kAgcMinGain);
+    sam.setSampleRate(kWorkingRate);
+    equalizer.setSampleRate(kWorkingRate);
+    binaural.setSampleRate(kWorkingRate);
+    drmShift.setFrequency(kDrmShift / kWorkingRate);
+}
+
+ReceiverZorvani::ReceiverZorvani(quint32 number, QObject* parent)
+    : QObject(parent), m_number(number), m_wfmInput(kRingSize),
+      m_vac(std::make_unique<ResamplerSCZorvani>(kWorkingRate, kOutputRate)),
+      m_lineOut(std::make_unique<ResamplerSCZorvani>(kWorkingRate, kOutputRate))
+{
     std::lock_guard<SpinLock> guard(m_params);
-    applyInputRateLocked();
+    designInputRateLocked();
+    designCwLocked();
+    designSsbApfLocked();
 }
 
 ReceiverZorvani::~ReceiverZorvani()
 {
     stop();
+    m_vac->stop();
+    m_lineOut->stop();
 }
+
+// --- thread ---
 
 void ReceiverZorvani::start()
 {
@@ -71,6 +114,8 @@ void ReceiverZorvani::reset()
     m_resetRequest = true;
 }
 
+// --- block processing ---
+
 void ReceiverZorvani::processBuffered()
 {
     double level[2], peakRe[2], peakIm[2];
@@ -80,9 +125,9 @@ void ReceiverZorvani::processBuffered()
         if (!processLocked())
             return;
         for (int ch = 0; ch < 2; ++ch) {
-            level[ch] = m_channels[ch].level;
-            peakRe[ch] = m_channels[ch].peakRe;
-            peakIm[ch] = m_channels[ch].peakIm;
+            level[ch] = m_channels[ch].meter.level();
+            peakRe[ch] = m_channels[ch].meter.peakRe();
+            peakIm[ch] = m_channels[ch].meter.peakIm();
         }
         stereo = m_stereo;
     }
@@ -113,13 +158,29 @@ bool ReceiverZorvani::processLocked()
     m_agcQueue.drain([this](const AgcSettings& s) { applyAgcLocked(s); });
 
     const int mode = m_switcher.activeMode();
+    for (Channel& c : m_channels) {
+        c.ifShift.process(c.buffer.data(), n);
+        if (mode == DIGL)
+            c.diglShift.process(c.buffer.data(), n);
+        else if (mode == DIGU)
+            c.diguShift.process(c.buffer.data(), n);
+    }
+
     if (mode == WFM) {
-        std::fill(x1, x1 + n, Sample{0.0, 0.0});
+        n = demodulateWfm(n);
     } else {
+        m_stereo = false;
         n = decimate(n);
+        for (Channel& c : m_channels) {
+            c.bandPass.process(c.buffer.data(), uint32_t(n));
+            c.meter.process(c.buffer.data(), n);
+        }
+        demodulate(mode, n);
+        levelControl(mode, n);
     }
 
     m_switcher.process(x0, x1, n);
+    m_activeMode.store(m_switcher.activeMode(), std::memory_order_release);
 
     if (SignalAnalyzerAbstract* analyzer = m_analyzer.load(std::memory_order_acquire); analyzer && analyzer->isActive(0))
         analyzer->write(m_number, x0, std::size_t(n));
@@ -127,12 +188,13 @@ bool ReceiverZorvani::processLocked()
     if (mode == LSB) {
         for (Channel& c : m_channels)
             for (int k = 0; k < n; ++k)
-                std::swap(c.buffer[k].re, c.buffer[k].im);
+                std::swap(c.buffer[size_t(k)].re, c.buffer[size_t(k)].im);
     }
 
     // A ring without room drops this block rather than part of it.
     m_output[0].write(x0, uint32_t(n));
     m_output[1].write(x1, uint32_t(n));
+    sendToConverters(n);
     return true;
 }
 
@@ -141,37 +203,190 @@ int ReceiverZorvani::decimate(int n)
     const int d = decimation();
     if (d <= 1)
         return n;
-    Sample* x[2] = {m_channels[0].buffer.data(), m_channels[1].buffer.data()};
     const int out = n / d;
-    for (Sample* p : x)
+    for (Channel& c : m_channels) {
+        Sample* x = c.buffer.data();
+        c.decimator.process(x, n);
         for (int k = 0; k < out; ++k)
-            p[k] = p[k * d];
+            x[k] = x[k * d];
+    }
     return out;
 }
 
-void ReceiverZorvani::clearFilterStates() {}
+void ReceiverZorvani::demodulate(int mode, int n)
+{
+    for (Channel& c : m_channels) {
+        Sample* x = c.buffer.data();
+        switch (mode) {
+        case AM:
+            c.am.process(x, n);
+            break;
+        case SAM:
+            c.sam.process(x, n);
+            break;
+        case LSB:
+        case USB:
+            c.ssbApf.process(x, n);
+            break;
+        case CW:
+            c.cwShift.process(x, n);
+            c.cwApf.process(x, n);
+            break;
+        case NFM:
+            c.fm.process(x, n);
+            break;
+        case DRM:
+            c.drmShift.process(x, n);
+            break;
+        default: // DSB, DIGL, DIGU: the filtered channel is the audio
+            break;
+        }
+    }
+}
+
+void ReceiverZorvani::levelControl(int mode, int n)
+{
+    for (Channel& c : m_channels) {
+        Sample* x = c.buffer.data();
+        c.equalizer.process(x, n);
+        if (mode != CW)
+            c.anf.process(x, n);
+        c.nr.process(x, n);
+        if (mode == CW)
+            c.binaural.process(x, n);
+        if (mode == NFM) {
+            c.fmSquelch.process(x, n, c.meter.slowLevel());
+        } else {
+            c.agc.process(x, n);
+            c.squelch.process(x, n, c.meter.level());
+        }
+    }
+}
+
+int ReceiverZorvani::demodulateWfm(int n)
+{
+    for (Channel& c : m_channels) {
+        c.wideFilter.process(c.buffer.data(), uint32_t(n));
+        c.meter.process(c.buffer.data(), n);
+    }
+    const Sample* x0 = m_channels[0].buffer.data();
+    for (int k = 0; k < n; ++k)
+        m_wfmInput[size_t(k)] = Ostrovix::complex<float>{float(x0[k].re), float(x0[k].im)};
+    const int produced = std::min(m_wfm->process(m_wfmInput.data(), n, m_wfmOutput.data()), int(kRingSize));
+    std::copy(m_wfmOutput.begin(), m_wfmOutput.begin() + produced, m_channels[0].buffer.begin());
+    std::fill(m_channels[1].buffer.begin(), m_channels[1].buffer.begin() + produced, Sample{0.0, 0.0});
+    m_stereo = m_wfm->stereo();
+    return produced;
+}
+
+void ReceiverZorvani::sendToConverters(int n)
+{
+    const bool vac = m_vac->isRunning() && m_vac->inputRing().free() >= uint32_t(n);
+    const bool line = m_lineOut->isRunning() && m_lineOut->inputRing().free() >= uint32_t(n);
+    if (!vac && !line)
+        return;
+    Sample* x0 = m_channels[0].buffer.data();
+    scale(x0, n, kConverterScale);
+    if (vac)
+        m_vac->inputRing().write(x0, uint32_t(n));
+    if (line)
+        m_lineOut->inputRing().write(x0, uint32_t(n));
+}
+
+void ReceiverZorvani::clearFilterStates()
+{
+    for (Channel& c : m_channels) {
+        c.decimator.reset();
+        c.bandPass.reset();
+        c.wideFilter.reset();
+        c.am.reset();
+        c.sam.reset();
+        c.fm.reset();
+        c.ssbApf.reset();
+        c.cwApf.reset();
+        c.binaural.reset();
+        c.nr.reset();
+        c.anf.reset();
+        c.equalizer.reset();
+        c.agc.reset();
+        c.fmSquelch.reset();
+    }
+    m_wfm->reset();
+}
 
 void ReceiverZorvani::applyAgcLocked(const AgcSettings& s)
 {
     m_agc = s;
+    for (Channel& c : m_channels)
+        c.agc.setParameters(s.attackMs, s.decayMs, s.hangMs, s.enabled);
 }
 
-void ReceiverZorvani::applyInputRateLocked()
+// --- designs (all under the parameter lock) ---
+
+void ReceiverZorvani::designInputRateLocked()
 {
-    m_decimation.store(std::max(1, int(std::lround(m_inputRate / m_workingRate))), std::memory_order_release);
-    for (int ch = 0; ch < 2; ++ch)
-        designFiltersLocked(ch);
+    const int d = std::max(1, int(std::lround(m_inputRate / kWorkingRate)));
+    m_decimation.store(d, std::memory_order_release);
+    for (Channel& c : m_channels) {
+        c.decimator.init((kWorkingRate / 2.0 - kDecimatorMargin) / m_inputRate, kDecimatorOrder);
+        c.meter.setDecimation(d);
+        c.ifShift.setFrequency(-c.ifOffset / m_inputRate);
+        c.ifShift.setRit(-c.rit / m_inputRate);
+        c.diglShift.setFrequency(-m_diglOffset / m_inputRate);
+        c.diguShift.setFrequency(-m_diguOffset / m_inputRate);
+        designChannelLocked(c);
+    }
+    designWfmLocked();
 }
 
-void ReceiverZorvani::designFiltersLocked(int) {}
+void ReceiverZorvani::designChannelLocked(Channel& c)
+{
+    c.bandPass.init(c.filterLow / kWorkingRate, c.filterHigh / kWorkingRate, m_taps);
+    c.wideFilter.init(c.filterLow / m_inputRate, c.filterHigh / m_inputRate, m_taps);
+    const double audioEdge = std::max(std::fabs(c.filterLow), std::fabs(c.filterHigh)) / kWorkingRate;
+    c.am.setBandwidth(audioEdge);
+    c.sam.setBandwidth(audioEdge);
+    designCwApfLocked(c);
+}
+
+void ReceiverZorvani::designCwApfLocked(Channel& c)
+{
+    // The CW peak narrows with the filter: Q = setting * pitch / max(450, width).
+    const double q = m_cwApfQuality * m_cwPitch / std::max(450.0, std::fabs(c.filterHigh - c.filterLow));
+    c.cwApf.init(BiQuadFilter::Peaking, m_cwPitch / kWorkingRate, q, m_cwApfGain);
+}
+
+void ReceiverZorvani::designCwLocked()
+{
+    for (Channel& c : m_channels) {
+        c.cwShift.setFrequency(m_cwPitch / kWorkingRate);
+        c.binaural.setPitch(m_cwPitch);
+        designCwApfLocked(c);
+    }
+}
+
+void ReceiverZorvani::designSsbApfLocked()
+{
+    for (Channel& c : m_channels)
+        c.ssbApf.init(BiQuadFilter::Peaking, m_ssbApfFrequency / kWorkingRate, m_ssbApfQuality, m_ssbApfGain);
+}
+
+void ReceiverZorvani::designWfmLocked()
+{
+    m_wfm = std::make_unique<WfmReceiverZorvani>(m_inputRate, kWorkingRate, m_wfmStereoOn,
+                                                 m_wfmUsa ? kWfmTauUsa : kWfmTauEurope);
+    m_wfmOutput.resize(size_t(WfmReceiverZorvani::maxOutput(int(kRingSize), m_inputRate, kWorkingRate)));
+}
+
+// --- setters ---
 
 void ReceiverZorvani::setInputRate(double hz)
 {
-    if (!(hz > 0.0))
+    if (!(hz >= kWorkingRate))
         return;
     std::lock_guard<SpinLock> guard(m_params);
     m_inputRate = hz;
-    applyInputRateLocked();
+    designInputRateLocked();
 }
 
 double ReceiverZorvani::inputRate() const
@@ -185,7 +400,9 @@ void ReceiverZorvani::setIfOffset(int channel, double hz)
     if (channel != 0 && channel != 1)
         return;
     std::lock_guard<SpinLock> guard(m_params);
-    m_channels[channel].ifOffset = hz;
+    Channel& c = m_channels[channel];
+    c.ifOffset = hz;
+    c.ifShift.setFrequency(-hz / m_inputRate);
 }
 
 double ReceiverZorvani::ifOffset(int channel) const
@@ -199,7 +416,9 @@ void ReceiverZorvani::setRit(int channel, double hz)
     if (channel != 0 && channel != 1)
         return;
     std::lock_guard<SpinLock> guard(m_params);
-    m_channels[channel].rit = hz;
+    Channel& c = m_channels[channel];
+    c.rit = hz;
+    c.ifShift.setRit(-hz / m_inputRate);
 }
 
 void ReceiverZorvani::setFilter(int channel, double lowHz, double highHz)
@@ -207,18 +426,22 @@ void ReceiverZorvani::setFilter(int channel, double lowHz, double highHz)
     if (channel != 0 && channel != 1)
         return;
     std::lock_guard<SpinLock> guard(m_params);
-    m_channels[channel].filterLow = lowHz;
-    m_channels[channel].filterHigh = highHz;
-    designFiltersLocked(channel);
+    Channel& c = m_channels[channel];
+    c.filterLow = lowHz;
+    c.filterHigh = highHz;
+    designChannelLocked(c);
 }
 
-void ReceiverZorvani::setMode(int mode)
+bool ReceiverZorvani::setMode(int mode)
 {
+    if (mode < AM || mode > DRM)
+        return false;
     std::lock_guard<SpinLock> guard(m_params);
     if (mode == m_switcher.pendingMode())
-        return;
+        return false;
     m_switcher.setPendingMode(mode);
     m_switcher.requestChange();
+    return true;
 }
 
 int ReceiverZorvani::pendingMode() const
@@ -227,20 +450,16 @@ int ReceiverZorvani::pendingMode() const
     return m_switcher.pendingMode();
 }
 
-int ReceiverZorvani::activeMode() const
-{
-    std::lock_guard<SpinLock> guard(m_params);
-    return m_switcher.activeMode();
-}
-
 void ReceiverZorvani::setTaps(uint32_t taps)
 {
+    if (taps < 1 || taps > FastFirZorvani::kMaxTaps)
+        return;
     std::lock_guard<SpinLock> guard(m_params);
-    if (taps == m_taps || taps == 0)
+    if (taps == m_taps)
         return;
     m_taps = taps;
-    for (int ch = 0; ch < 2; ++ch)
-        designFiltersLocked(ch);
+    for (Channel& c : m_channels)
+        designChannelLocked(c);
 }
 
 uint32_t ReceiverZorvani::taps() const
@@ -251,8 +470,11 @@ uint32_t ReceiverZorvani::taps() const
 
 void ReceiverZorvani::setCwPitch(double hz)
 {
+    if (!(hz > 0.0 && hz < kWorkingRate / 4.0))
+        return;
     std::lock_guard<SpinLock> guard(m_params);
     m_cwPitch = hz;
+    designCwLocked();
 }
 
 void ReceiverZorvani::setDigOffsets(double diglHz, double diguHz)
@@ -260,6 +482,10 @@ void ReceiverZorvani::setDigOffsets(double diglHz, double diguHz)
     std::lock_guard<SpinLock> guard(m_params);
     m_diglOffset = diglHz;
     m_diguOffset = diguHz;
+    for (Channel& c : m_channels) {
+        c.diglShift.setFrequency(-diglHz / m_inputRate);
+        c.diguShift.setFrequency(-diguHz / m_inputRate);
+    }
 }
 
 void ReceiverZorvani::queueAgc(const AgcSettings& settings)
@@ -275,10 +501,157 @@ AgcSettings ReceiverZorvani::appliedAgc() const
     return m_agc;
 }
 
+void ReceiverZorvani::setRfGain(int dB)
+{
+    forChannels([dB](Channel& c) { c.agc.setRfGain(dB); });
+}
+
+void ReceiverZorvani::setLmsEnabled(Lms which, bool on)
+{
+    forChannels([&](Channel& c) { lms(c, which).setEnabled(on); });
+}
+
+void ReceiverZorvani::setLmsTaps(Lms which, int taps)
+{
+    forChannels([&](Channel& c) { lms(c, which).setTaps(taps); });
+}
+
+void ReceiverZorvani::setLmsDelay(Lms which, int delay)
+{
+    forChannels([&](Channel& c) { lms(c, which).setDelay(delay); });
+}
+
+void ReceiverZorvani::setLmsRate(Lms which, double mu)
+{
+    forChannels([&](Channel& c) { lms(c, which).setRate(mu); });
+}
+
+void ReceiverZorvani::setLmsLeak(Lms which, double lambda)
+{
+    forChannels([&](Channel& c) { lms(c, which).setLeak(lambda); });
+}
+
+void ReceiverZorvani::setCwApfEnabled(bool on)
+{
+    forChannels([on](Channel& c) { c.cwApf.setEnabled(on); });
+}
+
+void ReceiverZorvani::setCwApfGain(double dB)
+{
+    std::lock_guard<SpinLock> guard(m_params);
+    m_cwApfGain = dB;
+    for (Channel& c : m_channels)
+        designCwApfLocked(c);
+}
+
+void ReceiverZorvani::setCwApfQuality(double q)
+{
+    std::lock_guard<SpinLock> guard(m_params);
+    m_cwApfQuality = q;
+    for (Channel& c : m_channels)
+        designCwApfLocked(c);
+}
+
+void ReceiverZorvani::setSsbApfEnabled(bool on)
+{
+    forChannels([on](Channel& c) { c.ssbApf.setEnabled(on); });
+}
+
+void ReceiverZorvani::setSsbApfGain(double dB)
+{
+    std::lock_guard<SpinLock> guard(m_params);
+    m_ssbApfGain = dB;
+    designSsbApfLocked();
+}
+
+void ReceiverZorvani::setSsbApfQuality(double q)
+{
+    std::lock_guard<SpinLock> guard(m_params);
+    m_ssbApfQuality = q;
+    designSsbApfLocked();
+}
+
+void ReceiverZorvani::setSsbApfFrequency(double hz)
+{
+    if (!(hz > 0.0 && hz < kWorkingRate / 2.0))
+        return;
+    std::lock_guard<SpinLock> guard(m_params);
+    m_ssbApfFrequency = hz;
+    designSsbApfLocked();
+}
+
+void ReceiverZorvani::setBinauralEnabled(bool on)
+{
+    forChannels([on](Channel& c) { c.binaural.setEnabled(on); });
+    m_binauralOn.store(on, std::memory_order_release);
+}
+
+void ReceiverZorvani::setBinauralTaps(int taps)
+{
+    forChannels([taps](Channel& c) { c.binaural.setTaps(taps); });
+}
+
+void ReceiverZorvani::setBinauralSwap(bool on)
+{
+    forChannels([on](Channel& c) { c.binaural.setSwap(on); });
+}
+
+void ReceiverZorvani::setSquelchEnabled(bool on)
+{
+    forChannels([on](Channel& c) {
+        c.squelch.setEnabled(on);
+        c.fmSquelch.setEnabled(on);
+    });
+}
+
+void ReceiverZorvani::setSquelchLevel(double dB)
+{
+    forChannels([dB](Channel& c) {
+        c.squelch.setLevel(dB);
+        c.fmSquelch.setLevel(dB);
+    });
+}
+
+void ReceiverZorvani::setCtcssEnabled(bool on)
+{
+    forChannels([on](Channel& c) { c.fmSquelch.setCtcssEnabled(on); });
+}
+
+void ReceiverZorvani::setCtcssTone(int index)
+{
+    forChannels([index](Channel& c) { c.fmSquelch.setTone(index); });
+}
+
+void ReceiverZorvani::setEqualizerEnabled(bool on)
+{
+    forChannels([on](Channel& c) { c.equalizer.setEnabled(on); });
+}
+
+void ReceiverZorvani::setEqualizerGains(const QList<int>& dB)
+{
+    forChannels([&dB](Channel& c) { c.equalizer.setGains(dB); });
+}
+
+void ReceiverZorvani::setWfmStereo(bool on)
+{
+    std::lock_guard<SpinLock> guard(m_params);
+    m_wfmStereoOn = on;
+    m_wfm->setStereo(on);
+}
+
+void ReceiverZorvani::setWfmUsa(bool on)
+{
+    std::lock_guard<SpinLock> guard(m_params);
+    if (on == m_wfmUsa)
+        return;
+    m_wfmUsa = on;
+    designWfmLocked();
+}
+
 double ReceiverZorvani::meterLevel(int channel) const
 {
     std::lock_guard<SpinLock> guard(m_params);
-    return m_channels[channel & 1].level;
+    return m_channels[channel & 1].meter.level();
 }
 
 ReceiverZorvani::ModulationSwitcher::State ReceiverZorvani::faderState() const
@@ -293,6 +666,44 @@ double ReceiverZorvani::faderGain(int channel) const
     return m_switcher.gain(channel);
 }
 
-void ReceiverZorvani::vacClose() {}
-void ReceiverZorvani::lineoutOpen() {}
-void ReceiverZorvani::lineoutClose() {}
+// --- VAC and line-out paths ---
+
+void ReceiverZorvani::openVac(int sampleRate)
+{
+    if (sampleRate <= 0 || !m_vac->init(kWorkingRate, double(sampleRate)))
+        return;
+    if (m_vacOpen.load(std::memory_order_acquire))
+        return;
+    m_vac->start();
+    m_vacOpen.store(true, std::memory_order_release);
+}
+
+void ReceiverZorvani::vacClose()
+{
+    m_vacOpen.store(false, std::memory_order_release);
+    m_vac->stop();
+}
+
+void ReceiverZorvani::lineoutOpen()
+{
+    if (m_lineOutOpen.load(std::memory_order_acquire))
+        return;
+    m_lineOut->start();
+    m_lineOutOpen.store(true, std::memory_order_release);
+}
+
+void ReceiverZorvani::lineoutClose()
+{
+    m_lineOutOpen.store(false, std::memory_order_release);
+    m_lineOut->stop();
+}
+
+bool ReceiverZorvani::pullVac(float* buffer, quint32 length, quint32 channels)
+{
+    return pullStereo(m_vac->outputRing(), vacOpen(), buffer, length, channels);
+}
+
+bool ReceiverZorvani::pullLineOut(float* buffer, quint32 length, quint32 channels)
+{
+    return pullStereo(m_lineOut->outputRing(), lineOutOpen(), buffer, length, channels);
+}

@@ -3,9 +3,25 @@
 #include "OstrovixComplex.h"
 #include "zorvaniDsp/AgcQueue.h"
 #include "zorvaniDsp/CircularBuffer.h"
+#include "zorvaniDsp/Demodulators/DemodAMZorvani.h"
+#include "zorvaniDsp/Demodulators/FmDemodZorvani.h"
+#include "zorvaniDsp/Demodulators/SamDemodZorvani.h"
+#include "zorvaniDsp/Demodulators/SquelchZorvani.h"
+#include "zorvaniDsp/Demodulators/WfmReceiverZorvani.h"
+#include "zorvaniDsp/EqualizerZorvani.h"
+#include "zorvaniDsp/Filters/AgcZorvani.h"
+#include "zorvaniDsp/Filters/BiQuadFilter.h"
+#include "zorvaniDsp/Filters/DownConverterZorvani.h"
+#include "zorvaniDsp/Filters/IirLowpassZorvani.h"
+#include "zorvaniDsp/Filters/LmsFilterZorvani.h"
+#include "zorvaniDsp/Filters/SurrounfCW.h"
+#include "zorvaniDsp/Meter/MeterZorvani.h"
+#include "zorvaniDsp/MixerSource.h"
 #include "zorvaniDsp/ModulationSwitcher.h"
 #include "zorvaniDsp/SpinLock.h"
+#include "zorvaniDsp/zorvaniFFT/FastFirZorvani.h"
 
+#include <QList>
 #include <QObject>
 
 #include <atomic>
@@ -15,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+class ResamplerSCZorvani;
 class SignalAnalyzerAbstract;
 
 // One receiver of the engine: two channels demodulated from the same
@@ -24,16 +41,22 @@ class SignalAnalyzerAbstract;
 // into the two output rings that the mixer reads.
 //
 // Every setter takes the parameter spin lock, which the processing of a block
-// holds throughout, so a change takes effect between two blocks.
-class ReceiverZorvani : public QObject {
+// holds throughout, so a change takes effect between two blocks. Frequencies
+// are in Hz, levels in dB, channels 0 or 1 (others change nothing).
+class ReceiverZorvani : public QObject, public MixerSource {
     Q_OBJECT
 public:
     using ModulationSwitcher = ::ModulationSwitcher;
+    using Sample = Ostrovix::complex<double>;
 
-    static constexpr uint32_t kRingSize = 4096;  // input ring, work buffers, output rings
-    static constexpr int kBlock = 200;           // samples per IQ packet
+    static constexpr uint32_t kRingSize = 4096; // input ring, work buffers, output rings
+    static constexpr int kBlock = 200;          // samples per IQ packet
+    static constexpr double kWorkingRate = 39062.5;
+    static constexpr double kDrmShift = 5200.0;
+    static constexpr double kSquelchHysteresisDb = 3.0;
 
     enum Mode { AM = 0, SAM, DSB, LSB, USB, CW, NFM, DIGL, DIGU, WFM, DRM };
+    enum class Lms { NoiseReduction, AutoNotch };
 
     explicit ReceiverZorvani(quint32 number, QObject* parent = nullptr);
     ~ReceiverZorvani() override;
@@ -49,19 +72,22 @@ public:
     // Processes everything in the input ring now, on the calling thread: the
     // body of one wake-up (tests and benchmarks call it without the thread).
     void processBuffered();
-    // Requests a clear of all filter states at the next block and empties the
-    // rings. Not for use while the thread runs.
+    // Empties the rings and clears all filter states at the next block.
     void reset();
 
-    CircularBuffer<Ostrovix::complex<double>>& inputRing() { return m_input; }
-    CircularBuffer<Ostrovix::complex<double>>& outputRing(int channel) { return m_output[channel & 1]; }
+    CircularBuffer<Sample>& inputRing() { return m_input; }
+
+    // MixerSource
+    CircularBuffer<Sample>& outputRing(int channel) override { return m_output[channel & 1]; }
+    int activeMode() const override { return m_activeMode.load(std::memory_order_acquire); }
+    bool binauralCw() const override { return m_binauralOn.load(std::memory_order_acquire); }
 
     // Decimation factor to the working rate: 1, 2, 4 or 8.
     int decimation() const { return m_decimation.load(std::memory_order_acquire); }
     // Input samples after which the engine wakes the thread.
     uint32_t wakeThreshold() const { return uint32_t(decimation()) * kBlock; }
 
-    // --- parameters (Hz unless stated; channel 0 or 1) ---
+    // --- tuning and filter ---
     // Device stream rate: 39062.5, 78125, 156250 or 312500 Hz.
     void setInputRate(double hz);
     double inputRate() const;
@@ -70,29 +96,70 @@ public:
     void setIfOffset(int channel, double hz);
     double ifOffset(int channel) const;
     void setRit(int channel, double hz);
-    // Passband edges relative to the channel frequency.
+    // Passband edges relative to the channel frequency: band-pass at the
+    // working rate, WFM filter at the input rate, detector low-passes and the
+    // CW peak filter follow.
     void setFilter(int channel, double lowHz, double highHz);
-    // Host mode numbering; starts the fader, the new mode becomes active
-    // after the fade-out.
-    void setMode(int mode);
+    // Host mode numbering 0..10; starts the fader, the new mode becomes
+    // active after the fade-out. False when the mode is already pending.
+    bool setMode(int mode);
     int pendingMode() const;
-    int activeMode() const;
-    // Band-pass taps (1..16129); both channels are redesigned on a change.
+    // Band-pass taps, 1..FastFirZorvani::kMaxTaps; both channels follow.
     void setTaps(uint32_t taps);
     uint32_t taps() const;
     void setCwPitch(double hz);
     // DIGL / DIGU passband offsets (defaults -1500 / -2200 Hz).
     void setDigOffsets(double diglHz, double diguHz);
+
+    // --- AGC ---
     // Queued for the thread (clamped there); also starts the fader.
     void queueAgc(const AgcSettings& settings);
     // The AGC values last applied by the thread.
     AgcSettings appliedAgc() const;
+    // Fixed and maximum AGC gain of both channels, dB (limited to -60..120).
+    void setRfGain(int dB);
+
+    // --- mode stages, both channels ---
+    void setLmsEnabled(Lms which, bool on);
+    void setLmsTaps(Lms which, int taps);
+    void setLmsDelay(Lms which, int delay);
+    void setLmsRate(Lms which, double mu);
+    void setLmsLeak(Lms which, double lambda);
+    void setCwApfEnabled(bool on);
+    void setCwApfGain(double dB);
+    void setCwApfQuality(double q);
+    void setSsbApfEnabled(bool on);
+    void setSsbApfGain(double dB);
+    void setSsbApfQuality(double q);
+    void setSsbApfFrequency(double hz);
+    void setBinauralEnabled(bool on);
+    void setBinauralTaps(int taps);
+    void setBinauralSwap(bool on);
+    void setSquelchEnabled(bool on);
+    void setSquelchLevel(double dB);
+    void setCtcssEnabled(bool on);
+    // CTCSS tone index 0..41.
+    void setCtcssTone(int index);
+    void setEqualizerEnabled(bool on);
+    void setEqualizerGains(const QList<int>& dB);
+    void setWfmStereo(bool on);
+    // 75 us de-emphasis when true, 50 us when false.
+    void setWfmUsa(bool on);
 
     void setSignalAnalyzer(SignalAnalyzerAbstract* analyzer) { m_analyzer.store(analyzer, std::memory_order_release); }
 
-    // Last meter readings of a channel (level L in dB and peaks in dB).
-    double meterLevel(int channel) const;
+    // --- VAC and line-out paths (channel 0 audio at 48000 Hz or the VAC's rate) ---
+    // Retunes the VAC converter to `sampleRate` Hz and opens the path unless open.
+    void openVac(int sampleRate);
+    bool vacOpen() const { return m_vacOpen.load(std::memory_order_acquire); }
+    bool lineOutOpen() const { return m_lineOutOpen.load(std::memory_order_acquire); }
+    ResamplerSCZorvani& vacConverter() { return *m_vac; }
+    ResamplerSCZorvani& lineOutConverter() { return *m_lineOut; }
+    bool pullVac(float* buffer, quint32 length, quint32 channels);
+    bool pullLineOut(float* buffer, quint32 length, quint32 channels);
 
+    // Last meter level L of a channel, dB.
+    double meterLevel(int channel) const;
     // Fader state, for observation.
     ModulationSwitcher::State faderState() const;
     double faderGain(int channel) const;
@@ -108,51 +175,101 @@ signals:
     void wfmStereo(bool stereo);
 
 private:
-    using Sample = Ostrovix::complex<double>;
-
     struct Channel {
+        Channel();
         double ifOffset = 0.0;
         double rit = 0.0;
         double filterLow = 0.0;
         double filterHigh = 3000.0;
-        double level = -140.0;
-        double peakRe = -120.0;
-        double peakIm = -120.0;
+        DownConverterZorvani ifShift{int(kRingSize)};
+        DownConverterZorvani cwShift{int(kRingSize)};
+        DownConverterZorvani diglShift{int(kRingSize)};
+        DownConverterZorvani diguShift{int(kRingSize)};
+        DownConverterZorvani drmShift{int(kRingSize)};
+        IirLowpassZorvani decimator;
+        FastFirZorvani bandPass;
+        FastFirZorvani wideFilter;
+        MeterZorvani meter;
+        DemodAMZorvani am;
+        SamDemodZorvani sam;
+        FmDemodZorvani fm;
+        BiQuadFilter ssbApf;
+        BiQuadFilter cwApf;
+        SurrounfCW binaural;
+        LmsFilterZorvani nr{LmsFilterZorvani::Kind::NoiseReduction};
+        LmsFilterZorvani anf{LmsFilterZorvani::Kind::AutoNotch};
+        EqualizerZorvani equalizer;
+        AgcZorvani agc;
+        CarrierSquelch squelch;
+        FmSquelch fmSquelch;
         std::vector<Sample> buffer;
     };
 
     void run();
     bool processLocked();
+    int decimate(int n);
+    void demodulate(int mode, int n);
+    void levelControl(int mode, int n);
+    int demodulateWfm(int n);
+    void sendToConverters(int n);
     void clearFilterStates();
     void applyAgcLocked(const AgcSettings& s);
-    void applyInputRateLocked();
-    void designFiltersLocked(int channel);
-    int decimate(int n);
+    void designInputRateLocked();
+    void designChannelLocked(Channel& c);
+    void designCwApfLocked(Channel& c);
+    void designCwLocked();
+    void designSsbApfLocked();
+    void designWfmLocked();
+    LmsFilterZorvani& lms(Channel& c, Lms which) { return which == Lms::NoiseReduction ? c.nr : c.anf; }
+    // Runs f(channel) on both channels under the parameter lock.
+    template <typename F>
+    void forChannels(F&& f)
+    {
+        std::lock_guard<SpinLock> guard(m_params);
+        for (Channel& c : m_channels)
+            f(c);
+    }
 
     const quint32 m_number;
     std::atomic<bool> m_running{false};
     std::atomic<int> m_decimation{1};
+    std::atomic<int> m_activeMode{LSB};
+    std::atomic<bool> m_binauralOn{false};
     std::thread m_thread;
     std::mutex m_wakeMutex;
     std::condition_variable m_wakeCondition;
     bool m_wakeRequested = false;
 
     mutable SpinLock m_params;
-    double m_inputRate = 39062.5;
-    double m_workingRate = 39062.5;
+    double m_inputRate = kWorkingRate;
     double m_diglOffset = -1500.0;
     double m_diguOffset = -2200.0;
     double m_cwPitch = 700.0;
+    double m_cwApfQuality = 5.0;
+    double m_cwApfGain = 30.0;
+    double m_ssbApfFrequency = 500.0;
+    double m_ssbApfQuality = 1.0;
+    double m_ssbApfGain = 20.0;
     uint32_t m_taps = 1537;
     bool m_resetRequest = false;
+    bool m_wfmStereoOn = false;
+    bool m_wfmUsa = false;
+    bool m_stereo = false;
     AgcQueue m_agcQueue;
     AgcSettings m_agc;
     ModulationSwitcher m_switcher{LSB};
-    bool m_stereo = false;
+    std::unique_ptr<WfmReceiverZorvani> m_wfm;
+    std::vector<Ostrovix::complex<float>> m_wfmInput;
+    std::vector<Sample> m_wfmOutput;
 
     std::atomic<SignalAnalyzerAbstract*> m_analyzer{nullptr};
 
     CircularBuffer<Sample> m_input{kRingSize};
     CircularBuffer<Sample> m_output[2] = {CircularBuffer<Sample>(kRingSize), CircularBuffer<Sample>(kRingSize)};
     Channel m_channels[2];
+
+    std::unique_ptr<ResamplerSCZorvani> m_vac;
+    std::unique_ptr<ResamplerSCZorvani> m_lineOut;
+    std::atomic<bool> m_vacOpen{false};
+    std::atomic<bool> m_lineOutOpen{false};
 };

@@ -11,8 +11,15 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 
+class AudioServerNotifyer;
 class BridgeAbstract;
+class IQNotchFilter;
+class MixerZorvani;
+class PanSpectrumZorvaniDDC;
+class ResamplerSCZorvani;
+class ZorvaniNB;
 class DeviceFunctionsAbstract;
 class IqTapAbstract;
 class SignalAnalyzerAbstract;
@@ -138,8 +145,16 @@ public:
     void setSignalAnalyzer(SignalAnalyzerAbstract* analyzer);
     // Every incoming block of rx; null for rx above 1.
     CircularBuffer<Ostrovix::complex<double>>* rawIqRing(int rx);
-    // Starts or stops the sound-card converter.
+    // Starts or stops the sound-card converter (no change when already so).
     void setSoundCardOutput(bool on);
+    // The sound-card converter's output ring (stereo frames at 48000 Hz).
+    CircularBuffer<Ostrovix::complex<double>>* soundCardSource();
+    // Panorama workers of the receivers (null for rx above 1) and of the band scope.
+    PanSpectrumZorvaniDDC* panorama(int rx) const;
+    PanSpectrumZorvaniDDC* bandScope() const;
+    MixerZorvani& mixer() { return *m_mixer; }
+    ResamplerSCZorvani& soundCardConverter() { return *m_soundCard; }
+    ResamplerSCZorvani& audioServerConverter() { return *m_audioServerConverter; }
 
 public slots:
     void soundCardOpen();
@@ -147,9 +162,55 @@ public slots:
     void onRnfEnabled(size_t band, bool state);
     void onRnfParam(size_t band, size_t id, bool enable, double freq, double width);
     void setWaterfallFilter(bool on);
-    void setApf(quint32 rx, bool on);
-    void setDse(quint32 rx, bool on);
 
+    // Mode stages. Per receiver: rx 0 or 1. Without rx: every receiver.
+    void setNb1(quint32 rx, bool on);
+    void setNb2(quint32 rx, bool on);
+    // Multiples of the running average magnitude (> 0).
+    void setNb1Threshold(double threshold);
+    void setNb2Threshold(double threshold);
+    void setAnf(quint32 rx, bool on);
+    void setNr(quint32 rx, bool on);
+    // Taps 0..1024, delay 0..1023 samples, rate and leak >= 0.
+    void setAnfTaps(int taps);
+    void setAnfDelay(int delay);
+    void setAnfRate(double mu);
+    void setAnfLeak(double lambda);
+    void setNrTaps(int taps);
+    void setNrDelay(int delay);
+    void setNrRate(double mu);
+    void setNrLeak(double lambda);
+    // CW and SSB audio peak filters: on/off per receiver; gain dB, quality,
+    // SSB frequency Hz for every receiver.
+    void setApf(quint32 rx, bool on);
+    void setSsbApf(quint32 rx, bool on);
+    void setApfGain(double dB);
+    void setApfQuality(double q);
+    void setSsbApfGain(double dB);
+    void setSsbApfQuality(double q);
+    void setSsbApfFreq(double hz);
+    // Binaural CW stage.
+    void setDse(quint32 rx, bool on);
+    void setDseTaps(int taps);
+    void setDseSwap(bool on);
+    // WFM de-emphasis 75 us (true) or 50 us; stereo decoding per receiver.
+    void setWfmUsa(bool on);
+    void onWfmUsa(bool on);
+    void setWfmStereo(quint32 rx, bool on);
+    void setRit(quint32 rx, quint32 ch, double hz);
+    // Squelch of both channels of rx (both kinds); level in dB.
+    void setSqlEnable(quint32 rx, quint32 ch, bool on);
+    void setSqlValue(quint32 rx, quint32 ch, int dB);
+    void setEnableCTCSS(quint32 rx, bool on);
+    // Tone index 0..41.
+    void setToneCTCSS(quint32 rx, int index);
+    void setEqualizerEnable(quint32 rx, bool on);
+    // Band gains in dB, band 0 first (36 bands).
+    void setEqualizerGains(quint32 rx, const QList<int>& dB);
+    // Keeps channel ch of rx stereo in the mixer (binaural output).
+    void setEnableBin(quint32 rx, quint32 ch, bool on);
+
+    // Forwarders of the receivers' signals.
     void setDbm(quint32 channel, double level);
     void setAdc(quint32 channel, double re, double im);
     void onWfmStereo(bool stereo);
@@ -162,24 +223,47 @@ signals:
     void wfmStereo(quint32 receiver, bool stereo);
 
 private:
-    void createObjects();
+    struct NotchBank {
+        std::mutex mutex;
+        std::unique_ptr<IQNotchFilter> filter;
+    };
+
+    void createObjects(ThreadPoolAbstract* pool);
     int senderReceiver() const;
     void applyAgc(int rx);
     void applyTapsForMode(int rx);
+    // Index of rx's band in the catalogue's list (centre + channel 0 offset),
+    // -1 when none.
+    int bandOf(int rx) const;
+    template <typename F>
+    void forReceivers(F&& f)
+    {
+        for (auto& receiver : m_receivers)
+            f(*receiver);
+    }
 
+    BridgeAbstract* m_bridge;
     std::shared_ptr<DeviceFunctionsAbstract> m_functions;
+    std::shared_ptr<ResamplerSCZorvani> m_soundCard;
+    std::shared_ptr<ResamplerSCZorvani> m_audioServerConverter;
+    std::shared_ptr<AudioServerNotifyer> m_notifier;
     double m_sampleRate = 39062.5;
     double m_outputRate = 48000.0;
     double m_centre[2] = {1900000.0, 1900000.0};
     std::unique_ptr<CircularBuffer<Ostrovix::complex<double>>> m_rawRings[2];
     std::unique_ptr<ReceiverZorvani> m_receivers[2];
+    std::unique_ptr<PanSpectrumZorvaniDDC> m_panoramas[2];
+    NotchBank m_notches[2];
+    std::unique_ptr<ZorvaniNB> m_blankers[2];
     bool m_enabled[2][2] = {{true, true}, {true, true}};
     bool m_muted[2][2] = {};
     double m_volume[2][2] = {};
     double m_balance[2][2] = {};
+    std::unique_ptr<PanSpectrumZorvaniDDC> m_bandScope;
     std::array<AgcParam, kAgcPresets> m_agcPresets;
     int m_agcIndex[2] = {0, 0}; // preset index, -1 = AGC off
     std::array<uint32_t, 4> m_firTaps = {1537, 1537, 1537, 1537};
+    std::unique_ptr<MixerZorvani> m_mixer;
     int m_spectrumRate = 25;
     std::atomic<bool> m_running{false};
     std::atomic<int> m_nyquistZone{0};

@@ -1,4 +1,5 @@
 // The engine's threads: receiver wake-up, and start/stop under load.
+#include "zorvaniDsp/MixerZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
@@ -28,18 +29,24 @@ void TestEngineThreads::wakesAfterOneDecimatedBlock()
     QVERIFY(rx->isRunning());
     std::vector<Sample> block(200, Sample{0.01, 0.01}), audio(200);
     for (int i = 0; i < 7; ++i)
-        dsp.processBlock(block.data(), audio.data(), 0);
+        QVERIFY(!dsp.processBlock(block.data(), audio.data(), 0));
     QCOMPARE(rx->inputRing().fill(), 1400u);
     // Give a wrongly woken thread the chance to show itself.
     QTest::qWait(30);
     QCOMPARE(rx->inputRing().fill(), 1400u);
     QCOMPARE(rx->outputRing(0).fill(), 0u);
 
-    dsp.processBlock(block.data(), audio.data(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(rx->inputRing().fill(), 0u, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(rx->outputRing(0).fill(), 200u, 5000);
-    QCOMPARE(rx->outputRing(1).fill(), 200u);
-    QCOMPARE(dsp.receiver(1)->outputRing(0).fill(), 0u);
+    QVERIFY(!dsp.processBlock(block.data(), audio.data(), 0));
+    // One wake-up: 1600 input samples become 200 frames per channel, which the
+    // mixer turns into one block of 200 mixed frames.
+    QTRY_COMPARE_WITH_TIMEOUT(dsp.mixer().outputRing().fill(), 200u, 5000);
+    QCOMPARE(rx->inputRing().fill(), 0u);
+    QCOMPARE(rx->outputRing(0).fill(), 0u);
+    QCOMPARE(rx->outputRing(1).fill(), 0u);
+    // The next packet (of the other receiver) takes them.
+    QVERIFY(dsp.processBlock(block.data(), audio.data(), 1));
+    QCOMPARE(dsp.mixer().outputRing().fill(), 0u);
+    QVERIFY(!dsp.processBlock(block.data(), audio.data(), 1));
     dsp.stop();
     QVERIFY(!dsp.isRunning());
     QVERIFY(!rx->isRunning());
@@ -80,13 +87,14 @@ void TestEngineThreads::startStopUnderLoad()
                 CircularBuffer<Sample>& ring = dsp.receiver(r)->outputRing(ch);
                 ring.read(drain.data(), std::min<uint32_t>(ring.fill(), 4096));
             }
+        dsp.mixer().outputRing().read(drain.data(), std::min<uint32_t>(dsp.mixer().outputRing().fill(), 4096));
         dsp.stop();
         QVERIFY(!dsp.receiver(0)->isRunning());
         QVERIFY(!dsp.receiver(1)->isRunning());
     }
     // After all that the engine still works.
     dsp.start();
-    QTRY_VERIFY_WITH_TIMEOUT(dsp.receiver(0)->outputRing(0).fill() > 0, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(dsp.mixer().outputRing().fill() > 0, 5000);
     feeding.store(false);
     feeder.join();
     dsp.stop();
