@@ -1,44 +1,139 @@
 #include "ZorvaniOptions/ZorvaniOptions.h"
 
+#include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
 #include "discovery/DiscoverLockMediator.h"
+#include "discovery/ZorvaniSearcher.h"
+#include "ui_ZorvaniOptions.h"
 
-#include <QComboBox>
+#include <QEvent>
 #include <QMenu>
-#include <QPushButton>
-#include <QSpinBox>
-#include <QTabWidget>
-#include <QVBoxLayout>
+#include <QWidgetAction>
 
-// Placeholder form; the full designer form comes with the options work.
 ZorvaniOptions::ZorvaniOptions(QWidget* parent)
-    : QWidget(parent), m_menu(std::make_unique<QMenu>()), m_lock(new DiscoverLockMediator(this))
+    : QWidget(parent), ui(std::make_unique<Ui::ZorvaniOptions>()), m_menu(std::make_unique<QMenu>()),
+      m_menuWidget(new DeviceMenuZorvaniDDC), m_lock(new DiscoverLockMediator(this))
 {
-    setObjectName("ZorvaniOptions");
-    auto* layout = new QVBoxLayout(this);
-    auto* tabs = new QTabWidget(this);
-    tabs->setObjectName("tbwOptions");
-    for (const char* page : {"DSP", "Ext Ctrl", "Expert", "Admin"})
-        tabs->addTab(new QWidget(tabs), page);
-    layout->addWidget(tabs);
-    auto* search = new QPushButton("Discover", this);
-    search->setObjectName("pbSearch");
-    auto* info = new QPushButton("Info", this);
-    info->setObjectName("pbInfo");
-    auto* pitch = new QSpinBox(this);
-    pitch->setObjectName("sbCwPitch");
-    pitch->setRange(300, 1000);
-    pitch->setValue(700);
-    auto* rate = new QComboBox(this);
-    rate->setObjectName("cbSampleRate");
-    rate->addItems({"39062.5", "78125", "156250", "312500"});
-    for (QWidget* w : {static_cast<QWidget*>(search), static_cast<QWidget*>(info), static_cast<QWidget*>(pitch),
-                       static_cast<QWidget*>(rate)})
-        layout->addWidget(w);
+    ui->setupUi(this);
+
+    auto* action = new QWidgetAction(m_menu.get());
+    action->setDefaultWidget(m_menuWidget);
+    m_menu->addAction(action);
+
+    connect(ui->cbModeIP, qOverload<int>(&QComboBox::currentIndexChanged), this, &ZorvaniOptions::changedModeIP);
+    connect(ui->cbSampleRate, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ZorvaniOptions::changedSampleRate);
+    connect(ui->cbDspMode, qOverload<int>(&QComboBox::currentIndexChanged), ui->swDsp,
+            &QStackedWidget::setCurrentIndex);
+    connect(ui->sbCwPitch, qOverload<int>(&QSpinBox::valueChanged), this, &ZorvaniOptions::cwPitchChanged);
+    connect(ui->pbDefaultSsbApf, &QPushButton::clicked, this, &ZorvaniOptions::onDefaultSsbApf);
+    connect(ui->pbDefaultDse, &QPushButton::clicked, this, [this] {
+        ui->sbDspDseQuality->setValue(140);
+        ui->chbDspDseSwap->setChecked(false);
+    });
+
+    // The wheel must never switch the stream rate by accident.
+    ui->cbSampleRate->installEventFilter(this);
+
+    changedModeIP(ui->cbModeIP->currentIndex());
+    changedSampleRate(ui->cbSampleRate->currentIndex());
+    connectMenu();
 }
 
 ZorvaniOptions::~ZorvaniOptions() = default;
 
-QMenu* ZorvaniOptions::deviceMenu() const { return m_menu.get(); }
-DiscoverLockMediator* ZorvaniOptions::discoverLock() const { return m_lock; }
-Receiver ZorvaniOptions::receiverRecord() const { return m_receiver; }
-void ZorvaniOptions::setReceiver(Receiver r) { m_receiver = r; }
+void ZorvaniOptions::connectMenu()
+{
+    DeviceMenuZorvaniDDC* menu = m_menuWidget;
+
+    // Start from the options' state, then follow each other.
+    menu->setSampleRate(ZorvaniSR(ui->cbSampleRate->currentIndex()));
+    menu->setLpf(ui->chbLpf->isChecked());
+    menu->setBpf(ui->chbBpf->isChecked());
+    menu->setPreamp(ui->chbFePreamp->isChecked());
+    menu->setAtt(ui->chbFeAtt->isChecked());
+    menu->setExternalReference(ui->chbPll->isChecked());
+    menu->setDiscoverLock(m_lock->isLocked());
+
+    connect(ui->cbSampleRate, qOverload<int>(&QComboBox::currentIndexChanged), menu,
+            [menu](int index) { menu->setSampleRate(ZorvaniSR(index)); });
+    connect(menu, &DeviceMenuZorvaniDDC::sampleRateChanged, ui->cbSampleRate,
+            [this](ZorvaniSR index) { ui->cbSampleRate->setCurrentIndex(int(index)); });
+
+    const struct {
+        QCheckBox* box;
+        void (DeviceMenuZorvaniDDC::*set)(bool);
+        void (DeviceMenuZorvaniDDC::*changed)(bool);
+    } pairs[] = {
+        {ui->chbLpf, &DeviceMenuZorvaniDDC::setLpf, &DeviceMenuZorvaniDDC::lpfChanged},
+        {ui->chbBpf, &DeviceMenuZorvaniDDC::setBpf, &DeviceMenuZorvaniDDC::bpfChanged},
+        {ui->chbFePreamp, &DeviceMenuZorvaniDDC::setPreamp, &DeviceMenuZorvaniDDC::preampChanged},
+        {ui->chbFeAtt, &DeviceMenuZorvaniDDC::setAtt, &DeviceMenuZorvaniDDC::attChanged},
+        {ui->chbPll, &DeviceMenuZorvaniDDC::setExternalReference, &DeviceMenuZorvaniDDC::externalReferenceChanged},
+    };
+    for (const auto& pair : pairs) {
+        connect(pair.box, &QCheckBox::toggled, menu, pair.set);
+        connect(menu, pair.changed, pair.box, &QCheckBox::setChecked);
+    }
+
+    connect(m_lock, &DiscoverLockMediator::lockChanged, menu, &DeviceMenuZorvaniDDC::setDiscoverLock);
+    connect(menu, &DeviceMenuZorvaniDDC::discover, ui->pbSearch, &QPushButton::click);
+}
+
+QMenu* ZorvaniOptions::deviceMenu() const
+{
+    return m_menu.get();
+}
+
+DiscoverLockMediator* ZorvaniOptions::discoverLock() const
+{
+    return m_lock;
+}
+
+Receiver ZorvaniOptions::receiverRecord() const
+{
+    return m_receiver;
+}
+
+void ZorvaniOptions::setReceiver(Receiver r)
+{
+    m_receiver = r;
+    ui->leIP->setText(r.address.toString());
+    ui->sbPort->setValue(r.port);
+    ui->leSerial->setText(QStringLiteral("SN: ") + r.serial);
+    m_menuWidget->setSerial(r.serial);
+}
+
+void ZorvaniOptions::updateReceiver()
+{
+    setReceiver(ZorvaniSearcher::instance().current());
+}
+
+void ZorvaniOptions::changedModeIP(int index)
+{
+    const bool readOnly = index == 0;
+    ui->leIP->setReadOnly(readOnly);
+    ui->sbPort->setReadOnly(readOnly);
+}
+
+void ZorvaniOptions::changedSampleRate(int index)
+{
+    const bool audioPossible = index < 4;
+    ui->tbWarning->setVisible(!audioPossible);
+    ui->chbDisableAudio->setEnabled(audioPossible);
+}
+
+void ZorvaniOptions::onDefaultSsbApf()
+{
+    ui->sbDspSsbApfSupression->setValue(20);
+    ui->sbDspSsbApfFreq->setValue(550);
+    ui->sbDspSsbApfQuality->setValue(0.8);
+}
+
+bool ZorvaniOptions::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->cbSampleRate && event->type() == QEvent::Wheel) {
+        event->accept();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
