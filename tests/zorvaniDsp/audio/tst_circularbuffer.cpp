@@ -1,0 +1,211 @@
+#include "AllocationCounter.h"
+#include "zorvaniDsp/CircularBuffer.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <random>
+#include <thread>
+#include <vector>
+
+class TestCircularBuffer : public QObject {
+    Q_OBJECT
+private slots:
+    void capacityRoundsUpToPowerOfTwo_data();
+    void capacityRoundsUpToPowerOfTwo();
+    void allOrNothing();
+    void wrapsAroundTheEnd();
+    void watermarks();
+    void peekLatestDoesNotConsume();
+    void resetEmpties();
+    void producerConsumerStress();
+    void readWriteDoNotAllocate();
+};
+
+void TestCircularBuffer::capacityRoundsUpToPowerOfTwo_data()
+{
+    QTest::addColumn<uint32_t>("requested");
+    QTest::addColumn<uint32_t>("expected");
+    QTest::newRow("1") << 1u << 1u;
+    QTest::newRow("4096") << 4096u << 4096u;
+    QTest::newRow("4097") << 4097u << 8192u;
+    QTest::newRow("3000") << 3000u << 4096u;
+}
+
+void TestCircularBuffer::capacityRoundsUpToPowerOfTwo()
+{
+    QFETCH(uint32_t, requested);
+    QFETCH(uint32_t, expected);
+    CircularBuffer<int> ring(requested);
+    QCOMPARE(ring.capacity(), expected);
+    QCOMPARE(ring.fill(), 0u);
+    QCOMPARE(ring.free(), expected);
+}
+
+void TestCircularBuffer::allOrNothing()
+{
+    CircularBuffer<int> ring(8);
+    std::vector<int> data{1, 2, 3, 4, 5, 6, 7, 8, 9};
+    QVERIFY2(!ring.write(data.data(), 9), "a write larger than the free space must be refused");
+    QCOMPARE(ring.fill(), 0u);
+    QVERIFY(ring.write(data.data(), 5));
+    QVERIFY2(!ring.write(data.data(), 4), "only 3 are free");
+    QCOMPARE(ring.fill(), 5u);
+    QCOMPARE(ring.free(), 3u);
+    int out[8] = {};
+    QVERIFY2(!ring.read(out, 6), "only 5 are stored");
+    QCOMPARE(ring.fill(), 5u);
+    QVERIFY(ring.read(out, 5));
+    for (int i = 0; i < 5; ++i)
+        QCOMPARE(out[i], i + 1);
+    QVERIFY(ring.write(data.data(), 0));
+    QVERIFY(ring.read(out, 0));
+    QCOMPARE(ring.fill(), 0u);
+}
+
+void TestCircularBuffer::wrapsAroundTheEnd()
+{
+    CircularBuffer<int> ring(8);
+    int counter = 0;
+    int expected = 0;
+    // Pieces of 3 and 5 walk the indices across the end many times.
+    for (int round = 0; round < 50; ++round) {
+        const int n = round % 2 ? 3 : 5;
+        int in[5];
+        for (int i = 0; i < n; ++i)
+            in[i] = counter++;
+        QVERIFY(ring.write(in, n));
+        int out[5];
+        QVERIFY(ring.read(out, n));
+        for (int i = 0; i < n; ++i)
+            QCOMPARE(out[i], expected++);
+    }
+}
+
+void TestCircularBuffer::watermarks()
+{
+    CircularBuffer<int> ring(64);
+    ring.setWatermarks(true, 10, 40);
+    std::vector<int> data(64, 7);
+    QVERIFY2(ring.belowLowMark(), "an empty ring is below its low mark");
+    QVERIFY(!ring.aboveHighMark());
+    QVERIFY(ring.write(data.data(), 10));
+    QVERIFY2(ring.belowLowMark(), "fill 10 is still at the low mark");
+    QVERIFY(ring.write(data.data(), 1));
+    QVERIFY2(!ring.belowLowMark(), "fill 11 is above the low mark");
+    QVERIFY(ring.write(data.data(), 28));
+    QVERIFY2(!ring.aboveHighMark(), "fill 39 is below the high mark");
+    QVERIFY(ring.write(data.data(), 1));
+    QVERIFY2(ring.aboveHighMark(), "fill 40 reaches the high mark");
+    QVERIFY(ring.read(data.data(), 29));
+    QVERIFY2(!ring.belowLowMark(), "fill 11");
+    QVERIFY(ring.read(data.data(), 1));
+    QVERIFY2(ring.belowLowMark(), "a read down to the low mark raises the flag");
+
+    CircularBuffer<int> plain(64);
+    QVERIFY(plain.write(data.data(), 50));
+    QVERIFY2(!plain.aboveHighMark(), "without watermarks there is no high mark");
+}
+
+void TestCircularBuffer::peekLatestDoesNotConsume()
+{
+    CircularBuffer<int> ring(8);
+    int in[6] = {1, 2, 3, 4, 5, 6};
+    int out[6] = {};
+    QVERIFY(ring.write(in, 6));
+    QVERIFY(ring.read(out, 4));
+    QVERIFY(ring.write(in, 6)); // wraps: stored 5 6 1 2 3 4 5 6
+    QVERIFY(ring.peekLatest(out, 4));
+    QCOMPARE(std::vector<int>(out, out + 4), (std::vector<int>{3, 4, 5, 6}));
+    QCOMPARE(ring.fill(), 8u);
+    QVERIFY(!ring.peekLatest(out, 9));
+}
+
+void TestCircularBuffer::resetEmpties()
+{
+    CircularBuffer<int> ring(16);
+    ring.setWatermarks(true, 2, 12);
+    int data[12] = {};
+    QVERIFY(ring.write(data, 12));
+    QVERIFY(!ring.belowLowMark());
+    ring.reset();
+    QCOMPARE(ring.fill(), 0u);
+    QCOMPARE(ring.free(), 16u);
+    QVERIFY(ring.belowLowMark());
+    QVERIFY(ring.write(data, 16));
+}
+
+// One producer and one consumer move a counter through a small ring in pieces
+// of random size; every value must arrive exactly once and in order.
+void TestCircularBuffer::producerConsumerStress()
+{
+    constexpr uint32_t kTotal = 16'000'000;
+    CircularBuffer<uint32_t> ring(1024);
+    ring.setWatermarks(true, 128, 896);
+    std::atomic<bool> failed{false};
+    std::atomic<uint32_t> lowSeen{0};
+    std::atomic<uint32_t> highSeen{0};
+
+    std::thread producer([&] {
+        std::mt19937 rng(1);
+        std::uniform_int_distribution<uint32_t> size(1, 300);
+        std::vector<uint32_t> piece(300);
+        uint32_t next = 0;
+        while (next < kTotal && !failed) {
+            const uint32_t n = std::min(size(rng), kTotal - next);
+            for (uint32_t i = 0; i < n; ++i)
+                piece[i] = next + i;
+            if (ring.write(piece.data(), n)) {
+                next += n;
+                if (ring.aboveHighMark())
+                    ++highSeen;
+            } else {
+                std::this_thread::yield();
+            }
+        }
+    });
+    std::thread consumer([&] {
+        std::mt19937 rng(2);
+        std::uniform_int_distribution<uint32_t> size(1, 300);
+        std::vector<uint32_t> piece(300);
+        uint32_t expected = 0;
+        while (expected < kTotal && !failed) {
+            const uint32_t n = std::min(size(rng), kTotal - expected);
+            if (!ring.read(piece.data(), n)) {
+                std::this_thread::yield();
+                continue;
+            }
+            for (uint32_t i = 0; i < n; ++i) {
+                if (piece[i] != expected + i)
+                    failed = true;
+            }
+            expected += n;
+            if (ring.belowLowMark())
+                ++lowSeen;
+            if (ring.fill() + ring.free() > ring.capacity())
+                failed = true;
+        }
+    });
+    producer.join();
+    consumer.join();
+    QVERIFY2(!failed, "a value was lost, duplicated or reordered, or fill + free exceeded the capacity");
+    QCOMPARE(ring.fill(), 0u);
+    QCOMPARE(ring.free(), 1024u);
+    QVERIFY2(ring.belowLowMark(), "the drained ring is below its low mark");
+    qDebug() << "low mark seen" << lowSeen.load() << "high mark seen" << highSeen.load();
+}
+
+void TestCircularBuffer::readWriteDoNotAllocate()
+{
+    CircularBuffer<double> ring(4096);
+    std::vector<double> data(1000, 1.0);
+    testsupport::AllocationScope scope;
+    for (int i = 0; i < 100; ++i) {
+        QVERIFY(ring.write(data.data(), 1000));
+        QVERIFY(ring.read(data.data(), 1000));
+    }
+    QCOMPARE(scope.count(), 0u);
+}
+
+QTEST_GUILESS_MAIN(TestCircularBuffer)
+#include "tst_circularbuffer.moc"
