@@ -1,0 +1,117 @@
+#include "ModesTestSupport.h"
+
+#include "zorvaniDsp/Filters/SurrounfCW.h"
+
+#include <QtTest>
+
+using namespace modestest;
+
+namespace {
+
+// Left over right power (dB) of the stage's answer to the complex audio tone
+// exp(j 2 pi hz t), as the CW channel filter delivers it.
+double leftOverRight(SurrounfCW& stage, double hz)
+{
+    std::vector<Sample> x = complexTone(20000, hz, 0.5);
+    inBlocks(x, 200, [&](Sample* p, int n) { QVERIFY(stage.process(p, n)); });
+    return db(rms(x, 10000, 10000, 0) / rms(x, 10000, 10000, 1));
+}
+
+} // namespace
+
+class TestBinauralCw : public QObject {
+    Q_OBJECT
+
+private slots:
+    void defaults()
+    {
+        SurrounfCW stage;
+        QVERIFY(!stage.isEnabled());
+        QCOMPARE(stage.sampleRate(), 39062.5);
+        QCOMPARE(stage.pitch(), 700.0);
+        QCOMPARE(stage.taps(), 140);
+        QVERIFY(!stage.swap());
+    }
+
+    void ears_data()
+    {
+        QTest::addColumn<int>("taps");
+        QTest::addColumn<bool>("swap");
+        QTest::addColumn<double>("minimumDb");
+        // 140 taps leave a transition of about 1 kHz, so 500 and 900 Hz only
+        // lean to their sides; 500 taps separate them cleanly.
+        QTest::newRow("140 taps") << 140 << false << 6.0;
+        QTest::newRow("140 taps, swapped") << 140 << true << 6.0;
+        QTest::newRow("500 taps") << 500 << false << 30.0;
+        QTest::newRow("500 taps, swapped") << 500 << true << 30.0;
+    }
+
+    void ears()
+    {
+        QFETCH(int, taps);
+        QFETCH(bool, swap);
+        QFETCH(double, minimumDb);
+        SurrounfCW stage;
+        stage.setEnabled(true);
+        stage.setTaps(taps);
+        stage.setSwap(swap);
+        const double below = leftOverRight(stage, 500.0);
+        stage.reset();
+        const double above = leftOverRight(stage, 900.0);
+        const double sign = swap ? -1.0 : 1.0;
+        // Without swap: below the pitch on the right, above it on the left.
+        QVERIFY2(-sign * below >= minimumDb, qPrintable(QString("500 Hz: left/right %1 dB").arg(below)));
+        QVERIFY2(sign * above >= minimumDb, qPrintable(QString("900 Hz: left/right %1 dB").arg(above)));
+    }
+
+    void pitchMovesTheSplit()
+    {
+        SurrounfCW stage;
+        stage.setEnabled(true);
+        stage.setTaps(500);
+        stage.setPitch(1200.0);
+        // 900 Hz is now below the pitch: right.
+        QVERIFY(leftOverRight(stage, 900.0) <= -30.0);
+        stage.setSampleRate(78125.0);
+        QCOMPARE(stage.sampleRate(), 78125.0);
+    }
+
+    void disabledPasses()
+    {
+        SurrounfCW stage;
+        std::vector<Sample> x = complexTone(400, 500.0, 0.5);
+        const std::vector<Sample> input = x;
+        QVERIFY(stage.process(x.data(), 400));
+        QVERIFY(sameSamples(x, input));
+    }
+
+    void invalidBlock()
+    {
+        SurrounfCW stage;
+        QTest::ignoreMessage(QtWarningMsg, "void __cdecl SurrounfCW::process(class Ostrovix::complex<double> *,int)"
+                                           "): Incorrect input parameters!");
+        QVERIFY(!stage.process(nullptr, 200));
+        stage.setTaps(0);
+        QCOMPARE(stage.taps(), 140);
+    }
+
+    void continuity()
+    {
+        SurrounfCW a, b;
+        a.setEnabled(true);
+        b.setEnabled(true);
+        std::vector<Sample> x = complexTone(400, 650.0, 0.5);
+        std::vector<Sample> y = x;
+        QVERIFY(a.process(x.data(), 400));
+        QVERIFY(b.process(y.data(), 200));
+        QVERIFY(b.process(y.data() + 200, 200));
+        // Fast convolution in different pieces (256 + 144 vs 200 + 200):
+        // equal up to rounding.
+        for (int k = 0; k < 400; ++k)
+            QVERIFY2(std::fabs(x[k].re - y[k].re) < 1e-12 && std::fabs(x[k].im - y[k].im) < 1e-12,
+                     qPrintable(QString("sample %1").arg(k)));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestBinauralCw)
+#include "tst_binauralcw.moc"

@@ -1,0 +1,203 @@
+#include "ModesTestSupport.h"
+
+#include "zorvaniDsp/Filters/BiQuadFilter.h"
+
+#include <QtTest>
+
+using namespace modestest;
+
+Q_DECLARE_METATYPE(BiQuadFilter::Type)
+
+namespace {
+
+// Steady-state amplitude of the filter's answer to a cosine at hz (both parts).
+double measuredGain(BiQuadFilter& f, double hz, double extraDb = 0.0)
+{
+    std::vector<Sample> x = monoTone(40000, hz, 0.01);
+    inBlocks(x, 200, [&](Sample* p, int n) { f.process(p, n, extraDb); });
+    const double re = toneAmplitude(x, 40000 - 31250, 31250, hz, 0) / 0.01;
+    const double im = toneAmplitude(x, 40000 - 31250, 31250, hz, 1) / 0.01;
+    return std::fabs(re - im) < 1e-9 ? re : -1.0;
+}
+
+// Gain of the filter for a constant input.
+double dcGain(BiQuadFilter& f)
+{
+    std::vector<Sample> x(40000, Sample{0.01, 0.01});
+    inBlocks(x, 200, [&](Sample* p, int n) { f.process(p, n); });
+    return x.back().re / 0.01;
+}
+
+} // namespace
+
+class TestBiQuad : public QObject {
+    Q_OBJECT
+
+private slots:
+    void peakingZeroDbIsTransparent()
+    {
+        BiQuadFilter f;
+        f.init(BiQuadFilter::Peaking, 700.0 / kFs, 5.0, 0.0);
+        f.setEnabled(true);
+        QCOMPARE(f.outputScale(), 1.0);
+        std::vector<Sample> x = complexNoise(2000, 0.5, 1);
+        const std::vector<Sample> input = x;
+        QVERIFY(f.process(x.data(), 2000));
+        QVERIFY(sameSamples(x, input));
+    }
+
+    void gainAtCentre_data()
+    {
+        QTest::addColumn<BiQuadFilter::Type>("type");
+        QTest::addColumn<double>("q");
+        QTest::addColumn<double>("gainDb");
+        QTest::addColumn<double>("expected");
+        // Closed forms of the analogue prototypes at s = j (the bilinear
+        // transform is prewarped there), times the output scale 1 / V of the
+        // gain types (V = 10^(|gain| / 20)).
+        const double v12 = std::pow(10.0, 12.0 / 20.0);
+        const double v20 = 10.0;
+        QTest::newRow("low-pass, |H| = Q") << BiQuadFilter::LowPass << 2.0 << 0.0 << 2.0;
+        QTest::newRow("high-pass, |H| = Q") << BiQuadFilter::HighPass << 0.7 << 0.0 << 0.7;
+        QTest::newRow("band-pass, |H| = 1") << BiQuadFilter::BandPass << 3.0 << 0.0 << 1.0;
+        QTest::newRow("notch, |H| = 0") << BiQuadFilter::Notch << 3.0 << 0.0 << 0.0;
+        QTest::newRow("peaking +20 dB, V / V") << BiQuadFilter::Peaking << 1.0 << 20.0 << 1.0;
+        QTest::newRow("peaking -12 dB, 1 / V / V") << BiQuadFilter::Peaking << 2.0 << -12.0 << 1.0 / (v12 * v12);
+        QTest::newRow("low shelf +12 dB") << BiQuadFilter::LowShelf << 1.0 << 12.0 << std::sqrt((1 + v12 * v12) / 2) / v12;
+        QTest::newRow("high shelf +20 dB") << BiQuadFilter::HighShelf << 1.0 << 20.0 << std::sqrt((1 + v20 * v20) / 2) / v20;
+        QTest::newRow("high shelf -12 dB") << BiQuadFilter::HighShelf << 1.0 << -12.0
+                                           << 1.0 / std::sqrt((1 + v12 * v12) / 2) / v12;
+    }
+
+    void gainAtCentre()
+    {
+        QFETCH(BiQuadFilter::Type, type);
+        QFETCH(double, q);
+        QFETCH(double, gainDb);
+        QFETCH(double, expected);
+        BiQuadFilter f;
+        f.init(type, 1000.0 / kFs, q, gainDb);
+        f.setEnabled(true);
+        const double g = measuredGain(f, 1000.0);
+        QVERIFY2(std::fabs(g - expected) < 1e-3 * std::max(1.0, expected),
+                 qPrintable(QString("gain %1 expected %2").arg(g, 0, 'g', 8).arg(expected, 0, 'g', 8)));
+    }
+
+    void shelvesAtTheEnds()
+    {
+        // Low shelf +12 dB: V at DC, scaled back to 1; high shelf: 1 at DC, so 1 / V.
+        const double v = std::pow(10.0, 12.0 / 20.0);
+        BiQuadFilter low, high, peak;
+        low.init(BiQuadFilter::LowShelf, 1000.0 / kFs, 1.0, 12.0);
+        high.init(BiQuadFilter::HighShelf, 1000.0 / kFs, 1.0, 12.0);
+        peak.init(BiQuadFilter::Peaking, 1000.0 / kFs, 1.0, 12.0);
+        low.setEnabled(true);
+        high.setEnabled(true);
+        peak.setEnabled(true);
+        QVERIFY(std::fabs(dcGain(low) - 1.0) < 1e-6);
+        QVERIFY(std::fabs(dcGain(high) - 1.0 / v) < 1e-6);
+        // A peaking filter lowers the rest of the band by its gain.
+        QVERIFY(std::fabs(dcGain(peak) - 1.0 / v) < 1e-6);
+    }
+
+    void extraGain()
+    {
+        BiQuadFilter peak, lp;
+        peak.init(BiQuadFilter::Peaking, 1000.0 / kFs, 2.0, 20.0);
+        lp.init(BiQuadFilter::LowPass, 1000.0 / kFs, 2.0, 0.0);
+        peak.setEnabled(true);
+        lp.setEnabled(true);
+        QVERIFY(std::fabs(measuredGain(peak, 1000.0, 6.0) - std::pow(10.0, 6.0 / 20.0)) < 1e-3);
+        // Types with scale 1 ignore the extra gain.
+        QVERIFY(std::fabs(measuredGain(lp, 1000.0, 6.0) - 2.0) < 1e-3);
+    }
+
+    void qFloor()
+    {
+        BiQuadFilter a, b;
+        a.init(BiQuadFilter::Peaking, 0.02, 0.01, 10.0);
+        b.init(BiQuadFilter::Peaking, 0.02, 0.1, 10.0);
+        QCOMPARE(a.b0(), b.b0());
+        QCOMPARE(a.b2(), b.b2());
+        QCOMPARE(a.a2(), b.a2());
+    }
+
+    void cwApfQuality_data()
+    {
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::addColumn<double>("q");
+        QTest::newRow("500 Hz wide -> 7") << -250.0 << 250.0 << 7.0;
+        QTest::newRow("300 Hz wide -> 5 x 700 / 450") << -150.0 << 150.0 << 5.0 * 700.0 / 450.0;
+        QTest::newRow("edges reversed, 500 Hz") << 250.0 << -250.0 << 7.0;
+        QTest::newRow("1000 Hz wide -> 3.5") << 0.0 << 1000.0 << 3.5;
+    }
+
+    void cwApfQuality()
+    {
+        QFETCH(double, low);
+        QFETCH(double, high);
+        QFETCH(double, q);
+        QCOMPARE(::cwApfQuality(5.0, 700.0, low, high), q);
+    }
+
+    void invalidType()
+    {
+        BiQuadFilter f;
+        f.init(BiQuadFilter::LowPass, 0.05, 1.0, 0.0);
+        const double b0 = f.b0();
+        QTest::ignoreMessage(QtWarningMsg,
+                             "void __cdecl BiQuadFilter::init(BiQuadFilter::Type,double,double,double) Incorrect filter type!");
+        f.init(static_cast<BiQuadFilter::Type>(7), 0.1, 1.0, 3.0);
+        QCOMPARE(f.b0(), b0);
+    }
+
+    void invalidBlock()
+    {
+        BiQuadFilter f;
+        f.setEnabled(true);
+        QTest::ignoreMessage(QtWarningMsg, "bool __cdecl BiQuadFilter::process(class Ostrovix::complex<double> *,int,double)"
+                                           "): Incorrect input parameters!");
+        QVERIFY(!f.process(nullptr, 10));
+        Sample s{1.0, 2.0};
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Incorrect input parameters!"));
+        QVERIFY(!f.process(&s, 0));
+        QCOMPARE(s.re, 1.0);
+    }
+
+    void disabledPasses()
+    {
+        BiQuadFilter f;
+        f.init(BiQuadFilter::Peaking, 0.02, 1.0, 20.0);
+        QVERIFY(!f.isEnabled());
+        std::vector<Sample> x = complexNoise(300, 0.5, 2);
+        const std::vector<Sample> input = x;
+        QVERIFY(f.process(x.data(), 300));
+        QVERIFY(sameSamples(x, input));
+    }
+
+    void continuity()
+    {
+        BiQuadFilter a, b;
+        a.init(BiQuadFilter::Peaking, 0.02, 3.0, 15.0);
+        b.init(BiQuadFilter::Peaking, 0.02, 3.0, 15.0);
+        a.setEnabled(true);
+        b.setEnabled(true);
+        std::vector<Sample> x = complexNoise(400, 0.5, 3);
+        std::vector<Sample> y = x;
+        QVERIFY(a.process(x.data(), 400));
+        QVERIFY(b.process(y.data(), 200));
+        QVERIFY(b.process(y.data() + 200, 200));
+        QVERIFY(sameSamples(x, y));
+        b.reset();
+        std::vector<Sample> z = complexNoise(400, 0.5, 3);
+        std::vector<Sample> w = z;
+        a.reset();
+        QVERIFY(a.process(z.data(), 400));
+        QVERIFY(b.process(w.data(), 400));
+        QVERIFY(sameSamples(z, w));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestBiQuad)
+#include "tst_biquad.moc"
