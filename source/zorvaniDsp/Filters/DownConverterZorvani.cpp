@@ -34,7 +34,7 @@ void DownConverterZorvani::setRit(double rel)
 
 void DownConverterZorvani::reset()
 {
-    m_phase = 0.0;
+    m_nco.reset();
 }
 
 bool DownConverterZorvani::process(Ostrovix::complex<double>* x, int count)
@@ -49,10 +49,11 @@ bool DownConverterZorvani::process(Ostrovix::complex<double>* x, int count)
     double f = std::clamp(m_frequency + m_rit, -0.5, 0.5);
     if (f < 0.0)
         f += 1.0;
+    m_nco.setFrequency(f);
     const int piece = int(m_tone.size());
     for (int done = 0; done < count; done += piece) {
         const int n = std::min(piece, count - done);
-        ox::vec::tone(m_tone.data(), n, f, m_phase);
+        m_nco.generate(m_tone.data(), n);
         ox::vec::multiply(x + done, m_tone.data(), n);
     }
     m_status = ox::vec::StsNoErr;

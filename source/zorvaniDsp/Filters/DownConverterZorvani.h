@@ -1,6 +1,7 @@
 #pragma once
 
 #include "OstrovixComplex.h"
+#include "vector/Nco.h"
 
 #include <vector>
 
@@ -19,7 +20,7 @@ public:
     void setRit(double rel);
     double frequency() const { return m_frequency; }
     double rit() const { return m_rit; }
-    double phase() const { return m_phase; }
+    double phase() const { return m_nco.phase(); }  // radians, of the next sample
     int status() const { return m_status; }
 
     // Sets the oscillator phase back to 0.
@@ -32,6 +33,6 @@ private:
     std::vector<Ostrovix::complex<double>> m_tone;
     double m_frequency = 0.0;
     double m_rit = 0.0;
-    double m_phase = 0.0;
+    ox::vec::Nco<double> m_nco;
     int m_status = 0;
 };
