@@ -110,13 +110,13 @@ bool FastFirZorvani::processPiece(Ostrovix::complex<double>* x, uint32_t count)
     ox::vec::zero(m_work.data() + n, size - n);
     if (!m_fft.process(m_work.data(), m_size, zorvaniFFT64f::Forward)) {
         m_status = m_fft.status();
-        qWarning("%s%d%s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
+        qWarning("%s%d %s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
         return false;
     }
     ox::vec::multiply(m_work.data(), m_h.data(), size);
     if (!m_fft.process(m_work.data(), m_size, zorvaniFFT64f::Inverse)) {
         m_status = m_fft.status();
-        qWarning("%s%d%s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
+        qWarning("%s%d %s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
         return false;
     }
     ox::vec::add(m_overlap.data(), m_work.data(), size);
