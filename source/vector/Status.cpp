@@ -9,8 +9,6 @@ const char* statusText(int code) noexcept
     switch (code) {
     case StsNoErr:
         return "No errors";
-    case StsSizeErr:
-        return "Incorrect value for data size";
     case StsNullPtrErr:
         return "Null pointer error";
     case StsFftOrderErr:

@@ -6,10 +6,9 @@ namespace ox::vec {
 
 enum Status : int {
     StsNoErr = 0,
-    StsSizeErr = -6,
+    StsRangeErr = -7,
     StsNullPtrErr = -8,
     StsFftOrderErr = -15,
-    StsRangeErr = -7,
     StsNotInitialised = -17,
 };
 

@@ -149,23 +149,4 @@ inline void blackmanNuttall(T* w, int n)
     }
 }
 
-// Unit tone out[k] = exp(j·phase_k); the phase advances by 2π·rel per sample
-// and is kept in [0, 2π). rel must lie in [0, 1). On return `phase` is that of
-// the next sample, so consecutive calls join without a step and split blocks
-// reproduce a single call exactly.
-template <typename T>
-inline void tone(Complex<T>* out, int n, double rel, double& phase)
-{
-    const double step = kTwoPi * rel;
-    double p = phase;
-    for (int k = 0; k < n; ++k) {
-        out[k].re = T(std::cos(p));
-        out[k].im = T(std::sin(p));
-        p += step;
-        if (p >= kTwoPi)
-            p -= kTwoPi;
-    }
-    phase = p;
-}
-
 } // namespace ox::vec

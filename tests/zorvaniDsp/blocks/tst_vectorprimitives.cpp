@@ -41,25 +41,6 @@ private slots:
             QVERIFY(std::abs(wf[k] - float(w[k])) < 1e-6f);
     }
 
-    void toneMatchesPolarAndJoinsBlocks()
-    {
-        const double rel = 0.123456789;
-        const Signal expected = tone(1000, rel);
-        Signal once(1000);
-        double phase = 0.0;
-        ox::vec::tone(once.data(), 1000, rel, phase);
-        QVERIFY2(maxDifference(once, expected) < 1e-9, "tone differs from exp(j2πfk)");
-        QVERIFY(phase >= 0.0 && phase < ox::vec::kTwoPi);
-        const double expectedPhase = std::fmod(ox::vec::kTwoPi * rel * 1000, ox::vec::kTwoPi);
-        QVERIFY(std::abs(phase - expectedPhase) < 1e-9);
-
-        Signal split(1000);
-        double p = 0.0;
-        ox::vec::tone(split.data(), 300, rel, p);
-        ox::vec::tone(split.data() + 300, 700, rel, p);
-        QVERIFY2(sameBits(split, once), "split tone differs from one call");
-    }
-
     // The rotating oscillator stays within rounding of exp(j2π·rel·k) over a
     // long run and is independent of how the stream is cut.
     void ncoAgainstExactTone_data()
