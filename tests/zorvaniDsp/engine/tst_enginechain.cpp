@@ -3,134 +3,12 @@
 // main output (sound-card converter, 48000 Hz). The engine's threads are not
 // started: the test runs each stage's step itself, so the run is exact and
 // repeatable.
-#include "zorvaniDsp/MixerZorvani.h"
-#include "zorvaniDsp/ReceiverZorvani.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
-#include "zorvaniDsp/zorvaniDsp.h"
+#include "EngineTestSupport.h"
 
 #include <QtTest>
 
-#include <cmath>
-#include <functional>
-#include <vector>
+using namespace enginetest;
 
-using Sample = Ostrovix::complex<double>;
-
-namespace {
-
-constexpr double kPi = 3.14159265358979323846;
-
-// Input signal: complex sample at time t seconds.
-using Signal = std::function<Sample(double t)>;
-
-struct Spectrum {
-    double peakHz = 0.0;
-    double toneFraction = 0.0; // power at the peak / total power (mean removed)
-    double amplitude = 0.0;
-};
-
-// Hann-windowed single-frequency DFT of the mean-free signal, searched on a
-// grid: where the energy is and how much of it the tone holds.
-Spectrum analyse(const std::vector<double>& input, double fs, double fromHz, double toHz)
-{
-    std::vector<double> x = input;
-    double mean = 0.0;
-    for (double v : x)
-        mean += v;
-    mean /= double(x.size());
-    double power = 0.0;
-    for (double& v : x) {
-        v -= mean;
-        power += v * v;
-    }
-    power /= double(x.size());
-    const size_t n = x.size();
-    std::vector<double> w(n);
-    double wsum = 0.0;
-    for (size_t k = 0; k < n; ++k) {
-        w[k] = 0.5 - 0.5 * std::cos(2.0 * kPi * double(k) / double(n));
-        wsum += w[k];
-    }
-    auto amplitudeAt = [&](double f) {
-        double re = 0.0, im = 0.0;
-        for (size_t k = 0; k < n; ++k) {
-            const double ph = 2.0 * kPi * f * double(k) / fs;
-            re += x[k] * w[k] * std::cos(ph);
-            im -= x[k] * w[k] * std::sin(ph);
-        }
-        return 2.0 * std::hypot(re, im) / wsum;
-    };
-    Spectrum s;
-    for (double f = fromHz; f <= toHz; f += 5.0) {
-        const double a = amplitudeAt(f);
-        if (a > s.amplitude) {
-            s.amplitude = a;
-            s.peakHz = f;
-        }
-    }
-    s.toneFraction = power > 0.0 ? (s.amplitude * s.amplitude / 2.0) / power : 0.0;
-    return s;
-}
-
-// The engine with receiver 0 alone audible, driven block by block.
-struct Rig {
-    zorvaniDsp dsp{nullptr, nullptr, nullptr};
-    std::vector<double> entryLeft, entryRight, mainLeft, mainRight;
-    long t = 0;
-
-    Rig(double rate, int mode, double lowHz, double highHz, double offsetHz)
-    {
-        dsp.setSampleRate(rate);
-        dsp.setChannelEnable(0, 1, false);
-        dsp.setRxEnable(1, false);
-        dsp.setMode(0, mode);
-        dsp.setAgc(0, 4); // "Fast"
-        dsp.setFilter(0, lowHz, highHz);
-        dsp.setChannelOffset(0, 0, offsetHz);
-        dsp.setChannelOffset(0, 1, offsetHz);
-    }
-
-    // Feeds `seconds` more of the signal to receiver 0.
-    void run(const Signal& signal, double seconds)
-    {
-        ReceiverZorvani* rx = dsp.receiver(0);
-        const double fs = dsp.sampleRate();
-        const long end = t + long(seconds * fs);
-        std::vector<Sample> block(200), audio(200), drain(4096);
-        while (t < end) {
-            for (int k = 0; k < 200; ++k, ++t)
-                block[size_t(k)] = signal(double(t) / fs);
-            if (dsp.processBlock(block.data(), audio.data(), 0)) {
-                for (const Sample& s : audio) {
-                    entryLeft.push_back(s.re);
-                    entryRight.push_back(s.im);
-                }
-            }
-            rx->inputRing().write(block.data(), 200);
-            if (rx->inputRing().fill() < rx->wakeThreshold())
-                continue;
-            rx->processBuffered();
-            while (dsp.mixer().mixOnce()) {
-            }
-            while (dsp.soundCardConverter().convertPending() > 0) {
-                CircularBuffer<Sample>& out = dsp.soundCardConverter().outputRing();
-                const uint32_t n = out.fill();
-                out.read(drain.data(), n);
-                for (uint32_t i = 0; i < n; ++i) {
-                    mainLeft.push_back(drain[i].re);
-                    mainRight.push_back(drain[i].im);
-                }
-            }
-        }
-    }
-
-    static std::vector<double> tail(const std::vector<double>& v, size_t n)
-    {
-        return std::vector<double>(v.end() - long(std::min(n, v.size())), v.end());
-    }
-};
-
-} // namespace
 
 class TestEngineChain : public QObject {
     Q_OBJECT
@@ -139,6 +17,10 @@ private slots:
     void toneComesOutAtItsAudioFrequency();
     void squelchEdges_data();
     void squelchEdges();
+    void masterVolumeAndMute();
+    void rfGainSetsFixedGainWithAgcOff_data();
+    void rfGainSetsFixedGainWithAgcOff();
+    void ritMovesOnlyItsChannel();
 };
 
 void TestEngineChain::toneComesOutAtItsAudioFrequency_data()
@@ -179,10 +61,7 @@ void TestEngineChain::toneComesOutAtItsAudioFrequency()
 
     Signal signal;
     if (kind == 0) {
-        signal = [toneHz](double t) {
-            const double ph = 2.0 * kPi * toneHz * t;
-            return Sample{0.05 * std::cos(ph), 0.05 * std::sin(ph)};
-        };
+        signal = toneSignal(toneHz, 0.05);
     } else if (kind == 1) {
         signal = [toneHz](double t) { return Sample{0.05 * (1.0 + 0.5 * std::cos(2.0 * kPi * toneHz * t)), 0.0}; };
     } else {
@@ -238,10 +117,7 @@ void TestEngineChain::squelchEdges()
     QFETCH(double, aboveMeterDb);
     QFETCH(bool, passes);
     // A complex tone of amplitude 0.1 has mean power 0.01: -20 dB.
-    const Signal signal = [](double t) {
-        const double ph = 2.0 * kPi * 1000.0 * t;
-        return Sample{0.1 * std::cos(ph), 0.1 * std::sin(ph)};
-    };
+    const Signal signal = toneSignal(1000.0, 0.1);
     Rig rig(39062.5, 4, 100.0, 2900.0, 0.0);
     rig.run(signal, 1.0);
     ReceiverZorvani* rx = rig.dsp.receiver(0);
@@ -263,6 +139,92 @@ void TestEngineChain::squelchEdges()
         QVERIFY2(peak > 0.1, qPrintable(QString("audio peak %1 with the squelch open").arg(peak)));
     else
         QVERIFY2(peak == 0.0, qPrintable(QString("audio peak %1 with the squelch closed").arg(peak)));
+}
+
+void TestEngineChain::masterVolumeAndMute()
+{
+    Rig rig(39062.5, 4, 100.0, 2900.0, 0.0);
+    const Signal signal = toneSignal(1000.0, 0.05);
+    rig.run(signal, 1.0);
+    const double unity = analyse(Rig::tail(rig.entryLeft, 4096), 39062.5, 900.0, 1100.0).amplitude;
+    QVERIFY2(unity > 0.1, qPrintable(QString("amplitude %1").arg(unity)));
+
+    // -6 dB: 10^(-6/20) of the level once the master ramp has settled.
+    rig.dsp.setMainVolume(-6.0);
+    rig.run(signal, 0.3);
+    const double half = analyse(Rig::tail(rig.entryLeft, 4096), 39062.5, 900.0, 1100.0).amplitude;
+    QVERIFY2(std::fabs(half / unity - std::pow(10.0, -0.3)) < 0.01, qPrintable(QString("ratio %1").arg(half / unity)));
+
+    // -60 dB or less is silence.
+    rig.dsp.setMainVolume(-60.0);
+    rig.run(signal, 0.3);
+    double peak = 0.0;
+    for (double v : Rig::tail(rig.entryLeft, 4096))
+        peak = std::max(peak, std::fabs(v));
+    QVERIFY2(peak < 1e-12, qPrintable(QString("peak %1").arg(peak)));
+
+    // The master mute fades to silence and releasing it restores the level.
+    rig.dsp.setMainVolume(0.0);
+    rig.dsp.setMute(0, -1, true);
+    rig.run(signal, 0.3);
+    peak = 0.0;
+    for (double v : Rig::tail(rig.entryLeft, 4096))
+        peak = std::max(peak, std::fabs(v));
+    QVERIFY2(peak < 1e-12, qPrintable(QString("peak %1 while muted").arg(peak)));
+    rig.dsp.setMute(0, -1, false);
+    rig.run(signal, 0.3);
+    const double back = analyse(Rig::tail(rig.entryLeft, 4096), 39062.5, 900.0, 1100.0).amplitude;
+    QVERIFY2(std::fabs(back / unity - 1.0) < 0.01, qPrintable(QString("ratio %1 after unmute").arg(back / unity)));
+}
+
+void TestEngineChain::rfGainSetsFixedGainWithAgcOff_data()
+{
+    QTest::addColumn<int>("rfDb");
+    QTest::addColumn<double>("gain");
+    QTest::newRow("+20 dB") << 20 << 10.0;
+    QTest::newRow("0 dB") << 0 << 1.0;
+    QTest::newRow("-20 dB") << -20 << 0.1;
+}
+
+void TestEngineChain::rfGainSetsFixedGainWithAgcOff()
+{
+    QFETCH(int, rfDb);
+    QFETCH(double, gain);
+    Rig rig(39062.5, 4, 100.0, 2900.0, 0.0);
+    rig.dsp.setAgc(0, 0);
+    rig.dsp.setRf(0, rfDb);
+    rig.run(toneSignal(1000.0, 0.02), 1.5);
+    // USB: the tone's real part, mono in the mixer, at the fixed gain.
+    const double a = analyse(Rig::tail(rig.entryLeft, 8192), 39062.5, 900.0, 1100.0).amplitude;
+    QVERIFY2(std::fabs(a / (0.02 * gain) - 1.0) < 0.02, qPrintable(QString("amplitude %1, expected %2").arg(a).arg(0.02 * gain)));
+}
+
+void TestEngineChain::ritMovesOnlyItsChannel()
+{
+    ReceiverZorvani rx(0);
+    rx.setMode(ReceiverZorvani::USB);
+    for (int ch = 0; ch < 2; ++ch)
+        rx.setFilter(ch, 100.0, 2900.0);
+    rx.setRit(1, 200.0); // channel 1 listens 200 Hz higher: the tone drops to 800 Hz
+    const Signal signal = toneSignal(1000.0, 0.05);
+    std::vector<Sample> block(200), out(ReceiverZorvani::kRingSize);
+    std::vector<double> left[2];
+    for (long t = 0; t < 39062; t += 200) {
+        for (int k = 0; k < 200; ++k)
+            block[size_t(k)] = signal(double(t + k) / 39062.5);
+        rx.inputRing().write(block.data(), 200);
+        rx.processBuffered();
+        for (int ch = 0; ch < 2; ++ch) {
+            const uint32_t n = rx.outputRing(ch).fill();
+            rx.outputRing(ch).read(out.data(), n);
+            for (uint32_t i = 0; i < n; ++i)
+                left[ch].push_back(out[i].re);
+        }
+    }
+    const Spectrum s0 = analyse(Rig::tail(left[0], 8192), 39062.5, 100.0, 3000.0);
+    const Spectrum s1 = analyse(Rig::tail(left[1], 8192), 39062.5, 100.0, 3000.0);
+    QVERIFY2(std::fabs(s0.peakHz - 1000.0) <= 5.0, qPrintable(QString("channel 0 at %1 Hz").arg(s0.peakHz)));
+    QVERIFY2(std::fabs(s1.peakHz - 800.0) <= 5.0, qPrintable(QString("channel 1 at %1 Hz").arg(s1.peakHz)));
 }
 
 QTEST_GUILESS_MAIN(TestEngineChain)
