@@ -1,0 +1,226 @@
+#pragma once
+
+#include "Scene.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QMap>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+// A software ZorvaniDDC receiver for tests and for running the plug-in
+// without hardware. It runs on its own thread (its own event loop), so it
+// keeps answering while the caller's thread is blocked in a waiting command.
+//
+// Loopback recipe (no packet leaves 127.0.0.0/8):
+//   - the emulator binds Config::address (default 127.0.0.2) : Config::port
+//     with ShareAddress | ReuseAddressHint;
+//   - the plug-in binds any address on the same port (also with address reuse)
+//     and is configured with the receiver address 127.0.0.2;
+//   - the plug-in's packets reach the emulator from 127.0.0.1:port, and the
+//     emulator answers to the source of each datagram.
+//   Several emulators can run at once on distinct loopback addresses
+//   (127.0.0.2, 127.0.0.3, ...) or distinct ports.
+//
+// Discovery recipe (broadcasts exist only inside a private network namespace,
+// e.g. tests/netns-run: veth zs0 10.77.0.1/24 <-> zs1 10.77.0.2/24; register the
+// test with NETNS and QSKIP unless ZORVANI_NETNS is "1"):
+//   - add any further receiver addresses to zs1 first (ip addr add 10.77.0.3/24
+//     dev zs1), then call Simulator::prepareNamespace(). Both veth ends are local
+//     addresses of one namespace, so it (1) enables accept_local, without which
+//     the kernel drops the broadcast arriving on zs1 from a local source, and
+//     (2) gives the local routes of zs1's addresses the source 10.77.0.1, so a
+//     datagram the host sends to 10.77.0.2 comes from 10.77.0.1 and the answer
+//     reaches the host's socket instead of looping back to the emulator;
+//   - Config::address = 10.77.0.2, Config::discoveryDevice = "zs1";
+//   - the emulator then binds a discovery socket to 0.0.0.0:port tied to zs1
+//     (SO_BINDTODEVICE): it receives the subnet (10.77.0.255) and limited
+//     (255.255.255.255) broadcasts that the plug-in's searcher sends from any:port
+//     out of zs0, and its unicast reply reaches the searcher, not itself;
+//   - the reply announces 10.77.0.2 and the control port; the control socket
+//     bound to 10.77.0.2:port then serves the link as on loopback.
+//   Several emulators on one port answer the same broadcast (give each its own
+//   serial; for the control link add addresses to zs1, e.g. 10.77.0.3/24).
+namespace zorvani::sim {
+
+struct Config {
+    QHostAddress address = QHostAddress(QStringLiteral("127.0.0.2")); // control bind and announced address
+    quint16 port = 50001;
+    QString discoveryDevice;     // non-empty: broadcast discovery on this interface (namespace only)
+    quint32 serialDecimal = 1;   // serial "OXD01" + hex(hi*256+lo) + decimal, e.g. OXD01000100001
+    quint8 serialHi = 0x00;
+    quint8 serialLo = 0x01;
+    quint16 versionMajor = 11;   // information record, application firmware version
+    quint16 versionMinor = 3;
+    quint16 flashedVersionMajor = 11; // version reported after a successful firmware update
+    quint16 flashedVersionMinor = 3;
+    quint32 pcbRevision = 3;
+    quint32 statusBits = 0x1 | 0x2 | 0x4 | 0x10 | 0x40 | 0x80 | 0x100 | 0x800; // PLL locked, internal ref
+    bool startInBootloader = false;
+    bool paced = true;           // real-time IQ; false: next packet as soon as the previous is answered
+    int fastWindow = 1;          // unanswered packets in flight when not paced (1..8)
+    int resendAfterMs = 40;      // a packet without answer is sent again after this time
+    int maxResends = 2;          // ... at most this many times
+    int resetSilenceMs = 1000;   // silent time after command 40 (reset)
+    int bootSwitchMs = 200;      // silent time when entering or leaving the bootloader
+    int bandScopeFps = 5;        // band-scope frames per second while enabled
+    Scene scene = Scene::defaultScene();
+    QString calibrationFile;     // non-empty: calibration blocks persist in this file
+    bool logCommands = true;     // keep every received non-IQ datagram in the command log
+    quint64 initialFreq = 71000000; // tuned frequency of both receivers before setFreq, 0.1 Hz units
+};
+
+// One received datagram that was not an IQ answer.
+struct LoggedCommand {
+    qint64 timeUs = 0;     // since start()
+    quint16 magic = 0;     // 0xFF12 application, 0xFF11 bootloader (0 when shorter than 4 bytes)
+    quint16 command = 0;   // code; 0x1A00 for a discovery request
+    bool malformed = false;
+    QByteArray bytes;      // the exact datagram
+};
+
+struct BandScopeState {
+    bool enable = false;
+    quint8 decimation = 0;
+    quint64 centre = 0;    // 0.1 Hz units
+};
+
+// The receiver's state as the commands left it.
+struct State {
+    bool bootloader = false;
+    bool streaming = false;
+    bool silent = false;           // resetting or switching between application and bootloader
+    int rateIndex = 0;
+    int receivers = 1;
+    quint64 freq[2] = {0, 0};      // 0.1 Hz units
+    bool preamp = false;
+    bool lpf = false;
+    bool pll = false;
+    quint32 extCtrl = 0;
+    quint32 frontEnd = 0;
+    BandScopeState bandScope;
+    quint32 networkMode = 0;
+    QHostAddress staticAddress;
+    quint16 staticPort = 0;
+    QByteArray rootCalibration;    // 76 bytes as stored (0xFF when erased)
+    QByteArray userCalibration;
+    quint16 versionMajor = 0;
+    quint16 versionMinor = 0;
+    int resets = 0;
+    int firmwareUpdates = 0;       // successful quits from the bootloader with a valid image
+};
+
+struct Counters {
+    quint64 iqSent = 0;            // new IQ packets put on the wire (re-sends not included)
+    quint64 iqResent = 0;
+    quint64 iqAnswered = 0;        // packets answered at least once
+    quint64 iqAnswersFull = 0;     // answers with 200 audio frames
+    quint64 iqAnswersShort = 0;    // acknowledge-only answers
+    quint64 iqAnswersRepeated = 0; // further answers to an already answered packet
+    quint64 iqAnswersUnknown = 0;  // answers to no packet in the recent window
+    quint64 iqLost = 0;            // transmissions dropped by the loss fault
+    quint64 iqDuplicated = 0;
+    quint64 iqReordered = 0;
+    quint64 malformed = 0;         // datagrams ignored as malformed or unknown
+    quint64 discoveryReplies = 0;
+    quint64 bandScopeFrames = 0;
+    quint64 repliesDropped = 0;    // by the lost-reply fault
+};
+
+// Switchable faults. Probabilities are 0..1 per transmission, drawn from a
+// generator seeded with the scene's seed.
+struct Faults {
+    double iqLoss = 0.0;
+    double iqDuplicate = 0.0;
+    double iqReorder = 0.0;
+    bool iqStall = false;              // no IQ packets at all (the plug-in's watchdog fires)
+    quint32 startStatus = 1;           // status of the start reply; 2 asks for a firmware update
+    QMap<quint32, int> dropReplies;    // commandKey -> replies still to drop (-1: all)
+    QMap<quint32, int> replyDelayMs;   // commandKey -> delay of every reply
+};
+
+inline quint32 commandKey(quint16 code, quint16 magic = 0xFF12)
+{
+    return quint32(magic) << 16 | code;
+}
+
+class SimulatorEngine;
+
+class Simulator {
+public:
+    explicit Simulator(const Config& config = Config());
+    ~Simulator(); // stops
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Binds the sockets on the emulator's thread; false (with a qWarning) when binding failed.
+    bool start();
+    void stop();
+    bool isRunning() const;
+    const Config& config() const { return m_config; }
+
+    // Readies a private namespace for discovery (see the recipe above). Call it
+    // again after adding addresses to receiverDevice. Refuses (false) unless
+    // ZORVANI_NETNS is "1".
+    static bool prepareNamespace(const QString& receiverDevice = QStringLiteral("zs1"),
+                                 const QString& hostDevice = QStringLiteral("zs0"));
+
+    // Serial text as discovery reports it.
+    QString serialText() const;
+
+    State state() const;
+    Counters counters() const;
+
+    QVector<LoggedCommand> commandLog() const;
+    // Received commands of one code (and magic), oldest first.
+    QVector<LoggedCommand> commands(quint16 code, quint16 magic = 0xFF12) const;
+    void clearCommandLog();
+
+    // Bounded waits on conditions (no sleeps): true as soon as the condition holds.
+    bool waitForCommand(quint16 code, int timeoutMs, int count = 1, quint16 magic = 0xFF12);
+    bool waitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+    // Audio decoded from full IQ answers: interleaved left, right, 24-bit values.
+    QVector<qint32> capture() const;
+    qint64 captureFrames() const;
+    void clearCapture();
+    // 24-bit stereo PCM WAV of the capture; the stream carries 39062.5 frames/s.
+    bool writeCaptureWav(const QString& path, quint32 sampleRate = 39063) const;
+
+    // Maintenance results.
+    QByteArray fpgaImage() const;    // assembled from the chunks, offset 0 starts a new image
+    QByteArray fpgaDigest() const;   // SHA-256 of fpgaImage()
+    QByteArray flashImage() const;   // 458752 deciphered bytes (0xFF erased)
+    QByteArray dataFlashPage(int page) const; // 1056 bytes (0xFF erased)
+
+    Faults faults() const;
+    void setFaults(const Faults& faults);
+    void setIqStall(bool stall);
+    void setStartStatus(quint32 status);
+    void dropReplies(quint16 code, int count, quint16 magic = 0xFF12);   // count -1: all
+    void delayReplies(quint16 code, int delayMs, quint16 magic = 0xFF12);
+    void setFirmwareVersion(quint16 major, quint16 minor);
+
+    // Bad datagrams sent to the peer that sent the last command.
+    enum class Junk {
+        ShortIq,        // IQ mark, 100 bytes
+        ShortReply,     // 6 bytes
+        ShortFragment,  // band-scope mark, 40 bytes
+        Foreign,        // a well-formed reply from 127.0.0.3 (not the receiver's address)
+        Random,         // 1 to 1500 random bytes
+    };
+    bool sendJunk(Junk kind);
+
+    struct Data; // shared with the engine thread
+
+private:
+    Config m_config;
+    std::shared_ptr<Data> m_data;
+    class Thread;
+    std::unique_ptr<Thread> m_thread;
+};
+
+} // namespace zorvani::sim

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "SceneGenerator.h"
+#include "Simulator.h"
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <array>
+#include <memory>
+
+class QUdpSocket;
+class QTimer;
+
+namespace zorvani::sim {
+
+// The receiver itself: lives on the emulator's thread and owns its sockets.
+class SimulatorEngine : public QObject {
+    Q_OBJECT
+public:
+    SimulatorEngine(const Config& config, Simulator::Data* data);
+    ~SimulatorEngine() override;
+
+public slots:
+    bool open();
+    void close();
+    bool sendJunk(int kind);
+
+private:
+    struct SentPacket {
+        bool used = false;
+        bool answered = false;
+        bool abandoned = false;
+        quint16 seq = 0;
+        int resends = 0;
+        qint64 sentMs = 0;
+        QByteArray bytes;
+    };
+    enum class Pending { None, Reset, EnterBoot, LeaveBoot };
+
+    bool bindControl(const QHostAddress& address, quint16 port);
+    bool bindDiscovery(quint16 port);
+    void readSocket(QUdpSocket* socket, bool discoveryOnly);
+    void handleDatagram(const QByteArray& d, const QHostAddress& from, quint16 fromPort, QUdpSocket* socket,
+                        bool discoveryOnly);
+    void handleDiscovery(const QByteArray& d, const QHostAddress& from, quint16 fromPort, QUdpSocket* socket);
+    bool handleApp(const QByteArray& d);
+    bool handleBoot(const QByteArray& d);
+    void handleIqAnswer(const QByteArray& d);
+    void reply(const QByteArray& request, quint32 status, const QByteArray& payload = QByteArray());
+    void sendTo(const QByteArray& d, const QHostAddress& to, quint16 port);
+
+    bool startStream(const QByteArray& d);
+    void stopStream();
+    void onTick();
+    void pace(qint64 nowMs);
+    void sendBlock(qint64 nowMs);
+    void transmitIq(const QByteArray& d);
+    void resendOverdue(qint64 nowMs);
+    void fill(qint64 nowMs); // not paced: keep the window of unanswered packets full
+    void sendBandScope(qint64 nowMs);
+    void beginSilence(Pending what, int ms);
+    void endSilence();
+
+    QByteArray informationRecord() const;
+    void loadCalibration();
+    void saveCalibration() const;
+    int logDatagram(const QByteArray& d, bool malformed); // index of the entry, -1 when not kept
+    void countMalformed();
+    qint64 nowMs() const;
+
+    Config m_config;
+    Simulator::Data* m_data;
+    QUdpSocket* m_control = nullptr;
+    QUdpSocket* m_discovery = nullptr;
+    QTimer* m_tick = nullptr;
+    QHostAddress m_address;
+    quint16 m_port = 0;
+    QHostAddress m_peer;       // source of the last command
+    quint16 m_peerPort = 0;
+    QHostAddress m_iqPeer;     // source of the start command
+    quint16 m_iqPeerPort = 0;
+
+    // Stream.
+    bool m_streaming = false;
+    int m_rateIndex = 0;
+    int m_receivers = 1;
+    quint16 m_seq = 0;
+    qint64 m_streamStartMs = 0;
+    qint64 m_streamStartNs = 0;
+    qint64 m_blocksSent = 0;
+    int m_inFlight = 0;
+    std::array<std::unique_ptr<SceneGenerator>, 2> m_generators;
+    std::array<Ostrovix::complex<double>, 200> m_block{};
+    std::array<SentPacket, 64> m_sent;
+    QByteArray m_held;         // packet kept back by the reorder fault
+    Random m_faultRandom;
+
+    // Band scope.
+    std::unique_ptr<SceneGenerator> m_bandScope;
+    qint64 m_nextBandScopeMs = 0;
+
+    // Silence (reset, bootloader switch) and delayed replies.
+    Pending m_pending = Pending::None;
+    qint64 m_silentUntilMs = 0;
+    struct Delayed {
+        qint64 dueMs;
+        QByteArray bytes;
+        QHostAddress to;
+        quint16 port;
+    };
+    QVector<Delayed> m_delayed;
+};
+
+} // namespace zorvani::sim
