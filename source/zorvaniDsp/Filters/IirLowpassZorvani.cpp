@@ -54,27 +54,32 @@ bool IirLowpassZorvani::process(Ostrovix::complex<double>* x, int count)
         ox::vec::reportStatus(kSource, __LINE__, m_status);
         return false;
     }
-    // Section by section over the whole block (transposed direct form II),
-    // which keeps each section's coefficients and state in registers.
-    for (int s = 0; s < m_sectionCount; ++s) {
-        const Section c = m_sections[s];
-        State re = m_re[s];
-        State im = m_im[s];
-        for (int i = 0; i < count; ++i) {
-            const double xr = x[i].re;
-            const double yr = c.b0 * xr + re.z1;
-            re.z1 = c.b1 * xr - c.a1 * yr + re.z2;
-            re.z2 = c.b2 * xr - c.a2 * yr;
-            x[i].re = yr;
-            const double xi = x[i].im;
-            const double yi = c.b0 * xi + im.z1;
-            im.z1 = c.b1 * xi - c.a1 * yi + im.z2;
-            im.z2 = c.b2 * xi - c.a2 * yi;
-            x[i].im = yi;
+    // Sample by sample through all sections: the sections' recursions are
+    // independent chains that the processor overlaps. Local copies of the
+    // coefficients and states cannot alias the samples.
+    const int sections = m_sectionCount;
+    auto coefficients = m_sections;
+    auto re = m_re;
+    auto im = m_im;
+    for (int i = 0; i < count; ++i) {
+        double xr = x[i].re;
+        double xi = x[i].im;
+        for (int s = 0; s < sections; ++s) {
+            const Section& c = coefficients[s];
+            const double yr = c.b0 * xr + re[s].z1;
+            const double yi = c.b0 * xi + im[s].z1;
+            re[s].z1 = c.b1 * xr - c.a1 * yr + re[s].z2;
+            im[s].z1 = c.b1 * xi - c.a1 * yi + im[s].z2;
+            re[s].z2 = c.b2 * xr - c.a2 * yr;
+            im[s].z2 = c.b2 * xi - c.a2 * yi;
+            xr = yr;
+            xi = yi;
         }
-        m_re[s] = re;
-        m_im[s] = im;
+        x[i].re = xr;
+        x[i].im = xi;
     }
+    m_re = re;
+    m_im = im;
     return true;
 }
 
