@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -277,6 +279,41 @@ private slots:
         QVERIFY2(!QHostAddress(address->text()).isNull(), "the factory address is an IPv4 address");
         QVERIFY(serial->isReadOnly());
         QCOMPARE(staticAddress->placeholderText(), QString("000.000.000.000"));
+    }
+
+    void visibleTexts()
+    {
+        QStringList labels;
+        for (const QLabel* l : m_options->findChildren<QLabel*>())
+            labels << l->text();
+        QStringList titles;
+        for (const QGroupBox* g : m_options->findChildren<QGroupBox*>())
+            titles << g->title();
+        for (const char* text : {"ZorvaniDDC:", "Attack: ", "Decay: ", "Hang time: ", "Taps: ", "Delay:", "Rate:",
+                                 "Leak:", "Threshold NB1", "Threshold NB2", "Gain:", "Quality:", "Frequency:",
+                                 "SSB:", "AM/NFM:", "DIGL/DIGU:", "CW:", "DIGL:", "DIGU:", "Pitch:",
+                                 "Set Static IP Address:", "New Port:", "Network mode:", "Frequency coefficient:",
+                                 "Push WRITE button after changing coefficients.", "Frequency corection:",
+                                 "Preamp 0dB", "Preamp -20dB", "160M: ", "80M: ", "60M: ", "40M: ", "30M: ",
+                                 "20M: ", "17M: ", "15M: ", "12M: ", "10M: ", "6M: ", "2M: ", "GEN:", "1", "7"})
+            QVERIFY2(labels.contains(text), text);
+        for (const char* title : {"Long", "Slow", "Med", "Fast", "User", "NR", "ANF", "Noise blanker", "CW APF",
+                                  "SSB APF", "DSE", "Filter taps", "DIG Offset", "WFM", "CW"})
+            QVERIFY2(titles.contains(title), title);
+        // Every Ext Ctrl row label sits in the same grid row as its boxes.
+        auto* grid = qobject_cast<QGridLayout*>(child<QWidget>("tabExtCtrl")->findChild<QGridLayout*>("glExtCtrl"));
+        QVERIFY(grid);
+        for (const char* band : kBandRows) {
+            int row = -1, column = -1, rs = 0, cs = 0;
+            grid->getItemPosition(grid->indexOf(child<QLabel>(QString("lbExtCtrl") + band)), &row, &column, &rs, &cs);
+            for (int bit = 0; bit < 7; ++bit) {
+                int boxRow = -2, boxColumn = -2;
+                grid->getItemPosition(grid->indexOf(child<QCheckBox>(QString("chbExtCtrlRx%1_%2").arg(band).arg(bit))),
+                                      &boxRow, &boxColumn, &rs, &cs);
+                QCOMPARE(boxRow, row);
+                QCOMPARE(boxColumn, column + 1 + bit);
+            }
+        }
     }
 
     void pagesSitOnTheirTabs()
