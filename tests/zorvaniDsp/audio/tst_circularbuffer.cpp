@@ -143,6 +143,7 @@ void TestCircularBuffer::producerConsumerStress()
     CircularBuffer<uint32_t> ring(1024);
     ring.setWatermarks(true, 128, 896);
     std::atomic<bool> failed{false};
+    std::atomic<bool> countOutOfRange{false};
     std::atomic<uint32_t> lowSeen{0};
     std::atomic<uint32_t> highSeen{0};
 
@@ -155,6 +156,8 @@ void TestCircularBuffer::producerConsumerStress()
             const uint32_t n = std::min(size(rng), kTotal - next);
             for (uint32_t i = 0; i < n; ++i)
                 piece[i] = next + i;
+            if (ring.free() > ring.capacity())
+                countOutOfRange = true;
             if (ring.write(piece.data(), n)) {
                 next += n;
                 if (ring.aboveHighMark())
@@ -182,13 +185,16 @@ void TestCircularBuffer::producerConsumerStress()
             expected += n;
             if (ring.belowLowMark())
                 ++lowSeen;
-            if (ring.fill() + ring.free() > ring.capacity())
-                failed = true;
+            // Each side sees its own count conservatively; their sum is not a
+            // snapshot and is not checked.
+            if (ring.fill() > ring.capacity())
+                countOutOfRange = true;
         }
     });
     producer.join();
     consumer.join();
-    QVERIFY2(!failed, "a value was lost, duplicated or reordered, or fill + free exceeded the capacity");
+    QVERIFY2(!failed, "a value was lost, duplicated or reordered");
+    QVERIFY2(!countOutOfRange, "fill or free exceeded the capacity");
     QCOMPARE(ring.fill(), 0u);
     QCOMPARE(ring.free(), 1024u);
     QVERIFY2(ring.belowLowMark(), "the drained ring is below its low mark");
