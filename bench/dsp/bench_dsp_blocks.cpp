@@ -221,14 +221,15 @@ void BM_DirectPolyphase(benchmark::State& state)
 }
 BENCHMARK(BM_DirectPolyphase);
 
-// Keeps each run's time so that the ratios can be printed after the table.
+// Keeps each run's CPU time (robust on a shared machine) for the ratios
+// printed after the table.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+                times[run.benchmark_name()] = run.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     void ratio(const std::string& fast, const std::string& reference) const
