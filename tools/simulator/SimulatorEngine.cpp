@@ -667,7 +667,7 @@ void SimulatorEngine::onTick()
         resendOverdue(now);
         if (m_config.paced)
             pace(now);
-        if (!m_held.isEmpty() && now - m_sent[rd16(m_held, 6) & 63].sentMs >= kHeldPacketFlushMs) {
+        if (!m_held.isEmpty() && now - m_sent[rd16(m_held, 6) & kSentMask].sentMs >= kHeldPacketFlushMs) {
             sendTo(m_held, m_iqPeer, m_iqPeerPort);
             m_held.clear();
         }
@@ -703,7 +703,7 @@ void SimulatorEngine::pace(qint64 now)
 void SimulatorEngine::sendBlock(qint64 now)
 {
     for (int rx = 0; rx < m_receivers; ++rx) {
-        SentPacket& p = m_sent[m_seq & 63];
+        SentPacket& p = m_sent[m_seq & kSentMask];
         if (p.used && !p.answered && !p.abandoned && m_inFlight > 0)
             --m_inFlight; // overwritten before an answer came
         p.used = true;
@@ -819,7 +819,7 @@ void SimulatorEngine::handleIqAnswer(const QByteArray& d)
         return;
     }
     const quint16 seq = rd16(d, 6);
-    SentPacket& p = m_sent[seq & 63];
+    SentPacket& p = m_sent[seq & kSentMask];
     const bool known = p.used && p.seq == seq;
     const bool full = rd16(d, 4) != 0;
     if (full && d.size() != kIqPacketBytes) {

@@ -92,7 +92,8 @@ private:
     int m_inFlight = 0;
     std::array<std::unique_ptr<SceneGenerator>, 2> m_generators;
     std::array<Ostrovix::complex<double>, 200> m_block{};
-    std::array<SentPacket, 64> m_sent;
+    static constexpr int kSentMask = 511; // packets kept for re-sending and matching answers
+    std::array<SentPacket, kSentMask + 1> m_sent;
     QByteArray m_held;         // packet kept back by the reorder fault
     Random m_faultRandom;
 

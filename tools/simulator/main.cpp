@@ -31,6 +31,9 @@ QString description()
                "address on that port, and both share it on loopback. Nothing leaves 127.0.0.0/8 unless\n"
                "ZORVANI_NETNS=1 says that the program runs inside a private network namespace.\n"
                "Stop it with Ctrl-C; --capture then writes the audio the plug-in sent back.\n"
+               "The band scope (command 34) sends 16 fragments per frame, 5 frames per second, of the scene\n"
+               "around its centre frequency sampled at 4 MHz / (decimation + 1).\n"
+               "Without --scene the band around 7.1 MHz holds a noise floor, a carrier, AM, SSB, CW and NFM.\n"
                "\n") +
            zorvani::sim::Scene::helpText();
 }
@@ -66,10 +69,12 @@ int main(int argc, char** argv)
                                          "1");
     const QCommandLineOption device("discovery-device",
                                     "Answer broadcasts on this interface (only with ZORVANI_NETNS=1).", "if");
+    const QCommandLineOption frequency("frequency", "Tuned frequency of both receivers until the first setFreq, Hz.",
+                                       "hz", "7100000");
     const QCommandLineOption log("log", "Print every received command.");
     const QCommandLineOption duration("duration", "Stop after this many seconds.", "s");
     p.addOptions({address, port, serial, version, pcb, status, boot, fast, scene, sceneFile, calibration, resetMs,
-                  capture, loss, dup, reorder, startStatus, device, log, duration});
+                  capture, loss, dup, reorder, startStatus, device, frequency, log, duration});
     p.process(app);
 
     auto fail = [](const QString& text) {
@@ -88,9 +93,11 @@ int main(int argc, char** argv)
     if (!ok || config.port == 0)
         return fail(QStringLiteral("bad port"));
     const QStringList sn = p.value(serial).split(QLatin1Char(':'));
-    const uint hex = sn.size() == 2 ? sn[1].toUInt(&ok, 16) : 0;
-    config.serialDecimal = sn.size() == 2 && ok ? sn[0].toUInt(&ok) : 0;
-    if (!ok || hex > 0xFFFF)
+    bool okHex = false;
+    ok = false;
+    const uint hex = sn.size() == 2 ? sn[1].toUInt(&okHex, 16) : 0;
+    config.serialDecimal = sn.size() == 2 ? sn[0].toUInt(&ok) : 0;
+    if (!ok || !okHex || hex > 0xFFFF)
         return fail(QStringLiteral("bad serial"));
     config.serialHi = quint8(hex >> 8);
     config.serialLo = quint8(hex);
@@ -100,13 +107,20 @@ int main(int argc, char** argv)
     config.versionMinor = ver.size() == 2 ? quint16(ver[1].toUInt(&okMinor)) : 0;
     if (!ok || !okMinor)
         return fail(QStringLiteral("bad firmware version"));
-    config.pcbRevision = p.value(pcb).toUInt();
+    bool okPcb = false;
+    config.pcbRevision = p.value(pcb).toUInt(&okPcb);
     config.statusBits = p.value(status).toUInt(&ok, 16);
+    if (!ok || !okPcb)
+        return fail(QStringLiteral("bad PCB revision or status bits"));
     config.startInBootloader = p.isSet(boot);
     config.paced = !p.isSet(fast);
     config.resetSilenceMs = p.value(resetMs).toInt();
     config.calibrationFile = p.value(calibration);
-    config.logCommands = false;
+    config.logCommands = p.isSet(log);
+    const double tuned = p.value(frequency).toDouble(&ok);
+    if (!ok || tuned < 0.0 || tuned > 8.0e8)
+        return fail(QStringLiteral("bad frequency"));
+    config.initialFreq = quint64(tuned * 10.0);
     if (p.isSet(device)) {
         if (!inNamespace)
             return fail(QStringLiteral("--discovery-device needs ZORVANI_NETNS=1"));
