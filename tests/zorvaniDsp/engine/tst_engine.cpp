@@ -1,6 +1,8 @@
 // The engine and one receiver driven block by block on the test thread.
 #include "AllocationCounter.h"
+#include "DeviceFunctionsAbstract.h"
 #include "IqTapAbstract.h"
+#include "zorvaniDsp/MixerZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
@@ -23,6 +25,11 @@ void tone(Sample* x, int n, double f, double fs, double a, long start)
         x[k] = Sample{a * std::cos(ph), a * std::sin(ph)};
     }
 }
+
+class FortyMetres : public DeviceFunctionsAbstract {
+public:
+    QList<DeviceBand> bands() const override { return {DeviceBand{7000000, 7200000, "40m"}}; }
+};
 
 class CountingTap : public IqTapAbstract {
 public:
@@ -56,6 +63,7 @@ private slots:
     void decimationFollowsRate();
     void mixerGainsFollowControls();
     void blockEntryAllocatesNothing();
+    void receiverBlockAllocatesNothing_data();
     void receiverBlockAllocatesNothing();
 };
 
@@ -294,45 +302,98 @@ void TestEngine::mixerGainsFollowControls()
 
 void TestEngine::blockEntryAllocatesNothing()
 {
-    zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    // Every wide-band stage at work: both blankers, an active notch, the
+    // panorama worker, an active IQ tap, and mixed audio to take.
+    zorvaniDsp dsp(nullptr, nullptr, std::make_shared<FortyMetres>());
+    dsp.setCentreFrequency(0, 7100000.0);
+    dsp.onRnfParam(0, 0, true, 7101000.0, 100.0);
+    dsp.onRnfEnabled(0, true);
+    dsp.setNb1(0, true);
+    dsp.setNb2(0, true);
     CountingTap tap;
     dsp.setIqTap(&tap);
-    std::vector<Sample> block(200, Sample{0.2, -0.1}), audio(200);
-    for (int i = 0; i < 50; ++i)
-        dsp.processBlock(block.data(), audio.data(), quint32(i & 1));
+    ReceiverZorvani* rx = dsp.receiver(0);
+    std::vector<Sample> block(200), audio(200), sink(8192);
+    long t = 0;
+    int delivered = 0;
+    auto packet = [&] {
+        tone(block.data(), 200, 1000.0, 39062.5, 0.3, t);
+        t += 200;
+        if (dsp.processBlock(block.data(), audio.data(), 0))
+            ++delivered;
+        dsp.rawIqRing(0)->read(sink.data(), 200);
+        rx->inputRing().write(block.data(), 200);
+        rx->processBuffered();
+        dsp.mixer().mixOnce();
+    };
+    for (int i = 0; i < 100; ++i)
+        packet();
+    delivered = 0;
     testsupport::AllocationScope scope;
     for (int i = 0; i < 200; ++i)
-        dsp.processBlock(block.data(), audio.data(), quint32(i & 1));
-    QCOMPARE(scope.count(), 0u);
+        packet();
+    const auto allocations = scope.count();
+    QCOMPARE(allocations, 0u);
+    QCOMPARE(delivered, 200);
+    QCOMPARE(tap.blocks, 300);
+}
+
+void TestEngine::receiverBlockAllocatesNothing_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<int>("mode");
+    for (double rate : {39062.5, 312500.0}) {
+        for (int mode = 0; mode <= 10; ++mode)
+            QTest::newRow(qPrintable(QString("mode %1 at %2").arg(mode).arg(rate))) << rate << mode;
+    }
 }
 
 void TestEngine::receiverBlockAllocatesNothing()
 {
+    QFETCH(double, rate);
+    QFETCH(int, mode);
     zorvaniDsp dsp(nullptr, nullptr, nullptr);
-    dsp.setSampleRate(312500.0);
+    dsp.setSampleRate(rate);
+    dsp.setMode(0, mode);
+    dsp.setFilter(0, mode == ReceiverZorvani::WFM ? -100000.0 : -3000.0, mode == ReceiverZorvani::WFM ? 100000.0 : 3000.0);
+    // Every optional stage on.
+    dsp.setNr(0, true);
+    dsp.setAnf(0, true);
+    dsp.setApf(0, true);
+    dsp.setSsbApf(0, true);
+    dsp.setDse(0, true);
+    dsp.setEqualizerEnable(0, true);
+    dsp.setEqualizerGains(0, QList<int>{3, -3, 6});
+    dsp.setSqlEnable(0, 0, true);
+    dsp.setSqlValue(0, 0, -120);
+    dsp.setEnableCTCSS(0, mode == ReceiverZorvani::NFM);
+    dsp.setWfmStereo(0, true);
     ReceiverZorvani* rx = dsp.receiver(0);
     QSignalSpy levels(&dsp, &zorvaniDsp::dBmMeter);
-    std::vector<Sample> block(200), out(200);
+    const int d = rx->decimation();
+    std::vector<Sample> block(200), out(ReceiverZorvani::kRingSize);
     long t = 0;
     auto oneWake = [&] {
-        for (int i = 0; i < 8; ++i, t += 200) {
-            tone(block.data(), 200, 1000.0, 312500.0, 0.3, t);
+        for (int i = 0; i < d; ++i, t += 200) {
+            tone(block.data(), 200, 1000.0, rate, 0.3, t);
             rx->inputRing().write(block.data(), 200);
         }
         rx->processBuffered();
-        rx->outputRing(0).read(out.data(), 200);
-        rx->outputRing(1).read(out.data(), 200);
+        rx->outputRing(0).read(out.data(), rx->outputRing(0).fill());
+        rx->outputRing(1).read(out.data(), rx->outputRing(1).fill());
     };
-    for (int i = 0; i < 20; ++i)
+    // Through the fade to the new mode and into the steady state.
+    for (int i = 0; i < 250; ++i)
         oneWake();
-    QCOMPARE(levels.count(), 40); // the receiver's meters reach the engine's signal
-    levels.clear();
+    QCOMPARE(rx->activeMode(), mode);
+    QCOMPARE(levels.count(), 500); // the receiver's meters reach the engine's signal
     // The spy copies each emission; detach it before counting.
     QObject::disconnect(&dsp, &zorvaniDsp::dBmMeter, nullptr, nullptr);
     testsupport::AllocationScope scope;
     for (int i = 0; i < 20; ++i)
         oneWake();
-    QCOMPARE(scope.count(), 0u);
+    const auto allocations = scope.count();
+    QCOMPARE(allocations, 0u);
 }
 
 QTEST_GUILESS_MAIN(TestEngine)
