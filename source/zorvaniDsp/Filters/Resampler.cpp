@@ -82,44 +82,36 @@ int Resampler::maxOutput(int count, int L, int M)
 
 void Resampler::reset()
 {
-    m_re = Channel{};
-    m_im = Channel{};
-}
-
-int Resampler::run(Channel& ch, const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, int count,
-                   bool imaginary) const
-{
-    const int L = m_l;
-    const int M = m_m;
-    const float* poly = m_poly.data();
-    int written = 0;
-    for (int j = 0; j < count; ++j) {
-        const float x = float(imaginary ? in[j].im : in[j].re);
-        ch.write = (ch.write + 1) & (kTapsPerPhase - 1);
-        ch.history[ch.write] = x;
-        ch.history[ch.write + kTapsPerPhase] = x;
-        const float* window = ch.history + ch.write + 1;  // oldest .. newest
-        for (; ch.phase < L; ch.phase += M) {
-            const float* c = poly + size_t(ch.phase) * kTapsPerPhase;
-            float y = 0.0f;
-            for (int i = 0; i < kTapsPerPhase; ++i)
-                y += c[i] * window[i];
-            if (imaginary)
-                out[written].im = y;
-            else
-                out[written].re = y;
-            ++written;
-        }
-        ch.phase -= L;
-    }
-    return written;
+    m_state = State{};
 }
 
 int Resampler::process(const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, int count)
 {
     if (m_l == 0 || !in || !out || count < 1)
         return 0;
-    const int frames = run(m_re, in, out, count, false);
-    run(m_im, in, out, count, true);
-    return frames;
+    const int L = m_l;
+    const int M = m_m;
+    const float* poly = m_poly.data();
+    State& st = m_state;
+    int written = 0;
+    for (int j = 0; j < count; ++j) {
+        const float xr = float(in[j].re);
+        const float xi = float(in[j].im);
+        st.write = (st.write + 1) & (kTapsPerPhase - 1);
+        st.re[st.write] = st.re[st.write + kTapsPerPhase] = xr;
+        st.im[st.write] = st.im[st.write + kTapsPerPhase] = xi;
+        const float* re = st.re + st.write + 1;  // oldest .. newest
+        const float* im = st.im + st.write + 1;
+        for (; st.phase < L; st.phase += M) {
+            const float* c = poly + size_t(st.phase) * kTapsPerPhase;
+            float yr = 0.0f, yi = 0.0f;
+            for (int i = 0; i < kTapsPerPhase; ++i) {
+                yr += c[i] * re[i];
+                yi += c[i] * im[i];
+            }
+            out[written++] = {double(yr), double(yi)};
+        }
+        st.phase -= L;
+    }
+    return written;
 }

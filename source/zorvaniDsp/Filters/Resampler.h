@@ -41,15 +41,15 @@ public:
     const std::vector<float>& coefficients() const { return m_h; }
 
 private:
-    // One polyphase state per part: the newest kTapsPerPhase samples written
-    // twice, so that a window of them is always contiguous.
-    struct Channel {
-        float history[2 * kTapsPerPhase];
+    // Polyphase state: the newest kTapsPerPhase samples of each part, written
+    // twice so that a window of them is always contiguous. Both parts share
+    // the write index and the phase, so they run in one pass.
+    struct State {
+        float re[2 * kTapsPerPhase];
+        float im[2 * kTapsPerPhase];
         int write;
         int phase;
     };
-    int run(Channel& ch, const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, int count,
-            bool imaginary) const;
 
     float m_inputRate = 44100.0f;
     float m_outputRate = 39062.5f;
@@ -59,6 +59,5 @@ private:
     // Coefficients by phase, reversed to match the history's time order:
     // m_poly[p × 8 + i] = L × h[p + (7 - i) × L].
     std::vector<float> m_poly;
-    Channel m_re{};
-    Channel m_im{};
+    State m_state{};
 };
