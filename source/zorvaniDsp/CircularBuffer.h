@@ -53,12 +53,16 @@ public:
     void setWatermarks(bool enabled, uint32_t low, uint32_t high)
     {
         std::lock_guard<SpinLock> guard(m_lock);
-        m_watermarks = enabled;
-        m_lowMark = low;
-        m_highMark = high;
+        m_lowMark.store(low, std::memory_order_relaxed);
+        m_highMark.store(high, std::memory_order_relaxed);
+        m_watermarks.store(enabled, std::memory_order_release);
     }
     bool belowLowMark() const noexcept { return m_belowLow.load(std::memory_order_acquire); }
-    bool aboveHighMark() const noexcept { return m_watermarks && fill() >= m_highMark; }
+    // Polled without the lock by either side, so the marks are atomics too.
+    bool aboveHighMark() const noexcept
+    {
+        return m_watermarks.load(std::memory_order_acquire) && fill() >= m_highMark.load(std::memory_order_relaxed);
+    }
 
     // Writes all n items or nothing.
     bool write(const T* data, uint32_t n)
@@ -71,7 +75,8 @@ public:
         copyIn(data, n);
         m_fill.fetch_add(n, std::memory_order_acq_rel);
         m_free.fetch_sub(n, std::memory_order_acq_rel);
-        if (m_watermarks && m_fill.load(std::memory_order_relaxed) > m_lowMark)
+        if (m_watermarks.load(std::memory_order_relaxed)
+            && m_fill.load(std::memory_order_relaxed) > m_lowMark.load(std::memory_order_relaxed))
             m_belowLow.store(false, std::memory_order_release);
         return true;
     }
@@ -88,7 +93,8 @@ public:
         m_read = (m_read + n) & m_mask;
         m_fill.fetch_sub(n, std::memory_order_acq_rel);
         m_free.fetch_add(n, std::memory_order_acq_rel);
-        if (m_watermarks && m_fill.load(std::memory_order_relaxed) <= m_lowMark)
+        if (m_watermarks.load(std::memory_order_relaxed)
+            && m_fill.load(std::memory_order_relaxed) <= m_lowMark.load(std::memory_order_relaxed))
             m_belowLow.store(true, std::memory_order_release);
         return true;
     }
@@ -139,9 +145,9 @@ private:
     uint32_t m_write = 0;
     std::atomic<uint32_t> m_fill{0};
     std::atomic<uint32_t> m_free{0};
-    bool m_watermarks = false;
-    uint32_t m_lowMark = 0;
-    uint32_t m_highMark = 0;
+    std::atomic<bool> m_watermarks{false};
+    std::atomic<uint32_t> m_lowMark{0};
+    std::atomic<uint32_t> m_highMark{0};
     std::atomic<bool> m_belowLow{true};
     SpinLock m_lock;
 };

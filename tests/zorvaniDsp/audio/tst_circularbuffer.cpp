@@ -19,6 +19,7 @@ private slots:
     void peekLatestDoesNotConsume();
     void resetEmpties();
     void producerConsumerStress();
+    void watermarksChangeWhilePolled();
     void readWriteDoNotAllocate();
 };
 
@@ -199,6 +200,32 @@ void TestCircularBuffer::producerConsumerStress()
     QCOMPARE(ring.free(), 1024u);
     QVERIFY2(ring.belowLowMark(), "the drained ring is below its low mark");
     qDebug() << "low mark seen" << lowSeen.load() << "high mark seen" << highSeen.load();
+}
+
+// The marks may change while either side polls them (a race the thread
+// sanitizer build reports if they are plain fields).
+void TestCircularBuffer::watermarksChangeWhilePolled()
+{
+    CircularBuffer<int> ring(64);
+    std::vector<int> data(40, 1);
+    QVERIFY(ring.write(data.data(), 40));
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> highSeen{0};
+    std::thread poller([&] {
+        while (!stop) {
+            if (ring.aboveHighMark())
+                ++highSeen;
+        }
+    });
+    for (int i = 0; i < 20000; ++i)
+        ring.setWatermarks(i % 2 == 0, 8, i % 4 == 0 ? 30 : 50);
+    ring.setWatermarks(true, 8, 30);
+    QTRY_VERIFY_WITH_TIMEOUT(highSeen.load() > 0, 5000);
+    stop = true;
+    poller.join();
+    QVERIFY2(ring.aboveHighMark(), "fill 40 is above the final high mark 30");
+    ring.setWatermarks(true, 8, 50);
+    QVERIFY2(!ring.aboveHighMark(), "fill 40 is below the final high mark 50");
 }
 
 void TestCircularBuffer::readWriteDoNotAllocate()
