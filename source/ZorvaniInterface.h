@@ -58,6 +58,10 @@ public slots:
 
 private:
     void applySampleRate(int index);
+    // Probes the options' typed address ("Static IP" mode) and updates the records.
+    bool probeStaticAddress();
+    // Joins the socket and driver threads, stops the engine, closes the link.
+    void closeLink();
     void installAudioSources();
     void detachAudioSources();
 

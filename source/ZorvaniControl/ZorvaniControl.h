@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
 #include "discovery/Receiver.h"
 #include "recording/IQFile.h"
 
@@ -9,6 +10,7 @@
 
 class DeviceFunctionsAbstract;
 class ZorvaniDialog;
+class ZorvaniDriver;
 class ZorvaniOptions;
 class zorvaniDsp;
 
@@ -17,9 +19,41 @@ class zorvaniDsp;
 class ZorvaniControl : public QObject {
     Q_OBJECT
 public:
+    // Discovery and control port used when the options do not say otherwise.
+    static constexpr quint16 kDefaultPort = 50001;
+
     ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFunctionsAbstract> functions,
                    std::shared_ptr<zorvaniDsp> dsp, IqFileSlots* iqFiles, ZorvaniDialog* dialog);
     ~ZorvaniControl() override;
+
+    ZorvaniDriver* driver() const { return m_driver.get(); }
+
+    // The receiver the link talks to.
+    Receiver receiverRecord() const { return m_receiver; }
+    void setReceiverRecord(const Receiver& r) { m_receiver = r; }
+
+    // The port of the options' "sbPort" (discovery and control port).
+    quint16 port() const;
+    // Options' address mode: true for "Static IP".
+    bool staticAddressMode() const;
+    // The record typed in the options in "Static IP" mode: address and port.
+    Receiver typedReceiver() const;
+
+    // Opens the link to the stored receiver record.
+    bool open();
+    // Looks the stored receiver up with the driver's broadcast search; on
+    // success stores the found record and announces it through receiver().
+    bool searchCurrent();
+    // Reads the information record; on success the stored record takes the
+    // serial it reports.
+    bool readInformation(SDR2_HDR* info);
+    // Probes the typed address: open, one request, close. True when answered.
+    bool probeBootloader();
+    bool probeInformation();
+
+    // The receiver's start sequence; today it starts the stream at the
+    // options' sample rate.
+    bool startSequence();
 
 signals:
     void currentSampleRate(double hz);
@@ -29,9 +63,14 @@ signals:
     void receiver(Receiver rx);
 
 private:
+    template <typename Probe>
+    bool probe(Probe request);
+
     ZorvaniOptions* m_options;
     std::shared_ptr<DeviceFunctionsAbstract> m_functions;
     std::shared_ptr<zorvaniDsp> m_dsp;
     IqFileSlots* m_iqFiles;
     ZorvaniDialog* m_dialog;
+    std::unique_ptr<ZorvaniDriver> m_driver;
+    Receiver m_receiver;
 };

@@ -1,0 +1,119 @@
+#include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
+
+#include "ZorvaniControl/ZorvaniDriver/Packet.h"
+#include "zorvaniDsp/zorvaniDsp.h"
+
+#include <QUdpSocket>
+
+namespace {
+constexpr int kMaxDatagram = 65536;
+constexpr int kSocketReadBuffer = 38400;
+} // namespace
+
+ZorvaniDevice::ZorvaniDevice(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent)
+    : QThread(parent), m_dsp(std::move(dsp)), m_stream(nullptr, iqFiles), m_buffer(kMaxDatagram)
+{
+    setObjectName(QStringLiteral("ZorvaniEthernet"));
+    if (m_dsp) {
+        zorvaniDsp* engine = m_dsp.get();
+        m_stream.setBlockEntry([engine](IqStream::Sample* samples, IqStream::Sample* audio, quint32 rx) {
+            return engine->processBlock(samples, audio, rx);
+        });
+    }
+    m_clock.start();
+}
+
+ZorvaniDevice::~ZorvaniDevice()
+{
+    shutdown();
+}
+
+void ZorvaniDevice::setTarget(const QHostAddress& address, quint16 port)
+{
+    m_address.store(address.toIPv4Address());
+    m_port.store(port);
+}
+
+QHostAddress ZorvaniDevice::address() const
+{
+    return QHostAddress(m_address.load());
+}
+
+bool ZorvaniDevice::startAndBind()
+{
+    if (isRunning())
+        return false;
+    m_handshake.store(true);
+    start(QThread::InheritPriority);
+    while (m_handshake.load())
+        QThread::yieldCurrentThread();
+    return m_running.load();
+}
+
+void ZorvaniDevice::shutdown()
+{
+    m_watchdog.store(false);
+    m_running.store(false);
+    wait();
+}
+
+void ZorvaniDevice::armWatchdog(bool armed)
+{
+    m_lastIqMs.store(msSinceStart());
+    m_watchdog.store(armed);
+}
+
+void ZorvaniDevice::run()
+{
+    QUdpSocket socket;
+    const bool bound =
+        socket.bind(QHostAddress::AnyIPv4, m_port.load(), QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    m_running.store(bound);
+    m_handshake.store(false);
+    if (!bound) {
+        qWarning() << Q_FUNC_INFO << "cannot bind port" << m_port.load() << socket.errorString();
+        return;
+    }
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket.setReadBufferSize(kSocketReadBuffer);
+    m_lastIqMs.store(msSinceStart());
+
+    char* buffer = m_buffer.data();
+    QByteArray request;
+    QHostAddress sender;
+    while (m_running.load()) {
+        socket.waitForReadyRead(kPollMs);
+
+        const QHostAddress target(m_address.load());
+        const quint16 port = m_port.load();
+        while (m_outgoing.pop(request))
+            socket.writeDatagram(request, target, port);
+
+        if (m_watchdog.load() && msSinceStart() - m_lastIqMs.load() > kWatchdogMs) {
+            qWarning() << Q_FUNC_INFO << "no IQ packets for" << kWatchdogMs << "ms, stream lost";
+            socket.close();
+            m_watchdog.store(false);
+            m_running.store(false);
+            emit forceStop();
+            return;
+        }
+
+        while (socket.hasPendingDatagrams()) {
+            const qint64 size = socket.readDatagram(buffer, kMaxDatagram, &sender);
+            if (size < 0)
+                break;
+            if (sender.toIPv4Address() != m_address.load())
+                continue;
+            if (size >= 4 && zorvani::packet::get<quint16>(buffer, zorvani::packet::kOffCommand) ==
+                                 zorvani::packet::kIqMarker) {
+                m_lastIqMs.store(msSinceStart());
+                const qint64 answer = m_stream.handle(buffer, size);
+                if (answer > 0)
+                    socket.writeDatagram(buffer, answer, target, port);
+                continue;
+            }
+            m_replies.push(QByteArray(buffer, int(size)));
+        }
+    }
+    socket.close();
+}

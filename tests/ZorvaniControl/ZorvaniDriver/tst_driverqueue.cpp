@@ -1,0 +1,234 @@
+#include "DriverFixture.h"
+#include "common/MessageBox.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+class TestDriverQueue : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::No; }); }
+    void cleanup() { ox::ui::setMessageHandler({}); }
+
+    void unansweredStartIsSentFiveTimesAndFailsAfterFourteenT()
+    {
+        DriverFixture f(51001);
+        QVERIFY(f.driver->isOpen());
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!f.driver->Start());
+        const qint64 ms = t.elapsed();
+        QCOMPARE(f.peer->requests(1).size(), 5);
+        QVERIFY2(ms >= 14 * 50 - 20 && ms < 14 * 50 + 400, qPrintable(QStringLiteral("failed after %1 ms").arg(ms)));
+        // The failed start does not stick: a retry transmits again.
+        QVERIFY(!f.driver->isStart());
+        f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1)}; });
+        QVERIFY(f.driver->Start());
+        QCOMPARE(f.peer->requests(1).size(), 6);
+        QVERIFY(f.driver->isStart());
+    }
+
+    void retransmissionGapsGrow()
+    {
+        DriverFixture f(51002);
+        QList<qint64> arrivals;
+        QElapsedTimer t;
+        t.start();
+        f.peer->setResponder([&](const QByteArray&) {
+            arrivals << t.elapsed();
+            return QList<QByteArray>{};
+        });
+        QVERIFY(!f.driver->information(nullptr));
+        QCOMPARE(arrivals.size(), 5);
+        // Gaps T, 2T, 3T, 4T with T = 100 ms; the socket thread's 20 ms polling
+        // shifts single transmissions, a loaded machine delays them further.
+        for (int i = 1; i < 5; ++i) {
+            const qint64 gap = arrivals[i] - arrivals[i - 1];
+            QVERIFY2(gap >= i * 100 - 25 && gap <= i * 100 + 150,
+                     qPrintable(QStringLiteral("gap %1 was %2 ms").arg(i).arg(gap)));
+        }
+        QCOMPARE(f.driver->queuedItems(), 0);
+    }
+
+    void closedLinkSendsNothingAndDoesNotBlock()
+    {
+        DriverFixture f(51003, false);
+        QElapsedTimer t;
+        t.start();
+        f.driver->setFreq(0, 7e6);
+        f.driver->setPreamp(1);
+        f.driver->setLpf(true);
+        f.driver->setPll(true);
+        f.driver->setExtCtrl(3);
+        f.driver->setFrontEnd(7);
+        f.driver->setBandScope(true, 1000000, 2);
+        QVERIFY(!f.driver->Start());
+        QVERIFY(!f.driver->Stop());
+        QVERIFY(!f.driver->information(nullptr));
+        QVERIFY(!f.driver->setNetworkMode(StaticIp));
+        QVERIFY(!f.driver->resetZorvani());
+        QHostAddress a(QStringLiteral("10.1.2.3"));
+        QVERIFY(!f.driver->setNewStaticAddress(a, 1));
+        bool ok = true;
+        QCOMPARE(f.driver->frontEnd(ok), quint16(0));
+        QVERIFY(!ok);
+        RootCoefficient root;
+        bool crc = false;
+        QVERIFY(!f.driver->readRootCalibrations(&root, &crc));
+        QVERIFY(!f.driver->bootReadSN());
+        QVERIFY2(t.elapsed() < 100, "a command on a closed link blocked");
+        QCOMPARE(f.driver->queuedItems(), 0);
+
+        // Nothing of the above goes out once the link opens.
+        f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1)}; });
+        QVERIFY(f.driver->open(DriverFixture::receiver(51003)));
+        QVERIFY(f.driver->bootReadSN() == false); // answered with status 1, which the bootloader never sends
+        QCOMPARE(f.peer->requests(5).size(), f.peer->log().size());
+    }
+
+    void oneReplyAnswersEveryRequestWithItsCode()
+    {
+        DriverFixture f(51004);
+        // Two waited reads with one code are outstanding; the receiver answers once.
+        bool firstOk = false;
+        bool secondOk = false;
+        quint16 second = 0;
+        QTimer::singleShot(0, f.driver.get(), [&] {
+            QTimer::singleShot(60, f.driver.get(), [&] {
+                QVERIFY(!f.peer->requests(41).isEmpty());
+                f.peer->send(TestPeer::reply(f.peer->requests(41).first(), 1, le<quint16>(0x0A5C) + le<quint16>(0)));
+            });
+            second = f.driver->frontEnd(secondOk);
+        });
+        QElapsedTimer t;
+        t.start();
+        const quint16 first = f.driver->frontEnd(firstOk);
+        QVERIFY2(t.elapsed() < 700, "a request waited for its own reply");
+        QVERIFY(firstOk);
+        QVERIFY(secondOk);
+        QCOMPARE(first, quint16(0x0A5C));
+        QCOMPARE(second, quint16(0x0A5C));
+        QCOMPARE(f.driver->queuedItems(), 0);
+    }
+
+    void twentyFirstReplyWaitsForNextPass()
+    {
+        ZorvaniDriver driver(nullptr, nullptr);
+        for (int i = 0; i < 21; ++i)
+            driver.device()->replies().push(header(0xFF12, 8, 0, quint32(i), 1));
+        QCOMPARE(driver.collectReplies(), 20);
+        QCOMPARE(driver.device()->replies().count(), 1);
+        QCOMPARE(driver.collectReplies(), 1);
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(driver.collectReplies(), 0);
+        QVERIFY2(t.elapsed() >= 15 && t.elapsed() < 200, "an empty collection waits one 20 ms slice");
+    }
+
+    void startAndStopMarks()
+    {
+        DriverFixture f(51005);
+        f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1)}; });
+        QVERIFY(!f.driver->Stop());
+        QVERIFY(f.peer->log().isEmpty());
+        QVERIFY(f.driver->Start());
+        const int starts = f.peer->requests(1).size();
+        QVERIFY(f.driver->Start());
+        QTest::qWait(100);
+        QCOMPARE(f.peer->requests(1).size(), starts);
+        QVERIFY(f.driver->device()->watchdogArmed());
+        QVERIFY(f.driver->Stop());
+        QVERIFY(!f.driver->device()->watchdogArmed());
+        const int stops = f.peer->requests(2).size();
+        QVERIFY(stops >= 1);
+        QVERIFY(!f.driver->Stop());
+        QTest::qWait(100);
+        QCOMPARE(f.peer->requests(2).size(), stops);
+    }
+
+    void startDemandingFirmwareUpdate_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("no") << int(QMessageBox::No);
+        QTest::newRow("yes") << int(QMessageBox::Yes);
+    }
+    void startDemandingFirmwareUpdate()
+    {
+        QFETCH(int, answer);
+        DriverFixture f(51006);
+        ox::ui::MessageRequest seen;
+        ox::ui::setMessageHandler([&](const ox::ui::MessageRequest& r) {
+            seen = r;
+            return QMessageBox::StandardButton(answer);
+        });
+        f.peer->setResponder(
+            [](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, commandOf(r) == 1 ? 2 : 1)}; });
+        QSignalSpy stop(f.driver.get(), &ZorvaniDriver::forceStop);
+        QSignalSpy firmware(f.driver.get(), &ZorvaniDriver::writeFirmware);
+        QVERIFY(!f.driver->Start());
+        QVERIFY(!f.driver->isStart());
+        QCOMPARE(stop.count(), 1);
+        QCOMPARE(seen.title, QStringLiteral("ZorvaniDDC"));
+        QCOMPARE(seen.text, QStringLiteral("You need update the ZorvaniDDC firmware."));
+        QCOMPARE(seen.icon, QMessageBox::Warning);
+        QVERIFY(!f.peer->requests(2).isEmpty());
+        if (answer == QMessageBox::Yes) {
+            QVERIFY(firmware.wait(1500));
+        } else {
+            QTest::qWait(700);
+            QCOMPARE(firmware.count(), 0);
+        }
+    }
+
+    void replyFromForeignAddressIsIgnored()
+    {
+        DriverFixture f(51007);
+        TestPeer foreign(51007, QHostAddress(QStringLiteral("127.0.0.3")));
+        QVERIFY(foreign.isBound());
+        f.peer->setResponder([&](const QByteArray& r) {
+            foreign.sendTo(TestPeer::reply(r, 0), f.peer->clientAddress(), f.peer->clientPort());
+            return QList<QByteArray>{};
+        });
+        QVERIFY(!f.driver->bootReadSN());
+        QCOMPARE(f.peer->requests(5).size(), 5);
+        // The same reply from the receiver's address is taken.
+        f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 0)}; });
+        QVERIFY(f.driver->bootReadSN());
+    }
+
+    void shortRepliesCountAsNoReply()
+    {
+        DriverFixture f(51008);
+        f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{r.left(12)}; });
+        QVERIFY(!f.driver->bootErase());
+        f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1, QByteArray(35, 1))}; });
+        SDR2_HDR info{};
+        info.pcbRevision = 77;
+        QVERIFY(!f.driver->information(&info));
+        QCOMPARE(info.pcbRevision, 77u);
+        f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1, QByteArray(40, 1))}; });
+        RootCoefficient root;
+        root.percent = 5.0;
+        bool crc = true;
+        QVERIFY(!f.driver->readRootCalibrations(&root, &crc));
+        QCOMPARE(root.percent, 5.0);
+    }
+
+    void closeReleasesWaitingCaller()
+    {
+        DriverFixture f(51009);
+        QTimer::singleShot(100, f.driver.get(), [&] { f.driver->close(); });
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!f.driver->setNetworkMode(DhcpAuto));
+        QVERIFY2(t.elapsed() < 1000, "the waiter outlived the link");
+        QVERIFY(!f.driver->isOpen());
+        QCOMPARE(f.driver->queuedItems(), 0);
+        // The link opens again on the same port.
+        QVERIFY(f.driver->open(DriverFixture::receiver(51009)));
+    }
+};
+
+QTEST_MAIN(TestDriverQueue)
+#include "tst_driverqueue.moc"
