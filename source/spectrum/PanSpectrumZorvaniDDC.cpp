@@ -2,6 +2,7 @@
 
 #include "spectrum/Decibels.h"
 #include "spectrum/SpectrumHistoryAverager.h"
+#include "vector/Vector.h"
 
 #include <QDebug>
 #include <QThread>
@@ -42,7 +43,6 @@ PanSpectrumZorvaniDDC::PanSpectrumZorvaniDDC(ThreadPoolAbstract* pool, uint32_t 
     : m_pool(pool),
       m_id(id),
       m_ring(kMaxFftSize),
-      m_samples(kMaxFftSize),
       m_samples32(kMaxFftSize),
       m_power(kMaxFftSize),
       m_panorama(kMaxFftSize, zorvaniddc::SpectrumAveragerAbstract::kEmptyDb),
@@ -142,20 +142,19 @@ void PanSpectrumZorvaniDDC::run()
 
 void PanSpectrumZorvaniDDC::computeFrame(uint32_t n)
 {
-    m_ring.readLatest(m_samples.data(), n);
-    const Ostrovix::complex<double>* in = m_samples.data();
+    // Narrowing and windowing happen while copying out of the ring.
     Ostrovix::complex<float>* x = m_samples32.data();
-    for (uint32_t k = 0; k < n; ++k) {
-        x[k].re = float(in[k].re);
-        x[k].im = float(in[k].im);
-    }
-    m_transform.dFft(x, int(n));
+    const Window32f& window = m_transform.window();
+    m_ring.visitLatest(n, [x, &window](const Ostrovix::complex<double>* piece, uint32_t count, uint32_t offset) {
+        window.applyFrom(piece, x + offset, int(offset), int(count));
+    });
+    m_transform.transform(x, int(n));
 
     // Power with the halves swapped: index 0 is -fs/2, n/2 is 0 Hz.
     float* power = m_power.data();
     const uint32_t half = n / 2;
-    for (uint32_t k = 0; k < n; ++k)
-        power[(k + half) & (n - 1)] = x[k].re * x[k].re + x[k].im * x[k].im;
+    ox::vec::power(x, power + half, int(half));
+    ox::vec::power(x + half, power, int(half));
 
     zorvaniddc::SpectrumAveragerAbstract& averager = *m_averagers[m_averagerIndex];
     averager.write(power, n);
@@ -166,8 +165,7 @@ void PanSpectrumZorvaniDDC::computeFrame(uint32_t n)
         m_waterfallAverager.write(power, n);
         m_waterfallAverager.read(waterfall, n);
     } else {
-        std::copy(power, power + n, waterfall);
-        zorvaniddc::powerToDb(waterfall, n);
+        zorvaniddc::powerToDb(power, waterfall, n);
     }
 
     if (m_hideSlopes.load(std::memory_order_acquire)) {

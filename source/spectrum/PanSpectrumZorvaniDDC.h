@@ -103,7 +103,6 @@ private:
     std::atomic<int64_t> m_lastSubmitNs{0};
 
     SampleHistory<Ostrovix::complex<double>> m_ring;
-    std::vector<Ostrovix::complex<double>> m_samples;
     std::vector<Ostrovix::complex<float>> m_samples32;
     std::vector<float> m_power;
     std::vector<float> m_panorama;

@@ -48,15 +48,20 @@ public:
         m_write = (m_write + n) & m_mask;
     }
 
-    // Copies the newest n samples (n <= capacity), oldest first.
-    void readLatest(T* data, uint32_t n)
+    // Calls f(segment, count, offset) under the lock for the newest n samples
+    // (n <= capacity), oldest first, in at most two contiguous pieces; offset
+    // is the position of the piece within the n. Lets the reader convert
+    // while copying.
+    template <typename F>
+    void visitLatest(uint32_t n, F&& f)
     {
         std::lock_guard<SpinLock> guard(m_lock);
         n = std::min(n, m_capacity);
         const uint32_t start = (m_write - n) & m_mask;
         const uint32_t first = std::min(n, m_capacity - start);
-        std::memcpy(data, m_storage.data() + start, first * sizeof(T));
-        std::memcpy(data + first, m_storage.data(), (n - first) * sizeof(T));
+        f(m_storage.data() + start, first, 0u);
+        if (n > first)
+            f(m_storage.data(), n - first, first);
     }
 
 private:

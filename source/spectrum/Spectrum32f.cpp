@@ -17,17 +17,30 @@ bool Spectrum32f::init(int size, bool, Window32f::Window)
     return true;
 }
 
+namespace {
+const char* const kDfftSignature = "bool __cdecl Spectrum32f::dFft(class Ostrovix::complex<float> *,int)";
+}
+
 bool Spectrum32f::dFft(Ostrovix::complex<float>* data, int size)
 {
-    static const char* const kSignature = "bool __cdecl Spectrum32f::dFft(class Ostrovix::complex<float> *,int)";
     if (!data || size != m_size || m_size == 0) {
-        qWarning().nospace().noquote() << kSignature << " " << __LINE__ << " (" << static_cast<const void*>(data) << ","
-                                       << size << "): Input parameters - error!";
+        qWarning().nospace().noquote() << kDfftSignature << " " << __LINE__ << " (" << static_cast<const void*>(data)
+                                       << "," << size << "): Input parameters - error!";
         return false;
     }
     m_window.apply(data);
+    return transform(data, size);
+}
+
+bool Spectrum32f::transform(Ostrovix::complex<float>* data, int size)
+{
+    if (!data || size != m_size || m_size == 0) {
+        qWarning().nospace().noquote() << kDfftSignature << " " << __LINE__ << " (" << static_cast<const void*>(data)
+                                       << "," << size << "): Input parameters - error!";
+        return false;
+    }
     if (!m_fft.forward(data)) {
-        qWarning().nospace().noquote() << kSignature << " forward transform failed";
+        qWarning().nospace().noquote() << kDfftSignature << " forward transform failed";
         return false;
     }
     return true;

@@ -17,6 +17,8 @@ public:
     // Transforms `size` points in place. False (logged) on a null pointer, a
     // size other than size(), or a failing transform; data is then unchanged.
     bool dFft(Ostrovix::complex<float>* data, int size);
+    // The same without the window, for data already windowed (window().applyFrom).
+    bool transform(Ostrovix::complex<float>* data, int size);
 
     const Window32f& window() const { return m_window; }
 

@@ -8,16 +8,14 @@
 
 namespace zorvaniddc {
 
-SpectrumExpAverager::SpectrumExpAverager() : m_output(m_size, 0.0f), m_records(m_size) {}
+SpectrumExpAverager::SpectrumExpAverager() : m_output(m_size, 0.0f), m_factor(m_size, 0.95f), m_state(m_size, 0.0f) {}
 
 void SpectrumExpAverager::applyFactor()
 {
     const float k = float(clampCount(m_count));
     const float a = k * 0.0068965517f + 0.74f;
-    for (Record& r : m_records) {
-        r.a = a;
-        r.state = 0.0f;
-    }
+    std::fill(m_factor.begin(), m_factor.end(), a);
+    std::fill(m_state.begin(), m_state.end(), 0.0f);
     std::fill(m_output.begin(), m_output.end(), 0.0f);
 }
 
@@ -35,14 +33,14 @@ void SpectrumExpAverager::setSize(size_t n)
         return;
     m_size = n;
     m_output.resize(n);
-    m_records.resize(n);
+    m_factor.resize(n, 0.95f);
+    m_state.resize(n);
     applyFactor();
 }
 
 void SpectrumExpAverager::reset()
 {
-    for (Record& r : m_records)
-        r.state = 0.0f;
+    std::fill(m_state.begin(), m_state.end(), 0.0f);
     std::fill(m_output.begin(), m_output.end(), 0.0f);
 }
 
@@ -54,16 +52,11 @@ void SpectrumExpAverager::write(const float* data, size_t n)
             << " incorrect input buffer size!";
         return;
     }
-    float* out = m_output.data();
-    Record* rec = m_records.data();
-    for (size_t k = 0; k < n; ++k) {
-        rec[k].state = rec[k].a * (rec[k].state + data[k]);
-        out[k] = rec[k].state;
-    }
-    powerToDb(out, n);
-    const float lift = m_offset + 8.0f;
+    float* state = m_state.data();
+    const float* a = m_factor.data();
     for (size_t k = 0; k < n; ++k)
-        out[k] += lift;
+        state[k] = a[k] * (state[k] + data[k]);
+    powerToDb(state, m_output.data(), n, 1.0f, m_offset + 8.0f);
 }
 
 void SpectrumExpAverager::read(float* dst, size_t n)

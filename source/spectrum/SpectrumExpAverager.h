@@ -21,21 +21,20 @@ public:
     void read(float* dst, size_t n) override;
 
     // Smoothing factor of the bins and the dB offset for the current count.
-    float factor() const { return m_records.empty() ? 0.0f : m_records.front().a; }
+    float factor() const { return m_factor.empty() ? 0.0f : m_factor.front(); }
     float offset() const { return m_offset; }
     // Linear state of bin k (for inspection).
-    float state(size_t k) const { return m_records[k].state; }
+    float state(size_t k) const { return m_state[k]; }
 
 private:
-    struct Record {
-        float a = 0.95f;
-        float state = 0.0f;
-    };
     void applyFactor();
 
     float m_offset = -9.0f;
     std::vector<float> m_output;
-    std::vector<Record> m_records;
+    // Per bin, as separate arrays so that the update vectorises; bins added
+    // by a resize start with a = 0.95 until a count is applied.
+    std::vector<float> m_factor;
+    std::vector<float> m_state;
 };
 
 } // namespace zorvaniddc

@@ -59,21 +59,29 @@ void SpectrumHistoryAverager::write(const float* data, size_t n)
         std::copy(data, data + n, slot);
     }
 
+    // Sum of the frames, two per pass.
     float* out = m_output.data();
-    std::copy(m_store[0].begin(), m_store[0].end(), out);
-    for (size_t f = 1; f < m_frames; ++f) {
-        const float* frame = m_store[f].data();
+    size_t f = 0;
+    if (m_frames % 2 == 1) {
+        std::copy(m_store[0].begin(), m_store[0].end(), out);
+        f = 1;
+    } else {
+        std::fill(out, out + n, 0.0f);
+    }
+    for (; f < m_frames; f += 2) {
+        const float* a = m_store[f].data();
+        const float* b = m_store[f + 1].data();
         for (size_t k = 0; k < n; ++k)
-            out[k] += frame[k];
+            out[k] += a[k] + b[k];
     }
     const float scale = float(1.0 / double(m_frames));
-    for (size_t k = 0; k < n; ++k)
-        out[k] *= scale;
     if (m_rms) {
         for (size_t k = 0; k < n; ++k)
-            out[k] = std::sqrt(out[k]);
+            out[k] = std::sqrt(out[k] * scale);
+        powerToDb(out, n);
+    } else {
+        powerToDb(out, out, n, scale);
     }
-    powerToDb(out, n);
     // A count never set acts as 1 rather than dividing by zero.
     m_writeIndex = (m_writeIndex + 1) % clampCount(m_count);
 }

@@ -1,19 +1,11 @@
 #include "spectrum/Window32f.h"
 
-#include <cmath>
-
-double Window32f::coefficient(int n, int length)
-{
-    const double x = 2.0 * M_PI * double(n) / double(length - 1);
-    const double w = 0.3635819 - 0.4891775 * std::cos(x) + 0.1365995 * std::cos(2.0 * x) - 0.0106411 * std::cos(3.0 * x);
-    return w / std::pow(10.0, -0.44);
-}
+#include "vector/Vector.h"
 
 void Window32f::init(int length)
 {
     m_coefficients.resize(size_t(length));
-    for (int n = 0; n < length; ++n)
-        m_coefficients[size_t(n)] = float(coefficient(n, length));
+    ox::vec::blackmanNuttall(m_coefficients.data(), length);
 }
 
 void Window32f::apply(Ostrovix::complex<float>* data) const
@@ -23,5 +15,15 @@ void Window32f::apply(Ostrovix::complex<float>* data) const
     for (size_t k = 0; k < n; ++k) {
         data[k].re *= w[k];
         data[k].im *= w[k];
+    }
+}
+
+void Window32f::applyFrom(const Ostrovix::complex<double>* src, Ostrovix::complex<float>* dst, int offset,
+                          int count) const
+{
+    const float* w = m_coefficients.data() + offset;
+    for (int k = 0; k < count; ++k) {
+        dst[k].re = float(src[k].re) * w[k];
+        dst[k].im = float(src[k].im) * w[k];
     }
 }

@@ -11,15 +11,16 @@ class Window32f {
 public:
     enum Window { BlackmanNuttall = 0 };
 
-    // length >= 2; coefficients computed in double, stored as float.
+    // length >= 2.
     void init(int length);
     int length() const { return int(m_coefficients.size()); }
     const float* coefficients() const { return m_coefficients.data(); }
 
     // Multiplies re and im of length() points by the window.
     void apply(Ostrovix::complex<float>* data) const;
-
-    static double coefficient(int n, int length);
+    // dst[k] = src[k] * w[offset + k] for count points, narrowed to float:
+    // conversion and windowing in one pass, for a frame copied in pieces.
+    void applyFrom(const Ostrovix::complex<double>* src, Ostrovix::complex<float>* dst, int offset, int count) const;
 
 private:
     std::vector<float> m_coefficients;

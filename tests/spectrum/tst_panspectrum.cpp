@@ -120,6 +120,9 @@ private slots:
     void stretchUsesMiddleBins_data();
     void stretchUsesMiddleBins();
     void stretchKeepsLinearRamp();
+    void stretchRefusesShortLines();
+    void stretchMatchesDirectInterpolator_data();
+    void stretchMatchesDirectInterpolator();
     void hiddenSlopesInFrame();
     void refusedSubmissionIsReported();
     void destructionWaitsForQueuedJob();
@@ -468,6 +471,66 @@ void TestPanSpectrum::stretchKeepsLinearRamp()
         QVERIFY2(std::abs(v[k] - (v[1] + slope * double(k - 1))) < 5e-3,
                  qPrintable(QString("bin %1: %2").arg(k).arg(v[k])));
     QVERIFY(v[1] >= 1.60f - 0.02f && v[n - 1] <= 39.36f + 0.02f);
+}
+
+void TestPanSpectrum::stretchRefusesShortLines()
+{
+    SlopeStretcher stretcher(64);
+    for (size_t n : {size_t(16), size_t(31), size_t(128)}) {
+        std::vector<float> v(n, 3.0f);
+        v[0] = 1.0f;
+        QVERIFY2(!stretcher.stretch(v.data(), n), qPrintable(QString::number(n)));
+        QCOMPARE(v[0], 1.0f);
+    }
+    std::vector<float> v(32, 3.0f);
+    QVERIFY(stretcher.stretch(v.data(), 32));
+    for (float x : v)
+        QVERIFY(std::abs(x - 3.0f) < 1e-5f);
+}
+
+void TestPanSpectrum::stretchMatchesDirectInterpolator_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("64") << 64;
+    QTest::newRow("4096") << 4096;
+    QTest::newRow("16384") << 16384;
+}
+
+void TestPanSpectrum::stretchMatchesDirectInterpolator()
+{
+    // The interpolator run sample by sample, written out here.
+    QFETCH(int, size);
+    const size_t n = size_t(size);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> dist(-120.0f, 0.0f);
+    std::vector<float> v(n);
+    for (float& x : v)
+        x = dist(rng);
+    const size_t m = size_t(std::floor(n * 0.9216 + 0.5)) + 2;
+    const size_t s = (n - m) / 2 + 1;
+    std::vector<double> out;
+    double phase = 0, h0 = 0, h1 = 0, h2 = 0, h3 = 0;
+    for (size_t i = 0; i < m; ++i) {
+        h0 = h1;
+        h1 = h2;
+        h2 = h3;
+        h3 = v[s + i];
+        while (phase < 1.0 / m) {
+            const double t = phase * m - 1.0;
+            const double c3 = (h1 - h2) / 2 + (h3 - h0) / 6;
+            const double c1 = (h3 - h1) / 2 - c3;
+            const double c2 = (h3 - h2) - c1 - c3;
+            out.push_back(((c3 * t + c2) * t + c1) * t + h2);
+            phase += 1.0 / (n + 3);
+        }
+        phase -= 1.0 / m;
+    }
+    QVERIFY(out.size() >= n + 3);
+    SlopeStretcher stretcher;
+    QVERIFY(stretcher.stretch(v.data(), n));
+    for (size_t k = 1; k < n; ++k)
+        QVERIFY2(std::abs(v[k] - out[k + 3]) < 1e-4, qPrintable(QString("bin %1: %2 vs %3").arg(k).arg(v[k]).arg(out[k + 3])));
+    QCOMPARE(v[0], v[1]);
 }
 
 void TestPanSpectrum::hiddenSlopesInFrame()
