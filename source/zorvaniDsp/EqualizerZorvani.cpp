@@ -49,29 +49,38 @@ bool EqualizerZorvani::setSampleRate(double fs)
     return true;
 }
 
-double EqualizerZorvani::bandCentre(int k) const
+namespace {
+double toMel(double f) { return 2595.0 * std::log10(1.0 + f / 700.0); }
+double fromMel(double m) { return 700.0 * (std::pow(10.0, m / 2595.0) - 1.0); }
+} // namespace
+
+double EqualizerZorvani::melOfCentre0() const { return toMel(kLowestCentre); }
+
+double EqualizerZorvani::melStep() const
 {
     const double top = std::max(kLowestCentre * 2.0, std::min(kHighestCentre, 0.45 * m_fs));
-    return kLowestCentre * std::pow(top / kLowestCentre, static_cast<double>(k) / (kBands - 1));
+    return (toMel(top) - melOfCentre0()) / (kBands - 1);
 }
+
+double EqualizerZorvani::bandCentre(int k) const { return fromMel(melOfCentre0() + k * melStep()); }
 
 // Sum of the weighted band responses at |f| (Hz).
 double EqualizerZorvani::response(double f) const
 {
-    auto weight = [this](int k) { return std::pow(10.0, m_gainsDb[k] / 20.0); };
-    if (f <= bandCentre(0))
-        return weight(0);
-    if (f >= bandCentre(kBands - 1))
-        return weight(kBands - 1);
-    const double span = std::log(bandCentre(kBands - 1) / bandCentre(0)) / (kBands - 1);
-    const double position = std::log(f / bandCentre(0)) / span;
-    const int k = std::min(static_cast<int>(position), kBands - 2);
+    const double position = (toMel(f) - melOfCentre0()) / melStep();
+    if (position <= 0.0)
+        return m_weights[0];
+    if (position >= kBands - 1)
+        return m_weights[kBands - 1];
+    const int k = static_cast<int>(position);
     const double c = std::cos(0.5 * kPi * (position - k));
-    return weight(k) * c * c + weight(k + 1) * (1.0 - c * c);
+    return m_weights[k] * c * c + m_weights[k + 1] * (1.0 - c * c);
 }
 
 void EqualizerZorvani::design()
 {
+    for (int k = 0; k < kBands; ++k)
+        m_weights[k] = std::pow(10.0, m_gainsDb[k] / 20.0);
     for (int b = 0; b < kFftSize; ++b) {
         const int signedBin = b < kFftSize / 2 ? b : b - kFftSize;
         m_work[b] = {response(std::abs(signedBin) * m_fs / kFftSize), 0.0};
