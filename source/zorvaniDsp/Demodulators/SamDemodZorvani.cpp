@@ -39,7 +39,10 @@ bool SamDemodZorvani::process(Ostrovix::complex<double>* x, int count)
         const double s = std::sin(m_theta);
         const float i = static_cast<float>(x[k].re * c - x[k].im * s);
         const float q = static_cast<float>(x[k].im * c + x[k].re * s);
-        const double e = ox::dsp::fastAtan2(q, i);
+        // A non-finite sample would leave the loop state NaN for good.
+        float e = ox::dsp::fastAtan2(q, i);
+        if (!std::isfinite(e))
+            e = 0.0f;
         m_nu = std::clamp(m_nu + kBeta * e, -kNuLimit, kNuLimit);
         m_theta = std::remainder(m_theta + kAlpha * e + m_nu, 2.0 * M_PI);
         x[k] = {static_cast<double>(i), static_cast<double>(i)};

@@ -144,6 +144,22 @@ private slots:
         QVERIFY2((hi - lo) / hi < 1e-4, qPrintable(QString("ripple %1 .. %2").arg(lo).arg(hi)));
     }
 
+    void loopsSurviveNonFiniteSamples()
+    {
+        // One NaN sample must not leave the loops' state broken.
+        SamDemodZorvani sam;
+        FmDemodZorvani fm;
+        std::vector<Sample> a = complexTone(40000, 50.0, 0.8);
+        a[20000] = {std::nan(""), 0.0};
+        std::vector<Sample> b = a;
+        inBlocks(a, 200, [&](Sample* p, int n) { QVERIFY(sam.process(p, n)); });
+        inBlocks(b, 200, [&](Sample* p, int n) { QVERIFY(fm.process(p, n)); });
+        QVERIFY(std::isfinite(sam.frequency()) && std::isfinite(sam.phase()));
+        QVERIFY(std::isfinite(fm.frequency()) && std::isfinite(fm.phase()));
+        QVERIFY2(std::isfinite(a.back().re) && a.back().re > 0.0, qPrintable(QString("SAM output %1").arg(a.back().re)));
+        QVERIFY2(std::isfinite(b.back().re), "FM output not finite");
+    }
+
     void fmSettlesOnDeviation()
     {
         FmDemodZorvani fm;

@@ -1,5 +1,6 @@
 #include "ModesTestSupport.h"
 
+#include "zorvaniDsp/Demodulators/WfmInterpolator.h"
 #include "zorvaniDsp/Demodulators/WfmReceiverZorvani.h"
 
 #include <QtTest>
@@ -41,11 +42,21 @@ struct Broadcast {
     }
 };
 
+std::vector<CF> complexNoiseFloat(int n)
+{
+    const std::vector<Sample> x = complexNoise(n, 0.5, 17);
+    std::vector<CF> y(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k)
+        y[static_cast<size_t>(k)] = {static_cast<float>(x[k].re), static_cast<float>(x[k].im)};
+    return y;
+}
+
 // Runs the receiver over `in` in blocks of `block` inputs; returns the audio.
 std::vector<Sample> run(WfmReceiverZorvani& rx, const std::vector<CF>& in, int block)
 {
     std::vector<Sample> out;
-    std::vector<Sample> buffer(static_cast<size_t>(WfmReceiverZorvani::maxOutput(block, kIn, kFs)));
+    std::vector<Sample> buffer(
+        static_cast<size_t>(WfmReceiverZorvani::maxOutput(block, rx.inputRate(), rx.outputRate())));
     for (size_t done = 0; done < in.size(); done += static_cast<size_t>(block)) {
         const int n = static_cast<int>(std::min(in.size() - done, static_cast<size_t>(block)));
         const int frames = rx.process(in.data() + done, n, buffer.data());
@@ -183,6 +194,68 @@ private slots:
         rx.reset();
         const std::vector<Sample> c = run(rx, in, 1600);
         QVERIFY(sameSamples(a, c));
+    }
+
+    void converterMask_data()
+    {
+        QTest::addColumn<double>("inRate");
+        QTest::addColumn<double>("hz");
+        QTest::addColumn<double>("lowDb");
+        QTest::addColumn<double>("highDb");
+        // Passband flat to 10 kHz; inputs above the audio rate's Nyquist
+        // frequency (aliasing to hz' = fs - hz) are suppressed.
+        QTest::newRow("312500: 1 kHz") << kIn << 1000.0 << -0.05 << 0.05;
+        QTest::newRow("312500: 10 kHz") << kIn << 10000.0 << -0.05 << 0.05;
+        QTest::newRow("312500: 25 kHz") << kIn << 25000.0 << -300.0 << -80.0;
+        QTest::newRow("312500: 30 kHz") << kIn << 30000.0 << -300.0 << -80.0;
+        QTest::newRow("100000 (ratio 2.56): 1 kHz") << 100000.0 << 1000.0 << -0.05 << 0.05;
+        QTest::newRow("100000 (ratio 2.56): 10 kHz") << 100000.0 << 10000.0 << -0.5 << 0.05;
+        QTest::newRow("100000 (ratio 2.56): 30 kHz") << 100000.0 << 30000.0 << -300.0 << -80.0;
+        QTest::newRow("39062.5 (ratio 1): 10 kHz") << kFs << 10000.0 << -0.05 << 0.05;
+    }
+
+    void converterMask()
+    {
+        QFETCH(double, inRate);
+        QFETCH(double, hz);
+        QFETCH(double, lowDb);
+        QFETCH(double, highDb);
+        WfmInterpolator converter(inRate, kFs, static_cast<int>(std::lround(inRate / 1000.0)), 15000.0 / inRate, 4096);
+        const int n = static_cast<int>(inRate);
+        std::vector<Sample> in(static_cast<size_t>(n));
+        for (int k = 0; k < n; ++k)
+            in[static_cast<size_t>(k)] = {std::cos(2.0 * kPi * hz * k / inRate), 0.0};
+        std::vector<Sample> out, buffer(static_cast<size_t>(converter.maxOutput(4096)));
+        for (int done = 0; done < n; done += 4096) {
+            const int frames = converter.process(in.data() + done, std::min(4096, n - done), buffer.data());
+            out.insert(out.end(), buffer.begin(), buffer.begin() + frames);
+        }
+        QVERIFY(std::fabs(out.size() - kFs) <= 1.0);
+        const double heard = hz < kFs / 2.0 ? hz : kFs - hz;
+        const double level = db(toneAmplitude(out, 20000, 6250, heard));
+        QVERIFY2(level >= lowDb && level <= highDb, qPrintable(QString("%1 Hz heard at %2 dB").arg(heard).arg(level)));
+    }
+
+    void everyDeviceRate_data()
+    {
+        QTest::addColumn<double>("inRate");
+        QTest::newRow("39062.5") << 39062.5;
+        QTest::newRow("78125") << 78125.0;
+        QTest::newRow("156250") << 156250.0;
+        QTest::newRow("312500") << 312500.0;
+    }
+
+    void everyDeviceRate()
+    {
+        // The receiver is built for whatever rate the device streams at; it
+        // must give one audio frame per inRate / 39062.5 inputs and finite audio.
+        QFETCH(double, inRate);
+        WfmReceiverZorvani rx(inRate, kFs, true, 50e-6);
+        std::vector<CF> in = complexNoiseFloat(static_cast<int>(inRate / 5));
+        const std::vector<Sample> out = run(rx, in, static_cast<int>(200 * inRate / kFs));
+        QVERIFY(std::fabs(out.size() - kFs / 5) <= 1.0);
+        for (const Sample& s : out)
+            QVERIFY2(std::isfinite(s.re) && std::isfinite(s.im), "audio not finite");
     }
 
     void outputCount()
