@@ -8,8 +8,10 @@
 // Peak-tracking look-ahead AGC. The output is the input delayed by
 // L = round(0.03 × fs × attack ms) samples, multiplied by a gain g that falls
 // at the attack rate when the peak ahead rises and, after a hang, rises at the
-// decay rate when it falls. With AGC off a fixed gain is applied, smoothed
-// over 50 ms, without delay.
+// decay rate when it falls. The peak ahead is the largest max(|re|, |im|)
+// over the line and the newest sample, taken per sample so that the output
+// does not depend on how the stream is cut into blocks. With AGC off a fixed
+// gain is applied, smoothed over 50 ms, without delay.
 class AgcZorvani {
 public:
     static constexpr double kMinAttackMs = 0.1, kMaxAttackMs = 5.0;

@@ -44,6 +44,7 @@ private slots:
         QTest::newRow("0.7 limited") << 0.7 << 0.5 << 0.5;
         QTest::newRow("-3 limited") << -3.0 << -0.5 << 0.5;
         QTest::newRow("0.1") << 0.1 << 0.1 << 0.1;
+        QTest::newRow("NaN ignored as 0") << std::nan("") << 0.0 << 0.0;
     }
 
     void limits()
