@@ -58,6 +58,8 @@ int WfmReceiverZorvani::maxOutput(int count, double inputRate, double outputRate
 
 void WfmReceiverZorvani::setStereo(bool on)
 {
+    if (on == m_stereo)
+        return;
     m_stereo = on;
     m_pll.reset();
 }

@@ -25,7 +25,7 @@ public:
     // time constant (50e-6 or 75e-6); shiftHz: tuning shift of the input, Hz.
     WfmReceiverZorvani(double inputRate, double outputRate, bool stereo, double tauSeconds, double shiftHz = 0.0);
 
-    // Switching stereo restarts the pilot acquisition.
+    // Switching stereo on or off restarts the pilot acquisition.
     void setStereo(bool on);
 
     // Demodulates `count` IQ samples into stereo frames at outputRate

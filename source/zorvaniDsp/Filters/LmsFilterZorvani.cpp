@@ -47,27 +47,28 @@ bool LmsFilterZorvani::process(Ostrovix::complex<double>* x, int count)
     const double floor = nr ? 1e-12 : 1e-10;
     const double decay = 1.0 - m_mu * m_leak;
     Sample* const c = m_weights.data();
+    const uint32_t taps = m_taps;
     for (int n = 0; n < count; ++n) {
         const Sample in = x[n];
         m_line[m_write] = in;
+        m_line[m_write + kLineLength] = in;
+        const Sample* const s = m_line.data() + ((m_write + m_delay) & mask);
         double power = 0.0;
         double yr = 0.0, yi = 0.0;
-        for (uint32_t k = 0; k < m_taps; ++k) {
-            const Sample s = m_line[(m_write + m_delay + k) & mask];
-            power += s.re * s.re + s.im * s.im;
+        for (uint32_t k = 0; k < taps; ++k) {
+            power += s[k].re * s[k].re + s[k].im * s[k].im;
             // conj(c) * s
-            yr += c[k].re * s.re + c[k].im * s.im;
-            yi += c[k].re * s.im - c[k].im * s.re;
+            yr += c[k].re * s[k].re + c[k].im * s[k].im;
+            yi += c[k].re * s[k].im - c[k].im * s[k].re;
         }
         const double er = in.re - yr;
         const double ei = in.im - yi;
         x[n] = nr ? Sample{yr, yi} : Sample{er, ei};
         const double g = m_mu / std::max(power, floor);
-        for (uint32_t k = 0; k < m_taps; ++k) {
-            const Sample s = m_line[(m_write + m_delay + k) & mask];
+        for (uint32_t k = 0; k < taps; ++k) {
             // s * conj(e)
-            const double ur = s.re * er + s.im * ei;
-            const double ui = s.im * er - s.re * ei;
+            const double ur = s[k].re * er + s[k].im * ei;
+            const double ui = s[k].im * er - s[k].re * ei;
             c[k].re = decay * c[k].re + g * ur;
             c[k].im = decay * c[k].im + g * ui;
         }

@@ -50,6 +50,8 @@ private:
     uint32_t m_taps;
     double m_mu;
     double m_leak;
-    std::array<Sample, kLineLength> m_line{};
+    // Every sample is stored twice, N apart, so that the taps always read one
+    // contiguous run of the line.
+    std::array<Sample, 2 * kLineLength> m_line{};
     std::array<Sample, kLineLength> m_weights{};
 };
