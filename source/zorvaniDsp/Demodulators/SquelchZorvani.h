@@ -30,8 +30,11 @@ private:
     bool m_open = true;
 };
 
-// Squelch of NFM: the carrier rule on the meter's slow level, or, with CTCSS
-// on, passage only while the selected sub-audible tone is detected.
+// Squelch of NFM. When enabled, a level above the meter's slow level + 3 dB
+// mutes. With CTCSS on, the block also passes only while the selected
+// sub-audible tone is detected (CtcssDetector). The 350 Hz low-pass and the
+// tone band-pass work on a copy for the detector; the audio itself is only
+// gated, never filtered.
 class FmSquelch {
 public:
     static constexpr double kHysteresisDb = 3.0;
