@@ -59,6 +59,7 @@ private slots:
     void modeSetsTapsByClass_data();
     void modeSetsTapsByClass();
     void modeChangeFadesThroughReceiver();
+    void modeChangeRefadesOnlyItsReceiver();
     void decimationFollowsRate_data();
     void decimationFollowsRate();
     void mixerGainsFollowControls();
@@ -241,6 +242,41 @@ void TestEngine::modeChangeFadesThroughReceiver()
     }
     QCOMPARE(rx.faderState(), ReceiverZorvani::ModulationSwitcher::Pass);
     QVERIFY(std::fabs(rx.faderGain(1) - 1.0) < 1e-5);
+}
+
+void TestEngine::modeChangeRefadesOnlyItsReceiver()
+{
+    zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    std::vector<Sample> block(200), out(4096);
+    auto settle = [&] {
+        for (int i = 0; i < 1000; ++i) {
+            bool busy = false;
+            for (int r = 0; r < 2; ++r) {
+                ReceiverZorvani* rx = dsp.receiver(r);
+                rx->inputRing().write(block.data(), 200);
+                rx->processBuffered();
+                for (int ch = 0; ch < 2; ++ch)
+                    rx->outputRing(ch).read(out.data(), rx->outputRing(ch).fill());
+                busy = busy || rx->faderState() != ReceiverZorvani::ModulationSwitcher::Pass;
+            }
+            if (!busy)
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(settle()); // the fade of the initial AGC preset
+    dsp.setMode(0, ReceiverZorvani::AM);
+    QCOMPARE(dsp.receiver(0)->faderState(), ReceiverZorvani::ModulationSwitcher::FadeOut);
+    QCOMPARE(dsp.receiver(1)->faderState(), ReceiverZorvani::ModulationSwitcher::Pass);
+    QVERIFY(settle());
+    // The same mode again, or the same AGC index again: no fade.
+    dsp.setMode(0, ReceiverZorvani::AM);
+    dsp.setAgc(0, dsp.agcIndex(0));
+    QCOMPARE(dsp.receiver(0)->faderState(), ReceiverZorvani::ModulationSwitcher::Pass);
+    // A new AGC index fades that receiver.
+    dsp.setAgc(1, 3);
+    QCOMPARE(dsp.receiver(1)->faderState(), ReceiverZorvani::ModulationSwitcher::FadeOut);
+    QCOMPARE(dsp.receiver(0)->faderState(), ReceiverZorvani::ModulationSwitcher::Pass);
 }
 
 void TestEngine::decimationFollowsRate_data()
