@@ -1,7 +1,6 @@
 #include "SimClient.h"
 #include "Simulator.h"
 
-#include <QProcess>
 #include <QtTest>
 
 #include <memory>
@@ -10,8 +9,9 @@ using namespace zorvani::sim;
 using namespace zorvani::sim::proto;
 
 // Discovery by broadcast, inside the private namespace of tests/netns-run
-// (veth zs0 10.77.0.1/24 <-> zs1 10.77.0.2/24). The searcher binds any
-// address on the discovery port, as the plug-in's does, in this same process.
+// (veth zs0 10.77.0.1/24 <-> zs1, zs1 moved to the receivers' namespace). The
+// searcher binds any address on the discovery port, as the plug-in's does, in
+// this same process.
 class TestSimDiscovery : public QObject {
     Q_OBJECT
 
@@ -22,12 +22,8 @@ private slots:
     {
         if (qEnvironmentVariable("ZORVANI_NETNS") != QLatin1String("1"))
             QSKIP("needs the private network namespace of tests/netns-run (root)");
-        // A second receiver address on the emulators' side.
-        QProcess ip;
-        ip.start(QStringLiteral("ip"), {"addr", "add", "10.77.0.3/24", "dev", "zs1"});
-        QVERIFY(ip.waitForFinished(5000));
-        QCOMPARE(ip.exitCode(), 0);
-        QVERIFY(Simulator::prepareNamespace());
+        QVERIFY(Simulator::prepareNamespace({QHostAddress(QStringLiteral("10.77.0.2")),
+                                             QHostAddress(QStringLiteral("10.77.0.3"))}));
     }
 
     void broadcastsFindEveryReceiver_data()
@@ -42,7 +38,7 @@ private slots:
         Config a;
         a.address = QHostAddress(QStringLiteral("10.77.0.2"));
         a.port = kPort;
-        a.discoveryDevice = QStringLiteral("zs1");
+        a.receiverNamespace = true;
         a.serialDecimal = 11;
         Config b = a;
         b.address = QHostAddress(QStringLiteral("10.77.0.3"));

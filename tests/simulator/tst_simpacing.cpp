@@ -24,8 +24,9 @@ private slots:
             std::unique_ptr<SimClient> client;
             QHostAddress address;
             quint16 port = 0;
-            qint64 packets = 0;    // new packets inside the measuring window
-            int lastSeq = -1;
+            qint64 seq = -1;       // last sequence number seen, unwrapped
+            qint64 first = -1;     // first and last sequence number inside the measuring window
+            qint64 last = -1;
             qint64 duplicates = 0;
         };
         Link links[4];
@@ -41,6 +42,7 @@ private slots:
             QVERIFY2(l.sim->start(), "emulator did not bind");
             l.client = std::make_unique<SimClient>();
             QVERIFY(l.client->isBound());
+            l.client->socket().setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 22);
         }
 
         QElapsedTimer clock;
@@ -56,15 +58,19 @@ private slots:
                 QByteArray ack = p.left(kIqAckBytes);
                 wr16(ack, 4, 0);
                 s.writeDatagram(ack, d.senderAddress(), quint16(d.senderPort()));
-                // New packets only (sequence ahead of the last one, modulo 65536).
-                const bool fresh = l.lastSeq < 0 || quint16(seq - l.lastSeq) - 1 < 0x8000;
-                if (!fresh) {
+                // Sequence numbers count the packets the emulator made, even if this
+                // loaded machine drops a few on their way to the client.
+                const int ahead = quint16(seq - quint16(l.seq));
+                if (l.seq >= 0 && (ahead == 0 || ahead >= 0x8000)) {
                     ++l.duplicates;
                     continue;
                 }
-                l.lastSeq = seq;
-                if (measuring)
-                    ++l.packets;
+                l.seq = l.seq < 0 ? seq : l.seq + ahead;
+                if (measuring) {
+                    if (l.first < 0)
+                        l.first = l.seq;
+                    l.last = l.seq;
+                }
             }
         };
         for (Link& l : links)
@@ -84,7 +90,7 @@ private slots:
         QTimer::singleShot(500, &loop, [&] {
             measuring = true;
             clock.start();
-            QTimer::singleShot(10000, &loop, [&] {
+            QTimer::singleShot(10000, Qt::PreciseTimer, &loop, [&] {
                 measuring = false;
                 loop.quit();
             });
@@ -93,11 +99,11 @@ private slots:
         const double seconds = clock.nsecsElapsed() * 1e-9;
         for (int r = 0; r < 4; ++r) {
             const double expected = rates[r] / 200.0 * seconds;
-            const double error = (double(links[r].packets) - expected) / expected;
-            qInfo("rate %.1f Hz: %lld packets in %.3f s, expected %.1f (%.3f %%), re-sent %llu", rates[r],
-                  links[r].packets, seconds, expected, 100.0 * error, links[r].sim->counters().iqResent);
+            const qint64 packets = links[r].last - links[r].first;
+            const double error = (double(packets) - expected) / expected;
+            qInfo("rate %.1f Hz: %lld packets in %.3f s, expected %.1f (%.3f %%), re-sent %llu", rates[r], packets,
+                  seconds, expected, 100.0 * error, links[r].sim->counters().iqResent);
             QVERIFY2(std::abs(error) < 0.005, qPrintable(QStringLiteral("rate index %1 off by %2 %").arg(r).arg(100 * error)));
-            QCOMPARE(links[r].sim->counters().iqAnswered >= quint64(links[r].packets), true);
         }
     }
 };

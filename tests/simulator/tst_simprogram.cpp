@@ -47,7 +47,7 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("real network address") << QStringList{"--address", "192.168.1.50"};
-        QTest::newRow("discovery outside a namespace") << QStringList{"--discovery-device", "eth0"};
+        QTest::newRow("namespace outside a namespace") << QStringList{"--netns"};
         QTest::newRow("bad scene") << QStringList{"--scene", "carrier 7000000"};
         QTest::newRow("bad serial") << QStringList{"--serial", "12"};
         QTest::newRow("bad port") << QStringList{"--port", "0"};

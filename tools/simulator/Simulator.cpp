@@ -1,6 +1,7 @@
 #include "Simulator.h"
 
 #include "Protocol.h"
+#include "ReceiverNamespace.h"
 #include "SimulatorData.h"
 #include "SimulatorEngine.h"
 
@@ -8,10 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
-#include <QDir>
 #include <QFile>
-#include <QNetworkInterface>
-#include <QProcess>
 #include <QThread>
 
 #include <chrono>
@@ -80,45 +78,13 @@ bool Simulator::isRunning() const
     return bool(m_thread);
 }
 
-bool Simulator::prepareNamespace(const QString& receiverDevice, const QString& hostDevice)
+bool Simulator::prepareNamespace(const QList<QHostAddress>& addresses, const QString& device)
 {
     if (qEnvironmentVariable("ZORVANI_NETNS") != QLatin1String("1")) {
         qWarning() << Q_FUNC_INFO << "refused outside a private network namespace (ZORVANI_NETNS is not 1)";
         return false;
     }
-    const QDir conf(QStringLiteral("/proc/sys/net/ipv4/conf"));
-    bool ok = true;
-    for (const QString& dev : conf.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile f(conf.filePath(dev + QStringLiteral("/accept_local")));
-        ok = f.open(QIODevice::WriteOnly) && f.write("1\n") == 2 && ok;
-    }
-    auto firstIpv4 = [](const QNetworkInterface& nif) {
-        for (const QNetworkAddressEntry& e : nif.addressEntries()) {
-            if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
-                return e.ip();
-        }
-        return QHostAddress();
-    };
-    const QHostAddress host = firstIpv4(QNetworkInterface::interfaceFromName(hostDevice));
-    const QNetworkInterface receiverSide = QNetworkInterface::interfaceFromName(receiverDevice);
-    if (host.isNull() || !receiverSide.isValid()) {
-        qWarning() << Q_FUNC_INFO << "no" << hostDevice << "or" << receiverDevice;
-        return false;
-    }
-    // Datagrams to a receiver address leave from the host address, so that the
-    // receiver's answer reaches the host's socket and not the receiver itself.
-    for (const QNetworkAddressEntry& e : receiverSide.addressEntries()) {
-        if (e.ip().protocol() != QAbstractSocket::IPv4Protocol)
-            continue;
-        QProcess ip;
-        ip.start(QStringLiteral("ip"), {QStringLiteral("route"), QStringLiteral("replace"), QStringLiteral("local"),
-                                        e.ip().toString(), QStringLiteral("dev"), receiverDevice,
-                                        QStringLiteral("table"), QStringLiteral("local"), QStringLiteral("proto"),
-                                        QStringLiteral("kernel"), QStringLiteral("scope"), QStringLiteral("host"),
-                                        QStringLiteral("src"), host.toString()});
-        ok = ip.waitForFinished(5000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0 && ok;
-    }
-    return ok;
+    return receiverNamespace::create(addresses, 24, device);
 }
 
 QString Simulator::serialText() const

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QHostAddress>
+#include <QList>
 #include <QMap>
 #include <QString>
 #include <QVector>
@@ -28,28 +29,24 @@
 // Discovery recipe (broadcasts exist only inside a private network namespace,
 // e.g. tests/netns-run: veth zs0 10.77.0.1/24 <-> zs1 10.77.0.2/24; register the
 // test with NETNS and QSKIP unless ZORVANI_NETNS is "1"):
-//   - add any further receiver addresses to zs1 first (ip addr add 10.77.0.3/24
-//     dev zs1), then call Simulator::prepareNamespace(). Both veth ends are local
-//     addresses of one namespace, so it (1) enables accept_local, without which
-//     the kernel drops the broadcast arriving on zs1 from a local source, and
-//     (2) gives the local routes of zs1's addresses the source 10.77.0.1, so a
-//     datagram the host sends to 10.77.0.2 comes from 10.77.0.1 and the answer
-//     reaches the host's socket instead of looping back to the emulator;
-//   - Config::address = 10.77.0.2, Config::discoveryDevice = "zs1";
-//   - the emulator then binds a discovery socket to 0.0.0.0:port tied to zs1
-//     (SO_BINDTODEVICE): it receives the subnet (10.77.0.255) and limited
-//     (255.255.255.255) broadcasts that the plug-in's searcher sends from any:port
-//     out of zs0, and its unicast reply reaches the searcher, not itself;
-//   - the reply announces 10.77.0.2 and the control port; the control socket
-//     bound to 10.77.0.2:port then serves the link as on loopback.
-//   Several emulators on one port answer the same broadcast (give each its own
-//   serial; for the control link add addresses to zs1, e.g. 10.77.0.3/24).
+//   - call Simulator::prepareNamespace({10.77.0.2, 10.77.0.3, ...}) once: it
+//     moves zs1 into a network namespace of its own (the receivers' side of the
+//     wire) and gives it those addresses; the test process keeps zs0 10.77.0.1;
+//   - give each emulator Config::receiverNamespace = true and one of those
+//     addresses (same port or not, distinct serials). Its thread enters the
+//     receivers' namespace and binds address:port for the link and 0.0.0.0:port
+//     for broadcasts;
+//   - the plug-in's searcher in the test process binds any:port as usual (with
+//     or without address reuse: nothing else holds the port on its side),
+//     broadcasts to 10.77.0.255 or 255.255.255.255, and gets one reply per
+//     emulator announcing its address and port; the link to that address then
+//     works exactly as on loopback, from 10.77.0.1.
 namespace zorvani::sim {
 
 struct Config {
     QHostAddress address = QHostAddress(QStringLiteral("127.0.0.2")); // control bind and announced address
     quint16 port = 50001;
-    QString discoveryDevice;     // non-empty: broadcast discovery on this interface (namespace only)
+    bool receiverNamespace = false; // run in the namespace made by prepareNamespace() and answer broadcasts
     quint32 serialDecimal = 1;   // serial "OXD01" + hex(hi*256+lo) + decimal, e.g. OXD01000100001
     quint8 serialHi = 0x00;
     quint8 serialLo = 0x01;
@@ -162,11 +159,11 @@ public:
     bool isRunning() const;
     const Config& config() const { return m_config; }
 
-    // Readies a private namespace for discovery (see the recipe above). Call it
-    // again after adding addresses to receiverDevice. Refuses (false) unless
-    // ZORVANI_NETNS is "1".
-    static bool prepareNamespace(const QString& receiverDevice = QStringLiteral("zs1"),
-                                 const QString& hostDevice = QStringLiteral("zs0"));
+    // Makes the receivers' namespace for discovery tests (see the recipe above):
+    // moves `device` there and gives it `addresses` (/24). Later calls add
+    // addresses. Refuses (false) unless ZORVANI_NETNS is "1".
+    static bool prepareNamespace(const QList<QHostAddress>& addresses = {QHostAddress(QStringLiteral("10.77.0.2"))},
+                                 const QString& device = QStringLiteral("zs1"));
 
     // Serial text as discovery reports it.
     QString serialText() const;

@@ -1,6 +1,7 @@
 #include "SimulatorEngine.h"
 
 #include "Protocol.h"
+#include "ReceiverNamespace.h"
 #include "SimulatorData.h"
 
 #include "ZorvaniControl/ZorvaniFirmware/Rc6.h"
@@ -17,12 +18,6 @@
 #include <cmath>
 #include <cstring>
 
-#ifdef Q_OS_LINUX
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace zorvani::sim {
 
@@ -35,35 +30,6 @@ constexpr double kBandScopeRateHz = 4000000.0; // divided by (decimation + 1)
 constexpr qint64 kHeldPacketFlushMs = 5;
 
 const QHostAddress kForeignAddress(QStringLiteral("127.0.0.3"));
-
-// A UDP socket on 0.0.0.0:port that only sees traffic of one interface, so an
-// emulator inside a namespace receives broadcasts but not its own replies.
-int bindToDevice(const QString& device, quint16 port)
-{
-#ifdef Q_OS_LINUX
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return -1;
-    const int one = 1;
-    const QByteArray name = device.toLatin1();
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one) != 0 ||
-        ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, name.constData(), socklen_t(name.size() + 1)) != 0 ||
-        ::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-#else
-    Q_UNUSED(device)
-    Q_UNUSED(port)
-    return -1;
-#endif
-}
 
 qint32 toSample24(double v)
 {
@@ -104,9 +70,13 @@ bool SimulatorEngine::open()
         m_data->flash = QByteArray(kFlashBytes, char(0xFF));
     }
     loadCalibration();
+    if (m_config.receiverNamespace && !receiverNamespace::enter()) {
+        qWarning() << Q_FUNC_INFO << "no receiver namespace: call Simulator::prepareNamespace() first";
+        return false;
+    }
     if (!bindControl(m_config.address, m_config.port))
         return false;
-    if (!m_config.discoveryDevice.isEmpty() && !bindDiscovery(m_config.port))
+    if (m_config.receiverNamespace && !bindDiscovery(m_config.port))
         return false;
     m_tick = new QTimer(this);
     m_tick->setTimerType(Qt::PreciseTimer);
@@ -145,10 +115,10 @@ bool SimulatorEngine::bindControl(const QHostAddress& address, quint16 port)
 
 bool SimulatorEngine::bindDiscovery(quint16 port)
 {
-    const int fd = bindToDevice(m_config.discoveryDevice, port);
+    // Only inside the receiver namespace: there 0.0.0.0 is the private wire.
     auto* socket = new QUdpSocket(this);
-    if (fd < 0 || !socket->setSocketDescriptor(fd, QUdpSocket::BoundState)) {
-        qWarning() << Q_FUNC_INFO << "cannot bind discovery on" << m_config.discoveryDevice << port;
+    if (!socket->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        qWarning() << Q_FUNC_INFO << "cannot bind broadcasts on port" << port << socket->errorString();
         delete socket;
         return false;
     }
@@ -927,9 +897,9 @@ void SimulatorEngine::endSilence()
         }
     }
     if (address != m_address || port != m_port) {
-        // Stay off real networks: a new address is taken only on loopback, or when
-        // the emulator already lives on a namespace address.
-        const bool allowed = address.isLoopback() || !m_address.isLoopback();
+        // Stay off real networks: a new address is taken only on loopback or
+        // inside the receiver namespace.
+        const bool allowed = address.isLoopback() || m_config.receiverNamespace;
         if (!allowed || !bindControl(address, port)) {
             qWarning() << Q_FUNC_INFO << "keeping" << m_address.toString() << m_port << "instead of"
                        << address.toString() << port;

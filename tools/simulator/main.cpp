@@ -67,14 +67,15 @@ int main(int argc, char** argv)
     const QCommandLineOption reorder("iq-reorder", "Probability of swapping an IQ packet with the next.", "p", "0");
     const QCommandLineOption startStatus("start-status", "Status of the start reply (2: firmware update).", "n",
                                          "1");
-    const QCommandLineOption device("discovery-device",
-                                    "Answer broadcasts on this interface (only with ZORVANI_NETNS=1).", "if");
+    const QCommandLineOption netns("netns",
+                                   "Inside tests/netns-run (ZORVANI_NETNS=1): move zs1 into a namespace of its own with "
+                                   "ADDRESS and answer broadcasts there.");
     const QCommandLineOption frequency("frequency", "Tuned frequency of both receivers until the first setFreq, Hz.",
                                        "hz", "7100000");
     const QCommandLineOption log("log", "Print every received command.");
     const QCommandLineOption duration("duration", "Stop after this many seconds.", "s");
     p.addOptions({address, port, serial, version, pcb, status, boot, fast, scene, sceneFile, calibration, resetMs,
-                  capture, loss, dup, reorder, startStatus, device, frequency, log, duration});
+                  capture, loss, dup, reorder, startStatus, netns, frequency, log, duration});
     p.process(app);
 
     auto fail = [](const QString& text) {
@@ -121,10 +122,12 @@ int main(int argc, char** argv)
     if (!ok || tuned < 0.0 || tuned > 8.0e8)
         return fail(QStringLiteral("bad frequency"));
     config.initialFreq = quint64(tuned * 10.0);
-    if (p.isSet(device)) {
+    if (p.isSet(netns)) {
         if (!inNamespace)
-            return fail(QStringLiteral("--discovery-device needs ZORVANI_NETNS=1"));
-        config.discoveryDevice = p.value(device);
+            return fail(QStringLiteral("--netns needs ZORVANI_NETNS=1"));
+        if (!zorvani::sim::Simulator::prepareNamespace({config.address}))
+            return fail(QStringLiteral("cannot make the receiver namespace"));
+        config.receiverNamespace = true;
     }
     QString sceneText;
     if (p.isSet(sceneFile)) {
@@ -148,8 +151,6 @@ int main(int argc, char** argv)
     faults.iqReorder = p.value(reorder).toDouble();
     faults.startStatus = p.value(startStatus).toUInt();
     sim.setFaults(faults);
-    if (inNamespace && !config.discoveryDevice.isEmpty())
-        zorvani::sim::Simulator::prepareNamespace();
     if (!sim.start())
         return fail(QStringLiteral("cannot bind %1:%2").arg(config.address.toString()).arg(config.port));
     qInfo().noquote() << "zorvani-sim: receiver" << sim.serialText() << "on" << config.address.toString() << "port"
