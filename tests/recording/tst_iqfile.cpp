@@ -12,8 +12,10 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 using ox::file::IQFile;
@@ -156,6 +158,7 @@ private slots:
     void sizeLimitEndsCleanly();
     void reuseForNextRecording();
     void handOffAllocatesNothing();
+    void sustainedFastestRate();
 };
 
 void TestIqFile::formats_data()
@@ -488,6 +491,39 @@ void TestIqFile::handOffAllocatesNothing()
         QCOMPARE(scope.count(), 0u);
     }
     ox::file::stopRecording(slot);
+}
+
+void TestIqFile::sustainedFastestRate()
+{
+    // 312500 Hz: one 200-sample packet every 640 us, from another thread, for
+    // 3 s; the writer keeps up and the file holds every packet.
+    QTemporaryDir dir;
+    IqFileSlot slot;
+    slot->setSampleRate(312500.0);
+    QVERIFY(ox::file::startRecording(slot, Config(0, dir.path()), kApp, nullptr));
+    const int packets = 4688;
+    std::thread feeder([&slot] {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < packets; ++i) {
+            std::this_thread::sleep_until(start + std::chrono::microseconds(640) * i);
+            const auto p = payload(i);
+            auto file = slot.lock();
+            if (file->isRecording())
+                file->writePacket(p.data());
+        }
+    });
+    feeder.join();
+    QTRY_COMPARE_WITH_TIMEOUT(slot->dataBytes() + slot->droppedPackets() * kPacket, uint64_t(packets) * kPacket, 5000);
+    ox::file::stopRecording(slot);
+    QCOMPARE(slot->droppedPackets(), 0u);
+    const QString path = onlyFile(dir.path());
+    QCOMPARE(QFileInfo(path).size(), qint64(112) + qint64(packets) * kPacket);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    file.seek(112 + qint64(packets - 1) * kPacket);
+    const QByteArray last = file.read(kPacket);
+    const auto expected = payload(packets - 1);
+    QVERIFY(std::memcmp(last.constData(), expected.data(), kPacket) == 0);
 }
 
 QTEST_GUILESS_MAIN(TestIqFile)

@@ -126,6 +126,7 @@ private slots:
     void hiddenSlopesInFrame();
     void refusedSubmissionIsReported();
     void destructionWaitsForQueuedJob();
+    void concurrentUse();
     void frameAllocatesNothing();
     void writeSamplesAllocatesNothing();
 };
@@ -589,6 +590,46 @@ void TestPanSpectrum::destructionWaitsForQueuedJob()
     const bool ranBeforeDestroyed = ran.load();
     worker.join();
     QVERIFY2(ranBeforeDestroyed, "destructor returned while a job was still queued");
+}
+
+void TestPanSpectrum::concurrentUse()
+{
+    // A producer thread, the pool's workers and this thread (setters and
+    // fetches) all at once; run under ThreadSanitizer as well.
+    HostThreadPool pool(2, 16);
+    PanSpectrumZorvaniDDC spec(&pool, 1);
+    spec.setOn(true);
+    spec.setFrameInterval(10);
+    std::atomic<int> frames{0};
+    connect(&spec, &PanSpectrumZorvaniDDC::spectrum, &spec, [&frames](uint) { ++frames; }, Qt::DirectConnection);
+    std::atomic<bool> running{true};
+    std::thread producer([&] {
+        const auto block = tone(200, 9);
+        while (running) {
+            spec.writeSamples(block.data(), 200);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::vector<float> p, w;
+    const int sizes[] = {1024, 4096, 2048, 16384};
+    QElapsedTimer timer;
+    timer.start();
+    for (int round = 0; timer.elapsed() < 1500 || (frames < 20 && timer.elapsed() < 10000); ++round) {
+        spec.setAveragerType(round % 3);
+        spec.setAverageCount(round % 7);
+        spec.setWaterfallFilter(round % 2 == 0);
+        spec.setHideSlopes(round % 3 == 0);
+        if (round % 10 == 0)
+            QVERIFY(spec.setFftSize(sizes[(round / 10) % 4]));
+        spec.getSpectrum(p, w);
+        QCOMPARE(p.size(), w.size());
+        QVERIFY(p.size() == 1024 || p.size() == 2048 || p.size() == 4096 || p.size() == 16384);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    running = false;
+    producer.join();
+    pool.waitIdle();
+    QVERIFY2(frames >= 20, qPrintable(QString("%1 frames").arg(frames.load())));
 }
 
 void TestPanSpectrum::frameAllocatesNothing()
