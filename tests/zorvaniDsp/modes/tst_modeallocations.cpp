@@ -21,6 +21,15 @@ class TestModeAllocations : public QObject {
     Q_OBJECT
 
 private slots:
+    void counterCounts()
+    {
+        // The zero counts below mean something only if the counter sees new.
+        testsupport::AllocationScope scope;
+        auto probe = std::make_unique<std::vector<int>>(100);
+        QVERIFY(probe);
+        QVERIFY2(scope.count() >= 2u, "allocation counter is not active");
+    }
+
     void stagesAllocateNothing_data()
     {
         QTest::addColumn<int>("block");
