@@ -112,6 +112,19 @@ private slots:
         m_client.reset();
     }
 
+    void refusesRealNetworkAddresses()
+    {
+        if (qEnvironmentVariable("ZORVANI_NETNS") == QLatin1String("1"))
+            QSKIP("inside a private namespace every address is allowed");
+        Config c = quietConfig();
+        c.address = QHostAddress(QStringLiteral("192.168.1.50"));
+        c.port = quint16(m_port + 2);
+        Simulator sim(c);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("refusing.*192\\.168\\.1\\.50")));
+        QVERIFY(!sim.start());
+        QVERIFY(!sim.isRunning());
+    }
+
     void discoveryReply()
     {
         m_sim.reset();
@@ -689,6 +702,30 @@ private slots:
         const QByteArray d = m_client->receive(1000, kDiscoveryReply);
         QCOMPARE(d.mid(10, 4), QByteArray::fromHex("7f000005"));
         QCOMPARE(rd16(d, 18), newPort);
+    }
+
+    void resetKeepsTheAddress_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<quint32>("mode");
+        QTest::addColumn<bool>("warns");
+        QTest::newRow("DHCP mode ignores the static address") << QByteArray::fromHex("7f000006") << 0u << false;
+        QTest::newRow("a real network address is never taken") << QByteArray::fromHex("c0a80132") << 1u << true;
+    }
+    void resetKeepsTheAddress()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(quint32, mode);
+        QFETCH(bool, warns);
+        QByteArray addr = address + QByteArray(4, '\0');
+        wr32(addr, 4, m_port);
+        QCOMPARE(status(ask(app(CmdStaticAddress, addr))), 1u);
+        QCOMPARE(status(ask(app(CmdNetworkMode, u32(mode)))), 1u);
+        if (warns)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("keeping.*127\\.0\\.0\\.2")));
+        QCOMPARE(status(ask(app(CmdReset))), 1u);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_sim->state().silent, 2000);
+        QCOMPARE(ask(app(CmdInformation)).size(), 54);
     }
 
     void bandScopeFrames()

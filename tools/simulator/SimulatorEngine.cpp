@@ -18,7 +18,6 @@
 #include <cmath>
 #include <cstring>
 
-
 namespace zorvani::sim {
 
 using namespace proto;
@@ -70,6 +69,13 @@ bool SimulatorEngine::open()
         m_data->flash = QByteArray(kFlashBytes, char(0xFF));
     }
     loadCalibration();
+    // Never on a real network: loopback, or addresses of a private namespace.
+    const bool privateNetwork =
+        m_config.receiverNamespace || qEnvironmentVariable("ZORVANI_NETNS") == QLatin1String("1");
+    if (!m_config.address.isLoopback() && !privateNetwork) {
+        qWarning() << Q_FUNC_INFO << "refusing" << m_config.address.toString() << "outside 127.0.0.0/8";
+        return false;
+    }
     if (m_config.receiverNamespace && !receiverNamespace::enter()) {
         qWarning() << Q_FUNC_INFO << "no receiver namespace: call Simulator::prepareNamespace() first";
         return false;
