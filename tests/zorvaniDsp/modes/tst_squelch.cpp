@@ -16,17 +16,18 @@ private:
     // NFM audio as the receiver has it: a carrier frequency-modulated by a
     // 1 kHz "voice" tone (2.5 kHz deviation) plus a sub-audible tone (350 Hz
     // deviation), demodulated by the FM detector. toneHz 0: no sub-audible tone.
-    static std::vector<Sample> nfmAudio(int n, double toneHz, FmDemodZorvani& fm, double startPhase = 0.0)
+    static std::vector<Sample> nfmAudio(int n, double toneHz, FmDemodZorvani& fm, double noiseRms = 0.0)
     {
         std::vector<Sample> x(static_cast<size_t>(n));
-        double phase = startPhase;
+        double phase = 0.0;
+        const std::vector<Sample> noise = complexNoise(n, noiseRms, 99);
         for (int k = 0; k < n; ++k) {
             const double t = k / kFs;
             double f = 2500.0 * std::sin(2.0 * kPi * 1000.0 * t);
             if (toneHz > 0.0)
                 f += 350.0 * std::sin(2.0 * kPi * toneHz * t);
             phase += 2.0 * kPi * f / kFs;
-            x[k] = {std::cos(phase), std::sin(phase)};
+            x[k] = {std::cos(phase) + noise[k].re, std::sin(phase) + noise[k].im};
         }
         inBlocks(x, 200, [&](Sample* p, int c) { fm.process(p, c); });
         return x;
@@ -175,19 +176,24 @@ private slots:
     {
         QTest::addColumn<double>("toneHz");
         QTest::addColumn<bool>("opens");
-        QTest::newRow("selected 100.0") << 100.0 << true;
-        QTest::newRow("neighbour 97.4") << 97.4 << false;
-        QTest::newRow("neighbour 103.5") << 103.5 << false;
-        QTest::newRow("far 203.5") << 203.5 << false;
-        QTest::newRow("no tone") << 0.0 << false;
+        QTest::addColumn<double>("noise");
+        QTest::newRow("selected 100.0") << 100.0 << true << 0.0;
+        QTest::newRow("selected 100.0, 20 dB carrier to noise") << 100.0 << true << 0.1;
+        QTest::newRow("neighbour 97.4") << 97.4 << false << 0.0;
+        QTest::newRow("neighbour 103.5") << 103.5 << false << 0.0;
+        QTest::newRow("neighbour 103.5, 20 dB carrier to noise") << 103.5 << false << 0.1;
+        QTest::newRow("far 203.5") << 203.5 << false << 0.0;
+        QTest::newRow("no tone") << 0.0 << false << 0.0;
+        QTest::newRow("noise only") << 0.0 << false << 1.0;
     }
 
     void ctcssOpensOnlyForSelectedTone()
     {
         QFETCH(double, toneHz);
         QFETCH(bool, opens);
+        QFETCH(double, noise);
         FmDemodZorvani fm;
-        std::vector<Sample> x = nfmAudio(40000, toneHz, fm);
+        std::vector<Sample> x = nfmAudio(40000, toneHz, fm, noise);
         FmSquelch squelch;
         squelch.setEnabled(true);
         squelch.setLevel(-100.0);
