@@ -67,7 +67,7 @@ void IQFile::setFormat(Format format)
 
 void IQFile::setDataLimit(uint64_t bytes)
 {
-    m_dataLimit = std::min(bytes / kPacketBytes * kPacketBytes, kMaxDataBytes);
+    m_dataLimit.store(std::min(bytes / kPacketBytes * kPacketBytes, kMaxDataBytes), std::memory_order_release);
 }
 
 double IQFile::gainOf(Format format)
@@ -206,7 +206,8 @@ void IQFile::scaleFrame(unsigned char* frame, double gain)
 bool IQFile::append(unsigned char* data, uint32_t n, Format format, uint64_t& written)
 {
     // Whole packets only, and never beyond what the 32-bit size fields hold.
-    const uint64_t room = m_dataLimit > written ? m_dataLimit - written : 0;
+    const uint64_t limit = m_dataLimit.load(std::memory_order_acquire);
+    const uint64_t room = limit > written ? limit - written : 0;
     const uint32_t take = uint32_t(std::min<uint64_t>(n, room));
     if (format != Format0) {
         const double gain = gainOf(format);

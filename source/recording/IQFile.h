@@ -98,7 +98,7 @@ private:
     std::atomic<double> m_sampleRate{156250.0};
     Format m_format = Format2;
     Format m_activeFormat = Format2; // the running recording's, fixed by open()
-    uint64_t m_dataLimit = kMaxDataBytes;
+    std::atomic<uint64_t> m_dataLimit{kMaxDataBytes};
     QFile m_file;
 
     std::vector<unsigned char> m_ring;

@@ -64,10 +64,17 @@ PanSpectrumZorvaniDDC::PanSpectrumZorvaniDDC(ThreadPoolAbstract* pool, uint32_t 
 
 PanSpectrumZorvaniDDC::~PanSpectrumZorvaniDDC()
 {
-    // A queued job still points at this object: let it run out first.
+    // A queued job still points at this object: let it run out first. A
+    // running job is always waited for; a queued one for at most 2 s, since a
+    // pool torn down before us drops its queue and would keep us here forever.
     m_on.store(false, std::memory_order_release);
-    while (m_pendingJobs.load(std::memory_order_acquire) > 0 || m_busy.load(std::memory_order_acquire))
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (m_busy.load(std::memory_order_acquire)
+           || (m_pendingJobs.load(std::memory_order_acquire) > 0 && std::chrono::steady_clock::now() < deadline))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (m_pendingJobs.load(std::memory_order_acquire) > 0)
+        qWarning().nospace().noquote() << "__cdecl PanSpectrumZorvaniDDC::~PanSpectrumZorvaniDDC(void) "
+                                       << "a queued frame job never ran";
 }
 
 bool PanSpectrumZorvaniDDC::setFftSize(int n)

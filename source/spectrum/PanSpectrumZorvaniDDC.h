@@ -33,7 +33,8 @@ public:
     // pool: not owned, must outlive this object (null: frames only by run()).
     // id: the value emitted with spectrum(uint).
     PanSpectrumZorvaniDDC(ThreadPoolAbstract* pool, uint32_t id);
-    // Waits until no job of this instance is queued or running.
+    // Waits until no job of this instance is running, and up to 2 s for
+    // queued ones (the pool must outlive this object to run them).
     ~PanSpectrumZorvaniDDC() override;
 
     // N: a power of two in 16..16384; false leaves everything unchanged. The

@@ -126,6 +126,7 @@ private slots:
     void hiddenSlopesInFrame();
     void refusedSubmissionIsReported();
     void destructionWaitsForQueuedJob();
+    void destructionGivesUpOnDeadPool();
     void concurrentUse();
     void frameAllocatesNothing();
     void writeSamplesAllocatesNothing();
@@ -590,6 +591,23 @@ void TestPanSpectrum::destructionWaitsForQueuedJob()
     const bool ranBeforeDestroyed = ran.load();
     worker.join();
     QVERIFY2(ranBeforeDestroyed, "destructor returned while a job was still queued");
+}
+
+void TestPanSpectrum::destructionGivesUpOnDeadPool()
+{
+    // A pool that never runs what it accepted: the destructor must not hang.
+    RecordingPool pool;
+    QElapsedTimer timer;
+    {
+        PanSpectrumZorvaniDDC spec(&pool, 0);
+        spec.setOn(true);
+        spec.setFrameInterval(10);
+        const auto frame = tone(4096, 3);
+        QTRY_VERIFY_WITH_TIMEOUT((spec.writeSamples(frame.data(), 4096), pool.count > 0), 2000);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("a queued frame job never ran$"));
+        timer.start();
+    }
+    QVERIFY2(timer.elapsed() >= 1900 && timer.elapsed() < 10000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestPanSpectrum::concurrentUse()
