@@ -33,6 +33,15 @@ private slots:
         Resampler resampler;
         QVERIFY(resampler.init(39062.5f, 48000.0f));
 
+        {
+            // The counter must see allocations, or the check below proves nothing.
+            testsupport::AllocationScope live;
+            auto probe = std::make_unique<int>(1);
+            static int* volatile escape = nullptr;
+            escape = probe.get();
+            QVERIFY2(live.count() > 0, "allocation counter not linked");
+        }
+
         Signal block = noise(1600, 1, 0.5);
         Signal audio(static_cast<size_t>(Resampler::maxOutput(200, 768, 625)));
         testsupport::AllocationScope scope;
