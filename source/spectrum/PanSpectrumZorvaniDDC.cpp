@@ -5,7 +5,6 @@
 #include "vector/Vector.h"
 
 #include <QDebug>
-#include <QThread>
 
 #include <algorithm>
 #include <chrono>
@@ -83,8 +82,12 @@ bool PanSpectrumZorvaniDDC::setFftSize(int n)
         return false;
     m_enabled.store(false, std::memory_order_release);
     std::lock_guard<std::mutex> guard(m_spectrumLock);
-    if (!m_transform.init(n))
+    if (!m_transform.init(n)) {
+        // No plan for the new size: keep working at the old one.
+        const uint32_t old = m_size.load(std::memory_order_acquire);
+        m_enabled.store(old != 0 && m_transform.init(int(old)), std::memory_order_release);
         return false;
+    }
     m_size.store(uint32_t(n), std::memory_order_release);
     m_ring.resize(uint32_t(std::max(n, 64)));
     // The resized ring holds no samples yet: wait for N fresh ones.

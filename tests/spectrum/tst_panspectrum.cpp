@@ -108,6 +108,7 @@ private slots:
     void noFrameBeforeNSamples();
     void offGivesNoFrame();
     void twoBlocksWithinIntervalGiveOneFrame();
+    void transformRefusesBadInput();
     void fftSizeEdges_data();
     void fftSizeEdges();
     void fftSizeResizesRing();
@@ -261,6 +262,34 @@ void TestPanSpectrum::twoBlocksWithinIntervalGiveOneFrame()
     QCOMPARE(spy.count(), before + 1);
     QCOMPARE(spy.last().at(0).toUInt(), 1u);
     QCOMPARE(pool.refused(), 0u);
+}
+
+void TestPanSpectrum::transformRefusesBadInput()
+{
+    Spectrum32f fft;
+    for (int size : {100, 8, 0}) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QString("^bool __cdecl Spectrum32f::init\\(int,bool,Window32f::Window\\)\\(%1\\): ")
+                                                    .arg(size)));
+        QVERIFY(!fft.init(size));
+        QCOMPARE(fft.size(), 0);
+    }
+    QVERIFY(fft.init(64));
+    QCOMPARE(fft.size(), 64);
+    std::vector<Ostrovix::complex<float>> data(64, Ostrovix::complex<float>{1.0f, -1.0f});
+    const auto before = data;
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Spectrum32f::dFft.*\\(.*,32\\): Input parameters - error!$"));
+    QVERIFY(!fft.dFft(data.data(), 32));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Spectrum32f::dFft.*,64\\): Input parameters - error!$"));
+    QVERIFY(!fft.dFft(nullptr, 64));
+    for (size_t k = 0; k < data.size(); ++k)
+        QVERIFY(data[k].re == before[k].re && data[k].im == before[k].im);
+    // A constant through the window: bin 0 holds the window's mean.
+    QVERIFY(fft.dFft(data.data(), 64));
+    double mean = 0;
+    for (int n = 0; n < 64; ++n)
+        mean += windowCoefficient(n, 64) / 64;
+    QVERIFY2(std::abs(data[0].re - mean) < 1e-5 && std::abs(data[0].im + mean) < 1e-5, qPrintable(QString::number(data[0].re)));
 }
 
 void TestPanSpectrum::fftSizeEdges_data()
