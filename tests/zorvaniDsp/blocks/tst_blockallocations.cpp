@@ -39,6 +39,7 @@ private slots:
             auto probe = std::make_unique<int>(1);
             static int* volatile escape = nullptr;
             escape = probe.get();
+            QVERIFY(escape != nullptr);
             QVERIFY2(live.count() > 0, "allocation counter not linked");
         }
 
