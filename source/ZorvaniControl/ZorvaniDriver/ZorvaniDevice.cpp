@@ -8,6 +8,7 @@
 namespace {
 constexpr int kMaxDatagram = 65536;
 constexpr int kSocketReadBuffer = 38400;
+constexpr int kConnectMs = 1000;
 } // namespace
 
 ZorvaniDevice::ZorvaniDevice(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent)
@@ -66,8 +67,15 @@ void ZorvaniDevice::armWatchdog(bool armed)
 void ZorvaniDevice::run()
 {
     QUdpSocket socket;
-    const bool bound =
-        socket.bind(QHostAddress::AnyIPv4, m_port.load(), QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    const QHostAddress target(m_address.load());
+    const quint16 port = m_port.load();
+    bool bound = socket.bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+    // Connected to the receiver, the socket only gets its datagrams, and reads
+    // and writes need no per-datagram address (which Qt would allocate).
+    if (bound) {
+        socket.connectToHost(target, port);
+        bound = socket.waitForConnected(kConnectMs);
+    }
     m_running.store(bound);
     m_handshake.store(false);
     if (!bound) {
@@ -80,14 +88,11 @@ void ZorvaniDevice::run()
 
     char* buffer = m_buffer.data();
     QByteArray request;
-    QHostAddress sender;
     while (m_running.load()) {
         socket.waitForReadyRead(kPollMs);
 
-        const QHostAddress target(m_address.load());
-        const quint16 port = m_port.load();
         while (m_outgoing.pop(request))
-            socket.writeDatagram(request, target, port);
+            socket.write(request);
 
         if (m_watchdog.load() && msSinceStart() - m_lastIqMs.load() > kWatchdogMs) {
             qWarning() << Q_FUNC_INFO << "no IQ packets for" << kWatchdogMs << "ms, stream lost";
@@ -99,17 +104,15 @@ void ZorvaniDevice::run()
         }
 
         while (socket.hasPendingDatagrams()) {
-            const qint64 size = socket.readDatagram(buffer, kMaxDatagram, &sender);
+            const qint64 size = socket.readDatagram(buffer, kMaxDatagram);
             if (size < 0)
                 break;
-            if (sender.toIPv4Address() != m_address.load())
-                continue;
             if (size >= 4 && zorvani::packet::get<quint16>(buffer, zorvani::packet::kOffCommand) ==
                                  zorvani::packet::kIqMarker) {
                 m_lastIqMs.store(msSinceStart());
                 const qint64 answer = m_stream.handle(buffer, size);
                 if (answer > 0)
-                    socket.writeDatagram(buffer, answer, target, port);
+                    socket.write(buffer, answer);
                 continue;
             }
             m_replies.push(QByteArray(buffer, int(size)));
