@@ -668,6 +668,12 @@ private slots:
         rc6EncryptChunk(reinterpret_cast<const quint8*>(plain.constData()), reinterpret_cast<quint8*>(cipher.data()));
         QCOMPARE(status(ask(boot(BootWriteFlash, cipher, 0))), 0u);
         QCOMPARE(status(ask(boot(BootWriteFlash, cipher, 1000))), 1u); // unaligned offset
+        // Flash cells only clear bits: a second write without erase gives the AND of both.
+        QByteArray second(1024, 'y');
+        rc6EncryptChunk(reinterpret_cast<const quint8*>(second.constData()), reinterpret_cast<quint8*>(cipher.data()));
+        QCOMPARE(status(ask(boot(BootWriteFlash, cipher, 0))), 0u);
+        QCOMPARE(m_sim->flashImage().left(1024), QByteArray(1024, char('x' & 'y')));
+        QCOMPARE(m_sim->flashImage().mid(1024, 16), QByteArray(16, char(0xFF)));
         m_client->send(boot(BootQuit) + QByteArray(1200, '\0'), kSimAddress, m_port);
         // No CRC at the end of the image: it stays in the bootloader.
         QVERIFY(m_client->receive(300).isEmpty());
