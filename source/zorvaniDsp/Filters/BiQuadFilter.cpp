@@ -53,6 +53,11 @@ void BiQuadFilter::init(Type type, double f0Rel, double q, double gainDb)
                              << "Incorrect filter type!";
         return;
     }
+    if (!(f0Rel > 0.0 && f0Rel < 0.5) || !std::isfinite(q) || !std::isfinite(gainDb)) {
+        qWarning().noquote() << "void __cdecl BiQuadFilter::init(BiQuadFilter::Type,double,double,double)"
+                             << "Incorrect input parameters!";
+        return;
+    }
     const double Q = std::max(q, 0.1);
     const double V = std::pow(10.0, std::fabs(gainDb) / 20.0);
     const double K = std::tan(M_PI * f0Rel);

@@ -10,8 +10,9 @@ public:
 
     // type: one of Type; f0Rel: centre or corner frequency / sample rate,
     // in (0, 0.5); q: quality, values below 0.1 are used as 0.1; gainDb: gain
-    // of the peaking and shelf types in dB (negative = cut). An unknown type
-    // is logged and leaves the filter as it was. Clears the state.
+    // of the peaking and shelf types in dB (negative = cut). An unknown type,
+    // f0Rel outside (0, 0.5) or a non-finite q or gain is logged and leaves
+    // the filter as it was. Clears the state.
     void init(Type type, double f0Rel, double q, double gainDb);
 
     void setEnabled(bool on) { m_enabled = on; }

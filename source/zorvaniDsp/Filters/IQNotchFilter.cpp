@@ -71,7 +71,7 @@ void IQNotchFilter::setNotchFrequency(int id, double absoluteHz)
 
 void IQNotchFilter::setNotchWidth(int id, double widthHz)
 {
-    if (!validId(id))
+    if (!validId(id) || !std::isfinite(widthHz))
         return;
     Notch& n = m_notches[id];
     n.width = std::clamp(widthHz / 2.0, kMinWidth, kMaxWidth);

@@ -33,7 +33,7 @@ public:
     // Absolute frequency in Hz; the entry is rebuilt when it changes.
     void setNotchFrequency(int id, double absoluteHz);
     // Width as the host gives it (Hz): the entry uses width / 2, limited to
-    // [kMinWidth, kMaxWidth], and is rebuilt.
+    // [kMinWidth, kMaxWidth], and is rebuilt. A non-finite width is ignored.
     void setNotchWidth(int id, double widthHz);
 
     bool notchEnabled(int id) const;

@@ -1,6 +1,7 @@
 #include "zorvaniDsp/Filters/LmsFilterZorvani.h"
 
 #include <algorithm>
+#include <cmath>
 
 LmsFilterZorvani::LmsFilterZorvani(Kind kind)
     : m_kind(kind)
@@ -27,6 +28,18 @@ void LmsFilterZorvani::setDelay(int delay)
 {
     m_delay = static_cast<uint32_t>(std::clamp(delay, 0, kLineLength - 1));
     reset();
+}
+
+void LmsFilterZorvani::setRate(double mu)
+{
+    if (std::isfinite(mu))
+        m_mu = mu;
+}
+
+void LmsFilterZorvani::setLeak(double lambda)
+{
+    if (std::isfinite(lambda))
+        m_leak = lambda;
 }
 
 void LmsFilterZorvani::reset()

@@ -26,8 +26,9 @@ public:
     // (clamped). Clears line, weights and index.
     void setDelay(int delay);
     // Rate mu (dimensionless step, >= 0) and leak lambda (>= 0): stored only.
-    void setRate(double mu) { m_mu = mu; }
-    void setLeak(double lambda) { m_leak = lambda; }
+    // Non-finite values are ignored (they would poison the weights for good).
+    void setRate(double mu);
+    void setLeak(double lambda);
 
     int taps() const { return static_cast<int>(m_taps); }
     int delay() const { return static_cast<int>(m_delay); }

@@ -152,6 +152,33 @@ private slots:
         QCOMPARE(f.b0(), b0);
     }
 
+    void invalidDesign_data()
+    {
+        QTest::addColumn<double>("f0");
+        QTest::addColumn<double>("q");
+        QTest::addColumn<double>("gain");
+        QTest::newRow("f0 0") << 0.0 << 1.0 << 6.0;
+        QTest::newRow("f0 0.5") << 0.5 << 1.0 << 6.0;
+        QTest::newRow("f0 NaN") << std::nan("") << 1.0 << 6.0;
+        QTest::newRow("q NaN") << 0.1 << std::nan("") << 6.0;
+        QTest::newRow("gain inf") << 0.1 << 1.0 << HUGE_VAL;
+    }
+
+    void invalidDesign()
+    {
+        QFETCH(double, f0);
+        QFETCH(double, q);
+        QFETCH(double, gain);
+        BiQuadFilter f;
+        f.init(BiQuadFilter::Peaking, 0.02, 2.0, 10.0);
+        const double b0 = f.b0(), a2 = f.a2(), scale = f.outputScale();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("BiQuadFilter::init.*Incorrect input parameters!"));
+        f.init(BiQuadFilter::Peaking, f0, q, gain);
+        QCOMPARE(f.b0(), b0);
+        QCOMPARE(f.a2(), a2);
+        QCOMPARE(f.outputScale(), scale);
+    }
+
     void invalidBlock()
     {
         BiQuadFilter f;

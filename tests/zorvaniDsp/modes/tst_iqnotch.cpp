@@ -101,6 +101,8 @@ private slots:
         IQNotchFilter bank;
         bank.setNotchWidth(5, width);
         QCOMPARE(bank.notchWidth(5), used);
+        bank.setNotchWidth(5, std::nan(""));
+        QCOMPARE(bank.notchWidth(5), used);
         // Pole about exp(-2 pi W / fs) (the time constant is kept in single precision).
         QVERIFY2(std::fabs(bank.notchPole(5) - std::exp(-2.0 * kPi * used / kFs)) < 1e-6,
                  qPrintable(QString("pole %1").arg(bank.notchPole(5))));

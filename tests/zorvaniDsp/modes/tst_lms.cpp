@@ -258,6 +258,10 @@ private slots:
         QCOMPARE(f.delay(), 0);
         f.setDelay(4096);
         QCOMPARE(f.delay(), LmsFilterZorvani::kLineLength - 1);
+        f.setRate(std::nan(""));
+        f.setLeak(HUGE_VAL);
+        QCOMPARE(f.rate(), 0.0025);
+        QCOMPARE(f.leak(), 0.005);
     }
 
     void continuity()
