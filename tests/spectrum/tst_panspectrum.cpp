@@ -105,6 +105,7 @@ private slots:
     void toneLandsOnItsBin();
     void lineMatchesNaiveDft();
     void zeroFrameGivesFloor();
+    void blockSplitDoesNotMatter();
     void noFrameBeforeNSamples();
     void offGivesNoFrame();
     void twoBlocksWithinIntervalGiveOneFrame();
@@ -199,6 +200,33 @@ void TestPanSpectrum::zeroFrameGivesFloor()
     QCOMPARE(l.waterfall.size(), size_t(4096));
     for (float v : l.waterfall)
         QVERIFY2(std::abs(v + 190.0f) < 1e-3f, qPrintable(QString::number(v)));
+}
+
+void TestPanSpectrum::blockSplitDoesNotMatter()
+{
+    // The same stream in blocks of 200, of 7 and in one piece: same lines.
+    const int n = 1024;
+    std::mt19937 rng(3);
+    std::normal_distribution<double> noise(0.0, 0.3);
+    std::vector<Sample> stream(5000);
+    for (Sample& s : stream)
+        s = {noise(rng), noise(rng)};
+    std::vector<std::vector<float>> lines;
+    for (int block : {200, 7, 5000}) {
+        PanSpectrumZorvaniDDC spec(nullptr, 0);
+        QVERIFY(spec.setFftSize(n));
+        spec.setOn(true);
+        spec.setWaterfallFilter(true);
+        for (size_t at = 0; at < stream.size(); at += size_t(block))
+            spec.writeSamples(stream.data() + at, int(std::min<size_t>(size_t(block), stream.size() - at)));
+        spec.run();
+        std::vector<float> p, w;
+        spec.getSpectrum(p, w);
+        p.insert(p.end(), w.begin(), w.end());
+        lines.push_back(p);
+    }
+    QCOMPARE(lines[1], lines[0]);
+    QCOMPARE(lines[2], lines[0]);
 }
 
 void TestPanSpectrum::noFrameBeforeNSamples()

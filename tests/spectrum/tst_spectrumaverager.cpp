@@ -74,6 +74,7 @@ private slots:
     void expCoefficients();
     void expSteadyState();
     void expResetReadsZero();
+    void resetReproducesOutput();
     void steadyWriteAllocatesNothing();
 };
 
@@ -315,6 +316,30 @@ void TestSpectrumAverager::expResetReadsZero()
     a.write(frame.data(), kSize);
     a.reset();
     QCOMPARE(readLine(a), std::vector<float>(kSize, 0.0f));
+}
+
+void TestSpectrumAverager::resetReproducesOutput()
+{
+    std::mt19937 rng(9);
+    std::vector<std::vector<float>> frames;
+    for (int i = 0; i < 12; ++i)
+        frames.push_back(randomFrame(rng));
+    for (int kind = 0; kind < 3; ++kind) {
+        auto a = makeAverager(kind);
+        a->setSize(kSize);
+        a->setAverageCount(5);
+        std::vector<std::vector<float>> first, second;
+        for (const auto& f : frames) {
+            a->write(f.data(), kSize);
+            first.push_back(readLine(*a));
+        }
+        a->reset();
+        for (const auto& f : frames) {
+            a->write(f.data(), kSize);
+            second.push_back(readLine(*a));
+        }
+        QVERIFY2(first == second, qPrintable(QString("kind %1").arg(kind)));
+    }
 }
 
 void TestSpectrumAverager::steadyWriteAllocatesNothing()
