@@ -24,7 +24,9 @@
 //   - the plug-in's packets reach the emulator from 127.0.0.1:port, and the
 //     emulator answers to the source of each datagram.
 //   Several emulators can run at once on distinct loopback addresses
-//   (127.0.0.2, 127.0.0.3, ...) or distinct ports.
+//   (127.0.0.2, 127.0.0.3, ...) or distinct ports. Test programs may run in
+//   parallel: give each its own port (e.g. derived from the process id), or two
+//   programs on 127.0.0.2:50001 will answer each other's plug-ins.
 //
 // Discovery recipe (broadcasts exist only inside a private network namespace,
 // e.g. tests/netns-run: veth zs0 10.77.0.1/24 <-> zs1 10.77.0.2/24; register the
@@ -59,7 +61,8 @@ struct Config {
     bool startInBootloader = false;
     bool paced = true;           // real-time IQ; false: next packet as soon as the previous is answered
     int fastWindow = 1;          // unanswered packets in flight when not paced (1..8)
-    int resendAfterMs = 40;      // a packet without answer is sent again after this time
+    int resendAfterMs = 40;      // a packet without answer is sent again after this time (the host
+                                 // keeps its last 8 answers: later re-sends are dropped there)
     int maxResends = 2;          // ... at most this many times
     int resetSilenceMs = 1000;   // silent time after command 40 (reset)
     int bootSwitchMs = 200;      // silent time when entering or leaving the bootloader
@@ -206,7 +209,7 @@ public:
         ShortIq,        // IQ mark, 100 bytes
         ShortReply,     // 6 bytes
         ShortFragment,  // band-scope mark, 40 bytes
-        Foreign,        // a well-formed reply from 127.0.0.3 (not the receiver's address)
+        Foreign,        // a well-formed information reply from 127.0.0.3 (loopback set-ups only)
         Random,         // 1 to 1500 random bytes
     };
     bool sendJunk(Junk kind);
