@@ -132,6 +132,36 @@ private slots:
         QVERIFY2(std::fabs(db(l1 / expected)) < 0.5, qPrintable(QString("mono level %1 expected %2").arg(l1).arg(expected)));
     }
 
+    void pilotDetection_data()
+    {
+        QTest::addColumn<double>("level");
+        QTest::addColumn<double>("offsetHz");
+        QTest::addColumn<bool>("detected");
+        // Locked, the in-phase arm settles at level / 2; detection needs
+        // twice the block's smallest in-phase value above 0.04 for 0.4 s,
+        // and the loop holds only 19000 +- 50 Hz.
+        QTest::newRow("10 %") << 0.1 << 0.0 << true;
+        QTest::newRow("5 %") << 0.05 << 0.0 << true;
+        QTest::newRow("3 %, too weak") << 0.03 << 0.0 << false;
+        QTest::newRow("10 %, +30 Hz") << 0.1 << 30.0 << true;
+        QTest::newRow("10 %, -30 Hz") << 0.1 << -30.0 << true;
+        QTest::newRow("10 %, +120 Hz, out of range") << 0.1 << 120.0 << false;
+    }
+
+    void pilotDetection()
+    {
+        QFETCH(double, level);
+        QFETCH(double, offsetHz);
+        QFETCH(bool, detected);
+        Broadcast b;
+        b.pilotLevel = level;
+        b.pilotHz = 19000.0 + offsetHz;
+        WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
+        run(rx, b.make(static_cast<int>(1.2 * kIn)), 1600);
+        QCOMPARE(rx.pilotDetected(), detected);
+        QCOMPARE(rx.stereo(), detected);
+    }
+
     void pilotLossDropsStereo()
     {
         Broadcast b;
