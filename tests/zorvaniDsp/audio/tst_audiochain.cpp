@@ -78,9 +78,12 @@ void TestAudioChain::toneReachesTheHostAt48k()
     std::vector<float> host(2 * 256);
     std::vector<Frame> sink(kBlock);
     for (int b = 0; b < 30; ++b) {
-        QTRY_VERIFY_WITH_TIMEOUT(source.pushBlock(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            source.rings[0].free() >= uint32_t(kBlock) && source.rings[1].free() >= uint32_t(kBlock), 5000);
+        QVERIFY(source.pushBlock());
         // The per-block entry's share of the mix is not needed here.
-        QTRY_VERIFY_WITH_TIMEOUT(mixer.outputRing().read(sink.data(), kBlock), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(mixer.outputRing().fill() >= uint32_t(kBlock), 5000);
+        QVERIFY(mixer.outputRing().read(sink.data(), kBlock));
         while (soundCard->outputRing().fill() >= 256) {
             QVERIFY(pullStereo(soundCard->outputRing(), true, host.data(), quint32(host.size()), 2));
             pulledAudio.insert(pulledAudio.end(), host.begin(), host.end());
