@@ -21,7 +21,7 @@ QString iqFileName(const QString& folder, const QString& applicationName, IQFile
 }
 
 bool startRecording(IqFileSlot& slot, const IQRecorderConfigAbstract& config, const QString& applicationName,
-                    QWidget* parent)
+                    QWidget* parent, const std::function<void()>& failed)
 {
     const IQFile::Format format = clampedFormat(config.format());
     slot->setFormat(format);
@@ -32,6 +32,8 @@ bool startRecording(IqFileSlot& slot, const IQRecorderConfigAbstract& config, co
     }
     if (opened)
         return true;
+    if (failed)
+        failed();
     ox::ui::MessageRequest request;
     request.icon = QMessageBox::Warning;
     request.title = applicationName;

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
+
 class IQRecorderConfigAbstract;
 class QWidget;
 
@@ -19,12 +21,12 @@ QString iqFileName(const QString& folder, const QString& applicationName, IQFile
 IQFile::Format clampedFormat(int value);
 
 // Starts recording into a new file named after the current time in the
-// configured folder and format. On failure shows the warning box
-// "Failed to open IQ file for write!" titled with the application's name
-// (after releasing the slot, so the packet thread never waits on the box)
-// and returns false.
+// configured folder and format. On failure calls `failed` (the plug-in emits
+// sWriteIQ(false, rx) there), then shows the warning box "Failed to open IQ
+// file for write!" titled with the application's name, and returns false. The
+// box comes after the slot is released, so the packet thread never waits on it.
 bool startRecording(IqFileSlot& slot, const IQRecorderConfigAbstract& config, const QString& applicationName,
-                    QWidget* parent);
+                    QWidget* parent, const std::function<void()>& failed = {});
 
 // Stops the slot's recording, if any, and waits until the file is final.
 void stopRecording(IqFileSlot& slot);

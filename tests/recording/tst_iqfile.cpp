@@ -358,14 +358,19 @@ void TestIqFile::unwritableFolder()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     QList<ox::ui::MessageRequest> boxes;
+    int failedBeforeBox = -1;
+    int failures = 0;
     ox::ui::setMessageHandler([&](const ox::ui::MessageRequest& r) {
         boxes << r;
+        failedBeforeBox = failures;
         return QMessageBox::Ok;
     });
     IqFileSlot slot;
     QTest::ignoreMessage(QtWarningMsg, "bool __cdecl ox::file::IQFile::open(const class QString &) Failed to open file for writing!\n");
-    QVERIFY(!ox::file::startRecording(slot, Config(2, dir.filePath("plainfile/sub")), kApp, nullptr));
+    QVERIFY(!ox::file::startRecording(slot, Config(2, dir.filePath("plainfile/sub")), kApp, nullptr, [&] { ++failures; }));
     QVERIFY(!slot->isRecording());
+    QCOMPARE(failures, 1);
+    QCOMPARE(failedBeforeBox, 1);
     QCOMPARE(boxes.size(), 1);
     QCOMPARE(boxes[0].icon, QMessageBox::Warning);
     QCOMPARE(boxes[0].title, kApp);
