@@ -1,11 +1,11 @@
 #include "zorvaniDsp/EqualizerZorvani.h"
 
+#include "vector/Vector.h"
+
 #include <algorithm>
 #include <cmath>
 
-namespace {
-constexpr double kPi = 3.14159265358979323846;
-}
+using ox::vec::kPi;
 
 EqualizerZorvani::EqualizerZorvani()
     : m_window(kTaps)
@@ -108,11 +108,7 @@ void EqualizerZorvani::transform()
 {
     std::copy(m_history.begin(), m_history.end(), m_work.begin());
     m_fft.forward(m_work.data());
-    for (int b = 0; b < kFftSize; ++b) {
-        const Ostrovix::complex<double> x = m_work[b];
-        const Ostrovix::complex<double> h = m_kernel[b];
-        m_work[b] = {x.re * h.re - x.im * h.im, x.re * h.im + x.im * h.re};
-    }
+    ox::vec::multiply(m_work.data(), m_kernel.data(), kFftSize);
     m_fft.inverse(m_work.data());
     std::copy(m_work.end() - kHop, m_work.end(), m_out.begin());
     std::copy(m_history.begin() + kHop, m_history.end(), m_history.begin());

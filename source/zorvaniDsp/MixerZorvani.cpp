@@ -1,5 +1,6 @@
 #include "zorvaniDsp/MixerZorvani.h"
 
+#include "vector/Vector.h"
 #include "zorvaniDsp/ResamplerSCZorvani.h"
 
 #include <algorithm>
@@ -211,7 +212,7 @@ bool MixerZorvani::mixOnce()
 {
     std::lock_guard<SpinLock> guard(m_lock);
     bool moved = false;
-    std::fill(m_mix.begin(), m_mix.end(), Ostrovix::complex<double>{0.0, 0.0});
+    ox::vec::zero(m_mix.data(), kBlockFrames);
     for (Source& s : m_sources) {
         if (!contributes(s))
             continue;
@@ -225,10 +226,7 @@ bool MixerZorvani::mixOnce()
             const bool mono = (sideband && !c.binaural) || (mode == kModeCw && !c.binaural && !binauralCw);
             const bool haas = c.binaural && (sideband || mode == kModeCw);
             mixChannel(c, mono, haas, m_block.data());
-            for (int i = 0; i < kBlockFrames; ++i) {
-                m_mix[i].re += m_block[i].re;
-                m_mix[i].im += m_block[i].im;
-            }
+            ox::vec::add(m_mix.data(), m_block.data(), kBlockFrames);
         }
         moved = true;
     }
