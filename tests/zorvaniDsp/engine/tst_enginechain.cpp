@@ -30,7 +30,7 @@ void TestEngineChain::toneComesOutAtItsAudioFrequency_data()
     QTest::addColumn<double>("low");
     QTest::addColumn<double>("high");
     QTest::addColumn<double>("offset");
-    QTest::addColumn<int>("kind"); // 0 tone, 1 AM, 2 FM
+    QTest::addColumn<int>("kind"); // 0 tone, 1 AM, 2 narrow FM, 3 wide FM
     QTest::addColumn<double>("toneHz");
     QTest::addColumn<double>("expectedHz");
 
@@ -46,6 +46,12 @@ void TestEngineChain::toneComesOutAtItsAudioFrequency_data()
     // AM and NFM: the 1 kHz modulation.
     QTest::newRow("AM 39062.5") << 39062.5 << 0 << -5000.0 << 5000.0 << 0.0 << 1 << 1000.0 << 1000.0;
     QTest::newRow("NFM 312500") << 312500.0 << 6 << -6000.0 << 6000.0 << 0.0 << 2 << 1000.0 << 1000.0;
+    // WFM: the 1 kHz programme of a broadcast carrier (mono).
+    QTest::newRow("WFM 312500") << 312500.0 << 9 << -100000.0 << 100000.0 << 0.0 << 3 << 1000.0 << 1000.0;
+    // DIGU and DIGL move the passband up by 2200 and 1500 Hz; DRM by 5200 Hz.
+    QTest::newRow("DIGU 78125") << 78125.0 << 8 << 100.0 << 2900.0 << 0.0 << 0 << 500.0 << 2700.0;
+    QTest::newRow("DIGL 39062.5") << 39062.5 << 7 << 100.0 << 2900.0 << 0.0 << 0 << -500.0 << 1000.0;
+    QTest::newRow("DRM 156250") << 156250.0 << 10 << -5000.0 << 5000.0 << 0.0 << 0 << 1000.0 << 6200.0;
 }
 
 void TestEngineChain::toneComesOutAtItsAudioFrequency()
@@ -65,9 +71,10 @@ void TestEngineChain::toneComesOutAtItsAudioFrequency()
     } else if (kind == 1) {
         signal = [toneHz](double t) { return Sample{0.05 * (1.0 + 0.5 * std::cos(2.0 * kPi * toneHz * t)), 0.0}; };
     } else {
-        // 2.5 kHz peak deviation.
-        signal = [toneHz](double t) {
-            const double ph = 2.5 * std::sin(2.0 * kPi * toneHz * t);
+        // Peak deviation 2.5 kHz (narrow) or 15 kHz (wide).
+        const double beta = (kind == 2 ? 2500.0 : 15000.0) / toneHz;
+        signal = [toneHz, beta](double t) {
+            const double ph = beta * std::sin(2.0 * kPi * toneHz * t);
             return Sample{0.05 * std::cos(ph), 0.05 * std::sin(ph)};
         };
     }
@@ -83,16 +90,17 @@ void TestEngineChain::toneComesOutAtItsAudioFrequency()
     const std::vector<double> entryRight = Rig::tail(rig.entryRight, 8192);
     for (size_t k = 0; k < entry.size(); ++k)
         QVERIFY2(std::isfinite(entry[k]) && std::isfinite(entryRight[k]), "non-finite audio");
-    const Spectrum e = analyse(entry, 39062.5, 100.0, 5000.0);
+    const double top = expectedHz + 2000.0;
+    const Spectrum e = analyse(entry, 39062.5, 100.0, top);
     QVERIFY2(std::fabs(e.peakHz - expectedHz) <= 5.0,
              qPrintable(QString("entry peak at %1 Hz, expected %2 Hz").arg(e.peakHz).arg(expectedHz)));
     QVERIFY2(e.toneFraction > 0.9, qPrintable(QString("entry tone holds %1 of the power").arg(e.toneFraction)));
     QVERIFY2(e.amplitude > 0.05, qPrintable(QString("entry tone amplitude %1").arg(e.amplitude)));
-    const Spectrum er = analyse(entryRight, 39062.5, 100.0, 5000.0);
+    const Spectrum er = analyse(entryRight, 39062.5, 100.0, top);
     QVERIFY2(std::fabs(er.peakHz - expectedHz) <= 5.0, "right channel of the entry output");
 
     const std::vector<double> main = Rig::tail(rig.mainLeft, 8192);
-    const Spectrum m = analyse(main, 48000.0, 100.0, 5000.0);
+    const Spectrum m = analyse(main, 48000.0, 100.0, top);
     QVERIFY2(std::fabs(m.peakHz - expectedHz) <= 5.0,
              qPrintable(QString("main output peak at %1 Hz, expected %2 Hz").arg(m.peakHz).arg(expectedHz)));
     QVERIFY2(m.toneFraction > 0.9, qPrintable(QString("main output tone holds %1 of the power").arg(m.toneFraction)));
