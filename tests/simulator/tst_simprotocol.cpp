@@ -381,6 +381,38 @@ private slots:
         QVERIFY(std::abs(other) / 200.0 < 1e-5);
     }
 
+    void iqIsContinuousAcrossPackets()
+    {
+        // A carrier 1 kHz above the tuned frequency: the phase advances by the same
+        // step from the last sample of one packet to the first of the next.
+        m_sim.reset();
+        Config c = quietConfig();
+        QString error;
+        QVERIFY(Scene::parse(QStringLiteral("carrier 7001000 -3"), &c.scene, &error));
+        c.initialFreq = 70000000;
+        QVERIFY(startSim(c));
+        QCOMPARE(status(ask(startBlock(1, 1))), 1u);
+        const double step = 2.0 * M_PI * 1000.0 / 78125.0;
+        double previous = 0.0;
+        bool havePrevious = false;
+        for (int k = 0; k < 3; ++k) {
+            const QByteArray p = m_client->receive(1000, kIqMark);
+            QCOMPARE(p.size(), kIqPacketBytes);
+            for (int i = 0; i < 200; ++i) {
+                const double phase = std::atan2(rd24(p.constData() + 13 + 6 * i), rd24(p.constData() + 10 + 6 * i));
+                if (havePrevious) {
+                    const double d = std::remainder(phase - previous - step, 2.0 * M_PI);
+                    QVERIFY2(std::abs(d) < 1e-5, qPrintable(QStringLiteral("packet %1 sample %2: %3").arg(k).arg(i).arg(d)));
+                }
+                previous = phase;
+                havePrevious = true;
+            }
+            QByteArray answer = p.left(kIqAckBytes);
+            wr16(answer, 4, 0);
+            m_client->send(answer, kSimAddress, m_port);
+        }
+    }
+
     void unansweredPacketsAreSentAgain()
     {
         m_sim.reset();
@@ -736,6 +768,12 @@ private slots:
 
     void bandScopeFrames()
     {
+        m_sim.reset();
+        Config c = quietConfig();
+        QString error;
+        QVERIFY(Scene::parse(QStringLiteral("carrier %1 -10").arg(32500000.0 + 100.0 * 1e6 / 4096.0, 0, 'f', 6),
+                             &c.scene, &error));
+        QVERIFY(startSim(c));
         QByteArray bs(12, '\0');
         bs[0] = 1;
         bs[1] = 3;
@@ -744,13 +782,29 @@ private slots:
         QCOMPARE(m_sim->state().bandScope.enable, true);
         QCOMPARE(m_sim->state().bandScope.decimation, quint8(3));
         QCOMPARE(m_sim->state().bandScope.centre, quint64(325000000));
+        QVector<double> re, im;
         for (int frame = 0; frame < 2; ++frame) {
+            re.clear();
+            im.clear();
             for (int k = 0; k < 16; ++k) {
                 const QByteArray f = m_client->receive(2000, kBandScopeMark);
                 QCOMPARE(f.size(), kBandScopeBytes);
                 QCOMPARE(rd16(f, 6), quint16(k));
+                for (int i = 0; i < 256; ++i) {
+                    re.append(qint16(rd16(f, 10 + 4 * i)) / 32767.0);
+                    im.append(qint16(rd16(f, 12 + 4 * i)) / 32767.0);
+                }
             }
         }
+        // The scene's carrier, 100 bins of a 4096-point frame above the centre at 1 MHz (decimation 3).
+        double sr = 0, si = 0;
+        for (int i = 0; i < 4096; ++i) {
+            const double ph = -2.0 * M_PI * 100.0 * i / 4096.0;
+            sr += re[i] * std::cos(ph) - im[i] * std::sin(ph);
+            si += re[i] * std::sin(ph) + im[i] * std::cos(ph);
+        }
+        const double level = 20.0 * std::log10(std::hypot(sr, si) / 4096.0);
+        QVERIFY2(std::abs(level + 10.0) < 0.01, qPrintable(QString::number(level)));
         bs[0] = 0;
         QCOMPARE(status(ask(app(CmdBandScope, bs))), 1u);
         m_client->drain();
