@@ -22,7 +22,10 @@ bool SamDemodZorvani::setBandwidth(double highRel)
 {
     if (!(highRel > 0.0 && highRel <= 0.5))
         return false;
-    return m_lowPass.init(0.0, highRel, kTaps);
+    // Symmetric about 0 Hz: the detected audio is real (re = im), so a
+    // one-sided passband would split it into a 90-degree pair at half level
+    // and cut the low audio frequencies at its edge.
+    return m_lowPass.init(-highRel, highRel, kTaps);
 }
 
 bool SamDemodZorvani::process(Ostrovix::complex<double>* x, int count)
