@@ -317,6 +317,9 @@ bool ZorvaniDriver::Start()
     put<quint16>(p, 56, quint16(rate));
     put<quint16>(p, 58, quint16(rate));
 
+    // The receiver streams as soon as it accepts, before its reply reaches
+    // us: the sequence state must be fresh before the request leaves.
+    m_device->stream().resetSequence();
     const auto reply = issue(p, 50, true);
     quint32 status = 0;
     if (!reply || !statusOf(*reply, status)) {
@@ -325,7 +328,6 @@ bool ZorvaniDriver::Start()
         return false;
     }
     if (status == 1) {
-        m_device->stream().resetSequence();
         if (m_dsp)
             m_dsp->start();
         m_device->armWatchdog(true);

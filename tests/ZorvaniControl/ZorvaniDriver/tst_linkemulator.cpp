@@ -1,0 +1,157 @@
+// The link against the receiver emulator on loopback: open, start at every
+// rate, stream, stop and close without lost answers; the watchdog on a stall.
+#include "Simulator.h"
+#include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
+#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "common/MessageBox.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <atomic>
+
+using zorvani::sim::Config;
+using zorvani::sim::Simulator;
+
+namespace {
+Receiver record(const Simulator& sim)
+{
+    Receiver r;
+    r.name = QStringLiteral("ZorvaniDDC");
+    r.serial = sim.serialText();
+    r.address = sim.config().address;
+    r.port = sim.config().port;
+    return r;
+}
+} // namespace
+
+class TestLinkEmulator : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::No; }); }
+    void cleanup() { ox::ui::setMessageHandler({}); }
+
+    void streamAtEveryRate_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("audio");
+        QTest::newRow("39062.5, acknowledges") << 0 << false;
+        QTest::newRow("78125, audio") << 1 << true;
+        QTest::newRow("156250, acknowledges") << 2 << false;
+        QTest::newRow("312500, audio") << 3 << true;
+    }
+    void streamAtEveryRate()
+    {
+        QFETCH(int, index);
+        QFETCH(bool, audio);
+        Config c;
+        c.port = quint16(52200 + index);
+        Simulator sim(c);
+        QVERIFY(sim.start());
+
+        ZorvaniDriver driver(nullptr, nullptr);
+        std::atomic<int> blocks{0};
+        std::atomic<int> wrongReceiver{0};
+        driver.device()->stream().setBlockEntry(
+            [&](IqStream::Sample* in, IqStream::Sample* out, quint32 rx) {
+                ++blocks;
+                if (rx != 0)
+                    ++wrongReceiver;
+                if (!audio)
+                    return false;
+                for (int i = 0; i < 200; ++i)
+                    out[i] = IqStream::Sample{in[i].re * 0.5, in[i].im * 0.5};
+                return true;
+            });
+        QVERIFY(driver.open(record(sim)));
+        driver.setSampleRateId(index);
+        SDR2_HDR info{};
+        QVERIFY(driver.information(&info));
+        QCOMPARE(info.versionMajor, quint16(11));
+        QVERIFY(driver.Start());
+        QVERIFY(sim.waitUntil([&] { return sim.state().streaming; }, 1000));
+        QCOMPARE(sim.state().rateIndex, index);
+
+        // Two seconds of stream at the receiver's own pace.
+        const double packetsPerSecond = 39062.5 * (1 << index) / 200.0;
+        QTRY_VERIFY_WITH_TIMEOUT(blocks.load() >= int(packetsPerSecond * 2), 6000);
+        QVERIFY(driver.Stop());
+        QVERIFY(sim.waitUntil([&] { return !sim.state().streaming; }, 1000));
+        driver.close();
+
+        const auto counters = sim.counters();
+        QVERIFY2(counters.iqSent > 0, "no IQ packets");
+        QCOMPARE(counters.iqAnswersUnknown, quint64(0));
+        // Every packet but the one in flight at the stop was answered.
+        QVERIFY2(counters.iqAnswered + 1 >= counters.iqSent,
+                 qPrintable(QStringLiteral("%1 of %2 answered").arg(counters.iqAnswered).arg(counters.iqSent)));
+        QCOMPARE(wrongReceiver.load(), 0);
+        if (audio)
+            QVERIFY(counters.iqAnswersFull + 1 >= counters.iqSent);
+        else
+            QCOMPARE(counters.iqAnswersFull, quint64(0));
+    }
+
+    void watchdogAfterIqStall()
+    {
+        Config c;
+        c.port = 52210;
+        Simulator sim(c);
+        QVERIFY(sim.start());
+        ZorvaniDriver driver(nullptr, nullptr);
+        QSignalSpy stop(&driver, &ZorvaniDriver::forceStop);
+        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.Start());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.counters().iqAnswered > 50, 3000);
+        QElapsedTimer t;
+        sim.setIqStall(true);
+        t.start();
+        QVERIFY(stop.wait(5000));
+        QVERIFY2(t.elapsed() >= 1900, qPrintable(QStringLiteral("fired after %1 ms").arg(t.elapsed())));
+        QCOMPARE(stop.count(), 1);
+        QVERIFY(driver.device()->wait(1000));
+        driver.close();
+        QVERIFY(!driver.isOpen());
+    }
+
+    void startAskingForFirmwareUpdate()
+    {
+        Config c;
+        c.port = 52211;
+        Simulator sim(c);
+        QVERIFY(sim.start());
+        sim.setStartStatus(2);
+        ZorvaniDriver driver(nullptr, nullptr);
+        QSignalSpy stop(&driver, &ZorvaniDriver::forceStop);
+        QVERIFY(driver.open(record(sim)));
+        QVERIFY(!driver.Start());
+        QCOMPARE(stop.count(), 1);
+        QVERIFY(!driver.isStart());
+        QVERIFY(sim.waitForCommand(2, 1000));
+    }
+
+    void junkFromTheReceiverIsHarmless()
+    {
+        Config c;
+        c.port = 52212;
+        Simulator sim(c);
+        QVERIFY(sim.start());
+        ZorvaniDriver driver(nullptr, nullptr);
+        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.information(nullptr));
+        using Junk = Simulator::Junk;
+        for (int i = 0; i < 500; ++i)
+            for (Junk j : {Junk::ShortIq, Junk::ShortReply, Junk::ShortFragment, Junk::Foreign, Junk::Random})
+                sim.sendJunk(j);
+        QTest::qWait(200);
+        QTRY_COMPARE_WITH_TIMEOUT(driver.device()->replies().count(), 0, 3000);
+        QTest::qWait(100);
+        QVERIFY(driver.Start());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.counters().iqAnswered > 20, 3000);
+        QVERIFY(driver.Stop());
+    }
+};
+
+QTEST_MAIN(TestLinkEmulator)
+#include "tst_linkemulator.moc"
