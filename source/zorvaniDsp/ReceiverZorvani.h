@@ -53,7 +53,6 @@ public:
     static constexpr int kBlock = 200;          // samples per IQ packet
     static constexpr double kWorkingRate = 39062.5;
     static constexpr double kDrmShift = 5200.0;
-    static constexpr double kSquelchHysteresisDb = 3.0;
 
     enum Mode { AM = 0, SAM, DSB, LSB, USB, CW, NFM, DIGL, DIGU, WFM, DRM };
     enum class Lms { NoiseReduction, AutoNotch };

@@ -470,7 +470,6 @@ void zorvaniDsp::setMute(int rx, int ch, bool on)
     if (ch < 0) {
         m_mixer->setMasterMute(on);
     } else if (validChannel(rx, ch)) {
-        m_muted[rx][ch] = on;
         m_mixer->setMute(rx, ch, on);
     }
 }

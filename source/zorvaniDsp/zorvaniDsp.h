@@ -256,7 +256,6 @@ private:
     NotchBank m_notches[2];
     std::unique_ptr<ZorvaniNB> m_blankers[2];
     bool m_enabled[2][2] = {{true, true}, {true, true}};
-    bool m_muted[2][2] = {};
     double m_volume[2][2] = {};
     double m_balance[2][2] = {};
     std::unique_ptr<PanSpectrumZorvaniDDC> m_bandScope;
