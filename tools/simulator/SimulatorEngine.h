@@ -86,7 +86,6 @@ private:
     int m_rateIndex = 0;
     int m_receivers = 1;
     quint16 m_seq = 0;
-    qint64 m_streamStartMs = 0;
     qint64 m_streamStartNs = 0;
     qint64 m_blocksSent = 0;
     int m_inFlight = 0;
@@ -97,7 +96,8 @@ private:
     QByteArray m_held;         // packet kept back by the reorder fault
     Random m_faultRandom;
 
-    // Band scope.
+    // Band scope: the scene around its centre at this rate / (decimation + 1).
+    static constexpr double kBandScopeRateHz = 4000000.0;
     std::unique_ptr<SceneGenerator> m_bandScope;
     qint64 m_nextBandScopeMs = 0;
 

@@ -1,0 +1,303 @@
+#include "SimulatorEngine.h"
+
+#include "Protocol.h"
+#include "SimulatorData.h"
+
+#include "common/ZorvaniSR.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+
+// The IQ stream: pacing, faults, re-sends, answers and the band scope.
+namespace zorvani::sim {
+
+using namespace proto;
+
+namespace {
+
+qint32 toSample24(double v)
+{
+    const double s = std::round(v * 8388607.0);
+    return qint32(std::clamp(s, -8388608.0, 8388607.0));
+}
+
+} // namespace
+
+bool SimulatorEngine::startStream(const QByteArray& d)
+{
+    if (d.size() != kStartBytes)
+        return false;
+    const int receivers = rd16(d, 54);
+    const int rate = rd16(d, 56);
+    bool valid = rate <= 3 && rd16(d, 58) == rate && (receivers == 1 || receivers == 2);
+    for (int i = 0; valid && i < 8; ++i)
+        valid = rd32(d, 18 + 4 * i) == kRateParams[size_t(rate)][size_t(i)];
+    if (!valid) {
+        reply(d, 0);
+        return true;
+    }
+    quint32 status;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        status = m_data->faults.startStatus;
+    }
+    if (status != 1) {
+        reply(d, status);
+        return true;
+    }
+    stopStream();
+    m_rateIndex = rate;
+    m_receivers = receivers;
+    m_iqPeer = m_peer;
+    m_iqPeerPort = m_peerPort;
+    m_seq = 0;
+    m_blocksSent = 0;
+    m_inFlight = 0;
+    m_held.clear();
+    for (SentPacket& p : m_sent)
+        p.used = false;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        State& s = m_data->state;
+        s.rateIndex = rate;
+        s.receivers = receivers;
+        s.streaming = true;
+        for (int rx = 0; rx < 2; ++rx)
+            m_generators[size_t(rx)]->setTuning(double(s.freq[rx]) / 10.0, kStreamRates[size_t(rate)]);
+    }
+    m_streaming = true;
+    m_streamStartNs = m_data->clock.nsecsElapsed();
+    // The reply goes out before the first IQ packet.
+    reply(d, status);
+    fill(nowMs());
+    m_data->notify();
+    return true;
+}
+
+void SimulatorEngine::stopStream()
+{
+    m_streaming = false;
+    m_held.clear();
+    std::lock_guard<std::mutex> lock(m_data->mutex);
+    m_data->state.streaming = false;
+}
+
+void SimulatorEngine::pace(qint64 now)
+{
+    // Blocks due since the start, from the monotonic clock: the long-run rate is exact.
+    const double elapsed = double(m_data->clock.nsecsElapsed() - m_streamStartNs) * 1e-9;
+    const double blocksPerSecond = kStreamRates[size_t(m_rateIndex)] / kIqSamples;
+    const qint64 due = qint64(elapsed * blocksPerSecond) + 1;
+    bool stall;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        stall = m_data->faults.iqStall;
+    }
+    if (stall) {
+        m_blocksSent = due; // no burst when the stall ends
+        return;
+    }
+    if (due - m_blocksSent > qint64(blocksPerSecond / 2)) {
+        qDebug() << Q_FUNC_INFO << "IQ stream fell behind by" << due - m_blocksSent << "blocks, skipping";
+        m_blocksSent = due - 1;
+    }
+    while (m_blocksSent < due) {
+        sendBlock(now);
+        ++m_blocksSent;
+    }
+}
+
+void SimulatorEngine::sendBlock(qint64 now)
+{
+    for (int rx = 0; rx < m_receivers; ++rx) {
+        SentPacket& p = m_sent[m_seq & kSentMask];
+        if (p.used && !p.answered && !p.abandoned && m_inFlight > 0)
+            --m_inFlight; // overwritten before an answer came
+        p.used = true;
+        p.answered = false;
+        p.abandoned = false;
+        p.seq = m_seq;
+        p.resends = 0;
+        p.sentMs = now;
+        char* b = p.bytes.data();
+        wr16(p.bytes, 0, kMagicApp);
+        wr16(p.bytes, 2, kIqMark);
+        wr16(p.bytes, 4, quint16(kIqSamples * 6));
+        wr16(p.bytes, 6, m_seq);
+        b[8] = 0;
+        b[9] = char(rx);
+        m_generators[size_t(rx)]->generate(m_block.data(), kIqSamples);
+        for (int i = 0; i < kIqSamples; ++i) {
+            wr24(b + 10 + 6 * i, toSample24(m_block[size_t(i)].re));
+            wr24(b + 13 + 6 * i, toSample24(m_block[size_t(i)].im));
+        }
+        ++m_seq;
+        ++m_inFlight;
+        {
+            std::lock_guard<std::mutex> lock(m_data->mutex);
+            ++m_data->counters.iqSent;
+        }
+        transmitIq(p.bytes);
+    }
+    m_data->notify();
+}
+
+void SimulatorEngine::transmitIq(const QByteArray& d)
+{
+    double loss, duplicate, reorder;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        loss = m_data->faults.iqLoss;
+        duplicate = m_data->faults.iqDuplicate;
+        reorder = m_data->faults.iqReorder;
+    }
+    auto bump = [this](quint64 Counters::*counter) {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        ++(m_data->counters.*counter);
+    };
+    if (loss > 0.0 && m_faultRandom.uniform() < loss) {
+        bump(&Counters::iqLost);
+        return;
+    }
+    if (!m_held.isEmpty()) {
+        sendTo(d, m_iqPeer, m_iqPeerPort);
+        sendTo(m_held, m_iqPeer, m_iqPeerPort);
+        m_held.clear();
+        return;
+    }
+    if (reorder > 0.0 && m_faultRandom.uniform() < reorder) {
+        m_held = d;
+        bump(&Counters::iqReordered);
+        return;
+    }
+    sendTo(d, m_iqPeer, m_iqPeerPort);
+    if (duplicate > 0.0 && m_faultRandom.uniform() < duplicate) {
+        sendTo(d, m_iqPeer, m_iqPeerPort);
+        bump(&Counters::iqDuplicated);
+    }
+}
+
+void SimulatorEngine::resendOverdue(qint64 now)
+{
+    bool stall;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        stall = m_data->faults.iqStall;
+    }
+    if (stall)
+        return;
+    for (SentPacket& p : m_sent) {
+        if (!p.used || p.answered || p.abandoned || now - p.sentMs < m_config.resendAfterMs)
+            continue;
+        if (p.resends >= m_config.maxResends) {
+            p.abandoned = true;
+            --m_inFlight;
+            continue;
+        }
+        ++p.resends;
+        p.sentMs = now;
+        {
+            std::lock_guard<std::mutex> lock(m_data->mutex);
+            ++m_data->counters.iqResent;
+        }
+        transmitIq(p.bytes);
+    }
+    fill(now);
+}
+
+void SimulatorEngine::fill(qint64 now)
+{
+    if (m_config.paced || !m_streaming)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        if (m_data->faults.iqStall)
+            return;
+    }
+    const int window = std::clamp(m_config.fastWindow, 1, 8);
+    while (m_inFlight + m_receivers <= std::max(window, m_receivers))
+        sendBlock(now);
+}
+
+void SimulatorEngine::handleIqAnswer(const QByteArray& d)
+{
+    if (d.size() < kIqAckBytes) {
+        countMalformed();
+        return;
+    }
+    const quint16 seq = rd16(d, 6);
+    SentPacket& p = m_sent[seq & kSentMask];
+    const bool known = p.used && p.seq == seq;
+    const bool full = rd16(d, 4) != 0;
+    if (full && d.size() != kIqPacketBytes) {
+        countMalformed();
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        Counters& c = m_data->counters;
+        if (!known) {
+            ++c.iqAnswersUnknown;
+        } else if (p.answered) {
+            ++c.iqAnswersRepeated;
+        } else {
+            ++c.iqAnswered;
+            if (full) {
+                ++c.iqAnswersFull;
+                QVector<qint32>& cap = m_data->capture;
+                if (cap.size() + 2 * kIqSamples <= kMaxCaptureValues) {
+                    const char* b = d.constData() + 10;
+                    for (int i = 0; i < 2 * kIqSamples; ++i)
+                        cap.append(rd24(b + 3 * i));
+                }
+            } else {
+                ++c.iqAnswersShort;
+            }
+        }
+    }
+    if (known && !p.answered) {
+        p.answered = true;
+        if (!p.abandoned)
+            --m_inFlight;
+        fill(nowMs());
+    }
+    m_data->notify();
+}
+
+void SimulatorEngine::sendBandScope(qint64 now)
+{
+    BandScopeState bs;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        bs = m_data->state.bandScope;
+    }
+    if (!bs.enable || m_peer.isNull() || now < m_nextBandScopeMs || m_config.bandScopeFps <= 0)
+        return;
+    m_nextBandScopeMs = now + 1000 / m_config.bandScopeFps;
+    QByteArray frag(kBandScopeBytes, '\0');
+    wr16(frag, 0, kMagicApp);
+    wr16(frag, 2, kBandScopeMark);
+    wr16(frag, 4, quint16(kBandScopeSamples * 4));
+    for (int k = 0; k < kBandScopeFragments; ++k) {
+        wr16(frag, 6, quint16(k));
+        for (int i = 0; i < kBandScopeSamples; i += kIqSamples / 8) {
+            const int n = std::min(kIqSamples / 8, kBandScopeSamples - i);
+            m_bandScope->generate(m_block.data(), n);
+            for (int j = 0; j < n; ++j) {
+                const auto& s = m_block[size_t(j)];
+                wr16(frag, 10 + 4 * (i + j), quint16(qint16(std::clamp(std::round(s.re * 32767.0), -32768.0, 32767.0))));
+                wr16(frag, 12 + 4 * (i + j), quint16(qint16(std::clamp(std::round(s.im * 32767.0), -32768.0, 32767.0))));
+            }
+        }
+        sendTo(frag, m_peer, m_peerPort);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        ++m_data->counters.bandScopeFrames;
+    }
+    m_data->notify();
+}
+
+} // namespace zorvani::sim
