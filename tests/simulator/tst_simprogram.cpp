@@ -11,7 +11,7 @@ using namespace zorvani::sim::proto;
 class TestSimProgram : public QObject {
     Q_OBJECT
 
-    static quint16 port() { return quint16(36000 + QCoreApplication::applicationPid() % 4000); }
+    static quint16 port() { return quint16(30000 + QCoreApplication::applicationPid() % 3000); }
 
     // Starts the program and waits until it says it is up.
     static bool launch(QProcess& p, const QStringList& args)
