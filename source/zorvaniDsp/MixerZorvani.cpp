@@ -54,6 +54,7 @@ MixerZorvani::~MixerZorvani() { stop(); }
 
 void MixerZorvani::start()
 {
+    std::lock_guard<std::mutex> guard(m_threadMutex);
     if (m_running.load(std::memory_order_acquire))
         return;
     if (m_thread.joinable())
@@ -64,6 +65,7 @@ void MixerZorvani::start()
 
 void MixerZorvani::stop()
 {
+    std::lock_guard<std::mutex> guard(m_threadMutex);
     m_running.store(false, std::memory_order_release);
     if (m_thread.joinable())
         m_thread.join();

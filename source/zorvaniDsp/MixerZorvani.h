@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -39,6 +40,7 @@ public:
     MixerZorvani(const MixerZorvani&) = delete;
     MixerZorvani& operator=(const MixerZorvani&) = delete;
 
+    // Safe to call from any thread.
     void start();
     void stop();
     // Empties the output ring and clears delay lines and the level stage.
@@ -108,5 +110,6 @@ private:
     double m_levelEnvelope = 0.0;
     SpinLock m_lock;
     std::atomic<bool> m_running{false};
+    std::mutex m_threadMutex;
     std::thread m_thread;
 };

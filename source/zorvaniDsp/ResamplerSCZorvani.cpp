@@ -51,6 +51,7 @@ void ResamplerSCZorvani::reset()
 
 void ResamplerSCZorvani::start()
 {
+    std::lock_guard<std::mutex> guard(m_threadMutex);
     if (m_running.load(std::memory_order_acquire))
         return;
     if (m_thread.joinable())
@@ -62,6 +63,7 @@ void ResamplerSCZorvani::start()
 
 void ResamplerSCZorvani::stop()
 {
+    std::lock_guard<std::mutex> guard(m_threadMutex);
     m_running.store(false, std::memory_order_release);
     if (m_thread.joinable())
         m_thread.join();

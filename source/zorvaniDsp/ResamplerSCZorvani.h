@@ -36,7 +36,8 @@ public:
     double outputRate() const;
 
     // start() resets and starts the thread (no effect when running); stop()
-    // clears the running flag and joins.
+    // clears the running flag and joins. Either may be called from any thread
+    // (the engine and the audio-server listener both do).
     void start();
     void stop();
     bool isRunning() const { return m_running.load(std::memory_order_acquire); }
@@ -67,5 +68,6 @@ private:
     std::vector<Ostrovix::complex<double>> m_chunk;
     std::vector<Ostrovix::complex<double>> m_work;
     std::atomic<bool> m_running{false};
+    std::mutex m_threadMutex;
     std::thread m_thread;
 };

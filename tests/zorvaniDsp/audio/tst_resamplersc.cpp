@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <complex>
+#include <thread>
 #include <vector>
 
 using Frame = Ostrovix::complex<double>;
@@ -46,6 +47,7 @@ private slots:
     void zeroFramesProduceNothing();
     void initEmptiesRingsAndRefusesBadRates();
     void startTwiceAndStopTwice();
+    void startAndStopFromTwoThreads();
     void chunkConversionDoesNotAllocate();
 };
 
@@ -201,6 +203,31 @@ void TestResamplerSC::startTwiceAndStopTwice()
     QVERIFY(sc.isRunning());
     QCOMPARE(sc.outputRing().fill(), 0u);
     sc.stop();
+}
+
+// The engine and the audio-server listener start and stop the same converter
+// from different threads.
+void TestResamplerSC::startAndStopFromTwoThreads()
+{
+    ResamplerSCZorvani sc;
+    auto toggle = [&sc](int phase) {
+        for (int i = 0; i < 300; ++i) {
+            if ((i + phase) % 2)
+                sc.start();
+            else
+                sc.stop();
+        }
+    };
+    std::thread other(toggle, 1);
+    toggle(0);
+    other.join();
+    sc.start();
+    QVERIFY(sc.isRunning());
+    const auto x = tone(1000.0, 39062.5, 625);
+    QVERIFY(sc.inputRing().write(x.data(), 625));
+    QTRY_COMPARE_WITH_TIMEOUT(sc.outputRing().fill(), 768u, 5000);
+    sc.stop();
+    QVERIFY(!sc.isRunning());
 }
 
 void TestResamplerSC::chunkConversionDoesNotAllocate()
