@@ -69,6 +69,7 @@ private slots:
     void levelStageHoldsLoudPeaks();
     void sumsReceiversAndFeedsSoundCard();
     void nothingToMoveWritesNothing();
+    void resetClearsStateButKeepsSettings();
     void threadMixesWhatArrives();
     void mixingPassDoesNotAllocate();
 };
@@ -424,6 +425,28 @@ void TestMixer::nothingToMoveWritesNothing()
     QCOMPARE(source.rings[0].fill(), 200u);
     MixerZorvani empty({}, nullptr);
     QVERIFY(!empty.mixOnce());
+}
+
+void TestMixer::resetClearsStateButKeepsSettings()
+{
+    FakeSource source;
+    source.mode = 4;
+    MixerZorvani mixer({&source}, nullptr);
+    mixer.setBinaural(0, 0, true);
+    mixer.setGain(0, 0, 0.5, 0.0);
+    for (int b = 0; b < 10; ++b) {
+        source.push(constant(1.0, 1.0));
+        QVERIFY(mixer.mixOnce());
+    }
+    QCOMPARE(mixer.outputRing().fill(), uint32_t(10 * kBlock));
+    mixer.reset();
+    QCOMPARE(mixer.outputRing().fill(), 0u);
+    // Delay line empty again, gain still 0.5, binaural still on.
+    source.push(constant(1.0, 1.0));
+    QVERIFY(mixer.mixOnce());
+    const auto out = take(mixer);
+    QCOMPARE(out[0].re, 0.5);
+    QCOMPARE(out[0].im, 0.0);
 }
 
 void TestMixer::threadMixesWhatArrives()
