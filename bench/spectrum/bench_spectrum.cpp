@@ -71,26 +71,26 @@ private:
 void BM_PanoramaFrame(benchmark::State& state)
 {
     const int n = int(state.range(0));
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    spec.setFftSize(n);
-    spec.setOn(true);
-    spec.setWaterfallFilter(state.range(1) != 0);
-    spec.setHideSlopes(state.range(1) != 0);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    pan.setFftSize(n);
+    pan.setOn(true);
+    pan.setWaterfallFilter(state.range(1) != 0);
+    pan.setHideSlopes(state.range(1) != 0);
     const auto samples = noisyTone(n);
-    spec.writeSamples(samples.data(), n);
+    pan.writeSamples(samples.data(), n);
     BareFft fft(n);
     for (int i = 0; i < 8; ++i) {
-        spec.writeSamples(samples.data(), 200);
-        spec.run();
+        pan.writeSamples(samples.data(), 200);
+        pan.run();
         fft.run();
     }
     double frameSeconds = 0, fftSeconds = 0;
     for (auto _ : state) {
-        spec.writeSamples(samples.data(), 200); // marks the frame ready
+        pan.writeSamples(samples.data(), 200); // marks the frame ready
         const double t0 = cpuSeconds();
         fft.run();
         const double t1 = cpuSeconds();
-        spec.run();
+        pan.run();
         const double t2 = cpuSeconds();
         fftSeconds += t1 - t0;
         frameSeconds += t2 - t1;

@@ -82,12 +82,12 @@ struct Lines {
 };
 
 // Feeds `frame` and runs one job directly; returns the lines.
-Lines frameOf(PanSpectrumZorvaniDDC& spec, const std::vector<Sample>& frame)
+Lines frameOf(PanSpectrumZorvaniDDC& pan, const std::vector<Sample>& frame)
 {
-    spec.writeSamples(frame.data(), int(frame.size()));
-    spec.run();
+    pan.writeSamples(frame.data(), int(frame.size()));
+    pan.run();
     Lines l;
-    spec.getSpectrum(l.panorama, l.waterfall);
+    pan.getSpectrum(l.panorama, l.waterfall);
     return l;
 }
 
@@ -149,10 +149,10 @@ void TestPanSpectrum::toneLandsOnItsBin()
 {
     QFETCH(int, size);
     QFETCH(int, offset);
-    PanSpectrumZorvaniDDC spec(nullptr, 1);
-    QVERIFY(spec.setFftSize(size));
-    spec.setOn(true);
-    const Lines l = frameOf(spec, tone(size, offset));
+    PanSpectrumZorvaniDDC pan(nullptr, 1);
+    QVERIFY(pan.setFftSize(size));
+    pan.setOn(true);
+    const Lines l = frameOf(pan, tone(size, offset));
     QCOMPARE(int(l.waterfall.size()), size);
     QCOMPARE(argMax(l.waterfall), size / 2 + offset);
     QCOMPARE(argMax(l.panorama), size / 2 + offset);
@@ -168,9 +168,9 @@ void TestPanSpectrum::toneLandsOnItsBin()
 void TestPanSpectrum::lineMatchesNaiveDft()
 {
     const int n = 256;
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    QVERIFY(spec.setFftSize(n));
-    spec.setOn(true);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    QVERIFY(pan.setFftSize(n));
+    pan.setOn(true);
     std::mt19937 rng(11);
     std::normal_distribution<double> noise(0.0, 0.1);
     std::vector<Sample> frame = tone(n, 17.3, 0.5);
@@ -178,7 +178,7 @@ void TestPanSpectrum::lineMatchesNaiveDft()
         s.re += noise(rng);
         s.im += noise(rng);
     }
-    const Lines l = frameOf(spec, frame);
+    const Lines l = frameOf(pan, frame);
     const auto ref = referenceLine(frame);
     for (int k = 0; k < n; ++k) {
         // Float transform of values near 1: within 0.01 dB down to -80 dB.
@@ -194,9 +194,9 @@ void TestPanSpectrum::lineMatchesNaiveDft()
 
 void TestPanSpectrum::zeroFrameGivesFloor()
 {
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    spec.setOn(true);
-    const Lines l = frameOf(spec, std::vector<Sample>(4096, Sample{0.0, 0.0}));
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    pan.setOn(true);
+    const Lines l = frameOf(pan, std::vector<Sample>(4096, Sample{0.0, 0.0}));
     QCOMPARE(l.waterfall.size(), size_t(4096));
     for (float v : l.waterfall)
         QVERIFY2(std::abs(v + 190.0f) < 1e-3f, qPrintable(QString::number(v)));
@@ -213,15 +213,15 @@ void TestPanSpectrum::blockSplitDoesNotMatter()
         s = {noise(rng), noise(rng)};
     std::vector<std::vector<float>> lines;
     for (int block : {200, 7, 5000}) {
-        PanSpectrumZorvaniDDC spec(nullptr, 0);
-        QVERIFY(spec.setFftSize(n));
-        spec.setOn(true);
-        spec.setWaterfallFilter(true);
+        PanSpectrumZorvaniDDC pan(nullptr, 0);
+        QVERIFY(pan.setFftSize(n));
+        pan.setOn(true);
+        pan.setWaterfallFilter(true);
         for (size_t at = 0; at < stream.size(); at += size_t(block))
-            spec.writeSamples(stream.data() + at, int(std::min<size_t>(size_t(block), stream.size() - at)));
-        spec.run();
+            pan.writeSamples(stream.data() + at, int(std::min<size_t>(size_t(block), stream.size() - at)));
+        pan.run();
         std::vector<float> p, w;
-        spec.getSpectrum(p, w);
+        pan.getSpectrum(p, w);
         p.insert(p.end(), w.begin(), w.end());
         lines.push_back(p);
     }
@@ -231,58 +231,58 @@ void TestPanSpectrum::blockSplitDoesNotMatter()
 
 void TestPanSpectrum::noFrameBeforeNSamples()
 {
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    spec.setOn(true);
-    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    pan.setOn(true);
+    QSignalSpy spy(&pan, &PanSpectrumZorvaniDDC::spectrum);
     const std::vector<Sample> block(200, Sample{0.5, 0.0});
     int written = 0;
     while (written + 200 < 4096) {
-        spec.writeSamples(block.data(), 200);
+        pan.writeSamples(block.data(), 200);
         written += 200;
-        spec.run();
+        pan.run();
         QCOMPARE(spy.count(), 0);
     }
-    spec.writeSamples(block.data(), 200);
-    spec.run();
+    pan.writeSamples(block.data(), 200);
+    pan.run();
     QCOMPARE(spy.count(), 1);
     // Only new blocks make the next frame.
-    spec.run();
+    pan.run();
     QCOMPARE(spy.count(), 1);
-    spec.writeSamples(block.data(), 200);
-    spec.run();
+    pan.writeSamples(block.data(), 200);
+    pan.run();
     QCOMPARE(spy.count(), 2);
 }
 
 void TestPanSpectrum::offGivesNoFrame()
 {
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    QSignalSpy spy(&pan, &PanSpectrumZorvaniDDC::spectrum);
     const std::vector<Sample> frame(4096, Sample{0.5, 0.0});
-    spec.writeSamples(frame.data(), 4096);
-    spec.run();
+    pan.writeSamples(frame.data(), 4096);
+    pan.run();
     QCOMPARE(spy.count(), 0);
-    spec.setOn(true);
-    spec.run();
+    pan.setOn(true);
+    pan.run();
     QCOMPARE(spy.count(), 1);
 }
 
 void TestPanSpectrum::twoBlocksWithinIntervalGiveOneFrame()
 {
     HostThreadPool pool(2, 64);
-    PanSpectrumZorvaniDDC spec(&pool, 1);
-    spec.setOn(true);
-    spec.setFrameInterval(40);
-    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
+    PanSpectrumZorvaniDDC pan(&pool, 1);
+    pan.setOn(true);
+    pan.setFrameInterval(40);
+    QSignalSpy spy(&pan, &PanSpectrumZorvaniDDC::spectrum);
     const std::vector<Sample> fill = tone(4096, 5);
-    spec.writeSamples(fill.data(), 4096);
+    pan.writeSamples(fill.data(), 4096);
     pool.waitIdle();
     const int before = spy.count();
     // Let the interval since the last possible submission run out.
     QTest::qWait(60);
     QElapsedTimer between;
     between.start();
-    spec.writeSamples(fill.data(), 200);
-    spec.writeSamples(fill.data() + 200, 200);
+    pan.writeSamples(fill.data(), 200);
+    pan.writeSamples(fill.data() + 200, 200);
     const qint64 ms = between.elapsed();
     pool.waitIdle();
     if (ms >= 40)
@@ -339,38 +339,38 @@ void TestPanSpectrum::fftSizeEdges()
 {
     QFETCH(int, size);
     QFETCH(bool, accepted);
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    QVERIFY(spec.setFftSize(2048));
-    QCOMPARE(spec.setFftSize(size), accepted);
-    QCOMPARE(int(spec.fftSize()), accepted ? size : 2048);
-    QCOMPARE(int(spec.ringCapacity()), accepted ? std::max(size, 64) : 2048);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    QVERIFY(pan.setFftSize(2048));
+    QCOMPARE(pan.setFftSize(size), accepted);
+    QCOMPARE(int(pan.fftSize()), accepted ? size : 2048);
+    QCOMPARE(int(pan.ringCapacity()), accepted ? std::max(size, 64) : 2048);
     // Still produces frames of the configured size.
-    spec.setOn(true);
-    const Lines l = frameOf(spec, tone(int(spec.fftSize()), 1));
-    QCOMPARE(l.waterfall.size(), size_t(spec.fftSize()));
-    QCOMPARE(argMax(l.waterfall), int(spec.fftSize()) / 2 + 1);
+    pan.setOn(true);
+    const Lines l = frameOf(pan, tone(int(pan.fftSize()), 1));
+    QCOMPARE(l.waterfall.size(), size_t(pan.fftSize()));
+    QCOMPARE(argMax(l.waterfall), int(pan.fftSize()) / 2 + 1);
 }
 
 void TestPanSpectrum::fftSizeResizesRing()
 {
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    spec.setOn(true);
-    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
-    QCOMPARE(int(spec.ringCapacity()), 4096);
-    QVERIFY(spec.setFftSize(8192));
-    QCOMPARE(int(spec.ringCapacity()), 8192);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    pan.setOn(true);
+    QSignalSpy spy(&pan, &PanSpectrumZorvaniDDC::spectrum);
+    QCOMPARE(int(pan.ringCapacity()), 4096);
+    QVERIFY(pan.setFftSize(8192));
+    QCOMPARE(int(pan.ringCapacity()), 8192);
     // The resized ring needs 8192 fresh samples before a frame.
     const auto half = tone(4096, 0);
-    spec.writeSamples(half.data(), 4096);
-    spec.run();
+    pan.writeSamples(half.data(), 4096);
+    pan.run();
     QCOMPARE(spy.count(), 0);
     // The frame is the newest 8192 samples in time order: a continuous tone.
     const auto full = tone(8192, 64);
-    spec.writeSamples(full.data(), 8192);
-    spec.run();
+    pan.writeSamples(full.data(), 8192);
+    pan.run();
     QCOMPARE(spy.count(), 1);
     std::vector<float> p, w;
-    spec.getSpectrum(p, w);
+    pan.getSpectrum(p, w);
     QCOMPARE(w.size(), size_t(8192));
     QCOMPARE(argMax(w), 4096 + 64);
 }
@@ -389,10 +389,10 @@ void TestPanSpectrum::frameIntervalClamps()
 {
     QFETCH(int, ms);
     QFETCH(int, expected);
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    QCOMPARE(spec.frameInterval(), 16);
-    spec.setFrameInterval(ms);
-    QCOMPARE(spec.frameInterval(), expected);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    QCOMPARE(pan.frameInterval(), 16);
+    pan.setFrameInterval(ms);
+    QCOMPARE(pan.frameInterval(), expected);
 }
 
 void TestPanSpectrum::averagerTypeClamps_data()
@@ -408,10 +408,10 @@ void TestPanSpectrum::averagerTypeClamps()
 {
     QFETCH(int, type);
     QFETCH(int, expected);
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    QCOMPARE(spec.averagerType(), 0);
-    spec.setAveragerType(type);
-    QCOMPARE(spec.averagerType(), expected);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    QCOMPARE(pan.averagerType(), 0);
+    pan.setAveragerType(type);
+    QCOMPARE(pan.averagerType(), expected);
 }
 
 void TestPanSpectrum::averagerSelectionAndCount()
@@ -419,11 +419,11 @@ void TestPanSpectrum::averagerSelectionAndCount()
     // Count 2, frames of amplitude 1 and 3 at one bin: linear gives the mean
     // power (1 + 9) / 2, RMS sqrt of the mean squared power.
     const int n = 1024;
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    QVERIFY(spec.setFftSize(n));
-    spec.setOn(true);
-    spec.setAverageCount(2);
-    QCOMPARE(spec.averageCount(), 2);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    QVERIFY(pan.setFftSize(n));
+    pan.setOn(true);
+    pan.setAverageCount(2);
+    QCOMPARE(pan.averageCount(), 2);
     double sum = 0;
     for (int t = 0; t < n; ++t)
         sum += windowCoefficient(t, n);
@@ -436,25 +436,25 @@ void TestPanSpectrum::averagerSelectionAndCount()
     };
     const double p1 = g2, p2 = 9 * g2;
     for (const Row& row : {Row{0, (p1 + p2) / 2}, Row{1, std::sqrt((p1 * p1 + p2 * p2) / 2)}}) {
-        spec.setAveragerType(row.type);
-        spec.resetAccumulation();
-        frameOf(spec, tone(n, 10, 1.0));
-        const Lines l = frameOf(spec, tone(n, 10, 3.0));
+        pan.setAveragerType(row.type);
+        pan.resetAccumulation();
+        frameOf(pan, tone(n, 10, 1.0));
+        const Lines l = frameOf(pan, tone(n, 10, 3.0));
         const double want = 10 * std::log10(row.expectedPower);
         QVERIFY2(std::abs(l.panorama[size_t(bin)] - want) < 0.01,
                  qPrintable(QString("type %1: %2 vs %3").arg(row.type).arg(l.panorama[size_t(bin)]).arg(want)));
     }
-    spec.setAverageCount(100);
-    QCOMPARE(spec.averageCount(), 30);
+    pan.setAverageCount(100);
+    QCOMPARE(pan.averageCount(), 30);
 }
 
 void TestPanSpectrum::waterfallFilter()
 {
     const int n = 512;
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    QVERIFY(spec.setFftSize(n));
-    spec.setOn(true);
-    spec.setWaterfallFilter(true);
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    QVERIFY(pan.setFftSize(n));
+    pan.setOn(true);
+    pan.setWaterfallFilter(true);
     double sum = 0;
     for (int t = 0; t < n; ++t)
         sum += windowCoefficient(t, n);
@@ -462,7 +462,7 @@ void TestPanSpectrum::waterfallFilter()
     const double a = 0.74 + 3 * 0.0068965517;
     double state = 0;
     for (int i = 0; i < 5; ++i) {
-        const Lines l = frameOf(spec, tone(n, -20));
+        const Lines l = frameOf(pan, tone(n, -20));
         state = a * (state + p);
         const double want = 10 * std::log10(state) - 1.975395;
         QVERIFY2(std::abs(l.waterfall[size_t(n / 2 - 20)] - want) < 0.01,
@@ -594,12 +594,12 @@ void TestPanSpectrum::stretchMatchesDirectInterpolator()
 
 void TestPanSpectrum::hiddenSlopesInFrame()
 {
-    PanSpectrumZorvaniDDC spec(nullptr, 0);
-    spec.setOn(true);
-    spec.setHideSlopes(true);
-    QVERIFY(spec.hideSlopes());
+    PanSpectrumZorvaniDDC pan(nullptr, 0);
+    pan.setOn(true);
+    pan.setHideSlopes(true);
+    QVERIFY(pan.hideSlopes());
     // A tone at +1500 bins: stretched by 4099/3777 about the centre.
-    const Lines l = frameOf(spec, tone(4096, 1500));
+    const Lines l = frameOf(pan, tone(4096, 1500));
     QCOMPARE(l.waterfall[0], l.waterfall[1]);
     QCOMPARE(l.panorama[0], l.panorama[1]);
     const int peak = argMax(l.waterfall);
@@ -611,19 +611,19 @@ void TestPanSpectrum::refusedSubmissionIsReported()
 {
     RecordingPool pool;
     pool.accept = false;
-    PanSpectrumZorvaniDDC spec(&pool, 0);
-    spec.setOn(true);
-    spec.setFrameInterval(10);
+    PanSpectrumZorvaniDDC pan(&pool, 0);
+    pan.setOn(true);
+    pan.setFrameInterval(10);
     const auto frame = tone(4096, 3);
-    spec.writeSamples(frame.data(), 4096);
+    pan.writeSamples(frame.data(), 4096);
     QTest::qWait(15);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("thread pool queue is full$"));
-    spec.writeSamples(frame.data(), 200);
+    pan.writeSamples(frame.data(), 200);
     QCOMPARE(pool.count, size_t(0));
     // The next accepted job still computes a frame.
     pool.accept = true;
-    QSignalSpy spy(&spec, &PanSpectrumZorvaniDDC::spectrum);
-    QTRY_VERIFY_WITH_TIMEOUT((spec.writeSamples(frame.data(), 200), pool.count > 0), 2000);
+    QSignalSpy spy(&pan, &PanSpectrumZorvaniDDC::spectrum);
+    QTRY_VERIFY_WITH_TIMEOUT((pan.writeSamples(frame.data(), 200), pool.count > 0), 2000);
     pool.drain();
     QCOMPARE(spy.count(), 1);
 }
@@ -631,11 +631,11 @@ void TestPanSpectrum::refusedSubmissionIsReported()
 void TestPanSpectrum::destructionWaitsForQueuedJob()
 {
     RecordingPool pool;
-    auto* spec = new PanSpectrumZorvaniDDC(&pool, 0);
-    spec->setOn(true);
-    spec->setFrameInterval(10);
+    auto* pan = new PanSpectrumZorvaniDDC(&pool, 0);
+    pan->setOn(true);
+    pan->setFrameInterval(10);
     const auto frame = tone(4096, 3);
-    QTRY_VERIFY_WITH_TIMEOUT((spec->writeSamples(frame.data(), 4096), pool.count > 0), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT((pan->writeSamples(frame.data(), 4096), pool.count > 0), 2000);
     // The "pool" runs the queued job a little later on another thread; the
     // destructor must not return before that.
     std::atomic<bool> ran{false};
@@ -644,7 +644,7 @@ void TestPanSpectrum::destructionWaitsForQueuedJob()
         pool.drain();
         ran = true;
     });
-    delete spec;
+    delete pan;
     const bool ranBeforeDestroyed = ran.load();
     worker.join();
     QVERIFY2(ranBeforeDestroyed, "destructor returned while a job was still queued");
@@ -656,11 +656,11 @@ void TestPanSpectrum::destructionGivesUpOnDeadPool()
     RecordingPool pool;
     QElapsedTimer timer;
     {
-        PanSpectrumZorvaniDDC spec(&pool, 0);
-        spec.setOn(true);
-        spec.setFrameInterval(10);
+        PanSpectrumZorvaniDDC pan(&pool, 0);
+        pan.setOn(true);
+        pan.setFrameInterval(10);
         const auto frame = tone(4096, 3);
-        QTRY_VERIFY_WITH_TIMEOUT((spec.writeSamples(frame.data(), 4096), pool.count > 0), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT((pan.writeSamples(frame.data(), 4096), pool.count > 0), 2000);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("a queued frame job never ran$"));
         timer.start();
     }
@@ -672,16 +672,16 @@ void TestPanSpectrum::concurrentUse()
     // A producer thread, the pool's workers and this thread (setters and
     // fetches) all at once; run under ThreadSanitizer as well.
     HostThreadPool pool(2, 16);
-    PanSpectrumZorvaniDDC spec(&pool, 1);
-    spec.setOn(true);
-    spec.setFrameInterval(10);
+    PanSpectrumZorvaniDDC pan(&pool, 1);
+    pan.setOn(true);
+    pan.setFrameInterval(10);
     std::atomic<int> frames{0};
-    connect(&spec, &PanSpectrumZorvaniDDC::spectrum, &spec, [&frames](uint) { ++frames; }, Qt::DirectConnection);
+    connect(&pan, &PanSpectrumZorvaniDDC::spectrum, &pan, [&frames](uint) { ++frames; }, Qt::DirectConnection);
     std::atomic<bool> running{true};
     std::thread producer([&] {
         const auto block = tone(200, 9);
         while (running) {
-            spec.writeSamples(block.data(), 200);
+            pan.writeSamples(block.data(), 200);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
@@ -690,13 +690,13 @@ void TestPanSpectrum::concurrentUse()
     QElapsedTimer timer;
     timer.start();
     for (int round = 0; timer.elapsed() < 1500 || (frames < 20 && timer.elapsed() < 10000); ++round) {
-        spec.setAveragerType(round % 3);
-        spec.setAverageCount(round % 7);
-        spec.setWaterfallFilter(round % 2 == 0);
-        spec.setHideSlopes(round % 3 == 0);
+        pan.setAveragerType(round % 3);
+        pan.setAverageCount(round % 7);
+        pan.setWaterfallFilter(round % 2 == 0);
+        pan.setHideSlopes(round % 3 == 0);
         if (round % 10 == 0)
-            QVERIFY(spec.setFftSize(sizes[(round / 10) % 4]));
-        spec.getSpectrum(p, w);
+            QVERIFY(pan.setFftSize(sizes[(round / 10) % 4]));
+        pan.getSpectrum(p, w);
         QCOMPARE(p.size(), w.size());
         QVERIFY(p.size() == 1024 || p.size() == 2048 || p.size() == 4096 || p.size() == 16384);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -710,29 +710,29 @@ void TestPanSpectrum::concurrentUse()
 void TestPanSpectrum::frameAllocatesNothing()
 {
     for (bool filter : {false, true}) {
-        PanSpectrumZorvaniDDC spec(nullptr, 0);
-        spec.setOn(true);
-        spec.setWaterfallFilter(filter);
-        spec.setHideSlopes(true);
-        spec.setAverageCount(30);
+        PanSpectrumZorvaniDDC pan(nullptr, 0);
+        pan.setOn(true);
+        pan.setWaterfallFilter(filter);
+        pan.setHideSlopes(true);
+        pan.setAverageCount(30);
         const auto frame = tone(4096, 7);
         for (int i = 0; i < 31; ++i)
-            frameOf(spec, frame);
+            frameOf(pan, frame);
         // A spy would allocate per emission; a plain counter does not.
         int frames = 0;
-        connect(&spec, &PanSpectrumZorvaniDDC::spectrum, this, [&frames](uint) { ++frames; }, Qt::DirectConnection);
+        connect(&pan, &PanSpectrumZorvaniDDC::spectrum, this, [&frames](uint) { ++frames; }, Qt::DirectConnection);
         for (int type = 0; type < 3; ++type) {
-            spec.setAveragerType(type);
+            pan.setAveragerType(type);
             for (int i = 0; i < 31; ++i)
-                frameOf(spec, frame);
+                frameOf(pan, frame);
         }
         // Steady state: every averager's history is full.
         frames = 0;
-        spec.writeSamples(frame.data(), 4096);
+        pan.writeSamples(frame.data(), 4096);
         testsupport::AllocationScope scope;
         for (int i = 0; i < 5; ++i) {
-            spec.writeSamples(frame.data(), 200);
-            spec.run();
+            pan.writeSamples(frame.data(), 200);
+            pan.run();
         }
         QCOMPARE(scope.count(), 0u);
         QCOMPARE(frames, 5);
@@ -742,16 +742,16 @@ void TestPanSpectrum::frameAllocatesNothing()
 void TestPanSpectrum::writeSamplesAllocatesNothing()
 {
     RecordingPool pool;
-    PanSpectrumZorvaniDDC spec(&pool, 0);
-    spec.setOn(true);
-    spec.setFrameInterval(10);
+    PanSpectrumZorvaniDDC pan(&pool, 0);
+    pan.setOn(true);
+    pan.setFrameInterval(10);
     const auto block = tone(200, 1);
-    spec.writeSamples(block.data(), 200);
+    pan.writeSamples(block.data(), 200);
     testsupport::AllocationScope scope;
     const auto start = std::chrono::steady_clock::now();
     // Long enough for a few frame intervals to pass, so submissions happen too.
     while (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(60))
-        spec.writeSamples(block.data(), 200);
+        pan.writeSamples(block.data(), 200);
     const auto allocations = scope.count();
     QCOMPARE(allocations, 0u);
     QVERIFY2(pool.count >= 2, qPrintable(QString("%1 submissions").arg(pool.count)));
