@@ -51,6 +51,7 @@ private slots:
         QTest::newRow("bad scene") << QStringList{"--scene", "carrier 7000000"};
         QTest::newRow("bad serial") << QStringList{"--serial", "12"};
         QTest::newRow("bad port") << QStringList{"--port", "0"};
+        QTest::newRow("bad reply fault") << QStringList{"--drop-replies", "26"};
     }
     void refusesUnsafeOrBadArguments()
     {
@@ -62,6 +63,29 @@ private slots:
         p.start(QStringLiteral(ZORVANI_SIM_PROGRAM), args + QStringList{"--duration", "5"});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 2);
+    }
+
+    void replyFaultsFromTheCommandLine()
+    {
+        QProcess p;
+        QVERIFY(launch(p, {"--port", QString::number(port()), "--drop-replies", "26:1", "--delay-replies", "27:300",
+                           "--drop-replies", "boot:5:-1"}));
+        SimClient client;
+        const QHostAddress sim(QStringLiteral("127.0.0.2"));
+        client.send(packet(kMagicApp, CmdInformation, 0, 1, QByteArray()), sim, port());
+        QVERIFY(client.receive(300, CmdInformation).isEmpty());
+        client.send(packet(kMagicApp, CmdInformation, 0, 1, QByteArray()), sim, port());
+        QCOMPARE(client.receive(2000, CmdInformation).size(), 54);
+        client.send(packet(kMagicBoot, BootReadSerial, 0, 1, QByteArray()), sim, port());
+        QVERIFY(client.receive(300, BootReadSerial).isEmpty());
+        QElapsedTimer t;
+        t.start();
+        client.send(packet(kMagicApp, CmdLpf, 0, 1, QByteArray(4, '\0')), sim, port());
+        QVERIFY(!client.receive(2000, CmdLpf).isEmpty());
+        QVERIFY2(t.elapsed() >= 290, qPrintable(QString::number(t.elapsed())));
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 0);
     }
 
     void answersAHandWrittenClient()

@@ -67,6 +67,13 @@ int main(int argc, char** argv)
     const QCommandLineOption reorder("iq-reorder", "Probability of swapping an IQ packet with the next.", "p", "0");
     const QCommandLineOption startStatus("start-status", "Status of the start reply (2: firmware update).", "n",
                                          "1");
+    const QCommandLineOption drop("drop-replies",
+                                  "Leave the next N replies to a command unsent (N -1: all; boot:code:n for a "
+                                  "bootloader command); repeatable.",
+                                  "code:n");
+    const QCommandLineOption delay("delay-replies", "Send every reply to a command this late (boot:code:ms for a "
+                                   "bootloader command); repeatable.",
+                                   "code:ms");
     const QCommandLineOption netns("netns",
                                    "Inside tests/netns-run (ZORVANI_NETNS=1): move zs1 into a namespace of its own with "
                                    "ADDRESS and answer broadcasts there.");
@@ -75,7 +82,7 @@ int main(int argc, char** argv)
     const QCommandLineOption log("log", "Print every received command.");
     const QCommandLineOption duration("duration", "Stop after this many seconds.", "s");
     p.addOptions({address, port, serial, version, pcb, status, boot, fast, scene, sceneFile, calibration, resetMs,
-                  capture, loss, dup, reorder, startStatus, netns, frequency, log, duration});
+                  capture, loss, dup, reorder, startStatus, drop, delay, netns, frequency, log, duration});
     p.process(app);
 
     auto fail = [](const QString& text) {
@@ -150,6 +157,30 @@ int main(int argc, char** argv)
     faults.iqDuplicate = p.value(dup).toDouble();
     faults.iqReorder = p.value(reorder).toDouble();
     faults.startStatus = p.value(startStatus).toUInt();
+    // Application command codes; "boot:" before the code selects a bootloader command.
+    auto parseFault = [](const QString& text, QMap<quint32, int>* into) {
+        QStringList parts = text.split(QLatin1Char(':'));
+        quint16 magic = 0xFF12;
+        if (parts.size() == 3 && parts[0] == QLatin1String("boot")) {
+            magic = 0xFF11;
+            parts.removeFirst();
+        }
+        bool okCode = false, okValue = false;
+        const uint code = parts.size() == 2 ? parts[0].toUInt(&okCode, 0) : 0;
+        const int value = parts.size() == 2 ? parts[1].toInt(&okValue) : 0;
+        if (!okCode || !okValue || code > 0xFFFF)
+            return false;
+        into->insert(zorvani::sim::commandKey(quint16(code), magic), value);
+        return true;
+    };
+    for (const QString& v : p.values(drop)) {
+        if (!parseFault(v, &faults.dropReplies))
+            return fail(QStringLiteral("bad --drop-replies %1").arg(v));
+    }
+    for (const QString& v : p.values(delay)) {
+        if (!parseFault(v, &faults.replyDelayMs))
+            return fail(QStringLiteral("bad --delay-replies %1").arg(v));
+    }
     sim.setFaults(faults);
     if (!sim.start())
         return fail(QStringLiteral("cannot bind %1:%2").arg(config.address.toString()).arg(config.port));
