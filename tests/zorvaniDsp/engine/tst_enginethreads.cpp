@@ -111,6 +111,22 @@ void TestEngineThreads::startStopUnderLoad()
         dsp.setAgc(round & 1, round % 6);
         dsp.setFilter(round & 1, -2800.0 + round, 2800.0 - round);
         dsp.setChannelOffset(round & 1, round & 1, 100.0 * round);
+        // Stage settings while the receivers run.
+        dsp.setNr(round & 1, (round & 2) != 0);
+        dsp.setAnf(round & 1, (round & 4) != 0);
+        dsp.setEqualizerEnable(round & 1, (round & 2) != 0);
+        dsp.setEqualizerGains(round & 1, QList<int>{round % 7, -(round % 5)});
+        dsp.setWfmUsa((round & 8) != 0);
+        dsp.setRit(round & 1, 1, 10.0 * round);
+        dsp.setCwPitch(round & 1, 500.0 + round);
+        dsp.setFirTaps(round % 4, 1001 + 2 * round);
+        dsp.setSqlEnable(round & 1, 0, (round & 2) != 0);
+        dsp.setNb1(round & 1, (round & 1) != 0);
+        dsp.onRnfParam(0, 0, true, 1900000.0 + round, 100.0);
+        if (round % 5 == 0)
+            dsp.openVac(round & 1, 48000);
+        if (round % 5 == 3)
+            dsp.receiver(round & 1)->vacClose();
         const long target = blocks.load() + 20;
         QVERIFY(waitFor([&] { return blocks.load() >= target; }));
         for (int r = 0; r < 2; ++r)
