@@ -94,6 +94,7 @@ class TestEnginePaths : public QObject {
 private slots:
     void soundCardPathOpensOnce();
     void vacAndLineOutCarryChannelZero();
+    void vacFollowsItsRate();
     void notchesFollowTheReceiversBand();
     void blankerReachesTheBlock();
     void panoramasAndBandScope();
@@ -172,6 +173,32 @@ void TestEnginePaths::vacAndLineOutCarryChannelZero()
     QVERIFY(!rx->lineOutConverter().isRunning());
     QVERIFY(allZero(pull(vac, 64)));
     QVERIFY(allZero(pull(line, 64)));
+}
+
+void TestEnginePaths::vacFollowsItsRate()
+{
+    zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    ReceiverZorvani* rx = dsp.receiver(1);
+    dsp.openVac(1, 0); // no rate: the path stays closed
+    QVERIFY(!rx->vacOpen());
+    QVERIFY(!rx->vacConverter().isRunning());
+    dsp.openVac(1, 44100);
+    QVERIFY(rx->vacOpen());
+    QCOMPARE(rx->vacConverter().inputRate(), 39062.5);
+    QCOMPARE(rx->vacConverter().outputRate(), 44100.0);
+    // A VAC reopened at another rate is retuned without a restart.
+    dsp.openVac(1, 96000);
+    QVERIFY(rx->vacConverter().isRunning());
+    QCOMPARE(rx->vacConverter().outputRate(), 96000.0);
+    QVERIFY(!dsp.receiver(0)->vacOpen());
+    rx->vacClose();
+    QVERIFY(!rx->vacOpen());
+    // Paths of receivers that do not exist are silent.
+    auto vac = [&](float* b, quint32 l, quint32 c) { return dsp.vacPull(5, b, l, c); };
+    auto line = [&](float* b, quint32 l, quint32 c) { return dsp.lineOutPull(-1, b, l, c); };
+    QVERIFY(allZero(pull(vac, 64)));
+    QVERIFY(allZero(pull(line, 64)));
+    dsp.openVac(2, 48000);
 }
 
 void TestEnginePaths::notchesFollowTheReceiversBand()
