@@ -9,6 +9,9 @@
 // - the full chain at 312500 Hz: two receivers with two channels each, their
 //   packets through the per-block entry, the mixer and the sound-card
 //   converter (goal: under 10 % of one core).
+// Counters: x_realtime = seconds of signal per CPU second; core_percent = CPU
+// share of one core in real-time use (the library prints it with a trailing
+// "s", an artefact of its inverted-rate counter).
 #include "zorvaniDsp/MixerZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/ResamplerSCZorvani.h"
