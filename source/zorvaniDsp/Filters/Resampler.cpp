@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -38,13 +39,14 @@ bool Resampler::init(float inputRate, float outputRate)
     }
     const int L = int(b);
     const int M = int(a);
-    const int N = kTapsPerPhase * L;
+    const int tapsPerPhase = M > L ? kTapsPerPhase * ((M + L - 1) / L) : kTapsPerPhase;
+    const int N = tapsPerPhase * L;
 
-    // Windowed-sinc low-pass at 0.4 / L of the interpolated rate, DC gain 1.
+    // Windowed-sinc low-pass at 0.4 / max(L, M) of the interpolated rate, DC gain 1.
     std::vector<double> window(static_cast<size_t>(N));
     ox::vec::blackmanNuttall(window.data(), N);
     std::vector<double> h(static_cast<size_t>(N));
-    const double fc = 0.4 / L;
+    const double fc = 0.4 / std::max(L, M);
     const double middle = (N - 1) / 2.0;
     double sum = 0.0;
     for (int k = 0; k < N; ++k) {
@@ -63,12 +65,15 @@ bool Resampler::init(float inputRate, float outputRate)
     for (int k = 0; k < N; ++k)
         m_h[k] = float(h[k] / sum);
     for (int p = 0; p < L; ++p)
-        for (int i = 0; i < kTapsPerPhase; ++i)
-            m_poly[size_t(p) * kTapsPerPhase + i] = float(L * h[p + (kTapsPerPhase - 1 - i) * L] / sum);
+        for (int i = 0; i < tapsPerPhase; ++i)
+            m_poly[size_t(p) * tapsPerPhase + i] = float(L * h[p + (tapsPerPhase - 1 - i) * L] / sum);
     m_inputRate = inputRate;
     m_outputRate = outputRate;
     m_l = L;
     m_m = M;
+    m_tapsPerPhase = tapsPerPhase;
+    m_state.re.assign(size_t(2 * tapsPerPhase), 0.0f);
+    m_state.im.assign(size_t(2 * tapsPerPhase), 0.0f);
     reset();
     return true;
 }
@@ -82,7 +87,10 @@ int Resampler::maxOutput(int count, int L, int M)
 
 void Resampler::reset()
 {
-    m_state = State{};
+    std::fill(m_state.re.begin(), m_state.re.end(), 0.0f);
+    std::fill(m_state.im.begin(), m_state.im.end(), 0.0f);
+    m_state.write = 0;
+    m_state.phase = 0;
 }
 
 int Resampler::process(const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, int count)
@@ -91,21 +99,25 @@ int Resampler::process(const Ostrovix::complex<double>* in, Ostrovix::complex<do
         return 0;
     const int L = m_l;
     const int M = m_m;
+    const int T = m_tapsPerPhase;
     const float* poly = m_poly.data();
     State& st = m_state;
+    float* history = st.re.data();
+    float* historyIm = st.im.data();
     int written = 0;
     for (int j = 0; j < count; ++j) {
         const float xr = float(in[j].re);
         const float xi = float(in[j].im);
-        st.write = (st.write + 1) & (kTapsPerPhase - 1);
-        st.re[st.write] = st.re[st.write + kTapsPerPhase] = xr;
-        st.im[st.write] = st.im[st.write + kTapsPerPhase] = xi;
-        const float* re = st.re + st.write + 1;  // oldest .. newest
-        const float* im = st.im + st.write + 1;
+        if (++st.write == T)
+            st.write = 0;
+        history[st.write] = history[st.write + T] = xr;
+        historyIm[st.write] = historyIm[st.write + T] = xi;
+        const float* re = history + st.write + 1;  // oldest .. newest
+        const float* im = historyIm + st.write + 1;
         for (; st.phase < L; st.phase += M) {
-            const float* c = poly + size_t(st.phase) * kTapsPerPhase;
+            const float* c = poly + size_t(st.phase) * T;
             float yr = 0.0f, yi = 0.0f;
-            for (int i = 0; i < kTapsPerPhase; ++i) {
+            for (int i = 0; i < T; ++i) {
                 yr += c[i] * re[i];
                 yi += c[i] * im[i];
             }

@@ -8,6 +8,10 @@
 // decimate by M) in single precision on the two halves of a complex stream
 // (re = left, im = right). The low-pass has 8 × L taps, cut-off 0.4 / L
 // relative to the interpolated rate, Blackman-Nuttall window, DC gain 1.
+// When converting down (M > L) the cut-off is 0.4 / M instead, below the
+// output's Nyquist frequency, and the filter grows to 8 × L × ceil(M / L)
+// taps to keep its shape; otherwise everything above the output's half rate
+// would alias into the audio.
 class Resampler {
 public:
     static constexpr int kTapsPerPhase = 8;
@@ -34,30 +38,32 @@ public:
 
     int interpolation() const { return m_l; }
     int decimation() const { return m_m; }
-    int taps() const { return m_l * kTapsPerPhase; }
+    int taps() const { return m_l * m_tapsPerPhase; }
+    int tapsPerPhase() const { return m_tapsPerPhase; }
     float inputRate() const { return m_inputRate; }
     float outputRate() const { return m_outputRate; }
     // Prototype low-pass (taps() coefficients, natural order).
     const std::vector<float>& coefficients() const { return m_h; }
 
 private:
-    // Polyphase state: the newest kTapsPerPhase samples of each part, written
-    // twice so that a window of them is always contiguous. Both parts share
-    // the write index and the phase, so they run in one pass.
+    // Polyphase state: the newest tapsPerPhase samples of each part, written
+    // twice so that a window of them is always contiguous (sized by init()).
+    // Both parts share the write index and the phase, so they run in one pass.
     struct State {
-        float re[2 * kTapsPerPhase];
-        float im[2 * kTapsPerPhase];
-        int write;
-        int phase;
+        std::vector<float> re;
+        std::vector<float> im;
+        int write = 0;
+        int phase = 0;
     };
 
     float m_inputRate = 44100.0f;
     float m_outputRate = 39062.5f;
     int m_l = 0;
     int m_m = 0;
+    int m_tapsPerPhase = kTapsPerPhase;
     std::vector<float> m_h;
     // Coefficients by phase, reversed to match the history's time order:
-    // m_poly[p × 8 + i] = L × h[p + (7 - i) × L].
+    // m_poly[p × T + i] = L × h[p + (T - 1 - i) × L], T = tapsPerPhase.
     std::vector<float> m_poly;
-    State m_state{};
+    State m_state;
 };

@@ -67,8 +67,10 @@ private slots:
         QVERIFY(r.init(in, out));
         QCOMPARE(r.interpolation(), L);
         QCOMPARE(r.decimation(), M);
-        QCOMPARE(r.taps(), 8 * L);
-        QCOMPARE(int(r.coefficients().size()), 8 * L);
+        // 8 taps per phase; converting down, 8 per phase for every L of M.
+        const int taps = 8 * L * (M > L ? (M + L - 1) / L : 1);
+        QCOMPARE(r.taps(), taps);
+        QCOMPARE(int(r.coefficients().size()), taps);
         double sum = 0.0;
         for (float c : r.coefficients())
             sum += c;
@@ -168,6 +170,33 @@ private slots:
         r.reset();
         const Signal stop = convert(r, tone(4800, 22000.0 / 48000.0));
         QVERIFY(std::abs(dft(stop.data() + 96, 4608, 22000.0 / 48000.0)) < 0.5);
+    }
+
+    // Down to 8000 Hz (L 128, M 625): the cut-off follows the output's half
+    // rate, so a 6 kHz tone does not fold back to 2 kHz while 1 kHz passes.
+    void downConversionDoesNotAlias()
+    {
+        Resampler r;
+        QVERIFY(r.init(39062.5f, 8000.0f));
+        QCOMPARE(r.interpolation(), 128);
+        QCOMPARE(r.decimation(), 625);
+        QCOMPARE(r.taps(), 128 * 40);
+        const Signal pass = convert(r, tone(39063, 1000.0 / 39062.5));
+        QVERIFY(pass.size() >= 7000);
+        const double passGain = std::abs(dft(pass.data() + 800, 6000, 1000.0 / 8000.0));
+        // 1 kHz lies at 0.31 of the 3200 Hz cut-off, where the window's
+        // transition begins: within 2 %.
+        QVERIFY2(std::abs(passGain - 1.0) < 0.02, qPrintable(QString::number(passGain)));
+        r.reset();
+        const Signal alias = convert(r, tone(39063, 6000.0 / 39062.5));
+        const double folded = std::abs(dft(alias.data() + 800, 6000, 2000.0 / 8000.0));
+        QVERIFY2(toDb(folded) < -60.0, qPrintable(QString("alias at %1 dB").arg(toDb(folded))));
+        r.reset();
+        const Signal in = noise(3000, 5, 0.8);
+        const Signal ref = directPolyphase(r.coefficients(), 128, 625, in);
+        const Signal fast = convert(r, in);
+        QCOMPARE(fast.size(), ref.size());
+        QVERIFY2(maxDifference(fast, ref) < 2e-6, qPrintable(QString::number(maxDifference(fast, ref))));
     }
 
     void continuity()
