@@ -3,6 +3,7 @@
 #include "ZorvaniControl/ZorvaniDriver/IqStream.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -288,11 +289,46 @@ private slots:
         QCOMPARE(engine.calls, 1);
     }
 
+    void recordingReceivesRawPayloadOfItsReceiver()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        IqFileSlots files;
+        files.emplace_back();
+        files.emplace_back();
+        files[1]->setFormat(ox::file::IQFile::Format0);
+        const QString path = dir.filePath(QStringLiteral("rx1.wav"));
+        QVERIFY(files[1]->open(path));
+        FakeEngine engine;
+        IqStream stream(engine.entry(), &files);
+        QByteArray payloads;
+        for (int s = 0; s < 10; ++s) {
+            const QByteArray p = iqtest::packet(quint16(s), 1, [s](int i, int q) { return (s * 1000 + i) * (q ? -1 : 1); });
+            payloads += p.mid(10);
+            run(stream, p);
+        }
+        // Receiver 0 is not recording and a re-sent packet is not recorded twice.
+        run(stream, iqtest::packet(9, 1));
+        files[1]->stop();
+        QCOMPARE(files[1]->dataBytes(), quint64(10 * 1200));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY2(content.endsWith(payloads) || content.contains(payloads), "the raw payloads are not in the file");
+        QVERIFY(!files[0]->isRecording());
+    }
+
     void steadyStreamDoesNotAllocate()
     {
         FakeEngine engine;
         engine.produce = true;
-        IqStream stream(engine.entry(), nullptr);
+        // Receiver 0 records while the stream runs.
+        QTemporaryDir dir;
+        IqFileSlots files;
+        files.emplace_back();
+        files.emplace_back();
+        QVERIFY(files[0]->open(dir.filePath(QStringLiteral("rx0.wav"))));
+        IqStream stream(engine.entry(), &files);
         std::vector<QByteArray> packets;
         for (int s = 0; s < 64; ++s)
             packets.push_back(iqtest::packet(quint16(s), quint8(s & 1)));
@@ -313,8 +349,11 @@ private slots:
         stream.handle(stale.data(), 1210);
         for (int i = 0; i < 40; ++i)
             stream.handle(foreign.data(), 1210);
-        QCOMPARE(scope.count(), 0u);
+        const auto allocations = scope.count();
+        files[0]->stop();
+        QCOMPARE(allocations, 0u);
         QCOMPARE(engine.calls, 65);
+        QVERIFY(files[0]->dataBytes() > 0);
     }
 };
 
