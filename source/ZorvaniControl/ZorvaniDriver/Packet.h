@@ -15,6 +15,36 @@ inline constexpr quint16 kMagicBoot = 0xFF11;
 inline constexpr quint16 kIqMarker = 0xFFFE;
 inline constexpr quint16 kBandScopeMarker = 0xFFFC;
 
+// Command codes: application commands (magic 0xFF12) and bootloader ones (0xFF11).
+enum Command : quint16 {
+    CmdStart = 1,
+    CmdStop = 2,
+    CmdPreamp = 5,
+    CmdExtCtrl = 7,
+    CmdFreq = 8,
+    CmdFpga = 10,
+    CmdWriteRoot = 13,
+    CmdReadRoot = 14,
+    CmdWriteUser = 15,
+    CmdReadUser = 16,
+    CmdStaticAddress = 18,
+    CmdWriteAT45D = 19,
+    CmdInformation = 26,
+    CmdLpf = 27,
+    CmdGoToBoot = 28,
+    CmdPll = 29,
+    CmdBandScope = 34,
+    CmdNetworkMode = 39,
+    CmdReset = 40,
+    CmdFrontEnd = 41,
+    BootErase = 1,
+    BootWriteFlash = 2,
+    BootWriteAT45D = 3,
+    BootReadSN = 5,
+    BootQuit = 6,
+    BootReadAT45D = 0x1780,
+};
+
 inline constexpr int kOffCommand = 2;
 inline constexpr int kOffLength = 4;
 inline constexpr int kOffParam = 6;

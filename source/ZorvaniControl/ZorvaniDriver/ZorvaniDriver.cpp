@@ -18,36 +18,6 @@
 using namespace zorvani::packet;
 
 namespace {
-// Command codes.
-enum : quint16 {
-    CmdStart = 1,
-    CmdStop = 2,
-    CmdPreamp = 5,
-    CmdExtCtrl = 7,
-    CmdFreq = 8,
-    CmdFpga = 10,
-    CmdWriteRoot = 13,
-    CmdReadRoot = 14,
-    CmdWriteUser = 15,
-    CmdReadUser = 16,
-    CmdStaticAddress = 18,
-    CmdWriteAT45D = 19,
-    CmdInformation = 26,
-    CmdLpf = 27,
-    CmdGoToBoot = 28,
-    CmdPll = 29,
-    CmdBandScope = 34,
-    CmdNetworkMode = 39,
-    CmdReset = 40,
-    CmdFrontEnd = 41,
-    BootErase = 1,
-    BootWriteFlash = 2,
-    BootWriteAT45D = 3,
-    BootReadSN = 5,
-    BootQuit = 6,
-    BootReadAT45D = 0x1780,
-};
-
 // Rate parameters of the start block, by sample-rate index.
 constexpr quint32 kRateParameters[4][8] = {
     {8, 8, 4, 3, 2, 2, 2, 2},
@@ -58,7 +28,6 @@ constexpr quint32 kRateParameters[4][8] = {
 constexpr int kStartLength = 50;
 constexpr int kInformationSize = int(sizeof(SDR2_HDR));
 constexpr int kFrontEndReplySize = 22;
-constexpr int kQuitDatagram = 1218;
 // Highest frequency the receiver accepts, in its 0.1 Hz units (800 MHz).
 constexpr quint64 kMaxFrequency = 8000000000ull;
 
@@ -313,6 +282,7 @@ bool ZorvaniDriver::Start()
     QByteArray p = appPacket(CmdStart, kStartLength);
     for (int i = 0; i < 8; ++i)
         put<quint32>(p, kHeaderSize + 4 * i, kRateParameters[rate][i]);
+    // Offsets 50..53 and 60..67 stay zero.
     put<quint16>(p, 54, quint16(m_receivers.load()));
     put<quint16>(p, 56, quint16(rate));
     put<quint16>(p, 58, quint16(rate));

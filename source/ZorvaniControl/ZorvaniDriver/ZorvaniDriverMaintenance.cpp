@@ -11,17 +11,6 @@
 using namespace zorvani::packet;
 
 namespace {
-enum : quint16 {
-    CmdFpga = 10,
-    CmdWriteAT45D = 19,
-    CmdGoToBoot = 28,
-    BootErase = 1,
-    BootWriteFlash = 2,
-    BootWriteAT45D = 3,
-    BootReadSN = 5,
-    BootQuit = 6,
-    BootReadAT45D = 0x1780,
-};
 constexpr int kFpgaAttempts = 3;
 constexpr int kQuitDatagram = 1218;
 
