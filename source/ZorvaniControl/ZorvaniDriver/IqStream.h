@@ -33,6 +33,7 @@ public:
     // `files`: one IQ file slot per receiver (may be null: no recording, two receivers).
     IqStream(BlockEntry entry, const IqFileSlots* files);
 
+    // Not synchronised: set before the socket thread runs.
     void setBlockEntry(BlockEntry entry) { m_entry = std::move(entry); }
 
     // Linear gain applied on top of the full-scale scaling (1.0 = full scale maps to ±1).

@@ -63,7 +63,8 @@ public:
     void setDiscoveryPort(quint16 port) { m_discoveryPort = port; }
     quint16 discoveryPort() const { return m_discoveryPort; }
     QList<Receiver> foundReceivers() const { return m_found; }
-    // Where assembled band-scope frames go; the engine's band-scope worker by default.
+    // Where assembled band-scope frames go; the engine's band-scope worker by
+    // default. Set while the link is closed (the driver thread calls it).
     void setBandScopeSink(std::function<void(const Ostrovix::complex<double>*, int)> sink);
     // Resource the FPGA image is read from.
     void setFpgaImagePath(const QString& path) { m_fpgaPath = path; }

@@ -11,8 +11,12 @@ struct DriverFixture {
     std::unique_ptr<TestPeer> peer;
     std::unique_ptr<ZorvaniDriver> driver;
 
+    quint16 port;
+
+    // `openLink` false: the test sets what the socket thread uses, then opens.
     explicit DriverFixture(quint16 port, bool openLink = true)
-        : peer(std::make_unique<TestPeer>(port)), driver(std::make_unique<ZorvaniDriver>(nullptr, nullptr))
+        : peer(std::make_unique<TestPeer>(port)), driver(std::make_unique<ZorvaniDriver>(nullptr, nullptr)),
+          port(port)
     {
         driver->setBootSettleTime(0);
         if (openLink)

@@ -48,7 +48,7 @@ private slots:
 
     void packetsAreAnsweredInOrder()
     {
-        DriverFixture f(51301);
+        DriverFixture f(51301, false);
         std::atomic<int> blocks{0};
         f.driver->device()->stream().setBlockEntry([&](IqStream::Sample*, IqStream::Sample* audio, quint32) {
             ++blocks;
@@ -56,6 +56,7 @@ private slots:
                 audio[i] = IqStream::Sample{0.5, -0.25};
             return true;
         });
+        QVERIFY(f.driver->open(DriverFixture::receiver(f.port)));
         f.peer->setResponder(healthy);
         QVERIFY(f.driver->Start());
         for (quint16 s = 0; s < 50; ++s) {
@@ -82,12 +83,13 @@ private slots:
 
     void gainFollowsPreampCoefficient()
     {
-        DriverFixture f(51302);
+        DriverFixture f(51302, false);
         std::atomic<double> first{0.0};
         f.driver->device()->stream().setBlockEntry([&](IqStream::Sample* in, IqStream::Sample*, quint32) {
             first.store(in[0].re);
             return false;
         });
+        QVERIFY(f.driver->open(DriverFixture::receiver(f.port)));
         f.driver->setPreampCoeff(-6.0);
         f.peer->send(iqtest::packet(0, 0, [](int, int) { return 0x400000; }));
         // The peer has not talked yet: send from the receiver's side first.
@@ -123,13 +125,14 @@ private slots:
 
     void foreignIqAndRepliesAreIgnored()
     {
-        DriverFixture f(51304);
+        DriverFixture f(51304, false);
         TestPeer foreign(51304, QHostAddress(QStringLiteral("127.0.0.3")));
         std::atomic<int> blocks{0};
         f.driver->device()->stream().setBlockEntry([&](IqStream::Sample*, IqStream::Sample*, quint32) {
             ++blocks;
             return false;
         });
+        QVERIFY(f.driver->open(DriverFixture::receiver(f.port)));
         f.peer->setResponder(healthy);
         QVERIFY(f.driver->information(nullptr));
         for (quint16 s = 0; s < 5; ++s)
@@ -142,7 +145,7 @@ private slots:
 
     void bandScopeFramesReachTheSink()
     {
-        DriverFixture f(51305);
+        DriverFixture f(51305, false);
         QList<int> frames;
         QList<double> firstRe;
         std::atomic<int> delivered{0};
@@ -153,6 +156,7 @@ private slots:
             firstRe << s[0].re;
             ++delivered;
         });
+        QVERIFY(f.driver->open(DriverFixture::receiver(f.port)));
         f.peer->setResponder(healthy);
         QVERIFY(f.driver->information(nullptr));
         for (int k = 0; k < 16; ++k)
@@ -169,7 +173,7 @@ private slots:
 
     void randomDatagramsHarmNothing()
     {
-        DriverFixture f(51306);
+        DriverFixture f(51306, false);
         TestPeer foreign(51306, QHostAddress(QStringLiteral("127.0.0.3")));
         std::atomic<int> blocks{0};
         f.driver->device()->stream().setBlockEntry([&](IqStream::Sample* in, IqStream::Sample* audio, quint32 rx) {
@@ -179,6 +183,7 @@ private slots:
             std::copy(in, in + 200, audio);
             return true;
         });
+        QVERIFY(f.driver->open(DriverFixture::receiver(f.port)));
         f.peer->setResponder(healthy);
         QVERIFY(f.driver->information(nullptr));
         f.peer->setResponder({});
