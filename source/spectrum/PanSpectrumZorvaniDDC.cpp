@@ -237,6 +237,12 @@ void PanSpectrumZorvaniDDC::setFrameInterval(int ms)
     m_frameIntervalMs.store(std::clamp(ms, kMinFrameIntervalMs, kMaxFrameIntervalMs), std::memory_order_release);
 }
 
+void PanSpectrumZorvaniDDC::setFrameRate(int fps)
+{
+    const int rate = std::clamp(fps, 10, 40);
+    m_frameIntervalMs.store((1000 + rate / 2) / rate, std::memory_order_release);
+}
+
 void PanSpectrumZorvaniDDC::resetAccumulation()
 {
     std::lock_guard<std::mutex> guard(m_spectrumLock);

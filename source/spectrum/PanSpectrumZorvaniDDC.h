@@ -66,6 +66,9 @@ public:
     int averageCount() const;
     // Minimum time between two frames, ms, clamped to 10..40 (16 at construction).
     void setFrameInterval(int ms);
+    // Frames per second, clamped to 10..40: the interval becomes 1000 / fps ms
+    // (25..100 ms), so a higher rate gives more frames.
+    void setFrameRate(int fps);
     int frameInterval() const { return m_frameIntervalMs.load(std::memory_order_acquire); }
     // Restarts every average (after a retune, say).
     void resetAccumulation();

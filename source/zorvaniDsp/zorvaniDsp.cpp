@@ -504,10 +504,11 @@ void zorvaniDsp::setAveraging(int count)
 
 void zorvaniDsp::setSpectrumRate(int fps)
 {
+    // The host speaks of frames per second; the workers of the time between frames.
     m_spectrumRate = std::clamp(fps, 10, 40);
     for (auto& panorama : m_panoramas)
-        panorama->setFrameInterval(m_spectrumRate);
-    m_bandScope->setFrameInterval(m_spectrumRate);
+        panorama->setFrameRate(m_spectrumRate);
+    m_bandScope->setFrameRate(m_spectrumRate);
 }
 
 int zorvaniDsp::spectrumRate() const

@@ -315,13 +315,16 @@ void TestEnginePaths::panoramasAndBandScope()
 void TestEnginePaths::spectrumSettersReachTheWorkers()
 {
     zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    // 5 frames per second is raised to 10 (100 ms apart), 100 lowered to 40 (25 ms).
     dsp.setSpectrumRate(5);
     QCOMPARE(dsp.spectrumRate(), 10);
-    QCOMPARE(dsp.panorama(0)->frameInterval(), 10);
-    QCOMPARE(dsp.bandScope()->frameInterval(), 10);
+    QCOMPARE(dsp.panorama(0)->frameInterval(), 100);
+    QCOMPARE(dsp.bandScope()->frameInterval(), 100);
     dsp.setSpectrumRate(100);
     QCOMPARE(dsp.spectrumRate(), 40);
-    QCOMPARE(dsp.panorama(1)->frameInterval(), 40);
+    QCOMPARE(dsp.panorama(1)->frameInterval(), 25);
+    dsp.setSpectrumRate(30);
+    QCOMPARE(dsp.panorama(1)->frameInterval(), 33);
 
     dsp.setFftSize(1000);
     QCOMPARE(dsp.panorama(0)->fftSize(), 4096u);
