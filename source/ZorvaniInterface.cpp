@@ -207,8 +207,9 @@ void ZorvaniInterface::setManager(DeviceManagerAbstract* manager)
     });
 
     CHECKED_CONNECT(manager, SIGNAL(hideSpectrumSlopesChanged(bool)), this, SLOT(onHideSpectrumSlopes(bool)));
+    // Run the change path once with the manager's state, whatever the flag was.
     const bool hide = manager->hideSpectrumSlopes();
-    onHideSpectrumSlopes(!hide);
+    m_hideSlopes = !hide;
     onHideSpectrumSlopes(hide);
 }
 

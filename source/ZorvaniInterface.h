@@ -40,6 +40,50 @@ public:
     bool isOpen() const override;
     bool isStarted() const override;
 
+    // The host's setters (ZorvaniControlSurface.cpp).
+    void setIqTap(IqTapAbstract* tap) override;
+    void setSignalAnalyzer(SignalAnalyzerAbstract* analyzer) override;
+    void setWfmStereo(quint32 rx, bool on) override;
+    void setWriteIQ(bool on, int rx) override;
+    void setCtcssEnable(int rx, bool on) override;
+    void setCtcssTone(int rx, int tone) override;
+    void setBandScope(bool on, quint64 centreHz, uint decimation) override;
+    void setRxEnable(uint rx, bool on) override;
+    void setChannelEnable(uint rx, uint ch, bool on) override;
+    void forwardToManager(quint32 value, int kind, bool state) override;
+    SpectrumView rxSpectrum(int rx) override;
+    SpectrumView txSpectrum() override;
+    SpectrumView bandScopeSpectrum() override;
+    bool setFreq(uint rx, uint, double hz) override;
+    bool setPreamp(uint index) override;
+    void setMute(uint rx, int ch, bool on) override;
+    void setSqlEnable(uint rx, uint ch, bool on) override;
+    void setSqlLevel(uint rx, uint ch, int level) override;
+    void announceSettings() override;
+    void setMainVolume(int dB) override;
+    void setVolume(uint rx, uint ch, int dB) override;
+    void setBalance(uint rx, uint ch, int value) override;
+    void setRit(uint rx, uint ch, double hz) override;
+    void setFftSize(uint n) override;
+    void setAveragingMode(int mode) override;
+    void setAveraging(int value) override;
+    void setSpectrumRate(int fps) override;
+    void setChannelOffset(int rx, int ch, int, double hz) override;
+    void setFilter(int rx, int, int, double low, double high) override;
+    void setMode(int rx, int, int mode) override;
+    void setRf(int rx, int, int dB) override;
+    void setAgc(uint rx, uint, int index) override;
+    void setBin(uint rx, bool on) override;
+    void setNb1(uint rx, bool on) override;
+    void setNb2(uint rx, bool on) override;
+    void setNr(uint rx, bool on) override;
+    void setAnf(uint rx, bool on) override;
+    void setRxEq(uint rx, bool on) override;
+    void setRxEqLevels(uint rx, QList<int> levels) override;
+    void setSoundCardOutput(bool on) override;
+    StereoRing* soundCardSource() override;
+    StereoRing* rawIqRing(uint rx) override;
+
     // Members the tests inspect.
     ZorvaniOptions* options() const { return m_options.get(); }
     ZorvaniControl* control() const { return m_control.get(); }
@@ -64,6 +108,9 @@ private:
     void closeLink();
     void installAudioSources();
     void detachAudioSources();
+    // Band decisions of the external outputs and the front end for receiver
+    // 0: its centre frequency plus its channel-0 offset.
+    void updateBands();
 
     std::shared_ptr<ZorvaniFunctions> m_functions;
     std::shared_ptr<ZorvaniOptions> m_options;
@@ -80,4 +127,6 @@ private:
     BridgeAbstract* m_bridge = nullptr;
     bool m_hideSlopes = false;
     void* m_hostObject = nullptr;
+    double m_frequency = 0.0;       // receiver 0's centre frequency, Hz
+    double m_channelOffset = 0.0;   // receiver 0's channel-0 offset, Hz
 };

@@ -1,10 +1,16 @@
 #include "ZorvaniControl/ZorvaniControl.h"
 
+#include "ZorvaniControl/ExtCtrl/ExtCtrlZorvani.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
+#include "bandplan/AmateurRegion.h"
+#include "common/CheckedConnect.h"
+#include "common/ZorvaniSR.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QSpinBox>
 
@@ -15,6 +21,35 @@ ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFu
 {
     m_receiver.port = kDefaultPort;
     connect(m_driver.get(), &ZorvaniDriver::forceStop, this, &ZorvaniControl::forceStop);
+
+    m_region = std::make_unique<AmateurRegion>();
+    m_extCtrl = std::make_unique<ExtCtrlZorvani>(m_options, m_region.get());
+    CHECKED_CONNECT(m_extCtrl.get(), SIGNAL(valueChanged(uint)), this, SLOT(changedExtCtrl(uint)));
+    CHECKED_CONNECT(&m_frontEnd, SIGNAL(valueChanged(ushort)), this, SLOT(onFrontEnd(ushort)));
+    CHECKED_CONNECT(&m_frontEnd, SIGNAL(preampCoeffChanged(double)), this, SLOT(onPreampCoeff(double)));
+    if (!m_options)
+        return;
+
+    const auto box = [this](const char* name) { return m_options->findChild<QCheckBox*>(QLatin1String(name)); };
+    if (QCheckBox* bpf = box("chbBpf")) {
+        m_frontEnd.setBpf(bpf->isChecked());
+        CHECKED_CONNECT(bpf, SIGNAL(toggled(bool)), this, SLOT(onBpf(bool)));
+    }
+    if (QCheckBox* att = box("chbFeAtt")) {
+        m_frontEnd.setAtt(att->isChecked());
+        CHECKED_CONNECT(att, SIGNAL(toggled(bool)), &m_frontEnd, SLOT(setAtt(bool)));
+    }
+    if (QCheckBox* preamp = box("chbFePreamp")) {
+        m_frontEnd.setPreamp(preamp->isChecked());
+        CHECKED_CONNECT(preamp, SIGNAL(toggled(bool)), &m_frontEnd, SLOT(setPreamp(bool)));
+    }
+    for (const char* name : {"dsbHfPreampM0", "dsbHfPreampM20"})
+        if (auto* calibration = m_options->findChild<QDoubleSpinBox*>(QLatin1String(name)))
+            CHECKED_CONNECT(calibration, SIGNAL(valueChanged(double)), this, SLOT(rootPreampChanged(double)));
+    if (auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate"))) {
+        CHECKED_CONNECT(rate, SIGNAL(currentIndexChanged(int)), this, SLOT(changedSampleRate(int)));
+        changedSampleRate(rate->currentIndex());
+    }
 }
 
 ZorvaniControl::~ZorvaniControl()
@@ -103,6 +138,96 @@ bool ZorvaniControl::startSequence()
 {
     if (m_options)
         if (auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate")))
-            m_driver->setSampleRateId(rate->currentIndex());
-    return m_driver->Start();
+            applySampleRate(rate->currentIndex());
+    onPreampCoeff(0.0);
+    m_driver->setPreamp(m_preamp);
+    if (!m_driver->Start())
+        return false;
+    changedExtCtrl(m_extCtrl->currentValue());
+    m_frontEnd.emitState();
+    onSetBs();
+    return true;
+}
+
+void ZorvaniControl::setPreampIndex(int index)
+{
+    m_preamp = index;
+    onPreampCoeff(0.0);
+}
+
+double ZorvaniControl::levelCorrection() const
+{
+    double calibration = 0.0;
+    if (m_options)
+        if (auto* box = m_options->findChild<QDoubleSpinBox*>(
+                m_preamp != 0 ? QStringLiteral("dsbHfPreampM0") : QStringLiteral("dsbHfPreampM20")))
+            calibration = box->value();
+    return m_frontEnd.levelCorrection() + calibration;
+}
+
+void ZorvaniControl::onPreampCoeff(double)
+{
+    m_driver->setPreampCoeff(levelCorrection());
+}
+
+void ZorvaniControl::rootPreampChanged(double)
+{
+    const QString selected = m_preamp != 0 ? QStringLiteral("dsbHfPreampM0") : QStringLiteral("dsbHfPreampM20");
+    if (sender() && sender()->objectName() == selected)
+        onPreampCoeff(0.0);
+}
+
+void ZorvaniControl::setBandScope(bool on, quint64 centreHz, uint decimation)
+{
+    m_bandScopeOn = on;
+    m_bandScopeCentre = centreHz;
+    m_bandScopeDecimation = decimation;
+    onSetBs();
+}
+
+void ZorvaniControl::onSetBs()
+{
+    m_driver->setBandScope(m_bandScopeOn, m_bandScopeCentre, int(m_bandScopeDecimation));
+    m_dsp->setBandScopeActive(m_bandScopeOn && m_dsp->isRunning());
+}
+
+void ZorvaniControl::changedSampleRate(int index)
+{
+    if (index < 0 || index > 3)
+        return;
+    if (m_driver->isStart()) {
+        m_driver->Stop();
+        applySampleRate(index);
+        startSequence();
+    } else {
+        applySampleRate(index);
+    }
+    emit currentSampleRate(zorvani::kStreamRates[index]);
+}
+
+void ZorvaniControl::applySampleRate(int index)
+{
+    if (index < 0 || index > 3)
+        return;
+    const double rate = zorvani::kStreamRates[index];
+    m_driver->setSampleRateId(index);
+    m_dsp->setSampleRate(rate);
+    if (m_iqFiles)
+        for (IqFileSlot& slot : *m_iqFiles)
+            slot->setSampleRate(rate);
+}
+
+void ZorvaniControl::onBpf(bool on)
+{
+    m_frontEnd.setBpf(on);
+}
+
+void ZorvaniControl::onFrontEnd(ushort word)
+{
+    m_driver->setFrontEnd(word);
+}
+
+void ZorvaniControl::changedExtCtrl(uint value)
+{
+    m_driver->setExtCtrl(int(value));
 }

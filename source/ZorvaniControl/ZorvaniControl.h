@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZorvaniControl/FrontEndControl.h"
 #include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
 #include "discovery/Receiver.h"
 #include "recording/IQFile.h"
@@ -8,7 +9,9 @@
 
 #include <memory>
 
+class AmateurRegion;
 class DeviceFunctionsAbstract;
+class ExtCtrlZorvani;
 class ZorvaniDialog;
 class ZorvaniDriver;
 class ZorvaniOptions;
@@ -51,9 +54,35 @@ public:
     bool probeBootloader();
     bool probeInformation();
 
-    // The receiver's start sequence; today it starts the stream at the
-    // options' sample rate.
+    // The receiver's start sequence; today it sends the level correction,
+    // preamplifier and front end and starts the stream at the options' rate.
     bool startSequence();
+
+    FrontEndControl& frontEnd() { return m_frontEnd; }
+    ExtCtrlZorvani& extCtrl() { return *m_extCtrl; }
+    const AmateurRegion& bandPlan() const { return *m_region; }
+
+    // HF preamplifier state as sent with the driver's setPreamp: 0 is the
+    // "-20dB" setting, anything else "0dB".
+    int preampIndex() const { return m_preamp; }
+    void setPreampIndex(int index);
+    // dB: the front end's correction plus the root calibration of the selected
+    // preamplifier setting ("Preamp 0dB" when on, "Preamp -20dB" when off).
+    double levelCorrection() const;
+
+    // The host's band-scope switch, centre (Hz) and decimation.
+    void setBandScope(bool on, quint64 centreHz, uint decimation);
+    bool bandScopeOn() const { return m_bandScopeOn; }
+
+public slots:
+    // Level correction to the driver (IQ gain and band-scope scale).
+    void onPreampCoeff(double);
+    void onSetBs();
+    void changedSampleRate(int index);
+    void onBpf(bool on);
+    void onFrontEnd(ushort word);
+    void changedExtCtrl(uint value);
+    void rootPreampChanged(double);
 
 signals:
     void currentSampleRate(double hz);
@@ -63,6 +92,8 @@ signals:
     void receiver(Receiver rx);
 
 private:
+    // Rate index 0..3 to the driver, the engine and the IQ files.
+    void applySampleRate(int index);
     template <typename Probe>
     bool probe(Probe request);
 
@@ -73,4 +104,11 @@ private:
     ZorvaniDialog* m_dialog;
     std::unique_ptr<ZorvaniDriver> m_driver;
     Receiver m_receiver;
+    FrontEndControl m_frontEnd;
+    std::unique_ptr<AmateurRegion> m_region;
+    std::unique_ptr<ExtCtrlZorvani> m_extCtrl;
+    int m_preamp = 1;
+    bool m_bandScopeOn = false;
+    quint64 m_bandScopeCentre = 0;
+    uint m_bandScopeDecimation = 0;
 };

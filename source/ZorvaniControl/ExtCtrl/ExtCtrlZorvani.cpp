@@ -33,6 +33,8 @@ bool sameFrequency(double a, double b)
 ExtCtrlZorvani::ExtCtrlZorvani(QWidget* form, const AmateurRegion* region, QObject* parent)
     : QObject(parent), m_region(region)
 {
+    if (!form)
+        return;
     if (auto* enable = form->findChild<QCheckBox*>(QStringLiteral("chbExtCtrlEnable"))) {
         m_enabled = enable->isChecked();
         CHECKED_CONNECT(enable, SIGNAL(toggled(bool)), this, SLOT(changedEnable(bool)));

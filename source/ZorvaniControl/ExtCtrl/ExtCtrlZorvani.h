@@ -18,7 +18,8 @@ public:
     static constexpr int kBits = 7;
 
     // Finds "chbExtCtrlEnable" and the boxes "chbExtCtrlRx<band>_<bit>" in the
-    // form and follows them; the band plan decides which band a frequency is in.
+    // form (none without a form) and follows them; the band plan decides which
+    // band a frequency is in.
     ExtCtrlZorvani(QWidget* form, const AmateurRegion* region, QObject* parent = nullptr);
 
     // Bit i set when box i of band's row is checked; 0 for the 11M row (it has
