@@ -6,10 +6,18 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+// Level of what an output pulled since it was opened, per channel.
+struct OutputLevel {
+    std::uint64_t frames = 0;
+    double rmsDbfs[2] = {-200.0, -200.0}; // -200 for silence
+    double peak[2] = {0.0, 0.0};          // largest magnitude, full scale 1.0
+};
 
 // A host audio output that, while open, pulls audio through the installed
 // source on its own thread at its sample rate (10 ms blocks, paced against the
@@ -20,18 +28,21 @@ public:
     ~PullEngine();
 
     void setSource(AudioSource source);
-    // Starts pulling and emits opened(); a path writes the audio there.
-    void open(const QString& wavPath = {});
+    // Starts pulling and emits opened(); a path writes the audio there. False
+    // (nothing started) when that file cannot be created.
+    bool open(const QString& wavPath = {});
     // Stops pulling, closes the file and emits closed().
     void close();
     bool isOpen() const { return m_running; }
     int sampleRate() const { return m_sampleRate; }
     std::uint64_t framesPulled() const { return m_frames; }
+    OutputLevel level() const;
     // Pulls one block now, outside the thread (for tests).
     std::vector<float> pullOnce(quint32 frames);
 
 private:
     void run();
+    void measure(const float* interleaved, quint32 frames);
 
     OutputAbstract& m_owner;
     int m_sampleRate;
@@ -41,6 +52,10 @@ private:
     std::atomic<std::uint64_t> m_frames{0};
     std::thread m_thread;
     WavWriter m_wav;
+    mutable std::mutex m_levelMutex;
+    double m_sumSquares[2] = {0.0, 0.0};
+    double m_peak[2] = {0.0, 0.0};
+    std::uint64_t m_levelFrames = 0;
 };
 
 class HostSoundOut : public SoundOutAbstract {

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 WavWriter::~WavWriter()
 {
@@ -20,24 +19,32 @@ bool WavWriter::open(const QString& path, int sampleRate, int channels)
     m_sampleRate = sampleRate;
     m_channels = channels;
     m_dataBytes = 0;
+    m_full = false;
+    // Whole frames only, and room for the 36 header bytes the RIFF size counts.
+    const std::uint64_t frameBytes = 3u * std::uint64_t(channels);
+    m_maxDataBytes = (0xFFFFFFFFull - 36u) / frameBytes * frameBytes;
     writeHeader();
     return true;
 }
 
 void WavWriter::write(const float* interleaved, std::size_t values)
 {
-    if (!m_file.isOpen())
+    if (!m_file.isOpen() || m_full)
         return;
-    std::vector<char> bytes(values * 3);
+    if (m_dataBytes + values * 3 > m_maxDataBytes) {
+        m_full = true;
+        return;
+    }
+    m_bytes.resize(values * 3);
     for (std::size_t i = 0; i < values; ++i) {
         const double v = std::clamp(double(interleaved[i]), -1.0, 1.0);
         const auto s = static_cast<std::int32_t>(std::lround(v * 8388607.0));
-        bytes[3 * i] = char(s & 0xFF);
-        bytes[3 * i + 1] = char((s >> 8) & 0xFF);
-        bytes[3 * i + 2] = char((s >> 16) & 0xFF);
+        m_bytes[3 * i] = char(s & 0xFF);
+        m_bytes[3 * i + 1] = char((s >> 8) & 0xFF);
+        m_bytes[3 * i + 2] = char((s >> 16) & 0xFF);
     }
-    m_file.write(bytes.data(), qint64(bytes.size()));
-    m_dataBytes += bytes.size();
+    m_file.write(m_bytes.data(), qint64(m_bytes.size()));
+    m_dataBytes += m_bytes.size();
 }
 
 void WavWriter::close()
@@ -54,7 +61,7 @@ void WavWriter::writeHeader()
     char h[44];
     const auto put32 = [&](int at, quint32 v) { qToLittleEndian<quint32>(v, h + at); };
     const auto put16 = [&](int at, quint16 v) { qToLittleEndian<quint16>(v, h + at); };
-    const quint32 data = quint32(std::min<std::uint64_t>(m_dataBytes, 0xFFFFFFFFu - 36));
+    const quint32 data = quint32(m_dataBytes);
     std::copy_n("RIFF", 4, h);
     put32(4, data + 36);
     std::copy_n("WAVEfmt ", 8, h + 8);

@@ -1,23 +1,79 @@
 // The minimal host: loads the ZorvaniDDC plug-in like the real host and drives
-// its lifecycle.
+// it. By default it runs the main job against the built-in receiver emulator on
+// loopback; --lifecycle-only only loads, inits and tears down.
 #include "HostBridge.h"
+#include "JobOptions.h"
+#include "MainJob.h"
 #include "PluginHost.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QTextStream>
-#include <QThread>
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include <cstdio>
+#include <csignal>
 
-static int fail(const QString& message)
+namespace {
+
+int fail(const QString& message)
 {
     QTextStream(stderr) << "minihost: " << message << '\n';
     return 1;
 }
+
+void onSignal(int)
+{
+    MainJob::requestStop();
+}
+
+// Load, init, setManager, wait for the device menu, teardown: no receiver involved.
+int runLifecycle(QApplication& app, const JobOptions& options)
+{
+    PluginHost host;
+    if (!host.load(options.pluginPath))
+        return fail(host.errorString());
+    DeviceAbstract* device = host.device();
+    QTextStream out(stdout);
+    out << "loaded " << host.pluginName() << ' ' << host.pluginVersion() << " (" << device->name() << ")\n";
+
+    auto bridge = std::make_unique<HostBridge>();
+    HostManager manager;
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    manager.setMainWindow(&window);
+
+    if (!device->init(*bridge, layout, false, options.admin))
+        return fail(QStringLiteral("init failed"));
+    device->setManager(&manager);
+    if (options.window)
+        window.show();
+
+    // The plug-in hands over its device menu after 500 ms.
+    QElapsedTimer timer;
+    timer.start();
+    while (!manager.deviceMenu() && timer.elapsed() < 2000)
+        app.processEvents(QEventLoop::AllEvents, 20);
+    const bool menu = manager.deviceMenu() != nullptr;
+    if (menu) {
+        out << "device menu received; catalogue offers " << device->functions()->modes().size() << " modes\n";
+        if (options.window)
+            app.exec();
+    }
+
+    bridge->closeOutputs();
+    bridge->hostPool().waitIdle();
+    device->deinit();
+    bridge.reset();
+    host.unload();
+    if (!menu)
+        return fail(QStringLiteral("the plug-in handed over no device menu"));
+    out << "done\n";
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -28,52 +84,21 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("minihost"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Minimal host for the ZorvaniDDC device plug-in."));
-    parser.addHelpOption();
-    QCommandLineOption pluginOption(QStringLiteral("plugin"), QStringLiteral("Path of the plug-in file."),
-                                    QStringLiteral("path"), PluginHost::defaultPluginPath());
-    QCommandLineOption windowOption(QStringLiteral("window"), QStringLiteral("Show the options page in a window."));
-    QCommandLineOption adminOption(QStringLiteral("admin"), QStringLiteral("Show the Admin page of the options."));
-    parser.addOption(pluginOption);
-    parser.addOption(windowOption);
-    parser.addOption(adminOption);
+    JobCommandLine commandLine;
+    commandLine.setUp(parser);
     parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
+    JobOptions options;
+    QString error;
+    if (!commandLine.read(parser, &options, &error))
+        return fail(error);
 
-    PluginHost host;
-    if (!host.load(parser.value(pluginOption)))
-        return fail(host.errorString());
-    DeviceAbstract* device = host.device();
-    QTextStream out(stdout);
-    out << "loaded " << host.pluginName() << ' ' << host.pluginVersion() << " (" << device->name() << ")\n";
+    if (options.lifecycleOnly)
+        return runLifecycle(app, options);
 
-    HostBridge bridge;
-    HostManager manager;
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    manager.setMainWindow(&window);
-
-    if (!device->init(bridge, layout, false, parser.isSet(adminOption)))
-        return fail(QStringLiteral("init failed"));
-    device->setManager(&manager);
-    if (parser.isSet(windowOption))
-        window.show();
-
-    // Let the plug-in hand over its device menu (it does so after 500 ms).
-    QElapsedTimer timer;
-    timer.start();
-    while (!manager.deviceMenu() && timer.elapsed() < 2000)
-        app.processEvents(QEventLoop::AllEvents, 20);
-    if (!manager.deviceMenu())
-        return fail(QStringLiteral("the plug-in handed over no device menu"));
-    out << "device menu received; catalogue offers " << device->functions()->modes().size() << " modes\n";
-
-    if (parser.isSet(windowOption))
-        app.exec();
-
-    bridge.closeOutputs();
-    bridge.hostPool().waitIdle();
-    device->deinit();
-    host.unload();
-    out << "done\n";
-    return 0;
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    MainJob job(options);
+    return job.run();
 }
