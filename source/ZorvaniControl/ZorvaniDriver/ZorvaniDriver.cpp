@@ -7,7 +7,6 @@
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QEventLoop>
-#include <QMutexLocker>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -46,7 +45,7 @@ QByteArray valuePacket(quint16 command, quint32 value)
 
 ZorvaniDriver::ZorvaniDriver(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent)
     : QThread(parent), m_dsp(std::move(dsp)), m_device(std::make_unique<ZorvaniDevice>(m_dsp, iqFiles)),
-      m_queue(std::make_shared<QList<std::shared_ptr<QueueItem>>>()), m_mutex(std::make_shared<QRecursiveMutex>()),
+      m_queue(std::make_shared<QList<std::shared_ptr<QueueItem>>>()), m_mutex(std::make_shared<std::recursive_mutex>()),
       m_initFpga(std::make_unique<InitFpga>())
 {
     if (m_dsp) {
@@ -73,13 +72,13 @@ void ZorvaniDriver::setBandScopeSink(std::function<void(const Ostrovix::complex<
 
 Receiver ZorvaniDriver::currentReceiver() const
 {
-    QMutexLocker lock(&m_receiverMutex);
+    std::lock_guard<std::mutex> lock(m_receiverMutex);
     return m_receiver;
 }
 
 int ZorvaniDriver::queuedItems() const
 {
-    QMutexLocker lock(m_mutex.get());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     return m_queue->size();
 }
 
@@ -90,7 +89,7 @@ bool ZorvaniDriver::open(Receiver receiver)
     if (m_open.load())
         return true;
     {
-        QMutexLocker lock(&m_receiverMutex);
+        std::lock_guard<std::mutex> lock(m_receiverMutex);
         m_receiver = receiver;
     }
     if (m_device->isRunning())
@@ -113,7 +112,7 @@ void ZorvaniDriver::close()
     m_open.store(false);
     wait();
     // Nothing transmits or expires requests any more: fail those still waiting.
-    QMutexLocker lock(m_mutex.get());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (auto& item : *m_queue)
         item->state = QueueItem::Failed;
     m_queue->erase(std::remove_if(m_queue->begin(), m_queue->end(), [](const auto& item) { return !item->waitAnswer; }),
@@ -144,7 +143,7 @@ std::optional<QByteArray> ZorvaniDriver::issue(const QByteArray& packet, quint32
     item->waitAnswer = wait ? 1 : 0;
     item->timer.start();
     {
-        QMutexLocker lock(m_mutex.get());
+        std::lock_guard<std::recursive_mutex> lock(*m_mutex);
         m_queue->append(item);
     }
     if (!wait)
@@ -169,7 +168,7 @@ std::shared_ptr<ZorvaniDriver::QueueItem> ZorvaniDriver::waitFor(quint64 id)
 {
     for (;;) {
         {
-            QMutexLocker lock(m_mutex.get());
+            std::lock_guard<std::recursive_mutex> lock(*m_mutex);
             for (int i = 0; i < m_queue->size(); ++i) {
                 const auto& item = m_queue->at(i);
                 if (item->id != id)
@@ -201,7 +200,7 @@ void ZorvaniDriver::run()
 
 void ZorvaniDriver::transmitPending()
 {
-    QMutexLocker lock(m_mutex.get());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (auto& item : *m_queue) {
         if (item->state != QueueItem::ToSend)
             continue;
@@ -234,7 +233,7 @@ void ZorvaniDriver::handleReply(const QByteArray& reply)
             m_bandScopeSink(m_bandScope.frame(), count);
         return;
     }
-    QMutexLocker lock(m_mutex.get());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (auto& item : *m_queue) {
         quint16 requested = 0;
         if (item->state == QueueItem::Failed || !commandOf(item->packet, requested) || requested != command)
@@ -248,7 +247,7 @@ void ZorvaniDriver::handleReply(const QByteArray& reply)
 
 void ZorvaniDriver::expire()
 {
-    QMutexLocker lock(m_mutex.get());
+    std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (int i = m_queue->size() - 1; i >= 0; --i) {
         auto& item = (*m_queue)[i];
         const qint64 elapsed = item->timer.elapsed();

@@ -10,12 +10,12 @@
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
-#include <QRecursiveMutex>
 #include <QThread>
 
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class InitFpga;
@@ -159,7 +159,7 @@ private:
     std::shared_ptr<zorvaniDsp> m_dsp;
     std::unique_ptr<ZorvaniDevice> m_device;
     std::shared_ptr<QList<std::shared_ptr<QueueItem>>> m_queue;
-    std::shared_ptr<QRecursiveMutex> m_mutex;
+    std::shared_ptr<std::recursive_mutex> m_mutex;
     std::unique_ptr<InitFpga> m_initFpga;
     std::unique_ptr<QUdpSocket> m_discovery;
 
@@ -168,7 +168,7 @@ private:
     std::atomic<quint64> m_nextId{0};
     std::atomic<int> m_rateId{0};
     std::atomic<quint32> m_receivers{1};
-    mutable QRecursiveMutex m_receiverMutex;
+    mutable std::mutex m_receiverMutex;
     Receiver m_receiver;
 
     BandScopeAssembler m_bandScope;
