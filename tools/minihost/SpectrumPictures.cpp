@@ -119,6 +119,11 @@ void drawPassband(QPainter& p, const QRect& plot, const PanoramaAxis& axis)
 
 } // namespace
 
+QRect plotArea(QSize size)
+{
+    return QRect(60, 28, size.width() - 80, size.height() - 28 - 50);
+}
+
 QImage renderPanorama(const std::vector<float>& line, const PanoramaAxis& axis, QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
@@ -127,7 +132,7 @@ QImage renderPanorama(const std::vector<float>& line, const PanoramaAxis& axis, 
     QFont font = p.font();
     font.setPixelSize(12);
     p.setFont(font);
-    const QRect plot(60, 28, size.width() - 80, size.height() - 28 - 50);
+    const QRect plot = plotArea(size);
 
     p.setPen(Qt::white);
     p.drawText(QRect(60, 4, plot.width(), 20), Qt::AlignLeft | Qt::AlignVCenter,
@@ -196,7 +201,7 @@ QImage renderWaterfall(const std::vector<std::vector<float>>& lines, const Panor
     QFont font = p.font();
     font.setPixelSize(12);
     p.setFont(font);
-    const QRect plot(60, 28, size.width() - 80, size.height() - 28 - 50);
+    const QRect plot = plotArea(size);
 
     p.setPen(Qt::white);
     p.drawText(QRect(60, 4, plot.width(), 20), Qt::AlignLeft | Qt::AlignVCenter,

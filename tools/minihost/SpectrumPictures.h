@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 
 #include <cstddef>
@@ -18,6 +19,10 @@ struct PanoramaAxis {
 
 constexpr QSize kPanoramaPictureSize(1200, 500);
 constexpr QSize kWaterfallPictureSize(1200, 400);
+
+// Where the plot (or the waterfall's cells) lies in a picture of `size`;
+// the frequency axis runs from left (lowest) to right across its width.
+QRect plotArea(QSize size);
 
 // The line in dB as a plot with a frequency axis (MHz), a dB grid, the tuned
 // frequency and the filter's passband.

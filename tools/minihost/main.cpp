@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <csignal>
+#include <vector>
 
 namespace {
 
@@ -80,13 +81,30 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    // Qt's own application object takes "-plugin NAME" (also spelled with two
+    // dashes) as a platform plug-in to load: it must not see ours.
+    QStringList arguments;
+    std::vector<char*> qtArguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+        const QByteArray a(argv[i]);
+        if (i > 0 && (a == "--plugin" || a == "-plugin")) {
+            if (i + 1 < argc)
+                arguments << QString::fromLocal8Bit(argv[++i]);
+            continue;
+        }
+        if (i == 0 || !(a.startsWith("--plugin=") || a.startsWith("-plugin=")))
+            qtArguments.push_back(argv[i]);
+    }
+    int qtArgc = int(qtArguments.size());
+    qtArguments.push_back(nullptr);
+    QApplication app(qtArgc, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("minihost"));
 
     QCommandLineParser parser;
     JobCommandLine commandLine;
     commandLine.setUp(parser);
-    parser.process(app);
+    parser.process(arguments);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
     JobOptions options;
