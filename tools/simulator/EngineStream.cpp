@@ -111,6 +111,16 @@ void SimulatorEngine::pace(qint64 now)
 
 void SimulatorEngine::sendBlock(qint64 now)
 {
+    QVector<QPair<int, double>> levels;
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        levels.swap(m_data->levelChanges);
+    }
+    for (const auto& change : levels) {
+        for (auto& generator : m_generators)
+            generator->setLevel(change.first, change.second);
+        m_bandScope->setLevel(change.first, change.second);
+    }
     for (int rx = 0; rx < m_receivers; ++rx) {
         SentPacket& p = m_sent[m_seq & kSentMask];
         if (p.used && !p.answered && !p.abandoned && m_inFlight > 0)

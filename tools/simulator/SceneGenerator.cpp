@@ -100,6 +100,15 @@ void SceneGenerator::reset()
     configure();
 }
 
+void SceneGenerator::setLevel(int index, double levelDbfs)
+{
+    if (index < 0 || size_t(index) >= m_sources.size())
+        return;
+    Source& s = m_sources[size_t(index)];
+    s.e.levelDbfs = levelDbfs;
+    s.amplitude = std::pow(10.0, levelDbfs / 20.0);
+}
+
 void SceneGenerator::configure()
 {
     for (Source& s : m_sources) {

@@ -40,6 +40,11 @@ public:
     // Back to time zero with the same seed: the output repeats exactly.
     void reset();
 
+    // New level (dBFS, <= 0; Noise: dBFS/Hz) of emitter `index` of the scene,
+    // from the next sample on; phases and keying continue. Out-of-range
+    // indexes are ignored.
+    void setLevel(int index, double levelDbfs);
+
     // Writes n samples (full scale = amplitude 1.0). Allocates nothing.
     void generate(Ostrovix::complex<double>* out, int n);
 

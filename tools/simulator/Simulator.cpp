@@ -238,6 +238,12 @@ void Simulator::setIqStall(bool stall)
     m_data->faults.iqStall = stall;
 }
 
+void Simulator::setEmitterLevel(int index, double levelDbfs)
+{
+    std::lock_guard<std::mutex> lock(m_data->mutex);
+    m_data->levelChanges.append(qMakePair(index, levelDbfs));
+}
+
 void Simulator::setStartStatus(quint32 status)
 {
     std::lock_guard<std::mutex> lock(m_data->mutex);

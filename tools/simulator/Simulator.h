@@ -203,6 +203,9 @@ public:
     void dropReplies(quint16 code, int count, quint16 magic = 0xFF12);   // count -1: all
     void delayReplies(quint16 code, int delayMs, quint16 magic = 0xFF12);
     void setFirmwareVersion(quint16 major, quint16 minor);
+    // Changes the level (dBFS; Noise: dBFS/Hz) of emitter `index` of the scene
+    // for both receivers and the band scope, from the next IQ block on.
+    void setEmitterLevel(int index, double levelDbfs);
 
     // Bad datagrams sent to the peer that sent the last command.
     enum class Junk {

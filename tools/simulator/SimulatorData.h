@@ -3,6 +3,8 @@
 #include "Simulator.h"
 
 #include <QElapsedTimer>
+#include <QPair>
+#include <QVector>
 
 #include <condition_variable>
 #include <mutex>
@@ -17,6 +19,7 @@ struct Simulator::Data {
     State state;
     Counters counters;
     Faults faults;
+    QVector<QPair<int, double>> levelChanges; // (emitter, dBFS) not yet taken by the engine
     QVector<LoggedCommand> log;
     QVector<qint32> capture;
     QByteArray fpga;
