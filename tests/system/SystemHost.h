@@ -1,0 +1,102 @@
+#pragma once
+
+#include "HostBridge.h"
+#include "PluginHost.h"
+#include "Simulator.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <memory>
+
+// The plug-in loaded the way the host loads it, wired to the minimal host's
+// bridge and manager, and pointed at an emulator on loopback in "Static IP"
+// mode through its own options page.
+namespace systest {
+
+class LoadedPlugin {
+public:
+    // Keeps the band-plan file and settings of the plug-in in a private place.
+    static bool isolateHome(QTemporaryDir& home)
+    {
+        if (!home.isValid())
+            return false;
+        qputenv("HOME", home.path().toLocal8Bit());
+        QStandardPaths::setTestModeEnabled(true);
+        return true;
+    }
+
+    bool load()
+    {
+        const QByteArray path = qgetenv("ZORVANI_PLUGIN");
+        if (!host.load(path.isEmpty() ? PluginHost::defaultPluginPath() : QString::fromLocal8Bit(path)))
+            return false;
+        layout = new QVBoxLayout(&window);
+        manager.setMainWindow(&window);
+        if (!device()->init(bridge, layout, false, false))
+            return false;
+        device()->setManager(&manager);
+        // A modal box would block the test forever: close it and remember its text.
+        modalGuard.setInterval(50);
+        QObject::connect(&modalGuard, &QTimer::timeout, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                boxes << modal->windowTitle();
+                modal->close();
+            }
+        });
+        modalGuard.start();
+        return true;
+    }
+
+    void unload()
+    {
+        modalGuard.stop();
+        if (!device())
+            return;
+        device()->setSoundCardOutput(false);
+        device()->stop();
+        device()->close();
+        bridge.closeOutputs();
+        bridge.hostPool().waitIdle();
+        device()->deinit();
+        host.unload();
+    }
+
+    template <typename T>
+    T* option(const char* name) const
+    {
+        return window.findChild<T*>(QLatin1String(name));
+    }
+
+    bool useEmulator(const zorvani::sim::Simulator& sim)
+    {
+        auto* mode = option<QComboBox>("cbModeIP");
+        auto* address = option<QLineEdit>("leIP");
+        auto* port = option<QSpinBox>("sbPort");
+        if (!mode || !address || !port)
+            return false;
+        mode->setCurrentIndex(1);
+        address->setText(sim.config().address.toString());
+        port->setValue(sim.config().port);
+        return true;
+    }
+
+    DeviceAbstract* device() const { return host.device(); }
+
+    PluginHost host;
+    HostBridge bridge;
+    HostManager manager;
+    QWidget window;
+    QVBoxLayout* layout = nullptr;
+    QTimer modalGuard;
+    QStringList boxes;
+};
+
+} // namespace systest
