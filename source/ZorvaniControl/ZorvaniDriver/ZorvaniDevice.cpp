@@ -9,6 +9,7 @@ namespace {
 constexpr int kMaxDatagram = 65536;
 constexpr int kSocketReadBuffer = 38400;
 constexpr int kConnectMs = 1000;
+constexpr int kKernelReceiveBuffer = 1 << 20;
 } // namespace
 
 ZorvaniDevice::ZorvaniDevice(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent)
@@ -84,6 +85,10 @@ void ZorvaniDevice::run()
     }
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket.setReadBufferSize(kSocketReadBuffer);
+    // Room in the kernel for a few hundred milliseconds of the fastest stream,
+    // so a briefly descheduled thread does not lose packets (and 33 more to
+    // the resynchronisation that follows a gap).
+    socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kKernelReceiveBuffer);
     m_lastIqMs.store(msSinceStart());
 
     char* buffer = m_buffer.data();

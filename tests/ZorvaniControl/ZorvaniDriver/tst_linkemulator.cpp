@@ -6,6 +6,8 @@
 #include "common/MessageBox.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QtEndian>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -91,6 +93,96 @@ private slots:
             QVERIFY(counters.iqAnswersFull + 1 >= counters.iqSent);
         else
             QCOMPARE(counters.iqAnswersFull, quint64(0));
+    }
+
+    void commandsReachTheEmulator()
+    {
+        Config c;
+        c.port = 52213;
+        Simulator sim(c);
+        QVERIFY(sim.start());
+        ZorvaniDriver driver(nullptr, nullptr);
+        QVERIFY(driver.open(record(sim)));
+        driver.setFreq(0, 1e9);
+        driver.setFreq(1, 7074000.0);
+        driver.setFreq(2, 5e6);
+        driver.setPreamp(3);
+        driver.setLpf(true);
+        driver.setPll(true);
+        driver.setExtCtrl(0x2A);
+        driver.setFrontEnd(0x0123);
+        driver.setBandScope(true, 14000000, 2);
+        QVERIFY(sim.waitUntil([&] { return sim.state().bandScope.enable; }, 1000));
+        const auto st = sim.state();
+        QCOMPARE(st.freq[0], quint64(8000000000ull));
+        QCOMPARE(st.freq[1], quint64(70740000));
+        QVERIFY(st.preamp && st.lpf && st.pll);
+        QCOMPARE(st.extCtrl, 0x2Au);
+        QCOMPARE(st.frontEnd, 0x0123u);
+        QCOMPARE(st.bandScope.decimation, quint8(2));
+        QCOMPARE(st.bandScope.centre, quint64(140000000));
+        QCOMPARE(sim.commands(8).size(), 2);
+        // The log holds the exact datagram.
+        QByteArray freq(26, '\0');
+        qToLittleEndian<quint16>(0xFF12, freq.data());
+        qToLittleEndian<quint16>(8, freq.data() + 2);
+        qToLittleEndian<quint16>(8, freq.data() + 4);
+        qToLittleEndian<quint32>(1, freq.data() + 6);
+        qToLittleEndian<quint32>(1, freq.data() + 10);
+        qToLittleEndian<quint64>(70740000, freq.data() + 18);
+        QCOMPARE(sim.commands(8).last().bytes.toHex(), freq.toHex());
+
+        bool ok = false;
+        QCOMPARE(driver.frontEnd(ok), quint16(0x0123));
+        QVERIFY(ok);
+        QHostAddress address(QStringLiteral("10.1.2.3"));
+        QVERIFY(driver.setNewStaticAddress(address, 50001));
+        QVERIFY(driver.setNetworkMode(StaticIp));
+        QCOMPARE(sim.state().staticAddress, address);
+        QCOMPARE(sim.state().staticPort, quint16(50001));
+        QCOMPARE(sim.state().networkMode, quint32(StaticIp));
+
+        RootCoefficient root;
+        root.coefficients[0] = 27.6;
+        root.coefficients[1] = 9.9;
+        root.percent = 0.125;
+        bool crc = false;
+        QVERIFY(driver.wrireRootCalibrations(&root, &crc));
+        QVERIFY(crc);
+        RootCoefficient back;
+        QVERIFY(driver.readRootCalibrations(&back, &crc));
+        QVERIFY(crc);
+        QCOMPARE(back.coefficients[0], 27.6);
+        QCOMPARE(back.coefficients[1], 9.9);
+        QVERIFY(qAbs(back.percent - 0.125) < 1e-9);
+        UserCoefficient user;
+        crc = true;
+        QVERIFY(driver.readUserCalibrations(&user, &crc));
+        QVERIFY2(!crc, "a never-written user block has no valid CRC");
+
+        QByteArray page(1056, '\0');
+        for (int i = 0; i < page.size(); ++i)
+            page[i] = char(i * 13);
+        QVERIFY(driver.writeAT45D(page, 5));
+        QCOMPARE(sim.dataFlashPage(5), page);
+    }
+
+    void fpgaImageLoadsIntoTheEmulator()
+    {
+        Config c;
+        c.port = 52214;
+        Simulator sim(c);
+        QVERIFY(sim.start());
+        ZorvaniDriver driver(nullptr, nullptr);
+        QVERIFY(driver.open(record(sim)));
+        Q_INIT_RESOURCE(zorvani);
+        QFile resource(QStringLiteral(":/Zorvani/ZorvaniFPGA.fpg"));
+        QVERIFY(resource.open(QIODevice::ReadOnly));
+        const QByteArray image = resource.readAll().mid(1056);
+        QVERIFY(driver.fastLoadFpga());
+        QVERIFY(!image.isEmpty());
+        QCOMPARE(sim.fpgaImage().size(), image.size());
+        QVERIFY(sim.fpgaImage() == image);
     }
 
     void watchdogAfterIqStall()
