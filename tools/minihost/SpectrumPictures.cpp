@@ -173,7 +173,8 @@ QImage renderPanorama(const std::vector<float>& line, const PanoramaAxis& axis, 
     return image;
 }
 
-WaterfallHistory::WaterfallHistory(std::size_t capacity) : m_capacity(std::max<std::size_t>(capacity, 2))
+// An even capacity keeps the kept frames evenly spaced across each halving.
+WaterfallHistory::WaterfallHistory(std::size_t capacity) : m_capacity(std::max<std::size_t>(capacity & ~std::size_t(1), 2))
 {
     m_lines.reserve(m_capacity);
 }
@@ -185,7 +186,8 @@ void WaterfallHistory::add(const float* line, std::size_t count)
     if (m_seen++ % m_stride != 0)
         return;
     if (m_lines.size() == m_capacity) {
-        for (std::size_t i = 0; 2 * i < m_lines.size(); ++i)
+        // Line 0 stays where it is (a vector moved onto itself would be emptied).
+        for (std::size_t i = 1; 2 * i < m_lines.size(); ++i)
             m_lines[i] = std::move(m_lines[2 * i]);
         m_lines.resize((m_lines.size() + 1) / 2);
         m_stride *= 2;

@@ -1,0 +1,228 @@
+// The minimal host's own pieces: command line, output level, WAV writer and
+// the waterfall's history, each against values worked out here.
+#include "HostOutputs.h"
+#include "JobOptions.h"
+#include "SpectrumPictures.h"
+#include "WavWriter.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+class TestOutput : public OutputAbstract {
+public:
+    void setAudioSource(AudioSource) override {}
+};
+
+bool parse(const QStringList& arguments, JobOptions* options, QString* error)
+{
+    QCommandLineParser parser;
+    JobCommandLine commandLine;
+    commandLine.setUp(parser);
+    if (!parser.parse(QStringList{QStringLiteral("minihost")} + arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    return commandLine.read(parser, options, error);
+}
+
+} // namespace
+
+class TestMinihostParts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void defaultsRunTheEmulatorJob()
+    {
+        JobOptions o;
+        QString error;
+        QVERIFY2(parse({}, &o, &error), qPrintable(error));
+        QCOMPARE(int(o.source), int(JobOptions::Source::Emulator));
+        QCOMPARE(o.port, quint16(50001));
+        QCOMPARE(o.rateIndex, 3); // WFM needs the widest rate
+        QCOMPARE(o.freqHz, 7100000.0);
+        QCOMPARE(o.mode, QStringLiteral("AM"));
+        QCOMPARE(o.agc, -1);
+        QVERIFY(o.wav && o.png && o.iq && !o.rx2 && !o.lifecycleOnly);
+        QCOMPARE(o.outDir, QStringLiteral("out"));
+    }
+
+    void values_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("rateIndex");
+        QTest::addColumn<double>("rx2Freq");
+        QTest::addColumn<QString>("rx2Mode");
+        QTest::addColumn<quint16>("port");
+
+        QTest::newRow("rate index 0") << QStringList{"--rate", "0"} << true << 0 << 0.0 << QString() << quint16(50001);
+        QTest::newRow("rate 78125 Hz") << QStringList{"--rate", "78125"} << true << 1 << 0.0 << QString() << quint16(50001);
+        QTest::newRow("rate 39062.5 Hz") << QStringList{"--rate", "39062.5"} << true << 0 << 0.0 << QString()
+                                         << quint16(50001);
+        QTest::newRow("rate index 4") << QStringList{"--rate", "4"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("rate 1.5") << QStringList{"--rate", "1.5"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("rate 48000 Hz") << QStringList{"--rate", "48000"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("rx2 with mode") << QStringList{"--rx2", "7150000:USB"} << true << 3 << 7150000.0
+                                       << QStringLiteral("USB") << quint16(50001);
+        QTest::newRow("rx2 without mode") << QStringList{"--rx2", "7200000"} << true << 3 << 7200000.0 << QString()
+                                          << quint16(50001);
+        QTest::newRow("rx2 not a number") << QStringList{"--rx2", "abc:AM"} << false << 0 << 0.0 << QString()
+                                          << quint16(0);
+        QTest::newRow("receiver with its port") << QStringList{"--receiver", "192.0.2.7:50005"} << true << 3 << 0.0
+                                                << QString() << quint16(50005);
+        QTest::newRow("receiver port 0") << QStringList{"--receiver", "192.0.2.7:0"} << false << 0 << 0.0 << QString()
+                                         << quint16(0);
+        QTest::newRow("receiver host name") << QStringList{"--receiver", "radio:50001"} << false << 0 << 0.0
+                                            << QString() << quint16(0);
+        QTest::newRow("receiver and discover") << QStringList{"--receiver", "192.0.2.7:1", "--discover"} << false << 0
+                                               << 0.0 << QString() << quint16(0);
+        QTest::newRow("port 65536") << QStringList{"--port", "65536"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("agc 6") << QStringList{"--agc", "6"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("volume -101") << QStringList{"--volume", "-101"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("iq format 3") << QStringList{"--iq-format", "3"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("duration 0") << QStringList{"--duration", "0"} << false << 0 << 0.0 << QString() << quint16(0);
+        QTest::newRow("frequency 0") << QStringList{"--freq", "0"} << false << 0 << 0.0 << QString() << quint16(0);
+    }
+
+    void values()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, valid);
+        JobOptions o;
+        QString error;
+        const bool ok = parse(arguments, &o, &error);
+        QVERIFY2(ok == valid, qPrintable(error));
+        if (!valid) {
+            QVERIFY(!error.isEmpty());
+            return;
+        }
+        QTEST(o.rateIndex, "rateIndex");
+        QTEST(o.port, "port");
+        QFETCH(double, rx2Freq);
+        QCOMPARE(o.rx2, rx2Freq > 0.0);
+        QCOMPARE(o.rx2FreqHz, rx2Freq);
+        QTEST(o.rx2Mode, "rx2Mode");
+    }
+
+    void outputLevelOfASine()
+    {
+        // Amplitude 0.5 left, 0.25 right: RMS 20 log10(A / sqrt 2), peak A.
+        TestOutput owner;
+        PullEngine engine(owner, 48000);
+        int n = 0;
+        engine.setSource([&n](float* buffer, quint32 length, quint32 channels) {
+            for (quint32 i = 0; i < length / channels; ++i, ++n) {
+                const double s = std::sin(2.0 * M_PI * 1000.0 * n / 48000.0);
+                buffer[channels * i] = float(0.5 * s);
+                buffer[channels * i + 1] = float(0.25 * s);
+            }
+            return true;
+        });
+        QSignalSpy opened(&owner, &OutputAbstract::opened);
+        QVERIFY(engine.open());
+        QCOMPARE(opened.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.level().frames >= 48000, 5000);
+        engine.close();
+        const OutputLevel level = engine.level();
+        QCOMPARE(level.frames % 480, std::uint64_t(0)); // whole 10 ms blocks
+        QVERIFY2(std::abs(level.rmsDbfs[0] - 20.0 * std::log10(0.5 / std::sqrt(2.0))) < 0.05,
+                 qPrintable(QString::number(level.rmsDbfs[0])));
+        QVERIFY2(std::abs(level.rmsDbfs[1] - 20.0 * std::log10(0.25 / std::sqrt(2.0))) < 0.05,
+                 qPrintable(QString::number(level.rmsDbfs[1])));
+        QVERIFY(std::abs(level.peak[0] - 0.5) < 1e-3);
+        QVERIFY(std::abs(level.peak[1] - 0.25) < 1e-3);
+    }
+
+    void silenceAndUnwritablePath()
+    {
+        TestOutput owner;
+        PullEngine engine(owner, 48000);
+        engine.setSource([](float* buffer, quint32 length, quint32) {
+            std::fill(buffer, buffer + length, 0.0f);
+            return true;
+        });
+        QSignalSpy opened(&owner, &OutputAbstract::opened);
+        QVERIFY(!engine.open(QStringLiteral("/nonexistent-folder/audio.wav")));
+        QVERIFY(!engine.isOpen());
+        QCOMPARE(opened.count(), 0);
+        QVERIFY(engine.open());
+        QTRY_VERIFY_WITH_TIMEOUT(engine.level().frames > 0, 5000);
+        engine.close();
+        QCOMPARE(engine.level().rmsDbfs[0], -200.0);
+        QCOMPARE(engine.level().peak[0], 0.0);
+    }
+
+    void wavWriterSamplesAndHeader()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("a.wav"));
+        WavWriter wav;
+        QVERIFY(wav.open(path, 48000, 2));
+        const float values[] = {0.0f, 1.0f, -1.0f, 0.5f, 2.0f, -2.0f};
+        wav.write(values, 6);
+        QCOMPARE(wav.frames(), std::uint64_t(3));
+        wav.close();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray b = file.readAll();
+        QCOMPARE(b.size(), 44 + 18);
+        QCOMPARE(qFromLittleEndian<quint32>(b.constData() + 4), quint32(b.size() - 8));
+        QCOMPARE(qFromLittleEndian<quint32>(b.constData() + 40), quint32(18));
+        const auto sample = [&](int i) {
+            const auto* p = reinterpret_cast<const uchar*>(b.constData() + 44 + 3 * i);
+            qint32 v = qint32(p[0]) | qint32(p[1]) << 8 | qint32(p[2]) << 16;
+            return (v & 0x800000) ? v - 0x1000000 : v;
+        };
+        // Full scale is 2^23 - 1 both ways; beyond it saturates.
+        const qint32 expected[] = {0, 8388607, -8388607, 4194304, 8388607, -8388607};
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(sample(i), expected[i]);
+    }
+
+    void waterfallHistoryCoversTheWholeRun()
+    {
+        WaterfallHistory history(8);
+        float line[4];
+        for (int frame = 0; frame < 100; ++frame) {
+            std::fill(std::begin(line), std::end(line), float(frame));
+            history.add(line, 4);
+        }
+        QCOMPARE(history.framesSeen(), std::size_t(100));
+        const auto& lines = history.lines();
+        QVERIFY(lines.size() <= 8 && lines.size() >= 4);
+        // Evenly spaced frames from the first one on, in order.
+        QCOMPARE(lines.front().front(), 0.0f);
+        const float step = lines[1].front() - lines[0].front();
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            QCOMPARE(lines[i].front() - lines[i - 1].front(), step);
+        QVERIFY2(lines.back().front() > 100.0f - 2.0f * step, qPrintable(QString::number(lines.back().front())));
+        for (const auto& l : lines)
+            QCOMPARE(l.size(), std::size_t(4));
+    }
+
+    void picturesHaveTheirSizes()
+    {
+        PanoramaAxis axis;
+        axis.centreHz = 7100000.0;
+        axis.spanHz = 312500.0;
+        std::vector<float> line(4096, -120.0f);
+        line[2048] = -40.0f;
+        const QImage panorama = renderPanorama(line, axis);
+        QCOMPARE(panorama.size(), kPanoramaPictureSize);
+        const QImage waterfall = renderWaterfall({line, line}, axis);
+        QCOMPARE(waterfall.size(), kWaterfallPictureSize);
+        // Empty input still gives a picture (nothing arrived), not a crash.
+        QCOMPARE(renderPanorama({}, axis).size(), kPanoramaPictureSize);
+        QCOMPARE(renderWaterfall({}, PanoramaAxis{}).size(), kWaterfallPictureSize);
+    }
+};
+
+QTEST_MAIN(TestMinihostParts)
+#include "tst_minihostparts.moc"
