@@ -452,6 +452,34 @@ private slots:
         QVERIFY2(run.err.contains(QStringLiteral("minihost: ")) && run.err.contains(message), qPrintable(run.err));
     }
 
+    void terminatedRunEndsCleanlyWithItsOutputs()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("terminated"));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        QStringList arguments = jobArguments(folder, 7, {QStringLiteral("--no-png")});
+        arguments[arguments.indexOf(QStringLiteral("--duration")) + 1] = QStringLiteral("60");
+        process.start(QStringLiteral(MINIHOST_PATH), arguments);
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += process.readAllStandardOutput()).contains("[1/60 s]"), 15000);
+        process.terminate();
+        QVERIFY(process.waitForFinished(15000));
+        output += process.readAllStandardOutput();
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+                 qPrintable(QString::fromLocal8Bit(process.readAllStandardError() + output)));
+        QVERIFY2(output.contains("interrupted after"), output.constData());
+        const Wav wav = readWav(QDir(folder).filePath(QStringLiteral("audio.wav")));
+        QVERIFY2(wav.error.isEmpty(), qPrintable(wav.error));
+        QCOMPARE(qint64(wav.riffSize), wav.fileSize - 8);
+        QVERIFY(wav.data.size() > 48000 * 6);
+        const QString iq = iqFile(folder);
+        QVERIFY(!iq.isEmpty());
+        QVERIFY(readWav(iq).error.isEmpty());
+        QVERIFY(QFile::exists(QDir(folder).filePath(QStringLiteral("summary.txt"))));
+    }
+
     void unansweredReceiverFailsToOpen()
     {
         // A loopback address where nothing listens: the open fails cleanly.
