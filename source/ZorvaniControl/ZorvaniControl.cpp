@@ -14,6 +14,26 @@
 #include <QLineEdit>
 #include <QSpinBox>
 
+namespace {
+// Typed IPv4 text, each part decimal: "192.168.001.010" is 192.168.1.10, not
+// the octal reading a general parser would give leading zeros.
+QHostAddress dottedAddress(const QString& text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return QHostAddress();
+    quint32 value = 0;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint octet = part.trimmed().toUInt(&ok, 10);
+        if (!ok || octet > 255)
+            return QHostAddress();
+        value = value << 8 | octet;
+    }
+    return QHostAddress(value);
+}
+} // namespace
+
 ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFunctionsAbstract> functions,
                                std::shared_ptr<zorvaniDsp> dsp, IqFileSlots* iqFiles, ZorvaniDialog* dialog)
     : m_options(options), m_functions(std::move(functions)), m_dsp(std::move(dsp)), m_iqFiles(iqFiles),
@@ -78,7 +98,7 @@ Receiver ZorvaniControl::typedReceiver() const
     Receiver r = m_options ? m_options->receiverRecord() : m_receiver;
     if (m_options)
         if (auto* address = m_options->findChild<QLineEdit*>(QStringLiteral("leIP")))
-            r.address = QHostAddress(address->text().trimmed());
+            r.address = dottedAddress(address->text());
     r.port = port();
     return r;
 }
@@ -116,8 +136,8 @@ bool ZorvaniControl::probe(Probe request)
 {
     if (m_driver->isOpen())
         return request();
-    const Receiver typed = typedReceiver();
-    if (!m_driver->open(typed))
+    m_receiver = typedReceiver();
+    if (!m_driver->open(m_receiver))
         return false;
     const bool answered = request();
     m_driver->close();
@@ -131,7 +151,7 @@ bool ZorvaniControl::probeBootloader()
 
 bool ZorvaniControl::probeInformation()
 {
-    return probe([this] { return m_driver->information(nullptr); });
+    return probe([this] { return readInformation(nullptr); });
 }
 
 bool ZorvaniControl::startSequence()

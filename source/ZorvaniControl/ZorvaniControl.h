@@ -51,6 +51,8 @@ public:
     // serial it reports.
     bool readInformation(SDR2_HDR* info);
     // Probes the typed address: open, one request, close. True when answered.
+    // The stored record becomes the typed one; the information probe also
+    // takes the serial the receiver reports.
     bool probeBootloader();
     bool probeInformation();
 

@@ -11,6 +11,8 @@
 #include "common/MessageBox.h"
 #include "discovery/DiscoverLockMediator.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -182,6 +184,32 @@ private slots:
         QVERIFY(!device().options()->discoverLock()->isLocked());
         QCOMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes.first().text, QStringLiteral("You need update the ZorvaniDDC firmware."));
+    }
+
+    void staticAddressModeProbesTheTypedAddress()
+    {
+        auto* mode = device().options()->findChild<QComboBox*>(QStringLiteral("cbModeIP"));
+        auto* address = device().options()->findChild<QLineEdit*>(QStringLiteral("leIP"));
+        if (!mode || !address)
+            QSKIP("the options form has no address-mode controls");
+        mode->setCurrentIndex(1);
+        address->setText(QStringLiteral("10.077.000.002"));
+        Receiver typed;
+        typed.port = ZorvaniControl::kDefaultPort;
+        device().options()->setReceiver(typed);
+        address->setText(QStringLiteral("10.077.000.002"));
+        QVERIFY(device().open());
+        QCOMPARE(device().control()->receiverRecord().address, QHostAddress(QStringLiteral("10.77.0.2")));
+        QCOMPARE(device().options()->receiverRecord().serial, m_sim->serialText());
+        QVERIFY(!device().options()->receiverRecord().bootloader);
+        device().close();
+        // Nobody at the typed address: the open fails and info says so.
+        address->setText(QStringLiteral("10.77.0.9"));
+        QVERIFY(!device().open());
+        device().info();
+        QCOMPARE(m_boxes.size(), 1);
+        QCOMPARE(m_boxes.first().text, QStringLiteral("Can't get information because not found ZorvaniDDC."));
+        mode->setCurrentIndex(0);
     }
 
     void forceStopClosesEverything()
