@@ -236,7 +236,10 @@ void ZorvaniDriver::handleReply(const QByteArray& reply)
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (auto& item : *m_queue) {
         quint16 requested = 0;
-        if (item->state == QueueItem::Failed || !commandOf(item->packet, requested) || requested != command)
+        // A request still waiting for its first transmission cannot be what
+        // this reply answers: marking it would drop it unsent.
+        if (item->state == QueueItem::Failed || item->state == QueueItem::ToSend ||
+            !commandOf(item->packet, requested) || requested != command)
             continue;
         if (item->state == QueueItem::Answered && !item->waitAnswer)
             continue;
