@@ -1,0 +1,404 @@
+// The host's setters on a streaming plug-in object, checked at the far end:
+// the emulator's command log and state, the audio it gets back, and the
+// panorama workers.
+#include "HostBridge.h"
+#include "Simulator.h"
+#include "ZorvaniControl/ZorvaniControl.h"
+#include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
+#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "ZorvaniInterface.h"
+#include "ZorvaniOptions/ZorvaniOptions.h"
+#include "bandplan/AmateurRegion.h"
+#include "common/MessageBox.h"
+#include "spectrum/PanSpectrumZorvaniDDC.h"
+#include "zorvaniDsp/zorvaniDsp.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QLocale>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using zorvani::sim::Config;
+using zorvani::sim::Scene;
+using zorvani::sim::Simulator;
+
+namespace {
+constexpr quint16 kCmdStart = 1;
+constexpr quint16 kCmdPreamp = 5;
+constexpr quint16 kCmdFrequency = 8;
+
+quint16 u16(const QByteArray& d, int at)
+{
+    return quint16(quint8(d[at]) | quint8(d[at + 1]) << 8);
+}
+} // namespace
+
+class TestControlSurface : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    QTemporaryDir m_records;
+    std::unique_ptr<Simulator> m_sim;
+    HostBridge m_bridge;
+    HostManager m_manager;
+    QWidget m_window;
+    std::unique_ptr<ZorvaniInterface> m_device;
+    QList<ox::ui::MessageRequest> m_boxes;
+
+    ZorvaniInterface& device() { return *m_device; }
+
+    template <typename T>
+    T* option(const char* name)
+    {
+        T* widget = m_device->options()->findChild<T*>(QLatin1String(name));
+        Q_ASSERT_X(widget, "option", name);
+        return widget;
+    }
+
+    // Lets `seconds` of stream pass, events running.
+    bool streamFor(double seconds)
+    {
+        const quint64 start = m_sim->counters().iqSent;
+        const double packets = 39062.5 * double(1 << m_sim->state().rateIndex) / 200.0 * seconds;
+        QElapsedTimer timer;
+        timer.start();
+        while (double(m_sim->counters().iqSent - start) < packets) {
+            if (timer.elapsed() > qint64(seconds * 1000) + 3000)
+                return false;
+            QTest::qWait(10);
+        }
+        return true;
+    }
+
+    // RMS (dBFS) of the left audio that came back in the answers over `seconds`.
+    double answeredLevel(double seconds)
+    {
+        m_sim->clearCapture();
+        if (!streamFor(seconds))
+            return qQNaN();
+        const QVector<qint32> c = m_sim->capture();
+        double sum = 0.0;
+        for (int i = 0; i < c.size(); i += 2)
+            sum += double(c[i]) * double(c[i]);
+        const int n = c.size() / 2;
+        return n > 0 ? 10.0 * std::log10(sum / n / (8388608.0 * 8388608.0) + 1e-30) : qQNaN();
+    }
+
+    // A fire-and-forget command that the emulator logs: once it is there, every
+    // command sent before it is too.
+    bool barrier()
+    {
+        const int before = m_sim->commands(kCmdFrequency).size();
+        device().setFreq(0, 0, 7100000.0 + 1.0 * before);
+        return m_sim->waitForCommand(kCmdFrequency, 2000, before + 1);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        QVERIFY(m_records.isValid());
+        qputenv("HOME", m_home.path().toLocal8Bit());
+        QStandardPaths::setTestModeEnabled(true);
+        // ITU region 1, whatever the machine's locale says.
+        {
+            QSettings itu(AmateurRegion::settingsPath(), QSettings::IniFormat);
+            itu.setValue(QStringLiteral("Country"), int(QLocale::Germany));
+        }
+        ox::ui::setMessageHandler([this](const ox::ui::MessageRequest& r) {
+            m_boxes << r;
+            return QMessageBox::No;
+        });
+
+        Config c;
+        c.port = 53100;
+        Scene::parse(QStringLiteral("noise -150; am 7100000 -40 tone=1000 depth=0.5"), &c.scene, nullptr);
+        m_sim = std::make_unique<Simulator>(c);
+        QVERIFY(m_sim->start());
+
+        m_bridge.hostRecorder().setFolder(m_records.path());
+        auto* layout = new QVBoxLayout(&m_window);
+        m_manager.setMainWindow(&m_window);
+        m_device = std::make_unique<ZorvaniInterface>();
+        QVERIFY(m_device->init(m_bridge, layout, false, true));
+        m_device->setManager(&m_manager);
+        QCOMPARE(m_device->control()->bandPlan().region(), 0);
+        option<QComboBox>("cbModeIP")->setCurrentIndex(1);
+        option<QLineEdit>("leIP")->setText(QStringLiteral("127.0.0.2"));
+        option<QSpinBox>("sbPort")->setValue(c.port);
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_device) {
+            m_device->stop();
+            m_device->close();
+            m_device->deinit();
+        }
+        m_device.reset();
+        m_bridge.closeOutputs();
+        m_bridge.hostPool().waitIdle();
+        ox::ui::setMessageHandler({});
+    }
+
+    // Before the link is open and streaming, a recording is refused at once.
+    void writeIqWhileNotStreaming()
+    {
+        QSignalSpy answer(&device(), &DeviceAbstract::sWriteIQ);
+        device().setWriteIQ(true, 0);
+        QCOMPARE(answer.count(), 1);
+        QCOMPARE(answer.first().at(0).toBool(), false);
+        QCOMPARE(answer.first().at(1).toInt(), 0);
+        QVERIFY2(QDir(m_records.path()).entryList(QDir::Files).isEmpty(), "no file was created");
+        QVERIFY(m_boxes.isEmpty());
+        // Out-of-range receivers are ignored altogether.
+        device().setWriteIQ(true, 2);
+        device().setWriteIQ(true, -1);
+        QCOMPARE(answer.count(), 1);
+    }
+
+    // Every case leaves the front end plain, even when it fails half-way.
+    void cleanup()
+    {
+        option<QCheckBox>("chbFeAtt")->setChecked(false);
+        option<QCheckBox>("chbFePreamp")->setChecked(false);
+        option<QCheckBox>("chbBpf")->setChecked(false);
+        option<QCheckBox>("chbExtCtrlEnable")->setChecked(false);
+    }
+
+    void openAndStart()
+    {
+        QVERIFY(device().open());
+        QVERIFY(device().start());
+        QVERIFY(m_sim->waitUntil([&] { return m_sim->state().streaming; }, 2000));
+        QCOMPARE(m_sim->state().receivers, 1);
+        device().setRxEnable(0, true);
+        device().setChannelEnable(0, 0, true);
+        device().setChannelEnable(0, 1, false);
+        device().setRxEnable(1, false);
+        device().setMainVolume(0);
+        device().setFreq(0, 0, 7100000.0);
+        device().setMode(0, 0, 0);
+        device().setFilter(0, 0, 0, -2500.0, 2500.0);
+        device().setAgc(0, 0, 4); // fast: the level settles within the test's windows
+        QVERIFY(streamFor(0.5));
+    }
+
+    void preampSameIndexSendsNothing()
+    {
+        const int current = device().control()->preampIndex();
+        m_sim->clearCommandLog();
+        QVERIFY2(!device().setPreamp(uint(current)), "the index in force is refused");
+        QVERIFY(barrier());
+        QVERIFY2(m_sim->commands(kCmdPreamp).isEmpty(), "nothing was sent for the index in force");
+        QCOMPARE(device().control()->preampIndex(), current);
+    }
+
+    void preampChangeSendsAndRescales_data()
+    {
+        QTest::addColumn<bool>("att");
+        QTest::addColumn<bool>("frontPreamp");
+        QTest::newRow("front end plain") << false << false;
+        QTest::newRow("attenuator on") << true << false;
+        QTest::newRow("front-end preamplifier on") << false << true;
+    }
+    void preampChangeSendsAndRescales()
+    {
+        QFETCH(bool, att);
+        QFETCH(bool, frontPreamp);
+        option<QCheckBox>("chbFeAtt")->setChecked(att);
+        option<QCheckBox>("chbFePreamp")->setChecked(frontPreamp);
+        // Distinct calibration values (the boxes keep one decimal) show which one is taken.
+        option<QDoubleSpinBox>("dsbHfPreampM0")->setValue(1.5);
+        option<QDoubleSpinBox>("dsbHfPreampM20")->setValue(-2.5);
+        for (int step = 0; step < 2; ++step) {
+            const int next = device().control()->preampIndex() == 0 ? 1 : 0;
+            m_sim->clearCommandLog();
+            QVERIFY(device().setPreamp(uint(next)));
+            QVERIFY(m_sim->waitForCommand(kCmdPreamp, 2000));
+            QCOMPARE(m_sim->commands(kCmdPreamp).size(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().preamp, next != 0, 1000);
+            const double c = (next != 0 ? 1.5 : -2.5) + (att ? 18.5 : 0.0) - (frontPreamp ? 10.3 : 0.0);
+            const double gain = device().control()->driver()->device()->stream().gain();
+            QVERIFY2(std::abs(gain - std::pow(10.0, c * 0.05)) < 1e-9 * gain,
+                     qPrintable(QStringLiteral("IQ gain %1 for %2 dB").arg(gain).arg(c)));
+        }
+    }
+
+    // Only receiver 0 channel 0 on: its volume does not matter, the master does.
+    // Quick successive settings of one command each reach the receiver: a
+    // reply to the first must not count as the answer to one not yet sent.
+    void rapidRetuningKeepsTheLastFrequency()
+    {
+        for (int round = 0; round < 20; ++round) {
+            m_sim->clearCommandLog();
+            const double last = 7100000.0 + 1000.0 * (round + 1);
+            for (int i = 0; i < 10; ++i) {
+                device().setFreq(0, 0, last - 100.0 * (9 - i));
+                QTest::qWait(i % 3); // replies to earlier ones come in between
+            }
+            QVERIFY(m_sim->waitForCommand(kCmdFrequency, 2000, 10));
+            QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().freq[0], quint64(last * 10), 2000);
+            QTest::qWait(50);
+            QCOMPARE(m_sim->commands(kCmdFrequency).size(), 10);
+        }
+        device().setFreq(0, 0, 7100000.0);
+    }
+
+    void singleChannelVolumeRule()
+    {
+        device().setVolume(0, 0, 0);
+        QVERIFY(streamFor(1.0)); // AGC settled
+        const double reference = answeredLevel(0.5);
+        device().setVolume(0, 0, -80);
+        QVERIFY(streamFor(0.2));
+        const double lone = answeredLevel(0.5);
+        QVERIFY2(std::abs(lone - reference) < 1.0,
+                 qPrintable(QStringLiteral("%1 dBFS at volume 0, %2 dBFS at -80").arg(reference).arg(lone)));
+        device().setMainVolume(-20);
+        QVERIFY(streamFor(0.2));
+        const double master = answeredLevel(0.5);
+        QVERIFY2(std::abs(master - (reference - 20.0)) < 1.0,
+                 qPrintable(QStringLiteral("%1 dBFS with the master at -20 dB (%2 before)").arg(master).arg(reference)));
+        device().setMainVolume(0);
+
+        // With a second channel on, every volume applies: both at -80 are silent.
+        device().setChannelEnable(0, 1, true);
+        device().setVolume(0, 1, -80);
+        QVERIFY(streamFor(0.2));
+        const double both = answeredLevel(0.5);
+        QVERIFY2(both < reference - 60.0,
+                 qPrintable(QStringLiteral("%1 dBFS with two channels at -80 dB").arg(both)));
+        device().setChannelEnable(0, 1, false);
+        device().setVolume(0, 0, 0);
+    }
+
+    void spectrumRateClamps_data()
+    {
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("minFrames");
+        QTest::addColumn<int>("maxFrames");
+        // Frames counted over 2 s of stream; the ceiling is the interval's, the
+        // floor leaves room for a busy machine.
+        QTest::newRow("5 -> 10 per second") << 5 << 100 << 12 << 22;
+        QTest::newRow("100 -> 40 per second") << 100 << 25 << 50 << 82;
+    }
+    void spectrumRateClamps()
+    {
+        QFETCH(int, fps);
+        QFETCH(int, interval);
+        QFETCH(int, minFrames);
+        QFETCH(int, maxFrames);
+        // 512 points come 76 times a second at 39062.5 Hz: the rate limits, not the samples.
+        device().setFftSize(512);
+        device().setSpectrumRate(fps);
+        QCOMPARE(device().dsp()->panorama(0)->frameInterval(), interval);
+        QCOMPARE(device().dsp()->panorama(1)->frameInterval(), interval);
+        QCOMPARE(device().dsp()->bandScope()->frameInterval(), interval);
+        QVERIFY(streamFor(0.3));
+        QSignalSpy frames(&device(), SIGNAL(rxSpectrum(quint32)));
+        QVERIFY(streamFor(2.0));
+        int rx0 = 0;
+        for (const QList<QVariant>& args : frames)
+            rx0 += args.at(0).toUInt() == 0 ? 1 : 0;
+        QVERIFY2(rx0 >= minFrames && rx0 <= maxFrames,
+                 qPrintable(QStringLiteral("%1 frames of receiver 0 in 2 s").arg(rx0)));
+        const SpectrumView view = device().rxSpectrum(0);
+        QCOMPARE(view.count, 512u);
+        device().setFftSize(4096);
+    }
+
+    void fftSizeNotPowerOfTwoIgnored()
+    {
+        device().setFftSize(2048);
+        QCOMPARE(device().dsp()->panorama(0)->fftSize(), 2048u);
+        QCOMPARE(device().dsp()->bandScope()->fftSize(), 4096u);
+        for (uint n : {1000u, 1u, 0u, 3000u, 32768u}) {
+            device().setFftSize(n);
+            QCOMPARE(device().dsp()->panorama(0)->fftSize(), 2048u);
+            QCOMPARE(device().dsp()->panorama(1)->fftSize(), 2048u);
+            // The band scope keeps its own 4096 points.
+            QCOMPARE(device().dsp()->bandScope()->fftSize(), 4096u);
+        }
+        QVERIFY(streamFor(0.5));
+        QCOMPARE(device().rxSpectrum(0).count, 2048u);
+        device().setFftSize(4096);
+    }
+
+    // The front-end word: band code 5 for 40 m with the band-pass filters on, 0x800 for the attenuator.
+    void frontEndWordAtFortyMetres()
+    {
+        option<QCheckBox>("chbBpf")->setChecked(true);
+        device().setFreq(0, 0, 14200000.0);
+        device().setFreq(0, 0, 7100000.0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd, quint32(0x005), 2000);
+        option<QCheckBox>("chbFeAtt")->setChecked(true);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd, quint32(0x805), 2000);
+        option<QCheckBox>("chbFeAtt")->setChecked(false);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd, quint32(0x005), 2000);
+        option<QCheckBox>("chbBpf")->setChecked(false);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd & 0x0FFu, quint32(0), 2000);
+    }
+
+    // The 40 m row's pattern 5 leaves at 7.1 MHz; the band's edges are inclusive.
+    void externalControlPattern()
+    {
+        device().setFreq(0, 0, 14200000.0);
+        option<QCheckBox>("chbExtCtrlRx40_0")->setChecked(true);
+        option<QCheckBox>("chbExtCtrlRx40_2")->setChecked(true);
+        option<QCheckBox>("chbExtCtrlRxGen_6")->setChecked(true);
+        option<QCheckBox>("chbExtCtrlEnable")->setChecked(true);
+        device().setFreq(0, 0, 7100000.0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().extCtrl, quint32(5), 2000);
+        // Each step crosses an edge, so each one sends the new band's pattern.
+        const struct {
+            double hz;
+            quint32 pattern;
+        } steps[] = {{7200000.1, 64}, {7200000.0, 5}, {6999999.9, 64}, {7000000.0, 5}};
+        for (const auto& step : steps) {
+            device().setFreq(0, 0, step.hz);
+            QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().extCtrl, step.pattern, 2000);
+        }
+        option<QCheckBox>("chbExtCtrlEnable")->setChecked(false);
+    }
+
+    // The second receiver counts in the next start block (u16 at offset 54).
+    void secondReceiverInNextStart()
+    {
+        device().setRxEnable(1, true);
+        device().stop();
+        QVERIFY(m_sim->waitUntil([&] { return !m_sim->state().streaming; }, 2000));
+        m_sim->clearCommandLog();
+        QVERIFY(device().start());
+        QVERIFY(m_sim->waitForCommand(kCmdStart, 2000));
+        QByteArray block = m_sim->commands(kCmdStart).last().bytes;
+        QVERIFY(block.size() >= 56);
+        QCOMPARE(u16(block, 54), quint16(2));
+        QCOMPARE(m_sim->state().receivers, 2);
+
+        device().setRxEnable(1, false);
+        device().stop();
+        m_sim->clearCommandLog();
+        QVERIFY(device().start());
+        QVERIFY(m_sim->waitForCommand(kCmdStart, 2000));
+        block = m_sim->commands(kCmdStart).last().bytes;
+        QCOMPARE(u16(block, 54), quint16(1));
+        QVERIFY(m_boxes.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestControlSurface)
+#include "tst_controlsurface.moc"
