@@ -95,7 +95,10 @@ void PullEngine::run()
     using clock = std::chrono::steady_clock;
     const quint32 frames = quint32(m_sampleRate / 100);
     std::vector<float> buffer(std::size_t(frames) * 2);
-    const auto start = clock::now();
+    // Like a sound card's buffer: the first pull waits a few blocks, so the
+    // source's ring holds that much slack against its producer's jitter.
+    const auto start = clock::now() + std::chrono::milliseconds(10 * kLatencyBlocks);
+    std::this_thread::sleep_until(start);
     std::uint64_t blocks = 0;
     while (m_running) {
         {

@@ -41,6 +41,8 @@ public:
     std::vector<float> pullOnce(quint32 frames);
 
 private:
+    static constexpr int kLatencyBlocks = 4; // of 10 ms
+
     void run();
     void measure(const float* interleaved, quint32 frames);
 

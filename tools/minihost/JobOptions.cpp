@@ -82,7 +82,7 @@ JobCommandLine::JobCommandLine()
         option("anf", "Automatic notch filter on."),
         option("nb1", "Noise blanker 1 on."),
         option("nb2", "Noise blanker 2 on."),
-        option("volume", "Main volume in dB (-100..0).", "db", QStringLiteral("-6")),
+        option("volume", "Main volume in dB (-100..0).", "db", QStringLiteral("-10")),
         option("rx2", "Enable the second receiver at FREQ Hz (optionally with its mode).", "freq[:mode]"),
         option("duration", "Running time in seconds.", "seconds", QStringLiteral("10")),
         option("out", "Output folder (created when missing).", "dir", QStringLiteral("out")),

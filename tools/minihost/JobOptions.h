@@ -29,7 +29,7 @@ struct JobOptions {
     bool anf = false;
     bool nb1 = false;
     bool nb2 = false;
-    int volumeDb = -6;                   // headroom: the AGC's output comes close to full scale
+    int volumeDb = -10;                  // headroom: the AGC's output reaches full scale
 
     bool rx2 = false;
     double rx2FreqHz = 0.0;
