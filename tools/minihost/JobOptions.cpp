@@ -1,5 +1,6 @@
 #include "JobOptions.h"
 
+#include "MainJob.h"
 #include "PluginHost.h"
 #include "Scene.h"
 
@@ -68,11 +69,12 @@ JobCommandLine::JobCommandLine()
         option("discover",
                "Find the receiver by discovery (\"Auto\" mode) instead of the built-in emulator. This BROADCASTS "
                "on every network interface of this machine; the first receiver found is used."),
-        option("port", "Link port; the emulator listens on 127.0.0.2 at this port.", "port", QStringLiteral("50001")),
+        option("port", "Link port; the emulator listens on 127.0.0.2 at this port (default 50001).", "port", QStringLiteral("50001")),
         option("scene", "Emulator scene file (format below); default: the built-in scene.", "file"),
-        option("rate", "Sample rate: index 0..3 or 39062.5, 78125, 156250, 312500 Hz.", "rate", QStringLiteral("3")),
-        option("freq", "Frequency of receiver 1 in Hz.", "hz", QStringLiteral("7100000")),
-        option("mode", "Mode of receiver 1: AM SAM DSB LSB USB CW NFM DIGL DIGU WFM DRM or 0..10.", "mode",
+        option("rate", "Sample rate: index 0..3 or 39062.5, 78125, 156250, 312500 Hz (default 3: 312500 Hz, "
+                                       "which WFM needs).", "rate", QStringLiteral("3")),
+        option("freq", "Frequency of receiver 1 in Hz (default 7100000).", "hz", QStringLiteral("7100000")),
+        option("mode", "Mode of receiver 1: AM SAM DSB LSB USB CW NFM DIGL DIGU WFM DRM or 0..10 (default AM).", "mode",
                QStringLiteral("AM")),
         option("filter", "Filter: LOW:HIGH in Hz relative to the frequency, or the mode's choice index "
                          "(default: the mode's default choice).",
@@ -82,14 +84,14 @@ JobCommandLine::JobCommandLine()
         option("anf", "Automatic notch filter on."),
         option("nb1", "Noise blanker 1 on."),
         option("nb2", "Noise blanker 2 on."),
-        option("volume", "Main volume in dB (-100..0).", "db", QStringLiteral("-10")),
+        option("volume", "Main volume in dB, -100..0 (default -10: the AGC's output reaches full scale).", "db", QStringLiteral("-10")),
         option("rx2", "Enable the second receiver at FREQ Hz (optionally with its mode).", "freq[:mode]"),
-        option("duration", "Running time in seconds.", "seconds", QStringLiteral("10")),
-        option("out", "Output folder (created when missing).", "dir", QStringLiteral("out")),
+        option("duration", "Running time in seconds (default 10; Ctrl-C ends it early and still writes the outputs).", "seconds", QStringLiteral("10")),
+        option("out", "Output folder, created when missing (default out).", "dir", QStringLiteral("out")),
         option("no-wav", "Do not write the main audio output."),
         option("no-png", "Do not write the panorama and waterfall pictures."),
         option("no-iq", "Do not record IQ."),
-        option("iq-format", "IQ recording format 0..2.", "format", QStringLiteral("2")),
+        option("iq-format", "IQ recording format 0..2 (default 2).", "format", QStringLiteral("2")),
     };
 }
 
@@ -100,8 +102,9 @@ void JobCommandLine::setUp(QCommandLineParser& parser) const
                        "Without options it starts a receiver emulator on 127.0.0.2 (loopback only), opens it in "
                        "\"Static IP\" mode, tunes receiver 1 to the AM station at 7.1 MHz, runs for the set time and "
                        "writes into the output folder: audio.wav (the main audio output, 48000 Hz stereo), "
-                       "panorama.png, waterfall.png, the IQ recording and summary.txt.\n\n") +
-        zorvani::sim::Scene::helpText());
+                       "panorama.png, waterfall.png, the IQ recording and summary.txt.\n\n"
+                       "Built-in scene (--scene replaces it; try --freq 7400000 --mode WFM):\n") +
+        MainJob::defaultSceneText() + QLatin1Char('\n') + zorvani::sim::Scene::helpText());
     parser.addHelpOption();
     parser.addOptions(m_options);
 }
