@@ -76,6 +76,7 @@ private slots:
 
     void discoveryFindsTheReceiverAndStreams()
     {
+        m_sim->clearCommandLog();
         const quint64 before = m_sim->counters().iqAnswered;
         const QString out = m_dir.filePath(QStringLiteral("discover"));
         const Run run = runMinihost({QStringLiteral("--discover"), QStringLiteral("--port"), QString::number(kPort),
@@ -86,6 +87,11 @@ private slots:
         const quint64 answered = m_sim->counters().iqAnswered - before;
         QVERIFY2(answered > 1562 && answered < 1562 * 4, qPrintable(QString::number(answered)));
         QVERIFY(m_sim->waitUntil([this] { return !m_sim->state().streaming; }, 2000));
+        // The log sees broadcasts: what the default job's check below relies on.
+        int requests = 0;
+        for (const zorvani::sim::LoggedCommand& c : m_sim->commandLog())
+            requests += c.command == 0x1A00 ? 1 : 0;
+        QVERIFY(requests > 0);
         const QString summary = readAll(QDir(out).filePath(QStringLiteral("summary.txt")));
         QVERIFY2(summary.contains(QStringLiteral("receiver: discovered on port %1 (Auto)").arg(kPort)),
                  qPrintable(summary));
@@ -106,6 +112,26 @@ private slots:
         const QString summary = readAll(QDir(out).filePath(QStringLiteral("summary.txt")));
         QVERIFY2(summary.contains(QStringLiteral("receiver: 10.77.0.2:%1 (Static IP)").arg(kPort)), qPrintable(summary));
         QVERIFY2(summary.contains(QStringLiteral("rate: 39062.5 Hz (index 0)")), qPrintable(summary));
+    }
+
+    void defaultJobSendsNothingBeyondLoopback()
+    {
+        // The receiver behind the veth pair hears every broadcast and every
+        // datagram sent its way: the default job, with its own emulator on
+        // loopback at the same port, must reach it with nothing.
+        m_sim->clearCommandLog();
+        const zorvani::sim::Counters before = m_sim->counters();
+        const QString out = m_dir.filePath(QStringLiteral("default"));
+        const Run run = runMinihost({QStringLiteral("--port"), QString::number(kPort), QStringLiteral("--duration"),
+                                     QStringLiteral("2"), QStringLiteral("--out"), out, QStringLiteral("--no-png")});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+        QVERIFY2(run.out.contains(QStringLiteral("streaming from 127.0.0.2:")), qPrintable(run.out));
+        const zorvani::sim::Counters after = m_sim->counters();
+        QVERIFY2(m_sim->commandLog().isEmpty(),
+                 qPrintable(QStringLiteral("%1 datagrams arrived").arg(m_sim->commandLog().size())));
+        QCOMPARE(after.discoveryReplies, before.discoveryReplies);
+        QCOMPARE(after.iqAnswered, before.iqAnswered);
+        QCOMPARE(after.malformed, before.malformed);
     }
 
     void discoveryWithoutAnswerFails()
