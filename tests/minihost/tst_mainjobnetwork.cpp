@@ -134,6 +134,21 @@ private slots:
         QCOMPARE(after.malformed, before.malformed);
     }
 
+    void refusedStartReportsThePluginsMessage()
+    {
+        // The receiver asks for a firmware update: the plug-in's box is
+        // answered headless, and its text ends up in the failure message.
+        m_sim->setStartStatus(2);
+        const Run run = runMinihost({QStringLiteral("--receiver"), QStringLiteral("10.77.0.2:%1").arg(kPort),
+                                     QStringLiteral("--duration"), QStringLiteral("2"), QStringLiteral("--out"),
+                                     m_dir.filePath(QStringLiteral("refused"))});
+        m_sim->setStartStatus(1);
+        QVERIFY2(run.exitCode > 0, qPrintable(run.out + run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("did not start its stream")), qPrintable(run.err));
+        QVERIFY2(run.err.contains(QStringLiteral("You need update the ZorvaniDDC firmware.")), qPrintable(run.err));
+        QVERIFY(m_sim->waitUntil([this] { return !m_sim->state().streaming; }, 2000));
+    }
+
     void discoveryWithoutAnswerFails()
     {
         const Run run = runMinihost({QStringLiteral("--discover"), QStringLiteral("--port"),

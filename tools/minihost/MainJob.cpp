@@ -339,11 +339,11 @@ int MainJob::execute()
     if (m_options.source == JobOptions::Source::Emulator && !startEmulator())
         return 1;
 
-    // Boxes are answered from a timer, so a modal box's own loop keeps it running.
-    QTimer boxes;
+    // Boxes are answered from a timer, so a modal box's own loop keeps it
+    // running; it stays on through the teardown.
     if (!m_options.window) {
-        connect(&boxes, &QTimer::timeout, this, &MainJob::answerMessageBoxes);
-        boxes.start(50);
+        connect(&m_boxTimer, &QTimer::timeout, this, &MainJob::answerMessageBoxes);
+        m_boxTimer.start(50);
     }
 
     if (!loadAndInit())

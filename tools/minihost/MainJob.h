@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPair>
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -81,6 +82,7 @@ private:
     std::unique_ptr<HostBridge> m_bridge;
     std::unique_ptr<HostManager> m_manager;
     QWidget m_window;
+    QTimer m_boxTimer; // answers the plug-in's message boxes when headless
     bool m_initialised = false;
     bool m_collecting = false;
 
