@@ -207,6 +207,40 @@ private slots:
             QCOMPARE(l.size(), std::size_t(4));
     }
 
+    void panoramaPlacesAPeakAtItsFrequency_data()
+    {
+        QTest::addColumn<double>("offsetHz");
+        QTest::newRow("centre") << 0.0;
+        QTest::newRow("+50 kHz") << 50000.0;
+        QTest::newRow("-120 kHz") << -120000.0;
+    }
+
+    void panoramaPlacesAPeakAtItsFrequency()
+    {
+        // Bin i lies at centre + (i - N/2) * span / N; the plot spans centre +- span/2.
+        QFETCH(double, offsetHz);
+        PanoramaAxis axis;
+        axis.centreHz = 7100000.0;
+        axis.spanHz = 312500.0;
+        const int n = 4096;
+        std::vector<float> line(std::size_t(n), -120.0f);
+        const int bin = n / 2 + int(std::lround(offsetHz / axis.spanHz * n));
+        line[std::size_t(bin)] = -40.0f;
+        const QImage image = renderPanorama(line, axis);
+        const QRect plot = plotArea(image.size());
+        int topX = -1;
+        for (int y = plot.top() + 1; y < plot.bottom() && topX < 0; ++y)
+            for (int x = plot.left() + 1; x < plot.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.red() > 200 && c.green() > 150 && c.blue() < 120) {
+                    topX = x;
+                    break;
+                }
+            }
+        const double expected = plot.left() + (offsetHz / axis.spanHz + 0.5) * plot.width();
+        QVERIFY2(std::abs(topX - expected) <= 2.0, qPrintable(QStringLiteral("peak at x %1, expected %2").arg(topX).arg(expected)));
+    }
+
     void picturesHaveTheirSizes()
     {
         PanoramaAxis axis;
