@@ -416,6 +416,8 @@ int MainJob::execute()
     }
 
     runFor(m_options.durationS);
+    // From here on a stopped recording is ours, not a failure.
+    m_collecting = false;
 
     if (m_options.iq && !m_iqFailed) {
         m_device->setWriteIQ(false, 0);
@@ -431,7 +433,6 @@ int MainJob::execute()
     }
     if (m_iqFailed)
         m_problems << QStringLiteral("the IQ recording could not be started or was stopped by the plug-in");
-    m_collecting = false;
     disconnect(m_device, nullptr, this, nullptr);
     for (quint32 rx = 0; rx < 2; ++rx)
         m_wfmStereo[rx] = m_manager->wfmStereo(rx);
