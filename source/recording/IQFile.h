@@ -35,7 +35,9 @@ public:
     using TimeStamp = std::array<uint16_t, 8>;
 
     static constexpr int kPacketBytes = 1200; // 200 frames of 6 bytes
-    static constexpr uint32_t kRingBytes = 65536;
+    // About half a second of IQ at 312500 Hz: the writer thread may be held
+    // up by the disk or the scheduler for that long without losing a packet.
+    static constexpr uint32_t kRingBytes = 1u << 20;
     // Largest D for which the RIFF size field (D + 100) still fits in 32
     // bits, in whole packets.
     static constexpr uint64_t kMaxDataBytes = (0xFFFFFFFFull - 100) / kPacketBytes * kPacketBytes;

@@ -401,14 +401,15 @@ void TestIqFile::fullRingDropsWholePackets()
     IqFileSlot slot;
     slot->setFormat(IQFile::Format0);
     QVERIFY(slot->open(dir.filePath("burst.wav")));
-    // A burst much faster than the writer's 1 ms naps overflows the 64 KiB ring.
+    // A burst much faster than the writer overflows the ring.
+    const int burst = int(3 * IQFile::kRingBytes / kPacket);
     std::vector<std::vector<unsigned char>> packets;
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < burst; ++i)
         packets.push_back(payload(i));
     int sent = 0;
     {
         auto file = slot.lock();
-        while (sent < 2000 && (file->droppedPackets() == 0 || sent < 200))
+        while (sent < burst && (file->droppedPackets() == 0 || sent < 200))
             file->writePacket(packets[size_t(sent++)].data());
     }
     const uint64_t dropped = slot->droppedPackets();
