@@ -93,11 +93,13 @@ void ZorvaniDevice::run()
 
     char* buffer = m_buffer.data();
     QByteArray request;
+    const auto sendRequests = [&] {
+        while (m_outgoing.count() > 0 && m_outgoing.pop(request))
+            socket.write(request);
+    };
     while (m_running.load()) {
         socket.waitForReadyRead(kPollMs);
-
-        while (m_outgoing.pop(request))
-            socket.write(request);
+        sendRequests();
 
         if (m_watchdog.load() && msSinceStart() - m_lastIqMs.load() > kWatchdogMs) {
             qWarning() << Q_FUNC_INFO << "no IQ packets for" << kWatchdogMs << "ms, stream lost";
@@ -108,7 +110,7 @@ void ZorvaniDevice::run()
             return;
         }
 
-        while (socket.hasPendingDatagrams()) {
+        while (m_running.load() && socket.hasPendingDatagrams()) {
             const qint64 size = socket.readDatagram(buffer, kMaxDatagram);
             if (size < 0)
                 break;
@@ -118,6 +120,8 @@ void ZorvaniDevice::run()
                 const qint64 answer = m_stream.handle(buffer, size);
                 if (answer > 0)
                     socket.write(buffer, answer);
+                // A steady stream keeps this loop busy: requests go out between packets.
+                sendRequests();
                 continue;
             }
             m_replies.push(QByteArray(buffer, int(size)));
