@@ -126,6 +126,10 @@ bool ZorvaniInterface::init(BridgeAbstract& bridge, QLayout* layout, bool, bool 
     CHECKED_CONNECT(m_control.get(), SIGNAL(forceStop()), this, SLOT(setForceStop()));
     CHECKED_CONNECT(m_control.get(), SIGNAL(beginFind()), this, SLOT(initReceiverAddr()));
     connect(m_options.get(), &ZorvaniOptions::sampleRateChanged, this, [this](int index) { applySampleRate(index); });
+    // A rate chosen on the options page or in the device menu reaches the
+    // catalogue and the host at once, not only at the next announcement.
+    if (auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate")))
+        connect(rate, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) { applySampleRate(index); });
     connect(m_options.get(), &ZorvaniOptions::cwPitchChanged, this, [this](int hz) {
         m_dsp->setCwPitch(0, double(hz));
         m_dsp->setCwPitch(1, double(hz));

@@ -171,6 +171,21 @@ private slots:
         device.deinit();
     }
 
+    void rateChosenOnTheOptionsPageIsAnnounced()
+    {
+        HostBridge bridge;
+        HostManager manager(true);
+        ZorvaniInterface device;
+        QVERIFY(device.init(bridge, nullptr, false, false));
+        device.setManager(&manager);
+        QSignalSpy rates(&device, &DeviceAbstract::changedSampleRate);
+        optionsRate(device)->setCurrentIndex(3);
+        QCOMPARE(rates.count(), 1);
+        QCOMPARE(rates.last().at(0).toDouble(), 288000.0);
+        QCOMPARE(device.functions()->streamRate(), 312500.0);
+        device.deinit();
+    }
+
     void closedOutputsGiveSilence()
     {
         HostBridge bridge;
