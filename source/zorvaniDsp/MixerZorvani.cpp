@@ -156,15 +156,39 @@ void MixerZorvani::setLevelStageEnabled(bool on)
 
 // A receiver is read while one of its channels is enabled, and also while a
 // disabled channel is still fading, so that switching off never clicks.
-bool MixerZorvani::contributes(const Source& s) const
+bool MixerZorvani::audible(const Source& s) const
 {
     if (s.source == nullptr)
         return false;
     bool audible = false;
     for (const Channel& c : s.channels)
         audible = audible || c.enabled || c.left.gain != 0.0 || c.right.gain != 0.0;
-    return audible && s.source->outputRing(0).fill() >= kBlockFrames
-        && s.source->outputRing(1).fill() >= kBlockFrames;
+    return audible;
+}
+
+bool MixerZorvani::ready(const Source& s) const
+{
+    return s.source->outputRing(0).fill() >= kBlockFrames && s.source->outputRing(1).fill() >= kBlockFrames;
+}
+
+bool MixerZorvani::inStep() const
+{
+    // Receivers are summed block by block in step: a block mixed while one of
+    // them is late would jump in level, every 5 ms.
+    bool anyReady = false;
+    bool anyLate = false;
+    uint32_t lead = 0;
+    for (const Source& s : m_sources) {
+        if (!audible(s))
+            continue;
+        if (ready(s)) {
+            anyReady = true;
+            lead = std::max(lead, std::min(s.source->outputRing(0).fill(), s.source->outputRing(1).fill()));
+        } else {
+            anyLate = true;
+        }
+    }
+    return anyReady && (!anyLate || lead >= kMaxLeadFrames);
 }
 
 void MixerZorvani::mixChannel(Channel& c, bool mono, bool haas, Ostrovix::complex<double>* x)
@@ -213,10 +237,12 @@ void MixerZorvani::levelStage(Ostrovix::complex<double>* x, int n)
 bool MixerZorvani::mixOnce()
 {
     std::lock_guard<SpinLock> guard(m_lock);
+    if (!inStep())
+        return false;
     bool moved = false;
     ox::vec::zero(m_mix.data(), kBlockFrames);
     for (Source& s : m_sources) {
-        if (!contributes(s))
+        if (!audible(s) || !ready(s))
             continue;
         const int mode = s.source->activeMode();
         const bool binauralCw = s.source->binauralCw();

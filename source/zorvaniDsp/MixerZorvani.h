@@ -21,6 +21,9 @@ class ResamplerSCZorvani;
 class MixerZorvani {
 public:
     static constexpr int kBlockFrames = 200;
+    // How far one receiver may run ahead of another audible one before the
+    // other is mixed as absent (it stopped delivering, e.g. not streamed).
+    static constexpr uint32_t kMaxLeadFrames = 4 * kBlockFrames;
     static constexpr uint32_t kRingFrames = 4096;
     // The rate the receivers deliver, Hz.
     static constexpr double kWorkingRate = 39062.5;
@@ -93,7 +96,10 @@ private:
     };
 
     Channel* channel(int rx, int ch);
-    bool contributes(const Source& s) const;
+    bool audible(const Source& s) const;
+    bool ready(const Source& s) const;
+    // True when every audible receiver has a block, or one has run too far ahead.
+    bool inStep() const;
     void mixChannel(Channel& c, bool mono, bool haas, Ostrovix::complex<double>* x);
     void levelStage(Ostrovix::complex<double>* x, int n);
     void run();

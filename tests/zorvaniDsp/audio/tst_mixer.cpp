@@ -68,6 +68,7 @@ private slots:
     void levelStageTransparentWhenDisabled();
     void levelStageHoldsLoudPeaks();
     void sumsReceiversAndFeedsSoundCard();
+    void receiversAreMixedInStep();
     void nothingToMoveWritesNothing();
     void resetClearsStateButKeepsSettings();
     void threadMixesWhatArrives();
@@ -405,9 +406,40 @@ void TestMixer::sumsReceiversAndFeedsSoundCard()
     soundCard->inputRing().reset();
     QVERIFY(soundCard->inputRing().write(filler.data(), uint32_t(filler.size())));
     rx0.push(constant(0.1, 0.2));
+    rx1.push(constant(0.001, 0.002));
     QVERIFY(mixer.mixOnce());
     QCOMPARE(soundCard->inputRing().fill(), uint32_t(filler.size()));
     QCOMPARE(mixer.outputRing().fill(), uint32_t(kBlock));
+}
+
+void TestMixer::receiversAreMixedInStep()
+{
+    FakeSource rx0, rx1;
+    rx0.mode = 9;
+    rx1.mode = 9;
+    MixerZorvani mixer({&rx0, &rx1}, nullptr);
+    // Receiver 1 is a block late: nothing is mixed until it arrives, then
+    // every block holds both.
+    rx0.push(constant(0.1, 0.1));
+    QVERIFY(!mixer.mixOnce());
+    rx0.push(constant(0.1, 0.1));
+    rx1.push(constant(0.01, 0.01));
+    QVERIFY(mixer.mixOnce());
+    QVERIFY(std::abs(take(mixer)[kBlock - 1].re - 0.11) < 1e-12);
+    QVERIFY(!mixer.mixOnce());
+    rx1.push(constant(0.01, 0.01));
+    QVERIFY(mixer.mixOnce());
+    QVERIFY(std::abs(take(mixer)[kBlock - 1].re - 0.11) < 1e-12);
+
+    // A receiver that stops delivering is left out once the other runs
+    // kMaxLeadFrames ahead.
+    int pushed = 0;
+    while (!mixer.mixOnce()) {
+        rx0.push(constant(0.1, 0.1));
+        QVERIFY(++pushed <= int(MixerZorvani::kMaxLeadFrames / kBlock));
+    }
+    QCOMPARE(pushed, int(MixerZorvani::kMaxLeadFrames / kBlock));
+    QVERIFY(std::abs(take(mixer)[kBlock - 1].re - 0.1) < 1e-12);
 }
 
 void TestMixer::nothingToMoveWritesNothing()
