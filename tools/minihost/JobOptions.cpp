@@ -84,7 +84,7 @@ JobCommandLine::JobCommandLine()
         option("anf", "Automatic notch filter on."),
         option("nb1", "Noise blanker 1 on."),
         option("nb2", "Noise blanker 2 on."),
-        option("volume", "Main volume in dB, -100..0 (default -10: the AGC's output reaches full scale).", "db", QStringLiteral("-10")),
+        option("volume", "Main volume in dB, -100..0 (default -3: a little headroom below the AGC's full-scale output).", "db", QStringLiteral("-3")),
         option("rx2", "Enable the second receiver at FREQ Hz (optionally with its mode).", "freq[:mode]"),
         option("duration", "Running time in seconds (default 10; Ctrl-C ends it early and still writes the outputs).", "seconds", QStringLiteral("10")),
         option("out", "Output folder, created when missing (default out).", "dir", QStringLiteral("out")),

@@ -29,7 +29,7 @@ struct JobOptions {
     bool anf = false;
     bool nb1 = false;
     bool nb2 = false;
-    int volumeDb = -10;                  // headroom: the AGC's output reaches full scale
+    int volumeDb = -3;                   // a little headroom below the AGC's full-scale output
 
     bool rx2 = false;
     double rx2FreqHz = 0.0;

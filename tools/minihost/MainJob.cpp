@@ -366,8 +366,11 @@ int MainJob::execute()
                                     .arg(m_options.port);
     if (!m_device->open())
         return fail(QStringLiteral("cannot open the receiver at %1 (not found or not answering)").arg(where));
+    // Main channels only: an unused sub channel would add the same audio again.
     m_device->setRxEnable(0, true);
+    m_device->setChannelEnable(0, 1, false);
     m_device->setRxEnable(1, m_options.rx2);
+    m_device->setChannelEnable(1, 1, false);
     if (!m_device->start())
         return fail(QStringLiteral("the receiver at %1 did not start its stream").arg(where));
     QTextStream(stdout) << "streaming from " << where << " at " << hz(kRates[m_options.rateIndex]) << " Hz\n";
