@@ -184,7 +184,7 @@ bool MixerZorvani::inStep() const
         if (ready(s)) {
             anyReady = true;
             lead = std::max(lead, std::min(s.source->outputRing(0).fill(), s.source->outputRing(1).fill()));
-        } else {
+        } else if (s.missed < kAbsentBlocks) {
             anyLate = true;
         }
     }
@@ -242,8 +242,13 @@ bool MixerZorvani::mixOnce()
     bool moved = false;
     ox::vec::zero(m_mix.data(), kBlockFrames);
     for (Source& s : m_sources) {
-        if (!audible(s) || !ready(s))
+        if (!audible(s))
             continue;
+        if (!ready(s)) {
+            s.missed = std::min(s.missed + 1, int(kAbsentBlocks));
+            continue;
+        }
+        s.missed = 0;
         const int mode = s.source->activeMode();
         const bool binauralCw = s.source->binauralCw();
         for (int ch = 0; ch < 2; ++ch) {

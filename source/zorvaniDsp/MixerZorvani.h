@@ -21,9 +21,12 @@ class ResamplerSCZorvani;
 class MixerZorvani {
 public:
     static constexpr int kBlockFrames = 200;
-    // How far one receiver may run ahead of another audible one before the
-    // other is mixed as absent (it stopped delivering, e.g. not streamed).
+    // How far one receiver may run ahead of a late one that was delivering
+    // before the late one is mixed as absent (it stopped, e.g. not streamed).
     static constexpr uint32_t kMaxLeadFrames = 4 * kBlockFrames;
+    // Mixed blocks a receiver may miss before it counts as absent and is no
+    // longer waited for; a receiver that never delivered is absent.
+    static constexpr int kAbsentBlocks = 4;
     static constexpr uint32_t kRingFrames = 4096;
     // The rate the receivers deliver, Hz.
     static constexpr double kWorkingRate = 39062.5;
@@ -93,12 +96,14 @@ private:
     struct Source {
         MixerSource* source = nullptr;
         Channel channels[2];
+        int missed = kAbsentBlocks; // mixed blocks without this receiver, saturating
     };
 
     Channel* channel(int rx, int ch);
     bool audible(const Source& s) const;
     bool ready(const Source& s) const;
-    // True when every audible receiver has a block, or one has run too far ahead.
+    // True when every audible receiver that is present has a block, or one
+    // has run too far ahead.
     bool inStep() const;
     void mixChannel(Channel& c, bool mono, bool haas, Ostrovix::complex<double>* x);
     void levelStage(Ostrovix::complex<double>* x, int n);

@@ -418,21 +418,26 @@ void TestMixer::receiversAreMixedInStep()
     rx0.mode = 9;
     rx1.mode = 9;
     MixerZorvani mixer({&rx0, &rx1}, nullptr);
-    // Receiver 1 is a block late: nothing is mixed until it arrives, then
-    // every block holds both.
+    // A receiver that never delivered is not waited for.
     rx0.push(constant(0.1, 0.1));
-    QVERIFY(!mixer.mixOnce());
+    QVERIFY(mixer.mixOnce());
+    QVERIFY(std::abs(take(mixer)[kBlock - 1].re - 0.1) < 1e-12);
+
+    // Once both deliver, a late receiver holds the mix back until its block
+    // arrives, so every block holds both.
     rx0.push(constant(0.1, 0.1));
     rx1.push(constant(0.01, 0.01));
     QVERIFY(mixer.mixOnce());
     QVERIFY(std::abs(take(mixer)[kBlock - 1].re - 0.11) < 1e-12);
+    rx0.push(constant(0.1, 0.1));
     QVERIFY(!mixer.mixOnce());
     rx1.push(constant(0.01, 0.01));
     QVERIFY(mixer.mixOnce());
     QVERIFY(std::abs(take(mixer)[kBlock - 1].re - 0.11) < 1e-12);
 
     // A receiver that stops delivering is left out once the other runs
-    // kMaxLeadFrames ahead.
+    // kMaxLeadFrames ahead, and after kAbsentBlocks mixed blocks without it
+    // it is not waited for any more.
     int pushed = 0;
     while (!mixer.mixOnce()) {
         rx0.push(constant(0.1, 0.1));
@@ -440,6 +445,20 @@ void TestMixer::receiversAreMixedInStep()
     }
     QCOMPARE(pushed, int(MixerZorvani::kMaxLeadFrames / kBlock));
     QVERIFY(std::abs(take(mixer)[kBlock - 1].re - 0.1) < 1e-12);
+    while (mixer.mixOnce())
+        take(mixer);
+    QCOMPARE(rx0.rings[0].fill(), uint32_t(3 * kBlock)); // still waiting with a lead of 600
+    for (int i = 1; i < MixerZorvani::kAbsentBlocks; ++i) {
+        rx0.push(constant(0.1, 0.1));
+        QVERIFY(mixer.mixOnce());
+        take(mixer);
+    }
+    // Absent now: every block of receiver 0 is mixed at once.
+    while (mixer.mixOnce())
+        take(mixer);
+    QCOMPARE(rx0.rings[0].fill(), 0u);
+    rx0.push(constant(0.1, 0.1));
+    QVERIFY(mixer.mixOnce());
 }
 
 void TestMixer::nothingToMoveWritesNothing()
