@@ -151,9 +151,17 @@ inline SampleMatch matchStream(StreamReplica& replica, qint64 size, double gain,
         }
         replica.next(&expected);
         if (!equal(packet, true)) {
-            m.why = QStringLiteral("packet %1 of the file is not packet %2 of the stream (one lost or out of order)")
+            const qint64 wanted = replica.index() - 1;
+            // How many are missing, for the report: the file goes on further down the stream.
+            while (replica.index() < wanted + 20000) {
+                replica.next(&expected);
+                if (equal(packet, false))
+                    break;
+            }
+            m.why = QStringLiteral("packet %1 of the file is not packet %2 of the stream but %3")
                         .arg(p)
-                        .arg(replica.index() - 1);
+                        .arg(wanted)
+                        .arg(equal(packet, false) ? QString::number(replica.index() - 1) : QStringLiteral("none near"));
             return m;
         }
     }
