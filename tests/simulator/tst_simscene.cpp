@@ -198,7 +198,7 @@ private slots:
                 acc += f[size_t(i)] * std::polar(1.0, -2.0 * kPi * hz * i / rate);
             return 2.0 * std::abs(acc) / n; // Hz of deviation
         };
-        // Left tone only: mono part 0.9 * 0.5 * 75 kHz, each 38 kHz sideband half of that, pilot 10 %.
+        // Left tone only: mono component 0.9 * 0.5 * 75 kHz, each 38 kHz sideband half of that, pilot 10 %.
         QVERIFY2(std::abs(component(19000.0) - 7500.0) < 200.0, qPrintable(QString::number(component(19000.0))));
         QVERIFY2(std::abs(component(1000.0) - 33750.0) < 700.0, qPrintable(QString::number(component(1000.0))));
         QVERIFY2(std::abs(component(37000.0) - 16875.0) < 700.0, qPrintable(QString::number(component(37000.0))));
