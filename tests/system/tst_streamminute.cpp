@@ -1,6 +1,7 @@
 // The link streams a full minute at each of the four rates (all at once, one
 // emulator each) and stops without a lost or re-sent answer.
 #include "Simulator.h"
+#include "SimulatorReceiver.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "common/MessageBox.h"
@@ -13,6 +14,7 @@
 
 using zorvani::sim::Config;
 using zorvani::sim::Simulator;
+using zorvani::sim::receiverRecord;
 
 namespace {
 constexpr double kSeconds = 60.0;
@@ -23,15 +25,6 @@ struct Link {
     std::atomic<qint64> blocks{0};
 };
 
-Receiver record(const Simulator& sim)
-{
-    Receiver r;
-    r.name = QStringLiteral("ZorvaniDDC");
-    r.serial = sim.serialText();
-    r.address = sim.config().address;
-    r.port = sim.config().port;
-    return r;
-}
 } // namespace
 
 class TestStreamMinute : public QObject {
@@ -62,7 +55,7 @@ private slots:
                     out[i] = IqStream::Sample{in[i].re * 0.5, in[i].im * 0.5};
                 return true;
             });
-            QVERIFY(l.driver->open(record(*l.sim)));
+            QVERIFY(l.driver->open(receiverRecord(*l.sim)));
             l.driver->setSampleRateId(index);
             QVERIFY(l.driver->Start());
             QVERIFY(l.sim->waitUntil([&] { return l.sim->state().streaming; }, 2000));

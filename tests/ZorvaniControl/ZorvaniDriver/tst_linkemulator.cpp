@@ -1,6 +1,7 @@
 // The link against the receiver emulator on loopback: open, start at every
 // rate, stream, stop and close without lost answers; the watchdog on a stall.
 #include "Simulator.h"
+#include "SimulatorReceiver.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "common/MessageBox.h"
@@ -15,18 +16,7 @@
 
 using zorvani::sim::Config;
 using zorvani::sim::Simulator;
-
-namespace {
-Receiver record(const Simulator& sim)
-{
-    Receiver r;
-    r.name = QStringLiteral("ZorvaniDDC");
-    r.serial = sim.serialText();
-    r.address = sim.config().address;
-    r.port = sim.config().port;
-    return r;
-}
-} // namespace
+using zorvani::sim::receiverRecord;
 
 class TestLinkEmulator : public QObject {
     Q_OBJECT
@@ -66,7 +56,7 @@ private slots:
                     out[i] = IqStream::Sample{in[i].re * 0.5, in[i].im * 0.5};
                 return true;
             });
-        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.open(receiverRecord(sim)));
         driver.setSampleRateId(index);
         SDR2_HDR info{};
         QVERIFY(driver.information(&info));
@@ -102,7 +92,7 @@ private slots:
         Simulator sim(c);
         QVERIFY(sim.start());
         ZorvaniDriver driver(nullptr, nullptr);
-        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.open(receiverRecord(sim)));
         driver.setFreq(0, 1e9);
         driver.setFreq(1, 7074000.0);
         driver.setFreq(2, 5e6);
@@ -178,7 +168,7 @@ private slots:
         Simulator sim(c);
         QVERIFY(sim.start());
         ZorvaniDriver driver(nullptr, nullptr);
-        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.open(receiverRecord(sim)));
         Q_INIT_RESOURCE(zorvani);
         QFile resource(QStringLiteral(":/Zorvani/ZorvaniFPGA.fpg"));
         QVERIFY(resource.open(QIODevice::ReadOnly));
@@ -206,7 +196,7 @@ private slots:
             }
             return false;
         });
-        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.open(receiverRecord(sim)));
         QVERIFY(driver.Start());
         QTRY_VERIFY_WITH_TIMEOUT(sim.counters().iqAnswered > 500, 5000);
         for (int i = 0; i < 10; ++i) {
@@ -232,7 +222,7 @@ private slots:
         QVERIFY(sim.start());
         ZorvaniDriver driver(nullptr, nullptr);
         QSignalSpy stop(&driver, &ZorvaniDriver::forceStop);
-        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.open(receiverRecord(sim)));
         QVERIFY(driver.Start());
         QTRY_VERIFY_WITH_TIMEOUT(sim.counters().iqAnswered > 50, 3000);
         QElapsedTimer t;
@@ -255,7 +245,7 @@ private slots:
         sim.setStartStatus(2);
         ZorvaniDriver driver(nullptr, nullptr);
         QSignalSpy stop(&driver, &ZorvaniDriver::forceStop);
-        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.open(receiverRecord(sim)));
         QVERIFY(!driver.Start());
         QCOMPARE(stop.count(), 1);
         QVERIFY(!driver.isStart());
@@ -269,7 +259,7 @@ private slots:
         Simulator sim(c);
         QVERIFY(sim.start());
         ZorvaniDriver driver(nullptr, nullptr);
-        QVERIFY(driver.open(record(sim)));
+        QVERIFY(driver.open(receiverRecord(sim)));
         QVERIFY(driver.information(nullptr));
         using Junk = Simulator::Junk;
         for (int i = 0; i < 500; ++i)
