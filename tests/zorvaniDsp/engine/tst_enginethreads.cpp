@@ -66,15 +66,19 @@ void TestEngineThreads::wakesAfterOneDecimatedBlock()
     QCOMPARE(rx->inputRing().fill(), 1400u);
     QCOMPARE(rx->outputRing(0).fill(), 0u);
 
-    QVERIFY(!dsp.processBlock(block.data(), audio.data(), 0));
     // One wake-up: 1600 input samples become 200 frames per channel, which the
-    // mixer turns into one block of 200 mixed frames.
-    QVERIFY(waitFor([&] { return dsp.mixer().outputRing().fill() == 200u; }));
+    // mixer turns into one block of 200 mixed frames. The entry looks at the
+    // mixer's ring right after waking the receiver, so on a quick machine the
+    // block may already be there for this very packet.
+    const bool takenAtOnce = dsp.processBlock(block.data(), audio.data(), 0);
+    if (!takenAtOnce)
+        QVERIFY(waitFor([&] { return dsp.mixer().outputRing().fill() == 200u; }));
     QCOMPARE(rx->inputRing().fill(), 0u);
     QCOMPARE(rx->outputRing(0).fill(), 0u);
     QCOMPARE(rx->outputRing(1).fill(), 0u);
-    // The next packet (of the other receiver) takes them.
-    QVERIFY(dsp.processBlock(block.data(), audio.data(), 1));
+    // Otherwise the next packet (of the other receiver) takes them.
+    if (!takenAtOnce)
+        QVERIFY(dsp.processBlock(block.data(), audio.data(), 1));
     QCOMPARE(dsp.mixer().outputRing().fill(), 0u);
     QVERIFY(!dsp.processBlock(block.data(), audio.data(), 1));
     dsp.stop();
