@@ -124,21 +124,37 @@ QRect plotArea(QSize size)
     return QRect(60, 28, size.width() - 80, size.height() - 28 - 50);
 }
 
-QImage renderPanorama(const std::vector<float>& line, const PanoramaAxis& axis, QSize size)
+namespace {
+
+QImage blankPicture(QSize size)
 {
     QImage image(size, QImage::Format_RGB32);
     image.fill(QColor(12, 12, 24));
-    QPainter p(&image);
+    return image;
+}
+
+// Font and title of a picture; returns the plot area.
+QRect beginPicture(QPainter& p, QSize size, const QString& title)
+{
     QFont font = p.font();
     font.setPixelSize(12);
     p.setFont(font);
     const QRect plot = plotArea(size);
-
     p.setPen(Qt::white);
-    p.drawText(QRect(60, 4, plot.width(), 20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Panorama, centre %1 MHz, span %2 kHz")
-                   .arg(axis.centreHz / 1e6, 0, 'f', 6)
-                   .arg(axis.spanHz / 1e3, 0, 'f', 1));
+    p.drawText(QRect(60, 4, plot.width(), 20), Qt::AlignLeft | Qt::AlignVCenter, title);
+    return plot;
+}
+
+} // namespace
+
+QImage renderPanorama(const std::vector<float>& line, const PanoramaAxis& axis, QSize size)
+{
+    QImage image = blankPicture(size);
+    QPainter p(&image);
+    const QRect plot = beginPicture(p, size,
+                                    QStringLiteral("Panorama, centre %1 MHz, span %2 kHz")
+                                        .arg(axis.centreHz / 1e6, 0, 'f', 6)
+                                        .arg(axis.spanHz / 1e3, 0, 'f', 1));
 
     const DbRange range = rangeOf(line, 10.0, 10.0, 40.0);
     const double dbStep = niceStep(range.high - range.low, 8);
@@ -197,17 +213,9 @@ void WaterfallHistory::add(const float* line, std::size_t count)
 
 QImage renderWaterfall(const std::vector<std::vector<float>>& lines, const PanoramaAxis& axis, QSize size)
 {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(QColor(12, 12, 24));
+    QImage image = blankPicture(size);
     QPainter p(&image);
-    QFont font = p.font();
-    font.setPixelSize(12);
-    p.setFont(font);
-    const QRect plot = plotArea(size);
-
-    p.setPen(Qt::white);
-    p.drawText(QRect(60, 4, plot.width(), 20), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Waterfall, %1 lines, newest at the top").arg(lines.size()));
+    const QRect plot = beginPicture(p, size, QStringLiteral("Waterfall, %1 lines, newest at the top").arg(lines.size()));
 
     std::vector<float> all;
     for (const auto& line : lines)
