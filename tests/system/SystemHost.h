@@ -88,6 +88,25 @@ public:
         return true;
     }
 
+    // Starts an emulator on `port` with `scene`, loads the plug-in and points
+    // it at the emulator. Empty on success, else what failed.
+    QString attachEmulator(std::unique_ptr<zorvani::sim::Simulator>& sim, quint16 port,
+                           const zorvani::sim::Scene& scene)
+    {
+        zorvani::sim::Config c;
+        c.port = port;
+        c.scene = scene;
+        c.logCommands = false;
+        sim = std::make_unique<zorvani::sim::Simulator>(c);
+        if (!sim->start())
+            return QStringLiteral("the emulator did not start");
+        if (!load())
+            return host.errorString();
+        if (!useEmulator(*sim))
+            return QStringLiteral("the options page lacks the address controls");
+        return {};
+    }
+
     DeviceAbstract* device() const { return host.device(); }
 
     PluginHost host;

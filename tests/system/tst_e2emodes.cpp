@@ -11,7 +11,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-using zorvani::sim::Config;
 using zorvani::sim::Scene;
 using zorvani::sim::Simulator;
 
@@ -149,14 +148,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(systest::LoadedPlugin::isolateHome(m_home));
-        Config c;
-        c.port = 53000;
-        c.scene = scene();
-        c.logCommands = false;
-        m_sim = std::make_unique<Simulator>(c);
-        QVERIFY(m_sim->start());
-        QVERIFY2(m_plugin.load(), qPrintable(m_plugin.host.errorString()));
-        QVERIFY(m_plugin.useEmulator(*m_sim));
+        const QString failed = m_plugin.attachEmulator(m_sim, 53000, scene());
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QVERIFY(device()->open());
         QVERIFY(device()->start());
         QVERIFY(m_sim->waitUntil([&] { return m_sim->state().streaming; }, 2000));

@@ -9,7 +9,6 @@
 #include <QStandardPaths>
 #include <QtTest>
 
-using zorvani::sim::Config;
 using zorvani::sim::Scene;
 using zorvani::sim::Simulator;
 
@@ -94,14 +93,8 @@ private slots:
     {
         QVERIFY(systest::LoadedPlugin::isolateHome(m_home));
         QVERIFY(m_folder.isValid());
-        Config c;
-        c.port = 53200;
-        c.scene = scene();
-        c.logCommands = false;
-        m_sim = std::make_unique<Simulator>(c);
-        QVERIFY(m_sim->start());
-        QVERIFY2(m_plugin.load(), qPrintable(m_plugin.host.errorString()));
-        QVERIFY(m_plugin.useEmulator(*m_sim));
+        const QString failed = m_plugin.attachEmulator(m_sim, 53200, scene());
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         m_plugin.bridge.hostRecorder().setFolder(m_folder.path());
         QVERIFY(device()->open());
         // Tuned where the emulator already is, so its stream is one generator run.

@@ -7,7 +7,6 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-using zorvani::sim::Config;
 using zorvani::sim::Scene;
 using zorvani::sim::Simulator;
 
@@ -41,14 +40,8 @@ private slots:
     {
         QVERIFY(systest::LoadedPlugin::isolateHome(m_home));
         QVERIFY(m_folder.isValid());
-        Config c;
-        c.port = 53300;
-        c.scene = scene();
-        c.logCommands = false;
-        m_sim = std::make_unique<Simulator>(c);
-        QVERIFY(m_sim->start());
-        QVERIFY2(m_plugin.load(), qPrintable(m_plugin.host.errorString()));
-        QVERIFY(m_plugin.useEmulator(*m_sim));
+        const QString failed = m_plugin.attachEmulator(m_sim, 53300, scene());
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         m_plugin.option<QComboBox>("cbSampleRate")->setCurrentIndex(3);
         m_plugin.bridge.hostRecorder().setFolder(m_folder.path());
         m_plugin.bridge.hostRecorder().setFormat(0);
