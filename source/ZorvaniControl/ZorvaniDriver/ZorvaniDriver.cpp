@@ -294,8 +294,13 @@ bool ZorvaniDriver::Start()
     m_device->stream().resetSequence();
     const auto reply = issue(p, 50, true);
     quint32 status = 0;
-    if (!reply || !statusOf(*reply, status)) {
-        // A later Start must send again.
+    const bool answered = reply && statusOf(*reply, status);
+    m_startStatus.store(answered ? status : kNoStartReply);
+    if (!answered) {
+        // Only the reply may have been lost: a receiver that did start must
+        // not go on streaming to nobody. One stop, not re-sent (it waits at
+        // most 4 T). A later Start must send again.
+        issue(valuePacket(CmdStop, 0), 20, true, kMaxRetries);
         m_started.store(false);
         return false;
     }
@@ -443,12 +448,13 @@ bool ZorvaniDriver::setNewStaticAddress(QHostAddress& addr, quint16 port)
     for (int i = 0; i < 4; ++i)
         put<quint8>(p, kHeaderSize + i, quint8(octets[i].toUInt()));
     put<quint32>(p, kHeaderSize + 4, port);
-    return issue(p, 100, true).has_value();
+    // A receiver that refuses the address (status other than 1) has not taken it.
+    return issueChecked(p, 100, 1).has_value();
 }
 
 bool ZorvaniDriver::setNetworkMode(NetworkMode mode)
 {
-    return issue(valuePacket(CmdNetworkMode, quint32(mode)), 200, true).has_value();
+    return issueChecked(valuePacket(CmdNetworkMode, quint32(mode)), 200, 1).has_value();
 }
 
 bool ZorvaniDriver::resetZorvani()

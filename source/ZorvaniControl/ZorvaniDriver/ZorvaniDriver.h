@@ -74,6 +74,10 @@ public:
     int queuedItems() const;
     quint32 receiverCount() const { return m_receivers.load(); }
     int sampleRateId() const { return m_rateId.load(); }
+    // Status of the last start reply: 1 accepted, 2 firmware update wanted,
+    // kNoStartReply when the receiver did not answer.
+    static constexpr quint32 kNoStartReply = 0xFFFFFFFFu;
+    quint32 lastStartStatus() const { return m_startStatus.load(); }
 
     // One pass's reply collection: handles up to 20 replies from the socket
     // thread, waiting up to 20 ms when none is there. Returns how many it handled.
@@ -165,6 +169,7 @@ private:
 
     std::atomic<bool> m_open{false};
     std::atomic<bool> m_started{false};
+    std::atomic<quint32> m_startStatus{kNoStartReply};
     std::atomic<quint64> m_nextId{0};
     std::atomic<int> m_rateId{0};
     std::atomic<quint32> m_receivers{1};
