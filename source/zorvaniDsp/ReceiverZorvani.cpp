@@ -648,6 +648,27 @@ void ReceiverZorvani::setWfmUsa(bool on)
     designWfmLocked();
 }
 
+ReceiverZorvani::StageSettings ReceiverZorvani::stageSettings() const
+{
+    const auto lmsOf = [](const LmsFilterZorvani& f) { return LmsSettings{f.taps(), f.delay(), f.rate(), f.leak()}; };
+    std::lock_guard<SpinLock> guard(m_params);
+    const Channel& c = m_channels[0];
+    StageSettings s;
+    s.nr = lmsOf(c.nr);
+    s.anf = lmsOf(c.anf);
+    s.cwApfGain = m_cwApfGain;
+    s.cwApfQuality = m_cwApfQuality;
+    s.ssbApfGain = m_ssbApfGain;
+    s.ssbApfQuality = m_ssbApfQuality;
+    s.ssbApfFrequency = m_ssbApfFrequency;
+    s.binauralTaps = c.binaural.taps();
+    s.binauralSwap = c.binaural.swap();
+    s.wfmUsa = m_wfmUsa;
+    s.diglOffset = m_diglOffset;
+    s.diguOffset = m_diguOffset;
+    return s;
+}
+
 double ReceiverZorvani::meterLevel(int channel) const
 {
     std::lock_guard<SpinLock> guard(m_params);

@@ -145,6 +145,24 @@ public:
     // 75 us de-emphasis when true, 50 us when false.
     void setWfmUsa(bool on);
 
+    // The mode-stage settings in force (both channels always agree).
+    struct LmsSettings {
+        int taps = 0;
+        int delay = 0;
+        double rate = 0.0;
+        double leak = 0.0;
+    };
+    struct StageSettings {
+        LmsSettings nr, anf;
+        double cwApfGain = 0.0, cwApfQuality = 0.0;
+        double ssbApfGain = 0.0, ssbApfQuality = 0.0, ssbApfFrequency = 0.0;
+        int binauralTaps = 0;
+        bool binauralSwap = false;
+        bool wfmUsa = false;
+        double diglOffset = 0.0, diguOffset = 0.0;
+    };
+    StageSettings stageSettings() const;
+
     void setSignalAnalyzer(SignalAnalyzerAbstract* analyzer) { m_analyzer.store(analyzer, std::memory_order_release); }
 
     // --- VAC and line-out paths (channel 0 audio at 48000 Hz or the VAC's rate) ---

@@ -615,6 +615,16 @@ void zorvaniDsp::setNb2Threshold(double threshold)
         blanker->setNb2Threshold(threshold);
 }
 
+double zorvaniDsp::nb1Threshold() const
+{
+    return m_blankers[0]->nb1Threshold();
+}
+
+double zorvaniDsp::nb2Threshold() const
+{
+    return m_blankers[0]->nb2Threshold();
+}
+
 // --- mode stages ---
 
 void zorvaniDsp::setAnf(quint32 rx, bool on)

@@ -169,6 +169,8 @@ public slots:
     // Multiples of the running average magnitude (> 0).
     void setNb1Threshold(double threshold);
     void setNb2Threshold(double threshold);
+    double nb1Threshold() const;
+    double nb2Threshold() const;
     void setAnf(quint32 rx, bool on);
     void setNr(quint32 rx, bool on);
     // Taps 0..1024, delay 0..1023 samples, rate and leak >= 0.
