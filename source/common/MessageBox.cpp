@@ -40,4 +40,17 @@ QMessageBox::StandardButton showMessage(const MessageRequest& request)
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+QMessageBox::StandardButton showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton)
+{
+    MessageRequest request;
+    request.icon = icon;
+    request.title = title;
+    request.text = text;
+    request.buttons = buttons;
+    request.defaultButton = defaultButton;
+    return showMessage(request);
+}
+
 } // namespace ox::ui

@@ -25,6 +25,10 @@ using MessageHandler = std::function<QMessageBox::StandardButton(const MessageRe
 // Shows the box modally and returns the button pressed, or, when a handler is
 // installed, returns the handler's answer instead.
 QMessageBox::StandardButton showMessage(const MessageRequest& request);
+// The same for a box that is only an icon, a title, a text and its buttons.
+QMessageBox::StandardButton showMessage(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
 // Installs a handler for all boxes (an empty one restores real boxes).
 void setMessageHandler(MessageHandler handler);
