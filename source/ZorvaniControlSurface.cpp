@@ -2,18 +2,13 @@
 // workers, the controller or the driver.
 #include "ZorvaniInterface.h"
 
-#include "ZorvaniControl/ExtCtrl/ExtCtrlZorvani.h"
 #include "ZorvaniControl/ZorvaniControl.h"
-#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
-#include "common/ZorvaniSR.h"
 #include "recording/IQRecording.h"
 #include "spectrum/PanSpectrumZorvaniDDC.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
-#include <QComboBox>
 #include <QCoreApplication>
-#include <QSpinBox>
 
 #include <algorithm>
 
@@ -51,8 +46,7 @@ void ZorvaniInterface::setWriteIQ(bool on, int rx)
 {
     if (rx < 0 || rx > 1)
         return;
-    ZorvaniDriver* driver = m_control ? m_control->driver() : nullptr;
-    if (!driver || !driver->isOpen() || !driver->isStart()) {
+    if (!m_control || !m_control->isStreaming()) {
         emit sWriteIQ(false, rx);
         return;
     }
@@ -93,7 +87,7 @@ void ZorvaniInterface::setRxEnable(uint rx, bool on)
         return;
     m_dsp->setRxEnable(int(rx), on);
     if (rx == 1)
-        m_control->driver()->setReceivers(on ? 2 : 1);
+        m_control->setReceiverCount(on ? 2 : 1);
 }
 
 void ZorvaniInterface::setChannelEnable(uint rx, uint ch, bool on)
@@ -130,13 +124,10 @@ bool ZorvaniInterface::setFreq(uint rx, uint, double hz)
 {
     if (!validRx(rx) || !m_dsp)
         return false;
-    if (rx == 0) {
-        m_frequency = hz;
-        updateBands();
-        // The band scope swaps re and im in every odd 62.5 MHz zone.
+    // The band scope swaps re and im in every odd 62.5 MHz zone.
+    if (rx == 0)
         m_dsp->setNyquistZone(int((quint64(std::max(hz, 0.0)) / 62500000u) % 2u));
-    }
-    m_control->driver()->setFreq(int(rx), hz);
+    m_control->tune(int(rx), hz);
     m_iqFiles[rx]->setFrequency(hz);
     m_dsp->setCentreFrequency(int(rx), hz);
     if (PanSpectrumZorvaniDDC* panorama = m_dsp->panorama(int(rx)))
@@ -144,22 +135,9 @@ bool ZorvaniInterface::setFreq(uint rx, uint, double hz)
     return true;
 }
 
-void ZorvaniInterface::updateBands()
-{
-    ExtCtrlZorvani& outputs = m_control->extCtrl();
-    outputs.setOffset(m_channelOffset);
-    outputs.setFrequency(m_frequency);
-    // The front end re-emits its word only when the band changes.
-    m_control->frontEnd().setBand(FrontEndControl::bandForFrequency(qint64(m_frequency) + qint64(m_channelOffset)));
-}
-
 bool ZorvaniInterface::setPreamp(uint index)
 {
-    if (int(index) == m_control->preampIndex())
-        return false;
-    m_control->driver()->setPreamp(int(index));
-    m_control->setPreampIndex(int(index));
-    return true;
+    return m_control->setPreamp(int(index));
 }
 
 void ZorvaniInterface::setMute(uint rx, int ch, bool on)
@@ -181,14 +159,8 @@ void ZorvaniInterface::setSqlLevel(uint rx, uint ch, int level)
 
 void ZorvaniInterface::announceSettings()
 {
-    auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate"));
-    const int index = rate ? rate->currentIndex() : 0;
-    if (index >= 0 && index < 4)
-        emit m_control->currentSampleRate(zorvani::kStreamRates[index]);
-    auto* digl = m_options->findChild<QSpinBox*>(QStringLiteral("sbDspDiglOffset"));
-    auto* digu = m_options->findChild<QSpinBox*>(QStringLiteral("sbDspDiguOffset"));
-    emit m_control->sDigOffset(digl ? digl->value() : 0, digu ? -digu->value() : 0);
-    emit m_options->sampleRateChanged(index);
+    m_control->announceSettings();
+    m_options->announceSampleRate();
 }
 
 void ZorvaniInterface::setMainVolume(int dB)
@@ -238,10 +210,8 @@ void ZorvaniInterface::setChannelOffset(int rx, int ch, int, double hz)
     if (rx < 0 || rx > 1 || ch < 0 || ch > 1)
         return;
     m_dsp->setChannelOffset(rx, ch, hz);
-    if (rx == 0 && ch == 0) {
-        m_channelOffset = hz;
-        updateBands();
-    }
+    if (rx == 0 && ch == 0)
+        m_control->setBandOffset(hz);
 }
 
 void ZorvaniInterface::setFilter(int rx, int, int, double low, double high)

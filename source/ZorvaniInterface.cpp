@@ -1,8 +1,8 @@
 #include "ZorvaniInterface.h"
 
+#include "ZorvaniControl/ReceiverChecks.h"
 #include "ZorvaniControl/ZorvaniControl.h"
 #include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
-#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniDialog/ZorvaniDialog.h"
 #include "ZorvaniFunctions.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
@@ -125,11 +125,9 @@ bool ZorvaniInterface::init(BridgeAbstract& bridge, QLayout* layout, bool, bool 
     CHECKED_CONNECT(m_control.get(), SIGNAL(forceStop()), this, SIGNAL(devClosed()));
     CHECKED_CONNECT(m_control.get(), SIGNAL(forceStop()), this, SLOT(setForceStop()));
     CHECKED_CONNECT(m_control.get(), SIGNAL(beginFind()), this, SLOT(initReceiverAddr()));
-    connect(m_options.get(), &ZorvaniOptions::sampleRateChanged, this, [this](int index) { applySampleRate(index); });
-    // A rate chosen on the options page or in the device menu reaches the
-    // catalogue and the host at once, not only at the next announcement.
-    if (auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate")))
-        connect(rate, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) { applySampleRate(index); });
+    // Also emitted when the rate is chosen on the options page or in the
+    // device menu, so the catalogue and the host follow at once.
+    connect(m_options.get(), &ZorvaniOptions::sampleRateChanged, this, &ZorvaniInterface::publishSampleRate);
     connect(m_options.get(), &ZorvaniOptions::cwPitchChanged, this, [this](int hz) {
         m_dsp->setCwPitch(0, double(hz));
         m_dsp->setCwPitch(1, double(hz));
@@ -217,7 +215,7 @@ void ZorvaniInterface::setManager(DeviceManagerAbstract* manager)
     onHideSpectrumSlopes(hide);
 }
 
-void ZorvaniInterface::applySampleRate(int index)
+void ZorvaniInterface::publishSampleRate(int index)
 {
     if (index < 0 || index > 3)
         return;
@@ -235,10 +233,8 @@ void ZorvaniInterface::onHideSpectrumSlopes(bool hide)
     m_hideSlopes = hide;
     if (m_dsp)
         m_dsp->setHideSpectrumSlopes(hide);
-    if (m_options) {
-        auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate"));
-        emit m_options->sampleRateChanged(rate ? rate->currentIndex() : 0);
-    }
+    if (m_options)
+        m_options->announceSampleRate();
 }
 
 void ZorvaniInterface::on4k(bool)
@@ -281,23 +277,16 @@ void ZorvaniInterface::retranslate() {}
 // ---- link operations ----
 
 namespace {
-void showBox(QMessageBox::Icon icon, const QString& text)
-{
-    ox::ui::MessageRequest box;
-    box.icon = icon;
-    box.title = QStringLiteral("Velmora2");
-    box.text = text;
-    ox::ui::showMessage(box);
-}
-
 void showOpenError(quint16 port)
 {
-    showBox(QMessageBox::Critical, QStringLiteral("Can't open %1 port!").arg(port));
+    ox::ui::showMessage(QMessageBox::Critical, QStringLiteral("Velmora2"),
+                        QStringLiteral("Can't open %1 port!").arg(port));
 }
 
 void showNotFound()
 {
-    showBox(QMessageBox::Critical, QStringLiteral("Can't get information because not found ZorvaniDDC."));
+    ox::ui::showMessage(QMessageBox::Critical, QStringLiteral("Velmora2"),
+                        QStringLiteral("Can't get information because not found ZorvaniDDC."));
 }
 
 void showInformation(const SDR2_HDR& record)
@@ -344,8 +333,8 @@ bool ZorvaniInterface::open()
         if (!probeStaticAddress())
             return false;
     } else {
-        const Receiver wanted = m_options->receiverRecord();
-        m_control->setReceiverRecord(wanted);
+        m_control->updateReceiver();
+        const Receiver wanted = m_control->receiverRecord();
         Receiver found = ZorvaniSearcher::instance().searcher().findBySerial(wanted.serial, m_control->port());
         if (found.port == 0) {
             if (!m_control->searchCurrent())
@@ -358,24 +347,20 @@ bool ZorvaniInterface::open()
     return m_control->open();
 }
 
-void ZorvaniInterface::closeLink()
-{
-    m_control->driver()->close();
-}
-
 void ZorvaniInterface::close()
 {
     if (!m_control)
         return;
-    closeLink();
+    m_control->close();
     unlockDiscovery(m_options.get());
 }
 
 bool ZorvaniInterface::start()
 {
-    if (!m_control || !m_control->driver()->isOpen())
+    if (!m_control || !m_control->isOpen())
         return false;
-    // The controller's start sequence decides; a failed start leaves discovery unlocked.
+    // An abandoned start has already closed everything (forceStop) and
+    // leaves discovery unlocked: the host learns it from the result too.
     if (!m_control->startSequence())
         return false;
     DiscoverLockMediator* lock = m_options->discoverLock();
@@ -397,18 +382,18 @@ void ZorvaniInterface::stop()
 {
     if (!m_control)
         return;
-    m_control->driver()->Stop();
+    m_control->stopStream();
     unlockDiscovery(m_options.get());
 }
 
 bool ZorvaniInterface::isOpen() const
 {
-    return m_control && m_control->driver()->isOpen();
+    return m_control && m_control->isOpen();
 }
 
 bool ZorvaniInterface::isStarted() const
 {
-    return m_control && m_control->driver()->isStart();
+    return m_control && m_control->isStreaming();
 }
 
 void ZorvaniInterface::search()
@@ -424,9 +409,8 @@ void ZorvaniInterface::info()
 {
     if (!m_control)
         return;
-    ZorvaniDriver* driver = m_control->driver();
     SDR2_HDR record{};
-    if (driver->isOpen()) {
+    if (m_control->isOpen()) {
         if (m_control->readInformation(&record))
             showInformation(record);
         else
@@ -439,19 +423,13 @@ void ZorvaniInterface::info()
             return;
         }
         if (m_options->receiverRecord().bootloader) {
-            ox::ui::MessageRequest ask;
-            ask.icon = QMessageBox::Information;
-            ask.title = QStringLiteral("Velmora2");
-            ask.text = QStringLiteral("ZorvaniDDC receiver is in the firmware updating mode.\nDo you want to update now?");
-            ask.buttons = QMessageBox::Yes | QMessageBox::No;
-            ask.defaultButton = QMessageBox::Yes;
-            if (ox::ui::showMessage(ask) == QMessageBox::No)
+            if (!zorvani::checks::askUpdateFromBootloader())
                 return;
             if (!m_control->open()) {
                 showOpenError(m_control->port());
                 return;
             }
-            QTimer::singleShot(200, driver, &ZorvaniDriver::writeFirmware);
+            m_control->firmware2();
             return;
         }
         if (!m_control->open()) {
@@ -493,7 +471,7 @@ void ZorvaniInterface::setForceStop()
 {
     if (!m_control)
         return;
-    m_control->driver()->Stop();
+    m_control->stopStream();
     unlockDiscovery(m_options.get());
     close();
 }
@@ -508,6 +486,6 @@ bool ZorvaniInterface::isDeviceAvalible()
     if (!m_control->open())
         return false;
     const bool answered = m_control->readInformation(nullptr);
-    closeLink();
+    m_control->close();
     return answered;
 }

@@ -101,16 +101,12 @@ public slots:
     bool isDeviceAvalible();
 
 private:
-    void applySampleRate(int index);
+    // The catalogue and the host learn the rate of sample-rate index 0..3.
+    void publishSampleRate(int index);
     // Probes the options' typed address ("Static IP" mode) and updates the records.
     bool probeStaticAddress();
-    // Joins the socket and driver threads, stops the engine, closes the link.
-    void closeLink();
     void installAudioSources();
     void detachAudioSources();
-    // Band decisions of the external outputs and the front end for receiver
-    // 0: its centre frequency plus its channel-0 offset.
-    void updateBands();
 
     std::shared_ptr<ZorvaniFunctions> m_functions;
     std::shared_ptr<ZorvaniOptions> m_options;
@@ -127,6 +123,4 @@ private:
     BridgeAbstract* m_bridge = nullptr;
     bool m_hideSlopes = false;
     void* m_hostObject = nullptr;
-    double m_frequency = 0.0;       // receiver 0's centre frequency, Hz
-    double m_channelOffset = 0.0;   // receiver 0's channel-0 offset, Hz
 };

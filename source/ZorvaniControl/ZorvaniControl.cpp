@@ -1,10 +1,15 @@
 #include "ZorvaniControl/ZorvaniControl.h"
 
+#include "ZorvaniControl/DottedAddress.h"
+#include "ZorvaniControl/DspPanelZorvani.h"
 #include "ZorvaniControl/ExtCtrl/ExtCtrlZorvani.h"
+#include "ZorvaniControl/ReceiverChecks.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "bandplan/AmateurRegion.h"
-#include "common/CheckedConnect.h"
+#include "common/EventPause.h"
+#include "common/FormControl.h"
+#include "common/MessageBox.h"
 #include "common/ZorvaniSR.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
@@ -12,26 +17,20 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
+
+#include <cmath>
 
 namespace {
-// Typed IPv4 text, each part decimal: "192.168.001.010" is 192.168.1.10, not
-// the octal reading a general parser would give leading zeros.
-QHostAddress dottedAddress(const QString& text)
-{
-    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return QHostAddress();
-    quint32 value = 0;
-    for (const QString& part : parts) {
-        bool ok = false;
-        const uint octet = part.trimmed().toUInt(&ok, 10);
-        if (!ok || octet > 255)
-            return QHostAddress();
-        value = value << 8 | octet;
-    }
-    return QHostAddress(value);
-}
+// Delays of the start sequence's last steps, ms.
+constexpr int kFrontEndDelayMs = 50;
+constexpr int kBandScopeDelayMs = 100;
+// Time the receiver needs to switch its reference, ms.
+constexpr int kReferenceSettleMs = 300;
+// From the decision to update to the firmware writer, ms.
+constexpr int kFirmwareDelayMs = 500;
 } // namespace
 
 ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFunctionsAbstract> functions,
@@ -41,35 +40,20 @@ ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFu
 {
     m_receiver.port = kDefaultPort;
     connect(m_driver.get(), &ZorvaniDriver::forceStop, this, &ZorvaniControl::forceStop);
+    connect(m_driver.get(), &ZorvaniDriver::writeFirmware, this, &ZorvaniControl::writeFirmware);
 
     m_region = std::make_unique<AmateurRegion>();
     m_extCtrl = std::make_unique<ExtCtrlZorvani>(m_options, m_region.get());
-    CHECKED_CONNECT(m_extCtrl.get(), SIGNAL(valueChanged(uint)), this, SLOT(changedExtCtrl(uint)));
-    CHECKED_CONNECT(&m_frontEnd, SIGNAL(valueChanged(ushort)), this, SLOT(onFrontEnd(ushort)));
-    CHECKED_CONNECT(&m_frontEnd, SIGNAL(preampCoeffChanged(double)), this, SLOT(onPreampCoeff(double)));
-    if (!m_options)
-        return;
+    connect(m_extCtrl.get(), &ExtCtrlZorvani::valueChanged, this, &ZorvaniControl::changedExtCtrl);
+    connect(&m_frontEnd, &FrontEndControl::valueChanged, this, &ZorvaniControl::onFrontEnd);
+    connect(&m_frontEnd, &FrontEndControl::preampCoeffChanged, this, &ZorvaniControl::onPreampCoeff);
 
-    const auto box = [this](const char* name) { return m_options->findChild<QCheckBox*>(QLatin1String(name)); };
-    if (QCheckBox* bpf = box("chbBpf")) {
-        m_frontEnd.setBpf(bpf->isChecked());
-        CHECKED_CONNECT(bpf, SIGNAL(toggled(bool)), this, SLOT(onBpf(bool)));
-    }
-    if (QCheckBox* att = box("chbFeAtt")) {
-        m_frontEnd.setAtt(att->isChecked());
-        CHECKED_CONNECT(att, SIGNAL(toggled(bool)), &m_frontEnd, SLOT(setAtt(bool)));
-    }
-    if (QCheckBox* preamp = box("chbFePreamp")) {
-        m_frontEnd.setPreamp(preamp->isChecked());
-        CHECKED_CONNECT(preamp, SIGNAL(toggled(bool)), &m_frontEnd, SLOT(setPreamp(bool)));
-    }
-    for (const char* name : {"dsbHfPreampM0", "dsbHfPreampM20"})
-        if (auto* calibration = m_options->findChild<QDoubleSpinBox*>(QLatin1String(name)))
-            CHECKED_CONNECT(calibration, SIGNAL(valueChanged(double)), this, SLOT(rootPreampChanged(double)));
-    if (auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate"))) {
-        CHECKED_CONNECT(rate, SIGNAL(currentIndexChanged(int)), this, SLOT(changedSampleRate(int)));
-        changedSampleRate(rate->currentIndex());
-    }
+    m_dspPanel = std::make_unique<DspPanelZorvani>(m_options, m_dsp.get());
+    connect(m_dspPanel.get(), &DspPanelZorvani::digOffsetsChanged, this, &ZorvaniControl::sDigOffset);
+
+    findControls();
+    connectControls();
+    connectButtons();
 }
 
 ZorvaniControl::~ZorvaniControl()
@@ -77,35 +61,123 @@ ZorvaniControl::~ZorvaniControl()
     m_driver->close();
 }
 
+void ZorvaniControl::findControls()
+{
+    using ox::ui::requireChild;
+    Controls& c = m_controls;
+    c.modeIp = requireChild<QComboBox>(m_options, "cbModeIP");
+    c.address = requireChild<QLineEdit>(m_options, "leIP");
+    c.port = requireChild<QSpinBox>(m_options, "sbPort");
+    c.sampleRate = requireChild<QComboBox>(m_options, "cbSampleRate");
+    c.lpf = requireChild<QCheckBox>(m_options, "chbLpf");
+    c.bpf = requireChild<QCheckBox>(m_options, "chbBpf");
+    c.att = requireChild<QCheckBox>(m_options, "chbFeAtt");
+    c.preamp = requireChild<QCheckBox>(m_options, "chbFePreamp");
+    c.disableAudio = requireChild<QCheckBox>(m_options, "chbDisableAudio");
+    c.pll = requireChild<QCheckBox>(m_options, "chbPll");
+    c.staticAddress = requireChild<QLineEdit>(m_options, "leStaticIP");
+    c.newPort = requireChild<QSpinBox>(m_options, "sbWrPort");
+    c.networkMode = requireChild<QComboBox>(m_options, "cbNetworkMode");
+    c.preampM0 = requireChild<QDoubleSpinBox>(m_options, "dsbHfPreampM0");
+    c.preampM20 = requireChild<QDoubleSpinBox>(m_options, "dsbHfPreampM20");
+    c.rootFrequency = requireChild<QDoubleSpinBox>(m_options, "dsbAdminFreqCorrect");
+    c.userFrequency = requireChild<QDoubleSpinBox>(m_options, "dsbFreqCoeffUser");
+}
+
+void ZorvaniControl::connectControls()
+{
+    const Controls& c = m_controls;
+    m_frontEnd.setBpf(c.bpf->isChecked());
+    m_frontEnd.setAtt(c.att->isChecked());
+    m_frontEnd.setPreamp(c.preamp->isChecked());
+    connect(c.bpf, &QCheckBox::toggled, this, &ZorvaniControl::onBpf);
+    connect(c.att, &QCheckBox::toggled, &m_frontEnd, &FrontEndControl::setAtt);
+    connect(c.preamp, &QCheckBox::toggled, &m_frontEnd, &FrontEndControl::setPreamp);
+    m_lpf = c.lpf->isChecked();
+    connect(c.lpf, &QCheckBox::toggled, this, &ZorvaniControl::changedLpf);
+    connect(c.pll, &QCheckBox::toggled, this, &ZorvaniControl::changedPll);
+    changedDisableAudio(c.disableAudio->isChecked());
+    connect(c.disableAudio, &QCheckBox::toggled, this, &ZorvaniControl::changedDisableAudio);
+    for (QDoubleSpinBox* calibration : {c.preampM0, c.preampM20})
+        connect(calibration, qOverload<double>(&QDoubleSpinBox::valueChanged), this,
+                &ZorvaniControl::rootPreampChanged);
+    connect(c.sampleRate, qOverload<int>(&QComboBox::currentIndexChanged), this, &ZorvaniControl::changedSampleRate);
+    applySampleRate(c.sampleRate->currentIndex());
+}
+
+void ZorvaniControl::connectButtons()
+{
+    const struct {
+        const char* name;
+        void (ZorvaniControl::*action)();
+    } buttons[] = {
+        {"pbSetIpAddress", &ZorvaniControl::setIpAddress},
+        {"pbNetworkModeSet", &ZorvaniControl::writeNetworkMode},
+        {"pbNetworkReset", &ZorvaniControl::resetZorvani},
+        {"pbUserCoeffRead", &ZorvaniControl::readUserCoeff},
+        {"pbUserCoeffWrite", &ZorvaniControl::writeUserCoeff},
+        {"pbUserCoeffDefault", &ZorvaniControl::defaultUserCoeff},
+        {"pbCoeRootRead", &ZorvaniControl::readAdminCoeff},
+        {"pbCoeRootWrite", &ZorvaniControl::writeAdminCoeff},
+        {"pbCoeRootDefault", &ZorvaniControl::defaultAdminCoeff},
+        {"pbSaveAdmin", &ZorvaniControl::writeAdminCoeffToFile},
+        {"pbLoadAdmin", &ZorvaniControl::readAdminCoeffFromFile},
+        {"pbUpdate", &ZorvaniControl::firmware},
+        {"pbUpdateFpga", &ZorvaniControl::updateFpga},
+    };
+    for (const auto& button : buttons)
+        connect(ox::ui::requireChild<QPushButton>(m_options, button.name), &QPushButton::clicked, this,
+                button.action);
+}
+
+// ---- the receiver and the link ----
+
 quint16 ZorvaniControl::port() const
 {
-    if (m_options)
-        if (auto* box = m_options->findChild<QSpinBox*>(QStringLiteral("sbPort")))
-            return quint16(box->value());
-    return kDefaultPort;
+    return quint16(m_controls.port->value());
 }
 
 bool ZorvaniControl::staticAddressMode() const
 {
-    if (m_options)
-        if (auto* mode = m_options->findChild<QComboBox*>(QStringLiteral("cbModeIP")))
-            return mode->currentIndex() == 1;
-    return false;
+    return m_controls.modeIp->currentIndex() == 1;
 }
 
 Receiver ZorvaniControl::typedReceiver() const
 {
-    Receiver r = m_options ? m_options->receiverRecord() : m_receiver;
-    if (m_options)
-        if (auto* address = m_options->findChild<QLineEdit*>(QStringLiteral("leIP")))
-            r.address = dottedAddress(address->text());
+    Receiver r = m_options->receiverRecord();
+    r.address = zorvani::dottedAddress(m_controls.address->text());
     r.port = port();
     return r;
+}
+
+void ZorvaniControl::updateReceiver()
+{
+    m_receiver = m_options->receiverRecord();
 }
 
 bool ZorvaniControl::open()
 {
     return m_driver->open(m_receiver);
+}
+
+void ZorvaniControl::close()
+{
+    m_driver->close();
+}
+
+bool ZorvaniControl::isOpen() const
+{
+    return m_driver->isOpen();
+}
+
+bool ZorvaniControl::isStreaming() const
+{
+    return m_driver->isOpen() && m_driver->isStart();
+}
+
+void ZorvaniControl::stopStream()
+{
+    m_driver->Stop();
 }
 
 bool ZorvaniControl::searchCurrent()
@@ -131,70 +203,177 @@ bool ZorvaniControl::readInformation(SDR2_HDR* info)
     return true;
 }
 
-template <typename Probe>
-bool ZorvaniControl::probe(Probe request)
+namespace {
+template <typename Request>
+bool probeOnce(ZorvaniDriver& driver, const Receiver& target, Request request)
 {
-    if (m_driver->isOpen())
+    if (driver.isOpen())
         return request();
-    m_receiver = typedReceiver();
-    if (!m_driver->open(m_receiver))
+    if (!driver.open(target))
         return false;
     const bool answered = request();
-    m_driver->close();
+    driver.close();
     return answered;
 }
+} // namespace
 
 bool ZorvaniControl::probeBootloader()
 {
-    return probe([this] { return m_driver->bootReadSN(); });
+    if (!isOpen())
+        m_receiver = typedReceiver();
+    return probeOnce(*m_driver, m_receiver, [this] { return m_driver->bootReadSN(); });
 }
 
 bool ZorvaniControl::probeInformation()
 {
-    return probe([this] { return readInformation(nullptr); });
+    if (!isOpen())
+        m_receiver = typedReceiver();
+    return probeOnce(*m_driver, m_receiver, [this] { return readInformation(nullptr); });
 }
+
+// ---- start sequence ----
 
 bool ZorvaniControl::startSequence()
 {
-    if (m_options)
-        if (auto* rate = m_options->findChild<QComboBox*>(QStringLiteral("cbSampleRate")))
-            applySampleRate(rate->currentIndex());
-    onPreampCoeff(0.0);
-    m_driver->setPreamp(m_preamp);
-    if (!m_driver->Start())
+    if (!isOpen())
         return false;
+    if (m_receiver.bootloader) {
+        // The bootloader cannot answer a Start: offer the update instead.
+        emit forceStop();
+        if (zorvani::checks::askUpdateFromBootloader())
+            QTimer::singleShot(kFirmwareDelayMs, this, &ZorvaniControl::writeFirmware);
+        return false;
+    }
+    SDR2_HDR info{};
+    if (!readInformation(&info)) {
+        emit forceStop();
+        ox::ui::showMessage(QMessageBox::Critical, QStringLiteral("Velmora2"),
+                            QStringLiteral("Can't get information because not found ZorvaniDDC."));
+        return false;
+    }
+    if (!acceptFirmware(info))
+        return false;
+    warnAboutReference(info);
+    readStoredCalibration();
+    onPreampCoeff(0.0);
+    if (!startStream())
+        return false;
+
     changedExtCtrl(m_extCtrl->currentValue());
-    m_frontEnd.emitState();
-    onSetBs();
+    onBpf(m_controls.bpf->isChecked());
+    m_frontEnd.setPreamp(m_controls.preamp->isChecked());
+    m_frontEnd.setAtt(m_controls.att->isChecked());
+    QTimer::singleShot(kFrontEndDelayMs, &m_frontEnd, &FrontEndControl::emitState);
+    QTimer::singleShot(kBandScopeDelayMs, this, &ZorvaniControl::onSetBs);
     return true;
 }
 
-void ZorvaniControl::setPreampIndex(int index)
+bool ZorvaniControl::acceptFirmware(const SDR2_HDR& info)
 {
+    if (zorvani::checks::isCurrentFirmware(info))
+        return true;
+    ox::ui::MessageRequest ask;
+    ask.icon = QMessageBox::Information;
+    ask.title = QStringLiteral("Information");
+    ask.text = QStringLiteral("You need update the ZorvaniDDC firmware.");
+    ask.informativeText = zorvani::checks::firmwareVersionNote(info);
+    ask.buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Ignore;
+    ask.defaultButton = QMessageBox::Yes;
+    const auto answer = ox::ui::showMessage(ask);
+    if (answer == QMessageBox::Ignore)
+        return true;
+    emit forceStop();
+    if (answer == QMessageBox::Yes)
+        QTimer::singleShot(kFirmwareDelayMs, this, &ZorvaniControl::writeFirmware);
+    return false;
+}
+
+void ZorvaniControl::warnAboutReference(const SDR2_HDR& info)
+{
+    const QString problem = zorvani::checks::referenceProblem(info, m_controls.pll->isChecked());
+    if (!problem.isEmpty())
+        ox::ui::showMessage(QMessageBox::Warning, QStringLiteral("Velmora2"), problem);
+}
+
+void ZorvaniControl::readStoredCalibration()
+{
+    // An erased or unreadable block leaves the controls as they are.
+    RootCoefficient root;
+    bool crcOk = false;
+    if (m_driver->readRootCalibrations(&root, &crcOk) && crcOk && std::isfinite(root.coefficients[0]) &&
+        std::isfinite(root.coefficients[1]) && std::isfinite(root.percent)) {
+        m_controls.preampM20->setValue(root.coefficients[0]);
+        m_controls.preampM0->setValue(root.coefficients[1]);
+        m_controls.rootFrequency->setValue(root.percent);
+    }
+    UserCoefficient user;
+    crcOk = false;
+    if (m_driver->readUserCalibrations(&user, &crcOk) && crcOk && std::isfinite(user.percent))
+        m_controls.userFrequency->setValue(user.percent);
+}
+
+bool ZorvaniControl::startStream()
+{
+    m_lpf = m_controls.lpf->isChecked();
+    m_driver->setPreamp(m_preamp);
+    m_driver->setLpf(m_lpf);
+    m_driver->setPll(m_controls.pll->isChecked());
+    if (m_driver->Start())
+        return true;
+    // A refusal asking for new firmware has been handled by the driver: it
+    // offered the update and emitted forceStop().
+    const quint32 status = m_driver->lastStartStatus();
+    if (status == 2)
+        return false;
+    emit forceStop();
+    if (status == ZorvaniDriver::kNoStartReply)
+        ox::ui::showMessage(QMessageBox::Critical, QStringLiteral("Velmora2"),
+                            QStringLiteral("ZorvaniDDC did not answer the start command.\n"
+                                           "Check that it is switched on and reachable, then start again."));
+    else
+        ox::ui::showMessage(QMessageBox::Critical, QStringLiteral("Velmora2"),
+                            QStringLiteral("ZorvaniDDC refused the start command (status %1).").arg(status));
+    return false;
+}
+
+// ---- host verbs ----
+
+void ZorvaniControl::tune(int rx, double hz)
+{
+    m_driver->setFreq(rx, hz);
+    if (rx != 0)
+        return;
+    m_frequency = hz;
+    updateBands();
+}
+
+void ZorvaniControl::setBandOffset(double hz)
+{
+    m_bandOffset = hz;
+    updateBands();
+}
+
+void ZorvaniControl::updateBands()
+{
+    m_extCtrl->setOffset(m_bandOffset);
+    m_extCtrl->setFrequency(m_frequency);
+    // The front end re-emits its word only when the band changes.
+    m_frontEnd.setBand(FrontEndControl::bandForFrequency(qint64(m_frequency) + qint64(m_bandOffset)));
+}
+
+bool ZorvaniControl::setPreamp(int index)
+{
+    if (index == m_preamp)
+        return false;
+    m_driver->setPreamp(index);
     m_preamp = index;
     onPreampCoeff(0.0);
+    return true;
 }
 
-double ZorvaniControl::levelCorrection() const
+void ZorvaniControl::setReceiverCount(int count)
 {
-    double calibration = 0.0;
-    if (m_options)
-        if (auto* box = m_options->findChild<QDoubleSpinBox*>(
-                m_preamp != 0 ? QStringLiteral("dsbHfPreampM0") : QStringLiteral("dsbHfPreampM20")))
-            calibration = box->value();
-    return m_frontEnd.levelCorrection() + calibration;
-}
-
-void ZorvaniControl::onPreampCoeff(double)
-{
-    m_driver->setPreampCoeff(levelCorrection());
-}
-
-void ZorvaniControl::rootPreampChanged(double)
-{
-    const QString selected = m_preamp != 0 ? QStringLiteral("dsbHfPreampM0") : QStringLiteral("dsbHfPreampM20");
-    if (sender() && sender()->objectName() == selected)
-        onPreampCoeff(0.0);
+    m_driver->setReceivers(count);
 }
 
 void ZorvaniControl::setBandScope(bool on, quint64 centreHz, uint decimation)
@@ -205,17 +384,53 @@ void ZorvaniControl::setBandScope(bool on, quint64 centreHz, uint decimation)
     onSetBs();
 }
 
+void ZorvaniControl::announceSettings()
+{
+    const int index = m_controls.sampleRate->currentIndex();
+    if (index >= 0 && index < 4)
+        emit currentSampleRate(zorvani::kStreamRates[index]);
+    m_dspPanel->announceDigOffsets();
+}
+
+double ZorvaniControl::levelCorrection() const
+{
+    const QDoubleSpinBox* calibration = m_preamp != 0 ? m_controls.preampM0 : m_controls.preampM20;
+    return m_frontEnd.levelCorrection() + calibration->value();
+}
+
+// ---- slots of the device column ----
+
+void ZorvaniControl::onPreampCoeff(double)
+{
+    m_driver->setPreampCoeff(levelCorrection());
+}
+
+void ZorvaniControl::rootPreampChanged(double)
+{
+    const QObject* selected = m_preamp != 0 ? m_controls.preampM0 : m_controls.preampM20;
+    if (sender() == selected)
+        onPreampCoeff(0.0);
+}
+
 void ZorvaniControl::onSetBs()
 {
     m_driver->setBandScope(m_bandScopeOn, m_bandScopeCentre, int(m_bandScopeDecimation));
     m_dsp->setBandScopeActive(m_bandScopeOn && m_dsp->isRunning());
 }
 
+void ZorvaniControl::changedLpf(bool on)
+{
+    if (!isOpen() || on == m_lpf)
+        return;
+    m_lpf = on;
+    m_driver->setLpf(on);
+}
+
 void ZorvaniControl::changedSampleRate(int index)
 {
     if (index < 0 || index > 3)
         return;
-    if (m_driver->isStart()) {
+    if (isStreaming()) {
         m_driver->Stop();
         applySampleRate(index);
         startSequence();
@@ -232,9 +447,20 @@ void ZorvaniControl::applySampleRate(int index)
     const double rate = zorvani::kStreamRates[index];
     m_driver->setSampleRateId(index);
     m_dsp->setSampleRate(rate);
-    if (m_iqFiles)
-        for (IqFileSlot& slot : *m_iqFiles)
-            slot->setSampleRate(rate);
+    for (IqFileSlot& slot : *m_iqFiles)
+        slot->setSampleRate(rate);
+}
+
+void ZorvaniControl::changedPll(bool on)
+{
+    if (!isStreaming()) {
+        m_driver->setPll(on);
+        return;
+    }
+    m_driver->Stop();
+    ox::ui::pauseProcessingEvents(kReferenceSettleMs);
+    m_driver->setPll(on);
+    startSequence();
 }
 
 void ZorvaniControl::onBpf(bool on)
@@ -250,4 +476,9 @@ void ZorvaniControl::onFrontEnd(ushort word)
 void ZorvaniControl::changedExtCtrl(uint value)
 {
     m_driver->setExtCtrl(int(value));
+}
+
+void ZorvaniControl::changedDisableAudio(bool on)
+{
+    m_driver->setMute(on);
 }

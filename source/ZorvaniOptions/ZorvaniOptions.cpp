@@ -7,6 +7,7 @@
 
 #include <QEvent>
 #include <QMenu>
+#include <QStyle>
 #include <QWidgetAction>
 
 ZorvaniOptions::ZorvaniOptions(QWidget* parent)
@@ -22,6 +23,8 @@ ZorvaniOptions::ZorvaniOptions(QWidget* parent)
     connect(ui->cbModeIP, qOverload<int>(&QComboBox::currentIndexChanged), this, &ZorvaniOptions::changedModeIP);
     connect(ui->cbSampleRate, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &ZorvaniOptions::changedSampleRate);
+    connect(ui->cbSampleRate, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &ZorvaniOptions::sampleRateChanged);
     connect(ui->cbDspMode, qOverload<int>(&QComboBox::currentIndexChanged), ui->swDsp,
             &QStackedWidget::setCurrentIndex);
     connect(ui->sbCwPitch, qOverload<int>(&QSpinBox::valueChanged), this, &ZorvaniOptions::cwPitchChanged);
@@ -36,7 +39,21 @@ ZorvaniOptions::ZorvaniOptions(QWidget* parent)
 
     changedModeIP(ui->cbModeIP->currentIndex());
     changedSampleRate(ui->cbSampleRate->currentIndex());
+    ui->leStaticIP->setText(ui->leIP->text());
+    fitAddressFields();
     connectMenu();
+}
+
+void ZorvaniOptions::fitAddressFields()
+{
+    // Room for the longest texts they show, in the font in use.
+    const auto fit = [](QLineEdit* field, const QString& longest) {
+        const int frame = 2 * field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, field);
+        field->setMinimumWidth(field->fontMetrics().horizontalAdvance(longest) + frame + 12);
+    };
+    fit(ui->leSerial, QStringLiteral("SN: WWW00000000000000"));
+    fit(ui->leIP, QStringLiteral("888.888.888.888"));
+    fit(ui->leStaticIP, QStringLiteral("888.888.888.888"));
 }
 
 ZorvaniOptions::~ZorvaniOptions() = default;
@@ -100,7 +117,14 @@ void ZorvaniOptions::setReceiver(Receiver r)
     ui->leIP->setText(r.address.toString());
     ui->sbPort->setValue(r.port);
     ui->leSerial->setText(QStringLiteral("SN: ") + r.serial);
+    if (!ui->leStaticIP->isModified() && !r.address.isNull())
+        ui->leStaticIP->setText(r.address.toString());
     m_menuWidget->setSerial(r.serial);
+}
+
+void ZorvaniOptions::announceSampleRate()
+{
+    emit sampleRateChanged(ui->cbSampleRate->currentIndex());
 }
 
 void ZorvaniOptions::updateReceiver()

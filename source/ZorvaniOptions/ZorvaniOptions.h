@@ -29,8 +29,11 @@ public:
     DeviceMenuZorvaniDDC* deviceMenuWidget() const { return m_menuWidget; }
     DiscoverLockMediator* discoverLock() const;
     Receiver receiverRecord() const;
+    // Emits sampleRateChanged with the sample-rate combo's index.
+    void announceSampleRate();
 
 public slots:
+    // Shows r; the static-address field takes r's address until the user edits it.
     void setReceiver(Receiver r);
     // Shows the discovery's current receiver.
     void updateReceiver();
@@ -41,6 +44,7 @@ public slots:
     void onDefaultSsbApf();
 
 signals:
+    // The sample-rate combo changed, or its rate is announced again.
     void sampleRateChanged(int index);
     void cwPitchChanged(int hz);
 
@@ -49,6 +53,7 @@ protected:
 
 private:
     void connectMenu();
+    void fitAddressFields();
 
     std::unique_ptr<Ui::ZorvaniOptions> ui;
     Receiver m_receiver;

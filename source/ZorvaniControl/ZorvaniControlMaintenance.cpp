@@ -1,0 +1,92 @@
+// The controller's maintenance actions: FPGA loading, the firmware action and
+// the calibration buttons.
+#include "ZorvaniControl/ZorvaniControl.h"
+
+#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+
+#include <QDebug>
+#include <QTimer>
+
+namespace {
+// From the firmware action to the firmware writer, ms.
+constexpr int kFirmwareActionDelayMs = 500;
+constexpr int kFirmwareLaterDelayMs = 200;
+
+// The firmware writer and the calibration actions are not part of this build
+// yet: their buttons are connected, and pressing one changes nothing.
+void notAvailable(const char* action)
+{
+    qWarning() << action << "is not available in this build; nothing was changed";
+}
+} // namespace
+
+void ZorvaniControl::updateFpga()
+{
+    // Loading the FPGA ends whatever the receiver was streaming.
+    if (isStreaming())
+        emit forceStop();
+    bool opened = false;
+    if (!openForAction(&opened))
+        return;
+    m_driver->fastLoadFpga();
+    closeAfterAction(opened);
+}
+
+void ZorvaniControl::firmware()
+{
+    if (!staticAddressMode() && m_receiver.serial.isEmpty())
+        emit beginFind();
+    if (isStreaming())
+        emit forceStop();
+    QTimer::singleShot(kFirmwareActionDelayMs, this, &ZorvaniControl::writeFirmware);
+}
+
+void ZorvaniControl::firmware2()
+{
+    QTimer::singleShot(kFirmwareLaterDelayMs, this, &ZorvaniControl::writeFirmware);
+}
+
+void ZorvaniControl::writeFirmware()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::readUserCoeff()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::writeUserCoeff()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::defaultUserCoeff()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::readAdminCoeff()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::writeAdminCoeff()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::defaultAdminCoeff()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::writeAdminCoeffToFile()
+{
+    notAvailable(Q_FUNC_INFO);
+}
+
+void ZorvaniControl::readAdminCoeffFromFile()
+{
+    notAvailable(Q_FUNC_INFO);
+}
