@@ -203,6 +203,10 @@ public:
     void dropReplies(quint16 code, int count, quint16 magic = 0xFF12);   // count -1: all
     void delayReplies(quint16 code, int delayMs, quint16 magic = 0xFF12);
     void setFirmwareVersion(quint16 major, quint16 minor);
+    // Replaces the stored calibration blocks (76 bytes each, see
+    // calibrationBlock() in CalibrationMemory.h; other sizes leave a block
+    // as it is). Call it after start(), which loads the blocks afresh.
+    void setCalibration(const QByteArray& root, const QByteArray& user);
     // Changes the level (dBFS; Noise: dBFS/Hz) of emitter `index` of the scene
     // for both receivers and the band scope, from the next IQ block on.
     void setEmitterLevel(int index, double levelDbfs);
