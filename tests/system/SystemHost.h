@@ -4,9 +4,11 @@
 #include "PluginHost.h"
 #include "Simulator.h"
 
+#include <QPushButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -15,6 +17,9 @@
 #include <QWidget>
 
 #include <memory>
+
+// Answers to the plug-in's message boxes travel in test data rows.
+Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 
 // The plug-in loaded the way the host loads it, wired to the minimal host's
 // bridge and manager, and pointed at an emulator on loopback in "Static IP"
@@ -43,13 +48,24 @@ public:
         if (!device()->init(bridge, layout, false, false))
             return false;
         device()->setManager(&manager);
-        // A modal box would block the test forever: close it and remember its text.
+        // A modal box would block the test forever: answer it from `answers`
+        // or close it, and remember it.
         modalGuard.setInterval(50);
         QObject::connect(&modalGuard, &QTimer::timeout, [this] {
-            if (QWidget* modal = QApplication::activeModalWidget()) {
-                boxes << modal->windowTitle();
-                modal->close();
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal)
+                return;
+            boxes << modal->windowTitle();
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                seen << Box{box->windowTitle(), box->text(), box->informativeText(), box->standardButtons(),
+                            box->standardButton(box->defaultButton())};
+                if (!answers.isEmpty())
+                    if (QAbstractButton* answer = box->button(answers.takeFirst())) {
+                        answer->click();
+                        return;
+                    }
             }
+            modal->close();
         });
         modalGuard.start();
         return true;
@@ -97,6 +113,12 @@ public:
         c.port = port;
         c.scene = scene;
         c.logCommands = false;
+        return attachEmulator(sim, c);
+    }
+
+    // The same with an emulator configured as `c` says.
+    QString attachEmulator(std::unique_ptr<zorvani::sim::Simulator>& sim, const zorvani::sim::Config& c)
+    {
         sim = std::make_unique<zorvani::sim::Simulator>(c);
         if (!sim->start())
             return QStringLiteral("the emulator did not start");
@@ -114,8 +136,19 @@ public:
     HostManager manager;
     QWidget window;
     QVBoxLayout* layout = nullptr;
+    // A message box the plug-in showed.
+    struct Box {
+        QString title;
+        QString text;
+        QString informativeText;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton;
+    };
+
     QTimer modalGuard;
-    QStringList boxes;
+    QStringList boxes;                          // titles of every modal window
+    QList<Box> seen;                            // the message boxes among them
+    QList<QMessageBox::StandardButton> answers; // for the next boxes, in order; none left: closed
 };
 
 } // namespace systest

@@ -1,0 +1,267 @@
+// The receiver's start sequence as the host meets it: the plug-in loaded the
+// way the host loads it, started against emulated receivers in each state the
+// sequence has a branch for. Checked on the wire (the commands the emulator
+// receives, in order), in the boxes the user sees, and at the host (streaming,
+// or devClosed with nothing left running).
+#include "SystemHost.h"
+
+#include "CalibrationMemory.h"
+#include "WireOrder.h"
+
+#include <QCheckBox>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cmath>
+
+using zorvani::sim::Config;
+using zorvani::sim::Scene;
+using zorvani::sim::Simulator;
+
+namespace {
+constexpr quint16 kPort = 53700;
+constexpr quint16 kCmdStart = 1;
+constexpr quint16 kCmdBandScope = 34;
+constexpr quint16 kInformation = 26;
+
+// The commands of a full start, in order: information, root and user
+// calibration, preamplifier, LPF, reference, Start, external outputs, then
+// the front-end word and the band scope.
+const QList<int> kFullStart = {26, 14, 16, 5, 27, 29, 1, 7, 41, 34};
+const QList<int> kBeforeStart = {26, 14, 16, 5, 27, 29};
+
+constexpr quint32 kLocked = 0x1 | 0x2 | 0x4 | 0x10 | 0x40 | 0x80 | 0x100 | 0x800;
+
+using Buttons = QMessageBox::StandardButtons;
+} // namespace
+
+class TestStartSequence : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    std::unique_ptr<Simulator> m_sim;
+    systest::LoadedPlugin m_plugin;
+
+    DeviceAbstract* device() { return m_plugin.device(); }
+
+    // A fresh emulated receiver in state `c` takes the place of the last one.
+    bool useReceiver(Config c)
+    {
+        m_sim.reset();
+        c.port = kPort;
+        c.resendAfterMs = 40;
+        m_sim = std::make_unique<Simulator>(c);
+        return m_sim->start() && m_plugin.useEmulator(*m_sim);
+    }
+
+    // The dBm reading of receiver 0 channel 0 once it has settled: two
+    // successive windows of 100 IQ packets agree to 0.05 dB.
+    double settledMeter()
+    {
+        double previous = qQNaN();
+        for (int window = 0; window < 40; ++window) {
+            QSignalSpy meter(device(), &DeviceAbstract::dBmMeter);
+            const quint64 until = m_sim->counters().iqSent + 100;
+            if (!QTest::qWaitFor([&] { return m_sim->counters().iqSent >= until; }, 5000))
+                return qQNaN();
+            double sum = 0.0;
+            int n = 0;
+            for (const QList<QVariant>& args : meter)
+                if (args.at(0).toUInt() == 0 && args.at(1).toUInt() == 0) {
+                    sum += args.at(2).toDouble();
+                    ++n;
+                }
+            const double mean = n > 0 ? sum / n : qQNaN();
+            if (std::abs(mean - previous) < 0.05)
+                return mean;
+            previous = mean;
+        }
+        return qQNaN();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(systest::LoadedPlugin::isolateHome(m_home));
+        const QString error = m_plugin.attachEmulator(m_sim, kPort, Scene::defaultScene());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void cleanupTestCase()
+    {
+        m_plugin.unload();
+        m_sim.reset();
+    }
+
+    void cleanup()
+    {
+        device()->stop();
+        device()->close();
+        m_plugin.answers.clear();
+        m_plugin.seen.clear();
+        m_plugin.option<QCheckBox>("chbFeAtt")->setChecked(false);
+        m_plugin.option<QCheckBox>("chbFePreamp")->setChecked(false);
+    }
+
+    void branches_data()
+    {
+        QTest::addColumn<bool>("bootloader");
+        QTest::addColumn<int>("major");
+        QTest::addColumn<int>("minor");
+        QTest::addColumn<quint32>("status");
+        QTest::addColumn<int>("unanswered"); // command whose replies are dropped once the link is open, 0: none
+        QTest::addColumn<QMessageBox::StandardButton>("answer");
+        QTest::addColumn<QStringList>("boxes"); // title, then the start of the text, for each box
+        QTest::addColumn<QString>("note");      // part of the first box's informative text
+        QTest::addColumn<QList<int>>("commands");
+        QTest::addColumn<bool>("streams");
+
+        const QStringList update = {QStringLiteral("Information"),
+                                    QStringLiteral("You need update the ZorvaniDDC firmware.")};
+        const auto NoBox = QMessageBox::NoButton;
+        QTest::newRow("11.3 starts without a question")
+            << false << 11 << 3 << kLocked << 0 << NoBox << QStringList() << QString() << kFullStart << true;
+        QTest::newRow("11.2, Ignore: streams") << false << 11 << 2 << kLocked << 0 << QMessageBox::Ignore << update
+                                               << QStringLiteral("version 11.2") << kFullStart << true;
+        QTest::newRow("11.2, Yes: closed for the update") << false << 11 << 2 << kLocked << 0 << QMessageBox::Yes
+                                                           << update << QString() << QList<int>{26} << false;
+        QTest::newRow("11.2, No: closed") << false << 11 << 2 << kLocked << 0 << QMessageBox::No << update
+                                          << QString() << QList<int>{26} << false;
+        QTest::newRow("unknown firmware 0.1 is named") << false << 0 << 1 << kLocked << 0 << QMessageBox::No
+                                                       << update << QStringLiteral("version 0.1") << QList<int>{26}
+                                                       << false;
+        QTest::newRow("bootloader: no Start, update offered")
+            << true << 11 << 3 << kLocked << 0 << QMessageBox::No
+            << QStringList{QStringLiteral("Velmora2"),
+                           QStringLiteral("ZorvaniDDC receiver is in the firmware updating mode.")}
+            << QString() << QList<int>() << false;
+        QTest::newRow("information unanswered")
+            << false << 11 << 3 << kLocked << int(kInformation) << NoBox
+            << QStringList{QStringLiteral("Velmora2"), QStringLiteral("Can't get information")} << QString()
+            << QList<int>{26} << false;
+        QTest::newRow("Start unanswered")
+            << false << 11 << 3 << kLocked << int(kCmdStart) << NoBox
+            << QStringList{QStringLiteral("Velmora2"), QStringLiteral("ZorvaniDDC did not answer the start command.")}
+            << QString() << (kBeforeStart + QList<int>{1, 2}) << false;
+        QTest::newRow("reference not locked: warned, streams")
+            << false << 11 << 3 << (kLocked & ~0x2u) << 0 << NoBox
+            << QStringList{QStringLiteral("Velmora2"),
+                           QStringLiteral("The ZorvaniDDC frequency reference is not locked (PLL1 Lock: NO).")}
+            << QString() << kFullStart << true;
+    }
+    void branches()
+    {
+        QFETCH(bool, bootloader);
+        QFETCH(int, major);
+        QFETCH(int, minor);
+        QFETCH(quint32, status);
+        QFETCH(int, unanswered);
+        QFETCH(QMessageBox::StandardButton, answer);
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, note);
+        QFETCH(QList<int>, commands);
+        QFETCH(bool, streams);
+
+        Config c;
+        c.startInBootloader = bootloader;
+        c.versionMajor = quint16(major);
+        c.versionMinor = quint16(minor);
+        c.statusBits = status;
+        QVERIFY(useReceiver(c));
+        QVERIFY(device()->open());
+        if (unanswered)
+            m_sim->dropReplies(quint16(unanswered), -1);
+        m_sim->clearCommandLog();
+        if (answer != QMessageBox::NoButton)
+            m_plugin.answers << answer;
+        QSignalSpy closed(device(), &DeviceAbstract::devClosed);
+
+        QCOMPARE(device()->start(), streams);
+        if (streams) {
+            QTRY_VERIFY_WITH_TIMEOUT(!m_sim->commands(kCmdBandScope).isEmpty(), 2000);
+            QVERIFY(device()->isStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(m_sim->state().streaming, 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_sim->counters().iqAnswersFull > 50, 5000);
+            QCOMPARE(closed.count(), 0);
+        } else {
+            QCOMPARE(closed.count(), 1);
+            QVERIFY(!device()->isOpen());
+            QVERIFY(!device()->isStarted());
+            QTest::qWait(300); // nothing more is to come: no late Start, no stream
+            QVERIFY(!m_sim->state().streaming);
+        }
+        const QString mismatch = systest::wireMismatch(m_sim->commandLog(), commands);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+        // An unanswered request went out five times before it failed.
+        if (unanswered)
+            QCOMPARE(m_sim->commands(quint16(unanswered)).size(), 5);
+
+        QCOMPARE(m_plugin.seen.size(), boxes.size() / 2);
+        for (int i = 0; i < m_plugin.seen.size(); ++i) {
+            QCOMPARE(m_plugin.seen[i].title, boxes[2 * i]);
+            QVERIFY2(m_plugin.seen[i].text.startsWith(boxes[2 * i + 1]), qPrintable(m_plugin.seen[i].text));
+        }
+        if (!boxes.isEmpty() && boxes.first() == QLatin1String("Information")) {
+            QCOMPARE(m_plugin.seen.first().buttons, Buttons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Ignore));
+            QCOMPARE(m_plugin.seen.first().defaultButton, QMessageBox::Yes);
+        }
+        if (!note.isEmpty())
+            QVERIFY2(m_plugin.seen.first().informativeText.contains(note),
+                     qPrintable(m_plugin.seen.first().informativeText));
+    }
+
+    // The factory calibration stored in the receiver moves every reading by
+    // the level correction: front end (ATT +18.5 dB, preamplifier -10.3 dB)
+    // plus the root value of the HF preamplifier setting in use. The meter
+    // reads the carrier's level relative to full scale, plus that correction.
+    void calibrationMovesTheMeter_data()
+    {
+        QTest::addColumn<int>("preamp");
+        QTest::addColumn<bool>("att");
+        QTest::addColumn<bool>("frontPreamp");
+        QTest::addColumn<double>("m20");
+        QTest::addColumn<double>("m0");
+        QTest::addColumn<double>("correction");
+        QTest::newRow("-20dB setting, 0 stored") << 0 << false << false << 0.0 << 9.9 << 0.0;
+        QTest::newRow("-20dB setting, 27.6 stored, ATT on") << 0 << true << false << 27.6 << 9.9 << 46.1;
+        QTest::newRow("0dB setting, 9.9 stored") << 1 << false << false << 27.6 << 9.9 << 9.9;
+        QTest::newRow("0dB setting, 9.9 stored, front-end preamp") << 1 << false << true << 27.6 << 9.9 << -0.4;
+        QTest::newRow("-20dB setting, -12.5 stored") << 0 << false << false << -12.5 << 30.0 << -12.5;
+    }
+    void calibrationMovesTheMeter()
+    {
+        QFETCH(int, preamp);
+        QFETCH(bool, att);
+        QFETCH(bool, frontPreamp);
+        QFETCH(double, m20);
+        QFETCH(double, m0);
+        QFETCH(double, correction);
+        constexpr double kCarrierDbfs = -90.0;
+
+        Config c;
+        QVERIFY(Scene::parse(QStringLiteral("noise -170; carrier 7101000 %1").arg(kCarrierDbfs), &c.scene, nullptr));
+        QVERIFY(useReceiver(c));
+        m_sim->setCalibration(zorvani::sim::calibrationBlock({m20, m0}, 0.0), {});
+        m_plugin.option<QCheckBox>("chbFeAtt")->setChecked(att);
+        m_plugin.option<QCheckBox>("chbFePreamp")->setChecked(frontPreamp);
+        device()->setPreamp(uint(preamp));
+        QVERIFY(device()->open());
+        QVERIFY(device()->start());
+        device()->setFreq(0, 0, 7100000.0);
+        device()->setMode(0, 0, 4); // USB: the carrier is a 1 kHz tone in the passband
+        device()->setFilter(0, 0, 0, 100.0, 2900.0);
+        const double reading = settledMeter();
+        QVERIFY2(std::abs(reading - (kCarrierDbfs + correction)) < 0.3,
+                 qPrintable(QStringLiteral("%1 dB for a carrier at %2 dBFS; want %3 dB more")
+                                .arg(reading)
+                                .arg(kCarrierDbfs)
+                                .arg(correction)));
+        // What the receiver stores is what the Admin page shows.
+        QCOMPARE(m_plugin.option<QDoubleSpinBox>("dsbHfPreampM20")->value(), m20);
+        QCOMPARE(m_plugin.option<QDoubleSpinBox>("dsbHfPreampM0")->value(), m0);
+        QVERIFY(m_plugin.seen.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestStartSequence)
+#include "tst_startsequence.moc"
