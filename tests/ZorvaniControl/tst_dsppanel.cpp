@@ -192,10 +192,6 @@ private slots:
         QTest::newRow("filter taps") << "pbDspRxFilterTapsDefault"
                                      << QVariantMap{{"sbDsp39kHzFilterTapsSSB", 1537}, {"sbDsp39kHzFilterTapsAM", 1537},
                                                     {"sbDsp39kHzFilterTapsDIG", 1537}, {"sbDsp39kHzFilterTapsCW", 1537}};
-        QTest::newRow("SSB APF") << "pbDefaultSsbApf"
-                                 << QVariantMap{{"sbDspSsbApfSupression", 20}, {"sbDspSsbApfFreq", 550},
-                                                {"sbDspSsbApfQuality", 0.8}};
-        QTest::newRow("DSE") << "pbDefaultDse" << QVariantMap{{"sbDspDseQuality", 140}, {"chbDspDseSwap", 0}};
     }
     void defaultButtons()
     {

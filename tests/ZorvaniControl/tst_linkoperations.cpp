@@ -7,12 +7,14 @@
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniDialog/ZorvaniDialog.h"
 #include "ZorvaniInterface.h"
+#include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "common/MessageBox.h"
 #include "discovery/DiscoverLockMediator.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -151,6 +153,16 @@ private slots:
     void searchFillsTheChooser()
     {
         device().search();
+        QCOMPARE(device().dialog()->rows().size(), 1);
+        QVERIFY(device().dialog()->isVisible());
+        // The device menu's "Discover" searches the same way.
+        device().dialog()->hide();
+        QList<Receiver> none;
+        device().dialog()->initList(none);
+        QCOMPARE(device().dialog()->rows().size(), 0);
+        auto* discover = device().options()->deviceMenuWidget()->findChild<QPushButton*>(QStringLiteral("pbDiscover"));
+        QVERIFY(discover);
+        discover->click();
         QCOMPARE(device().dialog()->rows().size(), 1);
         QVERIFY(device().dialog()->isVisible());
     }

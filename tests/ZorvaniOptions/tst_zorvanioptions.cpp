@@ -468,6 +468,37 @@ private slots:
         QCOMPARE(child<QLineEdit>("leSerial")->text(), QString("SN: OXD010a1b00123"));
         QCOMPARE(m_options->deviceMenuWidget()->serial(), QString("OXD010a1b00123"));
         QCOMPARE(menuChild<QLabel>("lbSerial")->text(), QString("OXD010a1b00123"));
+        // The Expert page's new address starts from the receiver's, until the user types one.
+        auto* staticAddress = child<QLineEdit>("leStaticIP");
+        QCOMPARE(staticAddress->text(), QString("10.1.2.3"));
+        QTest::keyClicks(staticAddress, "4");
+        r.address = QHostAddress("10.9.9.9");
+        m_options->setReceiver(r);
+        QCOMPARE(staticAddress->text(), QString("10.1.2.34"));
+    }
+
+    // A full serial and a dotted address are shown whole, not cut, even when
+    // the host squeezes the page to its smallest size.
+    void addressFieldsFitTheirTexts()
+    {
+        Receiver r;
+        r.serial = "OXD01fffe99999";
+        r.address = QHostAddress("255.255.255.255");
+        m_options->setReceiver(r);
+        m_options->setMinimumSize(0, 0);
+        m_options->resize(m_options->minimumSizeHint());
+        m_options->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_options.get()));
+        for (const char* name : {"leSerial", "leIP", "leStaticIP"}) {
+            auto* field = child<QLineEdit>(name);
+            const int needed = field->fontMetrics().horizontalAdvance(field->text());
+            QVERIFY2(field->contentsRect().width() > needed + 4,
+                     qPrintable(QStringLiteral("%1: %2 px for \"%3\", %4 px wide")
+                                    .arg(name)
+                                    .arg(needed)
+                                    .arg(field->text())
+                                    .arg(field->contentsRect().width())));
+        }
     }
 
     void updateReceiverTakesDiscoveryCurrent()
