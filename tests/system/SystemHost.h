@@ -8,12 +8,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWidgetAction>
 #include <QWidget>
 
 #include <memory>
@@ -89,6 +91,24 @@ public:
     T* option(const char* name) const
     {
         return window.findChild<T*>(QLatin1String(name));
+    }
+
+    // The device panel the host shows as its drop-down menu (handed over 500 ms after setManager).
+    QWidget* menuPanel() const
+    {
+        QMenu* menu = manager.deviceMenu();
+        auto* action = menu ? qobject_cast<QWidgetAction*>(menu->actions().value(0)) : nullptr;
+        return action ? action->defaultWidget() : nullptr;
+    }
+
+    // A control of the options page (`where` "options") or of the device menu ("menu").
+    template <typename T>
+    T* control(const QString& where, const char* name) const
+    {
+        if (where != QLatin1String("menu"))
+            return option<T>(name);
+        QWidget* menu = menuPanel();
+        return menu ? menu->findChild<T*>(QLatin1String(name)) : nullptr;
     }
 
     bool useEmulator(const zorvani::sim::Simulator& sim)

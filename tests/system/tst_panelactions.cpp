@@ -7,12 +7,10 @@
 #include <QCheckBox>
 #include <QCryptographicHash>
 #include <QFile>
-#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QUdpSocket>
-#include <QWidgetAction>
 #include <QtTest>
 
 using zorvani::sim::Config;
@@ -42,20 +40,6 @@ class TestPanelActions : public QObject {
     systest::LoadedPlugin m_plugin;
 
     DeviceAbstract* device() { return m_plugin.device(); }
-
-    QWidget* menuPanel() const
-    {
-        QMenu* menu = m_plugin.manager.deviceMenu();
-        auto* action = menu ? qobject_cast<QWidgetAction*>(menu->actions().value(0)) : nullptr;
-        return action ? action->defaultWidget() : nullptr;
-    }
-
-    template <typename T>
-    T* control(const QString& where, const char* name)
-    {
-        QWidget* form = where == QLatin1String("menu") ? menuPanel() : &m_plugin.window;
-        return form ? form->findChild<T*>(QLatin1String(name)) : nullptr;
-    }
 
     void click(const char* button) { m_plugin.option<QPushButton>(button)->click(); }
 
@@ -96,7 +80,7 @@ private slots:
         QVERIFY(Scene::parse(QStringLiteral("noise -140; am 7100000 -40 tone=1000 depth=0.5"), &c.scene, nullptr));
         const QString error = m_plugin.attachEmulator(m_sim, c);
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QTRY_VERIFY_WITH_TIMEOUT(menuPanel(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_plugin.menuPanel(), 2000);
     }
 
     void cleanupTestCase() { m_plugin.unload(); }
@@ -135,7 +119,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(Effect, effect);
         openAndStream();
-        auto* box = control<QCheckBox>(where, qPrintable(name));
+        auto* box = m_plugin.control<QCheckBox>(where, qPrintable(name));
         QVERIFY(box);
         const auto seen = [effect](const State& s) {
             switch (effect) {

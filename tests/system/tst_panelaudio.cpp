@@ -8,10 +8,8 @@
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>
-#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QWidgetAction>
 #include <QtTest>
 
 #include <cmath>
@@ -41,16 +39,6 @@ class TestPanelAudio : public QObject {
     systest::LoadedPlugin m_plugin;
 
     DeviceAbstract* device() { return m_plugin.device(); }
-
-    template <typename T>
-    T* control(const QString& where, const char* name)
-    {
-        QMenu* menu = m_plugin.manager.deviceMenu();
-        auto* action = menu ? qobject_cast<QWidgetAction*>(menu->actions().value(0)) : nullptr;
-        QWidget* menuPanel = action ? action->defaultWidget() : nullptr;
-        QWidget* form = where == QLatin1String("menu") ? menuPanel : &m_plugin.window;
-        return form ? form->findChild<T*>(QLatin1String(name)) : nullptr;
-    }
 
     void setValue(const char* name, double v)
     {
@@ -238,8 +226,8 @@ private slots:
         QFETCH(QString, where);
         QFETCH(QString, pll);
         QFETCH(QString, lpf);
-        auto* lpfBox = control<QCheckBox>(where, qPrintable(lpf));
-        auto* pllBox = control<QCheckBox>(where, qPrintable(pll));
+        auto* lpfBox = m_plugin.control<QCheckBox>(where, qPrintable(lpf));
+        auto* pllBox = m_plugin.control<QCheckBox>(where, qPrintable(pll));
         QVERIFY(lpfBox && pllBox);
 
         // The LPF switches on the running stream.
@@ -275,7 +263,7 @@ private slots:
         QFETCH(int, index);
         const double rates[] = {39062.5, 78125.0, 156250.0, 312500.0};
         QSignalSpy announced(device(), &DeviceAbstract::changedSampleRate);
-        control<QComboBox>(where, "cbSampleRate")->setCurrentIndex(index);
+        m_plugin.control<QComboBox>(where, "cbSampleRate")->setCurrentIndex(index);
         QVERIFY(m_sim->waitForCommand(kCmdStart, 3000));
         const QByteArray block = m_sim->commands(kCmdStart).last().bytes;
         QCOMPARE(int(quint8(block[56])), index);
