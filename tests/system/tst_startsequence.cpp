@@ -210,6 +210,26 @@ private slots:
                      qPrintable(m_plugin.seen.first().informativeText));
     }
 
+    // Choices made on the page while the link was closed are what the start sends.
+    void choicesMadeWhileClosedReachTheStart()
+    {
+        Config c;
+        c.statusBits = kLocked | 0x8; // an external reference is present
+        QVERIFY(useReceiver(c));
+        m_plugin.option<QCheckBox>("chbLpf")->setChecked(false);
+        m_plugin.option<QCheckBox>("chbPll")->setChecked(true);
+        QVERIFY(device()->open());
+        QVERIFY(device()->start());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_sim->commands(kCmdBandScope).isEmpty(), 2000);
+        QVERIFY(!m_sim->state().lpf);
+        QVERIFY(m_sim->state().pll);
+        QVERIFY(m_plugin.seen.isEmpty());
+        device()->stop();
+        device()->close();
+        m_plugin.option<QCheckBox>("chbLpf")->setChecked(true);
+        m_plugin.option<QCheckBox>("chbPll")->setChecked(false);
+    }
+
     // The factory calibration stored in the receiver moves every reading by
     // the level correction: front end (ATT +18.5 dB, preamplifier -10.3 dB)
     // plus the root value of the HF preamplifier setting in use. The meter
