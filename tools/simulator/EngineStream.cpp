@@ -1,5 +1,6 @@
 #include "SimulatorEngine.h"
 
+#include "IqPlayback.h"
 #include "Protocol.h"
 #include "SimulatorData.h"
 
@@ -112,10 +113,15 @@ void SimulatorEngine::pace(qint64 now)
 void SimulatorEngine::sendBlock(qint64 now)
 {
     QVector<QPair<int, double>> levels;
+    std::shared_ptr<IqPlayback> playback;
     {
         std::lock_guard<std::mutex> lock(m_data->mutex);
         levels.swap(m_data->levelChanges);
+        playback = m_data->playback;
     }
+    // A recording gives both receivers the same block.
+    if (playback)
+        playback->next(m_block.data(), kIqSamples, m_rateIndex);
     for (const auto& change : levels) {
         for (auto& generator : m_generators)
             generator->setLevel(change.first, change.second);
@@ -138,7 +144,8 @@ void SimulatorEngine::sendBlock(qint64 now)
         wr16(p.bytes, 6, m_seq);
         b[8] = 0;
         b[9] = char(rx);
-        m_generators[size_t(rx)]->generate(m_block.data(), kIqSamples);
+        if (!playback)
+            m_generators[size_t(rx)]->generate(m_block.data(), kIqSamples);
         for (int i = 0; i < kIqSamples; ++i) {
             wr24(b + 10 + 6 * i, toSample24(m_block[size_t(i)].re));
             wr24(b + 13 + 6 * i, toSample24(m_block[size_t(i)].im));
@@ -279,9 +286,11 @@ void SimulatorEngine::handleIqAnswer(const QByteArray& d)
 void SimulatorEngine::sendBandScope(qint64 now)
 {
     BandScopeState bs;
+    bool playing;
     {
         std::lock_guard<std::mutex> lock(m_data->mutex);
         bs = m_data->state.bandScope;
+        playing = bool(m_data->playback);
     }
     if (!bs.enable || m_peer.isNull() || now < m_nextBandScopeMs || m_config.bandScopeFps <= 0)
         return;
@@ -294,7 +303,11 @@ void SimulatorEngine::sendBandScope(qint64 now)
         wr16(frag, 6, quint16(k));
         for (int i = 0; i < kBandScopeSamples; i += kIqSamples / 8) {
             const int n = std::min(kIqSamples / 8, kBandScopeSamples - i);
-            m_bandScope->generate(m_block.data(), n);
+            // A recording holds nothing of the wide band.
+            if (playing)
+                std::fill_n(m_block.begin(), n, Ostrovix::complex<double>{0.0, 0.0});
+            else
+                m_bandScope->generate(m_block.data(), n);
             for (int j = 0; j < n; ++j) {
                 const auto& s = m_block[size_t(j)];
                 wr16(frag, 10 + 4 * (i + j), quint16(qint16(std::clamp(std::round(s.re * 32767.0), -32768.0, 32767.0))));

@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include "IqPlayback.h"
 #include "Protocol.h"
 #include "ReceiverNamespace.h"
 #include "SimulatorData.h"
@@ -242,6 +243,28 @@ void Simulator::setEmitterLevel(int index, double levelDbfs)
 {
     std::lock_guard<std::mutex> lock(m_data->mutex);
     m_data->levelChanges.append(qMakePair(index, levelDbfs));
+}
+
+std::shared_ptr<IqPlayback> Simulator::play(const QString& path, QString* error, double fallbackCentreHz)
+{
+    std::shared_ptr<IqPlayback> playback = IqPlayback::open(path, fallbackCentreHz, error);
+    if (playback) {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        m_data->playback = playback;
+    }
+    return playback;
+}
+
+void Simulator::stopPlayback()
+{
+    std::lock_guard<std::mutex> lock(m_data->mutex);
+    m_data->playback.reset();
+}
+
+std::shared_ptr<IqPlayback> Simulator::playback() const
+{
+    std::lock_guard<std::mutex> lock(m_data->mutex);
+    return m_data->playback;
 }
 
 void Simulator::setStartStatus(quint32 status)

@@ -148,6 +148,7 @@ inline quint32 commandKey(quint16 code, quint16 magic = 0xFF12)
 }
 
 class SimulatorEngine;
+class IqPlayback;
 
 class Simulator {
 public:
@@ -210,6 +211,15 @@ public:
     // Changes the level (dBFS; Noise: dBFS/Hz) of emitter `index` of the scene
     // for both receivers and the band scope, from the next IQ block on.
     void setEmitterLevel(int index, double levelDbfs);
+
+    // IQ playback: a recording of the plug-in (any of its three layouts)
+    // streams instead of the scene until stopPlayback(); the handle sets
+    // pause, loop and seek (see IqPlayback.h). Null with *error set when the
+    // file cannot be played. fallbackCentreHz is the centre of a recording
+    // whose file carries none.
+    std::shared_ptr<IqPlayback> play(const QString& path, QString* error, double fallbackCentreHz = 0.0);
+    void stopPlayback();
+    std::shared_ptr<IqPlayback> playback() const;
 
     // Bad datagrams sent to the peer that sent the last command.
     enum class Junk {

@@ -20,6 +20,7 @@ struct Simulator::Data {
     Counters counters;
     Faults faults;
     QVector<QPair<int, double>> levelChanges; // (emitter, dBFS) not yet taken by the engine
+    std::shared_ptr<IqPlayback> playback;     // streamed instead of the scene when set
     QVector<LoggedCommand> log;
     QVector<qint32> capture;
     QByteArray fpga;
