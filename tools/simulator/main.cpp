@@ -1,5 +1,6 @@
 // zorvani-sim: an emulated ZorvaniDDC receiver on loopback.
 
+#include "IqPlayback.h"
 #include "Simulator.h"
 
 #include <QCommandLineParser>
@@ -81,8 +82,13 @@ int main(int argc, char** argv)
                                        "hz", "7100000");
     const QCommandLineOption log("log", "Print every received command.");
     const QCommandLineOption duration("duration", "Stop after this many seconds.", "s");
+    const QCommandLineOption play("play",
+                                  "Stream this IQ recording of the plug-in instead of the scene (tune the plug-in to "
+                                  "its centre at its rate).",
+                                  "path");
+    const QCommandLineOption loop("loop", "With --play: start again at the end.");
     p.addOptions({address, port, serial, version, pcb, status, boot, fast, scene, sceneFile, calibration, resetMs,
-                  capture, loss, dup, reorder, startStatus, drop, delay, netns, frequency, log, duration});
+                  capture, loss, dup, reorder, startStatus, drop, delay, netns, frequency, log, duration, play, loop});
     p.process(app);
 
     auto fail = [](const QString& text) {
@@ -186,6 +192,20 @@ int main(int argc, char** argv)
         return fail(QStringLiteral("cannot bind %1:%2").arg(config.address.toString()).arg(config.port));
     qInfo().noquote() << "zorvani-sim: receiver" << sim.serialText() << "on" << config.address.toString() << "port"
                       << config.port;
+    if (p.isSet(play)) {
+        QString error;
+        const auto playback = sim.play(p.value(play), &error, tuned);
+        if (!playback)
+            return fail(error);
+        playback->setLoop(p.isSet(loop));
+        const zorvani::sim::IqWavInfo& info = playback->info();
+        qInfo().noquote() << QStringLiteral("zorvani-sim: playing %1: %2 s at %3 Hz, centre %4 Hz%5")
+                                 .arg(p.value(play))
+                                 .arg(info.seconds(), 0, 'f', 1)
+                                 .arg(info.rateHz)
+                                 .arg(playback->centreHz(), 0, 'f', 0)
+                                 .arg(info.hasCentre ? QString() : QStringLiteral(" (from --frequency)"));
+    }
 
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
