@@ -26,6 +26,22 @@ QString PluginHost::defaultPluginPath()
     return QStringLiteral("libZorvaniDDC.so");
 }
 
+void PluginHost::separateArguments(int argc, char** argv, QStringList* arguments, std::vector<char*>* qtArgv)
+{
+    for (int i = 0; i < argc; ++i) {
+        *arguments << QString::fromLocal8Bit(argv[i]);
+        const QByteArray a(argv[i]);
+        if (i > 0 && (a == "--plugin" || a == "-plugin")) {
+            if (i + 1 < argc)
+                *arguments << QString::fromLocal8Bit(argv[++i]);
+            continue;
+        }
+        if (i == 0 || !(a.startsWith("--plugin=") || a.startsWith("-plugin=")))
+            qtArgv->push_back(argv[i]);
+    }
+    qtArgv->push_back(nullptr);
+}
+
 bool PluginHost::load(const QString& path)
 {
     unload();

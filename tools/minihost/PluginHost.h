@@ -4,6 +4,9 @@
 
 #include <QPluginLoader>
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 // Loads the device plug-in the way the host does: through QPluginLoader, with
 // its interface identifier and metadata checked.
@@ -22,6 +25,11 @@ public:
     QString pluginVersion() const { return m_version; }
 
     static QString defaultPluginPath();
+    // Qt's application object takes "-plugin NAME" (also spelled with two
+    // dashes) as a platform plug-in to load: a host's own --plugin must not
+    // reach it. `arguments` gets the whole command line, `qtArgv` what Qt may
+    // see (ending with a null pointer).
+    static void separateArguments(int argc, char** argv, QStringList* arguments, std::vector<char*>* qtArgv);
 
 private:
     QPluginLoader m_loader;

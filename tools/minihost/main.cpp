@@ -81,23 +81,10 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt's own application object takes "-plugin NAME" (also spelled with two
-    // dashes) as a platform plug-in to load: it must not see ours.
     QStringList arguments;
     std::vector<char*> qtArguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-        const QByteArray a(argv[i]);
-        if (i > 0 && (a == "--plugin" || a == "-plugin")) {
-            if (i + 1 < argc)
-                arguments << QString::fromLocal8Bit(argv[++i]);
-            continue;
-        }
-        if (i == 0 || !(a.startsWith("--plugin=") || a.startsWith("-plugin=")))
-            qtArguments.push_back(argv[i]);
-    }
-    int qtArgc = int(qtArguments.size());
-    qtArguments.push_back(nullptr);
+    PluginHost::separateArguments(argc, argv, &arguments, &qtArguments);
+    int qtArgc = int(qtArguments.size()) - 1;
     QApplication app(qtArgc, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("minihost"));
 
