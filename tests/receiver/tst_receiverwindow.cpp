@@ -1,0 +1,410 @@
+// The receiver window, offscreen, against the in-process emulator: spectra
+// are painted with each station at its frequency, a click tunes and the meter
+// rises, the mode reaches the plug-in (heard in the audio), a recording plays
+// back like the live signal, it runs without a sound device, and its settings
+// are kept.
+#include "FrequencyDisplay.h"
+#include "IqPlayback.h"
+#include "PanoramaView.h"
+#include "ReceiverHost.h"
+#include "ReceiverWindow.h"
+#include "SignalMeter.h"
+#include "Simulator.h"
+#include "ToneAnalysis.h"
+#include "common/MessageBox.h"
+#include "DeviceAbstract.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+using zorvani::sim::Scene;
+
+namespace {
+
+constexpr double kCentre = 7100000.0;
+// Two AM stations on one frequency, one heard at a time: the recording
+// switches from the first (1000 Hz) to the second (1500 Hz) half-way.
+constexpr int kFirstHalf = 2;
+constexpr int kSecondHalf = 6;
+
+Scene scene()
+{
+    Scene s;
+    QString error;
+    const bool ok = Scene::parse(QStringLiteral("seed 3\n"
+                                                "noise -140\n"
+                                                "lsb 7050000 -50 tone=900\n"
+                                                "am 7120000 -50 tone=1000 depth=0.8\n"
+                                                "usb 7150000 -50 tone=700\n"
+                                                "nfm 7080000 -50 tone=1000 dev=2500\n"
+                                                "carrier 7180000 -35\n"
+                                                "am 7120000 -200 tone=1500 depth=0.8\n"),
+                                 &s, &error);
+    Q_ASSERT_X(ok, "scene", qPrintable(error));
+    return s;
+}
+
+// The window and its host, silent, with the audio it plays collected.
+struct Session {
+    ReceiverHost host;
+    std::unique_ptr<ReceiverWindow> window;
+    std::mutex mutex;
+    std::vector<float> left;
+    std::size_t wanted = 0;
+
+    bool start(const ReceiverOptions& options)
+    {
+        window = std::make_unique<ReceiverWindow>(host, options);
+        window->show();
+        if (!window->start())
+            return false;
+        host.speaker().setTap([this](const float* interleaved, quint32 frames) {
+            std::lock_guard<std::mutex> lock(mutex);
+            for (quint32 i = 0; i < frames && left.size() < wanted; ++i)
+                left.push_back(interleaved[2 * i]);
+        });
+        return true;
+    }
+    // The next `frames` frames that the output plays, left channel.
+    std::vector<double> audio(std::size_t frames)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            left.clear();
+            wanted = frames;
+        }
+        const bool full = QTest::qWaitFor([&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return left.size() >= frames;
+        }, 10000);
+        std::lock_guard<std::mutex> lock(mutex);
+        return full ? std::vector<double>(left.begin(), left.end()) : std::vector<double>();
+    }
+    template <typename T> T* child(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
+    zorvani::sim::Simulator& emulator() { return *host.emulator(); }
+};
+
+double rmsDb(const std::vector<double>& x)
+{
+    double sum = 0.0;
+    for (double v : x)
+        sum += v * v;
+    return 10.0 * std::log10(sum / double(std::max<std::size_t>(1, x.size())) + 1e-30);
+}
+
+// The topmost pixel of the panorama line in column x, or the plot's bottom.
+int traceTop(const QImage& image, const QRect& plot, int x)
+{
+    for (int y = plot.top(); y <= plot.bottom(); ++y)
+        if (image.pixel(x, y) == PanoramaView::kTraceColour)
+            return y;
+    return plot.bottom();
+}
+
+} // namespace
+
+class TestReceiverWindow : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    ReceiverOptions m_options;
+    std::unique_ptr<Session> m_session;
+    QStringList m_boxes;
+    QTimer m_modalGuard;
+
+    PanoramaView* view() const { return m_session->child<PanoramaView>("spectrumView"); }
+    SignalMeter* meter() const { return m_session->child<SignalMeter>("sMeter"); }
+    FrequencyDisplay* frequency() const { return m_session->child<FrequencyDisplay>("frequencyDisplay"); }
+
+    void typeFrequency(double hz)
+    {
+        FrequencyDisplay* display = frequency();
+        display->setFocus();
+        display->selectAll();
+        QTest::keyClicks(display, QString::number(qint64(hz)));
+        QTest::keyClick(display, Qt::Key_Return);
+        QTRY_COMPARE(display->frequency(), hz);
+    }
+
+    void chooseMode(const QString& name)
+    {
+        auto* mode = m_session->child<QComboBox>("cbMode");
+        const int index = mode->findText(name);
+        QVERIFY(index >= 0);
+        mode->setCurrentIndex(index);
+        emit mode->activated(index); // as the user's choice
+    }
+
+    // Lets the meter and the AGC settle: some audio passes.
+    void settle(double seconds) { m_session->audio(std::size_t(seconds * 48000)); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        qputenv("HOME", m_dir.path().toLocal8Bit());
+        QStandardPaths::setTestModeEnabled(true);
+        m_options.pluginPath = QString::fromLocal8Bit(qgetenv("ZORVANI_PLUGIN"));
+        m_options.source.port = quint16(30000 + QCoreApplication::applicationPid() % 10000);
+        m_options.source.scene = scene();
+        m_options.audio = false;
+        m_options.settingsPath = m_dir.filePath(QStringLiteral("receiver.ini"));
+        {
+            QSettings settings(m_options.settingsPath, QSettings::IniFormat);
+            settings.setValue(QStringLiteral("window/recordingFolder"), m_dir.filePath(QStringLiteral("recordings")));
+            settings.setValue(QStringLiteral("rx1/centre"), kCentre);
+        }
+        // Boxes of the window answered through the seam; the plug-in's closed.
+        ox::ui::setMessageHandler([this](const ox::ui::MessageRequest& request) {
+            m_boxes << request.text;
+            return QMessageBox::Ok;
+        });
+        connect(&m_modalGuard, &QTimer::timeout, this, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                m_boxes << modal->windowTitle();
+                modal->close();
+            }
+        });
+        m_modalGuard.start(50);
+
+        m_session = std::make_unique<Session>();
+        QVERIFY(m_session->start(m_options));
+        QVERIFY2(m_session->host.isRunning(), qPrintable(m_boxes.join(QLatin1Char(';'))));
+        QTRY_VERIFY_WITH_TIMEOUT(view()->frames() >= 20, 10000);
+    }
+
+    void cleanupTestCase()
+    {
+        m_session.reset();
+        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(QLatin1Char(';'))));
+    }
+
+    // No sound device: the audio path still runs on the silent clock, and the
+    // window says so once.
+    void runsWithoutSoundDevice()
+    {
+        auto* audio = m_session->child<QLabel>("lbAudio");
+        QCOMPARE(audio->text(), QStringLiteral("No sound device: running silent"));
+        QVERIFY(m_session->host.speaker().isSilent());
+        const std::vector<double> x = m_session->audio(4800);
+        QCOMPARE(int(x.size()), 4800);
+        QTRY_VERIFY(m_session->child<QLabel>("lbPackets")->text().contains(QStringLiteral("answered")));
+    }
+
+    void stationsAtTheirFrequencies_data()
+    {
+        QTest::addColumn<double>("hz");
+        QTest::newRow("carrier, the strongest") << 7180000.0;
+        QTest::newRow("AM carrier") << 7120000.0;
+        QTest::newRow("USB tone 700 Hz above") << 7150700.0;
+        QTest::newRow("LSB tone 900 Hz below") << 7049100.0;
+    }
+    void stationsAtTheirFrequencies()
+    {
+        QFETCH(double, hz);
+        typeFrequency(kCentre);
+        const quint64 frames = view()->frames();
+        QTRY_VERIFY(view()->frames() >= frames + 5);
+        const QImage image = view()->grab().toImage();
+        const QRect plot = view()->panoramaRect();
+        const int x = view()->xOf(hz);
+        QVERIFY(plot.contains(x, plot.center().y()));
+
+        std::vector<int> tops;
+        int highest = plot.bottom();
+        int highestX = 0;
+        for (int c = plot.left(); c <= plot.right(); ++c) {
+            tops.push_back(traceTop(image, plot, c));
+            if (tops.back() < highest) {
+                highest = tops.back();
+                highestX = c;
+            }
+        }
+        std::vector<int> sorted = tops;
+        std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
+        const int floor = sorted[sorted.size() / 2];
+        int station = plot.bottom();
+        for (int c = x - 2; c <= x + 2; ++c)
+            station = std::min(station, traceTop(image, plot, c));
+        QVERIFY2(floor - station > plot.height() / 4,
+                 qPrintable(QStringLiteral("the line at x %1 stands %2 px over the floor").arg(x).arg(floor - station)));
+        if (hz == 7180000.0)
+            QVERIFY2(std::abs(highestX - x) <= 2, qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestX).arg(x)));
+        // The waterfall's newest row shows it too.
+        const QRect cells = view()->waterfallRect();
+        QVERIFY(image.pixel(x, cells.top() + 1) != image.pixel(view()->xOf(7010000.0), cells.top() + 1));
+    }
+
+    // The band scope's own view, around RX1's centre, has the strongest
+    // station at its frequency too.
+    void bandScope()
+    {
+        typeFrequency(kCentre);
+        auto* tabs = m_session->window->findChild<QTabWidget*>();
+        auto* scope = m_session->child<PanoramaView>("bandScopeView");
+        tabs->setCurrentIndex(1);
+        QTRY_VERIFY_WITH_TIMEOUT(scope->frames() >= 3, 5000);
+        const QImage image = scope->grab().toImage();
+        const QRect plot = scope->panoramaRect();
+        int highest = plot.bottom();
+        int highestX = 0;
+        for (int c = plot.left(); c <= plot.right(); ++c)
+            if (traceTop(image, plot, c) < highest) {
+                highest = traceTop(image, plot, c);
+                highestX = c;
+            }
+        tabs->setCurrentIndex(0);
+        QVERIFY2(std::abs(highestX - scope->xOf(7180000.0)) <= 2,
+                 qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestX).arg(scope->xOf(7180000.0))));
+    }
+
+    void clickTunesAndMeterRises_data()
+    {
+        QTest::addColumn<double>("station");
+        QTest::addColumn<double>("level"); // dBFS in the scene
+        QTest::newRow("AM station") << 7120000.0 << -50.0;
+        QTest::newRow("carrier") << 7180000.0 << -35.0;
+    }
+    void clickTunesAndMeterRises()
+    {
+        QFETCH(double, station);
+        QFETCH(double, level);
+        chooseMode(QStringLiteral("AM"));
+        typeFrequency(7010000.0);
+        // The meter falls slowly (seconds): wait until it is well below the station.
+        QTRY_VERIFY_WITH_TIMEOUT(meter()->value() < level - 15.0, 15000);
+
+        const QPoint at(view()->xOf(station), view()->panoramaRect().center().y());
+        QTest::mouseClick(view(), Qt::LeftButton, {}, at);
+        QTRY_COMPARE(frequency()->frequency(), station);
+        QTRY_VERIFY2_WITH_TIMEOUT(meter()->value() > level - 5.0,
+                                  qPrintable(QStringLiteral("meter %1 dB").arg(meter()->value())), 5000);
+    }
+
+    void modeReachesPlugin_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<double>("station");
+        QTest::addColumn<double>("tone");
+        QTest::newRow("NFM tone") << "NFM" << 7080000.0 << 1000.0;
+        QTest::newRow("USB tone") << "USB" << 7150000.0 << 700.0;
+        QTest::newRow("LSB tone") << "LSB" << 7050000.0 << 900.0;
+        QTest::newRow("AM tone") << "AM" << 7120000.0 << 1000.0;
+    }
+    void modeReachesPlugin()
+    {
+        QFETCH(QString, mode);
+        QFETCH(double, station);
+        QFETCH(double, tone);
+        typeFrequency(station);
+        chooseMode(mode);
+        // The presets follow the mode: its default is chosen.
+        const DeviceFunctionsAbstract* catalogue = m_session->host.device()->functions();
+        const int number = m_session->child<QComboBox>("cbMode")->currentData().toInt();
+        QCOMPARE(m_session->child<QComboBox>("cbFilter")->currentText(),
+                 catalogue->filterLabel(uint(number), uint(catalogue->defaultFilter(uint(number)))));
+        settle(1.0);
+        const std::vector<double> x = m_session->audio(24000);
+        QCOMPARE(int(x.size()), 24000);
+        const systest::Tone t = systest::strongestTone(x, 48000.0, 150.0, 4000.0);
+        QVERIFY2(std::abs(t.hz - tone) < 4.0 && t.dominance > 0.5,
+                 qPrintable(QStringLiteral("%1: strongest tone %2 Hz (%3 of the power)").arg(mode).arg(t.hz).arg(t.dominance)));
+    }
+
+    // Five seconds recorded live, the first station in the first half and the
+    // second in the other, then played back: the meter, the tone and the audio
+    // level match the live ones, and seeking past the middle gives the second.
+    void recordingPlaysBack()
+    {
+        typeFrequency(7120000.0);
+        chooseMode(QStringLiteral("AM"));
+        settle(3.0); // the AGC's slow decay
+        QVERIFY(m_session->window->setRecording(true));
+        const QString file = m_session->window->recordingFile();
+        QVERIFY2(!file.isEmpty(), "the recording's file is not known");
+        zorvani::sim::Simulator& sim = m_session->emulator();
+        const quint64 start = sim.counters().iqSent;
+        const quint64 perSecond = 312500 / 200;
+        const std::vector<double> first = m_session->audio(24000);
+        QCOMPARE(int(first.size()), 24000);
+        QVERIFY(QTest::qWaitFor([&] { return sim.counters().iqSent >= start + 5 * perSecond / 2; }, 5000));
+        sim.setEmitterLevel(kFirstHalf, -200.0);
+        sim.setEmitterLevel(kSecondHalf, -50.0);
+        settle(0.3);
+        const std::vector<double> second = m_session->audio(24000);
+        QCOMPARE(int(second.size()), 24000);
+        QVERIFY(QTest::qWaitFor([&] { return sim.counters().iqSent >= start + 5 * perSecond; }, 5000));
+        // Both stations have the same level, which the meter has reached by now.
+        const double liveMeter = meter()->value();
+        QVERIFY(m_session->window->setRecording(false));
+        sim.setEmitterLevel(kFirstHalf, -50.0);
+        sim.setEmitterLevel(kSecondHalf, -200.0);
+
+        QVERIFY(m_session->window->openRecording(file));
+        const auto playback = sim.playback();
+        QVERIFY(playback);
+        QCOMPARE(playback->info().rateHz, 312500.0);
+        QCOMPARE(playback->centreHz(), kCentre);
+        QVERIFY(std::abs(playback->info().seconds() - 5.0) < 0.5);
+        QCOMPARE(frequency()->frequency(), 7120000.0);
+
+        struct Part {
+            const char* name;
+            const std::vector<double>& live;
+            double tone;
+        };
+        auto verify = [&](const Part& part, const std::vector<double>& played) {
+            QCOMPARE(int(played.size()), 24000);
+            const systest::Tone live = systest::strongestTone(part.live, 48000.0, 150.0, 4000.0);
+            const systest::Tone heard = systest::strongestTone(played, 48000.0, 150.0, 4000.0);
+            QVERIFY2(std::abs(live.hz - part.tone) < 4.0 && std::abs(heard.hz - part.tone) < 4.0,
+                     qPrintable(QStringLiteral("%1: live %2 Hz, played %3 Hz").arg(part.name).arg(live.hz).arg(heard.hz)));
+            QVERIFY2(std::abs(rmsDb(played) - rmsDb(part.live)) < 1.5,
+                     qPrintable(QStringLiteral("%1: live %2 dBFS, played %3 dBFS")
+                                    .arg(part.name).arg(rmsDb(part.live)).arg(rmsDb(played))));
+        };
+        // From the start: the first station, at the level the meter read live.
+        settle(1.0);
+        QVERIFY2(std::abs(meter()->value() - liveMeter) < 1.5,
+                 qPrintable(QStringLiteral("meter %1 dB, live %2 dB").arg(meter()->value()).arg(liveMeter)));
+        verify({"first half", first, 1000.0}, m_session->audio(24000));
+        QVERIFY(playback->positionSeconds() < playback->info().seconds() / 2.0);
+
+        // Just past the middle: the second.
+        playback->seek(playback->info().seconds() / 2.0 + 0.25);
+        settle(0.3);
+        verify({"second half", second, 1500.0}, m_session->audio(24000));
+        QVERIFY(playback->positionSeconds() > playback->info().seconds() / 2.0);
+
+        m_session->window->backToLive();
+        QVERIFY(!sim.playback());
+    }
+
+    // Closing keeps frequency and mode; the next window starts with them.
+    void settingsAreKept()
+    {
+        typeFrequency(7150000.0);
+        chooseMode(QStringLiteral("USB"));
+        m_session->window->close();
+        {
+            QSettings settings(m_options.settingsPath, QSettings::IniFormat);
+            QCOMPARE(settings.value(QStringLiteral("rx1/frequency")).toDouble(), 7150000.0);
+            QCOMPARE(settings.value(QStringLiteral("rx1/mode")).toInt(), 4);
+        }
+        m_session = std::make_unique<Session>();
+        QVERIFY(m_session->start(m_options));
+        QCOMPARE(frequency()->frequency(), 7150000.0);
+        QCOMPARE(m_session->child<QComboBox>("cbMode")->currentText(), QStringLiteral("USB"));
+    }
+};
+
+QTEST_MAIN(TestReceiverWindow)
+#include "tst_receiverwindow.moc"
