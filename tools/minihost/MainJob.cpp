@@ -1,5 +1,6 @@
 #include "MainJob.h"
 
+#include "OptionsPage.h"
 #include "Simulator.h"
 
 #include <QAbstractButton>
@@ -104,15 +105,7 @@ int MainJob::run()
 
 template <typename T> T* MainJob::optionControl(const char* name) const
 {
-    // The device menu carries controls of the same names: take the page's own.
-    for (T* control : m_window.findChildren<T*>(QLatin1String(name))) {
-        bool inMenu = false;
-        for (QObject* o = control->parent(); o && !inMenu; o = o->parent())
-            inMenu = qobject_cast<QMenu*>(o) != nullptr;
-        if (!inMenu)
-            return control;
-    }
-    return nullptr;
+    return ::optionControl<T>(m_window, name);
 }
 
 bool MainJob::prepareOutputFolder()

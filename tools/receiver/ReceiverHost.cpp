@@ -1,12 +1,12 @@
 #include "ReceiverHost.h"
 
 #include "IqPlayback.h"
+#include "OptionsPage.h"
 #include "Simulator.h"
 #include "zorvaniDsp/CircularBuffer.h"
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -54,17 +54,7 @@ QString ReceiverHost::pluginText() const
 
 template <typename T> T* ReceiverHost::optionControl(const char* name) const
 {
-    if (!m_optionsPage)
-        return nullptr;
-    // The device menu carries controls of the same names: take the page's own.
-    for (T* control : m_optionsPage->findChildren<T*>(QLatin1String(name))) {
-        bool inMenu = false;
-        for (QObject* o = control->parent(); o && !inMenu; o = o->parent())
-            inMenu = qobject_cast<QMenu*>(o) != nullptr;
-        if (!inMenu)
-            return control;
-    }
-    return nullptr;
+    return m_optionsPage ? ::optionControl<T>(*m_optionsPage, name) : nullptr;
 }
 
 bool ReceiverHost::pointAt(const QHostAddress& address, quint16 port)
