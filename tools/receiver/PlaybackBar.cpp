@@ -41,6 +41,7 @@ PlaybackBar::PlaybackBar(QWidget* parent) : QWidget(parent)
     m_position->setRange(0, kSliderSteps);
     m_time = new QLabel;
     m_file = new QLabel;
+    m_file->setMaximumWidth(260);
     auto* live = new QPushButton(tr("Back to live"));
     live->setObjectName(QStringLiteral("pbLive"));
     row->addWidget(new QLabel(tr("Playing")));
@@ -81,7 +82,8 @@ void PlaybackBar::attach(std::shared_ptr<zorvani::sim::IqPlayback> playback)
     const QSignalBlocker loop(m_loop);
     m_pause->setChecked(m_playback->isPaused());
     m_loop->setChecked(m_playback->loops());
-    m_file->setText(QFileInfo(m_playback->path()).fileName());
+    m_file->setText(m_file->fontMetrics().elidedText(QFileInfo(m_playback->path()).fileName(), Qt::ElideMiddle,
+                                                     m_file->maximumWidth()));
     m_file->setToolTip(m_playback->path());
     m_tick.start();
     showPosition();

@@ -537,14 +537,20 @@ bool ReceiverWindow::openRecording(const QString& path)
             return false;
     }
     QString error;
+    zorvani::sim::IqWavFile probe;
+    if (!probe.open(path, &error)) {
+        showError(tr("The recording cannot be played: %1").arg(error));
+        return false;
+    }
+    // The recording's rate first (the plug-in restarts its stream when it
+    // differs), so that the emulator never streams it at another.
+    m_host.setRateIndex(probe.info().rateIndex);
     auto playback = m_host.play(path, m_radio->state(0).tuning.centre(), &error);
     if (!playback) {
         showError(tr("The recording cannot be played: %1").arg(error));
         return false;
     }
     m_playback = playback;
-    // The recording's rate and band: the plug-in restarts its stream when the rate differs.
-    m_host.setRateIndex(playback->info().rateIndex);
     m_radio->lockCentres(playback->centreHz());
     m_playbar->attach(playback);
     m_playbar->show();
