@@ -388,7 +388,8 @@ private slots:
         QVERIFY(!sim.playback());
     }
 
-    // Closing keeps frequency and mode; the next window starts with them.
+    // Closing keeps frequency and mode; the next window starts with them, and
+    // with values out of range (a file edited by hand) held within range.
     void settingsAreKept()
     {
         typeFrequency(7150000.0);
@@ -398,11 +399,15 @@ private slots:
             QSettings settings(m_options.settingsPath, QSettings::IniFormat);
             QCOMPARE(settings.value(QStringLiteral("rx1/frequency")).toDouble(), 7150000.0);
             QCOMPARE(settings.value(QStringLiteral("rx1/mode")).toInt(), 4);
+            settings.setValue(QStringLiteral("rx1/ctcssTone"), 500);
+            settings.setValue(QStringLiteral("rx1/agc"), -3);
         }
         m_session = std::make_unique<Session>();
         QVERIFY(m_session->start(m_options));
         QCOMPARE(frequency()->frequency(), 7150000.0);
         QCOMPARE(m_session->child<QComboBox>("cbMode")->currentText(), QStringLiteral("USB"));
+        QCOMPARE(m_session->child<QComboBox>("cbCtcss")->currentIndex(), 41);
+        QCOMPARE(m_session->child<QComboBox>("cbAgc")->currentIndex(), 0);
     }
 };
 

@@ -75,7 +75,7 @@ ControlPanel::ControlPanel(RadioController& radio, const DeviceFunctionsAbstract
     auto* sq = new QFormLayout(squelch);
     m_squelch = new QCheckBox(tr("On"));
     m_squelch->setObjectName(QStringLiteral("chbSquelch"));
-    m_squelchLevel = slider(-140, 0, "slSquelch");
+    m_squelchLevel = slider(RadioController::kSquelchLowestDb, 0, "slSquelch");
     m_squelchText = new QLabel;
     auto* sqRow = new QHBoxLayout;
     sqRow->addWidget(m_squelch);
@@ -100,7 +100,7 @@ ControlPanel::ControlPanel(RadioController& radio, const DeviceFunctionsAbstract
     m_sub->setObjectName(QStringLiteral("chbSub"));
     m_subOffset = new QSpinBox;
     m_subOffset->setObjectName(QStringLiteral("sbSubOffset"));
-    m_subOffset->setRange(-150000, 150000);
+    m_subOffset->setRange(-int(RadioController::kSubReachHz), int(RadioController::kSubReachHz));
     m_subOffset->setSingleStep(500);
     m_subOffset->setSuffix(tr(" Hz"));
     m_subOffset->setToolTip(tr("The sub-channel's distance from the main channel"));

@@ -1,6 +1,7 @@
 #include "RadioController.h"
 
 #include "DeviceAbstract.h"
+#include "zorvaniDsp/Demodulators/CtcssTones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -62,7 +63,30 @@ void RadioController::restore(int rx, const RadioState& state)
 {
     if (rx < 0 || rx >= kReceivers)
         return;
-    m_state[std::size_t(rx)] = state;
+    // Stored values may be stale or edited by hand: only what the plug-in offers is kept.
+    RadioState s = state;
+    bool known = false;
+    for (const auto& mode : catalogue().modes())
+        known = known || mode.first == s.mode;
+    if (!known) {
+        s.mode = m_state[std::size_t(rx)].mode;
+        s.filter = catalogue().defaultFilter(uint(s.mode));
+    }
+    if (s.filter >= catalogue().filterCountForMode(s.mode))
+        s.filter = catalogue().defaultFilter(uint(s.mode));
+    if (s.filter >= 0) {
+        const FilterEdges edges = catalogue().filterEdges(s.mode, uint(s.filter));
+        s.low = edges.first;
+        s.high = edges.second;
+    } else if (!(s.low < s.high)) {
+        s.low = -kNarrowestPassband;
+        s.high = kNarrowestPassband;
+    }
+    s.agc = std::clamp(s.agc, 0, std::max(0, int(catalogue().agcSettings().size()) - 1));
+    s.ctcssTone = std::clamp(s.ctcssTone, 0, kCtcssToneCount - 1);
+    s.squelchDb = std::clamp(s.squelchDb, kSquelchLowestDb, 0);
+    s.subOffset = std::clamp(s.subOffset, -kSubReachHz, kSubReachHz);
+    m_state[std::size_t(rx)] = s;
     emit changed(rx);
 }
 

@@ -36,6 +36,8 @@ class RadioController : public QObject {
     Q_OBJECT
 public:
     static constexpr int kReceivers = 2;
+    static constexpr int kSquelchLowestDb = -140;
+    static constexpr double kSubReachHz = 150000.0; // sub-channel from the main channel
 
     explicit RadioController(DeviceAbstract& device, QObject* parent = nullptr);
 
