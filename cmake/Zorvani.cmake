@@ -28,16 +28,20 @@ function(zorvani_component name)
   endif()
 endfunction()
 
-# zorvani_add_test(NAME SOURCES src... [LIBS lib...] [NETNS] [TIMEOUT s] [LABELS l...])
+# zorvani_add_test(NAME SOURCES src... [LIBS lib...] [NETNS | MNTNS] [TIMEOUT s] [LABELS l...])
 # A QtTest executable registered with CTest. NETNS runs it inside a private
-# network namespace (tests/netns-run) so that broadcasts never leave the machine.
+# network namespace (tests/netns-run) so that broadcasts never leave the machine;
+# MNTNS inside a private mount namespace (tests/mntns-run), where it may mount
+# a tiny file system that fills up (testsupport::TinyFilesystem).
 function(zorvani_add_test name)
-  cmake_parse_arguments(ARG "NETNS" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "NETNS;MNTNS" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} zorvani_testsupport Qt5::Test)
   if(ARG_NETNS)
     add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/netns-run $<TARGET_FILE:${name}>)
+  elseif(ARG_MNTNS)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/mntns-run $<TARGET_FILE:${name}>)
   else()
     add_test(NAME ${name} COMMAND ${name})
   endif()
