@@ -105,7 +105,7 @@ void BM_PanoramaFrame(benchmark::State& state)
 BENCHMARK(BM_PanoramaFrame)->Args({4096, 0})->Args({4096, 1})->Args({16384, 0})->Args({16384, 1});
 
 // Hand-off of packets into the recorder's ring against plain copies of the
-// same payloads. Batches of 50 packets fit the 64 KiB ring; between batches
+// same payloads. Batches of 50 packets fit the ring easily; between batches
 // (untimed) the writer thread drains it, so every timed hand-off is a copy.
 void BM_RecorderHandOff(benchmark::State& state)
 {

@@ -12,6 +12,7 @@ namespace ox::file {
 namespace {
 
 const char* const kOpenSignature = "bool __cdecl ox::file::IQFile::open(const class QString &)";
+const char* const kRunSignature = "void __cdecl ox::file::IQFile::run(void)";
 
 void put16(unsigned char* p, uint16_t v)
 {
@@ -67,7 +68,16 @@ void IQFile::setFormat(Format format)
 
 void IQFile::setDataLimit(uint64_t bytes)
 {
-    m_dataLimit.store(std::min(bytes / kPacketBytes * kPacketBytes, kMaxDataBytes), std::memory_order_release);
+    const uint64_t packets = std::clamp<uint64_t>(bytes / kPacketBytes, 1, kMaxDataBytes / kPacketBytes);
+    m_dataLimit.store(packets * kPacketBytes, std::memory_order_release);
+}
+
+QString IQFile::partFileName(const QString& first, int part)
+{
+    const QString number = QStringLiteral("_%1").arg(part, 3, 10, QLatin1Char('0'));
+    if (first.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive))
+        return first.left(first.size() - 4) + number + first.right(4);
+    return first + number;
 }
 
 double IQFile::gainOf(Format format)
@@ -90,9 +100,9 @@ IQFile::TimeStamp IQFile::timeStamp(const QDateTime& local)
             uint16_t(t.hour()), uint16_t(t.minute()), uint16_t(t.second()), uint16_t(t.msec())};
 }
 
-int IQFile::headerLength(Format format) const
+int IQFile::headerLength() const
 {
-    switch (format) {
+    switch (m_activeFormat) {
     case Format0:
         return 44 + 64 + 4;
     case Format2:
@@ -108,29 +118,15 @@ bool IQFile::open(const QString& path)
         qWarning().nospace().noquote() << kOpenSignature << " already opened!";
         return false;
     }
-    // A recording that ended itself (size limit, disk error) has a finished
-    // or finishing thread: let it close its file first.
+    // A recording that ended itself (disk error) has a finished or finishing
+    // thread: let it close its file first.
     wait();
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        qWarning().nospace().noquote() << kOpenSignature << " Failed to open file for writing!\n";
-        return false;
-    }
-    m_start = timeStamp(QDateTime::currentDateTime());
     m_activeFormat = m_format;
-    // Placeholder of the final header's length; rewritten when stopping.
-    bool ok = m_file.write(reinterpret_cast<const char*>(m_header.data()), qint64(m_header.size())) == qint64(m_header.size());
-    const std::array<unsigned char, 8> tail{};
-    if (m_activeFormat == Format0) {
-        ok = ok && m_file.write(reinterpret_cast<const char*>(m_private.data()), 64) == 64;
-        ok = ok && m_file.write(reinterpret_cast<const char*>(tail.data()), 4) == 4;
-    } else if (m_activeFormat == Format2) {
-        ok = ok && m_file.write(reinterpret_cast<const char*>(m_auxi.data()), 164) == 164;
-        ok = ok && m_file.write(reinterpret_cast<const char*>(tail.data()), 8) == 8;
-    }
-    if (!ok) {
+    m_firstPath = path;
+    m_part = 1;
+    m_earlierParts = 0;
+    if (!openPart(path)) {
         qWarning().nospace().noquote() << kOpenSignature << " Failed to open file for writing!\n";
-        m_file.close();
         return false;
     }
     resetRing();
@@ -145,6 +141,133 @@ void IQFile::stop()
 {
     m_recording.store(false, std::memory_order_release);
     wait();
+}
+
+bool IQFile::openPart(const QString& path)
+{
+    m_file.setFileName(path);
+    // Unbuffered: every sample byte the header counts is already in the file,
+    // and a failed write tells exactly how much got there.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    m_start = timeStamp(QDateTime::currentDateTime());
+    m_written = 0;
+    if (!writeHeader()) {
+        m_file.remove();
+        return false;
+    }
+    return true;
+}
+
+int IQFile::buildHeader(std::array<unsigned char, kLongestHeader>& image) const
+{
+    const Format format = m_activeFormat;
+    const uint32_t d = uint32_t(m_written / 6 * 6);
+    const uint32_t rate = truncatedToU32(sampleRate());
+    const double frequency = this->frequency();
+    const TimeStamp stop = timeStamp(QDateTime::currentDateTime());
+    unsigned char* h = image.data();
+    image.fill(0);
+
+    putId(h, "RIFF");
+    put32(h + 4, format == Format1 ? d + 36 : d + 100);
+    putId(h + 8, "WAVE");
+    putId(h + 12, "fmt ");
+    put32(h + 16, 16);
+    put16(h + 20, 1);
+    put16(h + 22, 2);
+    put32(h + 24, rate);
+    put32(h + 28, rate * 6);
+    put16(h + 32, 6);
+    put16(h + 34, 24);
+    switch (format) {
+    case Format0: // "vmsd": version, start, stop, 0, frequency, rate, spare; then "data" without a size
+        putId(h + 36, "vmsd");
+        put32(h + 40, 64);
+        put32(h + 44, 1);
+        putTime(h + 48, m_start);
+        putTime(h + 64, stop);
+        putDouble(h + 84, frequency);
+        putDouble(h + 92, sampleRate());
+        putDouble(h + 100, 0.0);
+        putId(h + 108, "data");
+        break;
+    case Format1:
+        putId(h + 36, "data");
+        put32(h + 40, d);
+        break;
+    case Format2: // "auxi": start, stop, frequency as an integer, the rest unused
+        putId(h + 36, "auxi");
+        put32(h + 40, 164);
+        putTime(h + 44, m_start);
+        putTime(h + 60, stop);
+        put32(h + 76, truncatedToU32(frequency));
+        putId(h + 208, "data");
+        put32(h + 212, d);
+        break;
+    }
+    return headerLength();
+}
+
+bool IQFile::writeHeader()
+{
+    // One write of the whole header, so that a reader (or a crash) never
+    // meets half of an old one.
+    std::array<unsigned char, kLongestHeader> image;
+    const int length = buildHeader(image);
+    const qint64 end = std::max<qint64>(m_file.pos(), length);
+    const bool ok = m_file.seek(0) && m_file.write(reinterpret_cast<const char*>(image.data()), length) == length
+                    && m_file.seek(end);
+    if (!ok)
+        m_error = m_file.errorString();
+    m_headerDue = Clock::now() + kHeaderInterval;
+    return ok;
+}
+
+bool IQFile::store(const unsigned char* data, uint32_t n)
+{
+    while (n > 0) {
+        const uint64_t limit = m_dataLimit.load(std::memory_order_acquire);
+        if (m_written >= limit) {
+            // The next numbered file takes over without a gap.
+            if (!endPart(false) || !openPart(partFileName(m_firstPath, ++m_part)))
+                return false;
+        }
+        const uint32_t take = uint32_t(std::min<uint64_t>(n, limit - m_written));
+        qint64 done = 0;
+        while (done < take) {
+            const qint64 r = m_file.write(reinterpret_cast<const char*>(data) + done, take - done);
+            if (r <= 0)
+                break;
+            done += r;
+        }
+        m_written += uint64_t(done);
+        m_dataBytes.store(m_earlierParts + m_written / 6 * 6, std::memory_order_release);
+        if (done < take) {
+            m_error = m_file.errorString();
+            return false;
+        }
+        data += take;
+        n -= take;
+    }
+    return true;
+}
+
+bool IQFile::endPart(bool failed)
+{
+    if (!m_file.isOpen())
+        return false;
+    const uint64_t whole = m_written / 6 * 6;
+    // After a failed write: whole frames only, nothing half-written behind them.
+    if (failed)
+        m_file.resize(headerLength() + qint64(whole));
+    const bool ok = writeHeader();
+    m_earlierParts += whole;
+    m_written = 0;
+    m_file.close();
+    return ok;
 }
 
 void IQFile::resetRing()
@@ -203,32 +326,16 @@ void IQFile::scaleFrame(unsigned char* frame, double gain)
     }
 }
 
-bool IQFile::append(unsigned char* data, uint32_t n, Format format, uint64_t& written)
-{
-    // Whole packets only, and never beyond what the 32-bit size fields hold.
-    const uint64_t limit = m_dataLimit.load(std::memory_order_acquire);
-    const uint64_t room = limit > written ? limit - written : 0;
-    const uint32_t take = uint32_t(std::min<uint64_t>(n, room));
-    if (format != Format0) {
-        const double gain = gainOf(format);
-        for (uint32_t i = 0; i + 6 <= take; i += 6)
-            scaleFrame(data + i, gain);
-    }
-    const qint64 done = m_file.write(reinterpret_cast<const char*>(data), take);
-    if (done > 0)
-        written += uint64_t(done) / 6 * 6;
-    m_dataBytes.store(written, std::memory_order_release);
-    if (done != qint64(take)) {
-        qWarning().nospace().noquote() << "void __cdecl ox::file::IQFile::run(void) write failed: " << m_file.errorString();
-        return false;
-    }
-    return take == n;
-}
-
 void IQFile::run()
 {
-    const Format format = m_activeFormat;
-    uint64_t written = 0;
+    const double gain = gainOf(m_activeFormat);
+    const auto drain = [&] {
+        const uint32_t n = takeFromRing(m_work.data());
+        if (m_activeFormat != Format0)
+            for (uint32_t i = 0; i + 6 <= n; i += 6)
+                scaleFrame(m_work.data() + i, gain);
+        return store(m_work.data(), n);
+    };
     bool ok = true;
     while (ok && isRecording()) {
         uint32_t used;
@@ -236,77 +343,25 @@ void IQFile::run()
             std::lock_guard<SpinLock> guard(m_ringLock);
             used = m_used;
         }
-        if (used < 101) {
+        if (used >= 101)
+            ok = drain();
+        else
             QThread::msleep(1);
-            continue;
-        }
-        const uint32_t n = takeFromRing(m_work.data());
-        ok = append(m_work.data(), n, format, written);
+        if (ok && Clock::now() >= m_headerDue)
+            ok = writeHeader();
     }
     // The stop request holds the slot's lock, so nothing more arrives: what
     // is still in the ring belongs to the recording.
-    if (ok) {
-        const uint32_t n = takeFromRing(m_work.data());
-        if (n > 0)
-            append(m_work.data(), n, format, written);
-    }
+    if (ok)
+        ok = drain();
     m_recording.store(false, std::memory_order_release);
-    finalise(format, written);
+    const QString path = m_file.fileName();
+    ok = endPart(!ok) && ok;
     resetRing();
-}
-
-void IQFile::finalise(Format format, uint64_t written)
-{
-    m_stop = timeStamp(QDateTime::currentDateTime());
-    const uint32_t d = uint32_t(written);
-    const uint32_t rate = truncatedToU32(sampleRate());
-    const double frequency = this->frequency();
-
-    putId(m_header.data(), "RIFF");
-    put32(m_header.data() + 4, format == Format1 ? d + 36 : d + 100);
-    putId(m_header.data() + 8, "WAVE");
-    putId(m_header.data() + 12, "fmt ");
-    put32(m_header.data() + 16, 16);
-    put16(m_header.data() + 20, 1);
-    put16(m_header.data() + 22, 2);
-    put32(m_header.data() + 24, rate);
-    put32(m_header.data() + 28, rate * 6);
-    put16(m_header.data() + 32, 6);
-    put16(m_header.data() + 34, 24);
-    const char* next = format == Format0 ? "vmsd" : (format == Format1 ? "data" : "auxi");
-    putId(m_header.data() + 36, next);
-    put32(m_header.data() + 40, format == Format0 ? 64 : (format == Format1 ? d : 164));
-
-    put32(m_private.data(), 1);
-    putTime(m_private.data() + 4, m_start);
-    putTime(m_private.data() + 20, m_stop);
-    put32(m_private.data() + 36, 0);
-    putDouble(m_private.data() + 40, frequency);
-    putDouble(m_private.data() + 48, sampleRate());
-    putDouble(m_private.data() + 56, m_spare);
-
-    m_auxi.fill(0);
-    putTime(m_auxi.data(), m_start);
-    putTime(m_auxi.data() + 16, m_stop);
-    put32(m_auxi.data() + 32, truncatedToU32(frequency));
-
-    std::array<unsigned char, 8> tail{};
-    putId(tail.data(), "data");
-    put32(tail.data() + 4, d);
-
-    bool ok = m_file.seek(0);
-    ok = ok && m_file.write(reinterpret_cast<const char*>(m_header.data()), 44) == 44;
-    if (format == Format0) {
-        ok = ok && m_file.write(reinterpret_cast<const char*>(m_private.data()), 64) == 64;
-        ok = ok && m_file.write(reinterpret_cast<const char*>(tail.data()), 4) == 4;
-    } else if (format == Format2) {
-        ok = ok && m_file.write(reinterpret_cast<const char*>(m_auxi.data()), 164) == 164;
-        ok = ok && m_file.write(reinterpret_cast<const char*>(tail.data()), 8) == 8;
+    if (!ok) {
+        qWarning().nospace().noquote() << kRunSignature << " write failed: " << path << ": " << m_error;
+        emit failed(path, m_error);
     }
-    if (!ok)
-        qWarning().nospace().noquote() << "void __cdecl ox::file::IQFile::run(void) header write failed: "
-                                       << m_file.errorString();
-    m_file.close();
 }
 
 } // namespace ox::file

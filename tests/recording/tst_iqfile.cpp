@@ -1,4 +1,5 @@
 #include "AllocationCounter.h"
+#include "TinyFilesystem.h"
 #include "IQRecorderConfigAbstract.h"
 #include "common/MessageBox.h"
 #include "recording/IQFile.h"
@@ -81,13 +82,6 @@ uint16_t u16(const QByteArray& f, int off)
 {
     return qFromLittleEndian<quint16>(reinterpret_cast<const uchar*>(f.constData() + off));
 }
-double f64(const QByteArray& f, int off)
-{
-    const quint64 bits = qFromLittleEndian<quint64>(reinterpret_cast<const uchar*>(f.constData() + off));
-    double d;
-    std::memcpy(&d, &bits, sizeof d);
-    return d;
-}
 QDateTime stamp(const QByteArray& f, int off)
 {
     const QDate d(u16(f, off), u16(f, off + 2), u16(f, off + 6));
@@ -140,10 +134,102 @@ QString soxi(const QString& option, const QString& path)
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
+int dataOffset(int format)
+{
+    return format == 0 ? 112 : (format == 1 ? 44 : 216);
+}
+
+// The header as the format tables give it for d sample bytes, time stamps zero.
+QByteArray expectedHeader(int format, uint32_t d, double rate, double frequency)
+{
+    uchar b[216] = {};
+    const auto id = [&](int at, const char* text) { std::memcpy(b + at, text, 4); };
+    const auto f64 = [&](int at, double v) {
+        quint64 bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        qToLittleEndian<quint64>(bits, b + at);
+    };
+    const uint32_t r = uint32_t(rate);
+    id(0, "RIFF");
+    qToLittleEndian<quint32>(format == 1 ? d + 36 : d + 100, b + 4);
+    id(8, "WAVE");
+    id(12, "fmt ");
+    qToLittleEndian<quint32>(16, b + 16);
+    qToLittleEndian<quint16>(1, b + 20);
+    qToLittleEndian<quint16>(2, b + 22);
+    qToLittleEndian<quint32>(r, b + 24);
+    qToLittleEndian<quint32>(r * 6, b + 28);
+    qToLittleEndian<quint16>(6, b + 32);
+    qToLittleEndian<quint16>(24, b + 34);
+    if (format == 0) {
+        id(36, "vmsd");
+        qToLittleEndian<quint32>(64, b + 40);
+        qToLittleEndian<quint32>(1, b + 44);
+        f64(84, frequency);
+        f64(92, rate);
+        id(108, "data");
+    } else if (format == 1) {
+        id(36, "data");
+        qToLittleEndian<quint32>(d, b + 40);
+    } else {
+        id(36, "auxi");
+        qToLittleEndian<quint32>(164, b + 40);
+        qToLittleEndian<quint32>(uint32_t(frequency), b + 76);
+        id(208, "data");
+        qToLittleEndian<quint32>(d, b + 212);
+    }
+    return QByteArray(reinterpret_cast<const char*>(b), dataOffset(format));
+}
+
+// The file's header with its start and stop times zeroed, to compare with expectedHeader().
+QByteArray headerWithoutTimes(const QByteArray& f, int format)
+{
+    QByteArray h = f.left(dataOffset(format));
+    if (format != 1 && h.size() == dataOffset(format))
+        h.replace(format == 0 ? 48 : 44, 32, QByteArray(32, '\0'));
+    return h;
+}
+
+// Empty when the `bytes` sample bytes from `at` are packets first, first + 1,
+// ... as the format stores them (unchanged, or scaled and saturated).
+QString samplesError(const QByteArray& f, int at, int format, int first, qint64 bytes)
+{
+    if (f.size() < at + bytes)
+        return QString("the file holds %1 bytes, not %2").arg(f.size()).arg(at + bytes);
+    const double gain = format == 1 ? 100.0 : std::pow(10.0, 1.5);
+    const auto* stored = reinterpret_cast<const unsigned char*>(f.constData()) + at;
+    std::vector<unsigned char> p;
+    for (qint64 b = 0; b < bytes; b += 3) {
+        const int packet = first + int(b / kPacket);
+        if (b % kPacket == 0)
+            p = payload(packet);
+        const int32_t sent = read24(p.data() + b % kPacket);
+        const int32_t want = format == 0 ? sent : scaled(sent, gain);
+        if (read24(stored + b) != want)
+            return QString("packet %1 value %2: %3, expected %4").arg(packet).arg(b % kPacket / 3).arg(read24(stored + b)).arg(want);
+    }
+    return {};
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TestIqFile : public QObject {
     Q_OBJECT
+
+    static void formatRows()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("0") << 0;
+        QTest::newRow("1") << 1;
+        QTest::newRow("2") << 2;
+    }
+
 private slots:
     void cleanup() { ox::ui::setMessageHandler({}); }
     void formats_data();
@@ -155,7 +241,12 @@ private slots:
     void unwritableFolder();
     void openTwice();
     void fullRingDropsWholePackets();
-    void sizeLimitEndsCleanly();
+    void validWhileRecording_data() { formatRows(); }
+    void validWhileRecording();
+    void fullDiskKeepsWhatFit_data() { formatRows(); }
+    void fullDiskKeepsWhatFit();
+    void sizeLimitContinuesInNextFile_data() { formatRows(); }
+    void sizeLimitContinuesInNextFile();
     void reuseForNextRecording();
     void handOffAllocatesNothing();
     void sustainedFastestRate();
@@ -205,67 +296,20 @@ void TestIqFile::formats()
 
     const uint32_t d = packets * kPacket;
     const uint32_t intRate = uint32_t(rate);
-    const int dataAt = format == 0 ? 112 : (format == 1 ? 44 : 216);
+    const int dataAt = dataOffset(format);
     QCOMPARE(f.size(), int(dataAt + d));
-    QCOMPARE(f.mid(0, 4), QByteArray("RIFF"));
-    QCOMPARE(u32(f, 4), format == 1 ? d + 36 : d + 100);
-    QCOMPARE(f.mid(8, 4), QByteArray("WAVE"));
-    QCOMPARE(f.mid(12, 4), QByteArray("fmt "));
-    QCOMPARE(u32(f, 16), 16u);
-    QCOMPARE(u16(f, 20), uint16_t(1));
-    QCOMPARE(u16(f, 22), uint16_t(2));
-    QCOMPARE(u32(f, 24), intRate);
-    QCOMPARE(u32(f, 28), intRate * 6);
+    QCOMPARE(headerWithoutTimes(f, format), expectedHeader(format, d, rate, frequency));
     if (rate == 39062.5)
         QCOMPARE(u32(f, 28), 234372u);
-    QCOMPARE(u16(f, 32), uint16_t(6));
-    QCOMPARE(u16(f, 34), uint16_t(24));
-
-    int startAt = 0;
-    if (format == 0) {
-        QCOMPARE(f.mid(36, 4), QByteArray("vmsd"));
-        QCOMPARE(u32(f, 40), 64u);
-        QCOMPARE(u32(f, 44), 1u);
-        startAt = 48;
-        QCOMPARE(u32(f, 80), 0u);
-        QCOMPARE(f64(f, 84), frequency);
-        QCOMPARE(f64(f, 92), rate);
-        QCOMPARE(f64(f, 100), 0.0);
-        QCOMPARE(f.mid(108, 4), QByteArray("data"));
-    } else if (format == 1) {
-        QCOMPARE(f.mid(36, 4), QByteArray("data"));
-        QCOMPARE(u32(f, 40), d);
-    } else {
-        QCOMPARE(f.mid(36, 4), QByteArray("auxi"));
-        QCOMPARE(u32(f, 40), 164u);
-        startAt = 44;
-        QCOMPARE(u32(f, 76), uint32_t(frequency));
-        QCOMPARE(f.mid(80, 128), QByteArray(128, '\0'));
-        QCOMPARE(f.mid(208, 4), QByteArray("data"));
-        QCOMPARE(u32(f, 212), d);
-    }
-    if (startAt) {
+    if (format != 1) {
+        const int startAt = format == 0 ? 48 : 44;
         const QDateTime start = stamp(f, startAt), stop = stamp(f, startAt + 16);
         QVERIFY2(start.isValid() && stop.isValid(), "time stamps (with day of week) must be valid");
         QVERIFY2(before <= start && start <= stop && stop <= after,
                  qPrintable(start.toString(Qt::ISODateWithMs) + " / " + stop.toString(Qt::ISODateWithMs)));
     }
-
-    // Samples: the payloads unchanged (format 0) or scaled and saturated.
-    const double gain = format == 1 ? 100.0 : std::pow(10.0, 1.5);
-    for (int i = 0; i < packets; ++i) {
-        const auto p = payload(i);
-        const auto* stored = reinterpret_cast<const unsigned char*>(f.constData()) + dataAt + i * kPacket;
-        if (format == 0) {
-            QVERIFY2(std::memcmp(stored, p.data(), kPacket) == 0, qPrintable(QString("packet %1").arg(i)));
-            continue;
-        }
-        for (int s = 0; s < kPacket / 3; ++s) {
-            const int32_t want = scaled(read24(p.data() + 3 * s), gain);
-            QVERIFY2(read24(stored + 3 * s) == want,
-                     qPrintable(QString("packet %1 value %2: %3, expected %4").arg(i).arg(s).arg(read24(stored + 3 * s)).arg(want)));
-        }
-    }
+    const QString samples = samplesError(f, dataAt, format, 0, d);
+    QVERIFY2(samples.isEmpty(), qPrintable(samples));
     if (format != 0) {
         // Full scale saturates instead of wrapping.
         const auto* fs = reinterpret_cast<const unsigned char*>(f.constData()) + dataAt + 18;
@@ -344,6 +388,9 @@ void TestIqFile::fileNames()
     const QDateTime t(QDate(2026, 3, 7), QTime(9, 5, 3, 250));
     QCOMPARE(ox::file::iqFileName("/rec", kApp, ox::file::clampedFormat(format), t), name);
     QCOMPARE(int(ox::file::clampedFormat(5)), 2);
+    // Continuations at the size limit: numbered, next to the first, sorted after it.
+    QCOMPARE(IQFile::partFileName(name, 2), name.left(name.size() - 4) + "_002.wav");
+    QCOMPARE(IQFile::partFileName(name, 12), name.left(name.size() - 4) + "_012.wav");
     QCOMPARE(int(ox::file::clampedFormat(-1)), 0);
     // 24-hour clock.
     QVERIFY(ox::file::iqFileName("/rec", kApp, IQFile::Format1, QDateTime(QDate(2026, 3, 7), QTime(21, 0, 0)))
@@ -434,32 +481,127 @@ void TestIqFile::fullRingDropsWholePackets()
     }
 }
 
-void TestIqFile::sizeLimitEndsCleanly()
+void TestIqFile::validWhileRecording()
 {
+    // A reader (or a crash) at any moment meets a complete header that counts
+    // what is in the file, not a placeholder.
+    QFETCH(int, format);
     QTemporaryDir dir;
     IqFileSlot slot;
-    slot->setFormat(IQFile::Format1);
-    slot->setDataLimit(10 * kPacket);
-    QVERIFY(slot->open(dir.filePath("limit.wav")));
-    for (int i = 0; i < 30; ++i) {
-        const auto p = payload(i);
-        slot->writePacket(p.data());
-        if (i % 5 == 4)
-            QTRY_VERIFY_WITH_TIMEOUT(!slot->isRecording() || slot->dataBytes() == uint64_t(i + 1) * kPacket, 5000);
+    slot->setFormat(IQFile::Format(format));
+    slot->setSampleRate(78125.0);
+    slot->setFrequency(7100000.0);
+    const QString path = dir.filePath("live.wav");
+    QVERIFY(slot->open(path));
+    QCOMPARE(headerWithoutTimes(readAll(path), format), expectedHeader(format, 0, 78125.0, 7100000.0));
+    feed(slot, 0, 30);
+    const uint32_t d = 30 * kPacket;
+    QTRY_COMPARE_WITH_TIMEOUT(headerWithoutTimes(readAll(path), format), expectedHeader(format, d, 78125.0, 7100000.0),
+                              5000);
+    QVERIFY(slot->isRecording());
+    const QByteArray f = readAll(path);
+    QCOMPARE(f.size(), int(dataOffset(format) + d));
+    if (format == 1) {
+        const QString py = pythonWave(path, "print(w.getnframes(), len(w.readframes(w.getnframes())))");
+        if (!py.isEmpty())
+            QCOMPARE(py, QString("%1 %2").arg(d / 6).arg(d));
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!slot->isRecording(), 5000);
     ox::file::stopRecording(slot);
-    QFile file(dir.filePath("limit.wav"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray f = file.readAll();
-    QCOMPARE(f.size(), 44 + 10 * kPacket);
-    QCOMPARE(u32(f, 4), uint32_t(36 + 10 * kPacket));
-    QCOMPARE(u32(f, 40), uint32_t(10 * kPacket));
-    QCOMPARE(IQFile::kMaxDataBytes % kPacket, 0u);
-    QVERIFY(IQFile::kMaxDataBytes + 100 <= 0xFFFFFFFFull);
-    // The slot is usable again.
-    QVERIFY(slot->open(dir.filePath("next.wav")));
+}
+
+void TestIqFile::fullDiskKeepsWhatFit()
+{
+    QFETCH(int, format);
+    testsupport::TinyFilesystem disk(256 * 1024);
+    if (!disk.isMounted())
+        QSKIP(qPrintable(disk.whyNot()));
+    IqFileSlot slot;
+    QSignalSpy failed(slot.lock().get(), &IQFile::failed);
+    slot->setFormat(IQFile::Format(format));
+    slot->setSampleRate(156250.0);
+    slot->setFrequency(7100000.0);
+    const QString path = disk.filePath("full.wav");
+    QVERIFY(slot->open(path));
+    // Twice what the disk holds, at once: the ring takes it all.
+    {
+        auto file = slot.lock();
+        for (int i = 0; i < 2 * 256 * 1024 / kPacket; ++i)
+            file->writePacket(payload(i).data());
+        QCOMPARE(file->droppedPackets(), 0u);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 5000);
+    QVERIFY(!slot->isRecording());
+    QCOMPARE(failed.at(0).at(0).toString(), path);
+    QVERIFY2(failed.at(0).at(1).toString().contains("No space left"), qPrintable(failed.at(0).at(1).toString()));
     ox::file::stopRecording(slot);
+
+    // What fit: most of the disk, whole frames, under a header that counts them.
+    const uint32_t d = uint32_t(slot->dataBytes());
+    QVERIFY2(d > 200 * 1024 && d % 6 == 0, qPrintable(QString::number(d)));
+    const QByteArray f = readAll(path);
+    QCOMPARE(f.size(), int(dataOffset(format) + d));
+    QCOMPARE(headerWithoutTimes(f, format), expectedHeader(format, d, 156250.0, 7100000.0));
+    const QString samples = samplesError(f, dataOffset(format), format, 0, d);
+    QVERIFY2(samples.isEmpty(), qPrintable(samples));
+    if (format == 1) {
+        const QString py = pythonWave(path, "print(w.getnframes(), len(w.readframes(w.getnframes())))");
+        if (!py.isEmpty())
+            QCOMPARE(py, QString("%1 %2").arg(d / 6).arg(d));
+        const QString frames = soxi("-s", path);
+        if (!frames.isEmpty())
+            QCOMPARE(frames, QString::number(d / 6));
+    }
+    // The slot records again once there is room.
+    QTemporaryDir elsewhere;
+    QVERIFY(slot->open(elsewhere.filePath("next.wav")));
+    ox::file::stopRecording(slot);
+}
+
+void TestIqFile::sizeLimitContinuesInNextFile()
+{
+    QFETCH(int, format);
+    QTemporaryDir dir;
+    IqFileSlot slot;
+    slot->setFormat(IQFile::Format(format));
+    slot->setSampleRate(78125.0);
+    slot->setFrequency(7100000.0);
+    slot->setDataLimit(10 * kPacket + 7); // rounded down to whole packets
+    const QString first = dir.filePath("rec_hd.wav");
+    QVERIFY(slot->open(first));
+    // Handed over without waiting: parts change while the ring holds packets.
+    {
+        auto file = slot.lock();
+        for (int i = 0; i < 25; ++i)
+            file->writePacket(payload(i).data());
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(slot->dataBytes(), uint64_t(25 * kPacket), 5000);
+    QVERIFY(slot->isRecording());
+    ox::file::stopRecording(slot);
+    QCOMPARE(slot->droppedPackets(), 0u);
+
+    const QStringList names = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
+    QCOMPARE(names, QStringList({"rec_hd.wav", "rec_hd_002.wav", "rec_hd_003.wav"}));
+    int packet = 0;
+    for (const QString& name : names) {
+        const QString path = dir.filePath(name);
+        const int packets = std::min(10, 25 - packet);
+        const uint32_t d = uint32_t(packets * kPacket);
+        const QByteArray f = readAll(path);
+        QCOMPARE(f.size(), int(dataOffset(format) + d));
+        QCOMPARE(headerWithoutTimes(f, format), expectedHeader(format, d, 78125.0, 7100000.0));
+        const QString samples = samplesError(f, dataOffset(format), format, packet, d);
+        QVERIFY2(samples.isEmpty(), qPrintable(name + ": " + samples));
+        if (format == 2) {
+            const QDateTime start = stamp(f, 44), stop = stamp(f, 60);
+            QVERIFY2(start.isValid() && start <= stop, qPrintable(name));
+        }
+        if (format == 1) {
+            const QString py = pythonWave(path, "print(w.getnframes(), len(w.readframes(w.getnframes())))");
+            if (!py.isEmpty())
+                QCOMPARE(py, QString("%1 %2").arg(d / 6).arg(d));
+        }
+        packet += packets;
+    }
 }
 
 void TestIqFile::reuseForNextRecording()
