@@ -12,10 +12,12 @@
 #include "discovery/DiscoverLockMediator.h"
 #include "discovery/Receiver.h"
 #include "discovery/ZorvaniSearcher.h"
+#include "recording/IQRecording.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLayout>
 #include <QMenu>
 #include <QPushButton>
@@ -83,8 +85,16 @@ bool ZorvaniInterface::init(BridgeAbstract& bridge, QLayout* layout, bool, bool 
     bridge.vacs()->setOutputCount(2);
     bridge.lineOuts()->setOutputCount(2);
 
-    for (int rx = 0; rx < 2; ++rx)
-        m_iqFiles.emplace_back(std::make_shared<ox::file::IQFile>(), std::make_shared<std::recursive_mutex>());
+    for (int rx = 0; rx < 2; ++rx) {
+        auto file = std::make_shared<ox::file::IQFile>();
+        // A recording its writer had to end: the host's button goes off and the user learns why.
+        connect(file.get(), &ox::file::IQFile::failed, this, [this, rx](const QString& path, const QString& reason) {
+            emit sWriteIQ(false, rx);
+            ox::file::showWriteFailure(path, reason, QCoreApplication::applicationName(),
+                                       m_manager ? m_manager->mainWindow() : nullptr);
+        });
+        m_iqFiles.emplace_back(std::move(file), std::make_shared<std::recursive_mutex>());
+    }
 
     m_dialog = std::make_unique<ZorvaniDialog>();
     m_dialog->setWindowFlags(Qt::WindowFlags(7));

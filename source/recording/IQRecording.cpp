@@ -3,9 +3,25 @@
 #include "IQRecorderConfigAbstract.h"
 #include "common/MessageBox.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 namespace ox::file {
+
+namespace {
+
+void showWarning(const QString& text, const QString& applicationName, QWidget* parent)
+{
+    ox::ui::MessageRequest request;
+    request.icon = QMessageBox::Warning;
+    request.title = applicationName;
+    request.text = text;
+    request.parent = parent;
+    ox::ui::showMessage(request);
+}
+
+} // namespace
 
 IQFile::Format clampedFormat(int value)
 {
@@ -34,12 +50,7 @@ bool startRecording(IqFileSlot& slot, const IQRecorderConfigAbstract& config, co
         return true;
     if (failed)
         failed();
-    ox::ui::MessageRequest request;
-    request.icon = QMessageBox::Warning;
-    request.title = applicationName;
-    request.text = QStringLiteral("Failed to open IQ file for write!");
-    request.parent = parent;
-    ox::ui::showMessage(request);
+    showWarning(QStringLiteral("Failed to open IQ file for write!"), applicationName, parent);
     return false;
 }
 
@@ -48,6 +59,14 @@ void stopRecording(IqFileSlot& slot)
     auto file = slot.lock();
     if (file->isRecording() || file->isRunning())
         file->stop();
+}
+
+void showWriteFailure(const QString& path, const QString& reason, const QString& applicationName, QWidget* parent)
+{
+    showWarning(QStringLiteral("IQ recording stopped: %1 could not be written (%2). The file keeps what was recorded "
+                               "until then.")
+                    .arg(QDir::toNativeSeparators(path), reason),
+                applicationName, parent);
 }
 
 } // namespace ox::file

@@ -31,4 +31,9 @@ bool startRecording(IqFileSlot& slot, const IQRecorderConfigAbstract& config, co
 // Stops the slot's recording, if any, and waits until the file is final.
 void stopRecording(IqFileSlot& slot);
 
+// The warning box for a recording that its writer had to end (IQFile::failed):
+// which file, why, and that it keeps what was recorded. Titled with the
+// application's name, like the box of a recording that cannot start.
+void showWriteFailure(const QString& path, const QString& reason, const QString& applicationName, QWidget* parent);
+
 } // namespace ox::file
