@@ -2,6 +2,7 @@
 // against its in-process emulator on loopback, its outputs read back by
 // independent readers (Python's wave module, a parser and a DFT written here).
 #include "SpectrumPictures.h"
+#include "TinyFilesystem.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,13 +31,13 @@ struct Run {
     QString err;
 };
 
-Run runMinihost(const QStringList& arguments, int timeoutMs = 30000)
+Run runProgram(const QString& program, const QStringList& arguments, int timeoutMs = 30000)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(MINIHOST_PATH), arguments);
+    process.start(program, arguments);
     Run run;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -48,6 +49,11 @@ Run runMinihost(const QStringList& arguments, int timeoutMs = 30000)
     run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(process.readAllStandardError());
     return run;
+}
+
+Run runMinihost(const QStringList& arguments, int timeoutMs = 30000)
+{
+    return runProgram(QStringLiteral(MINIHOST_PATH), arguments, timeoutMs);
 }
 
 QStringList jobArguments(const QString& outDir, int portOffset, const QStringList& extra = {})
@@ -160,19 +166,20 @@ class TestMainJob : public QObject {
     QString m_out; // the default job's output folder
     Run m_default;
 
+    // Channels, sample width, rate, frames in the header, frames read.
     QString pythonWave(const QString& path)
     {
         const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
         if (python.isEmpty())
             return {};
-        QProcess process;
-        process.start(python, {QStringLiteral("-c"),
-                               QStringLiteral("import sys, wave\n"
-                                              "w = wave.open(sys.argv[1])\n"
-                                              "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())\n"),
-                               path});
-        process.waitForFinished(20000);
-        return QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError()).trimmed();
+        const Run run = runProgram(
+            python, {QStringLiteral("-c"),
+                     QStringLiteral("import sys, wave\n"
+                                    "w = wave.open(sys.argv[1])\n"
+                                    "n = len(w.readframes(w.getnframes())) // (w.getnchannels() * w.getsampwidth())\n"
+                                    "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(), n)\n"),
+                     path});
+        return (run.out + run.err).trimmed();
     }
 
     QString iqFile(const QString& folder) const
@@ -207,7 +214,8 @@ private slots:
         if (result.isEmpty())
             QSKIP("python3 is not installed");
         const QStringList fields = result.split(QLatin1Char(' '));
-        QCOMPARE(fields.size(), 4);
+        QCOMPARE(fields.size(), 5);
+        QCOMPARE(fields[4], fields[3]);
         QCOMPARE(fields[0], QStringLiteral("2"));
         QCOMPARE(fields[1], QStringLiteral("3"));
         QCOMPARE(fields[2], QStringLiteral("48000"));
@@ -513,6 +521,94 @@ private slots:
                                      m_dir.filePath(QStringLiteral("absent"))});
         QVERIFY2(run.exitCode > 0, qPrintable(run.out + run.err));
         QVERIFY2(run.err.contains(QStringLiteral("cannot open the receiver at 127.0.0.9")), qPrintable(run.err));
+    }
+
+    void fullDiskEndsWithValidFilesAndAFailure()
+    {
+        // A megabyte fills within a second of IQ at 312500 Hz; the audio follows.
+        testsupport::TinyFilesystem disk(1024 * 1024);
+        if (!disk.isMounted())
+            QSKIP(qPrintable(disk.whyNot()));
+        const Run run = runMinihost(jobArguments(disk.path(), 8), 60000);
+        const QString said = run.err + run.out;
+        QVERIFY2(run.exitCode == 1, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(said)));
+        // The plug-in's box, the host's own report of each file, and no "wrote":
+        // the disk is full to the end, so neither pictures nor summary fit.
+        const QString audio = disk.filePath(QStringLiteral("audio.wav"));
+        const QString iq = iqFile(disk.path());
+        QVERIFY2(!iq.isEmpty(), qPrintable(said));
+        for (const QString& text :
+             {QStringLiteral("IQ recording stopped: %1 could not be written (No space left on device)").arg(iq),
+              QStringLiteral("stopped by the plug-in; %1 keeps what was recorded").arg(iq),
+              QStringLiteral("cannot write %1 (No space left on device)").arg(audio),
+              QStringLiteral("cannot write %1").arg(disk.filePath(QStringLiteral("summary.txt")))})
+            QVERIFY2(run.err.contains(text), qPrintable(text + QStringLiteral(" missing in\n") + run.err));
+        QVERIFY2(!run.out.contains(QStringLiteral("wrote ")), qPrintable(run.out));
+
+        // What fit, under headers that count exactly it.
+        const Wav sound = readWav(audio);
+        QVERIFY2(sound.error.isEmpty(), qPrintable(sound.error));
+        QCOMPARE(qint64(sound.riffSize), sound.fileSize - 8);
+        QVERIFY(sound.data.size() > 0 && sound.data.size() % 6 == 0);
+        const Wav samples = readWav(iq);
+        QVERIFY2(samples.error.isEmpty(), qPrintable(samples.error));
+        QCOMPARE(samples.fileSize, qint64(216 + samples.data.size()));
+        QCOMPARE(samples.riffSize, quint32(samples.data.size() + 100));
+        QVERIFY(samples.data.size() > 512 * 1024 && samples.data.size() % 6 == 0);
+        const QString python = pythonWave(audio);
+        if (!python.isEmpty())
+            QCOMPARE(python, QStringLiteral("2 3 48000 %1 %1").arg(sound.data.size() / 6));
+    }
+
+    void killedRunLeavesReadableFiles()
+    {
+        const QString folder = m_dir.filePath(QStringLiteral("killed"));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(env);
+        QStringList arguments =
+            jobArguments(folder, 9, {QStringLiteral("--no-png"), QStringLiteral("--iq-format"), QStringLiteral("1")});
+        arguments[arguments.indexOf(QStringLiteral("--duration")) + 1] = QStringLiteral("60");
+        process.start(QStringLiteral(MINIHOST_PATH), arguments);
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += process.readAllStandardOutput()).contains("[3/60 s]"), 30000);
+        process.kill();
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+
+        const QString iq = iqFile(folder);
+        QVERIFY2(!iq.isEmpty(), qPrintable(QDir(folder).entryList().join(QLatin1Char(' '))));
+        const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
+        const QString soxi = QStandardPaths::findExecutable(QStringLiteral("soxi"));
+        const struct {
+            QString path;
+            int rate;
+        } files[] = {{QDir(folder).filePath(QStringLiteral("audio.wav")), 48000}, {iq, 312500}};
+        for (const auto& file : files) {
+            // The header counts what the last rewrite saw: at most a second
+            // less than the file holds, never more.
+            const QString python = pythonWave(file.path);
+            if (python.isEmpty())
+                QSKIP("python3 is not installed");
+            const QStringList fields = python.split(QLatin1Char(' '));
+            QVERIFY2(fields.size() == 5 && fields[0] == QLatin1String("2") && fields[2].toInt() == file.rate,
+                     qPrintable(file.path + QStringLiteral(": ") + python));
+            const qint64 counted = fields[3].toLongLong();
+            const qint64 onDisk = (QFileInfo(file.path).size() - 44) / 6;
+            QCOMPARE(fields[4].toLongLong(), counted);
+            QVERIFY2(counted > 0 && counted <= onDisk && onDisk - counted <= file.rate,
+                     qPrintable(QStringLiteral("%1: header %2 frames, file %3").arg(file.path).arg(counted).arg(onDisk)));
+            if (sox.isEmpty() || soxi.isEmpty())
+                QSKIP("sox is not installed");
+            QCOMPARE(runProgram(soxi, {QStringLiteral("-s"), file.path}).out.trimmed(), QString::number(counted));
+            // sox decodes every counted frame (two values each).
+            const Run decoded = runProgram(sox, {file.path, QStringLiteral("-n"), QStringLiteral("stat")});
+            const QRegularExpressionMatch read =
+                QRegularExpression(QStringLiteral("Samples read:\\s+(\\d+)")).match(decoded.err);
+            QVERIFY2(decoded.exitCode == 0 && read.hasMatch(), qPrintable(decoded.err));
+            QCOMPARE(read.captured(1).toLongLong(), 2 * counted);
+        }
     }
 };
 

@@ -33,6 +33,9 @@ public:
     bool open(const QString& wavPath = {});
     // Stops pulling, closes the file and emits closed().
     void close();
+    // Why the WAV file ended early (disk full, device gone), once closed;
+    // empty when it holds everything pulled.
+    QString wavError() const { return m_wav.error(); }
     bool isOpen() const { return m_running; }
     int sampleRate() const { return m_sampleRate; }
     std::uint64_t framesPulled() const { return m_frames; }

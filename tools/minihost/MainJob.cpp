@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
@@ -41,6 +42,23 @@ QString onOff(bool on)
 QString hz(double value)
 {
     return QString::number(value, 'f', value == std::floor(value) ? 0 : 1);
+}
+
+// Writes the whole file or nothing (empty bytes: a picture that did not
+// render). Unbuffered, so that a full disk fails the write itself and not only
+// a flush that nobody checks.
+bool saveWhole(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    return !bytes.isEmpty() && file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) &&
+           file.write(bytes) == bytes.size() && file.commit();
+}
+
+QByteArray png(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG") ? bytes : QByteArray();
 }
 
 } // namespace
@@ -91,7 +109,7 @@ int MainJob::run()
     if (status != 0)
         return status;
     if (!writeSummary())
-        return fail(QStringLiteral("cannot write %1").arg(QDir(m_outDir).filePath(QStringLiteral("summary.txt"))));
+        m_problems << QStringLiteral("cannot write %1").arg(QDir(m_outDir).filePath(QStringLiteral("summary.txt")));
     QTextStream out(stdout);
     for (const QString& file : qAsConst(m_written))
         out << "wrote " << file << '\n';
@@ -388,7 +406,7 @@ int MainJob::execute()
         m_waterfall.add(view.waterfall ? view.waterfall : view.panorama, view.count);
     });
     connect(m_device, &DeviceAbstract::sWriteIQ, this, [this](bool on, int rx) {
-        if (!on && rx == 0 && m_collecting)
+        if (!on && rx == 0 && !m_iqStopping)
             m_iqFailed = true;
     });
 
@@ -412,23 +430,31 @@ int MainJob::execute()
     }
 
     runFor(m_options.durationS);
-    // From here on a stopped recording is ours, not a failure.
     m_collecting = false;
 
-    if (m_options.iq && !m_iqFailed) {
-        m_device->setWriteIQ(false, 0);
+    if (m_options.iq) {
+        if (!m_iqFailed) {
+            // Our own stop is no failure; a write error the writer reported
+            // before it ended is waiting in the queue and still counts.
+            m_iqStopping = true;
+            m_device->setWriteIQ(false, 0);
+            m_iqStopping = false;
+            QCoreApplication::sendPostedEvents(m_device);
+        }
+        // The recording and its numbered continuations, in order.
         const QStringList found =
-            QDir(m_outDir).entryList({QStringLiteral("*_ZorvaniDDC_*.wav")}, QDir::Files, QDir::Time);
+            QDir(m_outDir).entryList({QStringLiteral("*_ZorvaniDDC_*.wav")}, QDir::Files, QDir::Name);
         for (const QString& name : found)
-            if (QFileInfo(QDir(m_outDir).filePath(name)).lastModified() >= recordingStart.addSecs(-1)) {
-                m_iqFile = QDir(m_outDir).filePath(name);
-                break;
-            }
-        if (m_iqFile.isEmpty())
+            if (QFileInfo(QDir(m_outDir).filePath(name)).lastModified() >= recordingStart.addSecs(-1))
+                m_iqFiles << QDir(m_outDir).filePath(name);
+        if (m_iqFailed)
+            m_problems << QStringLiteral("the IQ recording could not be started or was stopped by the plug-in%1")
+                              .arg(m_iqFiles.isEmpty() ? QString()
+                                                       : QStringLiteral("; %1 keeps what was recorded until then")
+                                                             .arg(m_iqFiles.join(QStringLiteral(", "))));
+        else if (m_iqFiles.isEmpty())
             m_problems << QStringLiteral("the IQ recording left no file in %1").arg(m_outDir);
     }
-    if (m_iqFailed)
-        m_problems << QStringLiteral("the IQ recording could not be started or was stopped by the plug-in");
     disconnect(m_device, nullptr, this, nullptr);
     for (quint32 rx = 0; rx < 2; ++rx)
         m_wfmStereo[rx] = m_manager->wfmStereo(rx);
@@ -436,10 +462,14 @@ int MainJob::execute()
     m_bridge->hostSoundOut().engine().close();
     m_audio = m_bridge->hostSoundOut().engine().level();
     m_device->setSoundCardOutput(false);
-    if (m_options.wav)
+    const QString audioError = m_bridge->hostSoundOut().engine().wavError();
+    if (m_options.wav && audioError.isEmpty())
         m_written << audioPath;
-    if (m_options.iq && !m_iqFile.isEmpty())
-        m_written << m_iqFile;
+    else if (m_options.wav)
+        m_problems << QStringLiteral("cannot write %1 (%2); it keeps the audio written until then")
+                          .arg(audioPath, audioError);
+    if (!m_iqFailed)
+        m_written << m_iqFiles;
     if (m_spectrumFrames == 0)
         m_problems << QStringLiteral("no panorama frame arrived: the receiver sent no IQ data");
     if (m_audio.frames == 0)
@@ -512,11 +542,11 @@ void MainJob::writePictures()
     axis.passbandHighHz = m_tuning[0].filterHigh;
     const QString panorama = QDir(m_outDir).filePath(QStringLiteral("panorama.png"));
     const QString waterfall = QDir(m_outDir).filePath(QStringLiteral("waterfall.png"));
-    if (renderPanorama(m_panorama, axis).save(panorama, "PNG"))
+    if (saveWhole(panorama, png(renderPanorama(m_panorama, axis))))
         m_written << panorama;
     else
         m_problems << QStringLiteral("cannot write %1").arg(panorama);
-    if (renderWaterfall(m_waterfall.lines(), axis).save(waterfall, "PNG"))
+    if (saveWhole(waterfall, png(renderWaterfall(m_waterfall.lines(), axis))))
         m_written << waterfall;
     else
         m_problems << QStringLiteral("cannot write %1").arg(waterfall);
@@ -557,10 +587,8 @@ void MainJob::teardown()
 bool MainJob::writeSummary()
 {
     const QString path = QDir(m_outDir).filePath(QStringLiteral("summary.txt"));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    QTextStream s(&file);
+    QString text;
+    QTextStream s(&text);
     s << "minihost main job\n";
     s << "plug-in: " << m_host.pluginName() << ' ' << m_host.pluginVersion() << '\n';
     switch (m_options.source) {
@@ -616,7 +644,7 @@ bool MainJob::writeSummary()
     for (const QString& problem : qAsConst(m_problems))
         s << "problem: " << problem << '\n';
     s.flush();
-    if (!file.commit())
+    if (!saveWhole(path, text.toUtf8()))
         return false;
     m_written << path;
     return true;

@@ -94,7 +94,8 @@ private:
     QStringList m_boxes;
     QStringList m_problems;
     bool m_iqFailed = false;
-    QString m_iqFile;
+    bool m_iqStopping = false; // our own stop of the recording is under way
+    QStringList m_iqFiles;
     OutputLevel m_audio;
     quint64 m_counters[4] = {0, 0, 0, 0}; // emulator: sent, answered, lost, re-sent
     double m_ranS = 0.0;
