@@ -5,6 +5,7 @@
 #include "TinyFilesystem.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -56,12 +57,28 @@ Run runMinihost(const QStringList& arguments, int timeoutMs = 30000)
     return runProgram(QStringLiteral(MINIHOST_PATH), arguments, timeoutMs);
 }
 
-QStringList jobArguments(const QString& outDir, int portOffset, const QStringList& extra = {})
+QStringList jobArguments(const QString& outDir, int portOffset, const QStringList& extra = {},
+                         const QString& seconds = QStringLiteral("3"))
 {
     return QStringList{QStringLiteral("--plugin"), qEnvironmentVariable("ZORVANI_PLUGIN"), QStringLiteral("--duration"),
-                       QStringLiteral("3"), QStringLiteral("--out"), outDir, QStringLiteral("--port"),
+                       seconds, QStringLiteral("--out"), outDir, QStringLiteral("--port"),
                        QString::number(testPort(portOffset))} +
            extra;
+}
+
+// Starts a 60-second job; true once it has reported `seconds` of running.
+bool startLongJob(QProcess& process, const QString& outDir, int portOffset, const QStringList& extra, int seconds,
+                  QByteArray* output)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(MINIHOST_PATH), jobArguments(outDir, portOffset, extra, QStringLiteral("60")));
+    const QByteArray mark = QStringLiteral("[%1/60 s]").arg(seconds).toLatin1();
+    QDeadlineTimer deadline(30000);
+    while (!output->contains(mark) && process.waitForReadyRead(int(deadline.remainingTime())))
+        *output += process.readAllStandardOutput();
+    return output->contains(mark);
 }
 
 // A RIFF/WAVE file as its chunks say, parsed here.
@@ -488,14 +505,8 @@ private slots:
     {
         const QString folder = m_dir.filePath(QStringLiteral("terminated"));
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        QStringList arguments = jobArguments(folder, 7, {QStringLiteral("--no-png")});
-        arguments[arguments.indexOf(QStringLiteral("--duration")) + 1] = QStringLiteral("60");
-        process.start(QStringLiteral(MINIHOST_PATH), arguments);
         QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += process.readAllStandardOutput()).contains("[1/60 s]"), 15000);
+        QVERIFY2(startLongJob(process, folder, 7, {QStringLiteral("--no-png")}, 1, &output), output.constData());
         process.terminate();
         QVERIFY(process.waitForFinished(15000));
         output += process.readAllStandardOutput();
@@ -564,15 +575,10 @@ private slots:
     {
         const QString folder = m_dir.filePath(QStringLiteral("killed"));
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        QStringList arguments =
-            jobArguments(folder, 9, {QStringLiteral("--no-png"), QStringLiteral("--iq-format"), QStringLiteral("1")});
-        arguments[arguments.indexOf(QStringLiteral("--duration")) + 1] = QStringLiteral("60");
-        process.start(QStringLiteral(MINIHOST_PATH), arguments);
         QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += process.readAllStandardOutput()).contains("[3/60 s]"), 30000);
+        QVERIFY2(startLongJob(process, folder, 9,
+                              {QStringLiteral("--no-png"), QStringLiteral("--iq-format"), QStringLiteral("1")}, 3, &output),
+                 output.constData());
         process.kill();
         QVERIFY(process.waitForFinished(15000));
         QCOMPARE(process.exitStatus(), QProcess::CrashExit);

@@ -211,6 +211,14 @@ QString samplesError(const QByteArray& f, int at, int format, int first, qint64 
     return {};
 }
 
+// Format, rate and the 7.1 MHz tuning of the next recording.
+void configure(IqFileSlot& slot, int format, double rate)
+{
+    slot->setFormat(IQFile::Format(format));
+    slot->setSampleRate(rate);
+    slot->setFrequency(7100000.0);
+}
+
 QByteArray readAll(const QString& path)
 {
     QFile file(path);
@@ -488,9 +496,7 @@ void TestIqFile::validWhileRecording()
     QFETCH(int, format);
     QTemporaryDir dir;
     IqFileSlot slot;
-    slot->setFormat(IQFile::Format(format));
-    slot->setSampleRate(78125.0);
-    slot->setFrequency(7100000.0);
+    configure(slot, format, 78125.0);
     const QString path = dir.filePath("live.wav");
     QVERIFY(slot->open(path));
     QCOMPARE(headerWithoutTimes(readAll(path), format), expectedHeader(format, 0, 78125.0, 7100000.0));
@@ -521,9 +527,7 @@ void TestIqFile::fullDiskKeepsWhatFit()
     QStringList failed; // path, reason
     QObject::connect(slot.lock().get(), &IQFile::failed, &receiver,
                      [&](const QString& path, const QString& reason) { failed << path << reason; });
-    slot->setFormat(IQFile::Format(format));
-    slot->setSampleRate(156250.0);
-    slot->setFrequency(7100000.0);
+    configure(slot, format, 156250.0);
     const QString path = disk.filePath("full.wav");
     QVERIFY(slot->open(path));
     // Twice what the disk holds, at once: the ring takes it all.
@@ -566,9 +570,7 @@ void TestIqFile::sizeLimitContinuesInNextFile()
     QFETCH(int, format);
     QTemporaryDir dir;
     IqFileSlot slot;
-    slot->setFormat(IQFile::Format(format));
-    slot->setSampleRate(78125.0);
-    slot->setFrequency(7100000.0);
+    configure(slot, format, 78125.0);
     slot->setDataLimit(10 * kPacket + 7); // rounded down to whole packets
     const QString first = dir.filePath("rec_hd.wav");
     QVERIFY(slot->open(first));
