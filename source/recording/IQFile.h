@@ -79,8 +79,8 @@ public:
     // truncated to an integer.
     void setSampleRate(double hz) { m_sampleRate.store(hz, std::memory_order_release); }
     double sampleRate() const { return m_sampleRate.load(std::memory_order_acquire); }
-    // Largest number of sample bytes per file, rounded down to whole packets
-    // (at most, and by default, kMaxDataBytes). A recording that reaches it
+    // Largest number of sample bytes per file, in whole packets (at least
+    // one; at most, and by default, kMaxDataBytes). A recording that reaches it
     // goes on in the next numbered file (partFileName) without a gap.
     void setDataLimit(uint64_t bytes);
 
