@@ -566,9 +566,6 @@ private slots:
         QCOMPARE(samples.fileSize, qint64(216 + samples.data.size()));
         QCOMPARE(samples.riffSize, quint32(samples.data.size() + 100));
         QVERIFY(samples.data.size() > 512 * 1024 && samples.data.size() % 6 == 0);
-        const QString python = pythonWave(audio);
-        if (!python.isEmpty())
-            QCOMPARE(python, QStringLiteral("2 3 48000 %1 %1").arg(sound.data.size() / 6));
     }
 
     void killedRunLeavesReadableFiles()

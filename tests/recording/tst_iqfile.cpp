@@ -505,13 +505,7 @@ void TestIqFile::validWhileRecording()
     QTRY_COMPARE_WITH_TIMEOUT(headerWithoutTimes(readAll(path), format), expectedHeader(format, d, 78125.0, 7100000.0),
                               5000);
     QVERIFY(slot->isRecording());
-    const QByteArray f = readAll(path);
-    QCOMPARE(f.size(), int(dataOffset(format) + d));
-    if (format == 1) {
-        const QString py = pythonWave(path, "print(w.getnframes(), len(w.readframes(w.getnframes())))");
-        if (!py.isEmpty())
-            QCOMPARE(py, QString("%1 %2").arg(d / 6).arg(d));
-    }
+    QCOMPARE(readAll(path).size(), int(dataOffset(format) + d));
     ox::file::stopRecording(slot);
 }
 
@@ -551,14 +545,6 @@ void TestIqFile::fullDiskKeepsWhatFit()
     QCOMPARE(headerWithoutTimes(f, format), expectedHeader(format, d, 156250.0, 7100000.0));
     const QString samples = samplesError(f, dataOffset(format), format, 0, d);
     QVERIFY2(samples.isEmpty(), qPrintable(samples));
-    if (format == 1) {
-        const QString py = pythonWave(path, "print(w.getnframes(), len(w.readframes(w.getnframes())))");
-        if (!py.isEmpty())
-            QCOMPARE(py, QString("%1 %2").arg(d / 6).arg(d));
-        const QString frames = soxi("-s", path);
-        if (!frames.isEmpty())
-            QCOMPARE(frames, QString::number(d / 6));
-    }
     // The slot records again once there is room.
     QTemporaryDir elsewhere;
     QVERIFY(slot->open(elsewhere.filePath("next.wav")));
@@ -600,11 +586,6 @@ void TestIqFile::sizeLimitContinuesInNextFile()
         if (format == 2) {
             const QDateTime start = stamp(f, 44), stop = stamp(f, 60);
             QVERIFY2(start.isValid() && start <= stop, qPrintable(name));
-        }
-        if (format == 1) {
-            const QString py = pythonWave(path, "print(w.getnframes(), len(w.readframes(w.getnframes())))");
-            if (!py.isEmpty())
-                QCOMPARE(py, QString("%1 %2").arg(d / 6).arg(d));
         }
         packet += packets;
     }
