@@ -337,16 +337,21 @@ void IQFile::run()
         return store(m_work.data(), n);
     };
     bool ok = true;
+    Clock::time_point lastWrite = Clock::now();
     while (ok && isRecording()) {
         uint32_t used;
         {
             std::lock_guard<SpinLock> guard(m_ringLock);
             used = m_used;
         }
-        if (used >= 101)
+        // Batches of a few kilobytes, or whatever waited long enough: the
+        // file is unbuffered, and each write is a system call.
+        if (used >= kWriteBatch || (used >= 101 && Clock::now() - lastWrite >= kWriteWait)) {
             ok = drain();
-        else
+            lastWrite = Clock::now();
+        } else {
             QThread::msleep(1);
+        }
         if (ok && Clock::now() >= m_headerDue)
             ok = writeHeader();
     }

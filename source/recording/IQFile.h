@@ -104,6 +104,10 @@ protected:
 private:
     using Clock = std::chrono::steady_clock;
     static constexpr int kLongestHeader = 44 + 164 + 8;
+    // The writer waits for this many bytes (about 10 ms at 312500 Hz) or this
+    // long, whichever comes first.
+    static constexpr uint32_t kWriteBatch = 16 * kPacketBytes;
+    static constexpr std::chrono::milliseconds kWriteWait{20};
 
     bool openPart(const QString& path);
     bool store(const unsigned char* data, uint32_t n);
