@@ -99,14 +99,16 @@ struct SampleMatch {
     QString why;
     qint64 firstPacket = -1; // index of the stream's packet the file starts with
     qint64 packets = 0;
+    qint64 missing = 0;      // stream packets skipped between the first and the last (gaps allowed)
     qint64 saturated = 0;    // values at the 24-bit limits in the file
 };
 
 // Compares `size` sample bytes read by `read(offset, bytes)` with the stream:
 // the first packet is searched among the first `searchLimit` packets, every
-// further packet must be the next one of the stream.
+// further packet must be the next one of the stream or, with `gapsAllowed`, a
+// later one (the skipped ones are counted in `missing`).
 inline SampleMatch matchStream(StreamReplica& replica, qint64 size, double gain, qint64 searchLimit,
-                               const std::function<QByteArray(qint64, qint64)>& read)
+                               const std::function<QByteArray(qint64, qint64)>& read, bool gapsAllowed = false)
 {
     SampleMatch m;
     if (size % kPacketBytes != 0) {
@@ -157,6 +159,10 @@ inline SampleMatch matchStream(StreamReplica& replica, qint64 size, double gain,
                 replica.next(&expected);
                 if (equal(packet, false))
                     break;
+            }
+            if (gapsAllowed && equal(packet, true)) {
+                m.missing += replica.index() - 1 - wanted;
+                continue;
             }
             m.why = QStringLiteral("packet %1 of the file is not packet %2 of the stream but %3")
                         .arg(p)

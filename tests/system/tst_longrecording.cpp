@@ -1,6 +1,8 @@
 // Two minutes of IQ (187500 packets) recorded at 312500 Hz: every packet the
-// emulator sent between start and stop is in the file, in order, and was
-// answered. It waits for the packets, however long the machine takes.
+// plug-in answered while recording is in the file, in the stream's order, and
+// nothing else is. It waits for the packets however long the machine takes, and
+// does not ask the link to lose nothing: on a busy machine the link may give
+// packets up (its own tests count those); the recording must hold all the rest.
 #include "RecordingCheck.h"
 #include "SystemHost.h"
 
@@ -15,7 +17,6 @@ namespace {
 constexpr double kCentre = 7100000.0;
 constexpr double kRate = 312500.0;
 constexpr double kSeconds = 120.0;
-constexpr qint64 kEdgePackets = 16; // in flight (answer window, writer ring) when the recording starts or stops
 
 Scene scene()
 {
@@ -65,12 +66,21 @@ private slots:
         QTest::qWait(200);
 
         QSignalSpy refused(device(), &DeviceAbstract::sWriteIQ);
-        const qint64 sentBefore = qint64(m_sim->counters().iqSent);
         device()->setWriteIQ(true, 0);
+        const quint64 sentAtStart = m_sim->counters().iqSent;
         QVERIFY(refused.isEmpty());
+        // Answers arrive in the order they are sent. Once more packets are
+        // answered than had been sent at the start, one of them was handled
+        // with the recording on, and every answer to a packet handled before
+        // the start has been counted: a packet answered with audio from here
+        // on was handled, so it must be in the file. (A bare acknowledge may
+        // be a packet the link skipped to resynchronise.)
+        QVERIFY(m_sim->waitUntil([&] { return m_sim->counters().iqAnswered > sentAtStart; }, 10000));
+        const auto atStart = m_sim->counters();
         const qint64 packets = qint64(kRate / 200.0 * kSeconds);
         // A generous limit: only a stream that stops makes it run out.
-        QTRY_VERIFY_WITH_TIMEOUT(qint64(m_sim->counters().iqSent) - sentBefore >= packets, int(kSeconds * 1000) * 3);
+        QTRY_VERIFY_WITH_TIMEOUT(qint64(m_sim->counters().iqSent - sentAtStart) >= packets, int(kSeconds * 1000) * 3);
+        const auto beforeStop = m_sim->counters();
         device()->setWriteIQ(false, 0);
         const qint64 sentAfter = qint64(m_sim->counters().iqSent);
         device()->stop();
@@ -85,29 +95,32 @@ private slots:
 
         systest::StreamReplica replica(scene(), 0, kCentre, kRate);
         const systest::SampleMatch match =
-            systest::matchStream(replica, d, 1.0, sentBefore + kEdgePackets, [&](qint64 offset, qint64 bytes) {
-                file.seek(112 + offset);
-                return file.read(bytes);
-            });
+            systest::matchStream(
+                replica, d, 1.0, sentAfter,
+                [&](qint64 offset, qint64 bytes) {
+                    file.seek(112 + offset);
+                    return file.read(bytes);
+                },
+                true);
         const auto link = m_sim->counters();
         QVERIFY2(match.ok, qPrintable(match.why + QStringLiteral(" (link: %1 sent, %2 answered, %3 re-sent)")
                                                       .arg(link.iqSent)
                                                       .arg(link.iqAnswered)
                                                       .arg(link.iqResent)));
-        const qint64 last = match.firstPacket + match.packets; // one past the file's last packet
-        const QString counts = QStringLiteral("sent %1..%2, file %3..%4")
-                                   .arg(sentBefore)
-                                   .arg(sentAfter)
+        const qint64 handled = qint64(beforeStop.iqAnswered - atStart.iqAnswered) -
+                               qint64(beforeStop.iqAnswersShort - atStart.iqAnswersShort);
+        const QString counts = QStringLiteral("answered with audio while recording %1, file %2 packets from %3 with %4 "
+                                              "missing, %5 re-sent")
+                                   .arg(handled)
+                                   .arg(match.packets)
                                    .arg(match.firstPacket)
-                                   .arg(last);
-        QVERIFY2(match.firstPacket >= sentBefore - kEdgePackets && match.firstPacket <= sentBefore + kEdgePackets,
-                 qPrintable(counts));
-        QVERIFY2(last <= sentAfter && last >= sentAfter - kEdgePackets, qPrintable(counts));
-        // Every packet that reached the file was answered, and no answer was foreign.
-        const auto counters = m_sim->counters();
-        QVERIFY2(qint64(counters.iqAnswered) >= last - kEdgePackets,
-                 qPrintable(counts + QStringLiteral(", answered %1").arg(counters.iqAnswered)));
-        QCOMPARE(counters.iqAnswersUnknown, quint64(0));
+                                   .arg(match.missing)
+                                   .arg(link.iqResent);
+        // Nothing the plug-in handled while recording is missing from the
+        // file, and a gap in it is only where the receiver had to re-send.
+        QVERIFY2(match.packets >= handled, qPrintable(counts));
+        QVERIFY2(match.missing <= qint64(link.iqResent), qPrintable(counts));
+        QCOMPARE(link.iqAnswersUnknown, quint64(0));
     }
 };
 
