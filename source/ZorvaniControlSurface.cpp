@@ -46,15 +46,17 @@ void ZorvaniInterface::setWriteIQ(bool on, int rx)
 {
     if (rx < 0 || rx > 1)
         return;
+    // A stop request always stops, also after the stream has ended: otherwise
+    // the recording would run on, unseen, until the plug-in is torn down.
+    if (!on && size_t(rx) < m_iqFiles.size())
+        ox::file::stopRecording(m_iqFiles[size_t(rx)]);
     if (!m_control || !m_control->isStreaming()) {
         emit sWriteIQ(false, rx);
         return;
     }
-    IqFileSlot& slot = m_iqFiles[size_t(rx)];
-    if (!on) {
-        ox::file::stopRecording(slot);
+    if (!on)
         return;
-    }
+    IqFileSlot& slot = m_iqFiles[size_t(rx)];
     IQRecorderConfigAbstract* config = m_bridge ? m_bridge->iqRecorderConfig() : nullptr;
     if (!config) {
         emit sWriteIQ(false, rx);

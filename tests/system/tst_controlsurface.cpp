@@ -398,6 +398,17 @@ private slots:
         QCOMPARE(u16(block, 54), quint16(1));
         QVERIFY(m_boxes.isEmpty());
     }
+
+    // A recording stops on request even when the stream has stopped before it.
+    void recordingStopsAfterTheStream()
+    {
+        device().setWriteIQ(true, 0);
+        QVERIFY(device().iqFiles()[0]->isRecording());
+        device().stop();
+        device().setWriteIQ(false, 0);
+        QVERIFY(!device().iqFiles()[0]->isRecording());
+        QVERIFY(device().start());
+    }
 };
 
 QTEST_MAIN(TestControlSurface)
