@@ -1,12 +1,12 @@
 #include "ZorvaniControl/ZorvaniControl.h"
 
-#include "ZorvaniControl/DottedAddress.h"
 #include "ZorvaniControl/DspPanelZorvani.h"
 #include "ZorvaniControl/ExtCtrl/ExtCtrlZorvani.h"
 #include "ZorvaniControl/ReceiverChecks.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "bandplan/AmateurRegion.h"
+#include "common/DottedAddress.h"
 #include "common/EventPause.h"
 #include "common/FormControl.h"
 #include "common/MessageBox.h"

@@ -2,8 +2,8 @@
 // and the reset. Each opens the link for itself when it is closed.
 #include "ZorvaniControl/ZorvaniControl.h"
 
-#include "ZorvaniControl/DottedAddress.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "common/DottedAddress.h"
 #include "common/EventPause.h"
 #include "common/MessageBox.h"
 
