@@ -1,6 +1,7 @@
 #include "ZorvaniOptions/ZorvaniOptions.h"
 
 #include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
+#include "common/DottedAddress.h"
 #include "discovery/DiscoverLockMediator.h"
 #include "discovery/ZorvaniSearcher.h"
 #include "ui_ZorvaniOptions.h"
@@ -42,6 +43,7 @@ ZorvaniOptions::ZorvaniOptions(QWidget* parent)
     ui->leStaticIP->setText(ui->leIP->text());
     fitAddressFields();
     connectMenu();
+    m_settings = std::make_unique<OptionsSettings>(this);
 }
 
 void ZorvaniOptions::fitAddressFields()
@@ -111,6 +113,11 @@ Receiver ZorvaniOptions::receiverRecord() const
     return m_receiver;
 }
 
+int ZorvaniOptions::cwPitch() const
+{
+    return ui->sbCwPitch->value();
+}
+
 void ZorvaniOptions::setReceiver(Receiver r)
 {
     m_receiver = r;
@@ -125,6 +132,31 @@ void ZorvaniOptions::setReceiver(Receiver r)
 void ZorvaniOptions::announceSampleRate()
 {
     emit sampleRateChanged(ui->cbSampleRate->currentIndex());
+}
+
+void ZorvaniOptions::saveSettings(QSettings& store, OptionsSettings::Set set) const
+{
+    m_settings->save(store, set, {m_receiver.serial, ui->leIP->text()});
+}
+
+void ZorvaniOptions::loadSettings(QSettings& store, OptionsSettings::Set set)
+{
+    const OptionsSettings::ReceiverText stored = m_settings->load(store, set);
+    if (!stored.serial.isEmpty()) {
+        m_receiver.serial = stored.serial;
+        ui->leSerial->setText(QStringLiteral("SN: ") + stored.serial);
+        m_menuWidget->setSerial(stored.serial);
+    }
+    // Text that is no address would only fail at the next open.
+    const QHostAddress address = zorvani::dottedAddress(stored.address);
+    if (!address.isNull()) {
+        m_receiver.address = address;
+        ui->leIP->setText(address.toString());
+        if (!ui->leStaticIP->isModified())
+            ui->leStaticIP->setText(address.toString());
+    }
+    if (set == OptionsSettings::Set::Full)
+        m_receiver.port = quint16(ui->sbPort->value());
 }
 
 void ZorvaniOptions::updateReceiver()

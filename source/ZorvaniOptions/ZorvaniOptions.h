@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ZorvaniOptions/OptionsSettings.h"
 #include "discovery/Receiver.h"
 
 #include <QWidget>
@@ -9,6 +10,7 @@
 class DeviceMenuZorvaniDDC;
 class DiscoverLockMediator;
 class QMenu;
+class QSettings;
 
 namespace Ui {
 class ZorvaniOptions;
@@ -29,8 +31,16 @@ public:
     DeviceMenuZorvaniDDC* deviceMenuWidget() const { return m_menuWidget; }
     DiscoverLockMediator* discoverLock() const;
     Receiver receiverRecord() const;
+    // "Pitch:" of the CW group, Hz.
+    int cwPitch() const;
     // Emits sampleRateChanged with the sample-rate combo's index.
     void announceSampleRate();
+
+    // The page in the host's settings store (group "ZorvaniOptions"). Load
+    // also takes a stored serial and a valid stored address into the receiver
+    // record, and the port too for the full set.
+    void saveSettings(QSettings& store, OptionsSettings::Set set) const;
+    void loadSettings(QSettings& store, OptionsSettings::Set set);
 
 public slots:
     // Shows r; the static-address field takes r's address until the user edits it.
@@ -56,6 +66,7 @@ private:
     void fitAddressFields();
 
     std::unique_ptr<Ui::ZorvaniOptions> ui;
+    std::unique_ptr<OptionsSettings> m_settings;
     Receiver m_receiver;
     std::unique_ptr<QMenu> m_menu;
     DeviceMenuZorvaniDDC* m_menuWidget;

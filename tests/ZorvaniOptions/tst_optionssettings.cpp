@@ -1,0 +1,423 @@
+// The options page in a settings store: one table of keys, written here from
+// the documented key list, drives the round trips, the defaults and the
+// checks of stored values.
+#include "ZorvaniOptions/ZorvaniOptions.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+using Set = OptionsSettings::Set;
+Q_DECLARE_METATYPE(Set)
+
+namespace {
+
+// A key, its control, the default a full load applies, a value a user may
+// choose instead, and one outside the control's range (none for check boxes).
+struct Key {
+    QString name;
+    QString control;
+    QVariant fallback;
+    QVariant chosen;
+    QVariant outside;
+    bool reduced;
+};
+
+// Pattern 0 or 1: the check boxes of the external-output matrix take
+// alternating values, so that a key read into the wrong box shows.
+QVector<Key> keyTable(int pattern)
+{
+    QVector<Key> t = {
+        {"SdrPort", "sbPort", 50001, 50010, 70000, false},
+        {"SampleRate", "cbSampleRate", 0, 2, 9, false},
+        {"IP_Mode", "cbModeIP", 0, 1, 2, false},
+        {"Lpf", "chbLpf", true, false, {}, true},
+        {"Mute", "chbDisableAudio", false, true, {}, true},
+        {"PLL", "chbPll", false, true, {}, false},
+        {"Bpf", "chbBpf", true, false, {}, true},
+        {"FeAtt", "chbFeAtt", false, true, {}, true},
+        {"FePream", "chbFePreamp", false, true, {}, true},
+        {"agc_long_Attack", "sbDspRxAgcAttackLong", 2.5, 0.5, 3.0, true},
+        {"agc_long_Decay", "sbDspRxAgcDecayLong", 800.0, 1200.0, 6000.0, true},
+        {"agc_long_hangTime", "sbDspRxAgcHangTimeLong", 800, 1500, 5, true},
+        {"agc_slow_Attack", "sbDspRxAgcAttackSlow", 2.0, 0.6, 0.05, true},
+        {"agc_slow_Decay", "sbDspRxAgcDecaySlow", 500.0, 700.0, 5001.0, true},
+        {"agc_slow_hangTime", "sbDspRxAgcHangTimeSlow", 500, 300, 9, true},
+        {"agc_med_Attack", "sbDspRxAgcAttackMed", 1.7, 0.7, 2.6, true},
+        {"agc_med_Decay", "sbDspRxAgcDecayMed", 250.0, 350.0, 0.0, true},
+        {"agc_med_hangTime", "sbDspRxAgcHangTimeMed", 250, 450, 6000, true},
+        {"agc_fast_Attack", "sbDspRxAgcAttackFast", 1.2, 0.8, 3.0, true},
+        {"agc_fast_Decay", "sbDspRxAgcDecayFast", 100.0, 150.0, -10.0, true},
+        {"agc_fast_hangTime", "sbDspRxAgcHangTimeFast", 100, 120, 5010, true},
+        {"agc_user_Attack", "sbDspRxAgcAttack_User", 2.5, 1.1, 0.0, true},
+        {"agc_user_Decay", "sbDspRxAgcDecay_User", 1000.0, 2000.0, 9000.0, true},
+        {"agc_user_hangTime", "sbDspRxAgcHangTime_User", 1000, 3000, 1, true},
+        {"dsp_nr_taps", "sbDspRxNrTaps", 98, 40, 300, true},
+        {"dsp_nr_delay", "sbDspRxNrDelay", 20, 33, 0, true},
+        {"dsp_nr_rate", "sbDspRxNrGain", 0.0001, 0.0005, 2.0, true},
+        {"dsp_nr_leak", "sbDspRxNrLeak", 0.00002, 0.00005, -0.1, true},
+        {"dsp_anf_taps", "sbDspRxAnfTaps", 65, 100, 258, true},
+        {"dsp_anf_delay", "sbDspRxAnfDelay", 64, 10, 0, true},
+        {"dsp_anf_rate", "sbDspRxAnfGain", 0.0007, 0.0003, 0.0, true},
+        {"dsp_anf_leak", "sbDspRxAnfLeak", 0.00001, 0.00004, 1.5, true},
+        {"dsp_nb1_thr", "sbDspRxNb1Threshold", 2.65, 3.5, 25.0, true},
+        {"dsp_nb2_thr", "sbDspRxNb2Threshold", 2.48, 1.25, 0.0, true},
+        {"dsp_apf_gain", "sbDspApfSupression", 30, 40, 5, false},
+        {"dsp_apf_quolity", "sbDspApfQuality", 5, 9, 21, false},
+        {"dsp_ssb_apf_gain", "sbDspSsbApfSupression", 12, 20, 2, false},
+        {"dsp_ssb_apf_quolity", "sbDspSsbApfQuality", 1.0, 0.8, 11.0, false},
+        {"dsp_ssb_apf_freq", "sbDspSsbApfFreq", 500, 550, 2100, false},
+        {"dsp_dse_taps", "sbDspDseQuality", 140, 60, 10, false},
+        {"dsp_dse_swap", "chbDspDseSwap", false, true, {}, false},
+        {"dsp_wfm_usa", "chbDspWfmUsa", false, true, {}, false},
+        {"fir_taps_ssb", "sbDsp39kHzFilterTapsSSB", 1537, 2049, 499, true},
+        {"fir_taps_am", "sbDsp39kHzFilterTapsAM", 1537, 1025, 8000, true},
+        {"fir_taps_dig", "sbDsp39kHzFilterTapsDIG", 1537, 3073, 100, true},
+        {"fir_taps_cw", "sbDsp39kHzFilterTapsCW", 1537, 769, 7682, true},
+        {"digl_offset", "sbDspDiglOffset", 1500, 1000, -1, true},
+        {"digu_offset", "sbDspDiguOffset", 2200, 1800, 10001, true},
+        {"cw_pitch", "sbCwPitch", 700, 600, 200, false},
+        {"ExtCtrlEnable", "chbExtCtrlEnable", false, true, {}, true},
+    };
+    const char* bands[] = {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"};
+    int i = 0;
+    for (const char* band : bands)
+        for (int n = 1; n <= 7; ++n, ++i)
+            t.push_back({QStringLiteral("ExtCtrlRxEnable%1_%2").arg(band).arg(n),
+                         QStringLiteral("chbExtCtrlRx%1_%2").arg(band).arg(n - 1), false, (i + pattern) % 2 == 0,
+                         {}, true});
+    return t;
+}
+
+// The receiver's serial and address: no control of their own in the table.
+const QStringList kTexts = {QStringLiteral("SdrSerial"), QStringLiteral("SdrAddress")};
+const QString kSerial = QStringLiteral("OXD01000100001");
+const QString kAddress = QStringLiteral("127.0.0.7");
+
+QVariant shown(const QWidget* w)
+{
+    if (auto* box = qobject_cast<const QCheckBox*>(w))
+        return box->isChecked();
+    if (auto* combo = qobject_cast<const QComboBox*>(w))
+        return combo->currentIndex();
+    if (auto* spin = qobject_cast<const QSpinBox*>(w))
+        return spin->value();
+    return static_cast<const QDoubleSpinBox*>(w)->value();
+}
+
+void show(QWidget* w, const QVariant& v)
+{
+    if (auto* box = qobject_cast<QCheckBox*>(w))
+        box->setChecked(v.toBool());
+    else if (auto* combo = qobject_cast<QComboBox*>(w))
+        combo->setCurrentIndex(v.toInt());
+    else if (auto* spin = qobject_cast<QSpinBox*>(w))
+        spin->setValue(v.toInt());
+    else
+        static_cast<QDoubleSpinBox*>(w)->setValue(v.toDouble());
+}
+
+// Doubles to a millionth of the value: the controls keep their decimals only.
+bool same(const QVariant& a, const QVariant& b)
+{
+    if (a.userType() == QMetaType::Double || b.userType() == QMetaType::Double)
+        return std::abs(a.toDouble() - b.toDouble()) <= 1e-6 * std::max(1.0, std::abs(b.toDouble()));
+    return a == b;
+}
+
+QString describe(const QString& key, const QVariant& got, const QVariant& want)
+{
+    return QStringLiteral("%1: %2, expected %3").arg(key, got.toString(), want.toString());
+}
+
+} // namespace
+
+class TestOptionsSettings : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ZorvaniOptions> m_options;
+    int m_files = 0;
+
+    QWidget* control(const Key& key) const { return m_options->findChild<QWidget*>(key.control); }
+    QLineEdit* field(const char* name) const { return m_options->findChild<QLineEdit*>(QLatin1String(name)); }
+
+    QString newPath() { return m_dir.filePath(QStringLiteral("s%1.ini").arg(++m_files)); }
+
+    // An INI file written by hand: the group and one line per key.
+    QString handWritten(const QList<QPair<QString, QString>>& lines)
+    {
+        const QString path = newPath();
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+            return {};
+        file.write("[ZorvaniOptions]\n");
+        for (const auto& line : lines)
+            file.write((line.first + QLatin1Char('=') + line.second + QLatin1Char('\n')).toUtf8());
+        return path;
+    }
+
+    void showChosen(int pattern)
+    {
+        for (const Key& k : keyTable(pattern))
+            show(control(k), k.chosen);
+    }
+
+    void load(const QString& path, Set set)
+    {
+        QSettings store(path, QSettings::IniFormat);
+        m_options->loadSettings(store, set);
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+    void init()
+    {
+        m_options = std::make_unique<ZorvaniOptions>();
+        for (const Key& k : keyTable(0))
+            QVERIFY2(control(k), qPrintable(k.control));
+    }
+    void cleanup() { m_options.reset(); }
+
+    // Values typed into a file by hand reach the controls of their keys.
+    void storedTextReachesItsControl_data()
+    {
+        QTest::addColumn<int>("pattern");
+        QTest::newRow("pattern 0") << 0;
+        QTest::newRow("pattern 1") << 1;
+    }
+    void storedTextReachesItsControl()
+    {
+        QFETCH(int, pattern);
+        const QVector<Key> keys = keyTable(pattern);
+        QList<QPair<QString, QString>> lines;
+        for (const Key& k : keys)
+            lines << qMakePair(k.name, k.chosen.toString());
+        load(handWritten(lines), Set::Full);
+        for (const Key& k : keys)
+            QVERIFY2(same(shown(control(k)), k.chosen), qPrintable(describe(k.name, shown(control(k)), k.chosen)));
+    }
+
+    // Every control away from its default, saved, a fresh page, loaded: the
+    // same page again. The store holds exactly the set's keys, each with the
+    // type of its control; the reduced set neither writes nor reads the others.
+    void roundTrip_data()
+    {
+        QTest::addColumn<Set>("set");
+        QTest::addColumn<int>("pattern");
+        QTest::newRow("full, pattern 0") << Set::Full << 0;
+        QTest::newRow("full, pattern 1") << Set::Full << 1;
+        QTest::newRow("reduced, pattern 0") << Set::Reduced << 0;
+        QTest::newRow("reduced, pattern 1") << Set::Reduced << 1;
+    }
+    void roundTrip()
+    {
+        QFETCH(Set, set);
+        QFETCH(int, pattern);
+        const QVector<Key> keys = keyTable(pattern);
+        const bool full = set == Set::Full;
+        showChosen(pattern);
+        Receiver r;
+        r.serial = kSerial;
+        r.address = QHostAddress(kAddress);
+        r.port = 50010;
+        m_options->setReceiver(r);
+
+        const QString path = newPath();
+        {
+            QSettings store(path, QSettings::IniFormat);
+            m_options->saveSettings(store, set);
+            store.beginGroup(QStringLiteral("ZorvaniOptions"));
+            QStringList expected = full ? kTexts : QStringList();
+            for (const Key& k : keys) {
+                if (!full && !k.reduced)
+                    continue;
+                expected << k.name;
+                const QVariant stored = store.value(k.name);
+                QVERIFY2(stored.userType() == k.chosen.userType(),
+                         qPrintable(k.name + QStringLiteral(" stored as ") + stored.typeName()));
+                QVERIFY2(same(stored, k.chosen), qPrintable(describe(k.name, stored, k.chosen)));
+            }
+            QStringList written = store.allKeys();
+            written.sort();
+            expected.sort();
+            QCOMPARE(written, expected);
+            if (full) {
+                QCOMPARE(store.value(QStringLiteral("SdrSerial")), QVariant(kSerial.toLatin1()));
+                QCOMPARE(store.value(QStringLiteral("SdrAddress")), QVariant(kAddress.toLatin1()));
+            } else {
+                // What only the full set holds is there for the reduced load to ignore.
+                for (const Key& k : keys)
+                    if (!k.reduced)
+                        store.setValue(k.name, k.chosen);
+            }
+        }
+
+        m_options = std::make_unique<ZorvaniOptions>();
+        const QString serialBefore = field("leSerial")->text();
+        load(path, set);
+        for (const Key& k : keys) {
+            const QVariant want = full || k.reduced ? k.chosen : k.fallback;
+            QVERIFY2(same(shown(control(k)), want), qPrintable(describe(k.name, shown(control(k)), want)));
+        }
+        if (full) {
+            QCOMPARE(field("leSerial")->text(), QStringLiteral("SN: ") + kSerial);
+            QCOMPARE(field("leIP")->text(), kAddress);
+            QCOMPARE(m_options->receiverRecord().serial, kSerial);
+            QCOMPARE(m_options->receiverRecord().address, QHostAddress(kAddress));
+            QCOMPARE(m_options->receiverRecord().port, quint16(50010));
+        } else {
+            QCOMPARE(field("leSerial")->text(), serialBefore);
+            QCOMPARE(m_options->receiverRecord(), Receiver());
+        }
+    }
+
+    // A full load replaces what it cannot use by the documented default; a
+    // reduced load keeps the control's value. The page starts away from the
+    // defaults, so a value left alone would show.
+    void unusableValues_data()
+    {
+        QTest::addColumn<Set>("set");
+        QTest::addColumn<QString>("kind");
+        for (const Set set : {Set::Full, Set::Reduced})
+            for (const char* kind : {"missing", "outside the range", "another type", "not a number"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(set == Set::Full ? "full" : "reduced", kind)))
+                    << set << QString::fromLatin1(kind);
+    }
+    void unusableValues()
+    {
+        QFETCH(Set, set);
+        QFETCH(QString, kind);
+        const QVector<Key> keys = keyTable(0);
+        showChosen(0);
+        QList<QPair<QString, QString>> lines;
+        for (const Key& k : keys) {
+            if (kind == QLatin1String("outside the range") && k.outside.isValid())
+                lines << qMakePair(k.name, k.outside.toString());
+            else if (kind == QLatin1String("another type"))
+                // A fraction where a whole number belongs, a word elsewhere.
+                lines << qMakePair(k.name, QString(k.chosen.userType() == QMetaType::Int ? "12.5" : "maybe"));
+            else if (kind == QLatin1String("not a number"))
+                lines << qMakePair(k.name, QStringLiteral("nan"));
+        }
+        load(handWritten(lines), set);
+        for (const Key& k : keys) {
+            const QVariant want = set == Set::Full ? k.fallback : k.chosen;
+            QVERIFY2(same(shown(control(k)), want), qPrintable(describe(k.name, shown(control(k)), want)));
+        }
+    }
+
+    // Files a user may find in place of their settings leave the defaults
+    // (and, cut short, what was complete before the cut).
+    void unreadableFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char* kind : {"no file", "empty", "binary", "a folder", "cut short"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+    void unreadableFiles()
+    {
+        QFETCH(QString, kind);
+        const QVector<Key> keys = keyTable(0);
+        showChosen(0);
+        const QString path = newPath();
+        QSet<QString> complete; // keys whose line ends before the cut
+        QString cutKey;
+        if (kind == QLatin1String("cut short")) {
+            {
+                QSettings store(path, QSettings::IniFormat);
+                m_options->saveSettings(store, Set::Full);
+            }
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            const QByteArray text = file.readAll();
+            const QByteArray kept = text.left(text.size() / 2);
+            QVERIFY(file.resize(kept.size()));
+            const QList<QByteArray> lines = kept.split('\n');
+            for (int i = 0; i + 1 < lines.size(); ++i)
+                complete << QString::fromLatin1(lines[i].left(lines[i].indexOf('=')));
+            cutKey = QString::fromLatin1(lines.last().left(lines.last().indexOf('=')));
+        } else if (kind == QLatin1String("a folder")) {
+            QVERIFY(QDir().mkpath(path));
+        } else if (kind != QLatin1String("no file")) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (kind == QLatin1String("binary"))
+                for (int i = 0; i < 4096; ++i)
+                    file.putChar(char((i * 7919 + 13) & 0xFF));
+        }
+        load(path, Set::Full);
+        for (const Key& k : keys) {
+            if (k.name == cutKey)
+                continue; // whatever its cut line still says, within the range
+            const QVariant want = complete.contains(k.name) ? k.chosen : k.fallback;
+            QVERIFY2(same(shown(control(k)), want), qPrintable(describe(k.name, shown(control(k)), want)));
+        }
+    }
+
+    // "Auto" keeps the address and port as discovery found them.
+    void addressModeDecidesEditability_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("Auto") << "0" << true;
+        QTest::newRow("Static IP") << "1" << false;
+        QTest::newRow("no such mode: Auto") << "2" << true;
+    }
+    void addressModeDecidesEditability()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, readOnly);
+        // The opposite state first; the combo then changes or stays, as the stored value says.
+        m_options->findChild<QComboBox*>(QStringLiteral("cbModeIP"))->setCurrentIndex(readOnly ? 1 : 0);
+        m_options->changedModeIP(readOnly ? 1 : 0);
+        load(handWritten({{QStringLiteral("IP_Mode"), stored}}), Set::Full);
+        QCOMPARE(field("leIP")->isReadOnly(), readOnly);
+        QCOMPARE(m_options->findChild<QSpinBox*>(QStringLiteral("sbPort"))->isReadOnly(), readOnly);
+    }
+
+    // The serial and the address change only for text worth showing.
+    void receiverTexts_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("shownSerial");
+        QTest::addColumn<QString>("shownAddress");
+        const QString before = QStringLiteral("10.1.2.3");
+        QTest::newRow("plain text") << kSerial << kAddress << kSerial << kAddress;
+        QTest::newRow("bytes") << "@ByteArray(" + kSerial + ")" << "@ByteArray(" + kAddress + ")" << kSerial
+                               << kAddress;
+        QTest::newRow("leading zeros are decimal") << kSerial << "192.168.001.010" << kSerial << "192.168.1.10";
+        QTest::newRow("empty keeps the receiver") << "" << "" << "OXD0100ff00009" << before;
+        QTest::newRow("no address keeps the receiver") << kSerial << "12.34" << kSerial << before;
+    }
+    void receiverTexts()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QString, address);
+        QFETCH(QString, shownSerial);
+        QFETCH(QString, shownAddress);
+        Receiver r;
+        r.serial = QStringLiteral("OXD0100ff00009");
+        r.address = QHostAddress(QStringLiteral("10.1.2.3"));
+        r.port = 50001;
+        m_options->setReceiver(r);
+        load(handWritten({{QStringLiteral("SdrSerial"), serial}, {QStringLiteral("SdrAddress"), address}}), Set::Full);
+        QCOMPARE(field("leSerial")->text(), QStringLiteral("SN: ") + shownSerial);
+        QCOMPARE(m_options->receiverRecord().serial, shownSerial);
+        QCOMPARE(field("leIP")->text(), shownAddress);
+        QCOMPARE(m_options->receiverRecord().address, QHostAddress(shownAddress));
+    }
+};
+
+QTEST_MAIN(TestOptionsSettings)
+#include "tst_optionssettings.moc"
