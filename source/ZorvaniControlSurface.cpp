@@ -9,6 +9,7 @@
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QCoreApplication>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -293,4 +294,31 @@ StereoRing* ZorvaniInterface::soundCardSource()
 StereoRing* ZorvaniInterface::rawIqRing(uint rx)
 {
     return (m_dsp && validRx(rx)) ? m_dsp->rawIqRing(int(rx)) : nullptr;
+}
+
+void ZorvaniInterface::saveSettings(QSettings* store)
+{
+    if (m_options && store)
+        m_options->saveSettings(*store, OptionsSettings::Set::Full);
+}
+
+void ZorvaniInterface::loadSettings(QSettings* store)
+{
+    if (!m_options || !store)
+        return;
+    m_options->loadSettings(*store, OptionsSettings::Set::Full);
+    announceSettings();
+    applyCwPitch(m_options->cwPitch());
+}
+
+void ZorvaniInterface::saveDspSettings(QSettings* store)
+{
+    if (m_options && store)
+        m_options->saveSettings(*store, OptionsSettings::Set::Reduced);
+}
+
+void ZorvaniInterface::loadDspSettings(QSettings* store)
+{
+    if (m_options && store)
+        m_options->loadSettings(*store, OptionsSettings::Set::Reduced);
 }

@@ -21,7 +21,6 @@
 #include <QLayout>
 #include <QMenu>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QWidgetAction>
@@ -102,10 +101,7 @@ bool ZorvaniInterface::init(BridgeAbstract& bridge, QLayout* layout, bool, bool 
     m_dsp = std::make_shared<zorvaniDsp>(bridge.threadPool(), &bridge, m_functions);
     m_control = std::make_unique<ZorvaniControl>(m_options.get(), m_functions, m_dsp, &m_iqFiles, m_dialog.get());
 
-    if (auto* pitch = m_options->findChild<QSpinBox*>(QStringLiteral("sbCwPitch"))) {
-        m_dsp->setCwPitch(0, double(pitch->value()));
-        m_dsp->setCwPitch(1, double(pitch->value()));
-    }
+    applyCwPitch(m_options->cwPitch());
 
     installAudioSources();
 
@@ -138,10 +134,7 @@ bool ZorvaniInterface::init(BridgeAbstract& bridge, QLayout* layout, bool, bool 
     // Also emitted when the rate is chosen on the options page or in the
     // device menu, so the catalogue and the host follow at once.
     connect(m_options.get(), &ZorvaniOptions::sampleRateChanged, this, &ZorvaniInterface::publishSampleRate);
-    connect(m_options.get(), &ZorvaniOptions::cwPitchChanged, this, [this](int hz) {
-        m_dsp->setCwPitch(0, double(hz));
-        m_dsp->setCwPitch(1, double(hz));
-    });
+    connect(m_options.get(), &ZorvaniOptions::cwPitchChanged, this, &ZorvaniInterface::applyCwPitch);
     if (RadioNotchFilterControlAbstract* notches = bridge.radioNotchFilterControl()) {
         CHECKED_CONNECT(notches, SIGNAL(paramChanged(size_t, size_t, bool, double, double)), dsp,
                         SLOT(onRnfParam(size_t, size_t, bool, double, double)));
@@ -166,6 +159,12 @@ void ZorvaniInterface::installAudioSources()
             return dsp->lineOutPull(rx, buffer, length, channels);
         });
     }
+}
+
+void ZorvaniInterface::applyCwPitch(int hz)
+{
+    m_dsp->setCwPitch(0, double(hz));
+    m_dsp->setCwPitch(1, double(hz));
 }
 
 void ZorvaniInterface::detachAudioSources()

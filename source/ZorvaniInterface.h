@@ -83,6 +83,10 @@ public:
     void setSoundCardOutput(bool on) override;
     StereoRing* soundCardSource() override;
     StereoRing* rawIqRing(uint rx) override;
+    void saveSettings(QSettings* store) override;
+    void loadSettings(QSettings* store) override;
+    void saveDspSettings(QSettings* store) override;
+    void loadDspSettings(QSettings* store) override;
 
     // Members the tests inspect.
     ZorvaniOptions* options() const { return m_options.get(); }
@@ -106,6 +110,8 @@ private:
     // Probes the options' typed address ("Static IP" mode) and updates the records.
     bool probeStaticAddress();
     void installAudioSources();
+    // Both receivers' CW pitch, Hz.
+    void applyCwPitch(int hz);
     void detachAudioSources();
 
     std::shared_ptr<ZorvaniFunctions> m_functions;
