@@ -1,6 +1,7 @@
 // The minimal host's main job, run as a user runs it: the built program
 // against its in-process emulator on loopback, its outputs read back by
 // independent readers (Python's wave module, a parser and a DFT written here).
+#include "Simulator.h"
 #include "SpectrumPictures.h"
 #include "TinyFilesystem.h"
 
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -37,6 +39,9 @@ Run runProgram(const QString& program, const QStringList& arguments, int timeout
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A configuration folder of its own: no run takes another's remembered choices.
+    QTemporaryDir config;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     process.setProcessEnvironment(env);
     process.start(program, arguments);
     Run run;
@@ -174,6 +179,12 @@ double rmsDb(const std::vector<double>& x, std::size_t first, std::size_t count)
     return 10.0 * std::log10(sum / double(count) + 1e-30);
 }
 
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly | QIODevice::Text) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
 } // namespace
 
 class TestMainJob : public QObject {
@@ -210,6 +221,8 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY2(!qEnvironmentVariableIsEmpty("ZORVANI_PLUGIN"), "ZORVANI_PLUGIN names the built plug-in");
+        // Runs started here keep their settings away from the user's.
+        qputenv("XDG_CONFIG_HOME", m_dir.filePath(QStringLiteral("config")).toLocal8Bit());
         QFile scene(m_dir.filePath(QStringLiteral("two.scene")));
         QVERIFY(scene.open(QIODevice::WriteOnly | QIODevice::Text));
         scene.write("noise -140\nam 7100000 -50 tone=1000\nam 7150000 -50 tone=600\n");
@@ -613,6 +626,84 @@ private slots:
             QVERIFY2(decoded.exitCode == 0 && read.hasMatch(), qPrintable(decoded.err));
             QCOMPARE(read.captured(1).toLongLong(), 2 * counted);
         }
+    }
+
+    // --help says where the settings are kept: the user's configuration folder
+    // (for these runs, each run's own).
+    void helpNamesTheSettingsFile()
+    {
+        const Run run = runMinihost({QStringLiteral("--help")});
+        QCOMPARE(run.exitCode, 0);
+        const QRegularExpressionMatch file =
+            QRegularExpression(QStringLiteral("default:\\s+(\\S+)/ZorvaniDDC/minihost\\.ini\\)")).match(run.out);
+        QVERIFY2(file.hasMatch(), qPrintable(run.out));
+        QVERIFY2(file.captured(1).startsWith(QDir::tempPath()), qPrintable(file.captured(1)));
+        for (const char* option : {"--settings", "--no-settings", "--emulator"})
+            QVERIFY2(run.out.contains(QLatin1String(option)), option);
+    }
+
+    // The next run starts with what the last one chose: the receiver, rate,
+    // mode and frequency from the host's choices, the options page (here LPF
+    // off and DSP values) from the plug-in's own settings. --no-settings
+    // starts from the defaults and leaves the file alone.
+    void nextRunStartsWithTheChoicesOfTheLast()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("remembered.ini"));
+        {
+            // The options page as a user left it: nothing but this file knows these values.
+            QFile seed(file);
+            QVERIFY(seed.open(QIODevice::WriteOnly | QIODevice::Text));
+            seed.write("[ZorvaniOptions]\nLpf=false\ndsp_nr_taps=40\nagc_user_Decay=3000\n");
+        }
+        zorvani::sim::Config c;
+        c.address = QHostAddress(QStringLiteral("127.0.0.11"));
+        c.port = testPort(0); // the default job's, free again
+        c.logCommands = false;
+        const QString receiver = QStringLiteral("127.0.0.11:%1").arg(c.port);
+        const QStringList quick = {QStringLiteral("--plugin"), qEnvironmentVariable("ZORVANI_PLUGIN"),
+                                   QStringLiteral("--duration"), QStringLiteral("1"), QStringLiteral("--no-wav"),
+                                   QStringLiteral("--no-png"), QStringLiteral("--no-iq")};
+        const auto runAgainst = [&](const QString& out, const QStringList& arguments, zorvani::sim::State* state) {
+            zorvani::sim::Simulator sim(c);
+            if (!sim.start())
+                return Run();
+            const Run run = runMinihost(quick + QStringList{QStringLiteral("--out"), m_dir.filePath(out)} + arguments);
+            *state = sim.state();
+            return run;
+        };
+
+        zorvani::sim::State state;
+        Run run = runAgainst(QStringLiteral("first"),
+                             {QStringLiteral("--settings"), file, QStringLiteral("--receiver"), receiver,
+                              QStringLiteral("--rate"), QStringLiteral("1"), QStringLiteral("--mode"),
+                              QStringLiteral("USB"), QStringLiteral("--freq"), QStringLiteral("7150000")},
+                             &state);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+
+        run = runAgainst(QStringLiteral("second"), {QStringLiteral("--settings"), file}, &state);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+        QVERIFY2(run.out.contains(QStringLiteral("streaming from %1 at 78125 Hz").arg(receiver)), qPrintable(run.out));
+        QCOMPARE(state.rateIndex, 1);
+        QCOMPARE(state.freq[0], quint64(71500000));
+        QVERIFY(!state.lpf);
+        const QString summary = readText(m_dir.filePath(QStringLiteral("second/summary.txt")));
+        QVERIFY2(summary.contains(QStringLiteral("rx1 mode: USB")), qPrintable(summary));
+        QSettings saved(file, QSettings::IniFormat);
+        saved.beginGroup(QStringLiteral("ZorvaniOptions"));
+        QCOMPARE(saved.allKeys().size(), 143);
+        QCOMPARE(saved.value(QStringLiteral("dsp_nr_taps")).toInt(), 40);
+        QCOMPARE(saved.value(QStringLiteral("agc_user_Decay")).toDouble(), 3000.0);
+        QCOMPARE(saved.value(QStringLiteral("SdrAddress")).toByteArray(), QByteArray("127.0.0.11"));
+
+        const QString before = readText(file);
+        run = runAgainst(QStringLiteral("defaults"), {QStringLiteral("--no-settings"), QStringLiteral("--receiver"), receiver},
+                         &state);
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+        QCOMPARE(state.rateIndex, 3);
+        QVERIFY(state.lpf);
+        QVERIFY2(readText(m_dir.filePath(QStringLiteral("defaults/summary.txt"))).contains(QStringLiteral("rx1 mode: AM")),
+                 "the default mode");
+        QCOMPARE(readText(file), before);
     }
 };
 

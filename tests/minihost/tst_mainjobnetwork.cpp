@@ -30,6 +30,9 @@ Run runMinihost(const QStringList& arguments)
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A configuration folder of its own: no run takes another's remembered choices.
+    QTemporaryDir config;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(MINIHOST_PATH),
                   QStringList{QStringLiteral("--plugin"), qEnvironmentVariable("ZORVANI_PLUGIN")} + arguments);

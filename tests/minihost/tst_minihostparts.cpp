@@ -1,11 +1,14 @@
 // The minimal host's own pieces: command line, output level, WAV writer and
 // the waterfall's history, each against values worked out here.
+#include "DeviceAbstract.h"
 #include "HostOutputs.h"
+#include "HostSettings.h"
 #include "JobOptions.h"
 #include "SpectrumPictures.h"
 #include "WavWriter.h"
 
 #include <QFile>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -32,12 +35,30 @@ bool parse(const QStringList& arguments, JobOptions* options, QString* error)
     return commandLine.read(parser, options, error);
 }
 
+// A plug-in that keeps one value of its own in the settings.
+class SettingsDevice : public DeviceAbstract {
+public:
+    bool init(BridgeAbstract&, QLayout*, bool, bool) override { return true; }
+    void saveSettings(QSettings* store) override { store->setValue(QStringLiteral("Device/value"), value); }
+    void loadSettings(QSettings* store) override { value = store->value(QStringLiteral("Device/value"), -1).toInt(); }
+    int value = 0;
+};
+
 } // namespace
 
 class TestMinihostParts : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_config;
+
 private slots:
+    // Qt reads the user's configuration folder once: set before anything asks for it.
+    void initTestCase()
+    {
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    }
+
     void defaultsRunTheEmulatorJob()
     {
         JobOptions o;
@@ -109,6 +130,117 @@ private slots:
         QCOMPARE(o.rx2, rx2Freq > 0.0);
         QCOMPARE(o.rx2FreqHz, rx2Freq);
         QTEST(o.rx2Mode, "rx2Mode");
+    }
+
+    // One run's choices come back in the next for every option it leaves out;
+    // the plug-in's own settings travel in the same file.
+    void choicesAreRemembered_data()
+    {
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<QStringList>("second");
+        QTest::addColumn<int>("source");
+        QTest::addColumn<quint16>("port");
+        QTest::addColumn<int>("rateIndex");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<int>("agc");
+        QTest::addColumn<double>("freq");
+        const QStringList chosen = {"--receiver", "192.0.2.7:50005", "--rate", "1", "--freq", "7150000", "--mode",
+                                    "USB", "--filter", "2", "--agc", "3", "--volume", "-10"};
+        const int receiver = int(JobOptions::Source::Receiver);
+        QTest::newRow("all left out") << chosen << QStringList() << receiver << quint16(50005) << 1 << "USB" << "2" << 3
+                                      << 7150000.0;
+        QTest::newRow("given ones win") << chosen << QStringList{"--emulator", "--rate", "2", "--agc", "0"}
+                                        << int(JobOptions::Source::Emulator) << quint16(50005) << 2 << "USB" << "2"
+                                        << 0 << 7150000.0;
+        QTest::newRow("a new mode drops the filter")
+            << chosen << QStringList{"--mode", "AM"} << receiver << quint16(50005) << 1 << "AM" << "" << 3 << 7150000.0;
+        QTest::newRow("discovery") << QStringList{"--discover", "--port", "50010"} << QStringList()
+                                   << int(JobOptions::Source::Discover) << quint16(50010) << 3 << "AM" << "" << -1
+                                   << 7100000.0;
+        QTest::newRow("nothing with --no-settings")
+            << chosen << QStringList{"--no-settings"} << int(JobOptions::Source::Emulator) << quint16(50001) << 3
+            << "AM" << "" << -1 << 7100000.0;
+    }
+    void choicesAreRemembered()
+    {
+        QFETCH(QStringList, first);
+        QFETCH(QStringList, second);
+        QTemporaryDir dir;
+        const QStringList file = {QStringLiteral("--settings"), dir.filePath(QStringLiteral("minihost.ini"))};
+        JobCommandLine commandLine;
+        JobOptions o;
+        QString error;
+        QString note;
+        QVERIFY2(commandLine.readRemembered(QStringList("minihost") + first + file, &o, &error, &note), qPrintable(error));
+        SettingsDevice device;
+        device.value = 42;
+        QVERIFY2(HostSettings(o.settingsFile).save(device, &o, &error), qPrintable(error));
+
+        if (!second.contains(QStringLiteral("--no-settings")))
+            second += file;
+        o = JobOptions();
+        QVERIFY2(commandLine.readRemembered(QStringList("minihost") + second + QStringList{"--duration", "5"}, &o,
+                                            &error, &note),
+                 qPrintable(error));
+        QVERIFY2(note.isEmpty(), qPrintable(note));
+        QTEST(int(o.source), "source");
+        QTEST(o.port, "port");
+        QTEST(o.rateIndex, "rateIndex");
+        QTEST(o.mode, "mode");
+        QTEST(o.filter, "filter");
+        QTEST(o.agc, "agc");
+        QTEST(o.freqHz, "freq");
+        QCOMPARE(o.durationS, 5.0); // not a remembered choice: this run's own
+        const bool remembers = !o.settingsFile.isEmpty();
+        if (o.source == JobOptions::Source::Receiver)
+            QCOMPARE(o.receiverAddress, QHostAddress(QStringLiteral("192.0.2.7")));
+        device.value = 0;
+        QVERIFY(HostSettings(o.settingsFile).load(device).isEmpty());
+        QCOMPARE(device.value, remembers ? 42 : 0);
+    }
+
+    // A remembered choice the command line would refuse is not used, and the
+    // run goes on with what it was given.
+    void refusedChoicesAreNotUsed()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("minihost.ini"));
+        {
+            QSettings store(path, QSettings::IniFormat);
+            store.setValue(QStringLiteral("minihost/mode"), QStringLiteral("USB"));
+            store.setValue(QStringLiteral("minihost/rate"), QStringLiteral("48000"));
+        }
+        JobOptions o;
+        QString error;
+        QString note;
+        QVERIFY2(JobCommandLine().readRemembered({"minihost", "--settings", path}, &o, &error, &note), qPrintable(error));
+        QVERIFY2(note.contains(QStringLiteral("--rate")) && note.contains(path), qPrintable(note));
+        QCOMPARE(o.mode, QStringLiteral("AM"));
+        QCOMPARE(o.rateIndex, 3);
+        QCOMPARE(o.settingsFile, path);
+    }
+
+    void settingsFileChoices_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("file"); // "error": refused
+        QTest::newRow("default") << QStringList() << "config/ZorvaniDDC/minihost.ini";
+        QTest::newRow("another file") << QStringList{"--settings", "/tmp/x.ini"} << "/tmp/x.ini";
+        QTest::newRow("none") << QStringList{"--no-settings"} << "";
+        QTest::newRow("both") << QStringList{"--settings", "/tmp/x.ini", "--no-settings"} << "error";
+        QTest::newRow("emulator and receiver") << QStringList{"--emulator", "--receiver", "192.0.2.7:1"} << "error";
+    }
+    void settingsFileChoices()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, file);
+        JobOptions o;
+        QString error;
+        const bool ok = parse(arguments, &o, &error);
+        QCOMPARE(ok, file != QLatin1String("error"));
+        if (ok)
+            QCOMPARE(o.settingsFile, file.startsWith(QLatin1String("config/")) ? m_config.path() + file.mid(6) : file);
     }
 
     void outputLevelOfASine()

@@ -1,5 +1,6 @@
 #include "JobOptions.h"
 
+#include "HostSettings.h"
 #include "MainJob.h"
 #include "PluginHost.h"
 #include "Scene.h"
@@ -62,6 +63,7 @@ JobCommandLine::JobCommandLine()
                "(no receiver, no packet sent)."),
         option("window", "Show the options page in a window (with --lifecycle-only: until it is closed)."),
         option("admin", "Show the Admin page of the options."),
+        option("emulator", "Use the built-in emulator (the default until --receiver or --discover is chosen)."),
         option("receiver",
                "Use the real receiver at ADDR:PORT in \"Static IP\" mode instead of the built-in emulator. "
                "This is the only way the host talks to another address.",
@@ -92,6 +94,15 @@ JobCommandLine::JobCommandLine()
         option("no-png", "Do not write the panorama and waterfall pictures."),
         option("no-iq", "Do not record IQ."),
         option("iq-format", "IQ recording format 0..2 (default 2).", "format", QStringLiteral("2")),
+        QCommandLineOption(QStringLiteral("settings"),
+                           QStringLiteral("Settings file (default: %1). The plug-in keeps its own settings there "
+                                          "(address mode, address, port, rate, the options page) and the host its "
+                                          "choices of receiver source, --port, --rate, --freq, --mode, --filter, "
+                                          "--agc and --volume: options left out take the last run's choice. Read "
+                                          "before the receiver starts, written at exit.")
+                               .arg(HostSettings::defaultFile()),
+                           QStringLiteral("file"), HostSettings::defaultFile()),
+        option("no-settings", "Read and write no settings: the plug-in's and the host's defaults."),
     };
 }
 
@@ -126,8 +137,9 @@ bool JobCommandLine::read(const QCommandLineParser& parser, JobOptions* o, QStri
         return fail(QStringLiteral("--port must be 1..65535"));
     o->port = quint16(port);
 
-    if (parser.isSet(QStringLiteral("receiver")) && parser.isSet(QStringLiteral("discover")))
-        return fail(QStringLiteral("--receiver and --discover exclude each other"));
+    if (int(parser.isSet(QStringLiteral("emulator"))) + int(parser.isSet(QStringLiteral("receiver"))) +
+            int(parser.isSet(QStringLiteral("discover"))) > 1)
+        return fail(QStringLiteral("--emulator, --receiver and --discover exclude each other"));
     if (parser.isSet(QStringLiteral("receiver"))) {
         const QString text = parser.value(QStringLiteral("receiver"));
         const int colon = text.lastIndexOf(QLatin1Char(':'));
@@ -184,5 +196,38 @@ bool JobCommandLine::read(const QCommandLineParser& parser, JobOptions* o, QStri
     o->iqFormat = parser.value(QStringLiteral("iq-format")).toInt(&ok);
     if (!ok || o->iqFormat < 0 || o->iqFormat > 2)
         return fail(QStringLiteral("--iq-format must be 0..2"));
+    if (parser.isSet(QStringLiteral("settings")) && parser.isSet(QStringLiteral("no-settings")))
+        return fail(QStringLiteral("--settings and --no-settings exclude each other"));
+    o->settingsFile = parser.isSet(QStringLiteral("no-settings")) ? QString() : parser.value(QStringLiteral("settings"));
+    if (parser.isSet(QStringLiteral("settings")) && o->settingsFile.isEmpty())
+        return fail(QStringLiteral("--settings must name a file"));
+    return true;
+}
+
+bool JobCommandLine::readRemembered(const QStringList& arguments, JobOptions* options, QString* error,
+                                    QString* note) const
+{
+    note->clear();
+    QCommandLineParser given;
+    setUp(given);
+    if (!given.parse(arguments)) {
+        *error = given.errorText();
+        return false;
+    }
+    if (!read(given, options, error))
+        return false;
+    const QStringList remembered = HostSettings(options->settingsFile).recall(given);
+    if (remembered.isEmpty())
+        return true;
+    QCommandLineParser completed;
+    setUp(completed);
+    JobOptions recalled;
+    QString refused;
+    if (!completed.parse(arguments.mid(0, 1) + remembered + arguments.mid(1)))
+        refused = completed.errorText();
+    else if (read(completed, &recalled, &refused))
+        *options = recalled;
+    if (!refused.isEmpty())
+        *note = QStringLiteral("the choices remembered in %1 are not used: %2").arg(options->settingsFile, refused);
     return true;
 }

@@ -35,6 +35,8 @@ struct JobOptions {
     double rx2FreqHz = 0.0;
     QString rx2Mode;                     // empty: the first receiver's mode
 
+    QString settingsFile;                // empty: nothing remembered (--no-settings)
+
     double durationS = 10.0;
     QString outDir = QStringLiteral("out");
     bool wav = true;
@@ -52,6 +54,11 @@ public:
     void setUp(QCommandLineParser& parser) const;
     // Reads the parsed values; false with *error set on a value out of range.
     bool read(const QCommandLineParser& parser, JobOptions* options, QString* error) const;
+    // The options of the whole command line `arguments`, completed by the
+    // choices remembered in the settings file it names. When a remembered
+    // choice would be refused, none is used and *note says why. False with
+    // *error set when the command line itself is refused.
+    bool readRemembered(const QStringList& arguments, JobOptions* options, QString* error, QString* note) const;
 
 private:
     QList<QCommandLineOption> m_options;

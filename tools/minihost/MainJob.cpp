@@ -63,7 +63,7 @@ QByteArray png(const QImage& image)
 
 } // namespace
 
-MainJob::MainJob(const JobOptions& options) : m_options(options)
+MainJob::MainJob(const JobOptions& options) : m_options(options), m_settings(options.settingsFile)
 {
     m_terminal = isatty(fileno(stdout)) != 0;
 }
@@ -359,12 +359,16 @@ int MainJob::execute()
 
     if (!loadAndInit())
         return 1;
+    const QString unread = m_settings.load(*m_device);
+    if (!unread.isEmpty())
+        QTextStream(stderr) << "minihost: " << unread << '\n';
     if (!resolveTuning(m_options.freqHz, m_options.mode, &m_tuning[0]))
         return 1;
     if (m_options.rx2 &&
         !resolveTuning(m_options.rx2FreqHz, m_options.rx2Mode.isEmpty() ? m_options.mode : m_options.rx2Mode,
                        &m_tuning[1]))
         return 1;
+    m_choicesValid = true;
     if (!configureOptionsPage())
         return 1;
     if (m_options.source == JobOptions::Source::Discover && !chooseDiscoveredReceiver())
@@ -567,6 +571,11 @@ void MainJob::teardown()
         m_counters[1] = c.iqAnswered;
         m_counters[2] = c.iqLost;
         m_counters[3] = c.iqResent;
+    }
+    if (m_device && m_initialised) {
+        QString error;
+        if (!m_settings.save(*m_device, m_choicesValid ? &m_options : nullptr, &error))
+            m_problems << error;
     }
     if (m_bridge) {
         m_bridge->closeOutputs();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HostBridge.h"
+#include "HostSettings.h"
 #include "JobOptions.h"
 #include "PluginHost.h"
 #include "SpectrumPictures.h"
@@ -25,7 +26,8 @@ class Simulator;
 // (init, setManager, open, start, the setters, stop, close, deinit, unload)
 // against the built-in emulator or a receiver the user names, and write what
 // came out: the main audio output, panorama pictures, an IQ recording and a
-// summary.
+// summary. The plug-in's settings are loaded before the receiver starts and
+// saved, with the host's choices, at exit.
 class MainJob : public QObject {
     Q_OBJECT
 public:
@@ -75,6 +77,8 @@ private:
     template <typename T> T* optionControl(const char* name) const;
 
     JobOptions m_options;
+    HostSettings m_settings;
+    bool m_choicesValid = false; // the choices to remember are those of a run that could tune
     QString m_outDir;
     std::unique_ptr<zorvani::sim::Simulator> m_sim;
     PluginHost m_host;

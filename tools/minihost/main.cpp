@@ -1,7 +1,9 @@
 // The minimal host: loads the ZorvaniDDC plug-in like the real host and drives
 // it. By default it runs the main job against the built-in receiver emulator on
-// loopback; --lifecycle-only only loads, inits and tears down.
+// loopback; --lifecycle-only only loads, inits and tears down. What the user
+// chose is remembered between runs (HostSettings).
 #include "HostBridge.h"
+#include "HostSettings.h"
 #include "JobOptions.h"
 #include "MainJob.h"
 #include "PluginHost.h"
@@ -48,6 +50,10 @@ int runLifecycle(QApplication& app, const JobOptions& options)
     if (!device->init(*bridge, layout, false, options.admin))
         return fail(QStringLiteral("init failed"));
     device->setManager(&manager);
+    const HostSettings settings(options.settingsFile);
+    const QString unread = settings.load(*device);
+    if (!unread.isEmpty())
+        QTextStream(stderr) << "minihost: " << unread << '\n';
     if (options.window)
         window.show();
 
@@ -63,6 +69,10 @@ int runLifecycle(QApplication& app, const JobOptions& options)
             app.exec();
     }
 
+    QString error;
+    const bool saved = settings.save(*device, nullptr, &error);
+    if (!saved)
+        QTextStream(stderr) << "minihost: " << error << '\n';
     bridge->closeOutputs();
     bridge->hostPool().waitIdle();
     device->deinit();
@@ -70,6 +80,8 @@ int runLifecycle(QApplication& app, const JobOptions& options)
     host.unload();
     if (!menu)
         return fail(QStringLiteral("the plug-in handed over no device menu"));
+    if (!saved)
+        return 1;
     out << "done\n";
     return 0;
 }
@@ -96,8 +108,11 @@ int main(int argc, char** argv)
         return fail(QStringLiteral("unexpected argument %1 (see --help)").arg(parser.positionalArguments().first()));
     JobOptions options;
     QString error;
-    if (!commandLine.read(parser, &options, &error))
+    QString note;
+    if (!commandLine.readRemembered(arguments, &options, &error, &note))
         return fail(error);
+    if (!note.isEmpty())
+        QTextStream(stderr) << "minihost: " << note << '\n';
 
     if (options.lifecycleOnly)
         return runLifecycle(app, options);
