@@ -5,7 +5,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QSettings>
@@ -188,25 +187,6 @@ private slots:
     }
     void cleanup() { m_options.reset(); }
 
-    // Values typed into a file by hand reach the controls of their keys.
-    void storedTextReachesItsControl_data()
-    {
-        QTest::addColumn<int>("pattern");
-        QTest::newRow("pattern 0") << 0;
-        QTest::newRow("pattern 1") << 1;
-    }
-    void storedTextReachesItsControl()
-    {
-        QFETCH(int, pattern);
-        const QVector<Key> keys = keyTable(pattern);
-        QList<QPair<QString, QString>> lines;
-        for (const Key& k : keys)
-            lines << qMakePair(k.name, k.chosen.toString());
-        load(handWritten(lines), Set::Full);
-        for (const Key& k : keys)
-            QVERIFY2(same(shown(control(k)), k.chosen), qPrintable(describe(k.name, shown(control(k)), k.chosen)));
-    }
-
     // Every control away from its default, saved, a fresh page, loaded: the
     // same page again. The store holds exactly the set's keys, each with the
     // type of its control; the reduced set neither writes nor reads the others.
@@ -312,54 +292,6 @@ private slots:
         load(handWritten(lines), set);
         for (const Key& k : keys) {
             const QVariant want = set == Set::Full ? k.fallback : k.chosen;
-            QVERIFY2(same(shown(control(k)), want), qPrintable(describe(k.name, shown(control(k)), want)));
-        }
-    }
-
-    // Files a user may find in place of their settings leave the defaults
-    // (and, cut short, what was complete before the cut).
-    void unreadableFiles_data()
-    {
-        QTest::addColumn<QString>("kind");
-        for (const char* kind : {"no file", "empty", "binary", "a folder", "cut short"})
-            QTest::newRow(kind) << QString::fromLatin1(kind);
-    }
-    void unreadableFiles()
-    {
-        QFETCH(QString, kind);
-        const QVector<Key> keys = keyTable(0);
-        showChosen(0);
-        const QString path = newPath();
-        QSet<QString> complete; // keys whose line ends before the cut
-        QString cutKey;
-        if (kind == QLatin1String("cut short")) {
-            {
-                QSettings store(path, QSettings::IniFormat);
-                m_options->saveSettings(store, Set::Full);
-            }
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            const QByteArray text = file.readAll();
-            const QByteArray kept = text.left(text.size() / 2);
-            QVERIFY(file.resize(kept.size()));
-            const QList<QByteArray> lines = kept.split('\n');
-            for (int i = 0; i + 1 < lines.size(); ++i)
-                complete << QString::fromLatin1(lines[i].left(lines[i].indexOf('=')));
-            cutKey = QString::fromLatin1(lines.last().left(lines.last().indexOf('=')));
-        } else if (kind == QLatin1String("a folder")) {
-            QVERIFY(QDir().mkpath(path));
-        } else if (kind != QLatin1String("no file")) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            if (kind == QLatin1String("binary"))
-                for (int i = 0; i < 4096; ++i)
-                    file.putChar(char((i * 7919 + 13) & 0xFF));
-        }
-        load(path, Set::Full);
-        for (const Key& k : keys) {
-            if (k.name == cutKey)
-                continue; // whatever its cut line still says, within the range
-            const QVariant want = complete.contains(k.name) ? k.chosen : k.fallback;
             QVERIFY2(same(shown(control(k)), want), qPrintable(describe(k.name, shown(control(k)), want)));
         }
     }

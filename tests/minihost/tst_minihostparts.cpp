@@ -72,6 +72,7 @@ private slots:
         QCOMPARE(o.agc, -1);
         QVERIFY(o.wav && o.png && o.iq && !o.rx2 && !o.lifecycleOnly);
         QCOMPARE(o.outDir, QStringLiteral("out"));
+        QCOMPARE(o.settingsFile, m_config.path() + QStringLiteral("/ZorvaniDDC/minihost.ini"));
     }
 
     void values_data()
@@ -104,6 +105,10 @@ private slots:
                                             << QString() << quint16(0);
         QTest::newRow("receiver and discover") << QStringList{"--receiver", "192.0.2.7:1", "--discover"} << false << 0
                                                << 0.0 << QString() << quint16(0);
+        QTest::newRow("emulator and receiver") << QStringList{"--emulator", "--receiver", "192.0.2.7:1"} << false << 0
+                                               << 0.0 << QString() << quint16(0);
+        QTest::newRow("settings and none") << QStringList{"--settings", "x.ini", "--no-settings"} << false << 0 << 0.0
+                                           << QString() << quint16(0);
         QTest::newRow("port 65536") << QStringList{"--port", "65536"} << false << 0 << 0.0 << QString() << quint16(0);
         QTest::newRow("agc 6") << QStringList{"--agc", "6"} << false << 0 << 0.0 << QString() << quint16(0);
         QTest::newRow("volume -101") << QStringList{"--volume", "-101"} << false << 0 << 0.0 << QString() << quint16(0);
@@ -219,28 +224,6 @@ private slots:
         QCOMPARE(o.mode, QStringLiteral("AM"));
         QCOMPARE(o.rateIndex, 3);
         QCOMPARE(o.settingsFile, path);
-    }
-
-    void settingsFileChoices_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("file"); // "error": refused
-        QTest::newRow("default") << QStringList() << "config/ZorvaniDDC/minihost.ini";
-        QTest::newRow("another file") << QStringList{"--settings", "/tmp/x.ini"} << "/tmp/x.ini";
-        QTest::newRow("none") << QStringList{"--no-settings"} << "";
-        QTest::newRow("both") << QStringList{"--settings", "/tmp/x.ini", "--no-settings"} << "error";
-        QTest::newRow("emulator and receiver") << QStringList{"--emulator", "--receiver", "192.0.2.7:1"} << "error";
-    }
-    void settingsFileChoices()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, file);
-        JobOptions o;
-        QString error;
-        const bool ok = parse(arguments, &o, &error);
-        QCOMPARE(ok, file != QLatin1String("error"));
-        if (ok)
-            QCOMPARE(o.settingsFile, file.startsWith(QLatin1String("config/")) ? m_config.path() + file.mid(6) : file);
     }
 
     void outputLevelOfASine()

@@ -11,6 +11,7 @@
 #include "bandplan/AmateurRegion.h"
 #include "common/MessageBox.h"
 #include "spectrum/PanSpectrumZorvaniDDC.h"
+#include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QCheckBox>
@@ -56,8 +57,16 @@ class TestControlSurface : public QObject {
     QWidget m_window;
     std::unique_ptr<ZorvaniInterface> m_device;
     QList<ox::ui::MessageRequest> m_boxes;
+    int m_settingsFiles = 0;
 
     ZorvaniInterface& device() { return *m_device; }
+
+    QString settingsFile(const QByteArray& content)
+    {
+        const QString path = m_home.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsFiles));
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? path : QString();
+    }
 
     template <typename T>
     T* option(const char* name)
@@ -408,6 +417,98 @@ private slots:
         device().setWriteIQ(false, 0);
         QVERIFY(!device().iqFiles()[0]->isRecording());
         QVERIFY(device().start());
+    }
+
+    // Settings loaded as the host loads them reach the engine, the host (rate
+    // and DIG offsets announced again, even unchanged) and the receiver at the
+    // next start, not only the controls. The page first points elsewhere: the
+    // receiver is found through the loaded address mode, address and port.
+    void loadedSettingsReachEngineHostAndReceiver()
+    {
+        device().stop();
+        device().close();
+        option<QComboBox>("cbModeIP")->setCurrentIndex(0);
+        option<QLineEdit>("leIP")->setText(QStringLiteral("192.0.2.1"));
+        const QString path = settingsFile("[ZorvaniOptions]\nIP_Mode=1\nSdrAddress=127.0.0.2\nSdrPort=53100\n"
+                                          "SampleRate=1\nLpf=false\ndsp_nr_taps=40\nagc_fast_Attack=0.8\n"
+                                          "digl_offset=1000\ndigu_offset=1800\nExtCtrlEnable=true\n"
+                                          "ExtCtrlRxEnable40_1=true\nExtCtrlRxEnable40_3=true\n");
+        QSignalSpy rate(&device(), &DeviceAbstract::changedSampleRate);
+        QSignalSpy dig(&device(), &DeviceAbstract::sDigOffset);
+        for (int load = 0; load < 2; ++load) {
+            rate.clear();
+            dig.clear();
+            QSettings store(path, QSettings::IniFormat);
+            device().loadSettings(&store);
+            // The second load changes nothing, and is announced all the same.
+            QVERIFY(!rate.isEmpty() && (load == 0 || rate.count() == 1));
+            QVERIFY(!dig.isEmpty() && (load == 0 || dig.count() == 1));
+            QCOMPARE(rate.last().at(0).toDouble(), device().functions()->displayedRate());
+            QCOMPARE(dig.last(), (QList<QVariant>{1000, -1800}));
+        }
+        QCOMPARE(device().functions()->streamRate(), 78125.0);
+        const ReceiverZorvani::StageSettings stage = m_device->dsp()->receiver(0)->stageSettings();
+        QCOMPARE(stage.nr.taps, 40);
+        QCOMPARE(stage.diglOffset, -1000.0);
+        QCOMPARE(m_device->dsp()->agcPreset(3).attack, 0.8);
+
+        QVERIFY(device().open());
+        QVERIFY(device().start());
+        QVERIFY(m_sim->waitUntil([&] { return m_sim->state().streaming; }, 3000));
+        QCOMPARE(m_sim->state().rateIndex, 1);
+        QVERIFY(!m_sim->state().lpf);
+        device().setFreq(0, 0, 7100000.0); // 40 m: outputs 1 and 3
+        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().extCtrl, quint32(5), 2000);
+
+        // The DSP subset on a running receiver: no rate from it, the rest acts at once.
+        QSettings reduced(settingsFile("[ZorvaniOptions]\nSampleRate=3\ndsp_nr_taps=50\nLpf=true\n"
+                                       "ExtCtrlRxEnable40_3=false\n"),
+                          QSettings::IniFormat);
+        device().loadDspSettings(&reduced);
+        QCOMPARE(option<QComboBox>("cbSampleRate")->currentIndex(), 1);
+        QCOMPARE(m_device->dsp()->receiver(0)->stageSettings().nr.taps, 50);
+        QTRY_VERIFY_WITH_TIMEOUT(m_sim->state().lpf && m_sim->state().extCtrl == 1u, 2000);
+        QVERIFY(m_boxes.isEmpty());
+    }
+
+    // What a user may find in place of the settings gives the defaults, and
+    // the receiver still starts once it is pointed at again.
+    void unreadableSettingsStillStart_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "folder": a folder of that name
+        QByteArray noise;
+        for (int i = 0; i < 4096; ++i)
+            noise.append(char((i * 7919 + 13) & 0xFF));
+        QTest::newRow("binary") << noise;
+        QTest::newRow("a folder") << QByteArray("folder");
+        QTest::newRow("cut short") << QByteArray("[ZorvaniOptions]\nSampleRate=2\nLpf=true\ndsp_nr_taps=4");
+    }
+    void unreadableSettingsStillStart()
+    {
+        QFETCH(QByteArray, content);
+        device().stop();
+        device().close();
+        option<QSpinBox>("sbDspRxNrTaps")->setValue(77);
+        QString path = m_home.filePath(QStringLiteral("folder.ini"));
+        if (content == "folder")
+            QVERIFY(QDir().mkpath(path));
+        else
+            path = settingsFile(content);
+        QSettings store(path, QSettings::IniFormat);
+        device().loadSettings(&store);
+        const int taps = content.endsWith("=4") ? 4 : 98;
+        QCOMPARE(option<QSpinBox>("sbDspRxNrTaps")->value(), taps);
+        QCOMPARE(m_device->dsp()->receiver(0)->stageSettings().nr.taps, taps);
+        QVERIFY(option<QLineEdit>("leIP")->isReadOnly()); // "Auto"
+
+        option<QComboBox>("cbModeIP")->setCurrentIndex(1);
+        option<QLineEdit>("leIP")->setText(QStringLiteral("127.0.0.2"));
+        option<QSpinBox>("sbPort")->setValue(53100);
+        QVERIFY(device().open());
+        QVERIFY(device().start());
+        QVERIFY(m_sim->waitUntil([&] { return m_sim->state().streaming; }, 3000));
+        QCOMPARE(m_sim->state().rateIndex, option<QComboBox>("cbSampleRate")->currentIndex());
+        QVERIFY(m_boxes.isEmpty());
     }
 };
 
