@@ -177,11 +177,13 @@ OptionsSettings::OptionsSettings(QWidget* form)
         m_entries.push_back({QLatin1String(row.name), row.control ? requireControl(form, row.control) : nullptr,
                              row.text, row.fallback, row.reduced});
     // Key n of a band is output bit n - 1.
-    for (const char* band : kExtCtrlBands)
-        for (int n = 1; n <= kExtCtrlBits; ++n)
-            m_entries.push_back({QStringLiteral("ExtCtrlRxEnable%1_%2").arg(QLatin1String(band)).arg(n),
-                                 requireControl(form, QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(band)).arg(n - 1)),
-                                 nullptr, 0, true});
+    for (const char* band : kExtCtrlBands) {
+        const QLatin1String b(band);
+        for (int n = 1; n <= kExtCtrlBits; ++n) {
+            QWidget* box = requireControl(form, QStringLiteral("chbExtCtrlRx%1_%2").arg(b).arg(n - 1));
+            m_entries.push_back({QStringLiteral("ExtCtrlRxEnable%1_%2").arg(b).arg(n), box, nullptr, 0, true});
+        }
+    }
 }
 
 void OptionsSettings::save(QSettings& store, Set set, const ReceiverText& receiver) const

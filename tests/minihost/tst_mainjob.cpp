@@ -696,13 +696,13 @@ private slots:
         QCOMPARE(saved.value(QStringLiteral("SdrAddress")).toByteArray(), QByteArray("127.0.0.11"));
 
         const QString before = readText(file);
-        run = runAgainst(QStringLiteral("defaults"), {QStringLiteral("--no-settings"), QStringLiteral("--receiver"), receiver},
-                         &state);
+        run = runAgainst(QStringLiteral("defaults"),
+                         {QStringLiteral("--no-settings"), QStringLiteral("--receiver"), receiver}, &state);
         QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
         QCOMPARE(state.rateIndex, 3);
         QVERIFY(state.lpf);
-        QVERIFY2(readText(m_dir.filePath(QStringLiteral("defaults/summary.txt"))).contains(QStringLiteral("rx1 mode: AM")),
-                 "the default mode");
+        const QString defaults = readText(m_dir.filePath(QStringLiteral("defaults/summary.txt")));
+        QVERIFY2(defaults.contains(QStringLiteral("rx1 mode: AM")), qPrintable(defaults));
         QCOMPARE(readText(file), before);
     }
 };

@@ -177,7 +177,8 @@ private slots:
         JobOptions o;
         QString error;
         QString note;
-        QVERIFY2(commandLine.readRemembered(QStringList("minihost") + first + file, &o, &error, &note), qPrintable(error));
+        QVERIFY2(commandLine.readRemembered(QStringList("minihost") + first + file, &o, &error, &note),
+                 qPrintable(error));
         SettingsDevice device;
         device.value = 42;
         QVERIFY2(HostSettings(o.settingsFile).save(device, &o, &error), qPrintable(error));
@@ -219,7 +220,8 @@ private slots:
         JobOptions o;
         QString error;
         QString note;
-        QVERIFY2(JobCommandLine().readRemembered({"minihost", "--settings", path}, &o, &error, &note), qPrintable(error));
+        QVERIFY2(JobCommandLine().readRemembered({"minihost", "--settings", path}, &o, &error, &note),
+                 qPrintable(error));
         QVERIFY2(note.contains(QStringLiteral("--rate")) && note.contains(path), qPrintable(note));
         QCOMPARE(o.mode, QStringLiteral("AM"));
         QCOMPARE(o.rateIndex, 3);

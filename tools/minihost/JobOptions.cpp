@@ -198,7 +198,8 @@ bool JobCommandLine::read(const QCommandLineParser& parser, JobOptions* o, QStri
         return fail(QStringLiteral("--iq-format must be 0..2"));
     if (parser.isSet(QStringLiteral("settings")) && parser.isSet(QStringLiteral("no-settings")))
         return fail(QStringLiteral("--settings and --no-settings exclude each other"));
-    o->settingsFile = parser.isSet(QStringLiteral("no-settings")) ? QString() : parser.value(QStringLiteral("settings"));
+    o->settingsFile =
+        parser.isSet(QStringLiteral("no-settings")) ? QString() : parser.value(QStringLiteral("settings"));
     if (parser.isSet(QStringLiteral("settings")) && o->settingsFile.isEmpty())
         return fail(QStringLiteral("--settings must name a file"));
     return true;
