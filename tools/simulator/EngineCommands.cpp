@@ -324,6 +324,22 @@ bool SimulatorEngine::handleBoot(const QByteArray& d)
     }
 }
 
+bool SimulatorEngine::refuseOnRequest(const QByteArray& d)
+{
+    const quint16 magic = rd16(d, 0);
+    {
+        std::lock_guard<std::mutex> lock(m_data->mutex);
+        auto fail = m_data->faults.failCommands.find(commandKey(rd16(d, 2), magic));
+        if (fail == m_data->faults.failCommands.end() || fail.value() == 0)
+            return false;
+        if (fail.value() > 0)
+            --fail.value();
+    }
+    // Success is 1 for the application, 0 for the bootloader.
+    reply(d, magic == kMagicBoot ? 1 : 0);
+    return true;
+}
+
 QByteArray SimulatorEngine::informationRecord() const
 {
     QByteArray r(kInformationBytes, '\0');

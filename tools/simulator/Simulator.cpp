@@ -285,6 +285,12 @@ void Simulator::delayReplies(quint16 code, int delayMs, quint16 magic)
     m_data->faults.replyDelayMs[commandKey(code, magic)] = delayMs;
 }
 
+void Simulator::failCommands(quint16 code, int count, quint16 magic)
+{
+    std::lock_guard<std::mutex> lock(m_data->mutex);
+    m_data->faults.failCommands[commandKey(code, magic)] = count;
+}
+
 void Simulator::setFirmwareVersion(quint16 major, quint16 minor)
 {
     std::lock_guard<std::mutex> lock(m_data->mutex);

@@ -140,6 +140,8 @@ struct Faults {
     quint32 startStatus = 1;           // status of the start reply; 2 asks for a firmware update
     QMap<quint32, int> dropReplies;    // commandKey -> replies still to drop (-1: all)
     QMap<quint32, int> replyDelayMs;   // commandKey -> delay of every reply
+    QMap<quint32, int> failCommands;   // commandKey -> commands still to refuse (-1: all): answered
+                                       // with the failure status (0, bootloader 1) and without effect
 };
 
 inline quint32 commandKey(quint16 code, quint16 magic = 0xFF12)
@@ -203,6 +205,10 @@ public:
     void setStartStatus(quint32 status);
     void dropReplies(quint16 code, int count, quint16 magic = 0xFF12);   // count -1: all
     void delayReplies(quint16 code, int delayMs, quint16 magic = 0xFF12);
+    // The next `count` commands of this code (-1: all) fail: an erase that
+    // erases nothing, a flash write that writes nothing, a switch to the
+    // bootloader that does not happen, a calibration block not stored.
+    void failCommands(quint16 code, int count, quint16 magic = 0xFF12);
     void setFirmwareVersion(quint16 major, quint16 minor);
     // Replaces the stored calibration blocks (76 bytes each, see
     // calibrationBlock() in CalibrationMemory.h; other sizes leave a block

@@ -164,8 +164,12 @@ void SimulatorEngine::handleDatagram(const QByteArray& d, const QHostAddress& fr
     }
     if (d.size() >= kHeaderBytes && d.size() >= kHeaderBytes + rd16(d, 4)) {
         const quint16 magic = rd16(d, 0);
-        if (magic == kMagicApp)
-            ok = bootloader ? true : handleApp(d); // the bootloader ignores application commands
+        if (magic == kMagicApp && bootloader)
+            ok = true; // the bootloader ignores application commands
+        else if (refuseOnRequest(d))
+            ok = true;
+        else if (magic == kMagicApp)
+            ok = handleApp(d);
         else if (magic == kMagicBoot)
             ok = handleBoot(d);
     }

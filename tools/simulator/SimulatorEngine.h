@@ -46,6 +46,8 @@ private:
     void handleDiscovery(const QByteArray& d, const QHostAddress& from, quint16 fromPort, QUdpSocket* socket);
     bool handleApp(const QByteArray& d);
     bool handleBoot(const QByteArray& d);
+    // Answers a command the faults say to refuse, with the failure status; true when it did.
+    bool refuseOnRequest(const QByteArray& d);
     void handleIqAnswer(const QByteArray& d);
     void reply(const QByteArray& request, quint32 status, const QByteArray& payload = QByteArray());
     void sendTo(const QByteArray& d, const QHostAddress& to, quint16 port);

@@ -75,6 +75,10 @@ int main(int argc, char** argv)
     const QCommandLineOption delay("delay-replies", "Send every reply to a command this late (boot:code:ms for a "
                                    "bootloader command); repeatable.",
                                    "code:ms");
+    const QCommandLineOption failing("fail-commands",
+                                     "Refuse the next N commands of a code, without effect (N -1: all; boot:code:n "
+                                     "for a bootloader command, e.g. boot:1:2 for two failed erases); repeatable.",
+                                     "code:n");
     const QCommandLineOption netns("netns",
                                    "Inside tests/netns-run (ZORVANI_NETNS=1): move zs1 into a namespace of its own with "
                                    "ADDRESS and answer broadcasts there.");
@@ -88,7 +92,8 @@ int main(int argc, char** argv)
                                   "path");
     const QCommandLineOption loop("loop", "With --play: start again at the end.");
     p.addOptions({address, port, serial, version, pcb, status, boot, fast, scene, sceneFile, calibration, resetMs,
-                  capture, loss, dup, reorder, startStatus, drop, delay, netns, frequency, log, duration, play, loop});
+                  capture, loss, dup, reorder, startStatus, drop, delay, failing, netns, frequency, log, duration, play,
+                  loop});
     p.process(app);
 
     auto fail = [](const QString& text) {
@@ -186,6 +191,10 @@ int main(int argc, char** argv)
     for (const QString& v : p.values(delay)) {
         if (!parseFault(v, &faults.replyDelayMs))
             return fail(QStringLiteral("bad --delay-replies %1").arg(v));
+    }
+    for (const QString& v : p.values(failing)) {
+        if (!parseFault(v, &faults.failCommands))
+            return fail(QStringLiteral("bad --fail-commands %1").arg(v));
     }
     sim.setFaults(faults);
     if (!sim.start())
