@@ -491,10 +491,14 @@ bool ZorvaniDriver::writeCalibration(quint16 command, const double* coefficients
 {
     QByteArray p = appPacket(command, zorvani::calibration::kPayloadSize);
     zorvani::calibration::writeBlock(p, coefficients, percent);
-    const bool accepted = issueChecked(p, 40, 1).has_value();
+    const auto reply = issue(p, 40, true);
+    quint32 status = 0;
+    if (!reply || !statusOf(*reply, status))
+        return false;
+    // Left alone without an answer, so the caller can tell a refusal from silence.
     if (crcOk)
-        *crcOk = accepted;
-    return accepted;
+        *crcOk = status == 1;
+    return status == 1;
 }
 
 bool ZorvaniDriver::readRootCalibrations(RootCoefficient* coeff, bool* crcOk)

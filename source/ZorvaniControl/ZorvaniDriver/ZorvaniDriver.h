@@ -114,6 +114,9 @@ public slots:
     bool setNetworkMode(NetworkMode mode);
     bool resetZorvani();
 
+    // Reads: *crcOk tells whether the block's CRC holds (the record is filled
+    // only then). Writes: *crcOk tells whether the receiver accepted the block.
+    // Without an answer both return false and leave *crcOk alone.
     bool readRootCalibrations(RootCoefficient* coeff, bool* crcOk);
     bool wrireRootCalibrations(RootCoefficient* coeff, bool* crcOk);
     bool readUserCalibrations(UserCoefficient* coeff, bool* crcOk);
