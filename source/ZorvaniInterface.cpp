@@ -3,6 +3,7 @@
 #include "ZorvaniControl/ReceiverChecks.h"
 #include "ZorvaniControl/ZorvaniControl.h"
 #include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
+#include "ZorvaniControl/ZorvaniFirmware/FirmwareStates.h"
 #include "ZorvaniDialog/ZorvaniDialog.h"
 #include "ZorvaniFunctions.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
@@ -131,6 +132,9 @@ bool ZorvaniInterface::init(BridgeAbstract& bridge, QLayout* layout, bool, bool 
     CHECKED_CONNECT(m_control.get(), SIGNAL(forceStop()), this, SIGNAL(devClosed()));
     CHECKED_CONNECT(m_control.get(), SIGNAL(forceStop()), this, SLOT(setForceStop()));
     CHECKED_CONNECT(m_control.get(), SIGNAL(beginFind()), this, SLOT(initReceiverAddr()));
+    connect(m_control.get(), &ZorvaniControl::firmwareState, this,
+            [this](int state) { emit firmwareState(state, zorvani::firmware::stateText(state)); });
+    CHECKED_CONNECT(m_control.get(), SIGNAL(firmwareProgress(int)), this, SIGNAL(firmwareProgress(int)));
     // Also emitted when the rate is chosen on the options page or in the
     // device menu, so the catalogue and the host follow at once.
     connect(m_options.get(), &ZorvaniOptions::sampleRateChanged, this, &ZorvaniInterface::publishSampleRate);

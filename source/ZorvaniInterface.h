@@ -95,6 +95,12 @@ public:
     zorvaniDsp* dsp() const { return m_dsp.get(); }
     const IqFileSlots& iqFiles() const { return m_iqFiles; }
 
+signals:
+    // Beyond the host's signals, for a host that follows a firmware update:
+    // its state (0 ... 14) with the text shown for it, and the percent written.
+    void firmwareState(int state, const QString& text);
+    void firmwareProgress(int percent);
+
 public slots:
     void search();
     void info();

@@ -4,6 +4,7 @@
 #include "ZorvaniControl/ExtCtrl/ExtCtrlZorvani.h"
 #include "ZorvaniControl/ReceiverChecks.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "bandplan/AmateurRegion.h"
 #include "common/DottedAddress.h"
@@ -15,6 +16,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDebug>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -51,6 +53,11 @@ ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFu
     m_dspPanel = std::make_unique<DspPanelZorvani>(m_options, m_dsp.get());
     connect(m_dspPanel.get(), &DspPanelZorvani::digOffsetsChanged, this, &ZorvaniControl::sDigOffset);
 
+    m_firmware = std::make_unique<ZorvaniFirmware>(m_driver.get());
+    connect(m_firmware.get(), &ZorvaniFirmware::state, this, &ZorvaniControl::firmwareState, Qt::QueuedConnection);
+    connect(m_firmware.get(), &ZorvaniFirmware::progress, this, &ZorvaniControl::firmwareProgress,
+            Qt::QueuedConnection);
+
     findControls();
     connectControls();
     connectButtons();
@@ -58,6 +65,8 @@ ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFu
 
 ZorvaniControl::~ZorvaniControl()
 {
+    // An update still running uses the link: it is abandoned first.
+    m_firmware.reset();
     m_driver->close();
 }
 
@@ -155,13 +164,26 @@ void ZorvaniControl::updateReceiver()
     m_receiver = m_options->receiverRecord();
 }
 
+bool ZorvaniControl::firmwareUpdating() const
+{
+    return m_firmware->isUpdating();
+}
+
 bool ZorvaniControl::open()
 {
+    if (firmwareUpdating()) {
+        qWarning() << Q_FUNC_INFO << "refused: a firmware update is running";
+        return false;
+    }
     return m_driver->open(m_receiver);
 }
 
 void ZorvaniControl::close()
 {
+    if (firmwareUpdating()) {
+        qWarning() << Q_FUNC_INFO << "refused: a firmware update is running";
+        return;
+    }
     m_driver->close();
 }
 
@@ -219,6 +241,8 @@ bool probeOnce(ZorvaniDriver& driver, const Receiver& target, Request request)
 
 bool ZorvaniControl::probeBootloader()
 {
+    if (firmwareUpdating())
+        return false;
     if (!isOpen())
         m_receiver = typedReceiver();
     return probeOnce(*m_driver, m_receiver, [this] { return m_driver->bootReadSN(); });
@@ -226,6 +250,8 @@ bool ZorvaniControl::probeBootloader()
 
 bool ZorvaniControl::probeInformation()
 {
+    if (firmwareUpdating())
+        return false;
     if (!isOpen())
         m_receiver = typedReceiver();
     return probeOnce(*m_driver, m_receiver, [this] { return readInformation(nullptr); });
@@ -235,7 +261,7 @@ bool ZorvaniControl::probeInformation()
 
 bool ZorvaniControl::startSequence()
 {
-    if (!isOpen())
+    if (!isOpen() || firmwareUpdating())
         return false;
     if (m_receiver.bootloader) {
         // The bootloader cannot answer a Start: offer the update instead.

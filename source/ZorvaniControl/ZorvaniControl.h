@@ -20,6 +20,7 @@ class QLineEdit;
 class QSpinBox;
 class ZorvaniDialog;
 class ZorvaniDriver;
+class ZorvaniFirmware;
 class ZorvaniOptions;
 class zorvaniDsp;
 
@@ -41,6 +42,11 @@ public:
 
     // The link itself, for tests that look at its state.
     ZorvaniDriver* driver() const { return m_driver.get(); }
+    // The firmware writer, for tests that shorten its waits or give it an image.
+    ZorvaniFirmware* firmwareWriter() const { return m_firmware.get(); }
+    // True while a firmware update runs: the link is the update's alone, and
+    // open(), close() and startSequence() refuse.
+    bool firmwareUpdating() const;
 
     // --- the receiver and the link ---
     Receiver receiverRecord() const { return m_receiver; }
@@ -143,6 +149,9 @@ signals:
     void forceStop();
     void beginFind();
     void receiver(Receiver rx);
+    // The firmware update's state (0 ... 14) and percent written, on the GUI thread.
+    void firmwareState(int state);
+    void firmwareProgress(int percent);
 
 private:
     // The options' controls the controller reads and follows.
@@ -196,6 +205,7 @@ private:
     std::unique_ptr<AmateurRegion> m_region;
     std::unique_ptr<ExtCtrlZorvani> m_extCtrl;
     std::unique_ptr<DspPanelZorvani> m_dspPanel;
+    std::unique_ptr<ZorvaniFirmware> m_firmware;
     int m_preamp = 1;
     bool m_lpf = true;
     double m_frequency = 0.0;     // receiver 0's centre frequency, Hz

@@ -1,8 +1,9 @@
-// The controller's maintenance actions: FPGA loading, the firmware action and
+// The controller's maintenance actions: FPGA loading, the firmware update and
 // the calibration buttons.
 #include "ZorvaniControl/ZorvaniControl.h"
 
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
 
 #include <QDebug>
 #include <QTimer>
@@ -12,8 +13,8 @@ namespace {
 constexpr int kFirmwareActionDelayMs = 500;
 constexpr int kFirmwareLaterDelayMs = 200;
 
-// The firmware writer and the calibration actions are not part of this build
-// yet: their buttons are connected, and pressing one changes nothing.
+// The calibration actions are not part of this build yet: their buttons are
+// connected, and pressing one changes nothing.
 void notAvailable(const char* action)
 {
     qWarning() << action << "is not available in this build; nothing was changed";
@@ -48,7 +49,23 @@ void ZorvaniControl::firmware2()
 
 void ZorvaniControl::writeFirmware()
 {
-    notAvailable(Q_FUNC_INFO);
+    if (firmwareUpdating())
+        return;
+    if (isStreaming())
+        emit forceStop();
+    bool opened = false;
+    if (!openForAction(&opened))
+        return;
+    // In "Static IP" mode the bootloader search asks the receiver's address
+    // only: broadcasting is "Auto" mode's way of finding it.
+    if (staticAddressMode()) {
+        const QHostAddress address = m_driver->currentReceiver().address;
+        m_firmware->setSearchTargets([address] { return QList<QHostAddress>{address}; });
+    } else {
+        m_firmware->setSearchTargets({});
+    }
+    // The update owns the link from here on and closes it when it is done.
+    m_firmware->upgrade();
 }
 
 void ZorvaniControl::readUserCoeff()

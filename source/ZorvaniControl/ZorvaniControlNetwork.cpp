@@ -25,6 +25,8 @@ void showError(const QString& text)
 bool ZorvaniControl::openForAction(bool* opened)
 {
     *opened = false;
+    if (firmwareUpdating())
+        return false;
     if (isOpen())
         return true;
     if (staticAddressMode())

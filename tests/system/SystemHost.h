@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HostBridge.h"
+#include "PrivateHome.h"
 #include "PluginHost.h"
 #include "Simulator.h"
 
@@ -31,14 +32,7 @@ namespace systest {
 class LoadedPlugin {
 public:
     // Keeps the band-plan file and settings of the plug-in in a private place.
-    static bool isolateHome(QTemporaryDir& home)
-    {
-        if (!home.isValid())
-            return false;
-        qputenv("HOME", home.path().toLocal8Bit());
-        QStandardPaths::setTestModeEnabled(true);
-        return true;
-    }
+    static bool isolateHome(QTemporaryDir& home) { return support::isolateHome(home); }
 
     bool load()
     {

@@ -1,0 +1,130 @@
+// A firmware update as the host and the user meet it: offered by the start
+// sequence, interrupted, offered again for the receiver left in its
+// bootloader, finished, and a new start that streams without a question.
+#include "PanelRig.h"
+
+#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
+
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using zorvani::sim::Config;
+
+namespace {
+constexpr quint16 kPort = 58200;
+constexpr quint16 kBoot = 0xFF11;
+constexpr quint16 kWrite = 2;
+
+const QString kOld = QStringLiteral("You need update the ZorvaniDDC firmware.");
+const QString kInBootloader =
+    QStringLiteral("ZorvaniDDC receiver is in the firmware updating mode.\nDo you want to update now?");
+const QString kUpdateError = QStringLiteral("Firmware update error! Can not firmware update for ZorvaniDDC.");
+} // namespace
+
+class TestFirmwarePaths : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+
+    // A 5000-byte image in place of the plug-in's own.
+    QString imageFile() const
+    {
+        const QString path = m_home.filePath(QStringLiteral("image.mcu"));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(5000, '\x5a')) != 5000)
+            return {};
+        return path;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(support::isolateHome(m_home)); }
+
+    void interruptedUpdateIsOfferedAgainUntilItIsDone()
+    {
+        PanelRig rig;
+        Config c;
+        c.port = kPort;
+        c.versionMinor = 2;
+        c.bootSwitchMs = 50;
+        QVERIFY(rig.start(c));
+        ZorvaniFirmware* writer = rig.panel().firmwareWriter();
+        writer->setTiming({12, 20, 10});
+        rig.panel().driver()->setBootSettleTime(150);
+        writer->setImagePath(imageFile());
+        QSignalSpy states(rig.device.get(), &ZorvaniInterface::firmwareState);
+        const auto ended = [&](int state) {
+            return QTest::qWaitFor(
+                [&] { return !states.isEmpty() && states.last().at(0).toInt() == state && !rig.panel().firmwareUpdating(); },
+                60000);
+        };
+
+        // Old firmware: Yes to the update, whose chunks are never answered.
+        rig.sim->dropReplies(kWrite, -1, kBoot);
+        rig.boxes.answer({QMessageBox::Yes, QMessageBox::Cancel});
+        QVERIFY(rig.device->open());
+        QSignalSpy closed(rig.device.get(), &DeviceAbstract::devClosed);
+        QVERIFY(!rig.device->start());
+        QCOMPARE(closed.count(), 1);
+        QVERIFY(ended(12));
+        QCOMPARE(rig.boxes.texts(), (QStringList{kOld, kUpdateError}));
+        QVERIFY(rig.sim->state().bootloader);
+        QVERIFY(!rig.device->isOpen());
+        // The window showed the steps with their texts.
+        QVERIFY(states.contains(QVariantList{3, QStringLiteral("Executing step 1")}));
+
+        // The receiver waits in its bootloader: the next start offers the update.
+        rig.sim->dropReplies(kWrite, 0, kBoot);
+        rig.boxes.clear();
+        rig.boxes.answer({QMessageBox::Yes});
+        states.clear();
+        QVERIFY(rig.device->open());
+        QVERIFY(!rig.device->start());
+        QVERIFY(ended(13));
+        QCOMPARE(rig.boxes.texts(), QStringList{kInBootloader});
+        QCOMPARE(rig.sim->state().versionMinor, quint16(3));
+        QCOMPARE(rig.sim->state().firmwareUpdates, 1);
+
+        // Now current: the start streams without a question.
+        rig.boxes.clear();
+        QVERIFY(rig.device->open());
+        QVERIFY(rig.device->start());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sim->counters().iqAnswered > 50, 10000);
+        QVERIFY(rig.boxes.texts().isEmpty());
+    }
+
+    // While the update owns the link the host's open, start and close are
+    // refused; the plug-in's teardown abandons it, and the receiver waits in
+    // its bootloader.
+    void theUpdateOwnsTheLinkUntilTeardown()
+    {
+        PanelRig rig;
+        Config c;
+        c.port = kPort + 1;
+        c.startInBootloader = true;
+        QVERIFY(rig.start(c));
+        rig.panel().firmwareWriter()->setTiming({12, 20, 10});
+        rig.panel().firmwareWriter()->setImagePath(imageFile());
+        rig.panel().driver()->setBootSettleTime(150);
+        QVERIFY(rig.device->open());
+        rig.panel().writeFirmware();
+        QVERIFY(rig.panel().firmwareUpdating());
+        QVERIFY(rig.sim->waitForCommand(kWrite, 30000, 5, kBoot));
+        QVERIFY(!rig.device->start());
+        QVERIFY(!rig.device->open());
+        rig.device->close();
+        QVERIFY(rig.panel().firmwareUpdating());
+        QVERIFY(rig.sim->state().bootloader);
+
+        rig.device->deinit();
+        rig.device.reset();
+        QVERIFY(rig.sim->state().bootloader);
+        QVERIFY(rig.sim->commands(6, kBoot).isEmpty());
+        QVERIFY(rig.sim->commands(kWrite, kBoot).size() < 448);
+    }
+};
+
+QTEST_MAIN(TestFirmwarePaths)
+#include "tst_firmwarepaths.moc"
