@@ -335,6 +335,9 @@ private slots:
         QCOMPARE(closed.count(), 1);
         QVERIFY(!device()->isStarted());
         QTRY_VERIFY_WITH_TIMEOUT(!m_sim->state().streaming, 2000);
+        // The writer then finds the receiver current and says so.
+        if (button == QLatin1String("pbUpdate"))
+            QTRY_VERIFY_WITH_TIMEOUT(boxTexts().contains(QStringLiteral("Velmora2|Firmware is up to date.")), 10000);
     }
 };
 
