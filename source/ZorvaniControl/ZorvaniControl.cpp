@@ -17,10 +17,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <cmath>
@@ -57,6 +59,9 @@ ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFu
     connect(m_firmware.get(), &ZorvaniFirmware::state, this, &ZorvaniControl::firmwareState, Qt::QueuedConnection);
     connect(m_firmware.get(), &ZorvaniFirmware::progress, this, &ZorvaniControl::firmwareProgress,
             Qt::QueuedConnection);
+    m_calibrationDir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (m_calibrationDir.isEmpty())
+        m_calibrationDir = QDir::homePath();
 
     findControls();
     connectControls();

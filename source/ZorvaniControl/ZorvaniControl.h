@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class AmateurRegion;
@@ -187,9 +188,20 @@ private:
     void updateBands();
 
     // The link for one action: opened now unless it was open ("Failed to open
-    // ... port!" when that fails); *opened says whether to close it after.
-    bool openForAction(bool* opened);
+    // ... port!" titled `title` when that fails); *opened says whether to
+    // close it after.
+    bool openForAction(bool* opened, const QString& title = QStringLiteral("Error"));
     void closeAfterAction(bool opened);
+    // Calibration actions: as openForAction, looking the receiver up first
+    // when no serial is known, the box titled with the application's name.
+    bool openForCalibration(bool* opened);
+    // Writes the block from the controls; false (after its box) on failure.
+    // A stream that was running is started again, reading both blocks anew.
+    bool writeRootBlock();
+    bool writeUserBlock();
+    bool writeBlock(const std::function<bool(bool* accepted)>& write);
+    // The receiver's serial for a file name, or empty when it cannot be read.
+    QString serialForFileName();
     // Resets the receiver; a stream that was running ends with forceStop().
     void resetReceiver();
 
@@ -206,6 +218,7 @@ private:
     std::unique_ptr<ExtCtrlZorvani> m_extCtrl;
     std::unique_ptr<DspPanelZorvani> m_dspPanel;
     std::unique_ptr<ZorvaniFirmware> m_firmware;
+    QString m_calibrationDir; // last folder of a calibration file
     int m_preamp = 1;
     bool m_lpf = true;
     double m_frequency = 0.0;     // receiver 0's centre frequency, Hz

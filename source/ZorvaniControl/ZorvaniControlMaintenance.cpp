@@ -1,24 +1,15 @@
-// The controller's maintenance actions: FPGA loading, the firmware update and
-// the calibration buttons.
+// The controller's maintenance actions: FPGA loading and the firmware update.
 #include "ZorvaniControl/ZorvaniControl.h"
 
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
 
-#include <QDebug>
 #include <QTimer>
 
 namespace {
 // From the firmware action to the firmware writer, ms.
 constexpr int kFirmwareActionDelayMs = 500;
 constexpr int kFirmwareLaterDelayMs = 200;
-
-// The calibration actions are not part of this build yet: their buttons are
-// connected, and pressing one changes nothing.
-void notAvailable(const char* action)
-{
-    qWarning() << action << "is not available in this build; nothing was changed";
-}
 } // namespace
 
 void ZorvaniControl::updateFpga()
@@ -66,44 +57,4 @@ void ZorvaniControl::writeFirmware()
     }
     // The update owns the link from here on and closes it when it is done.
     m_firmware->upgrade();
-}
-
-void ZorvaniControl::readUserCoeff()
-{
-    notAvailable(Q_FUNC_INFO);
-}
-
-void ZorvaniControl::writeUserCoeff()
-{
-    notAvailable(Q_FUNC_INFO);
-}
-
-void ZorvaniControl::defaultUserCoeff()
-{
-    notAvailable(Q_FUNC_INFO);
-}
-
-void ZorvaniControl::readAdminCoeff()
-{
-    notAvailable(Q_FUNC_INFO);
-}
-
-void ZorvaniControl::writeAdminCoeff()
-{
-    notAvailable(Q_FUNC_INFO);
-}
-
-void ZorvaniControl::defaultAdminCoeff()
-{
-    notAvailable(Q_FUNC_INFO);
-}
-
-void ZorvaniControl::writeAdminCoeffToFile()
-{
-    notAvailable(Q_FUNC_INFO);
-}
-
-void ZorvaniControl::readAdminCoeffFromFile()
-{
-    notAvailable(Q_FUNC_INFO);
 }

@@ -22,7 +22,7 @@ void showError(const QString& text)
 
 } // namespace
 
-bool ZorvaniControl::openForAction(bool* opened)
+bool ZorvaniControl::openForAction(bool* opened, const QString& title)
 {
     *opened = false;
     if (firmwareUpdating())
@@ -32,7 +32,8 @@ bool ZorvaniControl::openForAction(bool* opened)
     if (staticAddressMode())
         m_receiver = typedReceiver();
     if (!m_driver->open(m_receiver)) {
-        showError(QStringLiteral("Failed to open %1 port!").arg(m_receiver.port));
+        ox::ui::showMessage(QMessageBox::Critical, title,
+                            QStringLiteral("Failed to open %1 port!").arg(m_receiver.port));
         return false;
     }
     *opened = true;
