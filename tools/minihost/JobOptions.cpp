@@ -62,7 +62,17 @@ JobCommandLine::JobCommandLine()
                "Only load the plug-in, init it, attach the manager, wait for the device menu and tear down "
                "(no receiver, no packet sent)."),
         option("window", "Show the options page in a window (with --lifecycle-only: until it is closed)."),
-        option("admin", "Show the Admin page of the options."),
+        option("admin", "Run as the host's administrator: the options show the Admin page and \"admin\" is "
+                        "among the application's arguments, so a firmware update skips its version check."),
+        option("update-firmware",
+               "Press \"Firmware update\" on the options page before streaming and answer Yes when the plug-in "
+               "offers an update; the update runs to its end (states and progress on the console) and its outcome "
+               "goes into the summary and the exit status."),
+        option("emulator-firmware",
+               "The emulator starts with old firmware (\"old\": version 11.2), in its bootloader (\"bootloader\"), "
+               "or in its bootloader with a flash that cannot be erased (\"unerasable\"); an update brings it "
+               "to 11.3.",
+               "old|bootloader|unerasable"),
         option("emulator", "Use the built-in emulator (the default until --receiver or --discover is chosen)."),
         option("receiver",
                "Use the real receiver at ADDR:PORT in \"Static IP\" mode instead of the built-in emulator. "
@@ -130,6 +140,12 @@ bool JobCommandLine::read(const QCommandLineParser& parser, JobOptions* o, QStri
     o->lifecycleOnly = parser.isSet(QStringLiteral("lifecycle-only"));
     o->window = parser.isSet(QStringLiteral("window"));
     o->admin = parser.isSet(QStringLiteral("admin"));
+    o->updateFirmware = parser.isSet(QStringLiteral("update-firmware"));
+    o->emulatorFirmware = parser.value(QStringLiteral("emulator-firmware"));
+    if (!o->emulatorFirmware.isEmpty() &&
+        !QStringList{QStringLiteral("old"), QStringLiteral("bootloader"), QStringLiteral("unerasable")}.contains(
+            o->emulatorFirmware))
+        return fail(QStringLiteral("--emulator-firmware must be old, bootloader or unerasable"));
 
     bool ok = false;
     const uint port = parser.value(QStringLiteral("port")).toUInt(&ok);

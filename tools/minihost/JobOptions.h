@@ -13,7 +13,9 @@ struct JobOptions {
     QString pluginPath;
     bool lifecycleOnly = false;
     bool window = false;
-    bool admin = false;
+    bool admin = false;                  // also puts "admin" among the application's arguments
+    bool updateFirmware = false;         // press "Firmware update" and say Yes to update questions
+    QString emulatorFirmware;            // "", "old" (11.2), "bootloader" or "unerasable"
 
     Source source = Source::Emulator;
     QHostAddress receiverAddress;        // Source::Receiver

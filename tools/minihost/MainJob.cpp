@@ -140,6 +140,10 @@ bool MainJob::startEmulator()
 {
     zorvani::sim::Config config;
     config.port = m_options.port;
+    if (m_options.emulatorFirmware == QLatin1String("old"))
+        config.versionMinor = 2;
+    config.startInBootloader = m_options.emulatorFirmware == QLatin1String("bootloader") ||
+                               m_options.emulatorFirmware == QLatin1String("unerasable");
     config.logCommands = false;
     config.initialFreq = quint64(std::llround(m_options.freqHz * 10.0));
     QString text = defaultSceneText();
@@ -157,6 +161,8 @@ bool MainJob::startEmulator()
         return false;
     }
     m_sim = std::make_unique<zorvani::sim::Simulator>(config);
+    if (m_options.emulatorFirmware == QLatin1String("unerasable"))
+        m_sim->failCommands(1, -1, 0xFF11); // every bootloader erase
     if (!m_sim->start()) {
         fail(QStringLiteral("cannot start the receiver emulator on %1:%2")
                  .arg(config.address.toString())
@@ -185,6 +191,10 @@ bool MainJob::loadAndInit()
         return false;
     }
     m_initialised = true;
+    if (!m_firmware.attach(m_device) && m_options.updateFirmware) {
+        fail(QStringLiteral("the plug-in reports no firmware update states"));
+        return false;
+    }
     m_device->setManager(m_manager.get());
     if (m_options.window)
         m_window.show();
@@ -327,9 +337,14 @@ void MainJob::answerMessageBoxes()
             text += QLatin1Char(' ') + box->informativeText().simplified();
         m_boxes << text;
         QTextStream(stderr) << "minihost: message box \"" << box->windowTitle() << "\": " << text << '\n';
-        // Headless nobody can answer: decline questions, acknowledge the rest.
+        // Headless nobody can answer: decline questions, acknowledge the rest,
+        // except an offered firmware update when the user asked for updates.
         QAbstractButton* answer = nullptr;
+        if (m_options.updateFirmware && box->text().contains(QLatin1String("firmware")))
+            answer = box->button(QMessageBox::Yes);
         for (QAbstractButton* button : box->buttons()) {
+            if (answer)
+                break;
             const QMessageBox::ButtonRole role = box->buttonRole(button);
             if (role == QMessageBox::NoRole || role == QMessageBox::RejectRole)
                 answer = button;
@@ -341,6 +356,35 @@ void MainJob::answerMessageBoxes()
         else
             box->reject();
     }
+}
+
+bool MainJob::pressFirmwareUpdate()
+{
+    auto* button = optionControl<QPushButton>("pbUpdate");
+    if (!button) {
+        m_problems << QStringLiteral("the options page lacks pbUpdate");
+        return false;
+    }
+    QTextStream(stdout) << "pressing \"Firmware update\"\n";
+    button->click();
+    if (followFirmwareUpdate())
+        return true;
+    if (!m_firmware.begun())
+        m_problems << QStringLiteral("\"Firmware update\" began no update");
+    return false;
+}
+
+bool MainJob::followFirmwareUpdate()
+{
+    // The plug-in starts its writer half a second after the decision; a whole
+    // update (bootloader search included) takes a few minutes at most.
+    constexpr int kBeginMs = 5000;
+    constexpr int kEndMs = 10 * 60 * 1000;
+    m_firmware.reset();
+    m_firmware.waitForEnd(kBeginMs, kEndMs, [] { return s_stop.load(); });
+    if (m_firmware.begun() && !m_firmware.succeeded())
+        m_problems << QStringLiteral("firmware update %1").arg(m_firmware.outcome());
+    return m_firmware.succeeded();
 }
 
 int MainJob::execute()
@@ -381,13 +425,27 @@ int MainJob::execute()
                                     .arg(m_options.port);
     if (!m_device->open())
         return fail(QStringLiteral("cannot open the receiver at %1 (not found or not answering)").arg(where));
+    // An update that did not end well leaves nothing to stream: the summary says why.
+    if (m_options.updateFirmware) {
+        if (!pressFirmwareUpdate())
+            return 0;
+        if (!m_device->open())
+            return fail(QStringLiteral("cannot open the receiver at %1 after its firmware update").arg(where));
+    }
     // Main channels only: an unused sub channel would add the same audio again.
     m_device->setRxEnable(0, true);
     m_device->setChannelEnable(0, 1, false);
     m_device->setRxEnable(1, m_options.rx2);
     m_device->setChannelEnable(1, 1, false);
-    if (!m_device->start())
-        return fail(QStringLiteral("the receiver at %1 did not start its stream").arg(where));
+    if (!m_device->start()) {
+        // Abandoned for an offered update that was accepted: it runs to its
+        // end, then the receiver is opened and started again.
+        const bool updated = m_options.updateFirmware && followFirmwareUpdate();
+        if (m_firmware.begun() && !m_firmware.succeeded())
+            return 0;
+        if (!updated || !m_device->open() || !m_device->start())
+            return fail(QStringLiteral("the receiver at %1 did not start its stream").arg(where));
+    }
     QTextStream(stdout) << "streaming from " << where << " at " << hz(kRates[m_options.rateIndex]) << " Hz\n";
 
     m_collecting = true;
@@ -571,6 +629,9 @@ void MainJob::teardown()
         m_counters[1] = c.iqAnswered;
         m_counters[2] = c.iqLost;
         m_counters[3] = c.iqResent;
+        const zorvani::sim::State state = m_sim->state();
+        m_emulatorVersion = state.bootloader ? QStringLiteral("bootloader")
+                                             : QStringLiteral("%1.%2").arg(state.versionMajor).arg(state.versionMinor);
     }
     if (m_device && m_initialised) {
         QString error;
@@ -613,6 +674,10 @@ bool MainJob::writeSummary()
     }
     s << "rate: " << hz(kRates[m_options.rateIndex]) << " Hz (index " << m_options.rateIndex << ")\n";
     s << "duration: " << QString::number(m_ranS, 'f', 1) << " s\n";
+    if (m_options.updateFirmware || m_firmware.begun())
+        s << "firmware update: " << m_firmware.outcome() << '\n';
+    if (!m_emulatorVersion.isEmpty())
+        s << "emulator firmware: " << m_emulatorVersion << '\n';
     const QStringList agcNames = {QStringLiteral("Off"), QStringLiteral("Long"), QStringLiteral("Slow"),
                                   QStringLiteral("Med"), QStringLiteral("Fast"), QStringLiteral("User")};
     for (uint rx = 0; rx < 2; ++rx) {

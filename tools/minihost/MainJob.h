@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FirmwareWatch.h"
 #include "HostBridge.h"
 #include "HostSettings.h"
 #include "JobOptions.h"
@@ -71,6 +72,11 @@ private:
     void runFor(double seconds);
     void printProgress(double elapsedS, bool last);
     void answerMessageBoxes();
+    // "Firmware update" pressed as a user would, then its end awaited; false
+    // (with the problem noted) when it did not end well.
+    bool pressFirmwareUpdate();
+    // Follows an update the plug-in began or begins within seconds; true when it ended well.
+    bool followFirmwareUpdate();
     QString boxesText() const;
     void writePictures();
     bool writeSummary();
@@ -87,6 +93,8 @@ private:
     std::unique_ptr<HostManager> m_manager;
     QWidget m_window;
     QTimer m_boxTimer; // answers the plug-in's message boxes when headless
+    FirmwareWatch m_firmware;
+    QString m_emulatorVersion; // as the emulator reported it at the end
     bool m_initialised = false;
     bool m_collecting = false;
 

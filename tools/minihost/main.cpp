@@ -96,6 +96,10 @@ int main(int argc, char** argv)
     QStringList arguments;
     std::vector<char*> qtArguments;
     PluginHost::separateArguments(argc, argv, &arguments, &qtArguments);
+    // The host's administrator mode shows in its arguments as "admin".
+    char admin[] = "admin";
+    if (arguments.contains(QStringLiteral("--admin")) || arguments.contains(QStringLiteral("-admin")))
+        qtArguments.insert(qtArguments.end() - 1, admin);
     int qtArgc = int(qtArguments.size()) - 1;
     QApplication app(qtArgc, qtArguments.data());
     QApplication::setApplicationName(QStringLiteral("minihost"));
