@@ -17,8 +17,8 @@ using zorvani::sim::calibrationBlock;
 using zorvani::sim::Config;
 
 namespace {
-constexpr quint16 kPort = 58300;
-constexpr quint16 kSilentPort = 58310; // nobody answers there
+constexpr quint16 kPort = 37300;
+constexpr quint16 kSilentPort = 37310; // nobody answers there
 constexpr quint16 kWriteRoot = 13;
 constexpr quint16 kReadRoot = 14;
 constexpr quint16 kWriteUser = 15;

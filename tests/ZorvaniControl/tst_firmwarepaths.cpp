@@ -14,7 +14,7 @@
 using zorvani::sim::Config;
 
 namespace {
-constexpr quint16 kPort = 58200;
+constexpr quint16 kPort = 37200;
 constexpr quint16 kBoot = 0xFF11;
 constexpr quint16 kWrite = 2;
 

@@ -24,7 +24,7 @@ using zorvani::sim::Simulator;
 namespace fw = zorvani::firmware;
 
 namespace {
-constexpr quint16 kPort = 58100;
+constexpr quint16 kPort = 37100;
 constexpr quint16 kBoot = 0xFF11;
 constexpr quint16 kErase = 1;
 constexpr quint16 kWrite = 2;
