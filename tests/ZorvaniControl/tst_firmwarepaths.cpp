@@ -95,9 +95,10 @@ private slots:
         QVERIFY(rig.boxes.texts().isEmpty());
     }
 
-    // While the update owns the link the host's open, start and close are
-    // refused; the plug-in's teardown abandons it, and the receiver waits in
-    // its bootloader.
+    // "Info" on a receiver found in its bootloader offers the update; Yes
+    // starts it. While the update owns the link the host's open, start and
+    // close are refused; the plug-in's teardown abandons it, and the receiver
+    // waits in its bootloader.
     void theUpdateOwnsTheLinkUntilTeardown()
     {
         PanelRig rig;
@@ -108,9 +109,10 @@ private slots:
         rig.panel().firmwareWriter()->setTiming({12, 20, 10});
         rig.panel().firmwareWriter()->setImagePath(imageFile());
         rig.panel().driver()->setBootSettleTime(150);
-        QVERIFY(rig.device->open());
-        rig.panel().writeFirmware();
-        QVERIFY(rig.panel().firmwareUpdating());
+        rig.boxes.answer({QMessageBox::Yes});
+        rig.device->info();
+        QCOMPARE(rig.boxes.texts(), QStringList{kInBootloader});
+        QTRY_VERIFY_WITH_TIMEOUT(rig.panel().firmwareUpdating(), 5000);
         QVERIFY(rig.sim->waitForCommand(kWrite, 30000, 5, kBoot));
         QVERIFY(!rig.device->start());
         QVERIFY(!rig.device->open());

@@ -72,7 +72,7 @@ JobCommandLine::JobCommandLine()
                "The emulator starts with old firmware (\"old\": version 11.2), in its bootloader (\"bootloader\"), "
                "or in its bootloader with a flash that cannot be erased (\"unerasable\"); an update brings it "
                "to 11.3.",
-               "old|bootloader|unerasable"),
+               "state"),
         option("emulator", "Use the built-in emulator (the default until --receiver or --discover is chosen)."),
         option("receiver",
                "Use the real receiver at ADDR:PORT in \"Static IP\" mode instead of the built-in emulator. "
