@@ -27,6 +27,8 @@ Run runMinihost(const QString& outDir, int portOffset, const QStringList& extra)
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // Settings of its own, away from the user's and from the other runs'.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), outDir + QStringLiteral("-config"));
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(MINIHOST_PATH),
                   QStringList{QStringLiteral("--plugin"), qEnvironmentVariable("ZORVANI_PLUGIN"),
