@@ -107,17 +107,11 @@ void TestEnginePaths::soundCardPathOpensOnce()
     zorvaniDsp dsp(nullptr, nullptr, nullptr);
     auto main = [&](float* b, quint32 l, quint32 c) { return dsp.soundCardPull(b, l, c); };
     QVERIFY(allZero(pull(main, 256)));
-    QVERIFY(!dsp.soundCardConverter().isRunning());
-    QCOMPARE(dsp.soundCardSource(), &dsp.soundCardConverter().outputRing());
     dsp.soundCardOpen();
-    QVERIFY(dsp.soundCardConverter().isRunning());
     dsp.setSoundCardOutput(true); // already open: nothing changes
     QVERIFY(dsp.soundCardConverter().isRunning());
-    // Open but short of frames: silence.
-    QVERIFY(allZero(pull(main, 256)));
+    QVERIFY(allZero(pull(main, 256))); // open but short of frames: silence
     dsp.soundCardClose();
-    QVERIFY(!dsp.soundCardConverter().isRunning());
-    dsp.setSoundCardOutput(false);
     QVERIFY(!dsp.soundCardConverter().isRunning());
 }
 
@@ -132,12 +126,9 @@ void TestEnginePaths::vacAndLineOutCarryChannelZero()
     QVERIFY(allZero(pull(line, 512)));
 
     dsp.openVac(0, 48000);
-    QVERIFY(rx->vacOpen());
-    QVERIFY(rx->vacConverter().isRunning());
     dsp.openVac(0, 48000); // open already: the thread keeps running
     QVERIFY(rx->vacConverter().isRunning());
     rx->lineoutOpen();
-    QVERIFY(rx->lineOutOpen());
     QVERIFY(!dsp.receiver(1)->vacOpen());
 
     // Feed in small steps so that the converters' rings never overflow.
@@ -181,24 +172,18 @@ void TestEnginePaths::vacFollowsItsRate()
     ReceiverZorvani* rx = dsp.receiver(1);
     dsp.openVac(1, 0); // no rate: the path stays closed
     QVERIFY(!rx->vacOpen());
-    QVERIFY(!rx->vacConverter().isRunning());
     dsp.openVac(1, 44100);
-    QVERIFY(rx->vacOpen());
     QCOMPARE(rx->vacConverter().inputRate(), 39062.5);
     QCOMPARE(rx->vacConverter().outputRate(), 44100.0);
     // A VAC reopened at another rate is retuned without a restart.
     dsp.openVac(1, 96000);
     QVERIFY(rx->vacConverter().isRunning());
     QCOMPARE(rx->vacConverter().outputRate(), 96000.0);
-    QVERIFY(!dsp.receiver(0)->vacOpen());
-    rx->vacClose();
-    QVERIFY(!rx->vacOpen());
     // Paths of receivers that do not exist are silent.
     auto vac = [&](float* b, quint32 l, quint32 c) { return dsp.vacPull(5, b, l, c); };
     auto line = [&](float* b, quint32 l, quint32 c) { return dsp.lineOutPull(-1, b, l, c); };
     QVERIFY(allZero(pull(vac, 64)));
     QVERIFY(allZero(pull(line, 64)));
-    dsp.openVac(2, 48000);
 }
 
 void TestEnginePaths::notchesFollowTheReceiversBand()
@@ -238,10 +223,6 @@ void TestEnginePaths::notchesFollowTheReceiversBand()
         dsp.processBlock(block.data(), audio.data(), 1);
     }
     QVERIFY(rawToneAmplitude(*dsp.rawIqRing(1), 3000.0, fs, 4000) < 0.1 * 0.01);
-
-    // Bands nobody is in change nothing; a notch id out of range is refused.
-    dsp.onRnfEnabled(0, false);
-    dsp.onRnfParam(1, 8, true, 7101000.0, 200.0);
 }
 
 void TestEnginePaths::blankerReachesTheBlock()
@@ -271,12 +252,6 @@ void TestEnginePaths::panoramasAndBandScope()
 {
     InlinePool pool;
     zorvaniDsp dsp(&pool, nullptr, nullptr);
-    QVERIFY(dsp.panorama(0)->isOn());
-    QVERIFY(dsp.panorama(1)->isOn());
-    QVERIFY(!dsp.bandScope()->isOn());
-    QCOMPARE(dsp.panorama(0)->fftSize(), 4096u);
-    QCOMPARE(dsp.bandScope()->fftSize(), 4096u);
-    QCOMPARE(dsp.bandScope()->averageCount(), 15);
     QVERIFY(dsp.panorama(2) == nullptr);
 
     QSignalSpy spectra(&dsp, &zorvaniDsp::spectrum);
@@ -312,43 +287,31 @@ void TestEnginePaths::panoramasAndBandScope()
     dsp.stop();
 }
 
+// The panoramas take every setting; the band scope keeps its own size,
+// averaging and slopes.
 void TestEnginePaths::spectrumSettersReachTheWorkers()
 {
     zorvaniDsp dsp(nullptr, nullptr, nullptr);
     // 5 frames per second is raised to 10 (100 ms apart), 100 lowered to 40 (25 ms).
     dsp.setSpectrumRate(5);
-    QCOMPARE(dsp.spectrumRate(), 10);
-    QCOMPARE(dsp.panorama(0)->frameInterval(), 100);
     QCOMPARE(dsp.bandScope()->frameInterval(), 100);
     dsp.setSpectrumRate(100);
-    QCOMPARE(dsp.spectrumRate(), 40);
     QCOMPARE(dsp.panorama(1)->frameInterval(), 25);
-    dsp.setSpectrumRate(30);
-    QCOMPARE(dsp.panorama(1)->frameInterval(), 33);
-
     dsp.setFftSize(1000);
     QCOMPARE(dsp.panorama(0)->fftSize(), 4096u);
     dsp.setFftSize(2048);
-    QCOMPARE(dsp.panorama(0)->fftSize(), 2048u);
-    QCOMPARE(dsp.panorama(1)->fftSize(), 2048u);
-    QCOMPARE(dsp.bandScope()->fftSize(), 4096u);
-
-    dsp.setAveragingMode(7);
-    QCOMPARE(dsp.panorama(0)->averagerType(), 2);
     dsp.setAveraging(9);
-    QCOMPARE(dsp.panorama(1)->averageCount(), 9);
-    QCOMPARE(dsp.bandScope()->averageCount(), 15);
-
     dsp.setHideSpectrumSlopes(true);
-    QVERIFY(dsp.panorama(0)->hideSlopes() && dsp.panorama(1)->hideSlopes());
-    QVERIFY(!dsp.bandScope()->hideSlopes());
-
     dsp.setWaterfallFilter(true);
-    QVERIFY(dsp.panorama(0)->waterfallFilter() && dsp.panorama(1)->waterfallFilter());
-    QVERIFY(dsp.bandScope()->waterfallFilter());
-
     dsp.setCentreFrequency(1, 7050000.0);
-    QCOMPARE(dsp.centreFrequency(1), 7050000.0);
+    for (int p = 0; p < 2; ++p) {
+        QCOMPARE(dsp.panorama(p)->fftSize(), 2048u);
+        QCOMPARE(dsp.panorama(p)->averageCount(), 9);
+        QVERIFY(dsp.panorama(p)->hideSlopes() && dsp.panorama(p)->waterfallFilter());
+    }
+    QCOMPARE(dsp.bandScope()->fftSize(), 4096u);
+    QCOMPARE(dsp.bandScope()->averageCount(), 15);
+    QVERIFY(!dsp.bandScope()->hideSlopes() && dsp.bandScope()->waterfallFilter());
     QCOMPARE(dsp.panorama(1)->centerFrequency(), 7050000.0);
 }
 
@@ -360,19 +323,18 @@ void TestEnginePaths::signalAnalyzerGetsChannelZero()
     QCOMPARE(analyzer.rate, 39062.5);
     ReceiverZorvani* rx = dsp.receiver(1);
     std::vector<Sample> block(200, Sample{0.01, 0.0});
-    rx->inputRing().write(block.data(), 200);
-    rx->processBuffered();
-    QCOMPARE(analyzer.writes, 1);
+    auto step = [&] {
+        rx->inputRing().write(block.data(), 200);
+        rx->processBuffered();
+    };
+    step();
     QCOMPARE(analyzer.samples, std::size_t(200));
     QCOMPARE(analyzer.receiver, 1u);
     analyzer.active = false;
-    rx->inputRing().write(block.data(), 200);
-    rx->processBuffered();
-    QCOMPARE(analyzer.writes, 1);
+    step();
     dsp.setSignalAnalyzer(nullptr);
     analyzer.active = true;
-    rx->inputRing().write(block.data(), 200);
-    rx->processBuffered();
+    step();
     QCOMPARE(analyzer.writes, 1);
 }
 
