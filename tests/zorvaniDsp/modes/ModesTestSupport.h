@@ -1,17 +1,12 @@
 #pragma once
 
-#include "OstrovixComplex.h"
+#include "../blocks/BlockTestSupport.h"
 
-#include <cmath>
-#include <complex>
-#include <random>
-#include <vector>
-
-// Signal generators and a plain DFT, written independently of the code under
-// test, for the mode-stage tests.
+// The block tests' references in the terms of the mode stages: audio
+// frequencies in Hz at the working rate, real tones in re and im.
 namespace modestest {
 
-using Sample = Ostrovix::complex<double>;
+using Sample = blocktest::C;
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kFs = 39062.5;
 
@@ -36,16 +31,10 @@ inline double toneAmplitude(const std::vector<Sample>& x, int first, int n, doub
     return 2.0 * std::abs(dftBin(base, 2, n, hz, fs)) / n;
 }
 
-// Complex DFT bin of a complex block: amplitude of exp(j 2 pi hz t).
+// Amplitude of exp(j 2 pi hz t) in a complex block.
 inline double complexToneAmplitude(const std::vector<Sample>& x, int first, int n, double hz, double fs = kFs)
 {
-    std::complex<double> sum = 0.0;
-    const double w = -2.0 * kPi * hz / fs;
-    for (int k = 0; k < n; ++k) {
-        const Sample& s = x[static_cast<size_t>(first + k)];
-        sum += std::complex<double>(s.re, s.im) * std::polar(1.0, w * k);
-    }
-    return std::abs(sum) / n;
+    return std::abs(blocktest::dft(&x[static_cast<size_t>(first)], n, hz / fs));
 }
 
 // Total harmonic distortion (harmonics 2..maxHarmonic over the fundamental)
@@ -70,12 +59,7 @@ inline double db(double ratio)
 // exp(j(2 pi hz k / fs + phase)) * amplitude for k = 0..n-1.
 inline std::vector<Sample> complexTone(int n, double hz, double amplitude = 1.0, double phase = 0.0, double fs = kFs)
 {
-    std::vector<Sample> x(static_cast<size_t>(n));
-    for (int k = 0; k < n; ++k) {
-        const double p = 2.0 * kPi * hz * k / fs + phase;
-        x[static_cast<size_t>(k)] = {amplitude * std::cos(p), amplitude * std::sin(p)};
-    }
-    return x;
+    return blocktest::tone(n, hz / fs, amplitude, phase);
 }
 
 // Real audio tone on re with im = re (mono frames).
@@ -129,12 +113,7 @@ void inBlocks(std::vector<Sample>& x, int block, F process)
 
 inline bool sameSamples(const std::vector<Sample>& a, const std::vector<Sample>& b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (size_t k = 0; k < a.size(); ++k)
-        if (a[k].re != b[k].re || a[k].im != b[k].im)
-            return false;
-    return true;
+    return blocktest::sameBits(a, b);
 }
 
 } // namespace modestest

@@ -70,21 +70,6 @@ class TestLms : public QObject {
     Q_OBJECT
 
 private slots:
-    void defaults()
-    {
-        LmsFilterZorvani nr(Kind::NoiseReduction);
-        LmsFilterZorvani anf(Kind::AutoNotch);
-        QVERIFY(!nr.isEnabled() && !anf.isEnabled());
-        QCOMPARE(nr.delay(), 20);
-        QCOMPARE(nr.taps(), 40);
-        QCOMPARE(nr.rate(), 0.0025);
-        QCOMPARE(nr.leak(), 0.005);
-        QCOMPARE(anf.delay(), 64);
-        QCOMPARE(anf.taps(), 64);
-        QCOMPARE(anf.rate(), 0.0025);
-        QCOMPARE(anf.leak(), 0.0001);
-    }
-
     void matchesReference_data()
     {
         QTest::addColumn<bool>("nr");
@@ -92,6 +77,7 @@ private slots:
         QTest::addColumn<int>("taps");
         QTest::addColumn<double>("mu");
         QTest::addColumn<double>("leak");
+        // The first two rows leave the filter at its defaults.
         QTest::newRow("NR defaults") << true << 20 << 40 << 0.0025 << 0.005;
         QTest::newRow("ANF defaults") << false << 64 << 64 << 0.0025 << 0.0001;
         QTest::newRow("NR fast, 257 taps") << true << 5 << 257 << 0.05 << 0.01;
@@ -108,10 +94,12 @@ private slots:
         QFETCH(double, leak);
         LmsFilterZorvani f(nr ? Kind::NoiseReduction : Kind::AutoNotch);
         f.setEnabled(true);
-        f.setDelay(delay);
-        f.setTaps(taps);
-        f.setRate(mu);
-        f.setLeak(leak);
+        if (!QByteArray(QTest::currentDataTag()).endsWith("defaults")) {
+            f.setDelay(delay);
+            f.setTaps(taps);
+            f.setRate(mu);
+            f.setLeak(leak);
+        }
         ReferenceLms ref(nr, delay, taps, mu, leak);
         std::vector<Sample> x = toneInNoise(6000, 1300.0, 0.5, 0.3, 11);
         const std::vector<Sample> input = x;
@@ -142,13 +130,6 @@ private slots:
             QVERIFY2(std::abs(r - std::complex<double>(x[k].re, x[k].im)) <= 1e-12, qPrintable(QString("sample %1").arg(k)));
         }
         QVERIFY2(std::abs(ref.w[0]) > 0.0, "weights should have adapted before freezing");
-        // From scratch with mu = 0, NR never predicts anything.
-        LmsFilterZorvani still(Kind::NoiseReduction);
-        still.setEnabled(true);
-        still.setRate(0.0);
-        std::vector<Sample> y = input;
-        QVERIFY(still.process(y.data(), 8000));
-        QCOMPARE(rms(y, 0, 8000), 0.0);
     }
 
     void nrRaisesSnr()
@@ -184,20 +165,24 @@ private slots:
         QVERIFY2(std::fabs(noiseChange) < 1.0, qPrintable(QString("noise changed by %1 dB").arg(noiseChange)));
     }
 
-    void zeroTaps()
+    // No taps: NR predicts nothing, ANF passes everything; switched off, the
+    // block is left alone.
+    void zeroTapsAndDisabled()
     {
-        std::vector<Sample> x = toneInNoise(1000, 700.0, 0.5, 0.1, 8);
-        std::vector<Sample> y = x;
-        LmsFilterZorvani nr(Kind::NoiseReduction);
-        LmsFilterZorvani anf(Kind::AutoNotch);
+        const std::vector<Sample> input = toneInNoise(1000, 700.0, 0.5, 0.1, 8);
+        std::vector<Sample> x = input, y = input, z = input;
+        LmsFilterZorvani nr(Kind::NoiseReduction), anf(Kind::AutoNotch), off(Kind::NoiseReduction);
         nr.setEnabled(true);
         anf.setEnabled(true);
         nr.setTaps(0);
         anf.setTaps(0);
         QVERIFY(nr.process(x.data(), 1000));
         QVERIFY(anf.process(y.data(), 1000));
+        QVERIFY(off.process(z.data(), 1000));
         QCOMPARE(rms(x, 0, 1000, 0) + rms(x, 0, 1000, 1), 0.0);
-        QVERIFY(sameSamples(y, toneInNoise(1000, 700.0, 0.5, 0.1, 8)));
+        QVERIFY(sameSamples(y, input));
+        QVERIFY(sameSamples(z, input));
+        QVERIFY(!nr.process(nullptr, 10));
     }
 
     void clearingStartsAfresh_data()
@@ -235,18 +220,6 @@ private slots:
         QVERIFY2(sameSamples(a, b), "the filter kept old weights or samples");
     }
 
-    void disabledPasses()
-    {
-        LmsFilterZorvani nr(Kind::NoiseReduction);
-        std::vector<Sample> x = toneInNoise(500, 700.0, 0.5, 0.1, 8);
-        const std::vector<Sample> original = x;
-        QVERIFY(nr.process(x.data(), 500));
-        QVERIFY(sameSamples(x, original));
-        nr.setEnabled(true);
-        QVERIFY(nr.process(x.data(), 0));
-        QVERIFY(!nr.process(nullptr, 10));
-    }
-
     void settingRangesAreClamped()
     {
         LmsFilterZorvani f(Kind::NoiseReduction);
@@ -262,19 +235,6 @@ private slots:
         f.setLeak(HUGE_VAL);
         QCOMPARE(f.rate(), 0.0025);
         QCOMPARE(f.leak(), 0.005);
-    }
-
-    void continuity()
-    {
-        LmsFilterZorvani a(Kind::NoiseReduction), b(Kind::NoiseReduction);
-        a.setEnabled(true);
-        b.setEnabled(true);
-        std::vector<Sample> x = toneInNoise(400, 700.0, 0.5, 0.2, 4);
-        std::vector<Sample> y = x;
-        QVERIFY(a.process(x.data(), 400));
-        QVERIFY(b.process(y.data(), 200));
-        QVERIFY(b.process(y.data() + 200, 200));
-        QVERIFY(sameSamples(x, y));
     }
 };
 

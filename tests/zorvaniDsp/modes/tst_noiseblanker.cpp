@@ -23,15 +23,6 @@ class TestNoiseBlanker : public QObject {
     Q_OBJECT
 
 private slots:
-    void defaults()
-    {
-        ZorvaniNB nb;
-        QVERIFY(!nb.nb1() && !nb.nb2());
-        QCOMPARE(nb.nb1Threshold(), 2.65);
-        QCOMPARE(nb.nb2Threshold(), 2.48);
-        QCOMPARE(nb.averageMagnitude(), 1.0);
-    }
-
     void bothOffLeaveEverything()
     {
         ZorvaniNB nb;
@@ -124,22 +115,19 @@ private slots:
         ZorvaniNB nb;
         nb.setNb1(true);
         nb.setNb1Threshold(60.0);
-        QCOMPARE(nb.nb1Threshold(), 60.0);
         std::vector<Sample> x = toneWithImpulse(8000, 6000);
         const std::vector<Sample> input = x;
         nb.process(x.data(), 8000);
         QCOMPARE(x[6002].re, input[6000].re);
-        nb.setNb2Threshold(3.5);
-        QCOMPARE(nb.nb2Threshold(), 3.5);
     }
 
     void continuity()
     {
         ZorvaniNB a, b;
-        a.setNb1(true);
-        a.setNb2(true);
-        b.setNb1(true);
-        b.setNb2(true);
+        for (ZorvaniNB* nb : {&a, &b}) {
+            nb->setNb1(true);
+            nb->setNb2(true);
+        }
         std::vector<Sample> x = toneWithImpulse(1200, 700);
         x[702] = {0.0, 9.0};
         std::vector<Sample> y = x;

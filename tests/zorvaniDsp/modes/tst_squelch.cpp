@@ -42,69 +42,48 @@ private:
     }
 
 private slots:
-    void toneTable()
+    void levelSquelch_data()
     {
-        QCOMPARE(kCtcssToneCount, 42);
-        QCOMPARE(kCtcssTones[0], 67.0f);
-        QCOMPARE(kCtcssTones[12], 100.0f);
-        QCOMPARE(kCtcssTones[32], 203.5f);
-        QCOMPARE(kCtcssTones[41], 254.1f);
-        for (int i = 1; i < kCtcssToneCount; ++i)
-            QVERIFY2(kCtcssTones[i] > kCtcssTones[i - 1], qPrintable(QString("index %1").arg(i)));
-    }
-
-    void carrierSquelchLevels_data()
-    {
+        QTest::addColumn<bool>("fm");
         QTest::addColumn<bool>("enabled");
         QTest::addColumn<double>("level");
         QTest::addColumn<double>("meter");
         QTest::addColumn<bool>("open");
-        QTest::newRow("-80 vs -90 mutes") << true << -80.0 << -90.0 << false;
-        QTest::newRow("-80 vs -85 mutes (-80 > -82)") << true << -80.0 << -85.0 << false;
-        QTest::newRow("-80 vs -82 passes") << true << -80.0 << -82.0 << true;
-        QTest::newRow("-85 vs -90 mutes (-85 > -87)") << true << -85.0 << -90.0 << false;
-        QTest::newRow("exactly meter + 3 passes") << true << -80.0 << -83.0 << true;
-        QTest::newRow("disabled passes") << false << -20.0 << -120.0 << true;
+        for (bool fm : {false, true}) {
+            const char* kind = fm ? "FM" : "carrier";
+            QTest::addRow("%s: -80 vs -90 mutes", kind) << fm << true << -80.0 << -90.0 << false;
+            QTest::addRow("%s: -80 vs -85 mutes (-80 > -82)", kind) << fm << true << -80.0 << -85.0 << false;
+            QTest::addRow("%s: -80 vs -82 passes", kind) << fm << true << -80.0 << -82.0 << true;
+            QTest::addRow("%s: exactly meter + 3 passes", kind) << fm << true << -80.0 << -83.0 << true;
+            QTest::addRow("%s: disabled passes", kind) << fm << false << -20.0 << -120.0 << true;
+        }
     }
 
-    void carrierSquelchLevels()
+    // Open when the level is at most the meter + 3 dB: the block untouched;
+    // closed: silence.
+    void levelSquelch()
     {
+        QFETCH(bool, fm);
         QFETCH(bool, enabled);
         QFETCH(double, level);
         QFETCH(double, meter);
         QFETCH(bool, open);
-        CarrierSquelch squelch;
-        squelch.setEnabled(enabled);
-        squelch.setLevel(level);
+        CarrierSquelch carrier;
+        FmSquelch fmSquelch;
         std::vector<Sample> x = monoTone(200, 700.0, 0.3);
         const std::vector<Sample> original = x;
-        QVERIFY(squelch.process(x.data(), 200, meter));
-        QCOMPARE(squelch.isOpen(), open);
-        if (open)
-            QVERIFY2(sameSamples(x, original), "open squelch changed the block");
-        else
-            QVERIFY2(silent(x.data(), 200), "closed squelch left sound");
-    }
-
-    void fmSquelchLevels_data()
-    {
-        carrierSquelchLevels_data();
-    }
-
-    void fmSquelchLevels()
-    {
-        QFETCH(bool, enabled);
-        QFETCH(double, level);
-        QFETCH(double, meter);
-        QFETCH(bool, open);
-        FmSquelch squelch;
-        squelch.setEnabled(enabled);
-        squelch.setLevel(level);
-        std::vector<Sample> x = monoTone(200, 700.0, 0.3);
-        const std::vector<Sample> original = x;
-        QVERIFY(squelch.process(x.data(), 200, meter));
-        QCOMPARE(squelch.isOpen(), open);
-        QCOMPARE(sameSamples(x, original), open);
+        if (fm) {
+            fmSquelch.setEnabled(enabled);
+            fmSquelch.setLevel(level);
+            QVERIFY(fmSquelch.process(x.data(), 200, meter));
+            QCOMPARE(fmSquelch.isOpen(), open);
+        } else {
+            carrier.setEnabled(enabled);
+            carrier.setLevel(level);
+            QVERIFY(carrier.process(x.data(), 200, meter));
+            QCOMPARE(carrier.isOpen(), open);
+        }
+        QVERIFY(open ? sameSamples(x, original) : silent(x.data(), 200));
     }
 
     void detectorMeasuresTones_data()
@@ -177,14 +156,16 @@ private slots:
         QTest::addColumn<double>("toneHz");
         QTest::addColumn<bool>("opens");
         QTest::addColumn<double>("noise");
-        QTest::newRow("selected 100.0") << 100.0 << true << 0.0;
-        QTest::newRow("selected 100.0, 20 dB carrier to noise") << 100.0 << true << 0.1;
-        QTest::newRow("neighbour 97.4") << 97.4 << false << 0.0;
-        QTest::newRow("neighbour 103.5") << 103.5 << false << 0.0;
-        QTest::newRow("neighbour 103.5, 20 dB carrier to noise") << 103.5 << false << 0.1;
-        QTest::newRow("far 203.5") << 203.5 << false << 0.0;
-        QTest::newRow("no tone") << 0.0 << false << 0.0;
-        QTest::newRow("noise only") << 0.0 << false << 1.0;
+        QTest::addColumn<double>("meter");
+        QTest::newRow("selected 100.0") << 100.0 << true << 0.0 << -60.0;
+        QTest::newRow("selected 100.0, 20 dB carrier to noise") << 100.0 << true << 0.1 << -60.0;
+        QTest::newRow("selected 100.0, signal under the level") << 100.0 << false << 0.0 << -110.0;
+        QTest::newRow("neighbour 97.4") << 97.4 << false << 0.0 << -60.0;
+        QTest::newRow("neighbour 103.5") << 103.5 << false << 0.0 << -60.0;
+        QTest::newRow("neighbour 103.5, 20 dB carrier to noise") << 103.5 << false << 0.1 << -60.0;
+        QTest::newRow("far 203.5") << 203.5 << false << 0.0 << -60.0;
+        QTest::newRow("no tone") << 0.0 << false << 0.0 << -60.0;
+        QTest::newRow("noise only") << 0.0 << false << 1.0 << -60.0;
     }
 
     void ctcssOpensOnlyForSelectedTone()
@@ -192,6 +173,7 @@ private slots:
         QFETCH(double, toneHz);
         QFETCH(bool, opens);
         QFETCH(double, noise);
+        QFETCH(double, meter);
         FmDemodZorvani fm;
         std::vector<Sample> x = nfmAudio(40000, toneHz, fm, noise);
         FmSquelch squelch;
@@ -202,7 +184,7 @@ private slots:
         const std::vector<Sample> original = x;
         int openBlocks = 0;
         for (int done = 0; done < 40000; done += 200) {
-            QVERIFY(squelch.process(x.data() + done, 200, -60.0));
+            QVERIFY(squelch.process(x.data() + done, 200, meter));
             if (squelch.isOpen()) {
                 ++openBlocks;
                 QVERIFY2(std::equal(x.begin() + done, x.begin() + done + 200, original.begin() + done,
@@ -240,22 +222,6 @@ private slots:
         const int bound = static_cast<int>(kFs / 6.0) + 500 + 2 * 200;
         QVERIFY2(closedAfter > static_cast<int>(kFs / 6.0) && closedAfter <= bound,
                  qPrintable(QString("closed after %1 samples, bound %2").arg(closedAfter).arg(bound)));
-    }
-
-    void ctcssLevelStillMutes()
-    {
-        FmDemodZorvani fm;
-        std::vector<Sample> x = nfmAudio(30000, 100.0, fm);
-        FmSquelch squelch;
-        squelch.setEnabled(true);
-        squelch.setLevel(-80.0);
-        squelch.setCtcssEnabled(true);
-        squelch.setTone(12);
-        for (int done = 0; done < 30000; done += 200)
-            QVERIFY(squelch.process(x.data() + done, 200, -90.0));
-        QVERIFY(!squelch.isOpen());
-        QVERIFY(squelch.tonePresent());
-        QVERIFY(silent(x.data() + 29800, 200));
     }
 
     void invalidInput()
