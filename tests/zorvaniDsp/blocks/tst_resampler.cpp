@@ -54,6 +54,7 @@ private slots:
         QTest::newRow("39062.5 -> 48000") << 39062.5f << 48000.0f << 768 << 625;
         QTest::newRow("48000 -> 48000") << 48000.0f << 48000.0f << 1 << 1;
         QTest::newRow("48000 -> 39062.5") << 48000.0f << 39062.5f << 625 << 768;
+        QTest::newRow("39062.5 -> 8000") << 39062.5f << 8000.0f << 128 << 625;
         QTest::newRow("44100 -> 48000") << 44100.0f << 48000.0f << 160 << 147;
     }
 
@@ -98,24 +99,16 @@ private slots:
         QCOMPARE(total, 768 * 8);
     }
 
-    void emptyInputProducesNothing()
+    void invalidInputRefused()
     {
         Resampler r;
-        QVERIFY(r.init(39062.5f, 48000.0f));
         Signal in = noise(4, 1);
         Signal out(4, C{7.0, 7.0});
+        QCOMPARE(r.process(in.data(), out.data(), 4), 0); // not initialised
+        QVERIFY(r.init(39062.5f, 48000.0f));
         QCOMPARE(r.process(in.data(), out.data(), 0), 0);
         QCOMPARE(r.process(nullptr, out.data(), 4), 0);
         QCOMPARE(out[0].re, 7.0);
-        QCOMPARE(Resampler::maxOutput(0, 768, 625), 0);
-        Resampler uninitialised;
-        QCOMPARE(uninitialised.process(in.data(), out.data(), 4), 0);
-    }
-
-    void invalidRatesRefused()
-    {
-        Resampler r;
-        QVERIFY(r.init(39062.5f, 48000.0f));
         MessageCapture capture;
         QVERIFY(!r.init(0.0f, 48000.0f));
         QVERIFY(!r.init(48000.0f, -1.0f));
@@ -127,13 +120,23 @@ private slots:
         QCOMPARE(capture.all().size(), 5);
     }
 
+    void matchesDirectPolyphase_data()
+    {
+        QTest::addColumn<float>("out");
+        QTest::addColumn<int>("L");
+        QTest::newRow("up to 48000") << 48000.0f << 768;
+        QTest::newRow("down to 8000") << 8000.0f << 128;
+    }
+
     void matchesDirectPolyphase()
     {
+        QFETCH(float, out);
+        QFETCH(int, L);
         Resampler r;
-        QVERIFY(r.init(39062.5f, 48000.0f));
-        const Signal in = noise(1000, 9, 0.8);
+        QVERIFY(r.init(39062.5f, out));
+        const Signal in = noise(3000, 9, 0.8);
         const Signal fast = convert(r, in);
-        const Signal ref = directPolyphase(r.coefficients(), 768, 625, in);
+        const Signal ref = directPolyphase(r.coefficients(), L, 625, in);
         QCOMPARE(fast.size(), ref.size());
         QVERIFY2(maxDifference(fast, ref) < 2e-6, qPrintable(QString::number(maxDifference(fast, ref))));
     }
@@ -178,9 +181,6 @@ private slots:
     {
         Resampler r;
         QVERIFY(r.init(39062.5f, 8000.0f));
-        QCOMPARE(r.interpolation(), 128);
-        QCOMPARE(r.decimation(), 625);
-        QCOMPARE(r.taps(), 128 * 40);
         const Signal pass = convert(r, tone(39063, 1000.0 / 39062.5));
         QVERIFY(pass.size() >= 7000);
         const double passGain = std::abs(dft(pass.data() + 800, 6000, 1000.0 / 8000.0));
@@ -191,12 +191,6 @@ private slots:
         const Signal alias = convert(r, tone(39063, 6000.0 / 39062.5));
         const double folded = std::abs(dft(alias.data() + 800, 6000, 2000.0 / 8000.0));
         QVERIFY2(toDb(folded) < -60.0, qPrintable(QString("alias at %1 dB").arg(toDb(folded))));
-        r.reset();
-        const Signal in = noise(3000, 5, 0.8);
-        const Signal ref = directPolyphase(r.coefficients(), 128, 625, in);
-        const Signal fast = convert(r, in);
-        QCOMPARE(fast.size(), ref.size());
-        QVERIFY2(maxDifference(fast, ref) < 2e-6, qPrintable(QString::number(maxDifference(fast, ref))));
     }
 
     void continuity()
