@@ -44,35 +44,35 @@ void fill(CircularBuffer<Frame>& ring, int count)
 class TestAudioServerNotifyer : public QObject {
     Q_OBJECT
 private slots:
-    void fewerThanABlockStays();
+    void wholeBlocksGoRestStays_data();
     void wholeBlocksGoRestStays();
     void enableStartsConverterOnce();
-    void disableStopsConverter();
-    void voxThresholdIsStored();
-    void withoutServerNothingIsTaken();
 };
 
-void TestAudioServerNotifyer::fewerThanABlockStays()
+void TestAudioServerNotifyer::wholeBlocksGoRestStays_data()
 {
-    Bridge bridge;
-    auto converter = std::make_shared<ResamplerSCZorvani>();
-    AudioServerNotifyer notifyer(&bridge, converter);
-    fill(converter->outputRing(), 255);
-    notifyer.dataRequested();
-    QVERIFY(bridge.server.blocks.empty());
-    QCOMPARE(converter->outputRing().fill(), 255u);
+    QTest::addColumn<bool>("server");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("blocks");
+    QTest::newRow("fewer than a block") << true << 255 << 0;
+    QTest::newRow("two blocks and 88") << true << 600 << 2;
+    QTest::newRow("no audio server") << false << 600 << 0;
 }
 
+// Blocks of 256 stereo frames go to the server in order; the rest waits.
 void TestAudioServerNotifyer::wholeBlocksGoRestStays()
 {
+    QFETCH(bool, server);
+    QFETCH(int, stored);
+    QFETCH(int, blocks);
     Bridge bridge;
     auto converter = std::make_shared<ResamplerSCZorvani>();
-    AudioServerNotifyer notifyer(&bridge, converter);
-    fill(converter->outputRing(), 600);
+    AudioServerNotifyer notifyer(server ? &bridge : nullptr, converter);
+    fill(converter->outputRing(), stored);
     notifyer.dataRequested();
-    QCOMPARE(int(bridge.server.blocks.size()), 2);
-    QCOMPARE(converter->outputRing().fill(), 88u);
-    for (int b = 0; b < 2; ++b) {
+    QCOMPARE(int(bridge.server.blocks.size()), blocks);
+    QCOMPARE(int(converter->outputRing().fill()), stored - 256 * blocks);
+    for (int b = 0; b < blocks; ++b) {
         const auto& block = bridge.server.blocks[b];
         QCOMPARE(int(block.size()), 512);
         for (int i = 0; i < 256; ++i) {
@@ -81,75 +81,41 @@ void TestAudioServerNotifyer::wholeBlocksGoRestStays()
             QCOMPARE(block[2 * i + 1], float(-n / 2048.0));
         }
     }
-    // The 88 left are the newest frames, in order.
     Frame next{};
     QVERIFY(converter->outputRing().read(&next, 1));
-    QCOMPARE(next.re, 512 / 1024.0);
+    QCOMPARE(next.re, 256 * blocks / 1024.0);
 }
 
+// Enabling starts the converter once: a second start would reset it and
+// empty its rings. A converter already running is left as it is.
 void TestAudioServerNotifyer::enableStartsConverterOnce()
 {
     Bridge bridge;
     auto converter = std::make_shared<ResamplerSCZorvani>();
     AudioServerNotifyer notifyer(&bridge, converter);
     QSignalSpy spy(&notifyer, &AudioServerNotifyer::enableChanged);
-    QVERIFY(!notifyer.isEnabled());
-    notifyer.setEnable(true);
-    QVERIFY(converter->isRunning());
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toBool(), true);
-
-    // A second start would reset the converter and empty its rings.
-    fill(converter->outputRing(), 300);
-    notifyer.setEnable(true);
-    QCOMPARE(spy.count(), 1);
-    QVERIFY(converter->isRunning());
-    QCOMPARE(converter->outputRing().fill(), 300u);
-    converter->stop();
-}
-
-void TestAudioServerNotifyer::disableStopsConverter()
-{
-    Bridge bridge;
-    auto converter = std::make_shared<ResamplerSCZorvani>();
-    AudioServerNotifyer notifyer(&bridge, converter);
-    QSignalSpy spy(&notifyer, &AudioServerNotifyer::enableChanged);
     notifyer.setEnable(false);
     QCOMPARE(spy.count(), 0);
     notifyer.setEnable(true);
+    QVERIFY(converter->isRunning());
+    fill(converter->outputRing(), 300);
+    notifyer.setEnable(true);
+    QCOMPARE(converter->outputRing().fill(), 300u);
     notifyer.setEnable(false);
     QVERIFY(!converter->isRunning());
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(spy.at(1).at(0).toBool(), false);
-    // Enabled while the converter already runs: it is left running as it is.
     converter->start();
     fill(converter->outputRing(), 10);
     notifyer.setEnable(true);
     QCOMPARE(converter->outputRing().fill(), 10u);
     QCOMPARE(spy.count(), 3);
+    QCOMPARE(spy.at(0).at(0).toBool(), true);
+    QCOMPARE(spy.at(1).at(0).toBool(), false);
     converter->stop();
-}
-
-void TestAudioServerNotifyer::voxThresholdIsStored()
-{
-    AudioServerNotifyer notifyer(nullptr, nullptr);
-    QSignalSpy spy(&notifyer, &AudioServerNotifyer::voxThresholdChanged);
-    QCOMPARE(notifyer.voxThreshold(), -30.0f);
-    notifyer.setVoxThreshold(-12.5f);
-    QCOMPARE(notifyer.voxThreshold(), -12.5f);
-    QCOMPARE(spy.count(), 0);
-    notifyer.dataRequested();
-    notifyer.setEnable(true);
-    QVERIFY(notifyer.isEnabled());
-}
-
-void TestAudioServerNotifyer::withoutServerNothingIsTaken()
-{
-    auto converter = std::make_shared<ResamplerSCZorvani>();
-    AudioServerNotifyer notifyer(nullptr, converter);
-    fill(converter->outputRing(), 600);
-    notifyer.dataRequested();
-    QCOMPARE(converter->outputRing().fill(), 600u);
+    // Without a converter nothing breaks.
+    AudioServerNotifyer bare(nullptr, nullptr);
+    bare.dataRequested();
+    bare.setEnable(true);
+    QVERIFY(bare.isEnabled());
 }
 
 QTEST_GUILESS_MAIN(TestAudioServerNotifyer)

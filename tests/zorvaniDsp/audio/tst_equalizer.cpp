@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <cstring>
 #include <complex>
 #include <random>
 #include <vector>
@@ -59,7 +60,6 @@ private slots:
     void oneBandRaisesOnlyItsTones_data();
     void oneBandRaisesOnlyItsTones();
     void splitBlocksEqualOneBlock();
-    void resetReproducesOutput();
     void gainsAreClampedAndPadded();
     void bandCentresAndRate();
     void processDoesNotAllocate();
@@ -75,10 +75,7 @@ void TestEqualizer::disabledPassesUnchanged()
     const auto x = noise(1000, 1);
     auto y = x;
     QVERIFY(eq.process(y.data(), int(y.size())));
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        QCOMPARE(y[i].re, x[i].re);
-        QCOMPARE(y[i].im, x[i].im);
-    }
+    QVERIFY(std::memcmp(x.data(), y.data(), x.size() * sizeof(Frame)) == 0);
     QVERIFY(!eq.process(nullptr, 10));
 }
 
@@ -94,7 +91,6 @@ void TestEqualizer::flatGainsAreADelay()
     auto y = x;
     QVERIFY(eq.process(y.data(), int(y.size())));
     const int d = EqualizerZorvani::kLatency;
-    QCOMPARE(d, 1535);
     double worst = 0.0;
     for (int n = 0; n < int(y.size()); ++n) {
         const Frame expected = n < d ? Frame{0.0, 0.0} : x[n - d];
@@ -157,6 +153,8 @@ void TestEqualizer::oneBandRaisesOnlyItsTones()
     QVERIFY2(leak < 1e-9, "re and im are filtered separately: nothing of re appears in im");
 }
 
+// Any cut of the stream gives the same output; so does a reset, or switching
+// off and on again.
 void TestEqualizer::splitBlocksEqualOneBlock()
 {
     QList<int> gains = flatGains();
@@ -168,8 +166,7 @@ void TestEqualizer::splitBlocksEqualOneBlock()
         eq->setEnabled(true);
     }
     const auto x = noise(4000, 3);
-    auto a = x;
-    auto b = x;
+    auto a = x, b = x, c = x;
     for (int start = 0; start < 4000; start += 400)
         QVERIFY(one.process(a.data() + start, 400));
     // 2 x 200 per 400, and odd pieces across transform boundaries.
@@ -179,34 +176,15 @@ void TestEqualizer::splitBlocksEqualOneBlock()
         QVERIFY(split.process(b.data() + at, n));
         at += n;
     }
-    QCOMPARE(at, 4000);
-    for (int n = 0; n < 4000; ++n) {
-        QCOMPARE(b[n].re, a[n].re);
-        QCOMPARE(b[n].im, a[n].im);
-    }
-}
-
-void TestEqualizer::resetReproducesOutput()
-{
-    EqualizerZorvani eq;
-    QList<int> gains = flatGains();
-    gains[25] = -20;
-    eq.setGains(gains);
-    eq.setEnabled(true);
-    const auto x = noise(3000, 4);
-    auto first = x;
-    QVERIFY(eq.process(first.data(), 3000));
-    eq.reset();
-    auto second = x;
-    QVERIFY(eq.process(second.data(), 3000));
-    for (int n = 0; n < 3000; ++n)
-        QCOMPARE(second[n].re, first[n].re);
-    // Switching on again also starts from a clean state.
-    eq.setEnabled(false);
-    eq.setEnabled(true);
-    auto third = x;
-    QVERIFY(eq.process(third.data(), 3000));
-    QCOMPARE(third[2999].im, first[2999].im);
+    QVERIFY(std::memcmp(a.data(), b.data(), a.size() * sizeof(Frame)) == 0);
+    split.setEnabled(false);
+    split.setEnabled(true);
+    QVERIFY(split.process(c.data(), 4000));
+    QVERIFY(std::memcmp(a.data(), c.data(), a.size() * sizeof(Frame)) == 0);
+    one.reset();
+    c = x;
+    QVERIFY(one.process(c.data(), 4000));
+    QVERIFY(std::memcmp(a.data(), c.data(), a.size() * sizeof(Frame)) == 0);
 }
 
 void TestEqualizer::gainsAreClampedAndPadded()
@@ -225,8 +203,7 @@ void TestEqualizer::gainsAreClampedAndPadded()
     auto yb = x;
     QVERIFY(a.process(ya.data(), 2500));
     QVERIFY(b.process(yb.data(), 2500));
-    for (int n = 0; n < 2500; ++n)
-        QCOMPARE(ya[n].re, yb[n].re);
+    QVERIFY(std::memcmp(ya.data(), yb.data(), ya.size() * sizeof(Frame)) == 0);
 
     // A short list leaves the remaining bands at 0 dB: flat again.
     EqualizerZorvani c;
