@@ -54,6 +54,7 @@ bool SimulatorEngine::startStream(const QByteArray& d)
     m_iqPeer = m_peer;
     m_iqPeerPort = m_peerPort;
     m_seq = 0;
+    m_answeredAny = false;
     m_blocksSent = 0;
     m_inFlight = 0;
     m_held.clear();
@@ -261,6 +262,12 @@ void SimulatorEngine::handleIqAnswer(const QByteArray& d)
             ++c.iqAnswersRepeated;
         } else {
             ++c.iqAnswered;
+            // The host answers in sequence order: a first answer before the latest is out of it.
+            if (m_answeredAny && qint16(quint16(seq - m_lastAnswered)) < 0)
+                ++c.iqAnswersOutOfOrder;
+            else
+                m_lastAnswered = seq;
+            m_answeredAny = true;
             if (full) {
                 ++c.iqAnswersFull;
                 QVector<qint32>& cap = m_data->capture;

@@ -308,4 +308,14 @@ bool Simulator::sendJunk(Junk kind)
     return ok;
 }
 
+int Simulator::forge(int count)
+{
+    if (!m_thread)
+        return 0;
+    int sent = 0;
+    QMetaObject::invokeMethod(m_thread->engine, "sendForgeries", Qt::BlockingQueuedConnection, Q_RETURN_ARG(int, sent),
+                              Q_ARG(int, count));
+    return sent;
+}
+
 } // namespace zorvani::sim

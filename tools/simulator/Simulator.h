@@ -121,6 +121,7 @@ struct Counters {
     quint64 iqAnswersShort = 0;    // acknowledge-only answers
     quint64 iqAnswersRepeated = 0; // further answers to an already answered packet
     quint64 iqAnswersUnknown = 0;  // answers to no packet in the recent window
+    quint64 iqAnswersOutOfOrder = 0; // first answers to a packet older than one answered before
     quint64 iqLost = 0;            // transmissions dropped by the loss fault
     quint64 iqDuplicated = 0;
     quint64 iqReordered = 0;
@@ -128,6 +129,7 @@ struct Counters {
     quint64 discoveryReplies = 0;
     quint64 bandScopeFrames = 0;
     quint64 repliesDropped = 0;    // by the lost-reply fault
+    quint64 forged = 0;            // hostile datagrams sent by forge()
 };
 
 // Switchable faults. Probabilities are 0..1 per transmission, drawn from a
@@ -236,6 +238,13 @@ public:
         Random,         // 1 to 1500 random bytes
     };
     bool sendJunk(Junk kind);
+    // Sends `count` hostile datagrams of every kind (Forgery.h) to the peer
+    // that sent the last command, from the receiver's own address: random,
+    // truncated, oversized and bit-flipped ones made from the stream's latest
+    // IQ packet, band-scope fragments and the genuine reply to that last
+    // command, and malformed forgeries of that reply. Deterministic for a
+    // scene seed. Returns how many went out (0 before any command).
+    int forge(int count);
 
     struct Data; // shared with the engine thread
 

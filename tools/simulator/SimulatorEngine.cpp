@@ -25,7 +25,7 @@ const QHostAddress kForeignAddress(QStringLiteral("127.0.0.3"));
 } // namespace
 
 SimulatorEngine::SimulatorEngine(const Config& config, Simulator::Data* data)
-    : m_config(config), m_data(data), m_faultRandom(config.scene.seed ^ 0xFA17u)
+    : m_config(config), m_data(data), m_forger(config.scene.seed ^ 0xF026u), m_faultRandom(config.scene.seed ^ 0xFA17u)
 {
     for (int rx = 0; rx < 2; ++rx)
         m_generators[size_t(rx)] = std::make_unique<SceneGenerator>(config.scene, std::uint64_t(rx + 1));
@@ -154,6 +154,7 @@ void SimulatorEngine::handleDatagram(const QByteArray& d, const QHostAddress& fr
     }
     m_peer = from;
     m_peerPort = fromPort;
+    m_lastRequest = d;
     // Logged before it is handled, so the entry exists when the reply arrives.
     const int entry = logDatagram(d, false);
     bool ok = false;

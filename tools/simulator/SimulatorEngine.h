@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Forgery.h"
 #include "SceneGenerator.h"
 #include "Simulator.h"
 
@@ -25,6 +26,7 @@ public slots:
     bool open();
     void close();
     bool sendJunk(int kind);
+    int sendForgeries(int count);
 
 private:
     struct SentPacket {
@@ -65,6 +67,8 @@ private:
     void endSilence();
 
     QByteArray informationRecord() const;
+    // What the receiver answers to `request`, without acting on it.
+    QByteArray genuineReply(const QByteArray& request) const;
     void loadCalibration();
     void saveCalibration() const;
     int logDatagram(const QByteArray& d, bool malformed); // index of the entry, -1 when not kept
@@ -80,6 +84,8 @@ private:
     quint16 m_port = 0;
     QHostAddress m_peer;       // source of the last command
     quint16 m_peerPort = 0;
+    QByteArray m_lastRequest;  // the last command, for forged replies
+    Forger m_forger;
     QHostAddress m_iqPeer;     // source of the start command
     quint16 m_iqPeerPort = 0;
 
@@ -88,6 +94,8 @@ private:
     int m_rateIndex = 0;
     int m_receivers = 1;
     quint16 m_seq = 0;
+    quint16 m_lastAnswered = 0; // latest sequence number answered for the first time
+    bool m_answeredAny = false;
     qint64 m_streamStartNs = 0;
     qint64 m_blocksSent = 0;
     int m_inFlight = 0;
