@@ -18,6 +18,11 @@ quint16 sequenceOf(const char* packet)
     return zorvani::packet::get<quint16>(packet, kOffSequence);
 }
 
+void setSequence(char* packet, quint16 sequence)
+{
+    qToLittleEndian<quint16>(sequence, packet + kOffSequence);
+}
+
 void setLength(char* packet, quint16 length)
 {
     qToLittleEndian<quint16>(length, packet + kOffLength);
@@ -27,9 +32,24 @@ quint16 lengthOf(const char* packet)
 {
     return zorvani::packet::get<quint16>(packet, kOffLength);
 }
+
+// Signed distance from `from` to `to` on the wrapping 16-bit sequence.
+int distance(quint16 from, quint16 to)
+{
+    return qint16(quint16(to - from));
+}
+
+// Counters have one writer, the socket thread: no read-modify-write needed.
+void bump(std::atomic<quint64>& counter, quint64 by = 1)
+{
+    counter.store(counter.load(std::memory_order_relaxed) + by, std::memory_order_relaxed);
+}
 } // namespace
 
-IqStream::IqStream(BlockEntry entry, const IqFileSlots* files) : m_entry(std::move(entry)), m_files(files) {}
+IqStream::IqStream(BlockEntry entry, const IqFileSlots* files)
+    : m_entry(std::move(entry)), m_files(files), m_slots(kRingSlots), m_bytes(size_t(kRingSlots) * kPacketSize)
+{
+}
 
 void IqStream::resetSequence()
 {
@@ -38,26 +58,192 @@ void IqStream::resetSequence()
     m_resetPending.store(true);
 }
 
-int IqStream::slotOf(quint16 sequence) const
+IqStream::Counters IqStream::counters() const
 {
-    for (int i = 0; i < kSlots; ++i)
-        if (m_slotValid[i] && sequenceOf(m_ring[i]) == sequence)
-            return i;
-    return -1;
+    Counters c;
+    c.processed = m_processed.load(std::memory_order_relaxed);
+    c.givenUp = m_givenUp.load(std::memory_order_relaxed);
+    c.resyncs = m_resyncs.load(std::memory_order_relaxed);
+    c.malformed = m_malformed.load(std::memory_order_relaxed);
+    return c;
 }
 
-void IqStream::resynchronise(char* packet, quint16 sequence)
+int IqStream::handle(const char* packet, qint64 size, Clock::time_point now)
 {
-    setLength(packet, 0);
-    const quint16 expected = quint16(sequence + 8);
-    m_expected.store(expected);
-    // Slots that never held an answer take this packet's header, so that an
-    // answer from them still carries the receiver's marker and channel.
-    for (int i = 0; i < kSlots; ++i) {
-        std::memcpy(m_ring[i], packet, kHeaderSize);
-        qToLittleEndian<quint16>(quint16(expected - i), m_ring[i] + kOffSequence);
-        m_slotValid[i] = true;
+    const quint32 receivers = m_files ? quint32(m_files->size()) : 2;
+    if (size != kPacketSize || lengthOf(packet) != kPayloadSize || quint8(packet[kOffChannel]) >= receivers) {
+        bump(m_malformed);
+        return 0;
     }
+    if (m_resetPending.exchange(false)) {
+        m_misses = 0;
+        m_startMute = true;
+        m_held = 0;
+        for (Slot& slot : m_slots)
+            if (slot.state == SlotState::Held)
+                slot.state = SlotState::Empty;
+    }
+    m_answers = 0;
+    std::memcpy(m_header, packet, kHeaderSize);
+
+    const quint16 sequence = sequenceOf(packet);
+    const int ahead = distance(expected(), sequence);
+    if (ahead >= 0 && ahead < kRingSlots) {
+        m_misses = 0;
+        accept(packet, sequence, now);
+    } else if (slotOf(sequence).state == SlotState::Answered && slotOf(sequence).sequence == sequence) {
+        m_misses = 0;
+        sendStored(sequence);
+    } else if (m_misses++ >= kDroppedMisses) {
+        resynchronise(sequence, now);
+    }
+    if (m_held > 0)
+        giveUpTimedOut(now);
+    return m_answers;
+}
+
+void IqStream::accept(const char* packet, quint16 sequence, Clock::time_point now)
+{
+    // Too far ahead to hold: the oldest gaps are given up until it fits.
+    while (distance(expected(), sequence) >= kHoldWindow)
+        giveUpExpected(now);
+    const Slot& slot = slotOf(sequence);
+    if (slot.state == SlotState::Held && slot.sequence == sequence)
+        return; // a re-send of a packet already held
+    if (sequence != expected()) {
+        hold(packet, sequence, now);
+        return;
+    }
+    std::memcpy(bytesOf(sequence), packet, kPacketSize);
+    process(sequence, now);
+    drain(now);
+}
+
+void IqStream::hold(const char* packet, quint16 sequence, Clock::time_point now)
+{
+    std::memcpy(bytesOf(sequence), packet, kPacketSize);
+    Slot& slot = slotOf(sequence);
+    slot.state = SlotState::Held;
+    slot.sequence = sequence;
+    slot.arrival = now.time_since_epoch().count();
+    if (m_held++ == 0)
+        m_gapSince = slot.arrival;
+}
+
+void IqStream::drain(Clock::time_point now)
+{
+    for (;;) {
+        const Slot& slot = slotOf(expected());
+        if (slot.state != SlotState::Held || slot.sequence != expected())
+            break;
+        --m_held;
+        process(expected(), now);
+    }
+    if (m_held == 0)
+        return;
+    // The next gap has been known since the earliest of the packets held behind it.
+    m_gapSince = now.time_since_epoch().count();
+    int found = 0;
+    for (int i = 1; i < kHoldWindow && found < m_held; ++i) {
+        const quint16 s = quint16(expected() + i);
+        const Slot& slot = slotOf(s);
+        if (slot.state == SlotState::Held && slot.sequence == s) {
+            ++found;
+            m_gapSince = std::min(m_gapSince, slot.arrival);
+        }
+    }
+}
+
+void IqStream::giveUpExpected(Clock::time_point now)
+{
+    const quint16 sequence = expected();
+    storeAcknowledge(sequence);
+    m_expected.store(quint16(sequence + 1));
+    bump(m_givenUp);
+    sendStored(sequence);
+    drain(now);
+}
+
+void IqStream::giveUpTimedOut(Clock::time_point now)
+{
+    const Clock::rep limit = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(kGapTimeoutMs)).count();
+    while (m_held > 0 && now.time_since_epoch().count() - m_gapSince > limit)
+        giveUpExpected(now);
+}
+
+void IqStream::resynchronise(quint16 sequence, Clock::time_point now)
+{
+    // What is still held came before the receiver moved on: processed, not lost.
+    while (m_held > 0)
+        giveUpExpected(now);
+    bump(m_resyncs);
+    // This packet and the next seven get acknowledges; sequence + 8 is processed.
+    for (int i = 0; i < 8; ++i)
+        storeAcknowledge(quint16(sequence + i));
+    m_expected.store(quint16(sequence + 8));
+    sendStored(sequence);
+}
+
+void IqStream::storeAcknowledge(quint16 sequence)
+{
+    // The latest packet's header carries the receiver's marker and channel.
+    char* bytes = bytesOf(sequence);
+    std::memcpy(bytes, m_header, kHeaderSize);
+    setSequence(bytes, sequence);
+    setLength(bytes, 0);
+    Slot& slot = slotOf(sequence);
+    slot.state = SlotState::Answered;
+    slot.sequence = sequence;
+}
+
+void IqStream::process(quint16 sequence, Clock::time_point now)
+{
+    char* packet = bytesOf(sequence);
+    char* payload = packet + kHeaderSize;
+    const quint32 rx = quint8(packet[kOffChannel]);
+    record(payload, rx);
+    convert(payload);
+
+    if (m_startMute) {
+        const auto since = now - Clock::time_point(Clock::duration(m_startTime.load()));
+        if (since < std::chrono::milliseconds(kStartMuteMs))
+            std::fill(m_input, m_input + kSamples, Sample{0.0, 0.0});
+        else
+            m_startMute = false;
+    }
+
+    const bool audio = m_entry && m_entry(m_input, m_audio, rx);
+    if (audio)
+        encode(payload);
+    setLength(packet, audio ? kPayloadSize : 0);
+
+    Slot& slot = slotOf(sequence);
+    slot.state = SlotState::Answered;
+    slot.sequence = sequence;
+    m_expected.store(quint16(sequence + 1));
+    bump(m_processed);
+    send(packet, audio && !m_mute.load());
+}
+
+void IqStream::send(const char* datagram, bool full)
+{
+    ++m_answers;
+    if (!m_sink)
+        return;
+    if (full || lengthOf(datagram) == 0) {
+        m_sink(datagram, full ? kPacketSize : kHeaderSize);
+        return;
+    }
+    // Muted: the ring keeps the audio, the wire gets the acknowledge.
+    std::memcpy(m_short, datagram, kHeaderSize);
+    setLength(m_short, 0);
+    m_sink(m_short, kHeaderSize);
+}
+
+void IqStream::sendStored(quint16 sequence)
+{
+    const char* stored = bytesOf(sequence);
+    send(stored, lengthOf(stored) != 0);
 }
 
 void IqStream::record(const char* payload, quint32 rx)
@@ -97,63 +283,4 @@ void IqStream::encode(char* payload) const
         put24(p, m_audio[i].re);
         put24(p + 3, m_audio[i].im);
     }
-}
-
-qint64 IqStream::handle(char* packet, qint64 size)
-{
-    if (size < kPacketSize)
-        return 0;
-    const quint32 rx = quint8(packet[kOffChannel]);
-    const quint32 receivers = m_files ? quint32(m_files->size()) : 2;
-    if (rx >= receivers)
-        return 0;
-
-    if (m_resetPending.exchange(false)) {
-        m_misses = 0;
-        m_startMute = true;
-    }
-
-    const quint16 sequence = sequenceOf(packet);
-    if (sequence != m_expected.load()) {
-        const int slot = slotOf(sequence);
-        if (slot >= 0) {
-            m_misses = 0;
-            std::memcpy(packet, m_ring[slot], kPacketSize);
-            return lengthOf(packet) ? kPacketSize : kHeaderSize;
-        }
-        if (m_misses++ < kDroppedMisses)
-            return 0;
-        resynchronise(packet, sequence);
-        return kHeaderSize;
-    }
-    m_misses = 0;
-
-    char* payload = packet + kHeaderSize;
-    record(payload, rx);
-    convert(payload);
-
-    if (m_startMute) {
-        const auto since = Clock::now() - Clock::time_point(Clock::duration(m_startTime.load()));
-        if (since < std::chrono::milliseconds(kStartMuteMs))
-            std::fill(m_input, m_input + kSamples, Sample{0.0, 0.0});
-        else
-            m_startMute = false;
-    }
-
-    const bool audio = m_entry && m_entry(m_input, m_audio, rx);
-    if (audio) {
-        encode(payload);
-        setLength(packet, kPayloadSize);
-    } else {
-        setLength(packet, 0);
-    }
-
-    std::memcpy(m_ring[m_writeIndex], packet, kPacketSize);
-    m_slotValid[m_writeIndex] = true;
-    m_writeIndex = (m_writeIndex + 1) % kSlots;
-    m_expected.store(quint16(sequence + 1));
-
-    if (audio && m_mute.load())
-        setLength(packet, 0);
-    return lengthOf(packet) ? kPacketSize : kHeaderSize;
 }

@@ -102,4 +102,14 @@ inline bool statusOf(const QByteArray& reply, quint32& status)
     return true;
 }
 
+// A control reply as the format allows it: a whole header with a known magic
+// and exactly as many payload bytes as its length word announces.
+inline bool wellFormedReply(const char* datagram, qint64 size)
+{
+    if (size < kHeaderSize)
+        return false;
+    const quint16 magic = get<quint16>(datagram, 0);
+    return (magic == kMagicApp || magic == kMagicBoot) && size == kHeaderSize + get<quint16>(datagram, kOffLength);
+}
+
 } // namespace zorvani::packet

@@ -1,9 +1,12 @@
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 
+#include "ZorvaniControl/ZorvaniDriver/BandScopeAssembler.h"
 #include "ZorvaniControl/ZorvaniDriver/Packet.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QUdpSocket>
+
+namespace packet = zorvani::packet;
 
 namespace {
 constexpr int kMaxDatagram = 65536;
@@ -97,35 +100,56 @@ void ZorvaniDevice::run()
         while (m_outgoing.count() > 0 && m_outgoing.pop(request))
             socket.write(request);
     };
+    m_stream.setAnswerSink([&socket](const char* answer, qint64 size) { socket.write(answer, size); });
+    bool lost = false;
     while (m_running.load()) {
         socket.waitForReadyRead(kPollMs);
         sendRequests();
-
-        if (m_watchdog.load() && msSinceStart() - m_lastIqMs.load() > kWatchdogMs) {
-            qWarning() << Q_FUNC_INFO << "no IQ packets for" << kWatchdogMs << "ms, stream lost";
-            socket.close();
-            m_watchdog.store(false);
-            m_running.store(false);
-            emit forceStop();
-            return;
-        }
+        reportGivenUp(false);
 
         while (m_running.load() && socket.hasPendingDatagrams()) {
             const qint64 size = socket.readDatagram(buffer, kMaxDatagram);
             if (size < 0)
                 break;
-            if (size >= 4 && zorvani::packet::get<quint16>(buffer, zorvani::packet::kOffCommand) ==
-                                 zorvani::packet::kIqMarker) {
+            const quint16 marker = size >= 4 ? packet::get<quint16>(buffer, packet::kOffCommand) : 0;
+            if (marker == packet::kIqMarker) {
                 m_lastIqMs.store(msSinceStart());
-                const qint64 answer = m_stream.handle(buffer, size);
-                if (answer > 0)
-                    socket.write(buffer, answer);
+                m_stream.handle(buffer, size);
                 // A steady stream keeps this loop busy: requests go out between packets.
                 sendRequests();
+                reportGivenUp(false);
+                continue;
+            }
+            const bool fragment = marker == packet::kBandScopeMarker && size == BandScopeAssembler::kFragmentSize;
+            if (!fragment && !packet::wellFormedReply(buffer, size)) {
+                m_malformed.store(m_malformed.load() + 1);
                 continue;
             }
             m_replies.push(QByteArray(buffer, int(size)));
         }
+        // Checked once what waited is read: a thread that was kept busy has
+        // packets waiting, a receiver that went silent has none.
+        if (m_watchdog.load() && msSinceStart() - m_lastIqMs.load() > kWatchdogMs) {
+            qWarning() << Q_FUNC_INFO << "no IQ packets for" << kWatchdogMs << "ms, stream lost";
+            m_watchdog.store(false);
+            m_running.store(false);
+            lost = true;
+        }
     }
+    m_stream.setAnswerSink(nullptr);
+    reportGivenUp(true);
     socket.close();
+    if (lost)
+        emit forceStop();
+}
+
+void ZorvaniDevice::reportGivenUp(bool now)
+{
+    const quint64 givenUp = m_stream.counters().givenUp;
+    if (givenUp == m_reportedGivenUp || (!now && msSinceStart() - m_reportedMs < kReportMs))
+        return;
+    m_reportedGivenUp = givenUp;
+    m_reportedMs = msSinceStart();
+    qWarning() << Q_FUNC_INFO << givenUp << "IQ packets given up: the receiver did not re-send them in time";
+    emit iqPacketsGivenUp(givenUp);
 }

@@ -15,8 +15,9 @@
 class zorvaniDsp;
 
 // The socket thread: owns the UDP socket bound to the receiver's port, sends
-// the driver's requests, hands replies and band-scope fragments to the driver
-// and answers every IQ packet in place.
+// the driver's requests, hands well-formed replies and band-scope fragments to
+// the driver (through a bounded queue) and answers the IQ packets. Datagrams
+// outside the format are counted and dropped.
 class ZorvaniDevice : public QThread {
     Q_OBJECT
 public:
@@ -24,6 +25,10 @@ public:
     static constexpr int kWatchdogMs = 2000;
     // Longest wait for socket data in one pass of the loop, ms.
     static constexpr int kPollMs = 20;
+    // Replies and band-scope fragments waiting for the driver; more are dropped.
+    static constexpr int kReplyQueue = 256;
+    // Shortest time between two reports of given-up IQ packets, ms.
+    static constexpr int kReportMs = 100;
 
     ZorvaniDevice(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent = nullptr);
     ~ZorvaniDevice() override;
@@ -46,27 +51,35 @@ public:
     PacketFifo& outgoing() { return m_outgoing; }
     PacketFifo& replies() { return m_replies; }
     IqStream& stream() { return m_stream; }
+    // Non-IQ datagrams from the receiver's address that were no reply or fragment.
+    quint64 malformedDatagrams() const { return m_malformed.load(); }
 
 signals:
     // The IQ flow stopped for longer than the watchdog allows.
     void forceStop();
+    // IQ packets given up since the device was made (their gaps never closed).
+    void iqPacketsGivenUp(quint64 total);
 
 protected:
     void run() override;
 
 private:
     qint64 msSinceStart() const { return m_clock.elapsed(); }
+    void reportGivenUp(bool now);
 
     std::shared_ptr<zorvaniDsp> m_dsp;
     IqStream m_stream;
     PacketFifo m_outgoing;
-    PacketFifo m_replies;
+    PacketFifo m_replies{kReplyQueue};
     std::atomic<quint32> m_address{0};
     std::atomic<quint16> m_port{0};
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_watchdog{false};
     std::atomic<bool> m_handshake{false};
     std::atomic<qint64> m_lastIqMs{0};
+    std::atomic<quint64> m_malformed{0};
+    quint64 m_reportedGivenUp = 0;
+    qint64 m_reportedMs = 0;
     QElapsedTimer m_clock;
     // Room for the largest datagram, so nothing is ever truncated or reallocated.
     std::vector<char> m_buffer;

@@ -54,7 +54,8 @@ ZorvaniDriver::ZorvaniDriver(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots*
             engine->writeBandScope(samples, count);
         };
     }
-    connect(m_device.get(), &ZorvaniDevice::forceStop, this, &ZorvaniDriver::forceStop);
+    connect(m_device.get(), &ZorvaniDevice::forceStop, this, &ZorvaniDriver::streamLost);
+    connect(m_device.get(), &ZorvaniDevice::iqPacketsGivenUp, this, &ZorvaniDriver::iqPacketsGivenUp);
     connect(this, &ZorvaniDriver::endInitFirmware, m_initFpga.get(), &QWidget::hide);
 }
 
@@ -130,7 +131,8 @@ bool ZorvaniDriver::reopen(Receiver receiver)
 
 // ---- queue ----
 
-std::optional<QByteArray> ZorvaniDriver::issue(const QByteArray& packet, quint32 timeoutMs, bool wait, quint32 retries)
+std::optional<QByteArray> ZorvaniDriver::issue(const QByteArray& packet, quint32 timeoutMs, bool wait, quint32 retries,
+                                               int replySize)
 {
     if (!m_open.load())
         return std::nullopt;
@@ -141,6 +143,7 @@ std::optional<QByteArray> ZorvaniDriver::issue(const QByteArray& packet, quint32
     item->packet = packet;
     item->state = QueueItem::ToSend;
     item->waitAnswer = wait ? 1 : 0;
+    item->replySize = std::max(replySize, kHeaderSize);
     item->timer.start();
     {
         std::lock_guard<std::recursive_mutex> lock(*m_mutex);
@@ -155,9 +158,9 @@ std::optional<QByteArray> ZorvaniDriver::issue(const QByteArray& packet, quint32
 }
 
 std::optional<QByteArray> ZorvaniDriver::issueChecked(const QByteArray& packet, quint32 timeoutMs, quint32 status,
-                                                      quint32 retries)
+                                                      quint32 retries, int replySize)
 {
-    auto reply = issue(packet, timeoutMs, true, retries);
+    auto reply = issue(packet, timeoutMs, true, retries, replySize);
     quint32 got = 0;
     if (!reply || !statusOf(*reply, got) || got != status)
         return std::nullopt;
@@ -205,6 +208,7 @@ void ZorvaniDriver::transmitPending()
         if (item->state != QueueItem::ToSend)
             continue;
         item->state = QueueItem::Sent;
+        item->transmitted = true;
         item->timer.restart();
         m_device->outgoing().push(item->packet);
     }
@@ -233,18 +237,20 @@ void ZorvaniDriver::handleReply(const QByteArray& reply)
             m_bandScopeSink(m_bandScope.frame(), count);
         return;
     }
+    // A well-formed reply completes one request: the oldest that went out with
+    // its magic and code and that it is long enough for.
+    if (!wellFormedReply(reply.constData(), reply.size()))
+        return;
+    const quint16 magic = get<quint16>(reply, 0);
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (auto& item : *m_queue) {
-        quint16 requested = 0;
-        // A request still waiting for its first transmission cannot be what
-        // this reply answers: marking it would drop it unsent.
-        if (item->state == QueueItem::Failed || item->state == QueueItem::ToSend ||
-            !commandOf(item->packet, requested) || requested != command)
-            continue;
-        if (item->state == QueueItem::Answered && !item->waitAnswer)
+        const bool open = item->state == QueueItem::Sent || item->state == QueueItem::ToSend;
+        if (!open || !item->transmitted || get<quint16>(item->packet, 0) != magic ||
+            get<quint16>(item->packet, kOffCommand) != command || reply.size() < item->replySize)
             continue;
         item->state = QueueItem::Answered;
         item->packet = reply;
+        return;
     }
 }
 
@@ -273,6 +279,18 @@ void ZorvaniDriver::expire()
 }
 
 // ---- stream ----
+
+void ZorvaniDriver::streamLost()
+{
+    // The host closes the device on forceStop; the user is told why.
+    emit forceStop();
+    ox::ui::MessageRequest box;
+    box.icon = QMessageBox::Warning;
+    box.title = QStringLiteral("Velmora2");
+    box.text = QStringLiteral("The ZorvaniDDC stopped sending IQ data for more than %1 s; the stream was stopped.")
+                   .arg(ZorvaniDevice::kWatchdogMs / 1000);
+    ox::ui::showMessage(box);
+}
 
 bool ZorvaniDriver::Start()
 {
@@ -406,7 +424,7 @@ void ZorvaniDriver::setFrontEnd(quint16 frontEnd)
 quint16 ZorvaniDriver::frontEnd(bool& ok)
 {
     ok = false;
-    const auto reply = issue(appPacket(CmdFrontEnd), 100, true);
+    const auto reply = issue(appPacket(CmdFrontEnd), 100, true, 0, kFrontEndReplySize);
     if (!reply || reply->size() != kFrontEndReplySize)
         return 0;
     ok = true;
@@ -429,7 +447,7 @@ void ZorvaniDriver::setFreq(int channel, double freq)
 
 bool ZorvaniDriver::information(pSDR2_HDR info)
 {
-    const auto reply = issue(appPacket(CmdInformation), 100, true);
+    const auto reply = issue(appPacket(CmdInformation), 100, true, 0, kHeaderSize + kInformationSize);
     if (!reply || reply->size() != kHeaderSize + kInformationSize)
         return false;
     if (info)

@@ -29,8 +29,9 @@ enum NetworkMode : quint32 { DhcpAuto = 0, StaticIp = 1, DhcpServer = 2, DhcpCli
 // The receiver's command link. Every device operation is a slot that builds
 // one request and queues it; waited commands block (processing events in
 // 20 ms slices) until the reply or the expiry. The driver's own thread moves
-// queued requests to the socket thread, matches replies by command code,
-// re-sends and expires requests, and assembles band-scope frames.
+// queued requests to the socket thread, matches replies to requests (one reply
+// completes the oldest transmitted request of its magic and code that it is
+// long enough for), re-sends and expires requests, and assembles band-scope frames.
 class ZorvaniDriver : public QThread {
     Q_OBJECT
 public:
@@ -43,6 +44,8 @@ public:
         QElapsedTimer timer;
         quint32 state = ToSend;
         quint8 waitAnswer = 0;
+        bool transmitted = false; // a reply can only answer what went out
+        int replySize = 0;        // shortest reply datagram that answers it
     };
     // Transmissions of one request before it fails: the first and 4 re-sends.
     static constexpr quint32 kMaxRetries = 4;
@@ -144,17 +147,23 @@ signals:
     void forceStop();
     void writeFirmware();
     void endInitFirmware();
+    // IQ packets given up since the driver was made (see IqStream).
+    void iqPacketsGivenUp(quint64 total);
 
 protected:
     void run() override;
 
 private:
+    // The socket thread's watchdog ended the stream; runs on the thread the driver object lives in.
+    void streamLost();
     // Queues a request; for waited ones returns the reply datagram, or nothing
-    // when it failed. Fire-and-forget requests return an empty array.
-    std::optional<QByteArray> issue(const QByteArray& packet, quint32 timeoutMs, bool wait, quint32 retries = 0);
+    // when it failed. Fire-and-forget requests return an empty array. Only a
+    // reply of at least `replySize` bytes answers it (default: the header).
+    std::optional<QByteArray> issue(const QByteArray& packet, quint32 timeoutMs, bool wait, quint32 retries = 0,
+                                    int replySize = 0);
     // Waited request whose reply must carry `status`; the reply, or nothing.
     std::optional<QByteArray> issueChecked(const QByteArray& packet, quint32 timeoutMs, quint32 status,
-                                           quint32 retries = 0);
+                                           quint32 retries = 0, int replySize = 0);
     std::shared_ptr<QueueItem> waitFor(quint64 id);
     bool readCalibration(quint16 command, double* coefficients, double* percent, bool* crcOk);
     bool writeCalibration(quint16 command, const double* coefficients, double percent, bool* crcOk);
