@@ -125,9 +125,8 @@ void IqStream::hold(const char* packet, quint16 sequence, Clock::time_point now)
     Slot& slot = slotOf(sequence);
     slot.state = SlotState::Held;
     slot.sequence = sequence;
-    slot.arrival = now.time_since_epoch().count();
     if (m_held++ == 0)
-        m_gapSince = slot.arrival;
+        m_gapSince = now.time_since_epoch().count();
 }
 
 void IqStream::drain(Clock::time_point now)
@@ -139,19 +138,9 @@ void IqStream::drain(Clock::time_point now)
         --m_held;
         process(expected(), now);
     }
-    if (m_held == 0)
-        return;
-    // The next gap has been known since the earliest of the packets held behind it.
+    // The next gap's clock starts now: a packet held far ahead (sent early, or
+    // forged) says nothing about when the receiver sent the one now expected.
     m_gapSince = now.time_since_epoch().count();
-    int found = 0;
-    for (int i = 1; i < kHoldWindow && found < m_held; ++i) {
-        const quint16 s = quint16(expected() + i);
-        const Slot& slot = slotOf(s);
-        if (slot.state == SlotState::Held && slot.sequence == s) {
-            ++found;
-            m_gapSince = std::min(m_gapSince, slot.arrival);
-        }
-    }
 }
 
 void IqStream::giveUpExpected(Clock::time_point now)

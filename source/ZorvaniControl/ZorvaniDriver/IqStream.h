@@ -41,8 +41,9 @@ public:
     // ahead (but within the ring) gives up the oldest gaps until it fits; the
     // other half of the ring keeps the answers for re-sends.
     static constexpr int kHoldWindow = kRingSlots / 2;
-    // A gap whose packet has not come back after this long is given up, ms:
-    // room for a few of the receiver's re-sends.
+    // A gap is given up when its packet has not come for this long since it
+    // became the expected one while later packets wait, ms: room for a few of
+    // the receiver's re-sends.
     static constexpr int kGapTimeoutMs = 150;
     // Consecutive foreign sequence numbers dropped before resynchronising.
     static constexpr int kDroppedMisses = 33;
@@ -88,7 +89,6 @@ private:
     struct Slot {
         SlotState state = SlotState::Empty;
         quint16 sequence = 0;
-        Clock::rep arrival = 0; // when a held packet came
     };
 
     Slot& slotOf(quint16 sequence) { return m_slots[sequence & (kRingSlots - 1)]; }
@@ -124,7 +124,7 @@ private:
     quint16 m_misses = 0;
     bool m_startMute = false;
     int m_held = 0;
-    Clock::rep m_gapSince = 0; // earliest arrival among the held packets
+    Clock::rep m_gapSince = 0; // when the expected packet became overdue
     int m_answers = 0;         // sent by the current handle()
     char m_header[kHeaderSize] = {}; // of the latest packet: template for acknowledges
     char m_short[kHeaderSize] = {};

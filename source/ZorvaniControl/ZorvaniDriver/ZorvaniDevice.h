@@ -28,7 +28,7 @@ public:
     // Replies and band-scope fragments waiting for the driver; more are dropped.
     static constexpr int kReplyQueue = 256;
     // Shortest time between two reports of given-up IQ packets, ms.
-    static constexpr int kReportMs = 100;
+    static constexpr int kReportMs = 500;
 
     ZorvaniDevice(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent = nullptr);
     ~ZorvaniDevice() override;
