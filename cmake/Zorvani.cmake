@@ -33,6 +33,8 @@ endfunction()
 # network namespace (tests/netns-run) so that broadcasts never leave the machine;
 # MNTNS inside a private mount namespace (tests/mntns-run), where it may mount
 # a tiny file system that fills up (testsupport::TinyFilesystem).
+# Label `threads`: run again under ThreadSanitizer; `asan`: again under
+# AddressSanitizer (scripts/test).
 function(zorvani_add_test name)
   cmake_parse_arguments(ARG "NETNS;MNTNS" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -55,6 +57,10 @@ function(zorvani_add_test name)
     if("threads" IN_LIST ARG_LABELS)
       # Thread tests also run under ThreadSanitizer (target `thread_tests`).
       set_property(GLOBAL APPEND PROPERTY ZORVANI_THREAD_TESTS ${name})
+    endif()
+    if("asan" IN_LIST ARG_LABELS)
+      # Tests of untrusted input also run under AddressSanitizer (target `asan_tests`).
+      set_property(GLOBAL APPEND PROPERTY ZORVANI_ASAN_TESTS ${name})
     endif()
   endif()
 endfunction()
