@@ -49,7 +49,10 @@ public:
     using ModulationSwitcher = ::ModulationSwitcher;
     using Sample = Ostrovix::complex<double>;
 
-    static constexpr uint32_t kRingSize = 4096; // input ring, work buffers, output rings
+    static constexpr uint32_t kRingSize = 4096; // work buffers, output rings
+    // The input ring takes a burst: a link that held packets behind a gap
+    // hands them over all at once when it closes (up to 256 blocks).
+    static constexpr uint32_t kInputRingSize = 65536;
     static constexpr int kBlock = 200;          // samples per IQ packet
     static constexpr double kWorkingRate = 39062.5;
     static constexpr double kDrmShift = 5200.0;
@@ -281,7 +284,7 @@ private:
 
     std::atomic<SignalAnalyzerAbstract*> m_analyzer{nullptr};
 
-    CircularBuffer<Sample> m_input{kRingSize};
+    CircularBuffer<Sample> m_input{kInputRingSize};
     CircularBuffer<Sample> m_output[2] = {CircularBuffer<Sample>(kRingSize), CircularBuffer<Sample>(kRingSize)};
     Channel m_channels[2];
 

@@ -2,11 +2,16 @@
 
 #include "ZorvaniControl/ZorvaniDriver/BandScopeAssembler.h"
 #include "ZorvaniControl/ZorvaniDriver/Packet.h"
+#include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QUdpSocket>
 
 namespace packet = zorvani::packet;
+
+// Closing a gap hands every held packet to the engine at once.
+static_assert(ReceiverZorvani::kInputRingSize >= IqStream::kHoldWindow * IqStream::kSamples,
+              "the receivers' input rings must take a whole hold window");
 
 namespace {
 constexpr int kMaxDatagram = 65536;
