@@ -131,6 +131,7 @@ bool ZorvaniInterface::init(BridgeAbstract& bridge, QLayout* layout, bool, bool 
     CHECKED_CONNECT(m_control.get(), SIGNAL(sDigOffset(int, int)), this, SIGNAL(sDigOffset(int, int)));
     CHECKED_CONNECT(m_control.get(), SIGNAL(forceStop()), this, SIGNAL(devClosed()));
     CHECKED_CONNECT(m_control.get(), SIGNAL(forceStop()), this, SLOT(setForceStop()));
+    CHECKED_CONNECT(m_control.get(), SIGNAL(iqPacketsGivenUp(quint64)), this, SIGNAL(iqPacketsGivenUp(quint64)));
     CHECKED_CONNECT(m_control.get(), SIGNAL(beginFind()), this, SLOT(initReceiverAddr()));
     connect(m_control.get(), &ZorvaniControl::firmwareState, this,
             [this](int state) { emit firmwareState(state, zorvani::firmware::stateText(state)); });

@@ -100,6 +100,9 @@ signals:
     // its state (0 ... 14) with the text shown for it, and the percent written.
     void firmwareState(int state, const QString& text);
     void firmwareProgress(int percent);
+    // IQ packets given up since init, because the receiver did not re-send
+    // them in time (never silent, see IqStream).
+    void iqPacketsGivenUp(quint64 total);
 
 public slots:
     void search();

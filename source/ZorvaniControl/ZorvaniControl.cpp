@@ -45,6 +45,7 @@ ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFu
     m_receiver.port = kDefaultPort;
     connect(m_driver.get(), &ZorvaniDriver::forceStop, this, &ZorvaniControl::forceStop);
     connect(m_driver.get(), &ZorvaniDriver::writeFirmware, this, &ZorvaniControl::writeFirmware);
+    connect(m_driver.get(), &ZorvaniDriver::iqPacketsGivenUp, this, &ZorvaniControl::iqPacketsGivenUp);
 
     m_region = std::make_unique<AmateurRegion>();
     m_extCtrl = std::make_unique<ExtCtrlZorvani>(m_options, m_region.get());

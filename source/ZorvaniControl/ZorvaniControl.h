@@ -148,6 +148,8 @@ signals:
     void currentSampleRate(double hz);
     void sDigOffset(int digl, int digu);
     void forceStop();
+    // IQ packets given up since the link was made (gaps the receiver never filled).
+    void iqPacketsGivenUp(quint64 total);
     void beginFind();
     void receiver(Receiver rx);
     // The firmware update's state (0 ... 14) and percent written, on the GUI thread.
