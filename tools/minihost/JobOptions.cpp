@@ -83,6 +83,11 @@ JobCommandLine::JobCommandLine()
                "on every network interface of this machine; the first receiver found is used."),
         option("port", "Link port; the emulator listens on 127.0.0.2 at this port (default 50001).", "port", QStringLiteral("50001")),
         option("scene", "Emulator scene file (format below); default: the built-in scene.", "file"),
+        option("faults",
+               "Network faults of the emulator, comma-separated: loss=P (IQ transmissions lost; the emulator "
+               "re-sends), reorder=P, duplicate=P (probabilities 0..1), stall=S (the IQ stream stops after S "
+               "seconds).",
+               "list"),
         option("rate", "Sample rate: index 0..3 or 39062.5, 78125, 156250, 312500 Hz (default 3: 312500 Hz, "
                                        "which WFM needs).", "rate", QStringLiteral("3")),
         option("freq", "Frequency of receiver 1 in Hz (default 7100000).", "hz", QStringLiteral("7100000")),
@@ -171,6 +176,10 @@ bool JobCommandLine::read(const QCommandLineParser& parser, JobOptions* o, QStri
         o->source = JobOptions::Source::Discover;
     }
     o->sceneFile = parser.value(QStringLiteral("scene"));
+    if (!EmulatorFaults::parse(parser.value(QStringLiteral("faults")), &o->faults, error))
+        return false;
+    if (o->faults.any() && o->source != JobOptions::Source::Emulator)
+        return fail(QStringLiteral("--faults is for the built-in emulator only"));
 
     if (!parseRate(parser.value(QStringLiteral("rate")), &o->rateIndex))
         return fail(QStringLiteral("--rate must be 0..3 or one of 39062.5, 78125, 156250, 312500"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EmulatorFaults.h"
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QHostAddress>
@@ -21,6 +23,7 @@ struct JobOptions {
     QHostAddress receiverAddress;        // Source::Receiver
     quint16 port = 50001;                // link port; the emulator's port too
     QString sceneFile;                   // empty: the built-in scene
+    EmulatorFaults faults;               // the emulator's network faults
 
     int rateIndex = 3;                   // 0..3: 39062.5, 78125, 156250, 312500 Hz
     double freqHz = 7100000.0;

@@ -163,6 +163,7 @@ bool MainJob::startEmulator()
     m_sim = std::make_unique<zorvani::sim::Simulator>(config);
     if (m_options.emulatorFirmware == QLatin1String("unerasable"))
         m_sim->failCommands(1, -1, 0xFF11); // every bootloader erase
+    m_options.faults.start(*m_sim);
     if (!m_sim->start()) {
         fail(QStringLiteral("cannot start the receiver emulator on %1:%2")
                  .arg(config.address.toString())
@@ -447,6 +448,7 @@ int MainJob::execute()
             return fail(QStringLiteral("the receiver at %1 did not start its stream").arg(where));
     }
     QTextStream(stdout) << "streaming from " << where << " at " << hz(kRates[m_options.rateIndex]) << " Hz\n";
+    m_link.attach(m_device);
 
     m_collecting = true;
     connect(m_device, &DeviceAbstract::dBmMeter, this, [this](quint32 rx, quint32 ch, double level) {
@@ -493,6 +495,9 @@ int MainJob::execute()
 
     runFor(m_options.durationS);
     m_collecting = false;
+    m_link.detach();
+    if (m_link.lost())
+        m_problems << m_link.problem();
 
     if (m_options.iq) {
         if (!m_iqFailed) {
@@ -550,7 +555,10 @@ void MainJob::runFor(double seconds)
     int shown = 0;
     connect(&tick, &QTimer::timeout, &loop, [&] {
         const double elapsed = double(clock.elapsed()) / 1000.0;
-        if (s_stop.load() || elapsed >= seconds) {
+        if (m_sim)
+            m_options.faults.tick(*m_sim, elapsed);
+        // A lost stream ends the run: nothing more would come.
+        if (s_stop.load() || elapsed >= seconds || m_link.lost()) {
             loop.quit();
             return;
         }
@@ -568,6 +576,9 @@ void MainJob::runFor(double seconds)
     if (s_stop.load())
         QTextStream(stdout) << (m_terminal ? "\n" : "") << "interrupted after " << QString::number(m_ranS, 'f', 1)
                             << " s\n";
+    else if (m_link.lost())
+        QTextStream(stdout) << (m_terminal ? "\n" : "") << "stream lost after "
+                            << QString::number(m_link.lostAfterS(), 'f', 1) << " s\n";
     else
         printProgress(m_ranS, true);
 }
@@ -580,6 +591,7 @@ void MainJob::printProgress(double elapsedS, bool last)
         const zorvani::sim::Counters c = m_sim->counters();
         line += QStringLiteral(" IQ packets sent %1, answered %2").arg(c.iqSent).arg(c.iqAnswered);
     }
+    line += m_link.progressText();
     line += QStringLiteral(", spectra %1").arg(m_spectrumFrames);
     const auto meter = m_meters.constFind(qMakePair(0u, 0u));
     if (meter != m_meters.constEnd())
@@ -709,7 +721,9 @@ bool MainJob::writeSummary()
     s << "spectrum frames: " << m_spectrumFrames << ", waterfall lines " << m_waterfall.lines().size() << '\n';
     if (m_sim)
         s << "emulator: IQ packets sent " << m_counters[0] << ", answered " << m_counters[1] << ", lost "
-          << m_counters[2] << ", re-sent " << m_counters[3] << '\n';
+          << m_counters[2] << ", re-sent " << m_counters[3] << "; faults " << m_options.faults.text() << '\n';
+    for (const QString& line : m_link.summaryLines())
+        s << line << '\n';
     for (const QString& written : qAsConst(m_written))
         s << "file: " << QFileInfo(written).fileName() << " (" << QFileInfo(written).size() << " bytes)\n";
     s << "file: summary.txt\n";

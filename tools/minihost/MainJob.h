@@ -4,6 +4,7 @@
 #include "HostBridge.h"
 #include "HostSettings.h"
 #include "JobOptions.h"
+#include "LinkWatch.h"
 #include "PluginHost.h"
 #include "SpectrumPictures.h"
 
@@ -110,6 +111,7 @@ private:
     QStringList m_iqFiles;
     OutputLevel m_audio;
     quint64 m_counters[4] = {0, 0, 0, 0}; // emulator: sent, answered, lost, re-sent
+    LinkWatch m_link;
     double m_ranS = 0.0;
     bool m_wfmStereo[2] = {false, false}; // as the manager last heard
     double m_displayedRate = 0.0; // Hz, as the plug-in announced it
