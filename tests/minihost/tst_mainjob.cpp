@@ -446,7 +446,7 @@ private slots:
         for (const char* option :
              {"--receiver", "--discover", "--rate", "--freq", "--mode", "--filter", "--agc", "--nr", "--anf", "--nb1",
               "--nb2", "--volume", "--rx2", "--duration", "--out", "--no-wav", "--no-png", "--no-iq", "--scene",
-              "--port", "--window", "--plugin", "--lifecycle-only", "broadcasts", "Scene format"})
+              "--port", "--window", "--plugin", "--lifecycle-only", "--faults", "broadcasts", "Scene format"})
             QVERIFY2(run.out.contains(QLatin1String(option), Qt::CaseInsensitive), option);
     }
 
@@ -495,6 +495,12 @@ private slots:
                                                << QStringLiteral("--receiver");
         QTest::newRow("negative duration") << QStringList{QStringLiteral("--duration"), QStringLiteral("-1")}
                                            << QStringLiteral("--duration");
+        QTest::newRow("loss above 1") << QStringList{QStringLiteral("--faults"), QStringLiteral("loss=1.5")}
+                                      << QStringLiteral("--faults");
+        QTest::newRow("faults for a real receiver")
+            << QStringList{QStringLiteral("--receiver"), QStringLiteral("10.0.0.1:50001"), QStringLiteral("--faults"),
+                           QStringLiteral("stall=1")}
+            << QStringLiteral("--faults");
         QTest::newRow("scene with a bad line")
             << QStringList{QStringLiteral("--plugin"), plugin, QStringLiteral("--out"), folder, QStringLiteral("--port"),
                            QString::number(testPort(5)), QStringLiteral("--scene"), aFile + QStringLiteral(".scene")}
@@ -534,6 +540,51 @@ private slots:
         QVERIFY(!iq.isEmpty());
         QVERIFY(readWav(iq).error.isEmpty());
         QVERIFY(QFile::exists(QDir(folder).filePath(QStringLiteral("summary.txt"))));
+    }
+
+    // The emulator's faults reach the summary: a stream that stops is lost
+    // (the run ends there, exit 1), packets lost beyond the re-sends are given up.
+    void linkTroubleIsReported_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("summaryLine");
+        QTest::newRow("IQ stream stops after 1 s") << QStringLiteral("stall=1") << 1
+                                                   << QStringLiteral("link: stream lost after \\d+\\.\\d s");
+        QTest::newRow("half the IQ transmissions lost") << QStringLiteral("loss=0.5") << 0
+                                                        << QStringLiteral("link: IQ packets given up [1-9]\\d*");
+    }
+    void linkTroubleIsReported()
+    {
+        QFETCH(QString, faults);
+        QFETCH(int, exitCode);
+        QFETCH(QString, summaryLine);
+        const QString folder = m_dir.filePath(QStringLiteral("faults-%1").arg(exitCode));
+        QStringList arguments = jobArguments(folder, 4 + exitCode,
+                                             {QStringLiteral("--faults"), faults, QStringLiteral("--no-png"),
+                                              QStringLiteral("--no-iq")});
+        // Long enough that only a lost stream ends it early.
+        if (exitCode)
+            arguments[arguments.indexOf(QStringLiteral("--duration")) + 1] = QStringLiteral("40");
+        const Run run = runMinihost(arguments, 60000);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1\n%2%3").arg(run.exitCode).arg(run.out, run.err)));
+        QFile file(QDir(folder).filePath(QStringLiteral("summary.txt")));
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        const QString summary = QString::fromUtf8(file.readAll());
+        QVERIFY2(summary.contains(QRegularExpression(summaryLine)), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("faults ") + faults), qPrintable(summary));
+        if (exitCode == 0) {
+            QVERIFY2(run.out.contains(QStringLiteral("IQ packets given up")), qPrintable(run.out));
+            QVERIFY2(!summary.contains(QStringLiteral("problem:")), qPrintable(summary));
+            return;
+        }
+        // Said on every channel, and no status line after it.
+        QVERIFY2(run.err.contains(QStringLiteral("minihost: the receiver's IQ stream was lost after")), qPrintable(run.err));
+        QVERIFY2(summary.contains(QStringLiteral("problem: the receiver's IQ stream was lost")), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("message: The ZorvaniDDC stopped sending IQ data")), qPrintable(summary));
+        const int lostAt = run.out.indexOf(QStringLiteral("stream lost after"));
+        QVERIFY2(lostAt > 0, qPrintable(run.out));
+        QVERIFY2(!run.out.mid(lostAt).contains(QStringLiteral("/40 s]")), qPrintable(run.out));
     }
 
     void unansweredReceiverFailsToOpen()
