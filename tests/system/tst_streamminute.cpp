@@ -1,30 +1,25 @@
-// The link streams a full minute at each of the four rates (all at once, one
-// emulator each) and stops without a lost or re-sent answer.
-#include "Simulator.h"
-#include "SimulatorReceiver.h"
-#include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
-#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+// A minute's worth of packets at each of the four rates (all at once, one
+// emulator each): every packet reaches the engine once and in order, and every
+// one sent before the stop is answered, with audio, in sequence order. The
+// emulators send as fast as they are answered (eight packets in flight), not
+// in real time, and the test waits for the counts with generous limits: a
+// loaded machine makes it slower, not wrong. Speed is the benchmarks' business.
+#include "EmulatedLink.h"
 #include "common/MessageBox.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
 
-#include <atomic>
 #include <memory>
 
 using zorvani::sim::Config;
-using zorvani::sim::Simulator;
-using zorvani::sim::receiverRecord;
 
 namespace {
 constexpr double kSeconds = 60.0;
 
-struct Link {
-    std::unique_ptr<Simulator> sim;
-    std::unique_ptr<ZorvaniDriver> driver;
-    std::atomic<qint64> blocks{0};
-};
-
+int minuteOfPackets(int index)
+{
+    return int(39062.5 * (1 << index) / 200.0 * kSeconds);
+}
 } // namespace
 
 class TestStreamMinute : public QObject {
@@ -35,71 +30,75 @@ private slots:
 
     void oneMinuteAtEveryRate()
     {
-        Link links[4];
+        std::unique_ptr<EmulatedLink> links[4];
         for (int index = 0; index < 4; ++index) {
-            Link& l = links[index];
             Config c;
             c.port = quint16(53400 + index);
             c.logCommands = false;
-            // Late is not lost: a re-send only after half a second means an
-            // answer that never came (the host keeps its last 8 answers, so a
-            // re-send that late also goes unanswered and shows in the counts).
-            c.resendAfterMs = 500;
-            l.sim = std::make_unique<Simulator>(c);
-            QVERIFY(l.sim->start());
-            l.driver = std::make_unique<ZorvaniDriver>(nullptr, nullptr);
-            // Audio in every answer the engine could fill: half the IQ.
-            l.driver->device()->stream().setBlockEntry([&l](IqStream::Sample* in, IqStream::Sample* out, quint32) {
-                ++l.blocks;
-                for (int i = 0; i < 200; ++i)
-                    out[i] = IqStream::Sample{in[i].re * 0.5, in[i].im * 0.5};
-                return true;
-            });
-            QVERIFY(l.driver->open(receiverRecord(*l.sim)));
-            l.driver->setSampleRateId(index);
-            QVERIFY(l.driver->Start());
-            QVERIFY(l.sim->waitUntil([&] { return l.sim->state().streaming; }, 2000));
-            QCOMPARE(l.sim->state().rateIndex, index);
+            c.paced = false;
+            c.fastWindow = 8;
+            links[index] = std::make_unique<EmulatedLink>(c, minuteOfPackets(index) + 60000);
+            EmulatedLink& l = *links[index];
+            l.answerWithAudio(true);
+            QVERIFY(l.start(index));
+            QVERIFY(l.sim.waitUntil([&] { return l.sim.state().streaming; }, 5000));
+            QCOMPARE(l.sim.state().rateIndex, index);
         }
-
-        QElapsedTimer timer;
-        timer.start();
-        auto behind = [&] {
-            for (int index = 0; index < 4; ++index)
-                if (double(links[index].blocks.load()) < 39062.5 * (1 << index) / 200.0 * kSeconds)
-                    return true;
-            return false;
+        // Each link stops once it has its minute: everything sent so far gets
+        // its answer while the stream runs; what is in flight at the stop may not.
+        quint64 sentBeforeStop[4] = {0, 0, 0, 0};
+        bool stopped[4] = {false, false, false, false};
+        const auto stopFinished = [&] {
+            bool all = true;
+            for (int index = 0; index < 4; ++index) {
+                EmulatedLink& l = *links[index];
+                if (!stopped[index] && l.blocks() >= minuteOfPackets(index)) {
+                    stopped[index] = true;
+                    sentBeforeStop[index] = l.sim.counters().iqSent;
+                    l.sim.waitUntil([&] { return l.sim.counters().iqAnswered >= sentBeforeStop[index]; }, 10000);
+                    l.driver.Stop();
+                    l.sim.waitUntil([&] { return !l.sim.state().streaming; }, 5000);
+                    l.driver.close();
+                }
+                all = all && stopped[index];
+            }
+            return all;
         };
-        while (behind()) {
-            QVERIFY2(timer.elapsed() < qint64(kSeconds * 1000) + 15000, "the stream fell behind real time");
-            QTest::qWait(200);
-        }
+        const auto progress = [&] {
+            QStringList counts;
+            for (int index = 0; index < 4; ++index)
+                counts << QStringLiteral("rate %1: %2 of %3 blocks").arg(index).arg(links[index]->blocks()).arg(
+                              minuteOfPackets(index));
+            return counts.join(QStringLiteral("; "));
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(stopFinished(), qPrintable(progress()), int(kSeconds * 1000) * 3);
 
         for (int index = 0; index < 4; ++index) {
-            Link& l = links[index];
-            // Everything sent so far gets its answer while the stream runs;
-            // what is in flight when the stop goes out may not.
-            const quint64 sent = l.sim->counters().iqSent;
-            QVERIFY(l.sim->waitUntil([&] { return l.sim->counters().iqAnswered >= sent; }, 2000));
-            QVERIFY(l.driver->Stop());
-            QVERIFY(l.sim->waitUntil([&] { return !l.sim->state().streaming; }, 2000));
-            l.driver->close();
-            QVERIFY(!l.driver->isOpen());
-            const auto c = l.sim->counters();
+            EmulatedLink& l = *links[index];
+            const auto c = l.sim.counters();
+            const auto iq = l.driver.device()->stream().counters();
+            const EmulatedLink::Order order = l.order();
             const QString text = QStringLiteral("rate %1: %2 sent before the stop, %3 in all, %4 answered (%5 full), "
-                                                "%6 re-sent, %7 repeated, %8 unknown")
+                                                "%6 re-sent, %7 repeated, %8 unknown, %9 out of order; %10 processed "
+                                                "of %11, %12 given up")
                                      .arg(index)
-                                     .arg(sent)
+                                     .arg(sentBeforeStop[index])
                                      .arg(c.iqSent)
                                      .arg(c.iqAnswered)
                                      .arg(c.iqAnswersFull)
                                      .arg(c.iqResent)
                                      .arg(c.iqAnswersRepeated)
-                                     .arg(c.iqAnswersUnknown);
+                                     .arg(c.iqAnswersUnknown)
+                                     .arg(c.iqAnswersOutOfOrder)
+                                     .arg(order.processed)
+                                     .arg(order.span)
+                                     .arg(iq.givenUp);
             qDebug().noquote() << text;
-            QVERIFY2(c.iqAnswersFull >= sent, qPrintable(text));
-            QVERIFY2(c.iqResent == 0 && c.iqAnswersRepeated == 0 && c.iqAnswersUnknown == 0, qPrintable(text));
-            QVERIFY2(double(sent) >= 39062.5 * (1 << index) / 200.0 * kSeconds, qPrintable(text));
+            QVERIFY2(order.ok, qPrintable(order.why + QLatin1Char('\n') + text));
+            QVERIFY2(quint64(order.processed) == iq.processed, qPrintable(text));
+            QVERIFY2(order.processed == order.span && iq.givenUp == 0 && iq.resyncs == 0, qPrintable(text));
+            QVERIFY2(c.iqAnswersFull >= sentBeforeStop[index], qPrintable(text));
+            QVERIFY2(c.iqAnswersUnknown == 0 && c.iqAnswersOutOfOrder == 0, qPrintable(text));
         }
     }
 };

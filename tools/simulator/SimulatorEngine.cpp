@@ -97,6 +97,9 @@ bool SimulatorEngine::bindControl(const QHostAddress& address, quint16 port)
         delete socket;
         return false;
     }
+    // Room for a few seconds of answers, so that a briefly descheduled emulator
+    // does not lose what the host sent (the kernel may cap it).
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4 << 20);
     delete m_control;
     m_control = socket;
     m_address = address;

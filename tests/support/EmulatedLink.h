@@ -18,6 +18,8 @@
 // fingerprint of every block, so that a test can tell which packets of the
 // emulator's stream were processed and in what order: the stream is
 // regenerated from the scene (receiver 0's generator, tuned once at the start).
+// The entry answers with half the IQ as audio when asked to. For tests that
+// link zorvani_link and zorvani_simulator.
 class EmulatedLink {
 public:
     using Sample = IqStream::Sample;
@@ -25,15 +27,22 @@ public:
     explicit EmulatedLink(const zorvani::sim::Config& config, int maxBlocks = 100000)
         : sim(config), driver(nullptr, nullptr), m_prints(size_t(maxBlocks))
     {
-        driver.device()->stream().setBlockEntry([this](Sample* in, Sample*, quint32) {
+        driver.device()->stream().setBlockEntry([this](Sample* in, Sample* audio, quint32) {
             const int n = m_blocks.load(std::memory_order_relaxed);
             if (n < int(m_prints.size())) {
                 m_prints[size_t(n)] = fingerprint(in);
                 m_blocks.store(n + 1, std::memory_order_release);
             }
-            return false;
+            if (!m_audio)
+                return false;
+            for (int i = 0; i < IqStream::kSamples; ++i)
+                audio[i] = Sample{in[i].re * 0.5, in[i].im * 0.5};
+            return true;
         });
     }
+
+    // Set before start().
+    void answerWithAudio(bool on) { m_audio = on; }
 
     // Opens the link and starts the stream at `rateIndex`.
     bool start(int rateIndex)
@@ -126,6 +135,7 @@ private:
 
     std::vector<quint64> m_prints;
     std::atomic<int> m_blocks{0};
+    bool m_audio = false;
     double m_rate = 39062.5;
     double m_centreHz = 0.0;
 };
