@@ -1,4 +1,5 @@
 #include "DriverFixture.h"
+#include "ZorvaniControl/ZorvaniDriver/PacketFifo.h"
 #include "common/MessageBox.h"
 
 #include <QElapsedTimer>
@@ -114,6 +115,65 @@ private slots:
         QCOMPARE(second, quint16(0x0B5C));
         QCOMPARE(f.peer->requests(41).size(), 2);
         QCOMPARE(f.driver->queuedItems(), 0);
+    }
+
+    // A malformed reply ahead of the genuine one: only the genuine one answers.
+    void malformedRepliesAnswerNothing_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("dropped"); // by the socket thread, before the driver sees it
+        QTest::newRow("unknown magic") << QStringLiteral("magic") << 0x1234 << true;
+        QTest::newRow("length word one too many") << QStringLiteral("length") << 37 << true;
+        QTest::newRow("length word one too few") << QStringLiteral("length") << 35 << true;
+        QTest::newRow("datagram one byte longer") << QStringLiteral("size") << 18 + 37 << true;
+        QTest::newRow("header cut") << QStringLiteral("size") << 17 << true;
+        // Well-formed, yet no answer to this request.
+        QTest::newRow("bootloader magic") << QStringLiteral("magic") << 0xFF11 << false;
+        QTest::newRow("record cut, length word to match") << QStringLiteral("payload") << 35 << false;
+    }
+    void malformedRepliesAnswerNothing()
+    {
+        QFETCH(QString, field);
+        QFETCH(int, value);
+        QFETCH(bool, dropped);
+        DriverFixture f(51010);
+        const auto record = [](quint32 pcb) {
+            QByteArray r(36, '\0');
+            qToLittleEndian<quint16>(2, r.data() + 2);
+            qToLittleEndian<quint32>(pcb, r.data() + 32);
+            return r;
+        };
+        f.peer->setResponder([&](const QByteArray& request) {
+            QByteArray bad = TestPeer::reply(request, 1, record(99));
+            if (field == QLatin1String("magic"))
+                qToLittleEndian<quint16>(quint16(value), bad.data());
+            else if (field == QLatin1String("length"))
+                qToLittleEndian<quint16>(quint16(value), bad.data() + 4);
+            else if (field == QLatin1String("size"))
+                bad.resize(value);
+            else
+                bad = TestPeer::reply(request, 1, record(99).left(value));
+            return QList<QByteArray>{bad, TestPeer::reply(request, 1, record(3))};
+        });
+        SDR2_HDR info{};
+        QVERIFY(f.driver->information(&info));
+        QCOMPARE(info.pcbRevision, 3u);
+        QCOMPARE(f.peer->requests(26).size(), 1);
+        QCOMPARE(f.driver->device()->malformedDatagrams(), quint64(dropped ? 1 : 0));
+    }
+
+    void fullReplyQueueDropsAndCounts()
+    {
+        PacketFifo fifo(4);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(fifo.push(header(0xFF12, 8, 0, quint32(i), 1)), i < 4);
+        QCOMPARE(fifo.count(), 4);
+        QCOMPARE(fifo.dropped(), quint64(2));
+        QByteArray oldest;
+        QVERIFY(fifo.pop(oldest));
+        QCOMPARE(qFromLittleEndian<quint32>(oldest.constData() + 6), 0u);
+        QVERIFY(fifo.push(header(0xFF12, 8, 0, 6, 1)));
     }
 
     void twentyFirstReplyWaitsForNextPass()
