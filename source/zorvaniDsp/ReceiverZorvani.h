@@ -50,9 +50,13 @@ public:
     using Sample = Ostrovix::complex<double>;
 
     static constexpr uint32_t kRingSize = 4096; // work buffers, output rings
-    // The input ring takes a burst: a link that held packets behind a gap
-    // hands them over all at once when it closes (up to 256 blocks).
-    static constexpr uint32_t kInputRingSize = 65536;
+    // Input waiting for the thread, samples at the working rate (210 ms): room
+    // for a burst (a link that held packets behind a gap hands them over at
+    // once when it closes), while a thread that cannot keep up drops blocks
+    // rather than fall behind. At the input rate it is this times the decimation.
+    static constexpr uint32_t kBacklog = 8192;
+    static constexpr double kBacklogSeconds = kBacklog / 39062.5;
+    static constexpr uint32_t kInputRingSize = kBacklog * 8;
     static constexpr int kBlock = 200;          // samples per IQ packet
     static constexpr double kWorkingRate = 39062.5;
     static constexpr double kDrmShift = 5200.0;
@@ -88,6 +92,8 @@ public:
     int decimation() const { return m_decimation.load(std::memory_order_acquire); }
     // Input samples after which the engine wakes the thread.
     uint32_t wakeThreshold() const { return uint32_t(decimation()) * kBlock; }
+    // Input samples that may wait for the thread (kBacklog at the input rate).
+    uint32_t inputLimit() const { return uint32_t(decimation()) * kBacklog; }
 
     // --- tuning and filter ---
     // Device stream rate: 39062.5, 78125, 156250 or 312500 Hz.

@@ -137,8 +137,9 @@ bool zorvaniDsp::processBlock(Ostrovix::complex<double>* samples, Ostrovix::comp
     m_rawRings[rx]->write(samples, kBlock);
 
     ReceiverZorvani* receiver = m_receivers[rx].get();
-    if (receiver->isRunning() && receiver->inputRing().write(samples, kBlock)
-        && receiver->inputRing().fill() >= receiver->wakeThreshold())
+    CircularBuffer<Ostrovix::complex<double>>& input = receiver->inputRing();
+    if (receiver->isRunning() && input.fill() + kBlock <= receiver->inputLimit() && input.write(samples, kBlock)
+        && input.fill() >= receiver->wakeThreshold())
         receiver->wake();
 
     if (!m_mixer->outputRing().read(audio, kBlock))

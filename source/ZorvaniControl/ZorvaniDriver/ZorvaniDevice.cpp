@@ -9,9 +9,10 @@
 
 namespace packet = zorvani::packet;
 
-// Closing a gap hands every held packet to the engine at once.
-static_assert(ReceiverZorvani::kInputRingSize >= IqStream::kHoldWindow * IqStream::kSamples,
-              "the receivers' input rings must take a whole hold window");
+// Closing a gap hands what arrived behind it to the engine at once: up to a
+// gap timeout's worth of stream, which the receivers must let wait.
+static_assert(ReceiverZorvani::kBacklogSeconds * 1000.0 >= IqStream::kGapTimeoutMs,
+              "a receiver's input backlog must take a gap timeout of stream");
 
 namespace {
 constexpr int kMaxDatagram = 65536;
