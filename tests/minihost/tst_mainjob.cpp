@@ -560,9 +560,10 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, summaryLine);
         const QString folder = m_dir.filePath(QStringLiteral("faults-%1").arg(exitCode));
+        // The slowest rate: heavy loss makes the emulator re-send a lot.
         QStringList arguments = jobArguments(folder, 4 + exitCode,
-                                             {QStringLiteral("--faults"), faults, QStringLiteral("--no-png"),
-                                              QStringLiteral("--no-iq")});
+                                             {QStringLiteral("--faults"), faults, QStringLiteral("--rate"),
+                                              QStringLiteral("0"), QStringLiteral("--no-png"), QStringLiteral("--no-iq")});
         // Long enough that only a lost stream ends it early.
         if (exitCode)
             arguments[arguments.indexOf(QStringLiteral("--duration")) + 1] = QStringLiteral("40");
