@@ -272,10 +272,28 @@ void ZorvaniDriver::expire()
         }
         if (item->state == QueueItem::Sent && item->retries < kMaxRetries &&
             elapsed > qint64((item->retries + 1) * item->timeoutMs)) {
+            // Sent again after the newer value, it would undo it at the receiver.
+            if (superseded(i)) {
+                item->retries = kMaxRetries;
+                continue;
+            }
             ++item->retries;
             item->state = QueueItem::ToSend;
         }
     }
+}
+
+bool ZorvaniDriver::superseded(int index) const
+{
+    const QueueItem& old = *m_queue->at(index);
+    if (old.waitAnswer)
+        return false;
+    // Same magic, code, length and param: the same setting, a newer value.
+    const auto same = [&old](const QueueItem& newer) {
+        return !newer.waitAnswer && std::equal(old.packet.cbegin(), old.packet.cbegin() + kOffStatus, newer.packet.cbegin(),
+                                               newer.packet.cbegin() + kOffStatus);
+    };
+    return std::any_of(m_queue->cbegin() + index + 1, m_queue->cend(), [&](const auto& item) { return same(*item); });
 }
 
 // ---- stream ----

@@ -31,7 +31,8 @@ enum NetworkMode : quint32 { DhcpAuto = 0, StaticIp = 1, DhcpServer = 2, DhcpCli
 // 20 ms slices) until the reply or the expiry. The driver's own thread moves
 // queued requests to the socket thread, matches replies to requests (one reply
 // completes the oldest transmitted request of its magic and code that it is
-// long enough for), re-sends and expires requests, and assembles band-scope frames.
+// long enough for), re-sends and expires requests (a setting is not re-sent
+// once a newer value for it is queued), and assembles band-scope frames.
 class ZorvaniDriver : public QThread {
     Q_OBJECT
 public:
@@ -170,6 +171,9 @@ private:
     void transmitPending();
     void handleReply(const QByteArray& reply);
     void expire();
+    // Whether a newer fire-and-forget request for the same setting follows
+    // the queued one at `index` (under the queue mutex).
+    bool superseded(int index) const;
     static void pause(int ms);
 
     std::shared_ptr<zorvaniDsp> m_dsp;

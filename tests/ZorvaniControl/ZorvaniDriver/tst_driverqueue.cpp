@@ -163,6 +163,24 @@ private slots:
         QCOMPARE(f.driver->device()->malformedDatagrams(), quint64(dropped ? 1 : 0));
     }
 
+    // With no replies, settings are re-sent, but an older value never after a
+    // newer one of the same setting: it would undo it at the receiver.
+    void supersededSettingIsNotSentAgain()
+    {
+        DriverFixture f(51011);
+        f.driver->setFreq(0, 1000000.0);
+        f.driver->setFreq(1, 3000000.0);
+        f.driver->setFreq(0, 2000000.0);
+        QTRY_COMPARE_WITH_TIMEOUT(f.driver->queuedItems(), 0, 3000);
+        QMap<quint32, QList<quint64>> sent; // channel -> values, in arrival order
+        for (const QByteArray& d : f.peer->requests(8))
+            sent[qFromLittleEndian<quint32>(d.constData() + 6)] << qFromLittleEndian<quint64>(d.constData() + 18);
+        QCOMPARE(sent[0].count(10000000), 1);
+        QCOMPARE(sent[0].count(20000000), 5);
+        QCOMPARE(sent[0].last(), quint64(20000000));
+        QCOMPARE(sent[1], (QList<quint64>{30000000, 30000000, 30000000, 30000000, 30000000}));
+    }
+
     void fullReplyQueueDropsAndCounts()
     {
         PacketFifo fifo(4);
