@@ -97,8 +97,15 @@ int IqStream::handle(const char* packet, qint64 size, Clock::time_point now)
     } else if (m_misses++ >= kDroppedMisses) {
         resynchronise(sequence, now);
     }
-    if (m_held > 0)
-        giveUpTimedOut(now);
+    return m_answers;
+}
+
+int IqStream::expireGaps(Clock::time_point now)
+{
+    m_answers = 0;
+    const Clock::rep limit = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(kGapTimeoutMs)).count();
+    while (m_held > 0 && now.time_since_epoch().count() - m_gapSince > limit)
+        giveUpExpected(now);
     return m_answers;
 }
 
@@ -138,9 +145,6 @@ void IqStream::drain(Clock::time_point now)
         --m_held;
         process(expected(), now);
     }
-    // The next gap's clock starts now: a packet held far ahead (sent early, or
-    // forged) says nothing about when the receiver sent the one now expected.
-    m_gapSince = now.time_since_epoch().count();
 }
 
 void IqStream::giveUpExpected(Clock::time_point now)
@@ -151,13 +155,6 @@ void IqStream::giveUpExpected(Clock::time_point now)
     bump(m_givenUp);
     sendStored(sequence);
     drain(now);
-}
-
-void IqStream::giveUpTimedOut(Clock::time_point now)
-{
-    const Clock::rep limit = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(kGapTimeoutMs)).count();
-    while (m_held > 0 && now.time_since_epoch().count() - m_gapSince > limit)
-        giveUpExpected(now);
 }
 
 void IqStream::resynchronise(quint16 sequence, Clock::time_point now)
@@ -211,6 +208,10 @@ void IqStream::process(quint16 sequence, Clock::time_point now)
     slot.sequence = sequence;
     m_expected.store(quint16(sequence + 1));
     bump(m_processed);
+    // A gap's clock starts when the stream last moved: a packet held far ahead
+    // (sent early, or forged) says nothing about when the receiver sent the one
+    // now expected. Packets given up in a row share one clock.
+    m_gapSince = now.time_since_epoch().count();
     send(packet, audio && !m_mute.load());
 }
 

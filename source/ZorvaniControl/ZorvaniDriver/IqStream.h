@@ -41,9 +41,8 @@ public:
     // ahead (but within the ring) gives up the oldest gaps until it fits; the
     // other half of the ring keeps the answers for re-sends.
     static constexpr int kHoldWindow = kRingSlots / 2;
-    // A gap is given up when its packet has not come for this long since it
-    // became the expected one while later packets wait, ms: room for a few of
-    // the receiver's re-sends.
+    // A gap is given up when later packets wait and none was processed for
+    // this long (see expireGaps), ms: room for a few of the receiver's re-sends.
     static constexpr int kGapTimeoutMs = 150;
     // Consecutive foreign sequence numbers dropped before resynchronising.
     static constexpr int kDroppedMisses = 33;
@@ -81,8 +80,14 @@ public:
     // Handles one datagram whose marker says IQ; its answers (none, one, or
     // several when it closes a gap) go to the sink. Returns how many were sent.
     int handle(const char* packet, qint64 size) { return handle(packet, size, Clock::now()); }
+    // Gives up the gap in front when its packet has been overdue for the gap
+    // timeout, and so on for the gaps behind it. Call it when no datagram waits
+    // to be read: a thread that was kept busy must not give up a packet that
+    // is already queued. Returns the answers sent.
+    int expireGaps() { return m_held > 0 ? expireGaps(Clock::now()) : 0; }
     // The same at a given time (tests).
     int handle(const char* packet, qint64 size, Clock::time_point now);
+    int expireGaps(Clock::time_point now);
 
 private:
     enum class SlotState : quint8 { Empty, Held, Answered };
@@ -99,7 +104,6 @@ private:
     void hold(const char* packet, quint16 sequence, Clock::time_point now);
     void drain(Clock::time_point now);
     void giveUpExpected(Clock::time_point now);
-    void giveUpTimedOut(Clock::time_point now);
     void resynchronise(quint16 sequence, Clock::time_point now);
     void storeAcknowledge(quint16 sequence);
     void process(quint16 sequence, Clock::time_point now);
@@ -124,7 +128,7 @@ private:
     quint16 m_misses = 0;
     bool m_startMute = false;
     int m_held = 0;
-    Clock::rep m_gapSince = 0; // when the expected packet became overdue
+    Clock::rep m_gapSince = 0; // since when the packet in front of the held ones is overdue
     int m_answers = 0;         // sent by the current handle()
     char m_header[kHeaderSize] = {}; // of the latest packet: template for acknowledges
     char m_short[kHeaderSize] = {};

@@ -123,7 +123,6 @@ void ZorvaniDevice::run()
                 m_stream.handle(buffer, size);
                 // A steady stream keeps this loop busy: requests go out between packets.
                 sendRequests();
-                reportGivenUp(false);
                 continue;
             }
             const bool fragment = marker == packet::kBandScopeMarker && size == BandScopeAssembler::kFragmentSize;
@@ -133,6 +132,7 @@ void ZorvaniDevice::run()
             }
             m_replies.push(QByteArray(buffer, int(size)));
         }
+        m_stream.expireGaps();
         // Checked once what waited is read: a thread that was kept busy has
         // packets waiting, a receiver that went silent has none.
         if (m_watchdog.load() && msSinceStart() - m_lastIqMs.load() > kWatchdogMs) {

@@ -69,11 +69,13 @@ struct Harness {
     {
         stream.setAnswerSink([this](const char* d, qint64 n) { answers << QByteArray(d, int(n)); });
     }
-    // Feeds one packet; the answers it caused.
+    // Feeds one packet, then looks for overdue gaps as the socket thread does
+    // when nothing more waits; the answers it caused.
     QList<QByteArray> feed(const QByteArray& packet)
     {
         const int before = answers.size();
-        const int n = stream.handle(packet.constData(), packet.size(), now);
+        int n = stream.handle(packet.constData(), packet.size(), now);
+        n += stream.expireGaps(now);
         const QList<QByteArray> caused = answers.mid(before);
         if (n != caused.size())
             qFatal("handle() reported %d answers, the sink got %d", n, int(caused.size()));
@@ -191,9 +193,9 @@ private slots:
 
     void eachGapHasItsOwnTimeout()
     {
-        // 1 and 4 missing; 1 comes back late, 4 never. 4's time starts when it
-        // became the expected packet, not when 5 came: a packet held far ahead
-        // may be early or forged.
+        // 1 and 4 missing; 1 comes back late, 4 never. 4's clock starts when 3
+        // was processed, not when 5 came: a packet held far ahead may be early
+        // or forged.
         Harness h;
         const Clock::time_point t0 = h.now;
         h.feedAt(0, 0, t0);
@@ -205,6 +207,32 @@ private slots:
         QCOMPARE(h.feedAt(7, 291, t0).size(), 4);
         QCOMPARE(h.answeredSequences(), (QList<int>{0, 1, 2, 3, 4, 5, 6, 7}));
         QCOMPARE(h.stream.counters().givenUp, quint64(1));
+    }
+
+    void gapsAreGivenUpOnlyWhenNothingWaits()
+    {
+        // The socket thread reads what waits before it looks at the clock: a
+        // re-send queued behind later packets still closes the gap, however late.
+        Harness h;
+        h.feed(0);
+        const Clock::time_point late = h.now + std::chrono::seconds(1);
+        const QByteArray two = numbered(2);
+        const QByteArray one = numbered(1);
+        QCOMPARE(h.stream.handle(two.constData(), two.size(), late), 0);
+        QCOMPARE(h.stream.handle(one.constData(), one.size(), late), 2);
+        QCOMPARE(h.stream.expireGaps(late), 0);
+        QCOMPARE(h.stream.counters().givenUp, quint64(0));
+    }
+
+    void packetsMissingInARowAreGivenUpTogether()
+    {
+        Harness h;
+        const Clock::time_point t0 = h.now;
+        h.feedAt(0, 0, t0);
+        h.feedAt(6, 10, t0);
+        QCOMPARE(h.feedAt(7, 161, t0).size(), 7);
+        QCOMPARE(h.stream.counters().givenUp, quint64(5));
+        QCOMPARE(h.engine.seen, (std::vector<int>{0, 6, 7}));
     }
 
     void packetBeyondTheHoldWindowGivesUpTheOldestGaps()
@@ -478,6 +506,7 @@ private slots:
         for (int s : order)
             packets.push_back(iqtest::packet(quint16(s), quint8(s & 1)));
         const QByteArray foreign = iqtest::packet(30000, 0);
+        const QByteArray afterGap = iqtest::packet(30000 + 8 + 5, 0);
         // Warm up once so that lazily built state exists.
         const QByteArray first = iqtest::packet(0, 0);
         stream.handle(first.constData(), first.size());
@@ -488,16 +517,20 @@ private slots:
         for (size_t i = 0; i < packets.size(); ++i) {
             stream.setMute(i % 3 == 0);
             stream.handle(packets[i].constData(), 1210, now);
+            stream.expireGaps(now);
         }
-        // The 34th foreign packet resynchronises, giving up what is still held.
+        // The 34th foreign packet resynchronises, giving up what is still held;
+        // then a gap of five times out.
         for (int i = 0; i < 40; ++i)
             stream.handle(foreign.constData(), 1210, now);
+        stream.handle(afterGap.constData(), 1210, now);
+        stream.expireGaps(now + std::chrono::seconds(1));
         const auto allocations = scope.count();
         files[0]->stop();
         QCOMPARE(allocations, 0u);
-        QCOMPARE(engine.calls, 1 + 64 + 1);
+        QCOMPARE(engine.calls, 1 + 64 + 1 + 1);
         QCOMPARE(stream.counters().resyncs, quint64(1));
-        QCOMPARE(stream.counters().givenUp, quint64(4 + IqStream::kHoldWindow - 1));
+        QCOMPARE(stream.counters().givenUp, quint64(4 + IqStream::kHoldWindow - 1 + 5));
         QVERIFY(answers > 64);
         QVERIFY(files[0]->dataBytes() > 0);
     }
