@@ -197,6 +197,9 @@ int main(int argc, char** argv)
             return fail(QStringLiteral("bad --fail-commands %1").arg(v));
     }
     sim.setFaults(faults);
+    // Before the announcement below: whoever waits for it may stop us at once.
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
     if (!sim.start())
         return fail(QStringLiteral("cannot bind %1:%2").arg(config.address.toString()).arg(config.port));
     qInfo().noquote() << "zorvani-sim: receiver" << sim.serialText() << "on" << config.address.toString() << "port"
@@ -216,8 +219,6 @@ int main(int argc, char** argv)
                                  .arg(info.hasCentre ? QString() : QStringLiteral(" (from --frequency)"));
     }
 
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
     int logged = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
