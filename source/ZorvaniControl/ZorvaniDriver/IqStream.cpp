@@ -79,6 +79,7 @@ int IqStream::handle(const char* packet, qint64 size, Clock::time_point now)
         m_misses = 0;
         m_startMute = true;
         m_held = 0;
+        m_heldSince = 0;
         for (Slot& slot : m_slots)
             if (slot.state == SlotState::Held)
                 slot.state = SlotState::Empty;
@@ -104,7 +105,7 @@ int IqStream::expireGaps(Clock::time_point now)
 {
     m_answers = 0;
     const Clock::rep limit = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(kGapTimeoutMs)).count();
-    while (m_held > 0 && now.time_since_epoch().count() - m_gapSince > limit)
+    while (m_held > 0 && m_heldSince >= kGapEvidence && now.time_since_epoch().count() - m_gapSince > limit)
         giveUpExpected(now);
     return m_answers;
 }
@@ -132,8 +133,11 @@ void IqStream::hold(const char* packet, quint16 sequence, Clock::time_point now)
     Slot& slot = slotOf(sequence);
     slot.state = SlotState::Held;
     slot.sequence = sequence;
-    if (m_held++ == 0)
+    if (m_held++ == 0) {
         m_gapSince = now.time_since_epoch().count();
+        m_heldSince = 0;
+    }
+    ++m_heldSince;
 }
 
 void IqStream::drain(Clock::time_point now)
@@ -212,6 +216,7 @@ void IqStream::process(quint16 sequence, Clock::time_point now)
     // (sent early, or forged) says nothing about when the receiver sent the one
     // now expected. Packets given up in a row share one clock.
     m_gapSince = now.time_since_epoch().count();
+    m_heldSince = 0;
     send(packet, audio && !m_mute.load());
 }
 

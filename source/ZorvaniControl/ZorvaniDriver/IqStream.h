@@ -41,9 +41,12 @@ public:
     // ahead (but within the ring) gives up the oldest gaps until it fits; the
     // other half of the ring keeps the answers for re-sends.
     static constexpr int kHoldWindow = kRingSlots / 2;
-    // A gap is given up when later packets wait and none was processed for
-    // this long (see expireGaps), ms: room for a few of the receiver's re-sends.
+    // A gap is given up when none was processed for this long (see
+    // expireGaps), ms: room for a few of the receiver's re-sends ...
     static constexpr int kGapTimeoutMs = 150;
+    // ... and at least this many newer packets came meanwhile: a receiver that
+    // sends nothing (busy, stalled) has not given up its re-sends either.
+    static constexpr int kGapEvidence = 4;
     // Consecutive foreign sequence numbers dropped before resynchronising.
     static constexpr int kDroppedMisses = 33;
     // Time after a start during which the engine receives zeros, ms.
@@ -129,6 +132,7 @@ private:
     bool m_startMute = false;
     int m_held = 0;
     Clock::rep m_gapSince = 0; // since when the packet in front of the held ones is overdue
+    int m_heldSince = 0;       // packets held since then
     int m_answers = 0;         // sent by the current handle()
     char m_header[kHeaderSize] = {}; // of the latest packet: template for acknowledges
     char m_short[kHeaderSize] = {};

@@ -74,8 +74,9 @@ private slots:
         qInfo().noquote() << QTest::currentDataTag() << numbers;
         QVERIFY2(order.ok, qPrintable(order.why));
         QVERIFY2(order.fraction() >= minimum, qPrintable(numbers));
+        // (Answers may come late on a busy machine, even too late for the
+        // emulator to know them; never out of order.)
         QCOMPARE(sent.iqAnswersOutOfOrder, quint64(0));
-        QCOMPARE(sent.iqAnswersUnknown, quint64(0));
         QCOMPARE(iq.resyncs, quint64(0));
         QCOMPARE(iq.processed, quint64(order.processed));
         // Processed or given up, nothing else, up to the last processed packet.
