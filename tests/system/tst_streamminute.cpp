@@ -5,6 +5,7 @@
 // in real time, and the test waits for the counts with generous limits: a
 // loaded machine makes it slower, not wrong. Speed is the benchmarks' business.
 #include "EmulatedLink.h"
+#include "TestPorts.h"
 #include "common/MessageBox.h"
 
 #include <QtTest>
@@ -33,7 +34,7 @@ private slots:
         std::unique_ptr<EmulatedLink> links[4];
         for (int index = 0; index < 4; ++index) {
             Config c;
-            c.port = quint16(53400 + index);
+            c.port = testsupport::processPort(58200, index);
             c.logCommands = false;
             c.paced = false;
             c.fastWindow = 8;

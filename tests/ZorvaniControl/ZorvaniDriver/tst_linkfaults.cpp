@@ -4,6 +4,7 @@
 // out in sequence order, and loss costs no more than the packets whose every
 // transmission was lost.
 #include "EmulatedLink.h"
+#include "TestPorts.h"
 #include "common/MessageBox.h"
 
 #include <QtTest>
@@ -42,7 +43,7 @@ private slots:
         QFETCH(double, minimum);
         constexpr int kBlocks = 4000; // about 2.6 s at 312500 Hz
         Config c;
-        c.port = quint16(52300 + m_row++); // a fresh port: nothing of the last row arrives
+        c.port = testsupport::processPort(56000, m_row++); // a fresh port: nothing of the last row arrives
         c.logCommands = false;
         EmulatedLink link(c, kBlocks + 2000);
         Faults faults;

@@ -4,6 +4,7 @@
 // seed). Nothing breaks, a waited command completes only with its genuine
 // reply, the queues stay bounded, and the stream and the commands go on.
 #include "EmulatedLink.h"
+#include "TestPorts.h"
 #include "common/MessageBox.h"
 
 #include <QFile>
@@ -40,7 +41,7 @@ private slots:
     void hostileDatagramsWhileStreaming()
     {
         Config c;
-        c.port = 52290;
+        c.port = testsupport::processPort(57100, 0);
         c.logCommands = false;
         EmulatedLink link(c);
         ZorvaniDriver& driver = link.driver;
