@@ -65,6 +65,7 @@ IqStream::Counters IqStream::counters() const
     c.givenUp = m_givenUp.load(std::memory_order_relaxed);
     c.resyncs = m_resyncs.load(std::memory_order_relaxed);
     c.malformed = m_malformed.load(std::memory_order_relaxed);
+    c.late = m_late.load(std::memory_order_relaxed);
     return c;
 }
 
@@ -95,6 +96,11 @@ int IqStream::handle(const char* packet, qint64 size, Clock::time_point now)
     } else if (slotOf(sequence).state == SlotState::Answered && slotOf(sequence).sequence == sequence) {
         m_misses = 0;
         sendStored(sequence);
+    } else if (ahead < 0 && -ahead <= kLateWindow) {
+        // A re-send whose answer the ring no longer has: the receiver is
+        // catching up, not moving on. Resynchronising onto it would take the
+        // stream back and process what follows it a second time.
+        bump(m_late);
     } else if (m_misses++ >= kDroppedMisses) {
         resynchronise(sequence, now);
     }

@@ -47,7 +47,11 @@ public:
     // ... and at least this many newer packets came meanwhile: a receiver that
     // sends nothing (busy, stalled) has not given up its re-sends either.
     static constexpr int kGapEvidence = 4;
-    // Consecutive foreign sequence numbers dropped before resynchronising.
+    // A packet up to this far behind the expected one without a stored answer
+    // is a late re-send: dropped, and no sign that the receiver moved on.
+    static constexpr int kLateWindow = 2 * kRingSlots;
+    // Consecutive foreign sequence numbers (neither held, answered nor late)
+    // dropped before resynchronising.
     static constexpr int kDroppedMisses = 33;
     // Time after a start during which the engine receives zeros, ms.
     static constexpr int kStartMuteMs = 20;
@@ -57,6 +61,7 @@ public:
         quint64 givenUp = 0;   // sequence numbers given up: acknowledged, never processed
         quint64 resyncs = 0;
         quint64 malformed = 0; // IQ datagrams of the wrong size, length word or channel
+        quint64 late = 0;      // re-sends too late for the ring: dropped
     };
 
     // `files`: one IQ file slot per receiver (may be null: no recording, two receivers).
@@ -128,6 +133,7 @@ private:
     std::atomic<quint64> m_givenUp{0};
     std::atomic<quint64> m_resyncs{0};
     std::atomic<quint64> m_malformed{0};
+    std::atomic<quint64> m_late{0};
     quint16 m_misses = 0;
     bool m_startMute = false;
     int m_held = 0;

@@ -302,6 +302,36 @@ private slots:
         QVERIFY(h.feed(30000).isEmpty());
     }
 
+    void lateResendsNeverTakeTheStreamBack()
+    {
+        // Re-sends of packets whose answers have left the ring (a long stall,
+        // then the receiver catching up) are dropped, however many in a row.
+        Harness h;
+        for (int s = 0; s < 2000; ++s)
+            h.feed(quint16(s));
+        const int late = 2000 - IqStream::kLateWindow;
+        for (int s = late; s < late + 3 * IqStream::kDroppedMisses; ++s)
+            QVERIFY2(h.feed(quint16(s)).isEmpty(), qPrintable(QStringLiteral("late %1 was answered").arg(s)));
+        QCOMPARE(h.stream.expectedSequence(), quint16(2000));
+        QCOMPARE(h.stream.counters().resyncs, quint64(0));
+        QCOMPARE(h.stream.counters().late, quint64(3 * IqStream::kDroppedMisses));
+        QCOMPARE(h.feed(2000).size(), 1);
+        QCOMPARE(h.engine.calls, 2001);
+        // Nor do they hide a receiver that did move on: its packets still count
+        // as consecutive misses.
+        for (int i = 0; i < IqStream::kDroppedMisses; ++i) {
+            h.feed(quint16(late + 1 + i)); // still within the late window of 2001
+            QVERIFY(h.feed(quint16(9000 + i)).isEmpty());
+        }
+        QCOMPARE(h.feed(9100).size(), 1);
+        QCOMPARE(h.stream.expectedSequence(), quint16(9108));
+        QCOMPARE(h.stream.counters().late, quint64(4 * IqStream::kDroppedMisses));
+        // Beyond the late window a packet behind is foreign: the miss count
+        // goes on after a resynchronisation, so it resynchronises at once.
+        QCOMPARE(h.feed(quint16(9108 - IqStream::kLateWindow - 1)).size(), 1);
+        QCOMPARE(h.stream.counters().resyncs, quint64(2));
+    }
+
     void muteGivesShortAnswersButRingKeepsAudio()
     {
         Harness h;
