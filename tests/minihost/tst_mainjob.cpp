@@ -22,10 +22,14 @@
 
 namespace {
 
-// Ports of this program only: other test programs use other ranges.
+// Ports of this program only (54000-54799): other test programs use other
+// ranges. Each run of it takes 16 by its process id; each job one of them.
+constexpr int kPortsPerRun = 16;
 quint16 testPort(int offset)
 {
-    return quint16(54000 + (QCoreApplication::applicationPid() % 100) * 8 + offset);
+    if (offset < 0 || offset >= kPortsPerRun)
+        qFatal("port offset %d beyond this run's %d ports", offset, kPortsPerRun);
+    return quint16(54000 + (QCoreApplication::applicationPid() % 50) * kPortsPerRun + offset);
 }
 
 struct Run {
@@ -561,7 +565,7 @@ private slots:
         QFETCH(QString, summaryLine);
         const QString folder = m_dir.filePath(QStringLiteral("faults-%1").arg(exitCode));
         // The slowest rate: heavy loss makes the emulator re-send a lot.
-        QStringList arguments = jobArguments(folder, 4 + exitCode,
+        QStringList arguments = jobArguments(folder, 10 + exitCode,
                                              {QStringLiteral("--faults"), faults, QStringLiteral("--rate"),
                                               QStringLiteral("0"), QStringLiteral("--no-png"), QStringLiteral("--no-iq")});
         // Long enough that only a lost stream ends it early.

@@ -54,6 +54,8 @@ ZorvaniDriver::ZorvaniDriver(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots*
             engine->writeBandScope(samples, count);
         };
     }
+    m_steady.start();
+    m_queueClock = [this] { return m_steady.elapsed(); };
     connect(m_device.get(), &ZorvaniDevice::forceStop, this, &ZorvaniDriver::streamLost);
     connect(m_device.get(), &ZorvaniDevice::iqPacketsGivenUp, this, &ZorvaniDriver::iqPacketsGivenUp);
     connect(this, &ZorvaniDriver::endInitFirmware, m_initFpga.get(), &QWidget::hide);
@@ -144,7 +146,6 @@ std::optional<QByteArray> ZorvaniDriver::issue(const QByteArray& packet, quint32
     item->state = QueueItem::ToSend;
     item->waitAnswer = wait ? 1 : 0;
     item->replySize = std::max(replySize, kHeaderSize);
-    item->timer.start();
     {
         std::lock_guard<std::recursive_mutex> lock(*m_mutex);
         m_queue->append(item);
@@ -204,12 +205,15 @@ void ZorvaniDriver::run()
 void ZorvaniDriver::transmitPending()
 {
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
+    std::optional<qint64> now;
     for (auto& item : *m_queue) {
         if (item->state != QueueItem::ToSend)
             continue;
+        if (!now)
+            now = m_queueClock();
         item->state = QueueItem::Sent;
         item->transmitted = true;
-        item->timer.restart();
+        item->sentMs = *now;
         m_device->outgoing().push(item->packet);
     }
 }
@@ -256,13 +260,16 @@ void ZorvaniDriver::handleReply(const QByteArray& reply)
 
 void ZorvaniDriver::expire()
 {
+    const qint64 now = m_queueClock();
     std::lock_guard<std::recursive_mutex> lock(*m_mutex);
     for (int i = m_queue->size() - 1; i >= 0; --i) {
         auto& item = (*m_queue)[i];
-        const qint64 elapsed = item->timer.elapsed();
+        if (item->state == QueueItem::ToSend)
+            continue;
+        const qint64 elapsed = now - item->sentMs;
         const bool exhausted = item->retries >= kMaxRetries && elapsed >= qint64(kMaxRetries * item->timeoutMs);
         if (!item->waitAnswer) {
-            if (item->state == QueueItem::Answered || (exhausted && item->state != QueueItem::ToSend)) {
+            if (item->state == QueueItem::Answered || exhausted) {
                 m_queue->removeAt(i);
                 continue;
             }

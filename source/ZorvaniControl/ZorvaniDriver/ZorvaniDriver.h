@@ -42,7 +42,7 @@ public:
         quint32 timeoutMs = 0;
         quint64 id = 0;
         QByteArray packet;
-        QElapsedTimer timer;
+        qint64 sentMs = 0; // queue clock at the latest transmission
         quint32 state = ToSend;
         quint8 waitAnswer = 0;
         bool transmitted = false; // a reply can only answer what went out
@@ -74,6 +74,10 @@ public:
     void setFpgaImagePath(const QString& path) { m_fpgaPath = path; }
     // Time the receiver needs to switch between application and bootloader, ms (default 5000).
     void setBootSettleTime(int ms) { m_bootSettleMs = ms; }
+    // Milliseconds for the queue's re-sends and expiries; a steady clock by
+    // default. Tests set their own before the link opens.
+    using QueueClock = std::function<qint64()>;
+    void setQueueClock(QueueClock clock) { m_queueClock = std::move(clock); }
     // Requests currently queued (for diagnostics and tests).
     int queuedItems() const;
     quint32 receiverCount() const { return m_receivers.load(); }
@@ -200,6 +204,8 @@ private:
     std::function<void(const Ostrovix::complex<double>*, int)> m_bandScopeSink;
 
     int m_bootSettleMs = 5000;
+    QElapsedTimer m_steady;
+    QueueClock m_queueClock;
     quint16 m_discoveryPort = 50001;
     QList<Receiver> m_found;
     QString m_fpgaPath = QStringLiteral(":/Zorvani/ZorvaniFPGA.fpg");
