@@ -5,7 +5,6 @@
 #include "ZorvaniControl/ZorvaniControl.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "recording/IQRecording.h"
-#include "spectrum/PanSpectrumZorvaniDDC.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QCoreApplication>
@@ -19,11 +18,8 @@ bool validRx(uint rx)
     return rx < 2;
 }
 
-SpectrumView snapshot(PanSpectrumZorvaniDDC* worker, std::vector<float>& panorama, std::vector<float>& waterfall)
+SpectrumView view(std::vector<float>& panorama, std::vector<float>& waterfall)
 {
-    if (!worker)
-        return {};
-    worker->getSpectrum(panorama, waterfall);
     return {quint32(panorama.size()), waterfall.data(), panorama.data()};
 }
 } // namespace
@@ -106,9 +102,9 @@ void ZorvaniInterface::forwardToManager(quint32 value, int kind, bool state)
 
 SpectrumView ZorvaniInterface::rxSpectrum(int rx)
 {
-    if (rx < 0 || rx > 1 || !m_dsp)
+    if (!m_dsp || !m_dsp->readSpectrum(rx, m_panorama, m_waterfall))
         return {};
-    return snapshot(m_dsp->panorama(rx), m_panorama, m_waterfall);
+    return view(m_panorama, m_waterfall);
 }
 
 SpectrumView ZorvaniInterface::txSpectrum()
@@ -120,7 +116,8 @@ SpectrumView ZorvaniInterface::bandScopeSpectrum()
 {
     if (!m_dsp)
         return {};
-    return snapshot(m_dsp->bandScope(), m_bandScopePanorama, m_bandScopeWaterfall);
+    m_dsp->readBandScope(m_bandScopePanorama, m_bandScopeWaterfall);
+    return view(m_bandScopePanorama, m_bandScopeWaterfall);
 }
 
 bool ZorvaniInterface::setFreq(uint rx, uint, double hz)
@@ -133,8 +130,6 @@ bool ZorvaniInterface::setFreq(uint rx, uint, double hz)
     m_control->tune(int(rx), hz);
     m_iqFiles[rx]->setFrequency(hz);
     m_dsp->setCentreFrequency(int(rx), hz);
-    if (PanSpectrumZorvaniDDC* panorama = m_dsp->panorama(int(rx)))
-        panorama->setCenterFrequency(hz);
     return true;
 }
 

@@ -16,22 +16,40 @@ struct ChannelGain {
 
 using MixerGainTable = std::array<std::array<ChannelGain, 2>, 2>; // [rx][ch]
 
-// The control surface's gain rule: when receiver 0 channel 0 is the only
-// channel that can sound (receiver 0 channel 1 and receiver 1 channel 0 both
-// off), it plays at unity gain and centred regardless of its volume, the other
-// three at 0. Otherwise each channel gets its own volume and balance.
-inline MixerGainTable mixerGains(const bool enabled[2][2], const double volumeDb[2][2], const double balance[2][2])
-{
-    MixerGainTable table;
-    const bool single = enabled[0][0] && !enabled[0][1] && !enabled[1][0];
-    for (int rx = 0; rx < 2; ++rx) {
-        for (int ch = 0; ch < 2; ++ch) {
-            if (single) {
-                table[rx][ch] = (rx == 0 && ch == 0) ? ChannelGain{1.0, 0.0} : ChannelGain{0.0, 0.0};
-            } else {
-                table[rx][ch] = ChannelGain{gainFromDb(volumeDb[rx][ch]), balance[rx][ch]};
-            }
-        }
+// The host's volume controls of the mixer's four channels and the rule that
+// turns them into mixer gains. GUI thread only.
+//
+// Receivers 0..1, channels 0..1; a setter out of range changes nothing and
+// returns false. Volume in dB (-60 or less is silence), balance as the mixer
+// takes it. Every channel starts enabled at 0 dB, centred.
+class MixerGains {
+public:
+    bool setVolume(int rx, int ch, double dB) { return set(rx, ch, &Control::volumeDb, dB); }
+    bool setBalance(int rx, int ch, double balance) { return set(rx, ch, &Control::balance, balance); }
+    bool setEnabled(int rx, int ch, bool on) { return set(rx, ch, &Control::enabled, on); }
+
+    // The control surface's rule: when receiver 0 channel 0 is the only
+    // channel that can sound (receiver 0 channel 1 and receiver 1 channel 0
+    // both off), it plays at unity gain and centred regardless of its volume,
+    // the other three at 0. Otherwise each channel gets its own volume and
+    // balance.
+    MixerGainTable table() const;
+
+private:
+    struct Control {
+        bool enabled = true;
+        double volumeDb = 0.0;
+        double balance = 0.0;
+    };
+
+    template <typename T>
+    bool set(int rx, int ch, T Control::*field, T value)
+    {
+        if (rx < 0 || rx > 1 || ch < 0 || ch > 1)
+            return false;
+        m_controls[rx][ch].*field = value;
+        return true;
     }
-    return table;
-}
+
+    Control m_controls[2][2];
+};

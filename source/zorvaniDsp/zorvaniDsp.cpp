@@ -5,19 +5,17 @@
 #include "IqTapAbstract.h"
 #include "common/CheckedConnect.h"
 #include "common/ZorvaniSR.h"
-#include "spectrum/PanSpectrumZorvaniDDC.h"
 #include "zorvaniDsp/AudioPull.h"
 #include "zorvaniDsp/AudioServerNotifyer.h"
-#include "zorvaniDsp/Filters/IQNotchFilter.h"
-#include "zorvaniDsp/Filters/ZorvaniNB.h"
 #include "zorvaniDsp/MixerZorvani.h"
+#include "zorvaniDsp/PanoramaBank.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/ResamplerSCZorvani.h"
-
-#include <algorithm>
-#include <cmath>
+#include "zorvaniDsp/WidebandStages.h"
 
 namespace {
+
+using Lms = ReceiverZorvani::Lms;
 
 bool validRx(int rx)
 {
@@ -27,34 +25,6 @@ bool validRx(int rx)
 bool validChannel(int rx, int ch)
 {
     return validRx(rx) && (ch == 0 || ch == 1);
-}
-
-// Preset values at construction: Long, Slow, Med, Fast, User.
-constexpr zorvaniDsp::AgcParam kDefaultPresets[zorvaniDsp::kAgcPresets] = {
-    {0.0, 1.0, 800.0, -120.0, 800}, {0.0, 1.0, 500.0, -120.0, 500}, {0.0, 1.0, 250.0, -120.0, 250},
-    {0.0, 0.7, 100.0, -120.0, 100}, {-6.0, 1.0, 1000.0, -120.0, 1000}};
-
-// Filter class of a mode, -1 when the mode keeps its tap count (DSB).
-int firClassOf(int mode)
-{
-    switch (mode) {
-    case ReceiverZorvani::LSB:
-    case ReceiverZorvani::USB:
-        return zorvaniDsp::FirSsb;
-    case ReceiverZorvani::AM:
-    case ReceiverZorvani::SAM:
-    case ReceiverZorvani::NFM:
-    case ReceiverZorvani::WFM:
-        return zorvaniDsp::FirAm;
-    case ReceiverZorvani::DIGL:
-    case ReceiverZorvani::DIGU:
-    case ReceiverZorvani::DRM:
-        return zorvaniDsp::FirDig;
-    case ReceiverZorvani::CW:
-        return zorvaniDsp::FirCw;
-    default:
-        return -1;
-    }
 }
 
 } // namespace
@@ -79,6 +49,9 @@ void zorvaniDsp::createObjects(ThreadPoolAbstract* pool)
     if (m_bridge && m_bridge->audioServer())
         m_bridge->audioServer()->addListener(m_notifier);
 
+    m_panoramas = std::make_unique<PanoramaBank>(pool, m_centre[0]);
+    m_wideband = std::make_unique<WidebandStages>(m_centre[0], m_sampleRate);
+    CHECKED_CONNECT(&m_panoramas->bandScope(), SIGNAL(spectrum(uint)), this, SIGNAL(bandscope()));
     for (quint32 r = 0; r < 2; ++r) {
         m_rawRings[r] = std::make_unique<CircularBuffer<Ostrovix::complex<double>>>(kRawRingSize);
         m_receivers[r] = std::make_unique<ReceiverZorvani>(r);
@@ -87,25 +60,9 @@ void zorvaniDsp::createObjects(ThreadPoolAbstract* pool)
         CHECKED_CONNECT(receiver, SIGNAL(adcMeter(quint32, double, double)), this,
                         SLOT(setAdc(quint32, double, double)));
         CHECKED_CONNECT(receiver, SIGNAL(wfmStereo(bool)), this, SLOT(onWfmStereo(bool)));
-
-        m_panoramas[r] = std::make_unique<PanSpectrumZorvaniDDC>(pool, r);
-        m_panoramas[r]->setFftSize(PanSpectrumZorvaniDDC::kDefaultFftSize);
-        m_panoramas[r]->setCenterFrequency(m_centre[r]);
-        m_panoramas[r]->setOn(true);
-        CHECKED_CONNECT(m_panoramas[r].get(), SIGNAL(spectrum(uint)), this, SIGNAL(spectrum(quint32)));
-
-        m_notches[r].filter = std::make_unique<IQNotchFilter>();
-        m_notches[r].filter->setCenterFrequency(m_centre[r]);
-        m_notches[r].filter->setSampleRate(m_sampleRate);
-        m_blankers[r] = std::make_unique<ZorvaniNB>();
+        CHECKED_CONNECT(m_panoramas->receiver(int(r)), SIGNAL(spectrum(uint)), this, SIGNAL(spectrum(quint32)));
     }
 
-    m_bandScope = std::make_unique<PanSpectrumZorvaniDDC>(pool, 0);
-    m_bandScope->setFftSize(PanSpectrumZorvaniDDC::kDefaultFftSize);
-    m_bandScope->setAverageCount(15);
-    CHECKED_CONNECT(m_bandScope.get(), SIGNAL(spectrum(uint)), this, SIGNAL(bandscope()));
-
-    std::copy(std::begin(kDefaultPresets), std::end(kDefaultPresets), m_agcPresets.begin());
     m_mixer = std::make_unique<MixerZorvani>(std::vector<MixerSource*>{m_receivers[0].get(), m_receivers[1].get()},
                                              m_soundCard);
     for (int r = 0; r < 2; ++r) {
@@ -126,12 +83,8 @@ bool zorvaniDsp::processBlock(Ostrovix::complex<double>* samples, Ostrovix::comp
     // The receiver number comes from the packet: anything else is refused.
     if (rx > 1 || !samples || !audio)
         return false;
-    m_blankers[rx]->process(samples, kBlock);
-    {
-        std::lock_guard<std::mutex> lock(m_notches[rx].mutex);
-        m_notches[rx].filter->process(samples, kBlock);
-    }
-    m_panoramas[rx]->writeSamples(samples, kBlock);
+    m_wideband->process(rx, samples, kBlock);
+    m_panoramas->write(rx, samples, kBlock);
     if (IqTapAbstract* tap = m_iqTap.load(std::memory_order_acquire); tap && tap->isActive())
         tap->write(rx, samples, kBlock);
     m_rawRings[rx]->write(samples, kBlock);
@@ -192,45 +145,19 @@ void zorvaniDsp::setSampleRate(double hz)
     if (!(hz >= zorvani::kWorkingRate))
         return;
     m_sampleRate = hz;
-    for (auto& receiver : m_receivers)
-        receiver->setInputRate(hz);
-    for (NotchBank& bank : m_notches) {
-        std::lock_guard<std::mutex> lock(bank.mutex);
-        bank.filter->setSampleRate(hz);
-    }
+    forReceivers(&ReceiverZorvani::setInputRate, hz);
+    m_wideband->setSampleRate(hz);
 }
 
-double zorvaniDsp::sampleRate() const
-{
-    return m_sampleRate;
-}
+double zorvaniDsp::sampleRate() const { return m_sampleRate; }
 
 // --- band scope ---
 
-void zorvaniDsp::writeBandScope(const Ostrovix::complex<double>* samples, int count)
-{
-    m_bandScope->writeSamples(samples, count);
-}
-
-void zorvaniDsp::resetBandScopeAccumulation()
-{
-    m_bandScope->resetAccumulation();
-}
-
-void zorvaniDsp::setBandScopeActive(bool on)
-{
-    m_bandScope->setOn(on && isRunning());
-}
-
-int zorvaniDsp::nyquistZone() const
-{
-    return m_nyquistZone.load(std::memory_order_acquire);
-}
-
-void zorvaniDsp::setNyquistZone(int zone)
-{
-    m_nyquistZone.store(zone & 1, std::memory_order_release);
-}
+void zorvaniDsp::writeBandScope(const Ostrovix::complex<double>* samples, int count) { m_panoramas->writeBandScope(samples, count); }
+void zorvaniDsp::resetBandScopeAccumulation() { m_panoramas->resetBandScopeAccumulation(); }
+void zorvaniDsp::setBandScopeActive(bool on) { m_panoramas->setBandScopeOn(on && isRunning()); }
+int zorvaniDsp::nyquistZone() const { return m_nyquistZone.load(std::memory_order_acquire); }
+void zorvaniDsp::setNyquistZone(int zone) { m_nyquistZone.store(zone & 1, std::memory_order_release); }
 
 // --- audio paths ---
 
@@ -253,11 +180,7 @@ bool zorvaniDsp::lineOutPull(int rx, float* buffer, quint32 length, quint32 chan
     return m_receivers[rx]->pullLineOut(buffer, length, channels);
 }
 
-void zorvaniDsp::openVac(int rx, int sampleRate)
-{
-    if (validRx(rx))
-        m_receivers[rx]->openVac(sampleRate);
-}
+void zorvaniDsp::openVac(int rx, int sampleRate) { forReceiver(quint32(rx), &ReceiverZorvani::openVac, sampleRate); }
 
 void zorvaniDsp::setSoundCardOutput(bool on)
 {
@@ -279,10 +202,7 @@ void zorvaniDsp::soundCardClose()
         m_soundCard->stop();
 }
 
-CircularBuffer<Ostrovix::complex<double>>* zorvaniDsp::soundCardSource()
-{
-    return &m_soundCard->outputRing();
-}
+CircularBuffer<Ostrovix::complex<double>>* zorvaniDsp::soundCardSource() { return &m_soundCard->outputRing(); }
 
 // --- receiver settings ---
 
@@ -291,15 +211,11 @@ void zorvaniDsp::setCentreFrequency(int rx, double hz)
     if (!validRx(rx))
         return;
     m_centre[rx] = hz;
-    m_panoramas[rx]->setCenterFrequency(hz);
-    std::lock_guard<std::mutex> lock(m_notches[rx].mutex);
-    m_notches[rx].filter->setCenterFrequency(hz);
+    m_panoramas->setCentreFrequency(rx, hz);
+    m_wideband->setCentreFrequency(rx, hz);
 }
 
-double zorvaniDsp::centreFrequency(int rx) const
-{
-    return validRx(rx) ? m_centre[rx] : 0.0;
-}
+double zorvaniDsp::centreFrequency(int rx) const { return validRx(rx) ? m_centre[rx] : 0.0; }
 
 void zorvaniDsp::setChannelOffset(int rx, int ch, double hz)
 {
@@ -309,10 +225,8 @@ void zorvaniDsp::setChannelOffset(int rx, int ch, double hz)
 
 void zorvaniDsp::setFilter(int rx, double lowHz, double highHz)
 {
-    if (!validRx(rx))
-        return;
     for (int ch = 0; ch < 2; ++ch)
-        m_receivers[rx]->setFilter(ch, lowHz, highHz);
+        forReceiver(quint32(rx), &ReceiverZorvani::setFilter, ch, lowHz, highHz);
 }
 
 void zorvaniDsp::setMode(int rx, int mode)
@@ -329,223 +243,129 @@ void zorvaniDsp::setMode(int rx, int mode)
 
 void zorvaniDsp::applyTapsForMode(int rx)
 {
-    const int cls = firClassOf(m_receivers[rx]->pendingMode());
-    if (cls >= 0)
-        m_receivers[rx]->setTaps(m_firTaps[size_t(cls)]);
+    if (const uint32_t taps = m_taps.tapsFor(m_receivers[rx]->pendingMode()); taps > 0)
+        m_receivers[rx]->setTaps(taps);
 }
 
-void zorvaniDsp::setRf(int rx, int dB)
-{
-    if (validRx(rx))
-        m_receivers[rx]->setRfGain(dB);
-}
+void zorvaniDsp::setRf(int rx, int dB) { forReceiver(quint32(rx), &ReceiverZorvani::setRfGain, dB); }
 
 void zorvaniDsp::setAgc(int rx, int index)
 {
-    if (!validRx(rx) || index < 0 || index > kAgcPresets || index - 1 == m_agcIndex[rx])
+    if (m_agc.select(rx, index))
+        applyAgc(rx);
+}
+
+int zorvaniDsp::agcIndex(int rx) const { return m_agc.hostIndex(rx); }
+void zorvaniDsp::applyAgc(int rx) { m_receivers[rx]->queueAgc(m_agc.settings(rx)); }
+void zorvaniDsp::setAgcAttack(int preset, double ms) { setAgcPresetField(preset, &AgcParam::attack, ms); }
+void zorvaniDsp::setAgcDecay(int preset, double ms) { setAgcPresetField(preset, &AgcParam::decay, ms); }
+void zorvaniDsp::setAgcHang(int preset, uint32_t ms) { setAgcPresetField(preset, &AgcParam::hang, ms); }
+zorvaniDsp::AgcParam zorvaniDsp::agcPreset(int preset) const { return m_agc.preset(preset); }
+
+// Receivers following the preset get its new values.
+template <typename T>
+void zorvaniDsp::setAgcPresetField(int preset, T AgcParam::*field, T value)
+{
+    if (!m_agc.set(preset, field, value))
         return;
-    m_agcIndex[rx] = index - 1;
-    applyAgc(rx);
-}
-
-int zorvaniDsp::agcIndex(int rx) const
-{
-    return validRx(rx) ? m_agcIndex[rx] + 1 : 0;
-}
-
-void zorvaniDsp::applyAgc(int rx)
-{
-    const bool enabled = m_agcIndex[rx] >= 0;
-    const AgcParam& p = m_agcPresets[size_t(enabled ? m_agcIndex[rx] : 0)];
-    m_receivers[rx]->queueAgc(AgcSettings{p.attack, p.decay, p.hang, enabled});
-}
-
-void zorvaniDsp::setAgcAttack(int preset, double ms)
-{
-    if (preset < 0 || preset >= kAgcPresets)
-        return;
-    m_agcPresets[size_t(preset)].attack = ms;
     for (int r = 0; r < 2; ++r)
-        if (m_agcIndex[r] == preset)
+        if (m_agc.follows(r, preset))
             applyAgc(r);
-}
-
-void zorvaniDsp::setAgcDecay(int preset, double ms)
-{
-    if (preset < 0 || preset >= kAgcPresets)
-        return;
-    m_agcPresets[size_t(preset)].decay = ms;
-    for (int r = 0; r < 2; ++r)
-        if (m_agcIndex[r] == preset)
-            applyAgc(r);
-}
-
-void zorvaniDsp::setAgcHang(int preset, uint32_t ms)
-{
-    if (preset < 0 || preset >= kAgcPresets)
-        return;
-    m_agcPresets[size_t(preset)].hang = ms;
-    for (int r = 0; r < 2; ++r)
-        if (m_agcIndex[r] == preset)
-            applyAgc(r);
-}
-
-zorvaniDsp::AgcParam zorvaniDsp::agcPreset(int preset) const
-{
-    return (preset >= 0 && preset < kAgcPresets) ? m_agcPresets[size_t(preset)] : AgcParam{};
 }
 
 void zorvaniDsp::setFirTaps(int firClass, uint32_t taps)
 {
-    if (firClass < 0 || firClass >= 4 || taps < 1 || taps > FastFirZorvani::kMaxTaps)
+    if (!m_taps.set(firClass, taps))
         return;
-    m_firTaps[size_t(firClass)] = taps;
     for (int r = 0; r < 2; ++r)
         applyTapsForMode(r);
 }
 
-uint32_t zorvaniDsp::firTaps(int firClass) const
-{
-    return (firClass >= 0 && firClass < 4) ? m_firTaps[size_t(firClass)] : 0;
-}
-
-void zorvaniDsp::setDigOffsets(double diglHz, double diguHz)
-{
-    forReceivers([&](ReceiverZorvani& r) { r.setDigOffsets(diglHz, diguHz); });
-}
-
-void zorvaniDsp::setCwPitch(int rx, double hz)
-{
-    if (validRx(rx))
-        m_receivers[rx]->setCwPitch(hz);
-}
+uint32_t zorvaniDsp::firTaps(int firClass) const { return m_taps.taps(firClass); }
+void zorvaniDsp::setDigOffsets(double diglHz, double diguHz) { forReceivers(&ReceiverZorvani::setDigOffsets, diglHz, diguHz); }
+void zorvaniDsp::setCwPitch(int rx, double hz) { forReceiver(quint32(rx), &ReceiverZorvani::setCwPitch, hz); }
 
 // --- mixer ---
 
 void zorvaniDsp::setVolume(int rx, int ch, double dB)
 {
-    if (!validChannel(rx, ch))
-        return;
-    m_volume[rx][ch] = dB;
-    updateMixerGains();
+    if (m_gains.setVolume(rx, ch, dB))
+        applyMixerGains();
 }
 
 void zorvaniDsp::setBalance(int rx, int ch, double balance)
 {
-    if (!validChannel(rx, ch))
-        return;
-    m_balance[rx][ch] = balance;
-    updateMixerGains();
+    if (m_gains.setBalance(rx, ch, balance))
+        applyMixerGains();
 }
 
-void zorvaniDsp::setRxEnable(int rx, bool on)
-{
-    setChannelEnable(rx, 0, on);
-}
+void zorvaniDsp::setRxEnable(int rx, bool on) { setChannelEnable(rx, 0, on); }
 
 void zorvaniDsp::setChannelEnable(int rx, int ch, bool on)
 {
-    if (!validChannel(rx, ch))
+    if (!m_gains.setEnabled(rx, ch, on))
         return;
-    m_enabled[rx][ch] = on;
     m_mixer->setEnable(rx, ch, on);
-    updateMixerGains();
+    applyMixerGains();
 }
 
-MixerGainTable zorvaniDsp::updateMixerGains()
+void zorvaniDsp::applyMixerGains()
 {
-    const MixerGainTable table = mixerGains(m_enabled, m_volume, m_balance);
+    const MixerGainTable table = m_gains.table();
     for (int rx = 0; rx < 2; ++rx)
         for (int ch = 0; ch < 2; ++ch)
             m_mixer->setGain(rx, ch, table[size_t(rx)][size_t(ch)].gain, table[size_t(rx)][size_t(ch)].balance);
-    return table;
 }
 
-void zorvaniDsp::setMainVolume(double dB)
-{
-    m_mixer->setMasterGain(gainFromDb(dB));
-}
+void zorvaniDsp::setMainVolume(double dB) { m_mixer->setMasterGain(gainFromDb(dB)); }
 
 void zorvaniDsp::setMute(int rx, int ch, bool on)
 {
-    if (ch < 0) {
+    if (ch < 0)
         m_mixer->setMasterMute(on);
-    } else if (validChannel(rx, ch)) {
+    else if (validChannel(rx, ch))
         m_mixer->setMute(rx, ch, on);
-    }
+}
+
+void zorvaniDsp::setEnableBin(quint32 rx, quint32 ch, bool on)
+{
+    if (validChannel(int(rx), int(ch)))
+        m_mixer->setBinaural(int(rx), int(ch), on);
 }
 
 // --- panorama workers ---
 
-void zorvaniDsp::setHideSpectrumSlopes(bool hide)
+void zorvaniDsp::setHideSpectrumSlopes(bool hide) { m_panoramas->setHideSlopes(hide); }
+void zorvaniDsp::setFftSize(int n) { m_panoramas->setFftSize(n); }
+void zorvaniDsp::setAveragingMode(int mode) { m_panoramas->setAveragingMode(mode); }
+void zorvaniDsp::setAveraging(int count) { m_panoramas->setAveraging(count); }
+// The host speaks of frames per second; the workers of the time between frames.
+void zorvaniDsp::setSpectrumRate(int fps) { m_panoramas->setFrameRate(fps); }
+int zorvaniDsp::spectrumRate() const { return m_panoramas->frameRate(); }
+void zorvaniDsp::setWaterfallFilter(bool on) { m_panoramas->setWaterfallFilter(on); }
+
+bool zorvaniDsp::readSpectrum(int rx, std::vector<float>& panorama, std::vector<float>& waterfall)
 {
-    for (auto& panorama : m_panoramas)
-        panorama->setHideSlopes(hide);
+    return m_panoramas->readSpectrum(rx, panorama, waterfall);
 }
 
-void zorvaniDsp::setFftSize(int n)
+void zorvaniDsp::readBandScope(std::vector<float>& panorama, std::vector<float>& waterfall)
 {
-    if (n < 2 || (n & (n - 1)) != 0)
-        return;
-    for (auto& panorama : m_panoramas)
-        panorama->setFftSize(n);
+    m_panoramas->readBandScope(panorama, waterfall);
 }
 
-void zorvaniDsp::setAveragingMode(int mode)
-{
-    for (auto& panorama : m_panoramas)
-        panorama->setAveragerType(std::clamp(mode, 0, 2));
-}
-
-void zorvaniDsp::setAveraging(int count)
-{
-    for (auto& panorama : m_panoramas)
-        panorama->setAverageCount(count);
-}
-
-void zorvaniDsp::setSpectrumRate(int fps)
-{
-    // The host speaks of frames per second; the workers of the time between frames.
-    m_spectrumRate = std::clamp(fps, 10, 40);
-    for (auto& panorama : m_panoramas)
-        panorama->setFrameRate(m_spectrumRate);
-    m_bandScope->setFrameRate(m_spectrumRate);
-}
-
-int zorvaniDsp::spectrumRate() const
-{
-    return m_spectrumRate;
-}
-
-void zorvaniDsp::setWaterfallFilter(bool on)
-{
-    for (auto& panorama : m_panoramas)
-        panorama->setWaterfallFilter(on);
-    m_bandScope->setWaterfallFilter(on);
-}
-
-PanSpectrumZorvaniDDC* zorvaniDsp::panorama(int rx) const
-{
-    return validRx(rx) ? m_panoramas[rx].get() : nullptr;
-}
-
-PanSpectrumZorvaniDDC* zorvaniDsp::bandScope() const
-{
-    return m_bandScope.get();
-}
+const PanSpectrumZorvaniDDC* zorvaniDsp::panorama(int rx) const { return m_panoramas->receiver(rx); }
+const PanSpectrumZorvaniDDC* zorvaniDsp::bandScope() const { return &m_panoramas->bandScope(); }
 
 // --- taps ---
 
-void zorvaniDsp::setIqTap(IqTapAbstract* tap)
-{
-    m_iqTap.store(tap, std::memory_order_release);
-}
+void zorvaniDsp::setIqTap(IqTapAbstract* tap) { m_iqTap.store(tap, std::memory_order_release); }
 
 void zorvaniDsp::setSignalAnalyzer(SignalAnalyzerAbstract* analyzer)
 {
     if (analyzer)
         analyzer->setSampleRate(zorvani::kWorkingRate);
-    forReceivers([analyzer](ReceiverZorvani& r) { r.setSignalAnalyzer(analyzer); });
+    forReceivers(&ReceiverZorvani::setSignalAnalyzer, analyzer);
 }
 
 CircularBuffer<Ostrovix::complex<double>>* zorvaniDsp::rawIqRing(int rx)
@@ -553,7 +373,7 @@ CircularBuffer<Ostrovix::complex<double>>* zorvaniDsp::rawIqRing(int rx)
     return validRx(rx) ? m_rawRings[rx].get() : nullptr;
 }
 
-// --- notches and blankers ---
+// --- wide-band stages ---
 
 int zorvaniDsp::bandOf(int rx) const
 {
@@ -567,234 +387,65 @@ int zorvaniDsp::bandOf(int rx) const
     return -1;
 }
 
+// The notch settings of a band reach the receivers tuned in that band.
 void zorvaniDsp::onRnfEnabled(size_t band, bool state)
 {
-    for (int r = 0; r < 2; ++r) {
-        if (bandOf(r) != int(band))
-            continue;
-        std::lock_guard<std::mutex> lock(m_notches[r].mutex);
-        m_notches[r].filter->setEnabled(state);
-    }
+    for (int r = 0; r < 2; ++r)
+        if (bandOf(r) == int(band))
+            m_wideband->setNotchesEnabled(r, state);
 }
 
 void zorvaniDsp::onRnfParam(size_t band, size_t id, bool enable, double freq, double width)
 {
-    if (id >= size_t(IQNotchFilter::kNotchCount))
-        return;
-    for (int r = 0; r < 2; ++r) {
-        if (bandOf(r) != int(band))
-            continue;
-        std::lock_guard<std::mutex> lock(m_notches[r].mutex);
-        IQNotchFilter& bank = *m_notches[r].filter;
-        bank.setNotchEnabled(int(id), enable);
-        bank.setNotchFrequency(int(id), freq);
-        bank.setNotchWidth(int(id), width);
-    }
+    for (int r = 0; r < 2; ++r)
+        if (bandOf(r) == int(band))
+            m_wideband->setNotch(r, id, enable, freq, width);
 }
 
-void zorvaniDsp::setNb1(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_blankers[rx]->setNb1(on);
-}
-
-void zorvaniDsp::setNb2(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_blankers[rx]->setNb2(on);
-}
-
-void zorvaniDsp::setNb1Threshold(double threshold)
-{
-    for (auto& blanker : m_blankers)
-        blanker->setNb1Threshold(threshold);
-}
-
-void zorvaniDsp::setNb2Threshold(double threshold)
-{
-    for (auto& blanker : m_blankers)
-        blanker->setNb2Threshold(threshold);
-}
-
-double zorvaniDsp::nb1Threshold() const
-{
-    return m_blankers[0]->nb1Threshold();
-}
-
-double zorvaniDsp::nb2Threshold() const
-{
-    return m_blankers[0]->nb2Threshold();
-}
+void zorvaniDsp::setNb1(quint32 rx, bool on) { m_wideband->setNb1(rx, on); }
+void zorvaniDsp::setNb2(quint32 rx, bool on) { m_wideband->setNb2(rx, on); }
+void zorvaniDsp::setNb1Threshold(double threshold) { m_wideband->setNb1Threshold(threshold); }
+void zorvaniDsp::setNb2Threshold(double threshold) { m_wideband->setNb2Threshold(threshold); }
+double zorvaniDsp::nb1Threshold() const { return m_wideband->nb1Threshold(); }
+double zorvaniDsp::nb2Threshold() const { return m_wideband->nb2Threshold(); }
 
 // --- mode stages ---
 
-void zorvaniDsp::setAnf(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setLmsEnabled(ReceiverZorvani::Lms::AutoNotch, on);
-}
-
-void zorvaniDsp::setNr(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setLmsEnabled(ReceiverZorvani::Lms::NoiseReduction, on);
-}
-
-void zorvaniDsp::setAnfTaps(int taps)
-{
-    forReceivers([taps](ReceiverZorvani& r) { r.setLmsTaps(ReceiverZorvani::Lms::AutoNotch, taps); });
-}
-
-void zorvaniDsp::setAnfDelay(int delay)
-{
-    forReceivers([delay](ReceiverZorvani& r) { r.setLmsDelay(ReceiverZorvani::Lms::AutoNotch, delay); });
-}
-
-void zorvaniDsp::setAnfRate(double mu)
-{
-    forReceivers([mu](ReceiverZorvani& r) { r.setLmsRate(ReceiverZorvani::Lms::AutoNotch, mu); });
-}
-
-void zorvaniDsp::setAnfLeak(double lambda)
-{
-    forReceivers([lambda](ReceiverZorvani& r) { r.setLmsLeak(ReceiverZorvani::Lms::AutoNotch, lambda); });
-}
-
-void zorvaniDsp::setNrTaps(int taps)
-{
-    forReceivers([taps](ReceiverZorvani& r) { r.setLmsTaps(ReceiverZorvani::Lms::NoiseReduction, taps); });
-}
-
-void zorvaniDsp::setNrDelay(int delay)
-{
-    forReceivers([delay](ReceiverZorvani& r) { r.setLmsDelay(ReceiverZorvani::Lms::NoiseReduction, delay); });
-}
-
-void zorvaniDsp::setNrRate(double mu)
-{
-    forReceivers([mu](ReceiverZorvani& r) { r.setLmsRate(ReceiverZorvani::Lms::NoiseReduction, mu); });
-}
-
-void zorvaniDsp::setNrLeak(double lambda)
-{
-    forReceivers([lambda](ReceiverZorvani& r) { r.setLmsLeak(ReceiverZorvani::Lms::NoiseReduction, lambda); });
-}
-
-void zorvaniDsp::setApf(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setCwApfEnabled(on);
-}
-
-void zorvaniDsp::setSsbApf(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setSsbApfEnabled(on);
-}
-
-void zorvaniDsp::setApfGain(double dB)
-{
-    forReceivers([dB](ReceiverZorvani& r) { r.setCwApfGain(dB); });
-}
-
-void zorvaniDsp::setApfQuality(double q)
-{
-    forReceivers([q](ReceiverZorvani& r) { r.setCwApfQuality(q); });
-}
-
-void zorvaniDsp::setSsbApfGain(double dB)
-{
-    forReceivers([dB](ReceiverZorvani& r) { r.setSsbApfGain(dB); });
-}
-
-void zorvaniDsp::setSsbApfQuality(double q)
-{
-    forReceivers([q](ReceiverZorvani& r) { r.setSsbApfQuality(q); });
-}
-
-void zorvaniDsp::setSsbApfFreq(double hz)
-{
-    forReceivers([hz](ReceiverZorvani& r) { r.setSsbApfFrequency(hz); });
-}
-
-void zorvaniDsp::setDse(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setBinauralEnabled(on);
-}
-
-void zorvaniDsp::setDseTaps(int taps)
-{
-    forReceivers([taps](ReceiverZorvani& r) { r.setBinauralTaps(taps); });
-}
-
-void zorvaniDsp::setDseSwap(bool on)
-{
-    forReceivers([on](ReceiverZorvani& r) { r.setBinauralSwap(on); });
-}
-
-void zorvaniDsp::setWfmUsa(bool on)
-{
-    forReceivers([on](ReceiverZorvani& r) { r.setWfmUsa(on); });
-}
-
-void zorvaniDsp::onWfmUsa(bool on)
-{
-    setWfmUsa(on);
-}
-
-void zorvaniDsp::setWfmStereo(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setWfmStereo(on);
-}
+void zorvaniDsp::setAnf(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setLmsEnabled, Lms::AutoNotch, on); }
+void zorvaniDsp::setNr(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setLmsEnabled, Lms::NoiseReduction, on); }
+void zorvaniDsp::setAnfTaps(int taps) { forReceivers(&ReceiverZorvani::setLmsTaps, Lms::AutoNotch, taps); }
+void zorvaniDsp::setAnfDelay(int delay) { forReceivers(&ReceiverZorvani::setLmsDelay, Lms::AutoNotch, delay); }
+void zorvaniDsp::setAnfRate(double mu) { forReceivers(&ReceiverZorvani::setLmsRate, Lms::AutoNotch, mu); }
+void zorvaniDsp::setAnfLeak(double lambda) { forReceivers(&ReceiverZorvani::setLmsLeak, Lms::AutoNotch, lambda); }
+void zorvaniDsp::setNrTaps(int taps) { forReceivers(&ReceiverZorvani::setLmsTaps, Lms::NoiseReduction, taps); }
+void zorvaniDsp::setNrDelay(int delay) { forReceivers(&ReceiverZorvani::setLmsDelay, Lms::NoiseReduction, delay); }
+void zorvaniDsp::setNrRate(double mu) { forReceivers(&ReceiverZorvani::setLmsRate, Lms::NoiseReduction, mu); }
+void zorvaniDsp::setNrLeak(double lambda) { forReceivers(&ReceiverZorvani::setLmsLeak, Lms::NoiseReduction, lambda); }
+void zorvaniDsp::setApf(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setCwApfEnabled, on); }
+void zorvaniDsp::setSsbApf(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setSsbApfEnabled, on); }
+void zorvaniDsp::setApfGain(double dB) { forReceivers(&ReceiverZorvani::setCwApfGain, dB); }
+void zorvaniDsp::setApfQuality(double q) { forReceivers(&ReceiverZorvani::setCwApfQuality, q); }
+void zorvaniDsp::setSsbApfGain(double dB) { forReceivers(&ReceiverZorvani::setSsbApfGain, dB); }
+void zorvaniDsp::setSsbApfQuality(double q) { forReceivers(&ReceiverZorvani::setSsbApfQuality, q); }
+void zorvaniDsp::setSsbApfFreq(double hz) { forReceivers(&ReceiverZorvani::setSsbApfFrequency, hz); }
+void zorvaniDsp::setDse(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setBinauralEnabled, on); }
+void zorvaniDsp::setDseTaps(int taps) { forReceivers(&ReceiverZorvani::setBinauralTaps, taps); }
+void zorvaniDsp::setDseSwap(bool on) { forReceivers(&ReceiverZorvani::setBinauralSwap, on); }
+void zorvaniDsp::setWfmUsa(bool on) { forReceivers(&ReceiverZorvani::setWfmUsa, on); }
+void zorvaniDsp::onWfmUsa(bool on) { setWfmUsa(on); }
+void zorvaniDsp::setWfmStereo(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setWfmStereo, on); }
+// Squelch is per receiver: the channel argument of the host's call is not used.
+void zorvaniDsp::setSqlEnable(quint32 rx, quint32, bool on) { forReceiver(rx, &ReceiverZorvani::setSquelchEnabled, on); }
+void zorvaniDsp::setSqlValue(quint32 rx, quint32, int dB) { forReceiver(rx, &ReceiverZorvani::setSquelchLevel, double(dB)); }
+void zorvaniDsp::setEnableCTCSS(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setCtcssEnabled, on); }
+void zorvaniDsp::setToneCTCSS(quint32 rx, int index) { forReceiver(rx, &ReceiverZorvani::setCtcssTone, index); }
+void zorvaniDsp::setEqualizerEnable(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setEqualizerEnabled, on); }
+void zorvaniDsp::setEqualizerGains(quint32 rx, const QList<int>& dB) { forReceiver(rx, &ReceiverZorvani::setEqualizerGains, dB); }
 
 void zorvaniDsp::setRit(quint32 rx, quint32 ch, double hz)
 {
     if (validChannel(int(rx), int(ch)))
         m_receivers[rx]->setRit(int(ch), hz);
-}
-
-void zorvaniDsp::setSqlEnable(quint32 rx, quint32, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setSquelchEnabled(on);
-}
-
-void zorvaniDsp::setSqlValue(quint32 rx, quint32, int dB)
-{
-    if (rx < 2)
-        m_receivers[rx]->setSquelchLevel(double(dB));
-}
-
-void zorvaniDsp::setEnableCTCSS(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setCtcssEnabled(on);
-}
-
-void zorvaniDsp::setToneCTCSS(quint32 rx, int index)
-{
-    if (rx < 2)
-        m_receivers[rx]->setCtcssTone(index);
-}
-
-void zorvaniDsp::setEqualizerEnable(quint32 rx, bool on)
-{
-    if (rx < 2)
-        m_receivers[rx]->setEqualizerEnabled(on);
-}
-
-void zorvaniDsp::setEqualizerGains(quint32 rx, const QList<int>& dB)
-{
-    if (rx < 2)
-        m_receivers[rx]->setEqualizerGains(dB);
-}
-
-void zorvaniDsp::setEnableBin(quint32 rx, quint32 ch, bool on)
-{
-    if (validChannel(int(rx), int(ch)))
-        m_mixer->setBinaural(int(rx), int(ch), on);
 }
 
 // --- receiver signal forwarders ---

@@ -1,25 +1,26 @@
 #pragma once
 
 #include "OstrovixComplex.h"
+#include "zorvaniDsp/AgcPresetTable.h"
 #include "zorvaniDsp/CircularBuffer.h"
+#include "zorvaniDsp/FirTapClasses.h"
 #include "zorvaniDsp/MixerGains.h"
 
 #include <QList>
 #include <QObject>
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <memory>
-#include <mutex>
+#include <vector>
 
 class AudioServerNotifyer;
 class BridgeAbstract;
-class IQNotchFilter;
 class MixerZorvani;
+class WidebandStages;
+class PanoramaBank;
 class PanSpectrumZorvaniDDC;
 class ResamplerSCZorvani;
-class ZorvaniNB;
 class DeviceFunctionsAbstract;
 class IqTapAbstract;
 class SignalAnalyzerAbstract;
@@ -29,6 +30,8 @@ class ReceiverZorvani;
 // The receive signal-processing engine: two receivers with two channels each,
 // the mixer and the sample-rate converters. The socket thread calls
 // processBlock() for every IQ packet; everything else runs on the GUI thread.
+// The policies live in their own classes (AGC presets, tap classes, mixer
+// gains, panorama workers); this class routes the host's calls to them.
 //
 // Units: frequencies in Hz, levels in dB, receivers 0..1, channels 0..1.
 // Setters with a receiver or channel out of range change nothing.
@@ -36,16 +39,10 @@ class zorvaniDsp : public QObject {
     Q_OBJECT
 public:
     // One AGC preset of the host's list "Long", "Slow", "Med", "Fast", "User".
-    struct AgcParam {
-        double level1 = 0.0;    // dB, kept with the preset only
-        double attack = 1.0;    // ms
-        double decay = 800.0;   // ms
-        double level2 = -120.0; // dB, kept with the preset only
-        uint32_t hang = 800;    // ms
-    };
-    static constexpr int kAgcPresets = 5;
+    using AgcParam = AgcPresetTable::Preset;
+    static constexpr int kAgcPresets = AgcPresetTable::kPresets;
     // Filter classes of the band-pass tap counts.
-    enum FirClass { FirSsb = 0, FirAm, FirDig, FirCw };
+    enum FirClass { FirSsb = FirTapClasses::Ssb, FirAm = FirTapClasses::Am, FirDig = FirTapClasses::Dig, FirCw = FirTapClasses::Cw };
     static constexpr uint32_t kRawRingSize = 8192;
     static constexpr int kBlock = 200;
 
@@ -125,8 +122,6 @@ public:
     void setMainVolume(double dB);
     // ch < 0: master mute.
     void setMute(int rx, int ch, bool on);
-    // Applies the gain rule to the mixer and returns what was applied.
-    MixerGainTable updateMixerGains();
 
     // --- panorama workers ---
     // Cuts the filter slopes off the receivers' panorama lines.
@@ -149,12 +144,17 @@ public:
     void setSoundCardOutput(bool on);
     // The sound-card converter's output ring (stereo frames at 48000 Hz).
     CircularBuffer<Ostrovix::complex<double>>* soundCardSource();
-    // Panorama workers of the receivers (null for rx above 1) and of the band scope.
-    PanSpectrumZorvaniDDC* panorama(int rx) const;
-    PanSpectrumZorvaniDDC* bandScope() const;
+    // The newest panorama and waterfall lines of receiver rx (false for rx
+    // above 1) and of the band scope.
+    bool readSpectrum(int rx, std::vector<float>& panorama, std::vector<float>& waterfall);
+    void readBandScope(std::vector<float>& panorama, std::vector<float>& waterfall);
+    // The panorama workers to inspect: receivers (null for rx above 1) and band scope.
+    const PanSpectrumZorvaniDDC* panorama(int rx) const;
+    const PanSpectrumZorvaniDDC* bandScope() const;
+    // The mixer and the sound-card converter, for tests and benchmarks that
+    // step the chain on one thread instead of starting it.
     MixerZorvani& mixer() { return *m_mixer; }
     ResamplerSCZorvani& soundCardConverter() { return *m_soundCard; }
-    ResamplerSCZorvani& audioServerConverter() { return *m_audioServerConverter; }
 
 public slots:
     void soundCardOpen();
@@ -225,23 +225,28 @@ signals:
     void wfmStereo(quint32 receiver, bool stereo);
 
 private:
-    struct NotchBank {
-        std::mutex mutex;
-        std::unique_ptr<IQNotchFilter> filter;
-    };
-
     void createObjects(ThreadPoolAbstract* pool);
     int senderReceiver() const;
     void applyAgc(int rx);
     void applyTapsForMode(int rx);
+    void applyMixerGains();
+    template <typename T>
+    void setAgcPresetField(int preset, T AgcParam::*field, T value);
     // Index of rx's band in the catalogue's list (centre + channel 0 offset),
     // -1 when none.
     int bandOf(int rx) const;
-    template <typename F>
-    void forReceivers(F&& f)
+    // Calls a receiver setter on every receiver, or on rx only (rx above 1: none).
+    template <typename... P, typename... A>
+    void forReceivers(void (ReceiverZorvani::*setter)(P...), A&&... args)
     {
         for (auto& receiver : m_receivers)
-            f(*receiver);
+            (receiver.get()->*setter)(args...);
+    }
+    template <typename... P, typename... A>
+    void forReceiver(quint32 rx, void (ReceiverZorvani::*setter)(P...), A&&... args)
+    {
+        if (rx < 2)
+            (m_receivers[rx].get()->*setter)(std::forward<A>(args)...);
     }
 
     BridgeAbstract* m_bridge;
@@ -254,18 +259,12 @@ private:
     double m_centre[2] = {1900000.0, 1900000.0};
     std::unique_ptr<CircularBuffer<Ostrovix::complex<double>>> m_rawRings[2];
     std::unique_ptr<ReceiverZorvani> m_receivers[2];
-    std::unique_ptr<PanSpectrumZorvaniDDC> m_panoramas[2];
-    NotchBank m_notches[2];
-    std::unique_ptr<ZorvaniNB> m_blankers[2];
-    bool m_enabled[2][2] = {{true, true}, {true, true}};
-    double m_volume[2][2] = {};
-    double m_balance[2][2] = {};
-    std::unique_ptr<PanSpectrumZorvaniDDC> m_bandScope;
-    std::array<AgcParam, kAgcPresets> m_agcPresets;
-    int m_agcIndex[2] = {0, 0}; // preset index, -1 = AGC off
-    std::array<uint32_t, 4> m_firTaps = {1537, 1537, 1537, 1537};
+    std::unique_ptr<PanoramaBank> m_panoramas;
+    std::unique_ptr<WidebandStages> m_wideband;
+    MixerGains m_gains;
+    AgcPresetTable m_agc;
+    FirTapClasses m_taps;
     std::unique_ptr<MixerZorvani> m_mixer;
-    int m_spectrumRate = 25;
     std::atomic<bool> m_running{false};
     std::atomic<int> m_nyquistZone{0};
     std::atomic<IqTapAbstract*> m_iqTap{nullptr};

@@ -1,9 +1,12 @@
 // The engine and its receivers driven block by block on the test thread, and
-// its small pieces (mode fader, AGC queue, mixer gain rule) against closed forms.
+// its small pieces (AGC presets, tap classes, mode fader, AGC queue, mixer gain
+// rule) against closed forms.
 #include "AllocationCounter.h"
 #include "DeviceFunctionsAbstract.h"
 #include "IqTapAbstract.h"
+#include "zorvaniDsp/AgcPresetTable.h"
 #include "zorvaniDsp/AgcQueue.h"
+#include "zorvaniDsp/FirTapClasses.h"
 #include "zorvaniDsp/MixerGains.h"
 #include "zorvaniDsp/MixerZorvani.h"
 #include "zorvaniDsp/ModulationSwitcher.h"
@@ -74,8 +77,9 @@ class TestEngine : public QObject {
 private slots:
     void blockEntry();
     void agcPresetsReachTheReceiver();
-    void modeSetsTapsByClass_data();
-    void modeSetsTapsByClass();
+    void agcPresetTable();
+    void tapsFollowTheModeClass_data();
+    void tapsFollowTheModeClass();
     void modeChangeRefadesOnlyItsReceiver();
     void decimationFollowsRate_data();
     void decimationFollowsRate();
@@ -129,54 +133,86 @@ void TestEngine::agcPresetsReachTheReceiver()
         return dsp.receiver(rx)->appliedAgc();
     };
     // Created with "Long", enabled.
-    QCOMPARE(dsp.agcIndex(0), 1);
-    AgcSettings s = applied(0);
-    QCOMPARE(s.decayMs, 800.0);
-    QVERIFY(s.enabled);
+    QCOMPARE(applied(0).decayMs, 800.0);
     dsp.setAgc(0, 4); // "Fast"
-    s = applied(0);
-    QCOMPARE(s.attackMs, 0.7);
-    QCOMPARE(s.decayMs, 100.0);
-    QCOMPARE(s.hangMs, 100u);
-    dsp.setAgc(0, 0); // off: the first record's values, disabled
-    s = applied(0);
-    QCOMPARE(s.decayMs, 800.0);
-    QVERIFY(!s.enabled);
-    dsp.setAgc(0, 6); // no such preset
-    QCOMPARE(dsp.agcIndex(0), 0);
+    QCOMPARE(applied(0).decayMs, 100.0);
     dsp.setAgc(1, 5); // "User"
+    dsp.setAgcAttack(4, 2.0);
     dsp.setAgcDecay(4, 1200.0);
     dsp.setAgcHang(4, 5000);
-    s = applied(1);
+    dsp.setAgcDecay(2, 42.0); // a preset nobody follows
+    AgcSettings s = applied(1);
+    QCOMPARE(s.attackMs, 2.0);
     QCOMPARE(s.decayMs, 1200.0);
     QCOMPARE(s.hangMs, 3000u); // clamped on the way in
+    QCOMPARE(dsp.agcPreset(4).hang, 5000u);
+    QCOMPARE(applied(0).decayMs, 100.0);
 }
 
-void TestEngine::modeSetsTapsByClass_data()
+// The host's index: 0 off, 1..5 a preset; each field through the one setter.
+void TestEngine::agcPresetTable()
+{
+    AgcPresetTable table;
+    QVERIFY(!table.select(0, 1)); // already "Long"
+    QVERIFY(!table.select(0, 6)); // no such preset
+    QVERIFY(!table.select(2, 3)); // no such receiver
+    QCOMPARE(table.hostIndex(2), 0);
+    QVERIFY(table.select(0, 4)); // "Fast"
+    AgcSettings s = table.settings(0);
+    QVERIFY(s.attackMs == 0.7 && s.decayMs == 100.0 && s.hangMs == 100u && s.enabled);
+    QVERIFY(table.follows(0, 3) && !table.follows(1, 3));
+    QVERIFY(table.select(0, 0)); // off: the first preset's times, disabled
+    s = table.settings(0);
+    QVERIFY(s.decayMs == 800.0 && !s.enabled);
+    QVERIFY(!table.follows(0, 0));
+    QCOMPARE(table.hostIndex(0), 0);
+
+    QVERIFY(table.set(4, &AgcPresetTable::Preset::attack, 2.5));
+    QVERIFY(table.set(4, &AgcPresetTable::Preset::hang, 5000u));
+    QVERIFY(!table.set(5, &AgcPresetTable::Preset::decay, 1.0));
+    QVERIFY(table.select(1, 5)); // "User"
+    s = table.settings(1);
+    QVERIFY(s.attackMs == 2.5 && s.decayMs == 1000.0 && s.hangMs == 5000u); // passed on unclamped
+    QCOMPARE(table.preset(3).attack, 0.7); // the others untouched
+}
+
+void TestEngine::tapsFollowTheModeClass_data()
 {
     QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("taps");
-    // Class taps: SSB 1001, AM 1101, DIG 1201, CW 1301.
-    const int taps[] = {1101, 1101, 1001, 1001, 1001, 1301, 1101, 1201, 1201, 1101, 1201};
+    QTest::addColumn<int>("firClass"); // -1: the mode keeps its taps
+    const int classes[] = {FirTapClasses::Am,  FirTapClasses::Am,  -1, FirTapClasses::Ssb,
+                           FirTapClasses::Ssb, FirTapClasses::Cw,  FirTapClasses::Am, FirTapClasses::Dig,
+                           FirTapClasses::Dig, FirTapClasses::Am,  FirTapClasses::Dig};
     for (int mode = 0; mode <= 10; ++mode)
-        QTest::addRow("mode %d", mode) << mode << taps[mode];
+        QTest::addRow("mode %d", mode) << mode << classes[mode];
+    QTest::newRow("no mode") << 11 << -1;
 }
 
-void TestEngine::modeSetsTapsByClass()
+// Class taps: SSB 1001, AM 1101, DIG 1201, CW 1301; the engine hands them to
+// the receiver whose mode is in the class.
+void TestEngine::tapsFollowTheModeClass()
 {
     QFETCH(int, mode);
-    QFETCH(int, taps);
+    QFETCH(int, firClass);
+    const auto classTaps = [](int c) { return uint32_t(1001 + 100 * c); };
+    FirTapClasses taps;
     zorvaniDsp dsp(nullptr, nullptr, nullptr);
-    dsp.setMode(1, 2); // DSB: receiver 1 keeps its taps
-    dsp.setFirTaps(zorvaniDsp::FirSsb, 1001);
-    dsp.setFirTaps(zorvaniDsp::FirAm, 1101);
-    dsp.setFirTaps(zorvaniDsp::FirDig, 1201);
-    dsp.setFirTaps(zorvaniDsp::FirCw, 1301);
-    QCOMPARE(dsp.receiver(0)->taps(), 1001u); // created in LSB
-    QCOMPARE(dsp.receiver(1)->taps(), 1537u);
+    dsp.setMode(1, ReceiverZorvani::DSB); // receiver 1 keeps its taps
+    for (int c = 0; c < FirTapClasses::kClasses; ++c) {
+        QVERIFY(taps.set(c, classTaps(c)));
+        dsp.setFirTaps(c, classTaps(c));
+    }
+    QCOMPARE(FirTapClasses::classOf(mode), firClass);
+    QCOMPARE(taps.tapsFor(mode), firClass < 0 ? 0u : classTaps(firClass));
+    QVERIFY(!taps.set(FirTapClasses::Cw, 0));
+    QVERIFY(!taps.set(FirTapClasses::Cw, FastFirZorvani::kMaxTaps + 1));
+    QVERIFY(!taps.set(FirTapClasses::kClasses, 101));
+    QCOMPARE(taps.taps(FirTapClasses::Cw), classTaps(FirTapClasses::Cw));
+
+    QCOMPARE(dsp.receiver(0)->taps(), classTaps(FirTapClasses::Ssb)); // created in LSB
+    QCOMPARE(dsp.receiver(1)->taps(), FirTapClasses::kDefaultTaps);
     dsp.setMode(0, mode);
-    QCOMPARE(dsp.receiver(0)->taps(), uint(taps));
-    QCOMPARE(dsp.receiver(0)->pendingMode(), mode);
+    QCOMPARE(dsp.receiver(0)->taps(), firClass < 0 ? classTaps(FirTapClasses::Ssb) : classTaps(firClass));
 }
 
 void TestEngine::modeChangeRefadesOnlyItsReceiver()
@@ -478,36 +514,34 @@ void TestEngine::mixerSingleChannelRule_data()
 }
 
 // A lone audible channel plays at unity gain whatever its volume; otherwise
-// volumes and balances apply. Checked through the engine's controls too.
+// volumes and balances apply. Controls out of range change nothing.
 void TestEngine::mixerSingleChannelRule()
 {
     QFETCH(int, enabledMask);
     QFETCH(bool, single);
-    bool enabled[2][2];
     const double volume[2][2] = {{-80.0, -6.0}, {-60.0, 20.0}};
     const double balance[2][2] = {{0.5, -0.25}, {0.75, -1.0}};
-    zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    MixerGains gains;
     for (int i = 0; i < 4; ++i) {
-        enabled[i / 2][i % 2] = (enabledMask >> i) & 1;
-        dsp.setVolume(i / 2, i % 2, volume[i / 2][i % 2]);
-        dsp.setBalance(i / 2, i % 2, balance[i / 2][i % 2]);
-        dsp.setChannelEnable(i / 2, i % 2, enabled[i / 2][i % 2]);
+        QVERIFY(gains.setVolume(i / 2, i % 2, volume[i / 2][i % 2]));
+        QVERIFY(gains.setBalance(i / 2, i % 2, balance[i / 2][i % 2]));
+        QVERIFY(gains.setEnabled(i / 2, i % 2, (enabledMask >> i) & 1));
     }
-    for (const MixerGainTable& table : {mixerGains(enabled, volume, balance), dsp.updateMixerGains()}) {
-        if (single) {
-            QCOMPARE(table[0][0].gain, 1.0);
-            QCOMPARE(table[0][0].balance, 0.0);
-            QCOMPARE(table[0][1].gain + table[1][0].gain + table[1][1].gain, 0.0);
-            continue;
-        }
-        QCOMPARE(table[0][0].gain, 0.0);                              // -80 dB
-        QVERIFY(std::fabs(table[0][1].gain - 0.501187233627) < 1e-9); // -6 dB
-        QCOMPARE(table[1][0].gain, 0.0);                              // -60 dB is silence
-        QVERIFY(std::fabs(table[1][1].gain - 10.0) < 1e-12);          // +20 dB
-        for (int rx = 0; rx < 2; ++rx)
-            for (int ch = 0; ch < 2; ++ch)
-                QCOMPARE(table[rx][ch].balance, balance[rx][ch]);
+    QVERIFY(!gains.setVolume(2, 0, 0.0) && !gains.setBalance(0, 2, 0.0) && !gains.setEnabled(-1, 0, true));
+    const MixerGainTable table = gains.table();
+    if (single) {
+        QCOMPARE(table[0][0].gain, 1.0);
+        QCOMPARE(table[0][0].balance, 0.0);
+        QCOMPARE(table[0][1].gain + table[1][0].gain + table[1][1].gain, 0.0);
+        return;
     }
+    QCOMPARE(table[0][0].gain, 0.0);                              // -80 dB
+    QVERIFY(std::fabs(table[0][1].gain - 0.501187233627) < 1e-9); // -6 dB
+    QCOMPARE(table[1][0].gain, 0.0);                              // -60 dB is silence
+    QVERIFY(std::fabs(table[1][1].gain - 10.0) < 1e-12);          // +20 dB
+    for (int rx = 0; rx < 2; ++rx)
+        for (int ch = 0; ch < 2; ++ch)
+            QCOMPARE(table[rx][ch].balance, balance[rx][ch]);
 }
 
 QTEST_GUILESS_MAIN(TestEngine)

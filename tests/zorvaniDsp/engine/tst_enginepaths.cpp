@@ -6,6 +6,7 @@
 #include "IqTapAbstract.h"
 #include "ThreadPoolAbstract.h"
 #include "spectrum/PanSpectrumZorvaniDDC.h"
+#include "zorvaniDsp/PanoramaBank.h"
 
 #include <QtTest>
 
@@ -98,7 +99,7 @@ private slots:
     void notchesFollowTheReceiversBand();
     void blankerReachesTheBlock();
     void panoramasAndBandScope();
-    void spectrumSettersReachTheWorkers();
+    void panoramaBankSettings();
     void signalAnalyzerGetsChannelZero();
 };
 
@@ -252,7 +253,8 @@ void TestEnginePaths::panoramasAndBandScope()
 {
     InlinePool pool;
     zorvaniDsp dsp(&pool, nullptr, nullptr);
-    QVERIFY(dsp.panorama(2) == nullptr);
+    std::vector<float> panorama, waterfall;
+    QVERIFY(!dsp.readSpectrum(2, panorama, waterfall));
 
     QSignalSpy spectra(&dsp, &zorvaniDsp::spectrum);
     QSignalSpy scope(&dsp, &zorvaniDsp::bandscope);
@@ -268,6 +270,8 @@ void TestEnginePaths::panoramasAndBandScope()
     QVERIFY2(spectra.count() >= 1, "no panorama frame for receiver 1");
     QCOMPARE(spectra.first().at(0).toUInt(), 1u);
     QCOMPARE(scope.count(), 0);
+    QVERIFY(dsp.readSpectrum(1, panorama, waterfall));
+    QVERIFY(panorama.size() == 4096 && waterfall.size() == 4096);
 
     // The band scope runs only while switched on with the engine running.
     std::vector<Sample> frame(4096, Sample{0.0, 0.1});
@@ -282,6 +286,8 @@ void TestEnginePaths::panoramasAndBandScope()
         QTest::qWait(5);
     }
     QCOMPARE(scope.count(), 1);
+    dsp.readBandScope(panorama, waterfall);
+    QCOMPARE(panorama.size(), size_t(4096));
     dsp.setBandScopeActive(false);
     QVERIFY(!dsp.bandScope()->isOn());
     dsp.stop();
@@ -289,30 +295,33 @@ void TestEnginePaths::panoramasAndBandScope()
 
 // The panoramas take every setting; the band scope keeps its own size,
 // averaging and slopes.
-void TestEnginePaths::spectrumSettersReachTheWorkers()
+void TestEnginePaths::panoramaBankSettings()
 {
-    zorvaniDsp dsp(nullptr, nullptr, nullptr);
+    PanoramaBank bank(nullptr, 1900000.0);
+    QVERIFY(bank.receiver(2) == nullptr);
     // 5 frames per second is raised to 10 (100 ms apart), 100 lowered to 40 (25 ms).
-    dsp.setSpectrumRate(5);
-    QCOMPARE(dsp.bandScope()->frameInterval(), 100);
-    dsp.setSpectrumRate(100);
-    QCOMPARE(dsp.panorama(1)->frameInterval(), 25);
-    dsp.setFftSize(1000);
-    QCOMPARE(dsp.panorama(0)->fftSize(), 4096u);
-    dsp.setFftSize(2048);
-    dsp.setAveraging(9);
-    dsp.setHideSpectrumSlopes(true);
-    dsp.setWaterfallFilter(true);
-    dsp.setCentreFrequency(1, 7050000.0);
+    bank.setFrameRate(5);
+    QCOMPARE(bank.bandScope().frameInterval(), 100);
+    bank.setFrameRate(100);
+    QCOMPARE(bank.frameRate(), 40);
+    QCOMPARE(bank.receiver(1)->frameInterval(), 25);
+    bank.setFftSize(1000);
+    QCOMPARE(bank.receiver(0)->fftSize(), 4096u);
+    bank.setFftSize(2048);
+    bank.setAveraging(9);
+    bank.setHideSlopes(true);
+    bank.setWaterfallFilter(true);
+    bank.setCentreFrequency(1, 7050000.0);
     for (int p = 0; p < 2; ++p) {
-        QCOMPARE(dsp.panorama(p)->fftSize(), 2048u);
-        QCOMPARE(dsp.panorama(p)->averageCount(), 9);
-        QVERIFY(dsp.panorama(p)->hideSlopes() && dsp.panorama(p)->waterfallFilter());
+        QCOMPARE(bank.receiver(p)->fftSize(), 2048u);
+        QCOMPARE(bank.receiver(p)->averageCount(), 9);
+        QVERIFY(bank.receiver(p)->hideSlopes() && bank.receiver(p)->waterfallFilter());
     }
-    QCOMPARE(dsp.bandScope()->fftSize(), 4096u);
-    QCOMPARE(dsp.bandScope()->averageCount(), 15);
-    QVERIFY(!dsp.bandScope()->hideSlopes() && dsp.bandScope()->waterfallFilter());
-    QCOMPARE(dsp.panorama(1)->centerFrequency(), 7050000.0);
+    QCOMPARE(bank.bandScope().fftSize(), 4096u);
+    QCOMPARE(bank.bandScope().averageCount(), 15);
+    QVERIFY(!bank.bandScope().hideSlopes() && bank.bandScope().waterfallFilter());
+    QCOMPARE(bank.receiver(1)->centerFrequency(), 7050000.0);
+    QCOMPARE(bank.receiver(0)->centerFrequency(), 1900000.0);
 }
 
 void TestEnginePaths::signalAnalyzerGetsChannelZero()
