@@ -16,22 +16,23 @@
 
 class AudioServerNotifyer;
 class BridgeAbstract;
-class MixerZorvani;
-class WidebandStages;
-class PanoramaBank;
-class PanSpectrumZorvaniDDC;
-class ResamplerSCZorvani;
 class DeviceFunctionsAbstract;
 class IqTapAbstract;
+class MixerZorvani;
+class PanoramaBank;
+class PanSpectrumZorvaniDDC;
+class ReceiverZorvani;
+class ResamplerSCZorvani;
 class SignalAnalyzerAbstract;
 class ThreadPoolAbstract;
-class ReceiverZorvani;
+class WidebandStages;
 
 // The receive signal-processing engine: two receivers with two channels each,
 // the mixer and the sample-rate converters. The socket thread calls
 // processBlock() for every IQ packet; everything else runs on the GUI thread.
-// The policies live in their own classes (AGC presets, tap classes, mixer
-// gains, panorama workers); this class routes the host's calls to them.
+// The policies and stages live in their own classes (AGC presets, tap
+// classes, mixer gains, panorama workers, wide-band stages); this class
+// routes the host's calls to them.
 //
 // Units: frequencies in Hz, levels in dB, receivers 0..1, channels 0..1.
 // Setters with a receiver or channel out of range change nothing.
@@ -42,7 +43,12 @@ public:
     using AgcParam = AgcPresetTable::Preset;
     static constexpr int kAgcPresets = AgcPresetTable::kPresets;
     // Filter classes of the band-pass tap counts.
-    enum FirClass { FirSsb = FirTapClasses::Ssb, FirAm = FirTapClasses::Am, FirDig = FirTapClasses::Dig, FirCw = FirTapClasses::Cw };
+    enum FirClass {
+        FirSsb = FirTapClasses::Ssb,
+        FirAm = FirTapClasses::Am,
+        FirDig = FirTapClasses::Dig,
+        FirCw = FirTapClasses::Cw
+    };
     static constexpr uint32_t kRawRingSize = 8192;
     static constexpr int kBlock = 200;
 
