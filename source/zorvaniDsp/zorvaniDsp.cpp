@@ -15,6 +15,7 @@
 
 namespace {
 
+using Rx = ReceiverZorvani;
 using Lms = ReceiverZorvani::Lms;
 
 bool validRx(int rx)
@@ -145,7 +146,7 @@ void zorvaniDsp::setSampleRate(double hz)
     if (!(hz >= zorvani::kWorkingRate))
         return;
     m_sampleRate = hz;
-    forReceivers(&ReceiverZorvani::setInputRate, hz);
+    forReceivers(&Rx::setInputRate, hz);
     m_wideband->setSampleRate(hz);
 }
 
@@ -153,7 +154,11 @@ double zorvaniDsp::sampleRate() const { return m_sampleRate; }
 
 // --- band scope ---
 
-void zorvaniDsp::writeBandScope(const Ostrovix::complex<double>* samples, int count) { m_panoramas->writeBandScope(samples, count); }
+void zorvaniDsp::writeBandScope(const Ostrovix::complex<double>* samples, int count)
+{
+    m_panoramas->writeBandScope(samples, count);
+}
+
 void zorvaniDsp::resetBandScopeAccumulation() { m_panoramas->resetBandScopeAccumulation(); }
 void zorvaniDsp::setBandScopeActive(bool on) { m_panoramas->setBandScopeOn(on && isRunning()); }
 int zorvaniDsp::nyquistZone() const { return m_nyquistZone.load(std::memory_order_acquire); }
@@ -180,7 +185,7 @@ bool zorvaniDsp::lineOutPull(int rx, float* buffer, quint32 length, quint32 chan
     return m_receivers[rx]->pullLineOut(buffer, length, channels);
 }
 
-void zorvaniDsp::openVac(int rx, int sampleRate) { forReceiver(quint32(rx), &ReceiverZorvani::openVac, sampleRate); }
+void zorvaniDsp::openVac(int rx, int sampleRate) { forReceiver(quint32(rx), &Rx::openVac, sampleRate); }
 
 void zorvaniDsp::setSoundCardOutput(bool on)
 {
@@ -226,7 +231,7 @@ void zorvaniDsp::setChannelOffset(int rx, int ch, double hz)
 void zorvaniDsp::setFilter(int rx, double lowHz, double highHz)
 {
     for (int ch = 0; ch < 2; ++ch)
-        forReceiver(quint32(rx), &ReceiverZorvani::setFilter, ch, lowHz, highHz);
+        forReceiver(quint32(rx), &Rx::setFilter, ch, lowHz, highHz);
 }
 
 void zorvaniDsp::setMode(int rx, int mode)
@@ -247,7 +252,7 @@ void zorvaniDsp::applyTapsForMode(int rx)
         m_receivers[rx]->setTaps(taps);
 }
 
-void zorvaniDsp::setRf(int rx, int dB) { forReceiver(quint32(rx), &ReceiverZorvani::setRfGain, dB); }
+void zorvaniDsp::setRf(int rx, int dB) { forReceiver(quint32(rx), &Rx::setRfGain, dB); }
 
 void zorvaniDsp::setAgc(int rx, int index)
 {
@@ -282,8 +287,8 @@ void zorvaniDsp::setFirTaps(int firClass, uint32_t taps)
 }
 
 uint32_t zorvaniDsp::firTaps(int firClass) const { return m_taps.taps(firClass); }
-void zorvaniDsp::setDigOffsets(double diglHz, double diguHz) { forReceivers(&ReceiverZorvani::setDigOffsets, diglHz, diguHz); }
-void zorvaniDsp::setCwPitch(int rx, double hz) { forReceiver(quint32(rx), &ReceiverZorvani::setCwPitch, hz); }
+void zorvaniDsp::setDigOffsets(double diglHz, double diguHz) { forReceivers(&Rx::setDigOffsets, diglHz, diguHz); }
+void zorvaniDsp::setCwPitch(int rx, double hz) { forReceiver(quint32(rx), &Rx::setCwPitch, hz); }
 
 // --- mixer ---
 
@@ -365,7 +370,7 @@ void zorvaniDsp::setSignalAnalyzer(SignalAnalyzerAbstract* analyzer)
 {
     if (analyzer)
         analyzer->setSampleRate(zorvani::kWorkingRate);
-    forReceivers(&ReceiverZorvani::setSignalAnalyzer, analyzer);
+    forReceivers(&Rx::setSignalAnalyzer, analyzer);
 }
 
 CircularBuffer<Ostrovix::complex<double>>* zorvaniDsp::rawIqRing(int rx)
@@ -411,36 +416,36 @@ double zorvaniDsp::nb2Threshold() const { return m_wideband->nb2Threshold(); }
 
 // --- mode stages ---
 
-void zorvaniDsp::setAnf(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setLmsEnabled, Lms::AutoNotch, on); }
-void zorvaniDsp::setNr(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setLmsEnabled, Lms::NoiseReduction, on); }
-void zorvaniDsp::setAnfTaps(int taps) { forReceivers(&ReceiverZorvani::setLmsTaps, Lms::AutoNotch, taps); }
-void zorvaniDsp::setAnfDelay(int delay) { forReceivers(&ReceiverZorvani::setLmsDelay, Lms::AutoNotch, delay); }
-void zorvaniDsp::setAnfRate(double mu) { forReceivers(&ReceiverZorvani::setLmsRate, Lms::AutoNotch, mu); }
-void zorvaniDsp::setAnfLeak(double lambda) { forReceivers(&ReceiverZorvani::setLmsLeak, Lms::AutoNotch, lambda); }
-void zorvaniDsp::setNrTaps(int taps) { forReceivers(&ReceiverZorvani::setLmsTaps, Lms::NoiseReduction, taps); }
-void zorvaniDsp::setNrDelay(int delay) { forReceivers(&ReceiverZorvani::setLmsDelay, Lms::NoiseReduction, delay); }
-void zorvaniDsp::setNrRate(double mu) { forReceivers(&ReceiverZorvani::setLmsRate, Lms::NoiseReduction, mu); }
-void zorvaniDsp::setNrLeak(double lambda) { forReceivers(&ReceiverZorvani::setLmsLeak, Lms::NoiseReduction, lambda); }
-void zorvaniDsp::setApf(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setCwApfEnabled, on); }
-void zorvaniDsp::setSsbApf(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setSsbApfEnabled, on); }
-void zorvaniDsp::setApfGain(double dB) { forReceivers(&ReceiverZorvani::setCwApfGain, dB); }
-void zorvaniDsp::setApfQuality(double q) { forReceivers(&ReceiverZorvani::setCwApfQuality, q); }
-void zorvaniDsp::setSsbApfGain(double dB) { forReceivers(&ReceiverZorvani::setSsbApfGain, dB); }
-void zorvaniDsp::setSsbApfQuality(double q) { forReceivers(&ReceiverZorvani::setSsbApfQuality, q); }
-void zorvaniDsp::setSsbApfFreq(double hz) { forReceivers(&ReceiverZorvani::setSsbApfFrequency, hz); }
-void zorvaniDsp::setDse(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setBinauralEnabled, on); }
-void zorvaniDsp::setDseTaps(int taps) { forReceivers(&ReceiverZorvani::setBinauralTaps, taps); }
-void zorvaniDsp::setDseSwap(bool on) { forReceivers(&ReceiverZorvani::setBinauralSwap, on); }
-void zorvaniDsp::setWfmUsa(bool on) { forReceivers(&ReceiverZorvani::setWfmUsa, on); }
+void zorvaniDsp::setAnf(quint32 rx, bool on) { forReceiver(rx, &Rx::setLmsEnabled, Lms::AutoNotch, on); }
+void zorvaniDsp::setNr(quint32 rx, bool on) { forReceiver(rx, &Rx::setLmsEnabled, Lms::NoiseReduction, on); }
+void zorvaniDsp::setAnfTaps(int taps) { forReceivers(&Rx::setLmsTaps, Lms::AutoNotch, taps); }
+void zorvaniDsp::setAnfDelay(int delay) { forReceivers(&Rx::setLmsDelay, Lms::AutoNotch, delay); }
+void zorvaniDsp::setAnfRate(double mu) { forReceivers(&Rx::setLmsRate, Lms::AutoNotch, mu); }
+void zorvaniDsp::setAnfLeak(double lambda) { forReceivers(&Rx::setLmsLeak, Lms::AutoNotch, lambda); }
+void zorvaniDsp::setNrTaps(int taps) { forReceivers(&Rx::setLmsTaps, Lms::NoiseReduction, taps); }
+void zorvaniDsp::setNrDelay(int delay) { forReceivers(&Rx::setLmsDelay, Lms::NoiseReduction, delay); }
+void zorvaniDsp::setNrRate(double mu) { forReceivers(&Rx::setLmsRate, Lms::NoiseReduction, mu); }
+void zorvaniDsp::setNrLeak(double lambda) { forReceivers(&Rx::setLmsLeak, Lms::NoiseReduction, lambda); }
+void zorvaniDsp::setApf(quint32 rx, bool on) { forReceiver(rx, &Rx::setCwApfEnabled, on); }
+void zorvaniDsp::setSsbApf(quint32 rx, bool on) { forReceiver(rx, &Rx::setSsbApfEnabled, on); }
+void zorvaniDsp::setApfGain(double dB) { forReceivers(&Rx::setCwApfGain, dB); }
+void zorvaniDsp::setApfQuality(double q) { forReceivers(&Rx::setCwApfQuality, q); }
+void zorvaniDsp::setSsbApfGain(double dB) { forReceivers(&Rx::setSsbApfGain, dB); }
+void zorvaniDsp::setSsbApfQuality(double q) { forReceivers(&Rx::setSsbApfQuality, q); }
+void zorvaniDsp::setSsbApfFreq(double hz) { forReceivers(&Rx::setSsbApfFrequency, hz); }
+void zorvaniDsp::setDse(quint32 rx, bool on) { forReceiver(rx, &Rx::setBinauralEnabled, on); }
+void zorvaniDsp::setDseTaps(int taps) { forReceivers(&Rx::setBinauralTaps, taps); }
+void zorvaniDsp::setDseSwap(bool on) { forReceivers(&Rx::setBinauralSwap, on); }
+void zorvaniDsp::setWfmUsa(bool on) { forReceivers(&Rx::setWfmUsa, on); }
 void zorvaniDsp::onWfmUsa(bool on) { setWfmUsa(on); }
-void zorvaniDsp::setWfmStereo(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setWfmStereo, on); }
+void zorvaniDsp::setWfmStereo(quint32 rx, bool on) { forReceiver(rx, &Rx::setWfmStereo, on); }
 // Squelch is per receiver: the channel argument of the host's call is not used.
-void zorvaniDsp::setSqlEnable(quint32 rx, quint32, bool on) { forReceiver(rx, &ReceiverZorvani::setSquelchEnabled, on); }
-void zorvaniDsp::setSqlValue(quint32 rx, quint32, int dB) { forReceiver(rx, &ReceiverZorvani::setSquelchLevel, double(dB)); }
-void zorvaniDsp::setEnableCTCSS(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setCtcssEnabled, on); }
-void zorvaniDsp::setToneCTCSS(quint32 rx, int index) { forReceiver(rx, &ReceiverZorvani::setCtcssTone, index); }
-void zorvaniDsp::setEqualizerEnable(quint32 rx, bool on) { forReceiver(rx, &ReceiverZorvani::setEqualizerEnabled, on); }
-void zorvaniDsp::setEqualizerGains(quint32 rx, const QList<int>& dB) { forReceiver(rx, &ReceiverZorvani::setEqualizerGains, dB); }
+void zorvaniDsp::setSqlEnable(quint32 rx, quint32, bool on) { forReceiver(rx, &Rx::setSquelchEnabled, on); }
+void zorvaniDsp::setSqlValue(quint32 rx, quint32, int dB) { forReceiver(rx, &Rx::setSquelchLevel, double(dB)); }
+void zorvaniDsp::setEnableCTCSS(quint32 rx, bool on) { forReceiver(rx, &Rx::setCtcssEnabled, on); }
+void zorvaniDsp::setToneCTCSS(quint32 rx, int index) { forReceiver(rx, &Rx::setCtcssTone, index); }
+void zorvaniDsp::setEqualizerEnable(quint32 rx, bool on) { forReceiver(rx, &Rx::setEqualizerEnabled, on); }
+void zorvaniDsp::setEqualizerGains(quint32 rx, const QList<int>& dB) { forReceiver(rx, &Rx::setEqualizerGains, dB); }
 
 void zorvaniDsp::setRit(quint32 rx, quint32 ch, double hz)
 {
