@@ -1,3 +1,4 @@
+#include "PrivateHome.h"
 #include "ZorvaniControl/ExtCtrl/ExtCtrlZorvani.h"
 #include "bandplan/AmateurRegion.h"
 
@@ -5,8 +6,6 @@
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <QtTest>
 
@@ -39,139 +38,97 @@ private:
 
 class ExtCtrlTest : public QObject {
     Q_OBJECT
-private slots:
-    void initTestCase();
-    void init();
-    void patternPerRow();
-    void tuningEmitsTheBandsPattern();
-    void edgesAreInclusive();
-    void elevenMetres();
-    void enableAndDisable();
-    void rowsOfOtherBandsAreSilent();
-    void offsetMovesTheBand();
 
-private:
+    // The band plan writes "itu.ini": keep it in a folder of this test.
     QTemporaryDir m_home;
     std::unique_ptr<AmateurRegion> m_region;
     std::unique_ptr<Form> m_form;
     std::unique_ptr<ExtCtrlZorvani> m_ext;
+
+private slots:
+    void initTestCase() { QVERIFY(support::isolateHome(m_home)); }
+    void init()
+    {
+        QFile::remove(AmateurRegion::settingsPath());
+        m_region = std::make_unique<AmateurRegion>();
+        m_region->setCountry(QLocale::Germany); // ITU region 1
+        m_form = std::make_unique<Form>();
+        m_ext = std::make_unique<ExtCtrlZorvani>(m_form.get(), m_region.get());
+    }
+
+    void patternPerRow()
+    {
+        m_form->box("40", 0)->setChecked(true);
+        m_form->box("40", 2)->setChecked(true);
+        m_form->box("Gen", 6)->setChecked(true);
+        m_form->box("160", 1)->setChecked(true);
+        const uint expected[] = {2, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0}; // no boxes for 11M
+        for (int band = -1; band < 15; ++band)
+            QCOMPARE(m_ext->pattern(band), band < 0 ? 0u : expected[band]);
+    }
+
+    // The band of the tuned frequency plus the offset; edges belong to the
+    // band, 11 m only when the plan has it.
+    void bandOfFrequency_data()
+    {
+        QTest::addColumn<double>("hz");
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<bool>("band11");
+        QTest::addColumn<int>("band");
+        QTest::newRow("40M") << 7100000.0 << 0.0 << false << 3;
+        QTest::newRow("40M low edge") << 7000000.0 << 0.0 << false << 3;
+        QTest::newRow("40M top edge") << 7200000.0 << 0.0 << false << 3;
+        QTest::newRow("just above 40M") << 7200000.1 << 0.0 << false << 13;
+        QTest::newRow("below 40M") << 6990000.0 << 0.0 << false << 13;
+        QTest::newRow("offset into 40M") << 6990000.0 << 20000.0 << false << 3;
+        QTest::newRow("27 MHz, no 11M") << 27000000.0 << 0.0 << false << 13;
+        QTest::newRow("27 MHz, 11M") << 27000000.0 << 0.0 << true << 9;
+    }
+    void bandOfFrequency()
+    {
+        QFETCH(double, hz);
+        QFETCH(double, offset);
+        QFETCH(bool, band11);
+        QFETCH(int, band);
+        m_region->setBand11M(band11);
+        m_form->enable->setChecked(true);
+        m_ext->setOffset(offset);
+        m_ext->setFrequency(hz);
+        QCOMPARE(m_ext->currentBand(), band);
+    }
+
+    // The pattern goes out when the band changes, when the current band's
+    // row changes, and on enabling (zero on disabling); nothing while disabled.
+    void emitsTheCurrentBandsPattern()
+    {
+        m_form->box("40", 0)->setChecked(true);
+        m_form->box("40", 2)->setChecked(true);
+        m_form->box("Gen", 3)->setChecked(true);
+        m_ext->setFrequency(7100000.0);
+        QSignalSpy values(m_ext.get(), &ExtCtrlZorvani::valueChanged);
+        m_form->enable->setChecked(true);
+        QCOMPARE(values.count(), 1);
+        QCOMPARE(values.last().at(0).toUInt(), 5u);
+        m_ext->setFrequency(7150000.0); // same band: nothing to send
+        m_form->box("80", 1)->setChecked(true);
+        QCOMPARE(values.count(), 1);
+        m_form->box("40", 6)->setChecked(true);
+        QCOMPARE(values.count(), 2);
+        QCOMPARE(values.last().at(0).toUInt(), 69u);
+        m_ext->setFrequency(27000000.0);
+        QCOMPARE(values.count(), 3);
+        QCOMPARE(values.last().at(0).toUInt(), 8u);
+        m_form->enable->setChecked(false);
+        QCOMPARE(values.count(), 4);
+        QCOMPARE(values.last().at(0).toUInt(), 0u);
+        QCOMPARE(m_ext->currentValue(), 0u);
+        m_ext->changedEnable(false);
+        m_ext->setFrequency(7100000.0);
+        QCOMPARE(values.count(), 4);
+        m_form->enable->setChecked(true);
+        QCOMPARE(values.last().at(0).toUInt(), 69u);
+    }
 };
-
-void ExtCtrlTest::initTestCase()
-{
-    // The band plan writes "itu.ini": keep it in a folder of this test.
-    QVERIFY(m_home.isValid());
-    qputenv("HOME", m_home.path().toLocal8Bit());
-    QStandardPaths::setTestModeEnabled(true);
-    QFile::remove(AmateurRegion::settingsPath());
-}
-
-void ExtCtrlTest::init()
-{
-    m_region = std::make_unique<AmateurRegion>();
-    m_region->setCountry(QLocale::Germany); // ITU region 1
-    QCOMPARE(m_region->region(), 0);
-    m_form = std::make_unique<Form>();
-    m_ext = std::make_unique<ExtCtrlZorvani>(m_form.get(), m_region.get());
-}
-
-void ExtCtrlTest::patternPerRow()
-{
-    m_form->box("40", 0)->setChecked(true);
-    m_form->box("40", 2)->setChecked(true);
-    m_form->box("Gen", 6)->setChecked(true);
-    m_form->box("160", 1)->setChecked(true);
-    QCOMPARE(m_ext->pattern(3), 5u);
-    QCOMPARE(m_ext->pattern(13), 64u);
-    QCOMPARE(m_ext->pattern(0), 2u);
-    QCOMPARE(m_ext->pattern(9), 0u); // the 11M row has no boxes
-    QCOMPARE(m_ext->pattern(14), 0u);
-    QCOMPARE(m_ext->pattern(-1), 0u);
-}
-
-void ExtCtrlTest::tuningEmitsTheBandsPattern()
-{
-    m_form->box("40", 0)->setChecked(true);
-    m_form->box("40", 2)->setChecked(true);
-    QSignalSpy values(m_ext.get(), &ExtCtrlZorvani::valueChanged);
-    m_form->enable->setChecked(true);
-    QCOMPARE(values.count(), 1); // enabling announces the current (GEN) band
-    QCOMPARE(values.last().at(0).toUInt(), 0u);
-    m_ext->setFrequency(7100000.0);
-    QCOMPARE(values.count(), 2);
-    QCOMPARE(values.last().at(0).toUInt(), 5u);
-    QCOMPARE(m_ext->currentBand(), 3);
-    m_ext->setFrequency(7150000.0); // same band: nothing to send
-    QCOMPARE(values.count(), 2);
-    QCOMPARE(m_ext->currentValue(), 5u);
-}
-
-void ExtCtrlTest::edgesAreInclusive()
-{
-    m_form->enable->setChecked(true);
-    m_ext->setFrequency(7200000.0);
-    QCOMPARE(m_ext->currentBand(), 3);
-    m_ext->setFrequency(7200000.1);
-    QCOMPARE(m_ext->currentBand(), 13);
-    m_ext->setFrequency(7000000.0);
-    QCOMPARE(m_ext->currentBand(), 3);
-}
-
-void ExtCtrlTest::elevenMetres()
-{
-    m_form->box("Gen", 3)->setChecked(true);
-    m_form->enable->setChecked(true);
-    QSignalSpy values(m_ext.get(), &ExtCtrlZorvani::valueChanged);
-    m_ext->setFrequency(14100000.0);
-    m_ext->setFrequency(27000000.0);
-    QCOMPARE(m_ext->currentBand(), 13);
-    QCOMPARE(values.last().at(0).toUInt(), 8u);
-
-    m_region->setBand11M(true);
-    m_ext->setFrequency(14100000.0);
-    m_ext->setFrequency(27000000.0);
-    QCOMPARE(m_ext->currentBand(), 9);
-    QCOMPARE(values.last().at(0).toUInt(), 0u);
-}
-
-void ExtCtrlTest::enableAndDisable()
-{
-    m_form->box("20", 4)->setChecked(true);
-    m_ext->setFrequency(14200000.0); // disabled: stored, nothing sent
-    QSignalSpy values(m_ext.get(), &ExtCtrlZorvani::valueChanged);
-    m_form->enable->setChecked(true);
-    QCOMPARE(values.count(), 1);
-    QCOMPARE(values.last().at(0).toUInt(), 16u);
-    m_form->enable->setChecked(false);
-    QCOMPARE(values.count(), 2);
-    QCOMPARE(values.last().at(0).toUInt(), 0u);
-    QCOMPARE(m_ext->currentValue(), 0u);
-    m_ext->changedEnable(false);
-    QCOMPARE(values.count(), 2);
-    m_form->enable->setChecked(true);
-    QCOMPARE(values.last().at(0).toUInt(), 16u);
-}
-
-void ExtCtrlTest::rowsOfOtherBandsAreSilent()
-{
-    m_form->enable->setChecked(true);
-    m_ext->setFrequency(7100000.0);
-    QSignalSpy values(m_ext.get(), &ExtCtrlZorvani::valueChanged);
-    m_form->box("80", 1)->setChecked(true);
-    QCOMPARE(values.count(), 0);
-    m_form->box("40", 6)->setChecked(true);
-    QCOMPARE(values.count(), 1);
-    QCOMPARE(values.last().at(0).toUInt(), 64u);
-}
-
-void ExtCtrlTest::offsetMovesTheBand()
-{
-    m_form->enable->setChecked(true);
-    m_ext->setFrequency(6990000.0);
-    QCOMPARE(m_ext->currentBand(), 13);
-    m_ext->setOffset(20000.0);
-    QCOMPARE(m_ext->currentBand(), 3);
-}
 
 QTEST_MAIN(ExtCtrlTest)
 #include "tst_extctrl.moc"
