@@ -68,8 +68,6 @@ private slots:
         QTest::newRow("MHz with a point") << "7.1" << true << 7100000.0;
         QTest::newRow("kHz without a unit") << "14250" << true << 14250000.0;
         QTest::newRow("kHz with k") << "7100.5k" << true << 7100500.0;
-        QTest::newRow("MHz with M") << "3.5M" << true << 3500000.0;
-        QTest::newRow("hertz") << "7100000" << true << 7100000.0;
         QTest::newRow("not a number") << "seven" << false << 0.0;
         QTest::newRow("negative") << "-5" << false << 0.0;
     }
@@ -82,8 +80,6 @@ private slots:
         QCOMPARE(FrequencyDisplay::parse(text, &parsed), ok);
         if (ok)
             QCOMPARE(parsed, hz);
-        QCOMPARE(FrequencyDisplay::format(7100000.0), QStringLiteral("7.100.000"));
-        QCOMPARE(FrequencyDisplay::format(999.0), QStringLiteral("999"));
     }
 
     void frequencyWheel()
@@ -93,6 +89,7 @@ private slots:
         } display;
         display.resize(300, 50);
         display.setFrequency(7100000.0);
+        QCOMPARE(display.text(), QStringLiteral("7.100.000"));
         QSignalSpy requested(&display, &FrequencyDisplay::frequencyRequested);
         // Over the 100 kHz digit: "7.100.000", character 2, just right of the caret before it.
         display.setCursorPosition(2);

@@ -6,6 +6,7 @@
 #include "FrequencyDisplay.h"
 #include "IqPlayback.h"
 #include "PanoramaView.h"
+#include "PrivateHome.h"
 #include "ReceiverHost.h"
 #include "ReceiverWindow.h"
 #include "SignalMeter.h"
@@ -18,7 +19,6 @@
 #include <QLabel>
 #include <QSettings>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
@@ -113,6 +113,18 @@ int traceTop(const QImage& image, const QRect& plot, int x)
     return plot.bottom();
 }
 
+// The column where the panorama line stands highest.
+int highestColumn(const QImage& image, const QRect& plot)
+{
+    int highest = plot.bottom() + 1, column = 0;
+    for (int c = plot.left(); c <= plot.right(); ++c)
+        if (traceTop(image, plot, c) < highest) {
+            highest = traceTop(image, plot, c);
+            column = c;
+        }
+    return column;
+}
+
 } // namespace
 
 class TestReceiverWindow : public QObject {
@@ -153,9 +165,7 @@ class TestReceiverWindow : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_dir.isValid());
-        qputenv("HOME", m_dir.path().toLocal8Bit());
-        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(support::isolateHome(m_dir));
         m_options.pluginPath = QString::fromLocal8Bit(qgetenv("ZORVANI_PLUGIN"));
         // A range no other test uses: two emulators on one port would answer each other.
         m_options.source.port = quint16(56000 + QCoreApplication::applicationPid() % 4000);
@@ -224,25 +234,18 @@ private slots:
         QVERIFY(plot.contains(x, plot.center().y()));
 
         std::vector<int> tops;
-        int highest = plot.bottom();
-        int highestX = 0;
-        for (int c = plot.left(); c <= plot.right(); ++c) {
+        for (int c = plot.left(); c <= plot.right(); ++c)
             tops.push_back(traceTop(image, plot, c));
-            if (tops.back() < highest) {
-                highest = tops.back();
-                highestX = c;
-            }
-        }
-        std::vector<int> sorted = tops;
-        std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
-        const int floor = sorted[sorted.size() / 2];
+        std::nth_element(tops.begin(), tops.begin() + long(tops.size() / 2), tops.end());
+        const int floor = tops[tops.size() / 2];
         int station = plot.bottom();
         for (int c = x - 2; c <= x + 2; ++c)
             station = std::min(station, traceTop(image, plot, c));
         QVERIFY2(floor - station > plot.height() / 4,
                  qPrintable(QStringLiteral("the line at x %1 stands %2 px over the floor").arg(x).arg(floor - station)));
         if (hz == 7180000.0)
-            QVERIFY2(std::abs(highestX - x) <= 2, qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestX).arg(x)));
+            QVERIFY2(std::abs(highestColumn(image, plot) - x) <= 2,
+                     qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestColumn(image, plot)).arg(x)));
         // The waterfall's newest row shows it too.
         const QRect cells = view()->waterfallRect();
         QVERIFY(image.pixel(x, cells.top() + 1) != image.pixel(view()->xOf(7010000.0), cells.top() + 1));
@@ -257,15 +260,7 @@ private slots:
         auto* scope = m_session->child<PanoramaView>("bandScopeView");
         tabs->setCurrentIndex(1);
         QTRY_VERIFY_WITH_TIMEOUT(scope->frames() >= 3, 5000);
-        const QImage image = scope->grab().toImage();
-        const QRect plot = scope->panoramaRect();
-        int highest = plot.bottom();
-        int highestX = 0;
-        for (int c = plot.left(); c <= plot.right(); ++c)
-            if (traceTop(image, plot, c) < highest) {
-                highest = traceTop(image, plot, c);
-                highestX = c;
-            }
+        const int highestX = highestColumn(scope->grab().toImage(), scope->panoramaRect());
         tabs->setCurrentIndex(0);
         QVERIFY2(std::abs(highestX - scope->xOf(7180000.0)) <= 2,
                  qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestX).arg(scope->xOf(7180000.0))));
