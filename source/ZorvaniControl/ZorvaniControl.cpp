@@ -2,6 +2,7 @@
 
 #include "ZorvaniControl/DspPanelZorvani.h"
 #include "ZorvaniControl/ExtCtrl/ExtCtrlZorvani.h"
+#include "ZorvaniControl/InitFpga.h"
 #include "ZorvaniControl/ReceiverChecks.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
@@ -40,12 +41,10 @@ constexpr int kFirmwareDelayMs = 500;
 ZorvaniControl::ZorvaniControl(ZorvaniOptions* options, std::shared_ptr<DeviceFunctionsAbstract> functions,
                                std::shared_ptr<zorvaniDsp> dsp, IqFileSlots* iqFiles, ZorvaniDialog* dialog)
     : m_options(options), m_functions(std::move(functions)), m_dsp(std::move(dsp)), m_iqFiles(iqFiles),
-      m_dialog(dialog), m_driver(std::make_unique<ZorvaniDriver>(m_dsp, iqFiles))
+      m_dialog(dialog)
 {
     m_receiver.port = kDefaultPort;
-    connect(m_driver.get(), &ZorvaniDriver::forceStop, this, &ZorvaniControl::forceStop);
-    connect(m_driver.get(), &ZorvaniDriver::writeFirmware, this, &ZorvaniControl::writeFirmware);
-    connect(m_driver.get(), &ZorvaniDriver::iqPacketsGivenUp, this, &ZorvaniControl::iqPacketsGivenUp);
+    makeLink(iqFiles);
 
     m_region = std::make_unique<AmateurRegion>();
     m_extCtrl = std::make_unique<ExtCtrlZorvani>(m_options, m_region.get());
@@ -143,124 +142,6 @@ void ZorvaniControl::connectButtons()
     for (const auto& button : buttons)
         connect(ox::ui::requireChild<QPushButton>(m_options, button.name), &QPushButton::clicked, this,
                 button.action);
-}
-
-// ---- the receiver and the link ----
-
-quint16 ZorvaniControl::port() const
-{
-    return quint16(m_controls.port->value());
-}
-
-bool ZorvaniControl::staticAddressMode() const
-{
-    return m_controls.modeIp->currentIndex() == 1;
-}
-
-Receiver ZorvaniControl::typedReceiver() const
-{
-    Receiver r = m_options->receiverRecord();
-    r.address = zorvani::dottedAddress(m_controls.address->text());
-    r.port = port();
-    return r;
-}
-
-void ZorvaniControl::updateReceiver()
-{
-    m_receiver = m_options->receiverRecord();
-}
-
-bool ZorvaniControl::firmwareUpdating() const
-{
-    return m_firmware->isUpdating();
-}
-
-bool ZorvaniControl::open()
-{
-    if (firmwareUpdating()) {
-        qWarning() << Q_FUNC_INFO << "refused: a firmware update is running";
-        return false;
-    }
-    return m_driver->open(m_receiver);
-}
-
-void ZorvaniControl::close()
-{
-    if (firmwareUpdating()) {
-        qWarning() << Q_FUNC_INFO << "refused: a firmware update is running";
-        return;
-    }
-    m_driver->close();
-}
-
-bool ZorvaniControl::isOpen() const
-{
-    return m_driver->isOpen();
-}
-
-bool ZorvaniControl::isStreaming() const
-{
-    return m_driver->isOpen() && m_driver->isStart();
-}
-
-void ZorvaniControl::stopStream()
-{
-    m_driver->Stop();
-}
-
-bool ZorvaniControl::searchCurrent()
-{
-    m_driver->setDiscoveryPort(port());
-    const Receiver found = m_driver->searchCurrent(m_receiver.serial);
-    if (found.serial.isEmpty())
-        return false;
-    m_receiver = found;
-    emit receiver(found);
-    return true;
-}
-
-bool ZorvaniControl::readInformation(SDR2_HDR* info)
-{
-    SDR2_HDR record{};
-    if (!m_driver->information(&record))
-        return false;
-    if (info)
-        *info = record;
-    m_receiver.name = QStringLiteral("ZorvaniDDC");
-    m_receiver.serial = informationSerial(record);
-    return true;
-}
-
-namespace {
-template <typename Request>
-bool probeOnce(ZorvaniDriver& driver, const Receiver& target, Request request)
-{
-    if (driver.isOpen())
-        return request();
-    if (!driver.open(target))
-        return false;
-    const bool answered = request();
-    driver.close();
-    return answered;
-}
-} // namespace
-
-bool ZorvaniControl::probeBootloader()
-{
-    if (firmwareUpdating())
-        return false;
-    if (!isOpen())
-        m_receiver = typedReceiver();
-    return probeOnce(*m_driver, m_receiver, [this] { return m_driver->bootReadSN(); });
-}
-
-bool ZorvaniControl::probeInformation()
-{
-    if (firmwareUpdating())
-        return false;
-    if (!isOpen())
-        m_receiver = typedReceiver();
-    return probeOnce(*m_driver, m_receiver, [this] { return readInformation(nullptr); });
 }
 
 // ---- start sequence ----

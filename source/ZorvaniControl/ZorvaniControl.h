@@ -14,6 +14,7 @@ class AmateurRegion;
 class DeviceFunctionsAbstract;
 class DspPanelZorvani;
 class ExtCtrlZorvani;
+class InitFpga;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -177,6 +178,8 @@ private:
         QDoubleSpinBox* rootFrequency = nullptr;
         QDoubleSpinBox* userFrequency = nullptr;
     };
+    // The driver, wired to the engine, to the FPGA progress window and to this controller's signals.
+    void makeLink(const IqFileSlots* iqFiles);
     void findControls();
     void connectControls();
     void connectButtons();
@@ -213,6 +216,7 @@ private:
     IqFileSlots* m_iqFiles;
     ZorvaniDialog* m_dialog;
     std::unique_ptr<ZorvaniDriver> m_driver;
+    std::unique_ptr<InitFpga> m_initFpga; // shown while the FPGA image loads
     Controls m_controls;
     Receiver m_receiver;
     FrontEndControl m_frontEnd;

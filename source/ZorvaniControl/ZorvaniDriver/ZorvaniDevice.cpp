@@ -2,17 +2,10 @@
 
 #include "ZorvaniControl/ZorvaniDriver/BandScopeAssembler.h"
 #include "ZorvaniControl/ZorvaniDriver/Packet.h"
-#include "zorvaniDsp/ReceiverZorvani.h"
-#include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QUdpSocket>
 
 namespace packet = zorvani::packet;
-
-// Closing a gap hands what arrived behind it to the engine at once: up to a
-// gap timeout's worth of stream, which the receivers must let wait.
-static_assert(ReceiverZorvani::kBacklogSeconds * 1000.0 >= IqStream::kGapTimeoutMs,
-              "a receiver's input backlog must take a gap timeout of stream");
 
 namespace {
 constexpr int kMaxDatagram = 65536;
@@ -21,16 +14,10 @@ constexpr int kConnectMs = 1000;
 constexpr int kKernelReceiveBuffer = 1 << 20;
 } // namespace
 
-ZorvaniDevice::ZorvaniDevice(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent)
-    : QThread(parent), m_dsp(std::move(dsp)), m_stream(nullptr, iqFiles), m_buffer(kMaxDatagram)
+ZorvaniDevice::ZorvaniDevice(IqStream::BlockEntry blockEntry, const IqFileSlots* iqFiles, QObject* parent)
+    : QThread(parent), m_stream(std::move(blockEntry), iqFiles), m_buffer(kMaxDatagram)
 {
     setObjectName(QStringLiteral("ZorvaniEthernet"));
-    if (m_dsp) {
-        zorvaniDsp* engine = m_dsp.get();
-        m_stream.setBlockEntry([engine](IqStream::Sample* samples, IqStream::Sample* audio, quint32 rx) {
-            return engine->processBlock(samples, audio, rx);
-        });
-    }
     m_clock.start();
 }
 

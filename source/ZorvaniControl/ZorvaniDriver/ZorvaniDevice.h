@@ -12,12 +12,11 @@
 #include <memory>
 #include <vector>
 
-class zorvaniDsp;
-
 // The socket thread: owns the UDP socket bound to the receiver's port, sends
 // the driver's requests, hands well-formed replies and band-scope fragments to
 // the driver (through a bounded queue) and answers the IQ packets. Datagrams
-// outside the format are counted and dropped.
+// outside the format are counted and dropped. Each IQ block goes to the
+// block entry given at construction, on this thread.
 class ZorvaniDevice : public QThread {
     Q_OBJECT
 public:
@@ -30,7 +29,7 @@ public:
     // Shortest time between two reports of given-up IQ packets, ms.
     static constexpr int kReportMs = 500;
 
-    ZorvaniDevice(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent = nullptr);
+    ZorvaniDevice(IqStream::BlockEntry blockEntry, const IqFileSlots* iqFiles, QObject* parent = nullptr);
     ~ZorvaniDevice() override;
 
     // Receiver address (IPv4) and port; set before the thread starts.
@@ -67,7 +66,6 @@ private:
     qint64 msSinceStart() const { return m_clock.elapsed(); }
     void reportGivenUp(bool now);
 
-    std::shared_ptr<zorvaniDsp> m_dsp;
     IqStream m_stream;
     PacketFifo m_outgoing;
     PacketFifo m_replies{kReplyQueue};

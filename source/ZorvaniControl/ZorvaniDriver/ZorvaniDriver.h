@@ -1,13 +1,14 @@
 #pragma once
 
 #include "ZorvaniControl/ZorvaniDriver/BandScopeAssembler.h"
-#include "ZorvaniControl/ZorvaniDriver/Calibration.h"
-#include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
+#include "ZorvaniControl/ZorvaniDriver/CommandQueue.h"
+#include "ZorvaniControl/ZorvaniDriver/IqStream.h"
+#include "ZorvaniControl/ZorvaniDriver/MaintenanceCommands.h"
+#include "ZorvaniControl/ZorvaniDriver/ReceiverCommands.h"
 #include "discovery/Receiver.h"
 #include "recording/IQFile.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QThread>
@@ -16,49 +17,28 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 
-class InitFpga;
 class QUdpSocket;
 class ZorvaniDevice;
-class zorvaniDsp;
 
-// How the receiver obtains its IPv4 address.
-enum NetworkMode : quint32 { DhcpAuto = 0, StaticIp = 1, DhcpServer = 2, DhcpClient = 3 };
-
-// The receiver's command link. Every device operation is a slot that builds
-// one request and queues it; waited commands block (processing events in
-// 20 ms slices) until the reply or the expiry. The driver's own thread moves
-// queued requests to the socket thread, matches replies to requests (one reply
-// completes the oldest transmitted request of its magic and code that it is
-// long enough for), re-sends and expires requests (a setting is not re-sent
-// once a newer value for it is queued), and assembles band-scope frames.
+// The receiver's command link. Every device operation is a slot that hands
+// one request to the command queue (see CommandQueue); the operating commands
+// and the maintenance ones build and read them. The driver's own thread moves
+// queued requests to the socket thread, matches replies to requests, re-sends
+// and expires them, and assembles band-scope frames.
+//
+// The driver reaches the receive engine only through functions: the IQ block
+// entry given at construction (socket thread) and the band-scope sink (driver
+// thread). It reports the stream's start and end and the FPGA load as signals;
+// the owner of the engine and of the progress window acts on them.
 class ZorvaniDriver : public QThread {
     Q_OBJECT
 public:
-    struct QueueItem {
-        enum : quint32 { ToSend = 0, Sent = 1, Answered = 2, Failed = 0xFFFFFFFFu };
-        quint32 retries = 0;
-        quint32 timeoutMs = 0;
-        quint64 id = 0;
-        QByteArray packet;
-        qint64 sentMs = 0; // queue clock at the latest transmission
-        quint32 state = ToSend;
-        quint8 waitAnswer = 0;
-        bool transmitted = false; // a reply can only answer what went out
-        int replySize = 0;        // shortest reply datagram that answers it
-    };
-    // Transmissions of one request before it fails: the first and 4 re-sends.
-    static constexpr quint32 kMaxRetries = 4;
     // Replies handled per pass of the driver loop.
     static constexpr int kRepliesPerPass = 20;
-    static constexpr int kSliceMs = 20;
-    static constexpr int kFpgaChunk = 1024;
-    static constexpr int kFpgaHeader = 1056;
-    static constexpr int kFlashPage = 1056;
-    static constexpr int kBootChunk = 1024;
+    static constexpr int kSliceMs = CommandQueue::kSliceMs;
 
-    ZorvaniDriver(std::shared_ptr<zorvaniDsp> dsp, const IqFileSlots* iqFiles, QObject* parent = nullptr);
+    ZorvaniDriver(IqStream::BlockEntry blockEntry, const IqFileSlots* iqFiles, QObject* parent = nullptr);
     ~ZorvaniDriver() override;
 
     ZorvaniDevice* device() const { return m_device.get(); }
@@ -67,19 +47,21 @@ public:
     void setDiscoveryPort(quint16 port) { m_discoveryPort = port; }
     quint16 discoveryPort() const { return m_discoveryPort; }
     QList<Receiver> foundReceivers() const { return m_found; }
-    // Where assembled band-scope frames go; the engine's band-scope worker by
-    // default. Set while the link is closed (the driver thread calls it).
-    void setBandScopeSink(std::function<void(const Ostrovix::complex<double>*, int)> sink);
+    // Where assembled band-scope frames go, and whether they arrive mirrored
+    // (re and im swapped, the second Nyquist zone). Both run on the driver
+    // thread; set while the link is closed.
+    using BandScopeSink = std::function<void(const Ostrovix::complex<double>*, int)>;
+    void setBandScopeSink(BandScopeSink sink, std::function<bool()> mirrored = nullptr);
     // Resource the FPGA image is read from.
     void setFpgaImagePath(const QString& path) { m_fpgaPath = path; }
     // Time the receiver needs to switch between application and bootloader, ms (default 5000).
-    void setBootSettleTime(int ms) { m_bootSettleMs = ms; }
+    void setBootSettleTime(int ms) { m_maintenance.setBootSettleTime(ms); }
     // Milliseconds for the queue's re-sends and expiries; a steady clock by
     // default. Tests set their own before the link opens.
-    using QueueClock = std::function<qint64()>;
-    void setQueueClock(QueueClock clock) { m_queueClock = std::move(clock); }
+    using QueueClock = CommandQueue::Clock;
+    void setQueueClock(QueueClock clock) { m_queue.setClock(std::move(clock)); }
     // Requests currently queued (for diagnostics and tests).
-    int queuedItems() const;
+    int queuedItems() const { return m_queue.size(); }
     quint32 receiverCount() const { return m_receivers.load(); }
     int sampleRateId() const { return m_rateId.load(); }
     // Status of the last start reply: 1 accepted, 2 firmware update wanted,
@@ -97,7 +79,7 @@ public slots:
     bool open(Receiver receiver);
     void close();
     bool reopen(Receiver receiver);
-    bool isOpen() const { return m_open.load(); }
+    bool isOpen() const { return m_queue.isOpen(); }
     bool isStart() const { return m_started.load(); }
 
     bool Start();
@@ -105,42 +87,43 @@ public slots:
     void setSampleRateId(int index);
     void setReceivers(int number);
 
-    void setPreamp(int on);
-    void setLpf(bool state);
-    void setPll(bool state);
-    void setExtCtrl(int value);
-    void setFrontEnd(quint16 frontEnd);
-    quint16 frontEnd(bool& ok);
-    void setFreq(int channel, double freq);
+    void setPreamp(int on) { m_commands.setPreamp(on); }
+    void setLpf(bool state) { m_commands.setLpf(state); }
+    void setPll(bool state) { m_commands.setPll(state); }
+    void setExtCtrl(int value) { m_commands.setExtCtrl(value); }
+    void setFrontEnd(quint16 frontEnd) { m_commands.setFrontEnd(frontEnd); }
+    quint16 frontEnd(bool& ok) { return m_commands.frontEnd(ok); }
+    void setFreq(int channel, double freq) { m_commands.setFreq(channel, freq); }
 
     void setMute(bool state);
     void setPreampCoeff(double dB);
     void setBandScope(bool enable, quint64 decimate, int dir);
 
-    bool information(pSDR2_HDR info);
-    bool setNewStaticAddress(QHostAddress& addr, quint16 port);
-    bool setNetworkMode(NetworkMode mode);
+    bool information(pSDR2_HDR info) { return m_commands.information(info); }
+    bool setNewStaticAddress(QHostAddress& addr, quint16 port) { return m_commands.setStaticAddress(addr, port); }
+    bool setNetworkMode(NetworkMode mode) { return m_commands.setNetworkMode(mode); }
     bool resetZorvani();
 
     // Reads: *crcOk tells whether the block's CRC holds (the record is filled
     // only then). Writes: *crcOk tells whether the receiver accepted the block.
     // Without an answer both return false and leave *crcOk alone.
+    // "wrire" stays: it is the slot name its callers know.
     bool readRootCalibrations(RootCoefficient* coeff, bool* crcOk);
     bool wrireRootCalibrations(RootCoefficient* coeff, bool* crcOk);
     bool readUserCalibrations(UserCoefficient* coeff, bool* crcOk);
     bool wrireUserCalibrations(UserCoefficient* coeff, bool* crcOk);
 
-    bool writeFPGA(QByteArray& data, int offset);
+    bool writeFPGA(QByteArray& data, int offset) { return m_maintenance.writeFpga(data, offset); }
     bool fastLoadFpga();
-    bool writeAT45D(QByteArray& data, int page);
+    bool writeAT45D(QByteArray& data, int page) { return m_maintenance.writeAT45D(data, page); }
 
-    bool goToBoot();
-    bool bootReadSN();
-    bool bootErase();
-    bool bootWriteFlash(QByteArray& data, int offset);
-    bool bootWriteAT45D(QByteArray& data, int page);
-    bool bootReadAT45D(QByteArray& data, int page);
-    bool quitFromBoot();
+    bool goToBoot() { return m_maintenance.goToBoot(); }
+    bool bootReadSN() { return m_maintenance.bootReadSN(); }
+    bool bootErase() { return m_maintenance.bootErase(); }
+    bool bootWriteFlash(QByteArray& data, int offset) { return m_maintenance.bootWriteFlash(data, offset); }
+    bool bootWriteAT45D(QByteArray& data, int page) { return m_maintenance.bootWriteAT45D(data, page); }
+    bool bootReadAT45D(QByteArray& data, int page) { return m_maintenance.bootReadAT45D(data, page); }
+    bool quitFromBoot() { return m_maintenance.quitBoot() && m_commands.information(nullptr); }
 
     Receiver searchCurrent(QString serial);
     void sendBroadcastPacket();
@@ -154,6 +137,16 @@ signals:
     void endInitFirmware();
     // IQ packets given up since the driver was made (see IqStream).
     void iqPacketsGivenUp(quint64 total);
+    // The receiver accepted the start: the engine is wanted from here on.
+    // Emitted on the caller's thread, before the watchdog is armed.
+    void streamStarted();
+    // The stream was stopped or the link closed: the engine is no longer fed.
+    // Emitted on the caller's thread, after the socket thread has ended on close.
+    void streamStopped();
+    // The band-scope decimation changed: what the engine accumulated no longer fits.
+    void bandScopeDecimationChanged();
+    // True while fastLoadFpga() runs.
+    void fpgaLoading(bool busy);
 
 protected:
     void run() override;
@@ -161,36 +154,16 @@ protected:
 private:
     // The socket thread's watchdog ended the stream; runs on the thread the driver object lives in.
     void streamLost();
-    // Queues a request; for waited ones returns the reply datagram, or nothing
-    // when it failed. Fire-and-forget requests return an empty array. Only a
-    // reply of at least `replySize` bytes answers it (default: the header).
-    std::optional<QByteArray> issue(const QByteArray& packet, quint32 timeoutMs, bool wait, quint32 retries = 0,
-                                    int replySize = 0);
-    // Waited request whose reply must carry `status`; the reply, or nothing.
-    std::optional<QByteArray> issueChecked(const QByteArray& packet, quint32 timeoutMs, quint32 status,
-                                           quint32 retries = 0, int replySize = 0);
-    std::shared_ptr<QueueItem> waitFor(quint64 id);
-    bool readCalibration(quint16 command, double* coefficients, double* percent, bool* crcOk);
-    bool writeCalibration(quint16 command, const double* coefficients, double percent, bool* crcOk);
-    void transmitPending();
     void handleReply(const QByteArray& reply);
-    void expire();
-    // Whether a newer fire-and-forget request for the same setting follows
-    // the queued one at `index` (under the queue mutex).
-    bool superseded(int index) const;
-    static void pause(int ms);
 
-    std::shared_ptr<zorvaniDsp> m_dsp;
     std::unique_ptr<ZorvaniDevice> m_device;
-    std::shared_ptr<QList<std::shared_ptr<QueueItem>>> m_queue;
-    std::shared_ptr<std::recursive_mutex> m_mutex;
-    std::unique_ptr<InitFpga> m_initFpga;
+    CommandQueue m_queue;
+    ReceiverCommands m_commands{m_queue};
+    MaintenanceCommands m_maintenance{m_queue};
     std::unique_ptr<QUdpSocket> m_discovery;
 
-    std::atomic<bool> m_open{false};
     std::atomic<bool> m_started{false};
     std::atomic<quint32> m_startStatus{kNoStartReply};
-    std::atomic<quint64> m_nextId{0};
     std::atomic<int> m_rateId{0};
     std::atomic<quint32> m_receivers{1};
     mutable std::mutex m_receiverMutex;
@@ -201,11 +174,9 @@ private:
     quint8 m_bsEnable = 0;
     quint8 m_bsDecimation = 0;
     quint64 m_bsCentre = 325000000;
-    std::function<void(const Ostrovix::complex<double>*, int)> m_bandScopeSink;
+    BandScopeSink m_bandScopeSink;
+    std::function<bool()> m_bandScopeMirrored;
 
-    int m_bootSettleMs = 5000;
-    QElapsedTimer m_steady;
-    QueueClock m_queueClock;
     quint16 m_discoveryPort = 50001;
     QList<Receiver> m_found;
     QString m_fpgaPath = QStringLiteral(":/Zorvani/ZorvaniFPGA.fpg");

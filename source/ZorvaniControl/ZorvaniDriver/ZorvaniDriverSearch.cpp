@@ -1,5 +1,6 @@
 // The driver's own discovery: one broadcast to the limited broadcast address.
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "common/EventPause.h"
 #include "discovery/DiscoveryProtocol.h"
 
 #include <QElapsedTimer>
@@ -23,7 +24,7 @@ Receiver ZorvaniDriver::searchCurrent(QString serial)
         bound = m_discovery->bind(QHostAddress::AnyIPv4, quint16(m_discoveryPort - i));
     if (bound) {
         sendBroadcastPacket();
-        pause(kReplyWindowMs);
+        ox::ui::pauseProcessingEvents(kReplyWindowMs);
     }
     m_discovery->close();
     m_discovery.reset();
@@ -52,7 +53,7 @@ void ZorvaniDriver::receiveBroadcastPacket()
         if (!socket->hasPendingDatagrams()) {
             if (elapsed.elapsed() >= kSettleMs)
                 break;
-            pause(kSliceMs);
+            ox::ui::pauseProcessingEvents(kSliceMs);
             continue;
         }
         datagram.resize(int(qMax<qint64>(socket->pendingDatagramSize(), 0)));
@@ -62,7 +63,7 @@ void ZorvaniDriver::receiveBroadcastPacket()
         if (size < 0 || !zorvani::discovery::parseReply(datagram.constData(), size, r))
             continue;
         addNewDevice(r);
-        pause(kSettleMs);
+        ox::ui::pauseProcessingEvents(kSettleMs);
     }
     if (!m_found.isEmpty())
         sortRxList(m_found);

@@ -1,4 +1,4 @@
-#include "ZorvaniControl/ZorvaniDriver/InitFpga.h"
+#include "ZorvaniControl/InitFpga.h"
 
 #include "ui_InitFpga.h"
 
