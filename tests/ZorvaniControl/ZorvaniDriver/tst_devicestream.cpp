@@ -145,13 +145,16 @@ private slots:
         QList<int> frames;
         QList<double> firstRe;
         std::atomic<int> delivered{0};
+        std::atomic<bool> mirrored{false};
         QMutex lock;
-        f.driver->setBandScopeSink([&](const Ostrovix::complex<double>* s, int count) {
-            QMutexLocker l(&lock);
-            frames << count;
-            firstRe << s[0].re;
-            ++delivered;
-        });
+        f.driver->setBandScopeSink(
+            [&](const Ostrovix::complex<double>* s, int count) {
+                QMutexLocker l(&lock);
+                frames << count;
+                firstRe << s[0].re;
+                ++delivered;
+            },
+            [&] { return mirrored.load(); });
         QVERIFY(f.driver->open(DriverFixture::receiver(f.port)));
         f.peer->setResponder(healthy);
         QVERIFY(f.driver->information(nullptr));
@@ -162,9 +165,15 @@ private slots:
             if (k != 3)
                 f.peer->send(fragment(k));
         QTRY_COMPARE_WITH_TIMEOUT(delivered.load(), 2, 1000);
+        // The second Nyquist zone: re and im arrive swapped (im of sample 0 is 0).
+        mirrored.store(true);
+        for (int k = 0; k < 16; ++k)
+            f.peer->send(fragment(k));
+        QTRY_COMPARE_WITH_TIMEOUT(delivered.load(), 3, 1000);
         QMutexLocker l(&lock);
-        QCOMPARE(frames, (QList<int>{4096, 768}));
+        QCOMPARE(frames, (QList<int>{4096, 768, 4096}));
         QCOMPARE(firstRe[0], 1000.0 / 32767.0 * 0.1);
+        QCOMPARE(firstRe[2], 0.0);
     }
 
     void randomDatagramsHarmNothing()

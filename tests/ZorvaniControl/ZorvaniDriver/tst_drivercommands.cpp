@@ -283,6 +283,17 @@ private slots:
         QVERIFY(!crc);
     }
 
+    void bandScopeDecimationChangeIsReported()
+    {
+        ZorvaniDriver driver(nullptr, nullptr);
+        QSignalSpy changed(&driver, &ZorvaniDriver::bandScopeDecimationChanged);
+        driver.setBandScope(true, 7000000, 0); // the decimation a new driver assumes
+        QCOMPARE(changed.count(), 0);
+        driver.setBandScope(true, 7000000, 3);
+        driver.setBandScope(false, 7100000, 3);
+        QCOMPARE(changed.count(), 1);
+    }
+
     void fpgaImageIsSentInChunks_data()
     {
         QTest::addColumn<int>("imageSize");
@@ -303,7 +314,10 @@ private slots:
         DriverFixture f(51220);
         f.driver->setFpgaImagePath(file.fileName());
         f.peer->setResponder(healthy);
+        QSignalSpy loading(f.driver.get(), &ZorvaniDriver::fpgaLoading);
         QVERIFY(f.driver->fastLoadFpga());
+        QCOMPARE(loading.count(), 2);
+        QVERIFY(loading[0][0].toBool() && !loading[1][0].toBool());
         const QList<QByteArray> sent = f.peer->requests(10);
         QCOMPARE(sent.size(), chunks.size());
         int offset = 0;
@@ -353,14 +367,20 @@ private slots:
             return QMessageBox::Ok;
         });
         QSignalSpy ended(f.driver.get(), &ZorvaniDriver::endInitFirmware);
+        QSignalSpy loading(f.driver.get(), &ZorvaniDriver::fpgaLoading);
         QVERIFY(!f.driver->fastLoadFpga());
         QCOMPARE(ended.count(), 1);
+        QCOMPARE(loading.count(), 2);
+        QVERIFY(loading[0][0].toBool() && !loading[1][0].toBool());
         QCOMPARE(seen.title, QStringLiteral("Velmora2"));
         QCOMPARE(seen.text, QStringLiteral("Initialization failure"));
         QCOMPARE(seen.icon, QMessageBox::Critical);
         QCOMPARE(f.peer->requests(10).size(), 3);
         f.driver->setFpgaImagePath(QStringLiteral("/nonexistent/image.fpg"));
         QVERIFY(!f.driver->fastLoadFpga());
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(loading.count(), 4);
+        QCOMPARE(loading.last().first().toBool(), false);
     }
 };
 

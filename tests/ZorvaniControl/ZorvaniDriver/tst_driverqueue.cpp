@@ -217,6 +217,8 @@ private slots:
     {
         DriverFixture f(51005);
         f.peer->setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1)}; });
+        QSignalSpy started(f.driver.get(), &ZorvaniDriver::streamStarted);
+        QSignalSpy stopped(f.driver.get(), &ZorvaniDriver::streamStopped);
         QVERIFY(!f.driver->Stop());
         QVERIFY(f.peer->log().isEmpty());
         QVERIFY(f.driver->Start());
@@ -225,6 +227,8 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(f.peer->requests(1).size(), starts);
         QVERIFY(f.driver->device()->watchdogArmed());
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(stopped.count(), 0);
         QVERIFY(f.driver->Stop());
         QVERIFY(!f.driver->device()->watchdogArmed());
         const int stops = f.peer->requests(2).size();
@@ -232,6 +236,10 @@ private slots:
         QVERIFY(!f.driver->Stop());
         QTest::qWait(100);
         QCOMPARE(f.peer->requests(2).size(), stops);
+        QCOMPARE(stopped.count(), 1);
+        f.driver->close();
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(stopped.count(), 2);
     }
 
     void startDemandingFirmwareUpdate_data()
@@ -253,7 +261,9 @@ private slots:
             [](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, commandOf(r) == 1 ? 2 : 1)}; });
         QSignalSpy stop(f.driver.get(), &ZorvaniDriver::forceStop);
         QSignalSpy firmware(f.driver.get(), &ZorvaniDriver::writeFirmware);
+        QSignalSpy started(f.driver.get(), &ZorvaniDriver::streamStarted);
         QVERIFY(!f.driver->Start());
+        QCOMPARE(started.count(), 0);
         QVERIFY(!f.driver->isStart());
         QCOMPARE(stop.count(), 1);
         QCOMPARE(seen.title, QStringLiteral("ZorvaniDDC"));
