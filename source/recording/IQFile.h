@@ -1,7 +1,7 @@
 #pragma once
 
 #include "recording/safe_ptr.h"
-#include "zorvaniDsp/SpinLock.h"
+#include "common/SpinLock.h"
 
 #include <QFile>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zorvaniDsp/SpinLock.h"
+#include "common/SpinLock.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "OstrovixComplex.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "OstrovixComplex.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 
 // What a receiver offers the mixer: one output ring of stereo frames per
 // channel (re = left, im = right) and the mode facts that decide mono/stereo.

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "OstrovixComplex.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 #include "zorvaniDsp/MixerSource.h"
-#include "zorvaniDsp/SpinLock.h"
+#include "common/SpinLock.h"
 
 #include <atomic>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "OstrovixComplex.h"
 #include "zorvaniDsp/AgcQueue.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 #include "zorvaniDsp/Demodulators/DemodAMZorvani.h"
 #include "zorvaniDsp/Demodulators/FmDemodZorvani.h"
 #include "zorvaniDsp/Demodulators/SamDemodZorvani.h"
@@ -18,7 +18,7 @@
 #include "zorvaniDsp/Meter/MeterZorvani.h"
 #include "zorvaniDsp/MixerSource.h"
 #include "zorvaniDsp/ModulationSwitcher.h"
-#include "zorvaniDsp/SpinLock.h"
+#include "common/SpinLock.h"
 #include "zorvaniDsp/zorvaniFFT/FastFirZorvani.h"
 
 #include <QList>

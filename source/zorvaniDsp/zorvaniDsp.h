@@ -2,7 +2,7 @@
 
 #include "OstrovixComplex.h"
 #include "zorvaniDsp/AgcPresetTable.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 #include "zorvaniDsp/FirTapClasses.h"
 #include "zorvaniDsp/MixerGains.h"
 

@@ -6,7 +6,7 @@
 
 #include "DeviceFunctionsAbstract.h"
 #include "SceneGenerator.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -3,7 +3,7 @@
 #include "IqPlayback.h"
 #include "OptionsPage.h"
 #include "Simulator.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,5 +1,5 @@
 #include "AllocationCounter.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SpinLock.h"
+#include "common/SpinLock.h"
 
 #include <algorithm>
 #include <atomic>
