@@ -186,26 +186,6 @@ private slots:
         QVERIFY2(std::abs(dev - 300.0) < 6.0, qPrintable(QString::number(dev)));
     }
 
-    void wfmMultiplexHasPilotAndStereo()
-    {
-        const double rate = 312500.0;
-        const int n = 62500; // 5 Hz bins of the multiplex
-        const auto x = render(sceneOf("wfm 7000000 -6 left=1000 right=0"), 7000000.0, rate, n + 1);
-        const auto f = instantaneousFrequency(x, rate);
-        auto component = [&](double hz) {
-            std::complex<double> acc = 0.0;
-            for (int i = 0; i < n; ++i)
-                acc += f[size_t(i)] * std::polar(1.0, -2.0 * kPi * hz * i / rate);
-            return 2.0 * std::abs(acc) / n; // Hz of deviation
-        };
-        // Left tone only: mono component 0.9 * 0.5 * 75 kHz, each 38 kHz sideband half of that, pilot 10 %.
-        QVERIFY2(std::abs(component(19000.0) - 7500.0) < 200.0, qPrintable(QString::number(component(19000.0))));
-        QVERIFY2(std::abs(component(1000.0) - 33750.0) < 700.0, qPrintable(QString::number(component(1000.0))));
-        QVERIFY2(std::abs(component(37000.0) - 16875.0) < 700.0, qPrintable(QString::number(component(37000.0))));
-        QVERIFY2(std::abs(component(39000.0) - 16875.0) < 700.0, qPrintable(QString::number(component(39000.0))));
-        QVERIFY2(component(3000.0) < 200.0, qPrintable(QString::number(component(3000.0))));
-    }
-
     void cwKeysDots()
     {
         const double rate = 39062.5;

@@ -50,6 +50,14 @@ bool parseOption(const QString& item, Emitter* e, QString* error)
         e->wpm = v;
     else if (key == QLatin1String("rate") && v > 0.0)
         e->rateHz = v;
+    else if (key == QLatin1String("tau") && v >= 0.0 && v <= 1000.0)
+        e->tauUs = v;
+    else if (key == QLatin1String("pilot") && v >= 0.0 && v <= 0.5)
+        e->pilot = v;
+    else if (key == QLatin1String("rds") && v >= 0.0 && v <= 0.5)
+        e->data = v;
+    else if (key == QLatin1String("audio") && v >= 0.0)
+        e->audio = v;
     else {
         *error = QStringLiteral("unknown or out-of-range option \"%1\"").arg(item);
         return false;
@@ -146,8 +154,13 @@ QString Scene::helpText()
         "  cw FREQ LEVEL [wpm=W]           keyed carrier sending dots\n"
         "  nfm FREQ LEVEL [tone=F] [dev=D] [ctcss=C]  FM, tone deviation D Hz (default 2500),\n"
         "                                  optional sub-audible tone C Hz at 300 Hz deviation\n"
-        "  wfm FREQ LEVEL [left=F] [right=F2]  broadcast FM stereo: 75 kHz deviation, 19 kHz pilot,\n"
-        "                                  38 kHz difference subcarrier; a zero tone is silence\n"
+        "  wfm FREQ LEVEL [left=F] [right=F2] [tau=T] [pilot=P] [rds=D] [audio=A]\n"
+        "                                  broadcast FM stereo: 75 kHz deviation, 19 kHz pilot at P of\n"
+        "                                  it (default 0.09; 0: mono), 38 kHz difference subcarrier\n"
+        "                                  locked to it, pre-emphasis T us (50; 75; 0: none), a data-like\n"
+        "                                  57 kHz subcarrier at D (default 0), tones of amplitude A\n"
+        "                                  (default: the loudest that fits after pre-emphasis);\n"
+        "                                  a zero tone is silence\n"
         "FREQ in Hz (absolute), LEVEL in dBFS (0 = full scale amplitude). An emitter shows up in a\n"
         "receiver only when it lies within +-rate/2 of the receiver's tuned frequency.\n"
         "Example: --scene 'noise -135; am 7120000 -40 tone=800; wfm 7300000 -30 left=1000 right=0'\n");

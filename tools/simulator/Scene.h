@@ -17,6 +17,10 @@ struct Emitter {
     double tone2Hz = 0.0;      // SSB second tone (two-tone test when > 0); WFM right tone
     double depth = 0.8;        // AM modulation depth, 0..1
     double deviationHz = 2500; // NFM peak deviation by the tone (WFM: 75 kHz fixed)
+    double tauUs = 50.0;       // WFM pre-emphasis time constant in us, 0 = none
+    double pilot = 0.09;       // WFM pilot share of the deviation, 0 = mono station
+    double data = 0.0;         // WFM 57 kHz data subcarrier share of the deviation, 0 = none
+    double audio = -1.0;       // WFM tone amplitude before pre-emphasis, < 0: as loud as fits
     double ctcssHz = 0.0;      // NFM sub-audible tone (300 Hz deviation) when > 0
     double wpm = 20.0;         // CW keying speed (continuous dots)
     double rateHz = 50.0;      // Impulse: mean impulses per second

@@ -7,8 +7,6 @@ namespace zorvani::sim {
 namespace {
 constexpr double kTwoPi = 6.283185307179586476925286766559;
 constexpr double kCtcssDeviationHz = 300.0;
-constexpr double kWfmDeviationHz = 75000.0;
-constexpr double kPilotHz = 19000.0;
 constexpr double kCwEdgeSeconds = 0.005;
 
 std::uint64_t splitmix(std::uint64_t& x)
@@ -94,6 +92,16 @@ void SceneGenerator::reset()
         Source s;
         s.e = e;
         s.amplitude = std::pow(10.0, e.levelDbfs / 20.0);
+        if (e.kind == Emitter::Wfm) {
+            WfmProgramme p;
+            p.leftHz = e.toneHz;
+            p.rightHz = e.tone2Hz;
+            p.tauSeconds = e.tauUs * 1e-6;
+            p.pilot = e.pilot;
+            p.data = e.data;
+            p.audio = e.audio;
+            s.wfm = WfmTransmitter(p);
+        }
         s.random = Random(m_scene.seed ^ (m_salt * 0x9E3779B97F4A7C15ull) ^ (std::uint64_t(m_sources.size()) << 48));
         m_sources.push_back(s);
     }
@@ -118,7 +126,7 @@ void SceneGenerator::configure()
         s.tone1.setFrequency(s.e.toneHz, m_rate);
         s.tone2.setFrequency(s.e.tone2Hz, m_rate);
         s.ctcss.setFrequency(s.e.ctcssHz, m_rate);
-        s.pilot.setFrequency(kPilotHz, m_rate);
+        s.wfm.setRate(m_rate);
     }
 }
 
@@ -202,21 +210,14 @@ void SceneGenerator::addSource(Source& s, Ostrovix::complex<double>* out, int n)
         }
         break;
     }
-    case Emitter::Wfm: {
-        // Multiplex: 90 % programme ((L+R)/2 + (L-R)/2 on 38 kHz DSB-SC), 10 % pilot.
-        const double k = kTwoPi / m_rate;
-        const bool hasL = s.e.toneHz > 0.0, hasR = s.e.tone2Hz > 0.0;
-        for (int i = 0; i < n; ++i, s.tone1.step(), s.tone2.step(), s.pilot.step()) {
-            const double l = hasL ? s.tone1.re : 0.0;
-            const double r = hasR ? s.tone2.re : 0.0;
-            const double sub = 2.0 * s.pilot.im * s.pilot.re; // sin(2 * pilot phase)
-            const double mpx = 0.9 * (0.5 * (l + r) + 0.5 * (l - r) * sub) + 0.1 * s.pilot.im;
-            s.phase = std::remainder(s.phase + k * (offset + kWfmDeviationHz * mpx), kTwoPi);
-            out[i].re += a * std::cos(s.phase);
-            out[i].im += a * std::sin(s.phase);
+    case Emitter::Wfm:
+        for (int i = 0; i < n; ++i, s.carrier.step()) {
+            const double phase = s.wfm.next();
+            const double c = std::cos(phase), d = std::sin(phase);
+            out[i].re += a * (s.carrier.re * c - s.carrier.im * d);
+            out[i].im += a * (s.carrier.re * d + s.carrier.im * c);
         }
         break;
-    }
     case Emitter::Impulse:
         if (s.nextImpulse < 0) // first draw at the rate in use, not at construction
             s.nextImpulse = m_time + std::int64_t(-std::log(1.0 - s.random.uniform()) * m_rate / s.e.rateHz);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Scene.h"
+#include "WfmTransmitter.h"
 
 #include "OstrovixComplex.h"
 
@@ -68,7 +69,8 @@ private:
         double amplitude = 0.0;
         Osc carrier;      // at the emitter's offset from the centre
         Osc tone1, tone2; // modulating tones
-        Osc ctcss, pilot;
+        Osc ctcss;
+        WfmTransmitter wfm;
         double phase = 0.0;      // FM phase, radians
         double keyPhase = 0.0;   // CW keying position, 0..1 per dot period
         std::int64_t nextImpulse = -1; // sample index of the next impulse, -1 before the first draw
