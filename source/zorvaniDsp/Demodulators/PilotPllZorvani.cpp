@@ -16,7 +16,7 @@ PilotPllZorvani::PilotPllZorvani(double fs)
     m_g = 1.0 + m_a1 + m_a2;
     m_k1 = twoPi * 0.62 * 50.0 / fs;
     m_k2 = -m_k1 * std::exp(-twoPi * 0.1153 * 50.0 / fs);
-    m_lockLimit = static_cast<uint32_t>(std::lround(20.0 / (50.0 / fs)));
+    m_lockLimit = static_cast<uint32_t>(std::lround(kHoldSeconds * fs));
     m_omega = m_omega0;
 }
 
@@ -34,6 +34,7 @@ void PilotPllZorvani::process(const double* m, int count, double* carrier)
 {
     constexpr double twoPi = 2.0 * M_PI;
     double lock = 1000.0;
+    double skew = 0.0;
     for (int k = 0; k < count; ++k) {
         const double s = std::sin(m_theta);
         const double c = std::cos(m_theta);
@@ -51,12 +52,12 @@ void PilotPllZorvani::process(const double* m, int count, double* carrier)
         if (m_theta > twoPi)
             m_theta -= twoPi;
         lock = std::min(lock, i);
+        skew = std::max(skew, std::fabs(q));
     }
     m_lockLevel = lock;
-    if (2.0 * lock > 0.04) {
-        if (m_lockCount < m_lockLimit)
-            m_lockCount += static_cast<uint32_t>(count);
-    } else {
+    const bool level = 2.0 * lock > 0.04;
+    if (level && (pilotDetected() || skew <= kPhaseTolerance * lock))
+        m_lockCount = std::min(m_lockLimit, m_lockCount + static_cast<uint32_t>(count));
+    else
         m_lockCount = 0;
-    }
 }

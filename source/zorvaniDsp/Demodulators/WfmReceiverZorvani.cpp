@@ -35,7 +35,7 @@ WfmReceiverZorvani::WfmReceiverZorvani(double inputRate, double outputRate, bool
         const double phase = 2.0 * M_PI * static_cast<double>(index) / 64.0;
         m_shiftTable[j] = {static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))};
     }
-    const double b = kIfBandwidth / inputRate;
+    const double b = std::min(kIfBandwidth / inputRate, 0.5);
     double sum = 0.0;
     for (int i = 0; i < kIfTaps; ++i) {
         const int k = 2 * i - (kIfTaps - 1);
@@ -70,6 +70,7 @@ void WfmReceiverZorvani::reset()
     m_ifLine.fill(CF{0.0f, 0.0f});
     m_ifWrite = 0;
     m_previous = CF{0.0f, 0.0f};
+    m_mpx1 = m_mpx2 = 0.0;
     m_pll.reset();
     m_resampler.reset();
     m_highPass.reset();
@@ -88,6 +89,13 @@ int WfmReceiverZorvani::process(const CF* in, int count, CD* out)
 
 int WfmReceiverZorvani::processChunk(const CF* in, int count, CD* out)
 {
+    // The phase step between two samples is the mean of the instantaneous
+    // frequency over the sample interval: the multiplex comes out with a
+    // sinc(f / fs) droop, 0.2 dB at 38 kHz for 312500 Hz, which unbalances
+    // the sum and difference signals (separation near 38 dB). The symmetric
+    // three-tap inverse -1/24, 13/12, -1/24 flattens it to within 0.05 dB up to
+    // 53 kHz, at one sample of delay for both signals alike.
+    constexpr double edge = -1.0 / 24.0, centre = 1.0 + 2.0 / 24.0;
     // Shift, IF low-pass and discriminator, sample by sample.
     for (int n = 0; n < count; ++n) {
         const CF t = m_shiftTable[m_shiftIndex];
@@ -107,7 +115,10 @@ int WfmReceiverZorvani::processChunk(const CF* in, int count, CD* out)
         const float pr = yr * m_previous.re + yi * m_previous.im;
         const float pi = yi * m_previous.re - yr * m_previous.im;
         m_previous = CF{yr, yi};
-        m_mpx[n] = static_cast<double>(ox::dsp::fastAtan2(pi, pr) * m_discriminatorGain);
+        const double mpx = static_cast<double>(ox::dsp::fastAtan2(pi, pr) * m_discriminatorGain);
+        m_mpx[n] = centre * m_mpx1 + edge * (m_mpx2 + mpx);
+        m_mpx2 = m_mpx1;
+        m_mpx1 = mpx;
     }
 
     if (m_stereo) {

@@ -8,14 +8,20 @@
 #include <array>
 #include <vector>
 
-// Wide-band FM broadcast receiver: IF low-pass, discriminator, conversion to
-// the audio rate, 30 Hz high-pass and de-emphasis, and the pilot-locked
-// stereo decoder. Mono and difference signals travel together as (re, im)
-// through one converter, high-pass and de-emphasis.
+// Wide-band FM broadcast receiver: IF low-pass, discriminator and its droop
+// correction, conversion to the audio rate, 30 Hz high-pass and de-emphasis,
+// and the pilot-locked stereo decoder. Mono and difference signals travel
+// together as (re, im) through one converter, high-pass and de-emphasis, so
+// they stay aligned in time and gain.
 class WfmReceiverZorvani {
 public:
-    static constexpr double kIfBandwidth = 100000.0; // Hz
     static constexpr double kDeviation = 75000.0;    // Hz, gives multiplex +-1
+    static constexpr double kMultiplexTop = 53000.0; // Hz, upper edge of the difference signal
+    // One-sided IF bandwidth, Hz: Carson's rule for the whole stereo multiplex.
+    // A narrower IF distorts the difference signal's sidebands and costs
+    // separation; the IF low-pass becomes a pass-through where this exceeds
+    // half the input rate.
+    static constexpr double kIfBandwidth = kDeviation + kMultiplexTop;
     static constexpr double kAudioBandwidth = 15000.0;
     static constexpr int kIfTaps = 11;
     static constexpr int kChunk = 4096; // input samples handled per pass
@@ -58,6 +64,7 @@ private:
     int m_ifWrite = 0;
     CF m_previous{0.0f, 0.0f};
     float m_discriminatorGain;
+    double m_mpx1 = 0.0, m_mpx2 = 0.0; // the two discriminator outputs before the current one
     PilotPllZorvani m_pll;
     WfmInterpolator m_resampler;
     BiQuadFilter m_highPass;

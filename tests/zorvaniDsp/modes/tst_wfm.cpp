@@ -1,11 +1,14 @@
 #include "ModesTestSupport.h"
 
+#include "WfmTransmitter.h"
 #include "zorvaniDsp/Demodulators/WfmInterpolator.h"
 #include "zorvaniDsp/Demodulators/WfmReceiverZorvani.h"
 
 #include <QtTest>
 
 using namespace modestest;
+using zorvani::sim::WfmProgramme;
+using zorvani::sim::WfmTransmitter;
 
 namespace {
 
@@ -13,34 +16,31 @@ constexpr double kIn = 312500.0;
 
 using CF = Ostrovix::complex<float>;
 
-// FM broadcast signal at 312500 Hz built here: multiplex
-// m = 0.9 [(L + R)/2 + (L - R)/2 sin(2 p)] + pilotLevel sin(p), p the 19 kHz
-// pilot phase, 75 kHz deviation for |m| = 1.
-struct Broadcast {
-    double leftHz = 1000.0, rightHz = 3000.0;
-    double leftAmp = 1.0, rightAmp = 1.0;
-    double pilotLevel = 0.1;
-    double pilotHz = 19000.0, pilotPhase = 0.7;
-    bool stereo = true;
-
-    std::vector<CF> make(int n) const
-    {
-        std::vector<CF> x(static_cast<size_t>(n));
-        double phase = 0.0;
-        for (int k = 0; k < n; ++k) {
-            const double t = k / kIn;
-            const double l = leftAmp * std::cos(2.0 * kPi * leftHz * t);
-            const double r = rightAmp * std::cos(2.0 * kPi * rightHz * t);
-            const double p = 2.0 * kPi * pilotHz * t + pilotPhase;
-            double m = 0.9 * (l + r) / 2.0 + pilotLevel * std::sin(p);
-            if (stereo)
-                m += 0.9 * (l - r) / 2.0 * std::sin(2.0 * p);
-            phase += 2.0 * kPi * 75000.0 * m / kIn;
-            x[static_cast<size_t>(k)] = {static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))};
-        }
-        return x;
+// n samples of the emulator's broadcast transmitter, after `skip` samples
+// (another pilot phase). The transmitter runs at rateScale x kIn while the
+// receiver assumes kIn: every frequency, pilot included, is off by that factor.
+std::vector<CF> broadcast(const WfmProgramme& p, int n, int skip = 0, double rateScale = 1.0)
+{
+    WfmTransmitter tx(p);
+    tx.setRate(kIn * rateScale);
+    for (int k = 0; k < skip; ++k)
+        tx.next();
+    std::vector<CF> x(static_cast<size_t>(n));
+    for (CF& s : x) {
+        const double phase = tx.next();
+        s = {static_cast<float>(std::cos(phase)), static_cast<float>(std::sin(phase))};
     }
-};
+    return x;
+}
+
+WfmProgramme tones(double leftHz, double rightHz, double tauSeconds = 50e-6)
+{
+    WfmProgramme p;
+    p.leftHz = leftHz;
+    p.rightHz = rightHz;
+    p.tauSeconds = tauSeconds;
+    return p;
+}
 
 std::vector<CF> complexNoiseFloat(int n)
 {
@@ -72,64 +72,110 @@ double deemphasis(double hz, double tau)
     return (1.0 - a) / std::abs(1.0 - a * std::polar(1.0, -2.0 * kPi * hz / kFs));
 }
 
+// Level of a tone in its own channel: the programme share of the tone's
+// amplitude, pre-emphasised by the transmitter and de-emphasised here.
+double expectedLevel(const WfmProgramme& p, double audio, double hz)
+{
+    const double programme = 1.0 - p.pilot - p.data;
+    return programme * audio * std::hypot(1.0, 2.0 * kPi * hz * p.tauSeconds) * deemphasis(hz, p.tauSeconds);
+}
+
 } // namespace
 
 class TestWfm : public QObject {
     Q_OBJECT
 
 private slots:
+    // Two tones at once, one per channel, against the emulator's broadcast
+    // multiplex (exact FM phase, pre-emphasis, pilot at 9 %): each tone in its
+    // own channel over its leak into the other, 40 dB or more.
+    void stereoSeparation_data()
+    {
+        QTest::addColumn<double>("leftHz");
+        QTest::addColumn<double>("rightHz");
+        QTest::addColumn<double>("tauUs");
+        QTest::addColumn<double>("data");
+        QTest::newRow("1 kHz / 3 kHz") << 1000.0 << 3000.0 << 50.0 << 0.0;
+        QTest::newRow("3 kHz / 1 kHz") << 3000.0 << 1000.0 << 50.0 << 0.0;
+        QTest::newRow("400 Hz / 6 kHz") << 400.0 << 6000.0 << 50.0 << 0.0;
+        QTest::newRow("6 kHz / 200 Hz, 75 us") << 6000.0 << 200.0 << 75.0 << 0.0;
+        QTest::newRow("200 Hz / 2 kHz, 57 kHz data at 5 %") << 200.0 << 2000.0 << 50.0 << 0.05;
+    }
+
     void stereoSeparation()
     {
-        Broadcast b;
-        const std::vector<CF> in = b.make(static_cast<int>(kIn)); // 1 s
-        WfmReceiverZorvani rx(kIn, kFs, true, 75e-6);
-        const std::vector<Sample> out = run(rx, in, 1600);
-        QVERIFY(std::fabs(out.size() - kFs) <= 1.0);
-        QVERIFY2(rx.pilotDetected(), "pilot not detected");
-        QVERIFY(rx.stereo());
-        const int first = static_cast<int>(out.size()) - 6250;
-        const double l1 = toneAmplitude(out, first, 6250, 1000.0, 0);
-        const double r1 = toneAmplitude(out, first, 6250, 1000.0, 1);
-        const double l3 = toneAmplitude(out, first, 6250, 3000.0, 0);
-        const double r3 = toneAmplitude(out, first, 6250, 3000.0, 1);
-        // Channel separation: each tone's level on its own side over its leak.
-        const double leftToRight = db(l1 / r1);
-        const double rightToLeft = db(r3 / l3);
-        QVERIFY2(leftToRight >= 25.0 && rightToLeft >= 25.0,
-                 qPrintable(QString("separation L %1 dB, R %2 dB").arg(leftToRight).arg(rightToLeft)));
-        // The left tone's level: 0.9 of full deviation through the de-emphasis.
-        const double expected = 0.9 * deemphasis(1000.0, 75e-6);
-        QVERIFY2(std::fabs(db(l1 / expected)) < 0.5, qPrintable(QString("left level %1 expected %2").arg(l1).arg(expected)));
+        QFETCH(double, leftHz);
+        QFETCH(double, rightHz);
+        QFETCH(double, tauUs);
+        QFETCH(double, data);
+        WfmProgramme p = tones(leftHz, rightHz, tauUs * 1e-6);
+        p.data = data;
+        const double audio = WfmTransmitter(p).audioAmplitude();
+        WfmReceiverZorvani rx(kIn, kFs, true, p.tauSeconds);
+        const std::vector<Sample> out = run(rx, broadcast(p, static_cast<int>(0.6 * kIn), 1234), 1600);
+        QVERIFY2(rx.stereo(), "no stereo");
+        // The last 0.4 s: 2.5 Hz bins, every tone on a bin.
+        const int n = 15625, first = static_cast<int>(out.size()) - n;
+        const double ll = toneAmplitude(out, first, n, leftHz, 0), lr = toneAmplitude(out, first, n, leftHz, 1);
+        const double rr = toneAmplitude(out, first, n, rightHz, 1), rl = toneAmplitude(out, first, n, rightHz, 0);
+        const QString text = QString("L->R %1 dB, R->L %2 dB, levels %3 %4 (expected %5 %6)")
+                                 .arg(db(ll / lr)).arg(db(rr / rl)).arg(ll).arg(rr)
+                                 .arg(expectedLevel(p, audio, leftHz)).arg(expectedLevel(p, audio, rightHz));
+        QVERIFY2(db(ll / lr) >= 40.0 && db(rr / rl) >= 40.0, qPrintable(text));
+        // Levels within 0.2 dB of what the chain's own filters predict.
+        QVERIFY2(std::fabs(db(ll / expectedLevel(p, audio, leftHz))) < 0.2, qPrintable(text));
+        QVERIFY2(std::fabs(db(rr / expectedLevel(p, audio, rightHz))) < 0.2, qPrintable(text));
+    }
+
+    // From any pilot phase the decoder is in stereo within 100 ms of signal,
+    // counted in input samples; in 1600-sample blocks as the receiver gets them.
+    void pilotLockTime()
+    {
+        const WfmProgramme p = tones(1000.0, 3000.0);
+        for (int skip = 0; skip < 17; ++skip) { // 17 samples: a whole pilot cycle
+            const std::vector<CF> in = broadcast(p, static_cast<int>(0.2 * kIn), skip);
+            WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
+            std::vector<Sample> out(static_cast<size_t>(WfmReceiverZorvani::maxOutput(1600, kIn, kFs)));
+            int samples = 0;
+            while (!rx.stereo() && samples + 1600 <= static_cast<int>(in.size())) {
+                rx.process(in.data() + samples, 1600, out.data());
+                samples += 1600;
+            }
+            QVERIFY2(rx.stereo() && samples <= 0.1 * kIn,
+                     qPrintable(QString("start %1: stereo after %2 ms").arg(skip).arg(1000.0 * samples / kIn)));
+        }
     }
 
     void monoWithoutPilot_data()
     {
         QTest::addColumn<bool>("stereoFlag");
         QTest::addColumn<double>("pilot");
-        QTest::newRow("stereo on, no pilot") << true << 0.0;
-        QTest::newRow("stereo off, pilot present") << false << 0.1;
+        QTest::newRow("stereo on, mono station") << true << 0.0;
+        QTest::newRow("stereo off, stereo station") << false << 0.09;
     }
 
     void monoWithoutPilot()
     {
         QFETCH(bool, stereoFlag);
         QFETCH(double, pilot);
-        Broadcast b;
-        b.pilotLevel = pilot;
-        b.stereo = pilot > 0.0;
-        const std::vector<CF> in = b.make(static_cast<int>(0.8 * kIn));
-        WfmReceiverZorvani rx(kIn, kFs, stereoFlag, 75e-6);
-        const std::vector<Sample> out = run(rx, in, 1600);
-        QVERIFY(!rx.pilotDetected());
+        WfmProgramme p = tones(1000.0, 3000.0);
+        p.pilot = pilot;
+        const double audio = WfmTransmitter(p).audioAmplitude();
+        WfmReceiverZorvani rx(kIn, kFs, stereoFlag, 50e-6);
+        const std::vector<Sample> out = run(rx, broadcast(p, static_cast<int>(0.8 * kIn)), 1600);
+        QVERIFY(!rx.pilotDetected() || !stereoFlag);
         QVERIFY(!rx.stereo());
         QCOMPARE(rx.stereoEnabled(), stereoFlag);
         for (const Sample& s : out)
             QVERIFY2(s.re == s.im, "mono frames differ between the ears");
+        // Both tones in both ears at half the programme level.
         const int first = static_cast<int>(out.size()) - 6250;
-        // Both tones in both ears at the mono level 0.9 / 2.
-        const double l1 = toneAmplitude(out, first, 6250, 1000.0, 0);
-        const double expected = 0.45 * deemphasis(1000.0, 75e-6);
-        QVERIFY2(std::fabs(db(l1 / expected)) < 0.5, qPrintable(QString("mono level %1 expected %2").arg(l1).arg(expected)));
+        for (double hz : {1000.0, 3000.0}) {
+            const double level = toneAmplitude(out, first, 6250, hz, 0);
+            const double expected = expectedLevel(p, audio, hz) / 2.0;
+            QVERIFY2(std::fabs(db(level / expected)) < 0.2,
+                     qPrintable(QString("%1 Hz at %2, expected %3").arg(hz).arg(level).arg(expected)));
+        }
     }
 
     void pilotDetection_data()
@@ -138,14 +184,14 @@ private slots:
         QTest::addColumn<double>("offsetHz");
         QTest::addColumn<bool>("detected");
         // Locked, the in-phase arm settles at level / 2; detection needs
-        // twice the block's smallest in-phase value above 0.04 for 0.4 s,
-        // and the loop holds only 19000 +- 50 Hz.
-        QTest::newRow("10 %") << 0.1 << 0.0 << true;
+        // twice the block's smallest in-phase value above 0.04, and the loop
+        // holds only 19000 +- 50 Hz.
+        QTest::newRow("9 %") << 0.09 << 0.0 << true;
         QTest::newRow("5 %") << 0.05 << 0.0 << true;
         QTest::newRow("3 %, too weak") << 0.03 << 0.0 << false;
-        QTest::newRow("10 %, +30 Hz") << 0.1 << 30.0 << true;
-        QTest::newRow("10 %, -30 Hz") << 0.1 << -30.0 << true;
-        QTest::newRow("10 %, +120 Hz, out of range") << 0.1 << 120.0 << false;
+        QTest::newRow("9 %, +30 Hz") << 0.09 << 30.0 << true;
+        QTest::newRow("9 %, -30 Hz") << 0.09 << -30.0 << true;
+        QTest::newRow("9 %, +120 Hz, out of range") << 0.09 << 120.0 << false;
     }
 
     void pilotDetection()
@@ -153,24 +199,22 @@ private slots:
         QFETCH(double, level);
         QFETCH(double, offsetHz);
         QFETCH(bool, detected);
-        Broadcast b;
-        b.pilotLevel = level;
-        b.pilotHz = 19000.0 + offsetHz;
+        WfmProgramme p = tones(1000.0, 3000.0);
+        p.pilot = level;
         WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
-        run(rx, b.make(static_cast<int>(1.2 * kIn)), 1600);
+        run(rx, broadcast(p, static_cast<int>(1.2 * kIn), 0, (19000.0 + offsetHz) / 19000.0), 1600);
         QCOMPARE(rx.pilotDetected(), detected);
         QCOMPARE(rx.stereo(), detected);
     }
 
     void pilotLossDropsStereo()
     {
-        Broadcast b;
+        WfmProgramme p = tones(1000.0, 3000.0);
         WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
-        run(rx, b.make(static_cast<int>(kIn)), 1600);
+        run(rx, broadcast(p, static_cast<int>(0.5 * kIn)), 1600);
         QVERIFY(rx.pilotDetected());
-        b.pilotLevel = 0.0;
-        b.stereo = false;
-        run(rx, b.make(16000), 1600);
+        p.pilot = 0.0;
+        run(rx, broadcast(p, 16000), 1600);
         QVERIFY2(!rx.pilotDetected(), "pilot still reported after it went");
         rx.setStereo(false);
         QVERIFY(!rx.stereo());
@@ -178,14 +222,12 @@ private slots:
 
     void deemphasisTimeConstant()
     {
-        // A 10 kHz and a 1 kHz mono tone through both time constants: the
-        // ratio of the 10 kHz levels is the ratio of the one-pole responses.
-        Broadcast b;
-        b.leftHz = b.rightHz = 10000.0;
-        b.leftAmp = b.rightAmp = 0.3;
-        b.pilotLevel = 0.0;
-        b.stereo = false;
-        const std::vector<CF> in = b.make(100000);
+        // A 10 kHz mono tone without pre-emphasis through both time constants:
+        // the ratio of the levels is the ratio of the one-pole responses.
+        WfmProgramme p = tones(10000.0, 10000.0, 0.0);
+        p.pilot = 0.0;
+        p.audio = 0.3;
+        const std::vector<CF> in = broadcast(p, 100000);
         WfmReceiverZorvani rx50(kIn, kFs, false, 50e-6);
         WfmReceiverZorvani rx75(kIn, kFs, false, 75e-6);
         const std::vector<Sample> out50 = run(rx50, in, 1600);
@@ -202,8 +244,7 @@ private slots:
 
     void continuity()
     {
-        Broadcast b;
-        const std::vector<CF> in = b.make(9000);
+        const std::vector<CF> in = broadcast(tones(1000.0, 3000.0), 9000);
         WfmReceiverZorvani once(kIn, kFs, true, 50e-6);
         WfmReceiverZorvani split(kIn, kFs, true, 50e-6);
         const std::vector<Sample> a = run(once, in, 9000);
@@ -217,8 +258,7 @@ private slots:
 
     void resetReproduces()
     {
-        Broadcast b;
-        const std::vector<CF> in = b.make(5000);
+        const std::vector<CF> in = broadcast(tones(1000.0, 3000.0), 5000);
         WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
         const std::vector<Sample> a = run(rx, in, 1600);
         rx.reset();
