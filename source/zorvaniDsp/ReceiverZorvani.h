@@ -49,7 +49,7 @@ public:
     using ModulationSwitcher = ::ModulationSwitcher;
     using Sample = Ostrovix::complex<double>;
 
-    static constexpr uint32_t kRingSize = 4096; // work buffers, output rings
+    static constexpr uint32_t kRingSize = 4096; // work buffers, output rings, samples per pass
     // Input waiting for the thread, samples at the working rate (210 ms): room
     // for a burst (a link that held packets behind a gap hands them over at
     // once when it closes), while a thread that cannot keep up drops blocks
@@ -75,8 +75,9 @@ public:
     bool isRunning() const { return m_running.load(std::memory_order_acquire); }
     // Asks the thread to process what the input ring holds (per-block entry).
     void wake();
-    // Processes everything in the input ring now, on the calling thread: the
-    // body of one wake-up (tests and benchmarks call it without the thread).
+    // Processes what the input ring holds, kRingSize samples at most, now, on
+    // the calling thread: the body of one wake-up (tests and benchmarks call
+    // it without the thread).
     void processBuffered();
     // Empties the rings and clears all filter states at the next block.
     void reset();
