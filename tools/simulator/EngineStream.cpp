@@ -229,13 +229,16 @@ void SimulatorEngine::fill(qint64 now)
 {
     if (m_config.paced || !m_streaming)
         return;
+    quint64 allowed;
     {
         std::lock_guard<std::mutex> lock(m_data->mutex);
         if (m_data->faults.iqStall)
             return;
+        allowed = m_data->packetLimit - std::min(m_data->packetLimit, m_data->counters.iqSent);
     }
     const int window = std::clamp(m_config.fastWindow, 1, 8);
-    while (m_inFlight + m_receivers <= std::max(window, m_receivers))
+    for (; allowed >= quint64(m_receivers) && m_inFlight + m_receivers <= std::max(window, m_receivers);
+         allowed -= quint64(m_receivers))
         sendBlock(now);
 }
 

@@ -239,6 +239,12 @@ void Simulator::setIqStall(bool stall)
     m_data->faults.iqStall = stall;
 }
 
+void Simulator::setPacketLimit(quint64 packets)
+{
+    std::lock_guard<std::mutex> lock(m_data->mutex);
+    m_data->packetLimit = packets;
+}
+
 void Simulator::setEmitterLevel(int index, double levelDbfs)
 {
     std::lock_guard<std::mutex> lock(m_data->mutex);

@@ -204,6 +204,11 @@ public:
     Faults faults() const;
     void setFaults(const Faults& faults);
     void setIqStall(bool stall);
+    // Unpaced streams: no IQ packet beyond `packets` sent in all (counters().iqSent);
+    // raising it lets the stream go on. A test that grants packets only as it
+    // takes the audio they make runs the stream as fast as the machine allows
+    // with nothing in flight beyond its grant, however slow the machine is.
+    void setPacketLimit(quint64 packets);
     void setStartStatus(quint32 status);
     void dropReplies(quint16 code, int count, quint16 magic = 0xFF12);   // count -1: all
     void delayReplies(quint16 code, int delayMs, quint16 magic = 0xFF12);

@@ -21,6 +21,7 @@ struct Simulator::Data {
     Faults faults;
     QVector<QPair<int, double>> levelChanges; // (emitter, dBFS) not yet taken by the engine
     std::shared_ptr<IqPlayback> playback;     // streamed instead of the scene when set
+    quint64 packetLimit = ~quint64(0);        // unpaced streams send no packet beyond this count
     QVector<LoggedCommand> log;
     QVector<qint32> capture;
     QByteArray fpga;
