@@ -79,7 +79,7 @@ class TestWfmStereo : public QObject {
 private slots:
     void initTestCase()
     {
-        const QString failed = m_host.start(53700, scene());
+        const QString failed = m_host.start(53650, scene());
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         m_host.device()->setWfmStereo(0, true);
     }
