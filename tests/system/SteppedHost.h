@@ -38,6 +38,7 @@ public:
         zorvani::sim::Config c;
         c.port = port;
         c.scene = scene;
+        c.logCommands = false;
         c.paced = false;
         c.fastWindow = 8;
         c.resendAfterMs = 5000; // a slow answer is late, not lost

@@ -126,12 +126,6 @@ public:
         zorvani::sim::Config c;
         c.port = port;
         c.scene = scene;
-        return attachEmulator(sim, c);
-    }
-
-    // The same with the emulator's whole configuration.
-    QString attachEmulator(std::unique_ptr<zorvani::sim::Simulator>& sim, zorvani::sim::Config c)
-    {
         c.logCommands = false;
         return attachEmulator(sim, c);
     }
