@@ -118,8 +118,10 @@ private slots:
         const double audio = WfmTransmitter(programme).audioAmplitude();
         // Without a given level the louder pre-emphasised tone peaks at exactly full programme.
         if (programme.audio < 0.0) {
-            const double loudest = std::max(std::hypot(1.0, 2.0 * kPi * leftHz * programme.tauSeconds),
-                                            rightHz > 0.0 ? std::hypot(1.0, 2.0 * kPi * rightHz * programme.tauSeconds) : 0.0);
+            auto emphasis = [&](double hz) {
+                return hz > 0.0 ? std::hypot(1.0, 2.0 * kPi * hz * programme.tauSeconds) : 0.0;
+            };
+            const double loudest = std::max(emphasis(leftHz), emphasis(rightHz));
             QVERIFY(std::fabs(audio * loudest - 1.0) < 1e-12);
         }
         const Reference ref{leftHz, rightHz, programme.tauSeconds, pilot, data, audio};

@@ -63,7 +63,8 @@ inline Fit fitTones(const double* x, int n, double fs, const std::vector<double>
     }
     Fit fit;
     for (size_t t = 0; t < hz.size(); ++t)
-        fit.amplitude.push_back(std::hypot(a[(2 * t) * size_t(m + 1) + size_t(m)], a[(2 * t + 1) * size_t(m + 1) + size_t(m)]));
+        fit.amplitude.push_back(
+            std::hypot(a[(2 * t) * size_t(m + 1) + size_t(m)], a[(2 * t + 1) * size_t(m + 1) + size_t(m)]));
     double sum = 0.0;
     for (int i = 0; i < n; ++i) {
         double model = 0.0;
@@ -100,8 +101,10 @@ inline double toneFrequency(const std::vector<double>& x, double fs, double gues
 // the tones cannot reach from the ones before: what is left after a notch at
 // every tone and at DC (their second-order predictors and a first difference)
 // exceeds `stepFraction` of the tones' amplitude; a step of s leaves up to 2 s,
-// a lost sample at least the tone's own step. A dip is a window of whole tone
-// periods, 5 ms or more, whose level is `dipDb` under the record's median.
+// a lost sample at least the tone's own step (0.09 for 700 Hz at 48000 Hz),
+// noise 70 dB down about 0.002 and a WFM pilot residue 0.014. A dip is a
+// window of whole tone periods, 5 ms or more, whose level is `dipDb` under the
+// record's median.
 struct Continuity {
     QString problem;
     double worstStep = 0.0; // of the amplitude
@@ -109,7 +112,7 @@ struct Continuity {
 };
 
 inline Continuity checkContinuity(const std::vector<double>& x, double fs, const std::vector<double>& hz,
-                                  double amplitude, double stepFraction = 0.02, double dipDb = 0.5)
+                                  double amplitude, double stepFraction = 0.05, double dipDb = 0.5)
 {
     Continuity c;
     std::vector<double> r(x);

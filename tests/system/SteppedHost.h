@@ -12,10 +12,10 @@
 #include <vector>
 
 // The plug-in loaded as the host loads it, streaming (at 312500 Hz unless
-// changed) from an unpaced emulator that runs in step with the test (Lockstep): receiver 0
-// channel 0 alone, main volume at -10 dB, the main output open and pulled. Signal
-// time is counted in IQ packets, never on the clock; a wait gives up only
-// when the stream makes no progress at all for a long while.
+// changed) from an unpaced emulator that runs in step with the test
+// (Lockstep): receiver 0 channel 0 alone, main volume at -10 dB, the main
+// output open and pulled. Signal time is counted in IQ packets, never on the
+// clock; a wait gives up only when the stream makes no progress for long.
 namespace systest {
 
 class SteppedHost {
@@ -81,7 +81,8 @@ public:
         if (!pump->hold())
             return false;
         plugin.option<QComboBox>("cbSampleRate")->setCurrentIndex(index);
-        const bool restarted = sim->waitUntil([&] { return sim->state().streaming && sim->state().rateIndex == index; }, 5000);
+        const bool restarted =
+            sim->waitUntil([&] { return sim->state().streaming && sim->state().rateIndex == index; }, 5000);
         pump->release();
         return restarted;
     }

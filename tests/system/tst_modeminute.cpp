@@ -102,9 +102,9 @@ class TestModeMinute : public QObject {
             sinad.push_back(10.0 * std::log10(fit.amplitude[0] * fit.amplitude[0] / 2.0 / fit.residualPower));
         }
         std::sort(sinad.begin(), sinad.end());
-        const systest::Continuity c = systest::checkContinuity(x, fs, tones, amplitude, 0.05);
-        const QString text = QStringLiteral("%1: %2 Hz, amplitude %3, SINAD %4 dB (worst second %5 dB), largest step %6, "
-                                            "deepest dip %7 dB")
+        const systest::Continuity c = systest::checkContinuity(x, fs, tones, amplitude);
+        const QString text = QStringLiteral("%1: %2 Hz, amplitude %3, SINAD %4 dB (worst second %5 dB), "
+                                            "largest step %6, deepest dip %7 dB")
                                  .arg(where).arg(heard, 0, 'f', 4).arg(amplitude, 0, 'f', 3)
                                  .arg(sinad[sinad.size() / 2], 0, 'f', 1).arg(sinad.front(), 0, 'f', 1)
                                  .arg(c.worstStep, 0, 'g', 3).arg(c.worstDipDb, 0, 'f', 2);

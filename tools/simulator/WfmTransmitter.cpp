@@ -92,7 +92,9 @@ void WfmTransmitter::buildLines()
     const double programme = 1.0 - std::max(p.pilot, 0.0) - std::max(p.data, 0.0);
 
     m_lineCount = 0;
-    auto add = [&](double hz, double phase, double amplitude) { m_lines[size_t(m_lineCount++)].start(hz, phase, amplitude); };
+    auto add = [&](double hz, double phase, double amplitude) {
+        m_lines[size_t(m_lineCount++)].start(hz, phase, amplitude);
+    };
     const struct {
         bool present;
         double hz;
