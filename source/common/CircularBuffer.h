@@ -15,7 +15,8 @@
 // stored; a write of n only when n are free. Fill and free counts are atomic so
 // either side may poll them without the lock; indices change under the lock.
 // Optional watermarks: the below-low-mark flag is raised when a read leaves the
-// fill at or below the low mark.
+// fill at or below the low mark. Optional pre-fill for a consumer that reads
+// at a steady pace (a sound card): see readyToRead().
 template <typename T>
 class CircularBuffer {
     static_assert(std::is_trivially_copyable_v<T>, "CircularBuffer holds plain data");
@@ -62,6 +63,32 @@ public:
     bool aboveHighMark() const noexcept
     {
         return m_watermarks.load(std::memory_order_acquire) && fill() >= m_highMark.load(std::memory_order_relaxed);
+    }
+
+    // Items a steady consumer keeps in reserve against a late producer (0: none).
+    void setPrefill(uint32_t reserve) noexcept { m_prefill.store(reserve, std::memory_order_release); }
+    uint32_t prefill() const noexcept { return m_prefill.load(std::memory_order_acquire); }
+
+    // Consumer side: whether a read of n should go ahead now. With a pre-fill,
+    // reading starts (after a reset, and again after a call found fewer than
+    // n) only once the ring holds the reserve beyond n, at most three quarters
+    // full so that a producer's chunk still fits. A consumer that starts with
+    // no reserve goes short at the producer's first late chunk, and again at
+    // every one after it.
+    bool readyToRead(uint32_t n) noexcept
+    {
+        const uint32_t f = fill();
+        const uint32_t reserve = m_prefill.load(std::memory_order_acquire);
+        if (m_prefilling.load(std::memory_order_acquire)) {
+            if (f < std::max(n, std::min(n + reserve, m_capacity / 4 * 3)))
+                return false;
+            m_prefilling.store(false, std::memory_order_release);
+        }
+        if (f < n) {
+            m_prefilling.store(reserve > 0, std::memory_order_release);
+            return false;
+        }
+        return true;
     }
 
     // Writes all n items or nothing.
@@ -121,6 +148,7 @@ private:
         m_fill.store(0, std::memory_order_release);
         m_free.store(m_capacity, std::memory_order_release);
         m_belowLow.store(true, std::memory_order_release);
+        m_prefilling.store(true, std::memory_order_release);
     }
 
     void copyIn(const T* data, uint32_t n)
@@ -149,5 +177,7 @@ private:
     std::atomic<uint32_t> m_lowMark{0};
     std::atomic<uint32_t> m_highMark{0};
     std::atomic<bool> m_belowLow{true};
+    std::atomic<uint32_t> m_prefill{0};
+    std::atomic<bool> m_prefilling{true}; // the consumer waits for the reserve
     SpinLock m_lock;
 };

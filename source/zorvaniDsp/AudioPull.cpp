@@ -11,7 +11,7 @@ bool pullStereo(CircularBuffer<Ostrovix::complex<double>>& ring, bool pathOpen, 
     if (!pathOpen || channels == 0)
         return true;
     const quint32 wanted = length / channels;
-    if (wanted == 0 || ring.fill() < wanted)
+    if (wanted == 0 || !ring.readyToRead(wanted))
         return true;
 
     // The host's audio thread must not allocate: frames move through a small

@@ -23,6 +23,7 @@ bool ResamplerSCZorvani::init(double inRate, double outRate)
     m_outRate = outRate;
     m_input.reset();
     m_output.reset();
+    m_output.setPrefill(static_cast<uint32_t>(outRate * kReserveSeconds));
     const int needed = Resampler::maxOutput(kChunkFrames, m_resampler.interpolation(), m_resampler.decimation());
     if (needed > static_cast<int>(m_work.size()))
         m_work.resize(needed);

@@ -22,6 +22,11 @@ public:
     // Sleep of the thread when the input ring is empty: well below the 5.12 ms
     // a 200-frame block lasts at 39062.5 Hz, so the rings never starve.
     static constexpr int kIdleSleepMs = 2;
+    // Audio the output ring keeps for its host output (see
+    // CircularBuffer::readyToRead): the receivers, the mixer and this thread
+    // deliver in bursts of up to 13 ms and may be kept waiting on a busy
+    // machine; 50 ms rides that out at the price of 50 ms of latency.
+    static constexpr double kReserveSeconds = 0.05;
 
     // Rates in Hz, > 0.
     explicit ResamplerSCZorvani(double inRate = 39062.5, double outRate = 48000.0);
@@ -30,7 +35,7 @@ public:
     ResamplerSCZorvani& operator=(const ResamplerSCZorvani&) = delete;
 
     // Empties both rings, clears the filter history and re-initialises the
-    // converter for the new rates (Hz). False leaves the converter as it was.
+    // converter for the new rates (Hz), with the output's reserve at the new rate. False leaves the converter as it was.
     bool init(double inRate, double outRate);
     double inputRate() const;
     double outputRate() const;

@@ -134,8 +134,12 @@ bool ReceiverHost::start(const ReceiverSource& source, QString* error)
     m_device->setSoundCardOutput(true);
     DeviceAbstract* device = m_device;
     speaker().open(m_audioDevice, [device] {
+        // What lies beyond the ring's reserve: the reserve stays for the card's jitter.
         const StereoRing* ring = device->soundCardSource();
-        return ring ? ring->fill() : 0u;
+        if (ring == nullptr)
+            return 0u;
+        const quint32 fill = ring->fill();
+        return fill > ring->prefill() ? fill - ring->prefill() : 0u;
     });
     return true;
 }

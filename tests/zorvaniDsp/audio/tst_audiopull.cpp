@@ -40,6 +40,8 @@ private slots:
     void silence();
     void fullRingGivesFrames_data();
     void fullRingGivesFrames();
+    void reserveRidesOutALateProducer_data();
+    void reserveRidesOutALateProducer();
     void pullDoesNotAllocate();
 };
 
@@ -108,6 +110,67 @@ void TestAudioPull::fullRingGivesFrames()
     }
     for (quint32 i = frames * channels; i < length; ++i)
         QCOMPARE(buffer[i], 0.0f);
+}
+
+void TestAudioPull::reserveRidesOutALateProducer_data()
+{
+    QTest::addColumn<quint32>("reserve");
+    QTest::addColumn<QVector<int>>("stalls"); // start and length in ms, pairs
+    QTest::addColumn<int>("minGaps");
+    QTest::addColumn<int>("maxGaps");
+    QTest::newRow("no reserve, a chunk 20 ms late") << 0u << QVector<int>{2000, 20} << 1 << 1000;
+    QTest::newRow("50 ms, a chunk 20 ms late") << 2400u << QVector<int>{2000, 20} << 0 << 0;
+    QTest::newRow("50 ms, 40 ms late twice") << 2400u << QVector<int>{2000, 40, 5000, 40} << 0 << 0;
+    // Beyond the reserve: one gap, then the reserve is gathered again.
+    QTest::newRow("50 ms, 60 ms late then 40 ms") << 2400u << QVector<int>{2000, 60, 5000, 40} << 1 << 1;
+}
+
+// In simulated time, with the host's output opened before the audio flows: a
+// producer that delivers 768 frames every 16 ms (48000 Hz in the converter's
+// bursts), held back now and then and catching up at once, and a host pulling
+// 480 frames every 10 ms. After the first sound, count the runs of silent
+// pulls; what is played is every frame in order, nothing lost or repeated.
+void TestAudioPull::reserveRidesOutALateProducer()
+{
+    QFETCH(quint32, reserve);
+    QFETCH(QVector<int>, stalls);
+    QFETCH(int, minGaps);
+    QFETCH(int, maxGaps);
+    CircularBuffer<Frame> ring(4096);
+    ring.setPrefill(reserve);
+    constexpr int kChunk = 768, kPull = 480;
+    std::vector<Frame> chunk(kChunk);
+    std::vector<float> buffer(2 * kPull);
+    long written = 0, expected = 0;
+    int gaps = 0;
+    bool sounding = false, silent = false;
+    auto held = [&](int ms) {
+        for (int i = 0; i + 1 < stalls.size(); i += 2)
+            if (ms >= stalls[i] && ms < stalls[i] + stalls[i + 1])
+                return true;
+        return false;
+    };
+    for (int ms = 0; ms < 8000; ++ms) {
+        for (; !held(ms) && written < long(ms / 16 + 1) * kChunk; written += kChunk) {
+            for (int i = 0; i < kChunk; ++i)
+                chunk[size_t(i)] = {double(written + i + 1), 0.0};
+            QVERIFY(ring.write(chunk.data(), kChunk));
+        }
+        if (ms % 10)
+            continue;
+        QVERIFY(pullStereo(ring, true, buffer.data(), 2 * kPull, 2));
+        if (buffer[0] == 0.0f) {
+            gaps += sounding && !silent ? 1 : 0;
+            silent = true;
+            continue;
+        }
+        sounding = true;
+        silent = false;
+        for (int i = 0; i < kPull; ++i)
+            QCOMPARE(buffer[size_t(2 * i)], float(++expected));
+    }
+    QVERIFY(expected > 7000 * 48);
+    QVERIFY2(gaps >= minGaps && gaps <= maxGaps, qPrintable(QString("%1 gaps").arg(gaps)));
 }
 
 void TestAudioPull::pullDoesNotAllocate()
