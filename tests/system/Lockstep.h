@@ -31,7 +31,7 @@
 // change and releases it once the plug-in's start or rate change has returned.
 //
 // The main output is pulled on the pump's thread, as a host's audio thread
-// would, taking whatever the ring holds each time. One receiver streams.
+// would, taking whatever the ring holds beyond its reserve each time. One receiver streams.
 namespace systest {
 
 class Lockstep : private SignalAnalyzerAbstract {
@@ -41,8 +41,9 @@ public:
     static constexpr quint64 kLeadSamples = ReceiverZorvani::kInputRingSize - kPacket;
     // Audio frames at the working rate that may be processed or granted but
     // not pulled: the smallest ring behind the receiver (the sound-card
-    // converter's output, 4096 frames at 48000 Hz) less a block.
-    static constexpr double kBehind = 4096 * 39062.5 / 48000.0 - 200;
+    // converter's output, 4096 frames at 48000 Hz) less a converter chunk's
+    // output and a block. Its reserve is among them: the pump leaves it there.
+    static constexpr double kBehind = (4096 - 629) * 39062.5 / 48000.0 - 200;
     static constexpr double kWorkingRate = 39062.5;
     static constexpr double kMainRate = 48000.0;
 
@@ -134,9 +135,12 @@ private:
 
     void pullMain()
     {
-        const quint32 n = m_ring ? m_ring->fill() : 0;
-        if (n == 0)
+        // All beyond the ring's reserve, as a host's audio thread at a steady pace would.
+        const quint32 fill = m_ring ? m_ring->fill() : 0;
+        const quint32 reserve = m_ring ? m_ring->prefill() : 0;
+        if (fill <= reserve)
             return;
+        const quint32 n = fill - reserve;
         const std::vector<float> frames = m_mainOut.pullOnce(n);
         m_pulled += n;
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -163,6 +167,9 @@ private:
             m_held = false;
             m_sentBase = c.iqSent;
             m_processedBase = processed;
+            // Audio from before (the reserve, or all if the rings were not
+            // flushed) is pulled on top of what the granted packets make.
+            m_pulledBase = pulled + (m_ring ? double(m_ring->fill()) * kWorkingRate / kMainRate : 0.0);
         }
         if (m_held) {
             m_sim.setPacketLimit(c.iqSent);
@@ -172,7 +179,7 @@ private:
         // or still to be made from the granted samples, fits the rings behind.
         const double frames = double(kPacket) / double(decimation); // per packet
         const double byInput = (processed - m_processedBase) / frames + double(kLeadSamples / kPacket);
-        const double byOutput = (pulled - m_processedBase + kBehind) / frames;
+        const double byOutput = (pulled - m_pulledBase + kBehind) / frames;
         const quint64 limit = m_sentBase + quint64(std::max(0.0, std::min(byInput, byOutput)));
         m_sim.setPacketLimit(limit);
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -198,6 +205,7 @@ private:
     bool m_held = true;
     quint64 m_sentBase = 0;
     double m_processedBase = 0.0;
+    double m_pulledBase = 0.0; // working-rate frames
     mutable std::mutex m_mutex; // guards the recording and the description
     bool m_recording = false;
     std::vector<float> m_recorded;

@@ -72,19 +72,21 @@ void TestAudioChain::toneReachesTheHostAt48k()
     soundCard->start();
     mixer.start();
 
-    // 30 blocks: 6000 frames at the working rate, 7372 at 48000 Hz, pulled
-    // as the host does (256 stereo frames at a time) while they arrive.
+    // 40 blocks: 8000 frames at the working rate, 9830 at 48000 Hz, pulled
+    // as the host does (256 stereo frames at a time, the ring's reserve left
+    // in it) while they arrive.
     std::vector<float> pulledAudio;
+    const uint32_t reserve = soundCard->outputRing().prefill();
     std::vector<float> host(2 * 256);
     std::vector<Frame> sink(kBlock);
-    for (int b = 0; b < 30; ++b) {
+    for (int b = 0; b < 40; ++b) {
         QTRY_VERIFY_WITH_TIMEOUT(
             source.rings[0].free() >= uint32_t(kBlock) && source.rings[1].free() >= uint32_t(kBlock), 5000);
         QVERIFY(source.pushBlock());
         // The per-block entry's share of the mix is not needed here.
         QTRY_VERIFY_WITH_TIMEOUT(mixer.outputRing().fill() >= uint32_t(kBlock), 5000);
         QVERIFY(mixer.outputRing().read(sink.data(), kBlock));
-        while (soundCard->outputRing().fill() >= 256) {
+        while (soundCard->outputRing().fill() >= 256 + reserve) {
             QVERIFY(pullStereo(soundCard->outputRing(), true, host.data(), quint32(host.size()), 2));
             pulledAudio.insert(pulledAudio.end(), host.begin(), host.end());
         }
@@ -92,7 +94,7 @@ void TestAudioChain::toneReachesTheHostAt48k()
     const int frames = 4800; // 100 periods of 1 kHz at 48000 Hz
     const int skip = 400;    // the converter's start-up
     while (int(pulledAudio.size()) < 2 * (skip + frames)) {
-        QTRY_VERIFY_WITH_TIMEOUT(soundCard->outputRing().fill() >= 256u, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(soundCard->outputRing().fill() >= 256 + reserve, 5000);
         QVERIFY(pullStereo(soundCard->outputRing(), true, host.data(), quint32(host.size()), 2));
         pulledAudio.insert(pulledAudio.end(), host.begin(), host.end());
     }
@@ -132,7 +134,7 @@ void TestAudioChain::startStopUnderLoad()
         std::vector<float> host(2 * 256);
         while (!stop) {
             mixer.outputRing().read(sink.data(), kBlock);
-            if (soundCard->outputRing().fill() >= 256) {
+            if (soundCard->outputRing().fill() >= 256 + soundCard->outputRing().prefill()) {
                 pullStereo(soundCard->outputRing(), true, host.data(), quint32(host.size()), 2);
                 pulled += 256;
             }
