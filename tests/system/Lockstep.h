@@ -37,8 +37,9 @@ namespace systest {
 class Lockstep : private SignalAnalyzerAbstract {
 public:
     static constexpr quint64 kPacket = 200; // samples
-    // Samples granted beyond the processed ones: the input ring with room for one more packet.
-    static constexpr quint64 kLeadSamples = ReceiverZorvani::kInputRingSize - kPacket;
+    // Input samples that may wait, per unit of decimation: the same time at
+    // every rate, the whole input ring at the widest (decimation 8).
+    static constexpr quint64 kLeadPerDecimation = ReceiverZorvani::kInputRingSize / 8;
     // Audio frames at the working rate that may be processed or granted but
     // not pulled: the smallest ring behind the receiver (the sound-card
     // converter's output, 4096 frames at 48000 Hz) less a converter chunk's
@@ -175,10 +176,12 @@ private:
             m_sim.setPacketLimit(c.iqSent);
             return;
         }
-        // Unprocessed samples fit the input ring; audio not yet pulled, made
-        // or still to be made from the granted samples, fits the rings behind.
+        // Unprocessed samples fit the input ring's share at this rate, less
+        // the packet that may be on its way; audio not yet pulled, made or
+        // still to be made from the granted samples, fits the rings behind.
         const double frames = double(kPacket) / double(decimation); // per packet
-        const double byInput = (processed - m_processedBase) / frames + double(kLeadSamples / kPacket);
+        const double lead = double(kLeadPerDecimation * decimation - kPacket) / double(kPacket);
+        const double byInput = (processed - m_processedBase) / frames + lead;
         const double byOutput = (pulled - m_pulledBase + kBehind) / frames;
         const quint64 limit = m_sentBase + quint64(std::max(0.0, std::min(byInput, byOutput)));
         m_sim.setPacketLimit(limit);
