@@ -4,7 +4,7 @@
 #include "HostOutputs.h"
 #include "IqTapAbstract.h"
 #include "Simulator.h"
-#include "zorvaniDsp/CircularBuffer.h"
+#include "common/CircularBuffer.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 
 #include <QString>
