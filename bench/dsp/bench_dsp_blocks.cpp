@@ -2,6 +2,7 @@
 // (counter "xRealTime"), and of the fast filters against plain references;
 // the ratios are printed after the table.
 #include "zorvaniDsp/Filters/AgcZorvani.h"
+#include "zorvaniDsp/Filters/DecimatorZorvani.h"
 #include "zorvaniDsp/Filters/DownConverterZorvani.h"
 #include "zorvaniDsp/Filters/IirLowpassZorvani.h"
 #include "zorvaniDsp/Filters/Resampler.h"
@@ -10,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <random>
@@ -155,18 +157,41 @@ void BM_DirectFir(benchmark::State& state)
 }
 BENCHMARK(BM_DirectFir)->Arg(1537)->Arg(501);
 
-void BM_IirLowpass11(benchmark::State& state)
+// Decimation of one receiver block (200 samples at the working rate) from
+// factor x the working rate: the half-band cascade, and the order-11 IIR at
+// the input rate keeping every factor-th sample, as the chain decimated before.
+void BM_Decimator(benchmark::State& state)
 {
-    IirLowpassZorvani iir;
-    iir.init(0.0561, 11);
-    auto x = noise(kBlock);
+    const int factor = int(state.range(0));
+    DecimatorZorvani decimator;
+    decimator.init(factor, kRate, kRate / 2.0 - 2000.0);
+    const auto source = noise(kBlock * factor);
+    auto x = source;
     for (auto _ : state) {
-        iir.process(x.data(), kBlock);
+        std::copy(source.begin(), source.end(), x.begin());
+        benchmark::DoNotOptimize(decimator.process(x.data(), kBlock * factor));
+    }
+    realTime(state, kBlock);
+}
+BENCHMARK(BM_Decimator)->Arg(2)->Arg(4)->Arg(8);
+
+void BM_IirDecimation(benchmark::State& state)
+{
+    const int factor = int(state.range(0));
+    IirLowpassZorvani iir;
+    iir.init((kRate / 2.0 - 2000.0) / (kRate * factor), 11);
+    const auto source = noise(kBlock * factor);
+    auto x = source;
+    for (auto _ : state) {
+        std::copy(source.begin(), source.end(), x.begin());
+        iir.process(x.data(), kBlock * factor);
+        for (int k = 0; k < kBlock; ++k)
+            x[size_t(k)] = x[size_t(k * factor)];
         benchmark::DoNotOptimize(x.data());
     }
     realTime(state, kBlock);
 }
-BENCHMARK(BM_IirLowpass11);
+BENCHMARK(BM_IirDecimation)->Arg(2)->Arg(4)->Arg(8);
 
 void BM_Meter(benchmark::State& state)
 {
@@ -251,6 +276,7 @@ int main(int argc, char** argv)
     reporter.ratio("BM_FastFir/1537", "BM_DirectFir/1537");
     reporter.ratio("BM_FastFir/501", "BM_DirectFir/501");
     reporter.ratio("BM_Resampler", "BM_DirectPolyphase");
+    reporter.ratio("BM_Decimator/8", "BM_IirDecimation/8");
     benchmark::Shutdown();
     return 0;
 }

@@ -10,9 +10,8 @@
 namespace {
 
 constexpr double kOutputRate = 48000.0;
-// Decimation low-pass: order 11, cut-off 2000 Hz below the working Nyquist.
-constexpr int kDecimatorOrder = 11;
-constexpr double kDecimatorMargin = 2000.0;
+// The decimator is flat up to 2000 Hz below the working Nyquist frequency.
+constexpr double kDecimatorPassEdge = ReceiverZorvani::kWorkingRate / 2.0 - 2000.0;
 // AGC gain range the receiver gives its stages, dB.
 constexpr double kAgcMaxGain = 120.0;
 constexpr double kAgcMinGain = -40.0;
@@ -203,13 +202,9 @@ int ReceiverZorvani::decimate(int n)
     const int d = decimation();
     if (d <= 1)
         return n;
-    const int out = n / d;
-    for (Channel& c : m_channels) {
-        Sample* x = c.buffer.data();
-        c.decimator.process(x, n);
-        for (int k = 0; k < out; ++k)
-            x[k] = x[k * d];
-    }
+    int out = 0;
+    for (Channel& c : m_channels)
+        out = c.decimator.process(c.buffer.data(), n);
     return out;
 }
 
@@ -328,7 +323,7 @@ void ReceiverZorvani::designInputRateLocked()
     const int d = std::max(1, int(std::lround(m_inputRate / kWorkingRate)));
     m_decimation.store(d, std::memory_order_release);
     for (Channel& c : m_channels) {
-        c.decimator.init((kWorkingRate / 2.0 - kDecimatorMargin) / m_inputRate, kDecimatorOrder);
+        c.decimator.init(d, kWorkingRate, kDecimatorPassEdge);
         c.meter.setDecimation(d);
         c.ifShift.setFrequency(-c.ifOffset / m_inputRate);
         c.ifShift.setRit(-c.rit / m_inputRate);
@@ -382,7 +377,8 @@ void ReceiverZorvani::designWfmLocked()
 
 void ReceiverZorvani::setInputRate(double hz)
 {
-    if (!(hz >= kWorkingRate))
+    const long factor = std::lround(hz / kWorkingRate);
+    if (!(factor == 1 || factor == 2 || factor == 4 || factor == 8) || hz != double(factor) * kWorkingRate)
         return;
     std::lock_guard<SpinLock> guard(m_params);
     m_inputRate = hz;

@@ -12,7 +12,7 @@
 #include "zorvaniDsp/Filters/AgcZorvani.h"
 #include "zorvaniDsp/Filters/BiQuadFilter.h"
 #include "zorvaniDsp/Filters/DownConverterZorvani.h"
-#include "zorvaniDsp/Filters/IirLowpassZorvani.h"
+#include "zorvaniDsp/Filters/DecimatorZorvani.h"
 #include "zorvaniDsp/Filters/LmsFilterZorvani.h"
 #include "zorvaniDsp/Filters/SurrounfCW.h"
 #include "zorvaniDsp/Meter/MeterZorvani.h"
@@ -97,7 +97,8 @@ public:
     uint32_t inputLimit() const { return uint32_t(decimation()) * kBacklog; }
 
     // --- tuning and filter ---
-    // Device stream rate: 39062.5, 78125, 156250 or 312500 Hz.
+    // Device stream rate: 39062.5, 78125, 156250 or 312500 Hz; other rates
+    // change nothing.
     void setInputRate(double hz);
     double inputRate() const;
     // Channel frequency relative to the receiver's centre; down-converter
@@ -213,7 +214,7 @@ private:
         DownConverterZorvani diglShift{int(kRingSize)};
         DownConverterZorvani diguShift{int(kRingSize)};
         DownConverterZorvani drmShift{int(kRingSize)};
-        IirLowpassZorvani decimator;
+        DecimatorZorvani decimator;
         FastFirZorvani bandPass;
         FastFirZorvani wideFilter;
         MeterZorvani meter;

@@ -1,6 +1,7 @@
 #include "AllocationCounter.h"
 #include "BlockTestSupport.h"
 #include "zorvaniDsp/Filters/AgcZorvani.h"
+#include "zorvaniDsp/Filters/DecimatorZorvani.h"
 #include "zorvaniDsp/Filters/DownConverterZorvani.h"
 #include "zorvaniDsp/Filters/IirLowpassZorvani.h"
 #include "zorvaniDsp/Filters/Resampler.h"
@@ -23,6 +24,8 @@ private slots:
         QVERIFY(fir.init(0.0, 0.07, 1537));
         IirLowpassZorvani iir;
         QVERIFY(iir.init(0.0561, 11));
+        DecimatorZorvani decimator;
+        QVERIFY(decimator.init(8, 39062.5, 17531.25));
         MeterZorvani meter;
         meter.setDecimation(8);
         AgcZorvani agc;
@@ -49,6 +52,7 @@ private slots:
         for (int i = 0; i < 50; ++i) {
             QVERIFY(dc.process(block.data(), 1600));
             QVERIFY(iir.process(block.data(), 1600));
+            QCOMPARE(decimator.process(block.data(), 1600), 200);
             QVERIFY(fir.process(block.data(), 200));
             QVERIFY(meter.process(block.data(), 200));
             QVERIFY(agc.process(block.data(), 200));
