@@ -29,6 +29,7 @@ template <> struct Fftw<double> {
     }
     static void destroy(Plan p) { fftw_destroy_plan(p); }
     static void execute(Plan p, Complex* in, Complex* out) { fftw_execute_dft(p, in, out); }
+    static int alignment(void* p) { return fftw_alignment_of(static_cast<double*>(p)); }
 };
 
 template <> struct Fftw<float> {
@@ -42,6 +43,7 @@ template <> struct Fftw<float> {
     }
     static void destroy(Plan p) { fftwf_destroy_plan(p); }
     static void execute(Plan p, Complex* in, Complex* out) { fftwf_execute_dft(p, in, out); }
+    static int alignment(void* p) { return fftwf_alignment_of(static_cast<float*>(p)); }
 };
 
 } // namespace
@@ -109,23 +111,35 @@ bool ComplexFft<T>::execute(bool forward, Ostrovix::complex<T>* data)
 {
     if (!m_plans || !data)
         return false;
+    const auto plan = forward ? m_plans->forward : m_plans->inverse;
+    auto* samples = reinterpret_cast<typename Fftw<T>::Complex*>(data);
+    // The plans are in place, so a new array must be in place too, and
+    // aligned as the planning buffer was.
+    if (Fftw<T>::alignment(samples) == Fftw<T>::alignment(m_plans->buffer)) {
+        Fftw<T>::execute(plan, samples, samples);
+        return true;
+    }
     const size_t bytes = size_t(m_size) * sizeof(Ostrovix::complex<T>);
     std::memcpy(m_plans->buffer, data, bytes);
-    Fftw<T>::execute(forward ? m_plans->forward : m_plans->inverse, m_plans->buffer, m_plans->buffer);
-    if (forward) {
-        const T scale = T(1) / T(m_size);
-        const T* src = reinterpret_cast<const T*>(m_plans->buffer);
-        T* dst = reinterpret_cast<T*>(data);
-        for (size_t i = 0; i < 2 * size_t(m_size); ++i)
-            dst[i] = src[i] * scale;
-    } else {
-        std::memcpy(data, m_plans->buffer, bytes);
-    }
+    Fftw<T>::execute(plan, m_plans->buffer, m_plans->buffer);
+    std::memcpy(data, m_plans->buffer, bytes);
     return true;
 }
 
 template <typename T>
 bool ComplexFft<T>::forward(Ostrovix::complex<T>* data)
+{
+    if (!execute(true, data))
+        return false;
+    const T scale = T(1) / T(m_size);
+    T* x = reinterpret_cast<T*>(data);
+    for (size_t i = 0; i < 2 * size_t(m_size); ++i)
+        x[i] *= scale;
+    return true;
+}
+
+template <typename T>
+bool ComplexFft<T>::forwardUnscaled(Ostrovix::complex<T>* data)
 {
     return execute(true, data);
 }

@@ -10,7 +10,10 @@ namespace ox::vec {
 // In-place complex FFT of 2^k points on FFTW, in double or single precision.
 // Plans are made by init() (never on the processing path); FFTW's planner is
 // not thread-safe, so every plan is made and destroyed under one global lock.
-// forward() scales by 1/N, inverse() does not scale.
+// forward() scales by 1/N, forwardUnscaled() and inverse() do not scale.
+// The transforms run on the caller's buffer itself when it has the alignment
+// the plans were made for (any 16-byte aligned buffer, as malloc and
+// std::vector give); only other buffers go through an internal copy.
 template <typename T>
 class ComplexFft {
 public:
@@ -27,6 +30,7 @@ public:
     // Transforms `data` (size() points) in place. False when not initialised
     // or data is null.
     bool forward(Ostrovix::complex<T>* data);
+    bool forwardUnscaled(Ostrovix::complex<T>* data);
     bool inverse(Ostrovix::complex<T>* data);
 
     static bool isPowerOfTwo(uint32_t n) noexcept { return n >= 2 && (n & (n - 1)) == 0; }

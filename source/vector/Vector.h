@@ -41,6 +41,18 @@ inline void multiply(Complex<T>* x, const Complex<T>* y, int n)
     }
 }
 
+// x[i] *= y[i] * s (complex product, then both parts by s).
+template <typename T>
+inline void multiplyScaled(Complex<T>* x, const Complex<T>* y, T s, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        const T re = x[i].re * y[i].re - x[i].im * y[i].im;
+        const T im = x[i].re * y[i].im + x[i].im * y[i].re;
+        x[i].re = re * s;
+        x[i].im = im * s;
+    }
+}
+
 // x[i] += y[i].
 template <typename T>
 inline void add(Complex<T>* x, const Complex<T>* y, int n)

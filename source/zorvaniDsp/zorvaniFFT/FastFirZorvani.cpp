@@ -106,23 +106,28 @@ bool FastFirZorvani::processPiece(Ostrovix::complex<double>* x, uint32_t count)
 {
     const int n = int(count);
     const int size = int(m_size);
-    ox::vec::copy(x, m_work.data(), n);
-    ox::vec::zero(m_work.data() + n, size - n);
-    if (!m_fft.process(m_work.data(), m_size, zorvaniFFT64f::Forward)) {
+    Ostrovix::complex<double>* w = m_work.data();
+    Ostrovix::complex<double>* o = m_overlap.data();
+    ox::vec::copy(x, w, n);
+    ox::vec::zero(w + n, size - n);
+    // The forward transform's 1/N rides on the product with H.
+    if (!m_fft.forwardUnscaled(w, m_size)) {
         m_status = m_fft.status();
         qWarning("%s%d %s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
         return false;
     }
-    ox::vec::multiply(m_work.data(), m_h.data(), size);
-    if (!m_fft.process(m_work.data(), m_size, zorvaniFFT64f::Inverse)) {
+    ox::vec::multiplyScaled(w, m_h.data(), 1.0 / double(size), size);
+    if (!m_fft.process(w, m_size, zorvaniFFT64f::Inverse)) {
         m_status = m_fft.status();
         qWarning("%s%d %s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
         return false;
     }
-    ox::vec::add(m_overlap.data(), m_work.data(), size);
-    ox::vec::copy(m_overlap.data(), x, n);
-    std::copy(m_overlap.begin() + n, m_overlap.begin() + size, m_overlap.begin());
-    ox::vec::zero(m_overlap.data() + (size - n), n);
+    // Output, overlap-add and the shift of the overlap by n in one pass.
+    for (int k = 0; k < n; ++k)
+        x[k] = {o[k].re + w[k].re, o[k].im + w[k].im};
+    for (int k = 0; k < size - n; ++k)
+        o[k] = {o[k + n].re + w[k + n].re, o[k + n].im + w[k + n].im};
+    ox::vec::zero(o + (size - n), n);
     return true;
 }
 

@@ -30,7 +30,18 @@ bool zorvaniFFT64f::process(Ostrovix::complex<double>* x, uint32_t count, int di
     if (!x || count == 0 || count < m_fft.size() || m_fft.size() == 0
         || (direction != Forward && direction != Inverse))
         return false;
-    const bool ok = direction == Forward ? m_fft.forward(x) : m_fft.inverse(x);
+    return report(direction == Forward ? m_fft.forward(x) : m_fft.inverse(x));
+}
+
+bool zorvaniFFT64f::forwardUnscaled(Ostrovix::complex<double>* x, uint32_t count)
+{
+    if (!x || count == 0 || count < m_fft.size() || m_fft.size() == 0)
+        return false;
+    return report(m_fft.forwardUnscaled(x));
+}
+
+bool zorvaniFFT64f::report(bool ok)
+{
     if (!ok) {
         m_status = ox::vec::StsNotInitialised;
         ox::vec::reportStatus(kSource, __LINE__, m_status);
