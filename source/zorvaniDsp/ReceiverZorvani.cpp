@@ -2,6 +2,7 @@
 
 #include "IqTapAbstract.h"
 #include "zorvaniDsp/AudioPull.h"
+#include "vector/Vector.h"
 #include "zorvaniDsp/ResamplerSCZorvani.h"
 
 #include <algorithm>
@@ -140,15 +141,17 @@ void ReceiverZorvani::processBuffered()
 
 bool ReceiverZorvani::processLocked()
 {
-    const uint32_t available = std::min(m_input.fill(), kRingSize);
+    // Whole decimation periods only, so both channels' decimators keep one phase.
+    const int d = decimation();
+    uint32_t available = std::min(m_input.fill(), kRingSize);
+    available -= available % uint32_t(d);
     if (available == 0)
         return false;
     Sample* x0 = m_channels[0].buffer.data();
     Sample* x1 = m_channels[1].buffer.data();
     if (!m_input.read(x0, available))
         return false;
-    std::copy(x0, x0 + available, x1);
-    int n = int(available);
+    const int n = int(available);
 
     if (m_resetRequest || m_switcher.takeResetRequest()) {
         m_resetRequest = false;
@@ -157,7 +160,18 @@ bool ReceiverZorvani::processLocked()
     m_agcQueue.drain([this](const AgcSettings& s) { applyAgcLocked(s); });
 
     const int mode = m_switcher.activeMode();
-    for (Channel& c : m_channels) {
+    const bool active[2] = {channelActiveLocked(0), channelActiveLocked(1)};
+    if (active[1])
+        std::copy(x0, x0 + n, x1);
+    for (int ch = 0; ch < 2; ++ch) {
+        Channel& c = m_channels[ch];
+        if (!active[ch])
+            continue;
+        // A channel back from a pause starts clean, not with what it held then.
+        if (c.resumed) {
+            clearChannel(c);
+            c.resumed = false;
+        }
         c.ifShift.process(c.buffer.data(), n);
         if (mode == DIGL)
             c.diglShift.process(c.buffer.data(), n);
@@ -165,104 +179,125 @@ bool ReceiverZorvani::processLocked()
             c.diguShift.process(c.buffer.data(), n);
     }
 
+    int out = n / d;
     if (mode == WFM) {
-        n = demodulateWfm(n);
+        out = demodulateWfm(n, active);
     } else {
         m_stereo = false;
-        n = decimate(n);
-        for (Channel& c : m_channels) {
-            c.bandPass.process(c.buffer.data(), uint32_t(n));
-            c.meter.process(c.buffer.data(), n);
-        }
-        demodulate(mode, n);
-        levelControl(mode, n);
+        for (int ch = 0; ch < 2; ++ch)
+            if (active[ch])
+                out = processChannel(m_channels[ch], mode, n);
+    }
+    for (int ch = 0; ch < 2; ++ch) {
+        Channel& c = m_channels[ch];
+        if (!active[ch])
+            ox::vec::zero(c.buffer.data(), out);
+        if (!c.enabled)
+            c.fadeTail = std::max(0, c.fadeTail - out);
     }
 
-    m_switcher.process(x0, x1, n);
+    m_switcher.process(x0, x1, out);
     m_activeMode.store(m_switcher.activeMode(), std::memory_order_release);
 
     if (SignalAnalyzerAbstract* analyzer = m_analyzer.load(std::memory_order_acquire); analyzer && analyzer->isActive(0))
-        analyzer->write(m_number, x0, std::size_t(n));
+        analyzer->write(m_number, x0, std::size_t(out));
 
     if (mode == LSB) {
-        for (Channel& c : m_channels)
-            for (int k = 0; k < n; ++k)
-                std::swap(c.buffer[size_t(k)].re, c.buffer[size_t(k)].im);
+        for (int ch = 0; ch < 2; ++ch)
+            if (active[ch])
+                for (int k = 0; k < out; ++k)
+                    std::swap(m_channels[ch].buffer[size_t(k)].re, m_channels[ch].buffer[size_t(k)].im);
     }
 
     // A ring without room drops this block rather than part of it.
-    m_output[0].write(x0, uint32_t(n));
-    m_output[1].write(x1, uint32_t(n));
-    sendToConverters(n);
+    m_output[0].write(x0, uint32_t(out));
+    m_output[1].write(x1, uint32_t(out));
+    sendToConverters(out);
     return true;
 }
 
-int ReceiverZorvani::decimate(int n)
+bool ReceiverZorvani::channelActiveLocked(int ch) const
 {
-    const int d = decimation();
-    if (d <= 1)
-        return n;
-    int out = 0;
-    for (Channel& c : m_channels)
-        out = c.decimator.process(c.buffer.data(), n);
+    const Channel& c = m_channels[ch];
+    if (c.enabled || c.fadeTail > 0)
+        return true;
+    // Channel 0 also feeds the VAC and line-out paths and the signal analyzer.
+    if (ch != 0)
+        return false;
+    const SignalAnalyzerAbstract* analyzer = m_analyzer.load(std::memory_order_acquire);
+    return m_vac->isRunning() || m_lineOut->isRunning() || (analyzer && analyzer->isActive(0));
+}
+
+int ReceiverZorvani::processChannel(Channel& c, int mode, int n)
+{
+    Sample* x = c.buffer.data();
+    const int out = decimation() > 1 ? c.decimator.process(x, n) : n;
+    c.bandPass.process(x, uint32_t(out));
+    c.meter.process(x, out);
+    demodulate(c, mode, out);
+    levelControl(c, mode, out);
     return out;
 }
 
-void ReceiverZorvani::demodulate(int mode, int n)
+void ReceiverZorvani::demodulate(Channel& c, int mode, int n)
 {
-    for (Channel& c : m_channels) {
-        Sample* x = c.buffer.data();
-        switch (mode) {
-        case AM:
-            c.am.process(x, n);
-            break;
-        case SAM:
-            c.sam.process(x, n);
-            break;
-        case LSB:
-        case USB:
-            c.ssbApf.process(x, n);
-            break;
-        case CW:
-            c.cwShift.process(x, n);
-            c.cwApf.process(x, n);
-            break;
-        case NFM:
-            c.fm.process(x, n);
-            break;
-        case DRM:
-            c.drmShift.process(x, n);
-            break;
-        default: // DSB, DIGL, DIGU: the filtered channel is the audio
-            break;
-        }
+    Sample* x = c.buffer.data();
+    switch (mode) {
+    case AM:
+        c.am.process(x, n);
+        break;
+    case SAM:
+        c.sam.process(x, n);
+        break;
+    case LSB:
+    case USB:
+        c.ssbApf.process(x, n);
+        break;
+    case CW:
+        c.cwShift.process(x, n);
+        c.cwApf.process(x, n);
+        break;
+    case NFM:
+        c.fm.process(x, n);
+        break;
+    case DRM:
+        c.drmShift.process(x, n);
+        break;
+    default: // DSB, DIGL, DIGU: the filtered channel is the audio
+        break;
     }
 }
 
-void ReceiverZorvani::levelControl(int mode, int n)
+void ReceiverZorvani::levelControl(Channel& c, int mode, int n)
 {
-    for (Channel& c : m_channels) {
-        Sample* x = c.buffer.data();
-        c.equalizer.process(x, n);
-        if (mode != CW)
-            c.anf.process(x, n);
-        c.nr.process(x, n);
-        if (mode == CW)
-            c.binaural.process(x, n);
-        if (mode == NFM) {
-            c.fmSquelch.process(x, n, c.meter.slowLevel());
-        } else {
-            c.agc.process(x, n);
-            c.squelch.process(x, n, c.meter.level());
-        }
+    Sample* x = c.buffer.data();
+    c.equalizer.process(x, n);
+    if (mode != CW)
+        c.anf.process(x, n);
+    c.nr.process(x, n);
+    if (mode == CW)
+        c.binaural.process(x, n);
+    if (mode == NFM) {
+        c.fmSquelch.process(x, n, c.meter.slowLevel());
+    } else {
+        c.agc.process(x, n);
+        c.squelch.process(x, n, c.meter.level());
     }
 }
 
-int ReceiverZorvani::demodulateWfm(int n)
+int ReceiverZorvani::demodulateWfm(int n, const bool active[2])
 {
-    for (Channel& c : m_channels) {
+    // Only channel 0 is demodulated; channel 1 keeps its meter.
+    for (int ch = 0; ch < 2; ++ch) {
+        if (!active[ch])
+            continue;
+        Channel& c = m_channels[ch];
         c.wideFilter.process(c.buffer.data(), uint32_t(n));
         c.meter.process(c.buffer.data(), n);
+    }
+    if (!active[0]) {
+        m_stereo = false;
+        return n / decimation();
     }
     const Sample* x0 = m_channels[0].buffer.data();
     for (int k = 0; k < n; ++k)
@@ -290,23 +325,27 @@ void ReceiverZorvani::sendToConverters(int n)
 
 void ReceiverZorvani::clearFilterStates()
 {
-    for (Channel& c : m_channels) {
-        c.decimator.reset();
-        c.bandPass.reset();
-        c.wideFilter.reset();
-        c.am.reset();
-        c.sam.reset();
-        c.fm.reset();
-        c.ssbApf.reset();
-        c.cwApf.reset();
-        c.binaural.reset();
-        c.nr.reset();
-        c.anf.reset();
-        c.equalizer.reset();
-        c.agc.reset();
-        c.fmSquelch.reset();
-    }
+    for (Channel& c : m_channels)
+        clearChannel(c);
     m_wfm->reset();
+}
+
+void ReceiverZorvani::clearChannel(Channel& c)
+{
+    c.decimator.reset();
+    c.bandPass.reset();
+    c.wideFilter.reset();
+    c.am.reset();
+    c.sam.reset();
+    c.fm.reset();
+    c.ssbApf.reset();
+    c.cwApf.reset();
+    c.binaural.reset();
+    c.nr.reset();
+    c.anf.reset();
+    c.equalizer.reset();
+    c.agc.reset();
+    c.fmSquelch.reset();
 }
 
 void ReceiverZorvani::applyAgcLocked(const AgcSettings& s)
@@ -405,6 +444,21 @@ double ReceiverZorvani::ifOffset(int channel) const
 {
     std::lock_guard<SpinLock> guard(m_params);
     return m_channels[channel & 1].ifOffset;
+}
+
+void ReceiverZorvani::setChannelEnabled(int channel, bool on)
+{
+    if (channel != 0 && channel != 1)
+        return;
+    std::lock_guard<SpinLock> guard(m_params);
+    Channel& c = m_channels[channel];
+    if (on == c.enabled)
+        return;
+    c.enabled = on;
+    if (on)
+        c.resumed = c.fadeTail == 0;
+    else
+        c.fadeTail = kFadeTail;
 }
 
 void ReceiverZorvani::setRit(int channel, double hz)

@@ -60,6 +60,9 @@ public:
     static constexpr int kBlock = 200;          // samples per IQ packet
     static constexpr double kWorkingRate = 39062.5;
     static constexpr double kDrmShift = 5200.0;
+    // Working-rate samples a disabled channel is still processed for: the
+    // mixer's fade (0.98 per sample) reaches silence within about 1030.
+    static constexpr int kFadeTail = 2048;
 
     enum Mode { AM = 0, SAM, DSB, LSB, USB, CW, NFM, DIGL, DIGU, WFM, DRM };
     enum class Lms { NoiseReduction, AutoNotch };
@@ -106,6 +109,11 @@ public:
     void setIfOffset(int channel, double hz);
     double ifOffset(int channel) const;
     void setRit(int channel, double hz);
+    // A disabled channel costs nothing: it is processed for kFadeTail more
+    // samples, while the mixer fades it out, then gives silence; it starts
+    // clean when enabled again. Channel 0 keeps running while the VAC or
+    // line-out path or the signal analyzer takes it. Both start enabled.
+    void setChannelEnabled(int channel, bool on);
     // Passband edges relative to the channel frequency: band-pass at the
     // working rate, WFM filter at the input rate, detector low-passes and the
     // CW peak filter follow.
@@ -209,6 +217,9 @@ private:
         double rit = 0.0;
         double filterLow = 0.0;
         double filterHigh = 3000.0;
+        bool enabled = true;
+        bool resumed = false; // enabled again after its tail ran out
+        int fadeTail = 0;     // samples still processed after disabling
         DownConverterZorvani ifShift{int(kRingSize)};
         DownConverterZorvani cwShift{int(kRingSize)};
         DownConverterZorvani diglShift{int(kRingSize)};
@@ -235,12 +246,16 @@ private:
 
     void run();
     bool processLocked();
-    int decimate(int n);
-    void demodulate(int mode, int n);
-    void levelControl(int mode, int n);
-    int demodulateWfm(int n);
+    bool channelActiveLocked(int ch) const;
+    // One channel's chain after the input shifts: n input-rate samples in,
+    // the working-rate samples out.
+    int processChannel(Channel& c, int mode, int n);
+    void demodulate(Channel& c, int mode, int n);
+    void levelControl(Channel& c, int mode, int n);
+    int demodulateWfm(int n, const bool active[2]);
     void sendToConverters(int n);
     void clearFilterStates();
+    void clearChannel(Channel& c);
     void applyAgcLocked(const AgcSettings& s);
     void designInputRateLocked();
     void designChannelLocked(Channel& c);

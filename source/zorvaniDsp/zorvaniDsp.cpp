@@ -311,6 +311,7 @@ void zorvaniDsp::setChannelEnable(int rx, int ch, bool on)
     if (!m_gains.setEnabled(rx, ch, on))
         return;
     m_mixer->setEnable(rx, ch, on);
+    m_receivers[rx]->setChannelEnabled(ch, on);
     applyMixerGains();
 }
 

@@ -22,6 +22,7 @@ private slots:
     void rfGainSetsFixedGainWithAgcOff();
     void ritMovesOnlyItsChannel();
     void heldBackReceiverLosesNothing();
+    void disabledChannelPausesAndResumesClean();
 };
 
 void TestEngineChain::toneComesOutAtItsAudioFrequency_data()
@@ -274,6 +275,72 @@ void TestEngineChain::heldBackReceiverLosesNothing()
     for (size_t i = 0; i < heard[0].size(); ++i)
         QVERIFY2(std::abs(heard[0][i].re - heard[1][i].re) < 1e-9 && std::abs(heard[0][i].im - heard[1][i].im) < 1e-9,
                  qPrintable(QString("frame %1 differs").arg(i)));
+}
+
+// A disabled channel is not processed once the mixer has faded it out: its
+// meter stands still and it gives silence. Enabled again, it gives exactly
+// what a fresh receiver gives from the same input, up to the fixed gain's
+// smoothing (AGC off; its gain is no filter state). Kept filter tails would
+// bring back the old tone at full level.
+void TestEngineChain::disabledChannelPausesAndResumesClean()
+{
+    ReceiverZorvani rx(0), fresh(1);
+    AgcSettings off;
+    off.enabled = false;
+    for (ReceiverZorvani* r : {&rx, &fresh}) {
+        r->setMode(ReceiverZorvani::USB);
+        r->queueAgc(off);
+        for (int ch = 0; ch < 2; ++ch)
+            r->setFilter(ch, 100.0, 2900.0);
+    }
+    std::vector<Sample> block(200), out(ReceiverZorvani::kRingSize);
+    long t = 0;
+    // Blocks of `signal` through `r` (when given); channel 1's output is kept.
+    const auto feed = [&](ReceiverZorvani* r, const Signal& signal, int blocks, std::vector<Sample>* sub) {
+        const long start = t;
+        for (int b = 0; b < blocks; ++b) {
+            for (int k = 0; k < 200; ++k)
+                block[size_t(k)] = signal(double(start + 200 * b + k) / 39062.5);
+            r->inputRing().write(block.data(), 200);
+            r->processBuffered();
+            for (int ch = 0; ch < 2; ++ch) {
+                const uint32_t n = r->outputRing(ch).fill();
+                r->outputRing(ch).read(out.data(), n);
+                if (ch == 1 && sub)
+                    sub->insert(sub->end(), out.begin(), out.begin() + n);
+            }
+        }
+    };
+    feed(&rx, toneSignal(1000.0, 0.05), 100, nullptr);
+    // The fresh receiver past its first fade, then cleared.
+    feed(&fresh, toneSignal(0.0, 0.0), 100, nullptr);
+    fresh.reset();
+    t += 100 * 200;
+
+    rx.setChannelEnabled(1, false);
+    std::vector<Sample> paused;
+    feed(&rx, toneSignal(2000.0, 0.2), 100, &paused);
+    const double frozen = rx.meterLevel(1);
+    feed(&rx, toneSignal(2000.0, 0.2), 10, &paused);
+    t += 110 * 200;
+    QCOMPARE(rx.meterLevel(1), frozen);
+    QVERIFY2(rx.meterLevel(0) > frozen + 6.0, "channel 0 stopped too");
+    QVERIFY2(std::abs(paused[ReceiverZorvani::kFadeTail - 1].re) > 0.0, "cut before the mixer's fade");
+    // Silent from the block after the one that completes the tail.
+    for (size_t k = ReceiverZorvani::kFadeTail + 200; k < paused.size(); ++k)
+        QVERIFY2(paused[k].re == 0.0 && paused[k].im == 0.0, qPrintable(QString("sample %1 not silent").arg(k)));
+
+    rx.setChannelEnabled(1, true);
+    std::vector<Sample> resumed, reference;
+    feed(&rx, toneSignal(2000.0, 0.2), 20, &resumed);
+    feed(&fresh, toneSignal(2000.0, 0.2), 20, &reference);
+    QCOMPARE(resumed.size(), reference.size());
+    double peak = 0.0, worst = 0.0;
+    for (size_t k = 0; k < resumed.size(); ++k) {
+        peak = std::max(peak, std::hypot(reference[k].re, reference[k].im));
+        worst = std::max(worst, std::hypot(resumed[k].re - reference[k].re, resumed[k].im - reference[k].im));
+    }
+    QVERIFY2(peak > 0.0 && worst < 1e-3 * peak, qPrintable(QString("differs by %1 of %2").arg(worst).arg(peak)));
 }
 
 QTEST_GUILESS_MAIN(TestEngineChain)
