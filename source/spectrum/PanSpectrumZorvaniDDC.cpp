@@ -158,13 +158,15 @@ void PanSpectrumZorvaniDDC::computeFrame(uint32_t n)
     m_ring.visitLatest(n, [x, &window](const Ostrovix::complex<double>* piece, uint32_t count, uint32_t offset) {
         window.applyFrom(piece, x + offset, int(offset), int(count));
     });
-    m_transform.transform(x, int(n));
+    m_transform.transformUnscaled(x, int(n));
 
-    // Power with the halves swapped: index 0 is -fs/2, n/2 is 0 Hz.
+    // Power with the halves swapped: index 0 is -fs/2, n/2 is 0 Hz. The
+    // transform's 1/n is applied here, squared.
     float* power = m_power.data();
     const uint32_t half = n / 2;
-    ox::vec::power(x, power + half, int(half));
-    ox::vec::power(x + half, power, int(half));
+    const float scale = 1.0f / (float(n) * float(n));
+    ox::vec::power(x, power + half, int(half), scale);
+    ox::vec::power(x + half, power, int(half), scale);
 
     zorvaniddc::SpectrumAveragerAbstract& averager = *m_averagers[m_averagerIndex];
     averager.write(power, n);

@@ -34,12 +34,22 @@ bool Spectrum32f::dFft(Ostrovix::complex<float>* data, int size)
 
 bool Spectrum32f::transform(Ostrovix::complex<float>* data, int size)
 {
+    return run(data, size, true);
+}
+
+bool Spectrum32f::transformUnscaled(Ostrovix::complex<float>* data, int size)
+{
+    return run(data, size, false);
+}
+
+bool Spectrum32f::run(Ostrovix::complex<float>* data, int size, bool scaled)
+{
     if (!data || size != m_size || m_size == 0) {
         qWarning().nospace().noquote() << kDfftSignature << " " << __LINE__ << " (" << static_cast<const void*>(data)
                                        << "," << size << "): Input parameters - error!";
         return false;
     }
-    if (!m_fft.forward(data)) {
+    if (!(scaled ? m_fft.forward(data) : m_fft.forwardUnscaled(data))) {
         qWarning().nospace().noquote() << kDfftSignature << " forward transform failed";
         return false;
     }

@@ -19,10 +19,15 @@ public:
     bool dFft(Ostrovix::complex<float>* data, int size);
     // The same without the window, for data already windowed (window().applyFrom).
     bool transform(Ostrovix::complex<float>* data, int size);
+    // Also without the 1/size, for a caller that applies it later at less
+    // cost (the panorama scales the power by 1/size² instead).
+    bool transformUnscaled(Ostrovix::complex<float>* data, int size);
 
     const Window32f& window() const { return m_window; }
 
 private:
+    bool run(Ostrovix::complex<float>* data, int size, bool scaled);
+
     int m_size = 0;
     Window32f m_window;
     ox::vec::ComplexFft<float> m_fft;

@@ -80,12 +80,12 @@ inline void scale(T* x, T s, int n)
         x[i] *= s;
 }
 
-// out[i] = re² + im².
+// out[i] = (re² + im²) × scale.
 template <typename T>
-inline void power(const Complex<T>* x, T* out, int n)
+inline void power(const Complex<T>* x, T* out, int n, T scale = T(1))
 {
     for (int i = 0; i < n; ++i)
-        out[i] = x[i].re * x[i].re + x[i].im * x[i].im;
+        out[i] = (x[i].re * x[i].re + x[i].im * x[i].im) * scale;
 }
 
 // Sum of re² + im² over the block.
