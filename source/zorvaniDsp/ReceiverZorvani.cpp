@@ -518,6 +518,12 @@ uint32_t ReceiverZorvani::taps() const
     return m_taps;
 }
 
+double ReceiverZorvani::filterDelaySeconds() const
+{
+    std::lock_guard<SpinLock> guard(m_params);
+    return m_channels[0].decimator.delaySeconds() + 0.5 * double(m_taps - 1) / kWorkingRate;
+}
+
 void ReceiverZorvani::setCwPitch(double hz)
 {
     if (!(hz > 0.0 && hz < kWorkingRate / 4.0))

@@ -125,6 +125,9 @@ public:
     // Band-pass taps, 1..FastFirZorvani::kMaxTaps; both channels follow.
     void setTaps(uint32_t taps);
     uint32_t taps() const;
+    // Group delay of the decimator and the band-pass at the current settings,
+    // seconds: what any signal takes to pass them, whatever the threads do.
+    double filterDelaySeconds() const;
     void setCwPitch(double hz);
     // DIGL / DIGU passband offsets (defaults -1500 / -2200 Hz).
     void setDigOffsets(double diglHz, double diguHz);

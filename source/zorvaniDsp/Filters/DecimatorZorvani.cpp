@@ -25,6 +25,7 @@ bool DecimatorZorvani::init(int factor, double workingRate, double passEdgeHz)
     }
     m_design = std::move(design);
     m_stages = stages;
+    m_workingRate = workingRate;
     return true;
 }
 
@@ -42,4 +43,14 @@ void DecimatorZorvani::reset()
 {
     for (HalfBandDecimator& stage : m_design)
         stage.reset();
+}
+
+double DecimatorZorvani::delaySeconds() const
+{
+    double seconds = 0.0;
+    for (int s = 0; s < m_stages; ++s) {
+        const double rate = m_workingRate * double(1 << (m_stages - s));
+        seconds += 0.5 * double(m_design[std::size_t(s)].taps() - 1) / rate;
+    }
+    return seconds;
 }

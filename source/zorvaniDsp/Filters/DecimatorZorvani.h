@@ -32,8 +32,11 @@ public:
     void reset();
 
     int factor() const { return 1 << m_stages; }
+    // Group delay of the cascade (every stage is linear-phase), seconds.
+    double delaySeconds() const;
 
 private:
     std::array<HalfBandDecimator, 3> m_design{};
     int m_stages = 0;
+    double m_workingRate = 0.0;
 };

@@ -78,6 +78,24 @@ private slots:
                  qPrintable(QString("%1 dB above the mask at %2 Hz").arg(worstMargin).arg(worstAt)));
     }
 
+    // A low tone comes out late by the stated delay: its phase lags by
+    // 2 pi f delay (under a cycle at 100 Hz).
+    void delayFromPhase()
+    {
+        const double twoPi = 6.283185307179586;
+        const double hz = 100.0;
+        for (int factor : {1, 2, 4, 8}) {
+            DecimatorZorvani d;
+            QVERIFY(d.init(factor, kWorking, kPassEdge));
+            Signal x = tone(512 * factor, hz / (kWorking * factor));
+            QCOMPARE(d.process(x.data(), int(x.size())), 512);
+            const std::complex<double> expected = std::polar(1.0, twoPi * hz * 256 / kWorking);
+            const double lag = -std::arg(dft(x.data() + 256, 256, hz / kWorking) / expected) / (twoPi * hz);
+            QVERIFY2(std::abs(lag - d.delaySeconds()) < 1e-8,
+                     qPrintable(QString("x%1: %2 s, stated %3 s").arg(factor).arg(lag).arg(d.delaySeconds())));
+        }
+    }
+
     void piecesAndReset_data()
     {
         QTest::addColumn<int>("factor");

@@ -23,6 +23,8 @@ private slots:
     void ritMovesOnlyItsChannel();
     void heldBackReceiverLosesNothing();
     void disabledChannelPausesAndResumesClean();
+    void onsetComesAfterTheStatedFilterDelay_data();
+    void onsetComesAfterTheStatedFilterDelay();
 };
 
 void TestEngineChain::toneComesOutAtItsAudioFrequency_data()
@@ -341,6 +343,54 @@ void TestEngineChain::disabledChannelPausesAndResumesClean()
         worst = std::max(worst, std::hypot(resumed[k].re - reference[k].re, resumed[k].im - reference[k].im));
     }
     QVERIFY2(peak > 0.0 && worst < 1e-3 * peak, qPrintable(QString("differs by %1 of %2").arg(worst).arg(peak)));
+}
+
+void TestEngineChain::onsetComesAfterTheStatedFilterDelay_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::newRow("39062.5 Hz") << 39062.5;
+    QTest::newRow("312500 Hz") << 312500.0;
+}
+
+// Processed as it comes (no thread), a tone switched on after silence reaches
+// half its level in the output (AGC off) after the receiver's stated filter
+// delay: the linear-phase filters' step responses are half way there.
+void TestEngineChain::onsetComesAfterTheStatedFilterDelay()
+{
+    QFETCH(double, rate);
+    ReceiverZorvani rx(0);
+    rx.setInputRate(rate);
+    rx.setMode(ReceiverZorvani::USB);
+    rx.setFilter(0, 100.0, 2900.0);
+    AgcSettings off;
+    off.enabled = false;
+    rx.queueAgc(off);
+    const int d = rx.decimation();
+    const long onset = 40000L * d; // input samples of silence, past the fade of the mode change
+    std::vector<Sample> block(200), out(ReceiverZorvani::kRingSize);
+    std::vector<double> level;
+    for (long t = 0; t < onset + 8000L * d; t += 200) {
+        for (int k = 0; k < 200; ++k) {
+            const long n = t + k - onset;
+            block[size_t(k)] = n < 0 ? Sample{0.0, 0.0} : toneSignal(1000.0, 0.05)(double(n) / rate);
+        }
+        rx.inputRing().write(block.data(), 200);
+        if (rx.inputRing().fill() < rx.wakeThreshold())
+            continue;
+        rx.processBuffered();
+        rx.outputRing(1).read(out.data(), rx.outputRing(1).fill());
+        const uint32_t n = rx.outputRing(0).fill();
+        rx.outputRing(0).read(out.data(), n);
+        for (uint32_t i = 0; i < n; ++i)
+            level.push_back(std::hypot(out[i].re, out[i].im));
+    }
+    const double steady = level.back();
+    size_t half = 0;
+    while (half < level.size() && level[half] < 0.5 * steady)
+        ++half;
+    const double expected = double(onset / d) + rx.filterDelaySeconds() * 39062.5;
+    QVERIFY2(std::abs(double(half) - expected) <= 2.0,
+             qPrintable(QString("half level at output sample %1, expected %2").arg(half).arg(expected)));
 }
 
 QTEST_GUILESS_MAIN(TestEngineChain)
