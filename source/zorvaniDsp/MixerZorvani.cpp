@@ -4,7 +4,6 @@
 #include "zorvaniDsp/ResamplerSCZorvani.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <mutex>
 
@@ -45,12 +44,20 @@ MixerZorvani::MixerZorvani(std::vector<MixerSource*> sources, std::shared_ptr<Re
 {
     for (std::size_t i = 0; i < sources.size(); ++i) {
         m_sources[i].source = sources[i];
+        if (sources[i])
+            sources[i]->setMixerWake(&m_wake);
         for (Channel& c : m_sources[i].channels)
             c.delay.assign(kDelayFrames, 0.0);
     }
 }
 
-MixerZorvani::~MixerZorvani() { stop(); }
+MixerZorvani::~MixerZorvani()
+{
+    stop();
+    for (Source& s : m_sources)
+        if (s.source)
+            s.source->setMixerWake(nullptr);
+}
 
 void MixerZorvani::start()
 {
@@ -67,6 +74,7 @@ void MixerZorvani::stop()
 {
     std::lock_guard<std::mutex> guard(m_threadMutex);
     m_running.store(false, std::memory_order_release);
+    m_wake.notify();
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -75,7 +83,7 @@ void MixerZorvani::run()
 {
     while (m_running.load(std::memory_order_acquire)) {
         if (!mixOnce())
-            std::this_thread::sleep_for(std::chrono::milliseconds(kIdleSleepMs));
+            m_wake.wait();
     }
 }
 
@@ -102,9 +110,13 @@ MixerZorvani::Channel* MixerZorvani::channel(int rx, int ch)
 
 void MixerZorvani::setEnable(int rx, int ch, bool on)
 {
-    std::lock_guard<SpinLock> guard(m_lock);
-    if (Channel* c = channel(rx, ch))
-        c->enabled = on;
+    {
+        std::lock_guard<SpinLock> guard(m_lock);
+        if (Channel* c = channel(rx, ch))
+            c->enabled = on;
+    }
+    // Which receivers are waited for may have changed.
+    m_wake.notify();
 }
 
 void MixerZorvani::setMute(int rx, int ch, bool on)
@@ -275,7 +287,7 @@ bool MixerZorvani::mixOnce()
     levelStage(m_mix.data(), kBlockFrames);
 
     m_output.write(m_mix.data(), kBlockFrames);
-    if (m_soundCard && m_soundCard->inputRing().free() >= kBlockFrames)
-        m_soundCard->inputRing().write(m_mix.data(), kBlockFrames);
+    if (m_soundCard)
+        m_soundCard->push(m_mix.data(), kBlockFrames);
     return true;
 }

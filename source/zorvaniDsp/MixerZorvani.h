@@ -4,6 +4,7 @@
 #include "common/CircularBuffer.h"
 #include "zorvaniDsp/MixerSource.h"
 #include "common/SpinLock.h"
+#include "zorvaniDsp/WakeSignal.h"
 
 #include <atomic>
 #include <memory>
@@ -16,8 +17,9 @@ class ResamplerSCZorvani;
 // Mixer thread: sums the two channels of every receiver into one stereo
 // stream at the working rate, in blocks of 200 frames, and hands each block to
 // its output ring (taken by the per-block entry) and to the sound-card
-// converter. Parameters are set under the mixer's spin lock, which a mixing
-// pass holds for the whole pass, so a change takes effect between blocks.
+// converter. The thread sleeps until a source has written a block. Parameters
+// are set under the mixer's spin lock, which a mixing pass holds for the
+// whole pass, so a change takes effect between blocks.
 class MixerZorvani {
 public:
     static constexpr int kBlockFrames = 200;
@@ -32,15 +34,14 @@ public:
     static constexpr double kWorkingRate = 39062.5;
     // Per-sample smoothing of every gain: g <- 0.98 g + 0.02 target.
     static constexpr double kGainSmoothing = 0.98;
-    // Idle sleep when no receiver has a block: a block lasts 5.12 ms.
-    static constexpr int kIdleSleepMs = 1;
     // Per-channel delay line: 10 ms at the working rate.
     static constexpr int kDelayFrames = 391;
     // Level stage: peak level it holds the mix under, its release time.
     static constexpr double kLevelTarget = 0.9;
     static constexpr double kLevelReleaseMs = 200.0;
 
-    // `sources` are not owned and must outlive the mixer; soundCard may be null.
+    // `sources` are not owned and must outlive the mixer, which gives them its
+    // wake-up; soundCard may be null.
     MixerZorvani(std::vector<MixerSource*> sources, std::shared_ptr<ResamplerSCZorvani> soundCard);
     ~MixerZorvani();
     MixerZorvani(const MixerZorvani&) = delete;
@@ -120,6 +121,7 @@ private:
     double m_levelGain = 1.0;
     double m_levelEnvelope = 0.0;
     SpinLock m_lock;
+    WakeSignal m_wake;
     std::atomic<bool> m_running{false};
     std::mutex m_threadMutex;
     std::thread m_thread;

@@ -73,34 +73,23 @@ void ReceiverZorvani::start()
 
 void ReceiverZorvani::stop()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_running.store(false, std::memory_order_release);
-    }
-    m_wakeCondition.notify_all();
+    m_running.store(false, std::memory_order_release);
+    m_wake.notify();
     if (m_thread.joinable())
         m_thread.join();
 }
 
 void ReceiverZorvani::wake()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_wakeMutex);
-        m_wakeRequested = true;
-    }
-    m_wakeCondition.notify_one();
+    m_wake.notify();
 }
 
 void ReceiverZorvani::run()
 {
     for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(m_wakeMutex);
-            m_wakeCondition.wait(lock, [this] { return m_wakeRequested || !isRunning(); });
-            if (!isRunning())
-                return;
-            m_wakeRequested = false;
-        }
+        m_wake.wait();
+        if (!isRunning())
+            return;
         processBuffered();
     }
 }
@@ -131,6 +120,7 @@ void ReceiverZorvani::processBuffered()
         }
         stereo = m_stereo;
     }
+    outputWritten();
     // Emitted outside the lock: a direct connection must not run under it.
     for (quint32 ch = 0; ch < 2; ++ch)
         emit adcMeter(ch, peakRe[ch], peakIm[ch]);
@@ -318,9 +308,9 @@ void ReceiverZorvani::sendToConverters(int n)
     Sample* x0 = m_channels[0].buffer.data();
     scale(x0, n, kConverterScale);
     if (vac)
-        m_vac->inputRing().write(x0, uint32_t(n));
+        m_vac->push(x0, uint32_t(n));
     if (line)
-        m_lineOut->inputRing().write(x0, uint32_t(n));
+        m_lineOut->push(x0, uint32_t(n));
 }
 
 void ReceiverZorvani::clearFilterStates()

@@ -19,13 +19,13 @@
 #include "zorvaniDsp/MixerSource.h"
 #include "zorvaniDsp/ModulationSwitcher.h"
 #include "common/SpinLock.h"
+#include "zorvaniDsp/WakeSignal.h"
 #include "zorvaniDsp/zorvaniFFT/FastFirZorvani.h"
 
 #include <QList>
 #include <QObject>
 
 #include <atomic>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -282,9 +282,7 @@ private:
     std::atomic<int> m_activeMode{LSB};
     std::atomic<bool> m_binauralOn{false};
     std::thread m_thread;
-    std::mutex m_wakeMutex;
-    std::condition_variable m_wakeCondition;
-    bool m_wakeRequested = false;
+    WakeSignal m_wake;
 
     mutable SpinLock m_params;
     double m_inputRate = kWorkingRate;

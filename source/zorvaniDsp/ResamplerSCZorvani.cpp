@@ -1,7 +1,6 @@
 #include "zorvaniDsp/ResamplerSCZorvani.h"
 
 #include <algorithm>
-#include <chrono>
 
 ResamplerSCZorvani::ResamplerSCZorvani(double inRate, double outRate)
     : m_chunk(kChunkFrames)
@@ -66,15 +65,24 @@ void ResamplerSCZorvani::stop()
 {
     std::lock_guard<std::mutex> guard(m_threadMutex);
     m_running.store(false, std::memory_order_release);
+    m_wake.notify();
     if (m_thread.joinable())
         m_thread.join();
+}
+
+bool ResamplerSCZorvani::push(const Ostrovix::complex<double>* frames, uint32_t n)
+{
+    if (!m_input.write(frames, n))
+        return false;
+    m_wake.notify();
+    return true;
 }
 
 void ResamplerSCZorvani::run()
 {
     while (m_running.load(std::memory_order_acquire)) {
         if (convertPending() == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(kIdleSleepMs));
+            m_wake.wait();
     }
 }
 

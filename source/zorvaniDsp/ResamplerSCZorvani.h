@@ -3,6 +3,7 @@
 #include "OstrovixComplex.h"
 #include "common/CircularBuffer.h"
 #include "zorvaniDsp/Filters/Resampler.h"
+#include "zorvaniDsp/WakeSignal.h"
 
 #include <atomic>
 #include <cstdint>
@@ -10,18 +11,16 @@
 #include <thread>
 #include <vector>
 
-// Sample-rate converter thread: frames written to the input ring come out of
+// Sample-rate converter thread: frames pushed into the input ring come out of
 // the output ring at the output rate (stereo frames, re = left, im = right).
-// One producer feeds the input ring, one consumer drains the output ring.
+// One producer pushes, one consumer drains the output ring; the thread sleeps
+// until frames are pushed.
 class ResamplerSCZorvani {
 public:
     static constexpr uint32_t kRingFrames = 4096;
     // Input frames converted per step.
     static constexpr int kChunkFrames = 512;
     static constexpr int kWorkFrames = 16384;
-    // Sleep of the thread when the input ring is empty: well below the 5.12 ms
-    // a 200-frame block lasts at 39062.5 Hz, so the rings never starve.
-    static constexpr int kIdleSleepMs = 2;
     // Audio the output ring keeps for its host output (see
     // CircularBuffer::readyToRead): the receivers, the mixer and this thread
     // deliver in bursts of up to 13 ms and may be kept waiting on a busy
@@ -50,6 +49,12 @@ public:
     // Empties both rings and clears the filter history.
     void reset();
 
+    // The producer's side: writes all n frames when the input ring has room
+    // for them, and wakes the thread; false (nothing written) otherwise.
+    bool push(const Ostrovix::complex<double>* frames, uint32_t n);
+
+    // For observation, and for callers that run convertPending() themselves:
+    // frames written here directly do not wake the thread.
     CircularBuffer<Ostrovix::complex<double>>& inputRing() { return m_input; }
     CircularBuffer<Ostrovix::complex<double>>& outputRing() { return m_output; }
 
@@ -72,6 +77,7 @@ private:
     double m_outRate = 0.0;
     std::vector<Ostrovix::complex<double>> m_chunk;
     std::vector<Ostrovix::complex<double>> m_work;
+    WakeSignal m_wake;
     std::atomic<bool> m_running{false};
     std::mutex m_threadMutex;
     std::thread m_thread;

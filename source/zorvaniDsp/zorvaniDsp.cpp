@@ -98,8 +98,8 @@ bool zorvaniDsp::processBlock(Ostrovix::complex<double>* samples, Ostrovix::comp
 
     if (!m_mixer->outputRing().read(audio, kBlock))
         return false;
-    if (m_audioServerConverter->isRunning() && m_audioServerConverter->inputRing().free() >= uint32_t(kBlock))
-        m_audioServerConverter->inputRing().write(audio, kBlock);
+    if (m_audioServerConverter->isRunning())
+        m_audioServerConverter->push(audio, kBlock);
     return true;
 }
 

@@ -37,6 +37,7 @@ public:
         }
         rings[0].write(main.data(), kBlock);
         rings[1].write(sub.data(), kBlock);
+        outputWritten();
         return true;
     }
 

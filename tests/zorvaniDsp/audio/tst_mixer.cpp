@@ -24,6 +24,7 @@ public:
     {
         rings[0].write(main.data(), kBlock);
         rings[1].write(sub.data(), kBlock);
+        outputWritten();
     }
 
     CircularBuffer<Frame> rings[2]{CircularBuffer<Frame>(4096), CircularBuffer<Frame>(4096)};

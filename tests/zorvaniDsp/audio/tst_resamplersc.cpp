@@ -68,7 +68,7 @@ void TestResamplerSC::threadConverts625To768()
     sc.start();
     QVERIFY(sc.isRunning());
     const auto x = tone(1000.0, 39062.5, 625);
-    QVERIFY(sc.inputRing().write(x.data(), 625));
+    QVERIFY(sc.push(x.data(), 625));
     QTRY_COMPARE_WITH_TIMEOUT(sc.outputRing().fill(), 768u, 5000);
     QTRY_COMPARE_WITH_TIMEOUT(sc.inputRing().fill(), 0u, 5000);
     // Nothing more arrives once the input is consumed.
@@ -98,7 +98,7 @@ void TestResamplerSC::toneKeepsItsFrequency()
     sc.start();
     const int inFrames = 1250;
     const auto x = tone(1000.0, 39062.5, inFrames);
-    QVERIFY(sc.inputRing().write(x.data(), inFrames));
+    QVERIFY(sc.push(x.data(), inFrames));
     const uint32_t expected = uint32_t(std::ceil(inFrames * outRate / 39062.5));
     QTRY_COMPARE_WITH_TIMEOUT(sc.outputRing().fill(), expected, 5000);
     sc.stop();
@@ -192,7 +192,7 @@ void TestResamplerSC::startTwiceAndStopTwice()
     ResamplerSCZorvani sc;
     sc.start();
     const auto x = tone(500.0, 39062.5, 625);
-    QVERIFY(sc.inputRing().write(x.data(), 625));
+    QVERIFY(sc.push(x.data(), 625));
     QTRY_COMPARE_WITH_TIMEOUT(sc.outputRing().fill(), 768u, 5000);
     sc.start(); // already running: no reset
     QCOMPARE(sc.outputRing().fill(), 768u);
@@ -224,7 +224,7 @@ void TestResamplerSC::startAndStopFromTwoThreads()
     sc.start();
     QVERIFY(sc.isRunning());
     const auto x = tone(1000.0, 39062.5, 625);
-    QVERIFY(sc.inputRing().write(x.data(), 625));
+    QVERIFY(sc.push(x.data(), 625));
     QTRY_COMPARE_WITH_TIMEOUT(sc.outputRing().fill(), 768u, 5000);
     sc.stop();
     QVERIFY(!sc.isRunning());
