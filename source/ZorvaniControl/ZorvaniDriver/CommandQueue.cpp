@@ -1,7 +1,6 @@
 #include "ZorvaniControl/ZorvaniDriver/CommandQueue.h"
 
 #include "ZorvaniControl/ZorvaniDriver/Packet.h"
-#include "ZorvaniControl/ZorvaniDriver/PacketFifo.h"
 #include "common/EventPause.h"
 
 #include <algorithm>
@@ -75,7 +74,7 @@ std::shared_ptr<CommandQueue::Item> CommandQueue::waitFor(quint64 id)
     }
 }
 
-void CommandQueue::transmit(PacketFifo& out)
+void CommandQueue::transmit(const std::function<void(const QByteArray&)>& send)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::optional<qint64> now;
@@ -87,7 +86,7 @@ void CommandQueue::transmit(PacketFifo& out)
         item->state = Item::Sent;
         item->transmitted = true;
         item->sentMs = *now;
-        out.push(item->packet);
+        send(item->packet);
     }
 }
 

@@ -10,8 +10,6 @@
 #include <mutex>
 #include <optional>
 
-class PacketFifo;
-
 // The requests to the receiver and their replies. Any thread issues; a waited
 // request blocks its caller (processing the caller's events in 20 ms slices)
 // until the reply or the expiry. The driver thread transmits, matches and
@@ -65,8 +63,8 @@ public:
     std::optional<QByteArray> issueChecked(const QByteArray& packet, quint32 timeoutMs, quint32 status,
                                            quint32 retries = 0, int replySize = 0);
 
-    // Driver thread: hands the requests due to `out`.
-    void transmit(PacketFifo& out);
+    // Driver thread: hands the requests due to `send`.
+    void transmit(const std::function<void(const QByteArray&)>& send);
     // Driver thread: completes the request a well-formed reply answers; false when none.
     bool match(const QByteArray& reply);
     // Driver thread: schedules re-sends, fails or drops the requests out of time.

@@ -93,6 +93,8 @@ public:
     // to be read: a thread that was kept busy must not give up a packet that
     // is already queued. Returns the answers sent.
     int expireGaps() { return m_held > 0 ? expireGaps(Clock::now()) : 0; }
+    // Packets wait behind a gap: expireGaps() has work to come.
+    bool holding() const { return m_held > 0; }
     // The same at a given time (tests).
     int handle(const char* packet, qint64 size, Clock::time_point now);
     int expireGaps(Clock::time_point now);

@@ -5,9 +5,13 @@
 
 #include <QUdpSocket>
 
+#include <algorithm>
+
 namespace packet = zorvani::packet;
 
 namespace {
+// While packets wait behind a gap, how often its timeout is checked, ms.
+constexpr int kGapCheckMs = 20;
 constexpr int kMaxDatagram = 65536;
 constexpr int kSocketReadBuffer = 38400;
 constexpr int kConnectMs = 1000;
@@ -52,6 +56,7 @@ void ZorvaniDevice::shutdown()
 {
     m_watchdog.store(false);
     m_running.store(false);
+    m_sleep.wake();
     wait();
 }
 
@@ -59,6 +64,31 @@ void ZorvaniDevice::armWatchdog(bool armed)
 {
     m_lastIqMs.store(msSinceStart());
     m_watchdog.store(armed);
+    m_sleep.wake();
+}
+
+void ZorvaniDevice::send(const QByteArray& datagram)
+{
+    m_outgoing.push(datagram);
+    m_sleep.wake();
+}
+
+int ZorvaniDevice::sleepLimitMs() const
+{
+    int limit = -1;
+    const auto until = [&limit](qint64 ms) {
+        const int wait = int(std::max<qint64>(0, ms));
+        if (limit < 0 || wait < limit)
+            limit = wait;
+    };
+    const qint64 now = msSinceStart();
+    if (m_watchdog.load())
+        until(m_lastIqMs.load() + kWatchdogMs + 1 - now);
+    if (m_stream.holding())
+        until(kGapCheckMs);
+    if (m_stream.counters().givenUp != m_reportedGivenUp)
+        until(m_reportedMs + kReportMs - now);
+    return limit;
 }
 
 void ZorvaniDevice::run()
@@ -96,10 +126,12 @@ void ZorvaniDevice::run()
     m_stream.setAnswerSink([&socket](const char* answer, qint64 size) { socket.write(answer, size); });
     bool lost = false;
     while (m_running.load()) {
-        socket.waitForReadyRead(kPollMs);
+        m_sleep.sleep(socket.socketDescriptor(), sleepLimitMs());
         sendRequests();
         reportGivenUp(false);
 
+        // Every datagram waiting, before sleeping again. Asked first: a read
+        // that finds none builds an error string.
         while (m_running.load() && socket.hasPendingDatagrams()) {
             const qint64 size = socket.readDatagram(buffer, kMaxDatagram);
             if (size < 0)

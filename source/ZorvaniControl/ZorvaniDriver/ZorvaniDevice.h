@@ -2,6 +2,7 @@
 
 #include "ZorvaniControl/ZorvaniDriver/IqStream.h"
 #include "ZorvaniControl/ZorvaniDriver/PacketFifo.h"
+#include "ZorvaniControl/ZorvaniDriver/SocketSleep.h"
 #include "recording/IQFile.h"
 
 #include <QElapsedTimer>
@@ -15,15 +16,15 @@
 // The socket thread: owns the UDP socket bound to the receiver's port, sends
 // the driver's requests, hands well-formed replies and band-scope fragments to
 // the driver (through a bounded queue) and answers the IQ packets. Datagrams
-// outside the format are counted and dropped. Each IQ block goes to the
-// block entry given at construction, on this thread.
+// outside the format are counted and dropped. It sleeps until a datagram
+// arrives, a request is queued, a deadline is due or shutdown is asked for,
+// and then reads every datagram waiting. Each IQ block goes to the block entry
+// given at construction, on this thread.
 class ZorvaniDevice : public QThread {
     Q_OBJECT
 public:
     // Time without IQ packets after which a running stream is declared lost, ms.
     static constexpr int kWatchdogMs = 2000;
-    // Longest wait for socket data in one pass of the loop, ms.
-    static constexpr int kPollMs = 20;
     // Replies and band-scope fragments waiting for the driver; more are dropped.
     static constexpr int kReplyQueue = 256;
     // Shortest time between two reports of given-up IQ packets, ms.
@@ -47,6 +48,8 @@ public:
     void armWatchdog(bool armed);
     bool watchdogArmed() const { return m_watchdog.load(); }
 
+    // Queues a datagram for the receiver and wakes the thread to send it.
+    void send(const QByteArray& datagram);
     PacketFifo& outgoing() { return m_outgoing; }
     PacketFifo& replies() { return m_replies; }
     IqStream& stream() { return m_stream; }
@@ -65,10 +68,15 @@ protected:
 private:
     qint64 msSinceStart() const { return m_clock.elapsed(); }
     void reportGivenUp(bool now);
+    // How long the thread may sleep, ms: until the watchdog's time is up, a
+    // held gap may be due or a deferred report of given-up packets is; -1
+    // when nothing is pending.
+    int sleepLimitMs() const;
 
     IqStream m_stream;
     PacketFifo m_outgoing;
     PacketFifo m_replies{kReplyQueue};
+    SocketSleep m_sleep;
     std::atomic<quint32> m_address{0};
     std::atomic<quint16> m_port{0};
     std::atomic<bool> m_running{false};

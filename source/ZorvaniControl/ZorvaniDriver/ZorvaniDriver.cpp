@@ -81,7 +81,7 @@ bool ZorvaniDriver::reopen(Receiver receiver)
 void ZorvaniDriver::run()
 {
     while (m_queue.isOpen()) {
-        m_queue.transmit(m_device->outgoing());
+        m_queue.transmit([this](const QByteArray& packet) { m_device->send(packet); });
         collectReplies();
         m_queue.expire();
     }
