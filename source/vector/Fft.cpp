@@ -48,12 +48,16 @@ template <> struct Fftw<float> {
 
 } // namespace
 
+// The plans are out of place: FFTW's in-place plans of some sizes (2048 and
+// 4096 points among them) allocate a buffer on every execution.
 template <typename T>
 struct ComplexFft<T>::Plans {
     typename Fftw<T>::Plan forward = nullptr;
     typename Fftw<T>::Plan inverse = nullptr;
-    // Aligned scratch, so callers' buffers need no particular alignment.
-    typename Fftw<T>::Complex* buffer = nullptr;
+    // Aligned scratch the plans were made on, for callers' buffers that do not
+    // have its alignment and for transforms in place.
+    typename Fftw<T>::Complex* in = nullptr;
+    typename Fftw<T>::Complex* out = nullptr;
 };
 
 template <typename T>
@@ -75,7 +79,8 @@ void ComplexFft<T>::release()
         Fftw<T>::destroy(m_plans->forward);
     if (m_plans->inverse)
         Fftw<T>::destroy(m_plans->inverse);
-    Fftw<T>::free(m_plans->buffer);
+    Fftw<T>::free(m_plans->in);
+    Fftw<T>::free(m_plans->out);
     m_plans.reset();
     m_size = 0;
 }
@@ -88,17 +93,19 @@ bool ComplexFft<T>::init(uint32_t size)
         return false;
     auto plans = std::make_unique<Plans>();
     std::lock_guard<std::mutex> guard(plannerMutex());
-    plans->buffer = Fftw<T>::alloc(size);
-    if (!plans->buffer)
-        return false;
-    plans->forward = Fftw<T>::plan(int(size), plans->buffer, plans->buffer, FFTW_FORWARD);
-    plans->inverse = Fftw<T>::plan(int(size), plans->buffer, plans->buffer, FFTW_BACKWARD);
+    plans->in = Fftw<T>::alloc(size);
+    plans->out = Fftw<T>::alloc(size);
+    if (plans->in && plans->out) {
+        plans->forward = Fftw<T>::plan(int(size), plans->in, plans->out, FFTW_FORWARD);
+        plans->inverse = Fftw<T>::plan(int(size), plans->in, plans->out, FFTW_BACKWARD);
+    }
     if (!plans->forward || !plans->inverse) {
         if (plans->forward)
             Fftw<T>::destroy(plans->forward);
         if (plans->inverse)
             Fftw<T>::destroy(plans->inverse);
-        Fftw<T>::free(plans->buffer);
+        Fftw<T>::free(plans->in);
+        Fftw<T>::free(plans->out);
         return false;
     }
     m_plans = std::move(plans);
@@ -107,29 +114,35 @@ bool ComplexFft<T>::init(uint32_t size)
 }
 
 template <typename T>
-bool ComplexFft<T>::execute(bool forward, Ostrovix::complex<T>* data)
+bool ComplexFft<T>::execute(bool forward, const Ostrovix::complex<T>* src, Ostrovix::complex<T>* dst)
 {
-    if (!m_plans || !data)
+    if (!m_plans || !src || !dst)
         return false;
+    using Complex = typename Fftw<T>::Complex;
     const auto plan = forward ? m_plans->forward : m_plans->inverse;
-    auto* samples = reinterpret_cast<typename Fftw<T>::Complex*>(data);
-    // The plans are in place, so a new array must be in place too, and
-    // aligned as the planning buffer was.
-    if (Fftw<T>::alignment(samples) == Fftw<T>::alignment(m_plans->buffer)) {
-        Fftw<T>::execute(plan, samples, samples);
+    const size_t bytes = size_t(m_size) * sizeof(Ostrovix::complex<T>);
+    // A new array must have the alignment of the one the plan was made on.
+    const int alignment = Fftw<T>::alignment(m_plans->in);
+    // The input is left as it is (out-of-place complex plans preserve it).
+    auto* in = reinterpret_cast<Complex*>(const_cast<Ostrovix::complex<T>*>(src));
+    if (Fftw<T>::alignment(in) != alignment) {
+        std::memcpy(m_plans->in, src, bytes);
+        in = m_plans->in;
+    }
+    auto* out = reinterpret_cast<Complex*>(dst);
+    if (out != in && Fftw<T>::alignment(out) == alignment) {
+        Fftw<T>::execute(plan, in, out);
         return true;
     }
-    const size_t bytes = size_t(m_size) * sizeof(Ostrovix::complex<T>);
-    std::memcpy(m_plans->buffer, data, bytes);
-    Fftw<T>::execute(plan, m_plans->buffer, m_plans->buffer);
-    std::memcpy(data, m_plans->buffer, bytes);
+    Fftw<T>::execute(plan, in, m_plans->out);
+    std::memcpy(dst, m_plans->out, bytes);
     return true;
 }
 
 template <typename T>
 bool ComplexFft<T>::forward(Ostrovix::complex<T>* data)
 {
-    if (!execute(true, data))
+    if (!execute(true, data, data))
         return false;
     const T scale = T(1) / T(m_size);
     T* x = reinterpret_cast<T*>(data);
@@ -141,13 +154,25 @@ bool ComplexFft<T>::forward(Ostrovix::complex<T>* data)
 template <typename T>
 bool ComplexFft<T>::forwardUnscaled(Ostrovix::complex<T>* data)
 {
-    return execute(true, data);
+    return execute(true, data, data);
+}
+
+template <typename T>
+bool ComplexFft<T>::forwardUnscaled(const Ostrovix::complex<T>* in, Ostrovix::complex<T>* out)
+{
+    return execute(true, in, out);
 }
 
 template <typename T>
 bool ComplexFft<T>::inverse(Ostrovix::complex<T>* data)
 {
-    return execute(false, data);
+    return execute(false, data, data);
+}
+
+template <typename T>
+bool ComplexFft<T>::inverse(const Ostrovix::complex<T>* in, Ostrovix::complex<T>* out)
+{
+    return execute(false, in, out);
 }
 
 template class ComplexFft<double>;

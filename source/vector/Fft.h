@@ -11,9 +11,10 @@ namespace ox::vec {
 // Plans are made by init() (never on the processing path); FFTW's planner is
 // not thread-safe, so every plan is made and destroyed under one global lock.
 // forward() scales by 1/N, forwardUnscaled() and inverse() do not scale.
-// The transforms run on the caller's buffer itself when it has the alignment
-// the plans were made for (any 16-byte aligned buffer, as malloc and
-// std::vector give); only other buffers go through an internal copy.
+// The two-buffer forms run on the caller's buffers themselves when they have
+// the alignment the plans were made for (any 16-byte aligned buffer, as
+// malloc and std::vector give); the in-place forms and other buffers go
+// through an internal copy. Transforms allocate nothing.
 template <typename T>
 class ComplexFft {
 public:
@@ -32,13 +33,16 @@ public:
     bool forward(Ostrovix::complex<T>* data);
     bool forwardUnscaled(Ostrovix::complex<T>* data);
     bool inverse(Ostrovix::complex<T>* data);
+    // Transforms `in` into `out` (size() points each; in is left unchanged).
+    bool forwardUnscaled(const Ostrovix::complex<T>* in, Ostrovix::complex<T>* out);
+    bool inverse(const Ostrovix::complex<T>* in, Ostrovix::complex<T>* out);
 
     static bool isPowerOfTwo(uint32_t n) noexcept { return n >= 2 && (n & (n - 1)) == 0; }
 
 private:
     struct Plans;
     void release();
-    bool execute(bool forward, Ostrovix::complex<T>* data);
+    bool execute(bool forward, const Ostrovix::complex<T>* src, Ostrovix::complex<T>* dst);
 
     uint32_t m_size = 0;
     std::unique_ptr<Plans> m_plans;

@@ -27,7 +27,8 @@ uint32_t fftSizeFor(uint32_t taps)
 } // namespace
 
 FastFirZorvani::FastFirZorvani()
-    : m_h(kBufferSize, {0.0, 0.0}), m_overlap(kBufferSize, {0.0, 0.0}), m_work(kBufferSize, {0.0, 0.0})
+    : m_h(kBufferSize, {0.0, 0.0}), m_overlap(kBufferSize, {0.0, 0.0}), m_work(kBufferSize, {0.0, 0.0}),
+      m_spectrum(kBufferSize, {0.0, 0.0})
 {
 }
 
@@ -107,17 +108,18 @@ bool FastFirZorvani::processPiece(Ostrovix::complex<double>* x, uint32_t count)
     const int n = int(count);
     const int size = int(m_size);
     Ostrovix::complex<double>* w = m_work.data();
+    Ostrovix::complex<double>* spectrum = m_spectrum.data();
     Ostrovix::complex<double>* o = m_overlap.data();
     ox::vec::copy(x, w, n);
     ox::vec::zero(w + n, size - n);
     // The forward transform's 1/N rides on the product with H.
-    if (!m_fft.forwardUnscaled(w, m_size)) {
+    if (!m_fft.forwardUnscaled(w, spectrum, m_size)) {
         m_status = m_fft.status();
         qWarning("%s%d %s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
         return false;
     }
-    ox::vec::multiplyScaled(w, m_h.data(), 1.0 / double(size), size);
-    if (!m_fft.process(w, m_size, zorvaniFFT64f::Inverse)) {
+    ox::vec::multiplyScaled(spectrum, m_h.data(), 1.0 / double(size), size);
+    if (!m_fft.inverse(spectrum, w, m_size)) {
         m_status = m_fft.status();
         qWarning("%s%d %s", kProcessSignature, __LINE__, ox::vec::statusText(m_status));
         return false;

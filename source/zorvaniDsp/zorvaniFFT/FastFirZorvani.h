@@ -42,6 +42,7 @@ private:
     std::vector<Ostrovix::complex<double>> m_h;
     std::vector<Ostrovix::complex<double>> m_overlap;
     std::vector<Ostrovix::complex<double>> m_work;
+    std::vector<Ostrovix::complex<double>> m_spectrum;
     uint32_t m_size = 0;
     uint32_t m_taps = 0;
     int m_status = 0;

@@ -33,11 +33,19 @@ bool zorvaniFFT64f::process(Ostrovix::complex<double>* x, uint32_t count, int di
     return report(direction == Forward ? m_fft.forward(x) : m_fft.inverse(x));
 }
 
-bool zorvaniFFT64f::forwardUnscaled(Ostrovix::complex<double>* x, uint32_t count)
+bool zorvaniFFT64f::forwardUnscaled(const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out,
+                                    uint32_t count)
 {
-    if (!x || count == 0 || count < m_fft.size() || m_fft.size() == 0)
+    if (!in || !out || count == 0 || count < m_fft.size() || m_fft.size() == 0)
         return false;
-    return report(m_fft.forwardUnscaled(x));
+    return report(m_fft.forwardUnscaled(in, out));
+}
+
+bool zorvaniFFT64f::inverse(const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, uint32_t count)
+{
+    if (!in || !out || count == 0 || count < m_fft.size() || m_fft.size() == 0)
+        return false;
+    return report(m_fft.inverse(in, out));
 }
 
 bool zorvaniFFT64f::report(bool ok)

@@ -19,9 +19,11 @@ public:
     // null, count is below size(), the object is not initialised or the
     // direction is neither 0 nor 1.
     bool process(Ostrovix::complex<double>* x, uint32_t count, int direction);
-    // The forward transform without the 1/N, for callers that fold it into
-    // their own product; same checks as process().
-    bool forwardUnscaled(Ostrovix::complex<double>* x, uint32_t count);
+    // From `in` into `out` (in unchanged), unscaled: the forward transform
+    // without the 1/N, for callers that fold it into their own product, and
+    // the inverse. Same checks as process().
+    bool forwardUnscaled(const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, uint32_t count);
+    bool inverse(const Ostrovix::complex<double>* in, Ostrovix::complex<double>* out, uint32_t count);
 
     uint32_t size() const { return m_fft.size(); }
     int status() const { return m_status; }

@@ -278,14 +278,21 @@ private slots:
             QVERIFY(std::abs(toStd(x[b]) - dft(input.data(), 16, b / 16.0)) < 1e-12);
         QVERIFY(fft.process(x, 16, 1));
         QVERIFY(maxDifference(Signal(x, x + 16), input) < 1e-12);
-        QVERIFY(fft.forwardUnscaled(x, 16));
+        std::copy(input.begin(), input.end(), x);
+        Signal spectrum(16);
+        QVERIFY(fft.forwardUnscaled(x, spectrum.data(), 16));
+        QVERIFY(maxDifference(Signal(x, x + 16), input) == 0.0);
         for (int b = 0; b < 16; ++b)
-            QVERIFY(std::abs(toStd(x[b]) - 16.0 * dft(input.data(), 16, b / 16.0)) < 1e-11);
+            QVERIFY(std::abs(toStd(spectrum[size_t(b)]) - 16.0 * dft(input.data(), 16, b / 16.0)) < 1e-11);
+        QVERIFY(fft.inverse(spectrum.data(), x, 16));
+        for (int k = 0; k < 16; ++k)
+            QVERIFY(std::abs(toStd(x[k]) - 16.0 * toStd(input[size_t(k)])) < 1e-11);
         QVERIFY(!fft.process(nullptr, 16, 0));
         QVERIFY(!fft.process(x, 0, 0));
         QVERIFY(!fft.process(x, 8, 0));
         QVERIFY(!fft.process(x, 16, 2));
-        QVERIFY(!fft.forwardUnscaled(x, 8));
+        QVERIFY(!fft.forwardUnscaled(x, spectrum.data(), 8));
+        QVERIFY(!fft.inverse(spectrum.data(), nullptr, 16));
     }
 
     void fftSizeRefused_data()
