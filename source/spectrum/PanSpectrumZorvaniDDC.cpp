@@ -43,6 +43,7 @@ PanSpectrumZorvaniDDC::PanSpectrumZorvaniDDC(ThreadPoolAbstract* pool, uint32_t 
       m_id(id),
       m_ring(kMaxFftSize),
       m_samples32(kMaxFftSize),
+      m_bins32(kMaxFftSize),
       m_power(kMaxFftSize),
       m_panorama(kMaxFftSize, zorvaniddc::SpectrumAveragerAbstract::kEmptyDb),
       m_waterfall(kMaxFftSize, zorvaniddc::SpectrumAveragerAbstract::kEmptyDb),
@@ -158,15 +159,16 @@ void PanSpectrumZorvaniDDC::computeFrame(uint32_t n)
     m_ring.visitLatest(n, [x, &window](const Ostrovix::complex<double>* piece, uint32_t count, uint32_t offset) {
         window.applyFrom(piece, x + offset, int(offset), int(count));
     });
-    m_transform.transformUnscaled(x, int(n));
+    Ostrovix::complex<float>* bins = m_bins32.data();
+    m_transform.transformUnscaled(x, bins, int(n));
 
     // Power with the halves swapped: index 0 is -fs/2, n/2 is 0 Hz. The
     // transform's 1/n is applied here, squared.
     float* power = m_power.data();
     const uint32_t half = n / 2;
     const float scale = 1.0f / (float(n) * float(n));
-    ox::vec::power(x, power + half, int(half), scale);
-    ox::vec::power(x + half, power, int(half), scale);
+    ox::vec::power(bins, power + half, int(half), scale);
+    ox::vec::power(bins + half, power, int(half), scale);
 
     zorvaniddc::SpectrumAveragerAbstract& averager = *m_averagers[m_averagerIndex];
     averager.write(power, n);

@@ -108,6 +108,7 @@ private:
 
     SampleHistory<Ostrovix::complex<double>> m_ring;
     std::vector<Ostrovix::complex<float>> m_samples32;
+    std::vector<Ostrovix::complex<float>> m_bins32;
     std::vector<float> m_power;
     std::vector<float> m_panorama;
     std::vector<float> m_waterfall;

@@ -23,34 +23,39 @@ const char* const kDfftSignature = "bool __cdecl Spectrum32f::dFft(class Ostrovi
 
 bool Spectrum32f::dFft(Ostrovix::complex<float>* data, int size)
 {
-    if (!data || size != m_size || m_size == 0) {
-        qWarning().nospace().noquote() << kDfftSignature << " " << __LINE__ << " (" << static_cast<const void*>(data)
-                                       << "," << size << "): Input parameters - error!";
+    if (!checked(data, size))
         return false;
-    }
     m_window.apply(data);
     return transform(data, size);
 }
 
 bool Spectrum32f::transform(Ostrovix::complex<float>* data, int size)
 {
-    return run(data, size, true);
+    if (!checked(data, size))
+        return false;
+    if (!m_fft.forward(data)) {
+        qWarning().nospace().noquote() << kDfftSignature << " forward transform failed";
+        return false;
+    }
+    return true;
 }
 
-bool Spectrum32f::transformUnscaled(Ostrovix::complex<float>* data, int size)
+bool Spectrum32f::transformUnscaled(const Ostrovix::complex<float>* in, Ostrovix::complex<float>* out, int size)
 {
-    return run(data, size, false);
+    if (!checked(in, size) || !checked(out, size))
+        return false;
+    if (!m_fft.forwardUnscaled(in, out)) {
+        qWarning().nospace().noquote() << kDfftSignature << " forward transform failed";
+        return false;
+    }
+    return true;
 }
 
-bool Spectrum32f::run(Ostrovix::complex<float>* data, int size, bool scaled)
+bool Spectrum32f::checked(const Ostrovix::complex<float>* data, int size) const
 {
     if (!data || size != m_size || m_size == 0) {
         qWarning().nospace().noquote() << kDfftSignature << " " << __LINE__ << " (" << static_cast<const void*>(data)
                                        << "," << size << "): Input parameters - error!";
-        return false;
-    }
-    if (!(scaled ? m_fft.forward(data) : m_fft.forwardUnscaled(data))) {
-        qWarning().nospace().noquote() << kDfftSignature << " forward transform failed";
         return false;
     }
     return true;

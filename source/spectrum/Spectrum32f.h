@@ -20,13 +20,14 @@ public:
     // The same without the window, for data already windowed (window().applyFrom).
     bool transform(Ostrovix::complex<float>* data, int size);
     // Also without the 1/size, for a caller that applies it later at less
-    // cost (the panorama scales the power by 1/size² instead).
-    bool transformUnscaled(Ostrovix::complex<float>* data, int size);
+    // cost (the panorama scales the power by 1/size² instead), and from `in`
+    // into `out`, which spares the copy back of a transform in place.
+    bool transformUnscaled(const Ostrovix::complex<float>* in, Ostrovix::complex<float>* out, int size);
 
     const Window32f& window() const { return m_window; }
 
 private:
-    bool run(Ostrovix::complex<float>* data, int size, bool scaled);
+    bool checked(const Ostrovix::complex<float>* data, int size) const;
 
     int m_size = 0;
     Window32f m_window;
