@@ -69,7 +69,7 @@ for r in $rates; do
     extra=()
     [ "$n" = 2 ] && extra=(--rx2 7150000:USB)
     QT_QPA_PLATFORM=offscreen "$host" --receiver "127.0.0.2:$port" --rate "$r" --mode "$mode" \
-      --duration $((warmup + seconds + 2)) --no-png --no-iq --no-wav --out "$work/out" "${extra[@]}" \
+      --duration $((warmup + seconds + 2)) --no-png --no-iq --no-wav --no-settings --out "$work/out" "${extra[@]}" \
       >"$work/host.log" 2>&1 &
     host_pid=$!
     for _ in $(seq 100); do
