@@ -58,6 +58,11 @@ void ZorvaniDevice::shutdown()
     m_running.store(false);
     m_sleep.wake();
     wait();
+    // The thread's last work happens before what the caller does next (say,
+    // close the wake-up descriptor). wait() ensures it, but when the thread
+    // has already finished it checks that under a lock the thread sanitizer
+    // cannot see; this pairs with the store at the end of run().
+    m_exited.load(std::memory_order_acquire);
 }
 
 void ZorvaniDevice::armWatchdog(bool armed)
@@ -107,6 +112,7 @@ void ZorvaniDevice::run()
     m_handshake.store(false);
     if (!bound) {
         qWarning() << Q_FUNC_INFO << "cannot bind port" << m_port.load() << socket.errorString();
+        m_exited.store(true, std::memory_order_release);
         return;
     }
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -164,6 +170,7 @@ void ZorvaniDevice::run()
     m_stream.setAnswerSink(nullptr);
     reportGivenUp(true);
     socket.close();
+    m_exited.store(true, std::memory_order_release);
     if (lost)
         emit forceStop();
 }

@@ -82,6 +82,7 @@ private:
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_watchdog{false};
     std::atomic<bool> m_handshake{false};
+    std::atomic<bool> m_exited{false};
     std::atomic<qint64> m_lastIqMs{0};
     std::atomic<quint64> m_malformed{0};
     quint64 m_reportedGivenUp = 0;
