@@ -6,8 +6,8 @@
 //   1023 taps;
 // - one mixing pass of two receivers.
 #include "zorvaniDsp/EqualizerZorvani.h"
-#include "zorvaniDsp/MixerZorvani.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <benchmark/benchmark.h>
 

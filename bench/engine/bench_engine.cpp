@@ -12,9 +12,9 @@
 // Counters: x_realtime = seconds of signal per CPU second; core_percent = CPU
 // share of one core in real-time use (the library prints it with a trailing
 // "s", an artefact of its inverted-rate counter).
-#include "zorvaniDsp/MixerZorvani.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <benchmark/benchmark.h>

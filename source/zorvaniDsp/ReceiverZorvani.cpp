@@ -1,9 +1,9 @@
 #include "zorvaniDsp/ReceiverZorvani.h"
 
 #include "IqTapAbstract.h"
-#include "zorvaniDsp/AudioPull.h"
+#include "zorvaniDsp/Audio/AudioPull.h"
 #include "vector/Vector.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <algorithm>
 #include <cmath>

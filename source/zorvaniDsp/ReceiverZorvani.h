@@ -16,10 +16,10 @@
 #include "zorvaniDsp/Filters/LmsFilterZorvani.h"
 #include "zorvaniDsp/Filters/SurrounfCW.h"
 #include "zorvaniDsp/Meter/MeterZorvani.h"
-#include "zorvaniDsp/MixerSource.h"
+#include "zorvaniDsp/Audio/MixerSource.h"
 #include "zorvaniDsp/ModulationSwitcher.h"
 #include "common/SpinLock.h"
-#include "zorvaniDsp/WakeSignal.h"
+#include "common/WakeSignal.h"
 #include "zorvaniDsp/zorvaniFFT/FastFirZorvani.h"
 
 #include <QList>

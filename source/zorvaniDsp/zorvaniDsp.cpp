@@ -5,12 +5,12 @@
 #include "IqTapAbstract.h"
 #include "common/CheckedConnect.h"
 #include "common/ZorvaniSR.h"
-#include "zorvaniDsp/AudioPull.h"
-#include "zorvaniDsp/AudioServerNotifyer.h"
-#include "zorvaniDsp/MixerZorvani.h"
+#include "zorvaniDsp/Audio/AudioPull.h"
+#include "zorvaniDsp/Audio/AudioServerNotifyer.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
 #include "zorvaniDsp/PanoramaBank.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 #include "zorvaniDsp/WidebandStages.h"
 
 namespace {

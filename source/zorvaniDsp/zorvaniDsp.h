@@ -4,7 +4,7 @@
 #include "zorvaniDsp/AgcPresetTable.h"
 #include "common/CircularBuffer.h"
 #include "zorvaniDsp/FirTapClasses.h"
-#include "zorvaniDsp/MixerGains.h"
+#include "zorvaniDsp/Audio/MixerGains.h"
 
 #include <QList>
 #include <QObject>

@@ -2,9 +2,9 @@
 
 // Shared by the engine tests: a tone analyser written independently of the
 // code under test, and a rig that drives the engine block by block.
-#include "zorvaniDsp/MixerZorvani.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <algorithm>

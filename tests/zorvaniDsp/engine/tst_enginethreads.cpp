@@ -1,5 +1,5 @@
 // The engine's threads: receiver wake-up, and start/stop under load.
-#include "zorvaniDsp/MixerZorvani.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 

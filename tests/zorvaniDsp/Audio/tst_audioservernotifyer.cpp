@@ -1,6 +1,6 @@
 #include "BridgeAbstract.h"
-#include "zorvaniDsp/AudioServerNotifyer.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/AudioServerNotifyer.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -1,6 +1,6 @@
 #include "AllocationCounter.h"
-#include "zorvaniDsp/MixerZorvani.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <QtTest>
 

@@ -3,7 +3,7 @@
 #include "OstrovixComplex.h"
 #include "common/CircularBuffer.h"
 #include "zorvaniDsp/Filters/Resampler.h"
-#include "zorvaniDsp/WakeSignal.h"
+#include "common/WakeSignal.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "zorvaniDsp/MixerGains.h"
+#include "zorvaniDsp/Audio/MixerGains.h"
 
 MixerGainTable MixerGains::table() const
 {

@@ -1,7 +1,7 @@
-#include "zorvaniDsp/MixerZorvani.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
 
 #include "vector/Vector.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "OstrovixComplex.h"
 #include "common/CircularBuffer.h"
-#include "zorvaniDsp/WakeSignal.h"
+#include "common/WakeSignal.h"
 
 #include <atomic>
 

@@ -1,5 +1,5 @@
 #include "AllocationCounter.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // The audio path after the receivers, with its real threads: channel rings ->
 // mixer thread -> sound-card converter thread -> the host's pull.
-#include "zorvaniDsp/AudioPull.h"
-#include "zorvaniDsp/MixerZorvani.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/AudioPull.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <QtTest>
 

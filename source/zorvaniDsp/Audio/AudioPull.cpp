@@ -1,4 +1,4 @@
-#include "zorvaniDsp/AudioPull.h"
+#include "zorvaniDsp/Audio/AudioPull.h"
 
 #include <algorithm>
 

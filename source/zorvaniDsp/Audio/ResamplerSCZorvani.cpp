@@ -1,4 +1,4 @@
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <algorithm>
 

@@ -2,9 +2,9 @@
 
 #include "OstrovixComplex.h"
 #include "common/CircularBuffer.h"
-#include "zorvaniDsp/MixerSource.h"
+#include "zorvaniDsp/Audio/MixerSource.h"
 #include "common/SpinLock.h"
-#include "zorvaniDsp/WakeSignal.h"
+#include "common/WakeSignal.h"
 
 #include <atomic>
 #include <memory>

@@ -1,5 +1,5 @@
 #include "AllocationCounter.h"
-#include "zorvaniDsp/AudioPull.h"
+#include "zorvaniDsp/Audio/AudioPull.h"
 
 #include <QtTest>
 

@@ -1,7 +1,7 @@
-#include "zorvaniDsp/AudioServerNotifyer.h"
+#include "zorvaniDsp/Audio/AudioServerNotifyer.h"
 
 #include "BridgeAbstract.h"
-#include "zorvaniDsp/ResamplerSCZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 AudioServerNotifyer::AudioServerNotifyer(BridgeAbstract* bridge, std::shared_ptr<ResamplerSCZorvani> converter)
     : m_bridge(bridge)
