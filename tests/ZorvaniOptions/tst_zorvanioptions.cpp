@@ -12,7 +12,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -20,7 +19,6 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QWheelEvent>
-#include <QWidgetAction>
 #include <QtTest>
 
 #include <cmath>
@@ -36,11 +34,11 @@ namespace {
 struct Key {
     QString name;
     QString control;
-    QVariant fallback;
-    QVariant chosen;
-    QVariant outside;
+    QVariant fallback, chosen, outside;
     bool reduced;
 };
+
+const char* const kBands[] = {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"};
 
 // Pattern 0 or 1: the check boxes of the external-output matrix take
 // alternating values, so that a key read into the wrong box shows.
@@ -56,21 +54,6 @@ QVector<Key> keyTable(int pattern)
         {"Bpf", "chbBpf", true, false, {}, true},
         {"FeAtt", "chbFeAtt", false, true, {}, true},
         {"FePream", "chbFePreamp", false, true, {}, true},
-        {"agc_long_Attack", "sbDspRxAgcAttackLong", 2.5, 0.5, 3.0, true},
-        {"agc_long_Decay", "sbDspRxAgcDecayLong", 800.0, 1200.0, 6000.0, true},
-        {"agc_long_hangTime", "sbDspRxAgcHangTimeLong", 800, 1500, 5, true},
-        {"agc_slow_Attack", "sbDspRxAgcAttackSlow", 2.0, 0.6, 0.05, true},
-        {"agc_slow_Decay", "sbDspRxAgcDecaySlow", 500.0, 700.0, 5001.0, true},
-        {"agc_slow_hangTime", "sbDspRxAgcHangTimeSlow", 500, 300, 9, true},
-        {"agc_med_Attack", "sbDspRxAgcAttackMed", 1.7, 0.7, 2.6, true},
-        {"agc_med_Decay", "sbDspRxAgcDecayMed", 250.0, 350.0, 0.0, true},
-        {"agc_med_hangTime", "sbDspRxAgcHangTimeMed", 250, 450, 6000, true},
-        {"agc_fast_Attack", "sbDspRxAgcAttackFast", 1.2, 0.8, 3.0, true},
-        {"agc_fast_Decay", "sbDspRxAgcDecayFast", 100.0, 150.0, -10.0, true},
-        {"agc_fast_hangTime", "sbDspRxAgcHangTimeFast", 100, 120, 5010, true},
-        {"agc_user_Attack", "sbDspRxAgcAttack_User", 2.5, 1.1, 0.0, true},
-        {"agc_user_Decay", "sbDspRxAgcDecay_User", 1000.0, 2000.0, 9000.0, true},
-        {"agc_user_hangTime", "sbDspRxAgcHangTime_User", 1000, 3000, 1, true},
         {"dsp_nr_taps", "sbDspRxNrTaps", 98, 40, 300, true},
         {"dsp_nr_delay", "sbDspRxNrDelay", 20, 33, 0, true},
         {"dsp_nr_rate", "sbDspRxNrGain", 0.0001, 0.0005, 2.0, true},
@@ -98,18 +81,27 @@ QVector<Key> keyTable(int pattern)
         {"cw_pitch", "sbCwPitch", 700, 600, 200, false},
         {"ExtCtrlEnable", "chbExtCtrlEnable", false, true, {}, true},
     };
-    const char* bands[] = {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"};
+    // AGC presets: default, chosen, outside for attack, decay and hang time.
+    const struct { const char *key, *control; double attack[3], decay[3]; int hang[3]; } agc[] = {
+        {"long", "Long", {2.5, 0.5, 3.0}, {800, 1200, 6000}, {800, 1500, 5}},
+        {"slow", "Slow", {2.0, 0.6, 0.05}, {500, 700, 5001}, {500, 300, 9}},
+        {"med", "Med", {1.7, 0.7, 2.6}, {250, 350, 0}, {250, 450, 6000}},
+        {"fast", "Fast", {1.2, 0.8, 3.0}, {100, 150, -10}, {100, 120, 5010}},
+        {"user", "_User", {2.5, 1.1, 0.0}, {1000, 2000, 9000}, {1000, 3000, 1}}};
+    for (const auto& p : agc) {
+        const QString key = QStringLiteral("agc_%1_").arg(QLatin1String(p.key));
+        t.push_back({key + "Attack", QStringLiteral("sbDspRxAgcAttack") + p.control, p.attack[0], p.attack[1], p.attack[2], true});
+        t.push_back({key + "Decay", QStringLiteral("sbDspRxAgcDecay") + p.control, p.decay[0], p.decay[1], p.decay[2], true});
+        t.push_back({key + "hangTime", QStringLiteral("sbDspRxAgcHangTime") + p.control, p.hang[0], p.hang[1], p.hang[2], true});
+    }
     int i = 0;
-    for (const char* band : bands)
+    for (const char* band : kBands)
         for (int n = 1; n <= 7; ++n, ++i)
             t.push_back({QStringLiteral("ExtCtrlRxEnable%1_%2").arg(band).arg(n),
-                         QStringLiteral("chbExtCtrlRx%1_%2").arg(band).arg(n - 1), false, (i + pattern) % 2 == 0,
-                         {}, true});
+                         QStringLiteral("chbExtCtrlRx%1_%2").arg(band).arg(n - 1), false, (i + pattern) % 2 == 0, {}, true});
     return t;
 }
 
-// The receiver's serial and address: no control of their own in the table.
-const QStringList kTexts = {QStringLiteral("SdrSerial"), QStringLiteral("SdrAddress")};
 const QString kSerial = QStringLiteral("OXD01000100001");
 const QString kAddress = QStringLiteral("127.0.0.7");
 
@@ -144,9 +136,16 @@ bool same(const QVariant& a, const QVariant& b)
     return a == b;
 }
 
-QString describe(const QString& key, const QVariant& got, const QVariant& want)
+#define COMPARE_SHOWN(key, got, want)                                                                              \
+    QVERIFY2(same(got, want), qPrintable(QStringLiteral("%1: %2, expected %3").arg(key, got.toString(), want.toString())))
+
+Receiver receiver(const QString& serial, const QString& address, quint16 port)
 {
-    return QStringLiteral("%1: %2, expected %3").arg(key, got.toString(), want.toString());
+    Receiver r;
+    r.serial = serial;
+    r.address = QHostAddress(address);
+    r.port = port;
+    return r;
 }
 
 } // namespace
@@ -158,39 +157,31 @@ class TestZorvaniOptions : public QObject {
     std::unique_ptr<ZorvaniOptions> m_options;
     int m_files = 0;
 
-    QWidget* control(const Key& key) const { return m_options->findChild<QWidget*>(key.control); }
-    QLineEdit* field(const char* name) const { return m_options->findChild<QLineEdit*>(QLatin1String(name)); }
-    template <typename T> T* child(const QString& name) const { return m_options->findChild<T*>(name); }
-    template <typename T> T* menuChild(const QString& name) const
+    template <typename T = QWidget> T* child(const QString& name) const { return m_options->findChild<T*>(name); }
+    QLineEdit* field(const char* name) const { return child<QLineEdit>(QLatin1String(name)); }
+    template <typename T> T* menuChild(const char* name) const
     {
-        return m_options->deviceMenuWidget()->findChild<T*>(name);
+        return m_options->deviceMenuWidget()->findChild<T*>(QLatin1String(name));
     }
-
     QString newPath() { return m_dir.filePath(QStringLiteral("s%1.ini").arg(++m_files)); }
 
-    // An INI file written by hand: the group and one line per key.
-    QString handWritten(const QList<QPair<QString, QString>>& lines)
+    // Loads an INI file written by hand: the group and one line per key.
+    void loadLines(const QList<QPair<QString, QString>>& lines, Set set)
     {
         const QString path = newPath();
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-            return {};
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text));
         file.write("[ZorvaniOptions]\n");
         for (const auto& line : lines)
             file.write((line.first + QLatin1Char('=') + line.second + QLatin1Char('\n')).toUtf8());
-        return path;
+        file.close();
+        QSettings store(path, QSettings::IniFormat);
+        m_options->loadSettings(store, set);
     }
-
     void showChosen(int pattern)
     {
         for (const Key& k : keyTable(pattern))
-            show(control(k), k.chosen);
-    }
-
-    void load(const QString& path, Set set)
-    {
-        QSettings store(path, QSettings::IniFormat);
-        m_options->loadSettings(store, set);
+            show(child(k.control), k.chosen);
     }
 
 private slots:
@@ -199,7 +190,7 @@ private slots:
     {
         m_options = std::make_unique<ZorvaniOptions>();
         for (const Key& k : keyTable(0))
-            QVERIFY2(control(k), qPrintable(k.control));
+            QVERIFY2(child(k.control), qPrintable(k.control));
     }
     void cleanup() { m_options.reset(); }
 
@@ -222,26 +213,20 @@ private slots:
         const QVector<Key> keys = keyTable(pattern);
         const bool full = set == Set::Full;
         showChosen(pattern);
-        Receiver r;
-        r.serial = kSerial;
-        r.address = QHostAddress(kAddress);
-        r.port = 50010;
-        m_options->setReceiver(r);
-
+        m_options->setReceiver(receiver(kSerial, kAddress, 50010));
         const QString path = newPath();
         {
             QSettings store(path, QSettings::IniFormat);
             m_options->saveSettings(store, set);
             store.beginGroup(QStringLiteral("ZorvaniOptions"));
-            QStringList expected = full ? kTexts : QStringList();
+            QStringList expected = full ? QStringList{"SdrSerial", "SdrAddress"} : QStringList();
             for (const Key& k : keys) {
                 if (!full && !k.reduced)
                     continue;
                 expected << k.name;
                 const QVariant stored = store.value(k.name);
-                QVERIFY2(stored.userType() == k.chosen.userType(),
-                         qPrintable(k.name + QStringLiteral(" stored as ") + stored.typeName()));
-                QVERIFY2(same(stored, k.chosen), qPrintable(describe(k.name, stored, k.chosen)));
+                QVERIFY2(stored.userType() == k.chosen.userType(), qPrintable(k.name + " stored as " + stored.typeName()));
+                COMPARE_SHOWN(k.name, stored, k.chosen);
             }
             QStringList written = store.allKeys();
             written.sort();
@@ -250,27 +235,22 @@ private slots:
             if (full) {
                 QCOMPARE(store.value(QStringLiteral("SdrSerial")), QVariant(kSerial.toLatin1()));
                 QCOMPARE(store.value(QStringLiteral("SdrAddress")), QVariant(kAddress.toLatin1()));
-            } else {
-                // What only the full set holds is there for the reduced load to ignore.
-                for (const Key& k : keys)
-                    if (!k.reduced)
-                        store.setValue(k.name, k.chosen);
             }
+            for (const Key& k : keys) // what only the full set holds, there for the reduced load to ignore
+                if (!full && !k.reduced)
+                    store.setValue(k.name, k.chosen);
         }
-
         m_options = std::make_unique<ZorvaniOptions>();
         const QString serialBefore = field("leSerial")->text();
-        load(path, set);
-        for (const Key& k : keys) {
-            const QVariant want = full || k.reduced ? k.chosen : k.fallback;
-            QVERIFY2(same(shown(control(k)), want), qPrintable(describe(k.name, shown(control(k)), want)));
-        }
+        QSettings store(path, QSettings::IniFormat);
+        m_options->loadSettings(store, set);
+        for (const Key& k : keys)
+            COMPARE_SHOWN(k.name, shown(child(k.control)), (full || k.reduced ? k.chosen : k.fallback));
         if (full) {
             QCOMPARE(field("leSerial")->text(), QStringLiteral("SN: ") + kSerial);
             QCOMPARE(field("leIP")->text(), kAddress);
-            QCOMPARE(m_options->receiverRecord().serial, kSerial);
-            QCOMPARE(m_options->receiverRecord().address, QHostAddress(kAddress));
-            QCOMPARE(m_options->receiverRecord().port, quint16(50010));
+            const Receiver r = m_options->receiverRecord();
+            QVERIFY(r.serial == kSerial && r.address == QHostAddress(kAddress) && r.port == 50010);
         } else {
             QCOMPARE(field("leSerial")->text(), serialBefore);
             QCOMPARE(m_options->receiverRecord(), Receiver());
@@ -286,8 +266,7 @@ private slots:
         QTest::addColumn<QString>("kind");
         for (const Set set : {Set::Full, Set::Reduced})
             for (const char* kind : {"missing", "outside the range", "another type", "not a number"})
-                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(set == Set::Full ? "full" : "reduced", kind)))
-                    << set << QString::fromLatin1(kind);
+                QTest::addRow("%s, %s", set == Set::Full ? "full" : "reduced", kind) << set << QString::fromLatin1(kind);
     }
     void unusableValues()
     {
@@ -299,112 +278,117 @@ private slots:
         for (const Key& k : keys) {
             if (kind == QLatin1String("outside the range") && k.outside.isValid())
                 lines << qMakePair(k.name, k.outside.toString());
-            else if (kind == QLatin1String("another type"))
-                // A fraction where a whole number belongs, a word elsewhere.
+            else if (kind == QLatin1String("another type")) // a fraction where a whole number belongs, a word elsewhere
                 lines << qMakePair(k.name, QString(k.chosen.userType() == QMetaType::Int ? "12.5" : "maybe"));
             else if (kind == QLatin1String("not a number"))
                 lines << qMakePair(k.name, QStringLiteral("nan"));
         }
-        load(handWritten(lines), set);
-        for (const Key& k : keys) {
-            const QVariant want = set == Set::Full ? k.fallback : k.chosen;
-            QVERIFY2(same(shown(control(k)), want), qPrintable(describe(k.name, shown(control(k)), want)));
-        }
+        loadLines(lines, set);
+        for (const Key& k : keys)
+            COMPARE_SHOWN(k.name, shown(child(k.control)), (set == Set::Full ? k.fallback : k.chosen));
     }
 
-    // "Auto" keeps the address and port as discovery found them.
-    void addressModeDecidesEditability_data()
+    // The stored address mode decides whether address and port are editable
+    // ("Auto" keeps them as discovery found them); the serial and the address
+    // change only for text worth showing.
+    void storedReceiver_data()
     {
-        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("mode");
         QTest::addColumn<bool>("readOnly");
-        QTest::newRow("Auto") << "0" << true;
-        QTest::newRow("Static IP") << "1" << false;
-        QTest::newRow("no such mode: Auto") << "2" << true;
-    }
-    void addressModeDecidesEditability()
-    {
-        QFETCH(QString, stored);
-        QFETCH(bool, readOnly);
-        // The opposite state first, chosen as a user would ("Auto" is the
-        // start); the combo then changes or stays, as the stored value says.
-        child<QComboBox>(QStringLiteral("cbModeIP"))->setCurrentIndex(readOnly ? 1 : 0);
-        QCOMPARE(field("leIP")->isReadOnly(), !readOnly);
-        load(handWritten({{QStringLiteral("IP_Mode"), stored}}), Set::Full);
-        QCOMPARE(field("leIP")->isReadOnly(), readOnly);
-        QCOMPARE(m_options->findChild<QSpinBox*>(QStringLiteral("sbPort"))->isReadOnly(), readOnly);
-    }
-
-    // The serial and the address change only for text worth showing.
-    void receiverTexts_data()
-    {
         QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("shownSerial");
         QTest::addColumn<QString>("shownAddress");
         const QString before = QStringLiteral("10.1.2.3");
-        QTest::newRow("plain text") << kSerial << kAddress << kSerial << kAddress;
-        QTest::newRow("bytes") << "@ByteArray(" + kSerial + ")" << "@ByteArray(" + kAddress + ")" << kSerial
-                               << kAddress;
-        QTest::newRow("leading zeros are decimal") << kSerial << "192.168.001.010" << kSerial << "192.168.1.10";
-        QTest::newRow("empty keeps the receiver") << "" << "" << "OXD0100ff00009" << before;
-        QTest::newRow("no address keeps the receiver") << kSerial << "12.34" << kSerial << before;
+        QTest::newRow("Auto, plain text") << "0" << true << kSerial << kAddress << kSerial << kAddress;
+        QTest::newRow("Static IP, bytes") << "1" << false << "@ByteArray(" + kSerial + ")" << "@ByteArray(" + kAddress + ")"
+                                          << kSerial << kAddress;
+        QTest::newRow("no such mode: Auto; leading zeros are decimal")
+            << "2" << true << kSerial << "192.168.001.010" << kSerial << "192.168.1.10";
+        QTest::newRow("empty keeps the receiver") << "1" << false << "" << "" << "OXD0100ff00009" << before;
+        QTest::newRow("no address keeps the receiver") << "0" << true << kSerial << "12.34" << kSerial << before;
     }
-    void receiverTexts()
+    void storedReceiver()
     {
+        QFETCH(QString, mode);
+        QFETCH(bool, readOnly);
         QFETCH(QString, serial);
         QFETCH(QString, address);
         QFETCH(QString, shownSerial);
         QFETCH(QString, shownAddress);
-        Receiver r;
-        r.serial = QStringLiteral("OXD0100ff00009");
-        r.address = QHostAddress(QStringLiteral("10.1.2.3"));
-        r.port = 50001;
-        m_options->setReceiver(r);
-        load(handWritten({{QStringLiteral("SdrSerial"), serial}, {QStringLiteral("SdrAddress"), address}}), Set::Full);
+        m_options->setReceiver(receiver(QStringLiteral("OXD0100ff00009"), QStringLiteral("10.1.2.3"), 50001));
+        // The opposite state first, chosen as a user would ("Auto" is the start).
+        child<QComboBox>(QStringLiteral("cbModeIP"))->setCurrentIndex(readOnly ? 1 : 0);
+        QCOMPARE(field("leIP")->isReadOnly(), !readOnly);
+        loadLines({{"IP_Mode", mode}, {"SdrSerial", serial}, {"SdrAddress", address}}, Set::Full);
+        QCOMPARE(field("leIP")->isReadOnly(), readOnly);
+        QCOMPARE(child<QSpinBox>(QStringLiteral("sbPort"))->isReadOnly(), readOnly);
         QCOMPARE(field("leSerial")->text(), QStringLiteral("SN: ") + shownSerial);
         QCOMPARE(m_options->receiverRecord().serial, shownSerial);
         QCOMPARE(field("leIP")->text(), shownAddress);
         QCOMPARE(m_options->receiverRecord().address, QHostAddress(shownAddress));
     }
 
-    // The widget behaviours of the page and of its device menu.
-
-    // Every Ext Ctrl row label sits in the same grid row as its seven boxes.
-    void extCtrlRowsLineUp()
+    void receiverIsShown()
     {
-        auto* grid = m_options->findChild<QGridLayout*>(QStringLiteral("glExtCtrl"));
-        QVERIFY(grid);
-        for (const char* band : {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"}) {
-            int row = -1, column = -1, rs = 0, cs = 0;
-            grid->getItemPosition(grid->indexOf(child<QLabel>(QString("lbExtCtrl") + band)), &row, &column, &rs, &cs);
-            for (int bit = 0; bit < 7; ++bit) {
-                int boxRow = -2, boxColumn = -2;
-                grid->getItemPosition(grid->indexOf(child<QCheckBox>(QString("chbExtCtrlRx%1_%2").arg(band).arg(bit))),
-                                      &boxRow, &boxColumn, &rs, &cs);
-                QCOMPARE(boxRow, row);
-                QCOMPARE(boxColumn, column + 1 + bit);
-            }
-        }
+        Receiver r = receiver(QStringLiteral("OXD010a1b00123"), QStringLiteral("10.1.2.3"), 50005);
+        m_options->setReceiver(r);
+        QCOMPARE(m_options->receiverRecord(), r);
+        QCOMPARE(field("leIP")->text(), QString("10.1.2.3"));
+        QCOMPARE(child<QSpinBox>("sbPort")->value(), 50005);
+        QCOMPARE(field("leSerial")->text(), QString("SN: OXD010a1b00123"));
+        QCOMPARE(menuChild<QLabel>("lbSerial")->text(), QString("OXD010a1b00123"));
+        // The Expert page's new address starts from the receiver's, until the user types one.
+        QCOMPARE(field("leStaticIP")->text(), QString("10.1.2.3"));
+        QTest::keyClicks(field("leStaticIP"), "4");
+        r.address = QHostAddress("10.9.9.9");
+        m_options->setReceiver(r);
+        QCOMPARE(field("leStaticIP")->text(), QString("10.1.2.34"));
+        // Discovery's current receiver, taken on request.
+        const Receiver saved = ZorvaniSearcher::instance().current();
+        r = receiver(r.serial, QStringLiteral("127.0.0.2"), 50011);
+        ZorvaniSearcher::instance().setCurrent(r);
+        m_options->updateReceiver();
+        ZorvaniSearcher::instance().setCurrent(saved);
+        QCOMPARE(m_options->receiverRecord(), r);
+        QCOMPARE(field("leIP")->text(), QString("127.0.0.2"));
     }
 
-    // The DSP mode picks the sub-page.
-    void dspModeSwitchesSubPage()
+    // The page as a user meets it: a full serial and a dotted address shown
+    // whole on the smallest page; each Ext Ctrl label in the row of its seven
+    // boxes; the DSP mode picks the sub-page; the wheel never changes the
+    // sample rate (a stray scroll would restart the stream) but still works on
+    // other combos; the highest rate shows its warning and disables "Mute".
+    void pageLayoutAndWidgets()
     {
-        auto* mode = child<QComboBox>("cbDspMode");
-        auto* stack = child<QStackedWidget>("swDsp");
-        for (int index : {1, 0}) {
-            mode->setCurrentIndex(index);
-            QCOMPARE(stack->currentWidget()->findChild<QWidget*>("sbDspRxNrTaps") != nullptr, index == 1);
-            QCOMPARE(stack->currentWidget()->findChild<QWidget*>("sbDspRxAgcAttackLong") != nullptr, index == 0);
-        }
-    }
-
-    // The wheel never changes the sample rate (a stray scroll would restart the
-    // stream); on other combos it still works, which keeps this check honest.
-    void wheelSparesSampleRate()
-    {
+        m_options->setReceiver(receiver(QStringLiteral("OXD01fffe99999"), QStringLiteral("255.255.255.255"), 0));
+        m_options->setMinimumSize(0, 0);
+        m_options->resize(m_options->minimumSizeHint());
         m_options->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_options.get()));
+        for (const char* name : {"leSerial", "leIP", "leStaticIP"}) {
+            auto* f = field(name);
+            const int needed = f->fontMetrics().horizontalAdvance(f->text());
+            QVERIFY2(f->contentsRect().width() > needed + 4, qPrintable(QStringLiteral("%1: %2 px for %3 in %4 px").arg(
+                name).arg(needed).arg(f->text()).arg(f->contentsRect().width())));
+        }
+        auto* grid = child<QGridLayout>(QStringLiteral("glExtCtrl"));
+        QVERIFY(grid);
+        int row = -1, column = -1, rows = 0, columns = 0, boxRow = -2, boxColumn = -2;
+        for (const char* band : kBands) {
+            grid->getItemPosition(grid->indexOf(child<QLabel>(QString("lbExtCtrl") + band)), &row, &column, &rows, &columns);
+            for (int bit = 0; bit < 7; ++bit) {
+                grid->getItemPosition(grid->indexOf(child(QString("chbExtCtrlRx%1_%2").arg(band).arg(bit))), &boxRow,
+                                      &boxColumn, &rows, &columns);
+                QVERIFY(boxRow == row && boxColumn == column + 1 + bit);
+            }
+        }
+        for (int index : {1, 0}) {
+            child<QComboBox>("cbDspMode")->setCurrentIndex(index);
+            QWidget* page = child<QStackedWidget>("swDsp")->currentWidget();
+            QCOMPARE(page->findChild<QWidget*>("sbDspRxNrTaps") != nullptr, index == 1);
+            QCOMPARE(page->findChild<QWidget*>("sbDspRxAgcAttackLong") != nullptr, index == 0);
+        }
         auto* rate = child<QComboBox>("cbSampleRate");
         auto* mode = child<QComboBox>("cbModeIP");
         rate->setCurrentIndex(1);
@@ -418,18 +402,12 @@ private slots:
         QCOMPARE(rate->currentIndex(), 1);
         QCOMPARE(changed.count(), 0);
         QCOMPARE(mode->currentIndex(), 1);
-    }
-
-    void sampleRateWarning()
-    {
         auto* warning = child<QTextBrowser>("tbWarning");
-        auto* mute = child<QCheckBox>("chbDisableAudio");
         QVERIFY(warning->toPlainText().contains("With the set sample rate the audio output to the receiver is disabled!"));
-        m_options->show();
         for (int index : {3, 4, 3}) {
             m_options->changedSampleRate(index);
             QCOMPARE(warning->isVisible(), index == 4);
-            QCOMPARE(mute->isEnabled(), index != 4);
+            QCOMPARE(child("chbDisableAudio")->isEnabled(), index != 4);
         }
     }
 
@@ -452,86 +430,20 @@ private slots:
         QFETCH(QVariantList, away);
         QFETCH(QVariantList, defaults);
         for (int i = 0; i < controls.size(); ++i)
-            show(child<QWidget>(controls[i]), away[i]);
+            show(child(controls[i]), away[i]);
         child<QPushButton>(button)->click();
         for (int i = 0; i < controls.size(); ++i)
-            QVERIFY2(same(shown(child<QWidget>(controls[i])), defaults[i]), qPrintable(controls[i]));
+            COMPARE_SHOWN(controls[i], shown(child(controls[i])), defaults[i]);
     }
 
-    void cwPitchSignal()
-    {
-        QSignalSpy spy(m_options.get(), &ZorvaniOptions::cwPitchChanged);
-        child<QSpinBox>("sbCwPitch")->setValue(650);
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 650);
-    }
-
-    void receiverIsShown()
-    {
-        Receiver r;
-        r.serial = "OXD010a1b00123";
-        r.address = QHostAddress("10.1.2.3");
-        r.port = 50005;
-        m_options->setReceiver(r);
-        QCOMPARE(m_options->receiverRecord(), r);
-        QCOMPARE(field("leIP")->text(), QString("10.1.2.3"));
-        QCOMPARE(child<QSpinBox>("sbPort")->value(), 50005);
-        QCOMPARE(field("leSerial")->text(), QString("SN: OXD010a1b00123"));
-        QCOMPARE(menuChild<QLabel>("lbSerial")->text(), QString("OXD010a1b00123"));
-        // The Expert page's new address starts from the receiver's, until the user types one.
-        auto* staticAddress = field("leStaticIP");
-        QCOMPARE(staticAddress->text(), QString("10.1.2.3"));
-        QTest::keyClicks(staticAddress, "4");
-        r.address = QHostAddress("10.9.9.9");
-        m_options->setReceiver(r);
-        QCOMPARE(staticAddress->text(), QString("10.1.2.34"));
-
-        // Discovery's current receiver, taken on request.
-        const Receiver saved = ZorvaniSearcher::instance().current();
-        r.address = QHostAddress("127.0.0.2");
-        r.port = 50011;
-        ZorvaniSearcher::instance().setCurrent(r);
-        m_options->updateReceiver();
-        ZorvaniSearcher::instance().setCurrent(saved);
-        QCOMPARE(m_options->receiverRecord(), r);
-        QCOMPARE(field("leIP")->text(), QString("127.0.0.2"));
-    }
-
-    // A full serial and a dotted address are shown whole, not cut, even when
-    // the host squeezes the page to its smallest size.
-    void addressFieldsFitTheirTexts()
-    {
-        Receiver r;
-        r.serial = "OXD01fffe99999";
-        r.address = QHostAddress("255.255.255.255");
-        m_options->setReceiver(r);
-        m_options->setMinimumSize(0, 0);
-        m_options->resize(m_options->minimumSizeHint());
-        m_options->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_options.get()));
-        for (const char* name : {"leSerial", "leIP", "leStaticIP"}) {
-            auto* f = field(name);
-            const int needed = f->fontMetrics().horizontalAdvance(f->text());
-            QVERIFY2(f->contentsRect().width() > needed + 4,
-                     qPrintable(QStringLiteral("%1: %2 px for \"%3\", %4 px wide")
-                                    .arg(name).arg(needed).arg(f->text()).arg(f->contentsRect().width())));
-        }
-    }
-
-    void menuSitsInQMenu()
-    {
-        QMenu* menu = m_options->deviceMenu();
-        QCOMPARE(menu->actions().size(), 1);
-        auto* action = qobject_cast<QWidgetAction*>(menu->actions().first());
-        QVERIFY2(action, "the menu holds a QWidgetAction");
-        QCOMPARE(action->defaultWidget(), static_cast<QWidget*>(m_options->deviceMenuWidget()));
-    }
-
-    // The menu announces changes only, whether set or clicked.
+    // The device menu announces changes only, whether set or clicked; the CW
+    // pitch is announced too.
     void menuAnnouncesChanges()
     {
         DeviceMenuZorvaniDDC menu;
         QSignalSpy att(&menu, &DeviceMenuZorvaniDDC::attChanged);
+        QSignalSpy serial(&menu, &DeviceMenuZorvaniDDC::serialChanged);
+        QSignalSpy lpf(&menu, &DeviceMenuZorvaniDDC::lpfChanged);
         menu.setAtt(true);
         menu.setAtt(true);
         QCOMPARE(att.count(), 1);
@@ -539,20 +451,39 @@ private slots:
         menu.setAtt(false);
         QCOMPARE(att.count(), 2);
         QCOMPARE(att.at(1).at(0).toBool(), false);
-
-        QSignalSpy serial(&menu, &DeviceMenuZorvaniDDC::serialChanged);
         menu.setSerial(u"OXD01000000001");
         menu.setSerial(u"OXD01000000001");
         QCOMPARE(serial.count(), 1);
-
-        QSignalSpy lpf(&menu, &DeviceMenuZorvaniDDC::lpfChanged);
         const bool before = menu.lpf();
         menu.findChild<QCheckBox*>("chbLpf")->click();
         QCOMPARE(lpf.count(), 1);
         QCOMPARE(menu.lpf(), !before);
+        QSignalSpy pitch(m_options.get(), &ZorvaniOptions::cwPitchChanged);
+        child<QSpinBox>("sbCwPitch")->setValue(650);
+        QCOMPARE(pitch.count(), 1);
+        QCOMPARE(pitch.at(0).at(0).toInt(), 650);
     }
 
-    void menuSampleRateClamps_data()
+    // Each of the menu's boxes and its twin on the page show the same state, whichever is changed.
+    void menuAndOptionsFollowEachOther()
+    {
+        const QPair<const char*, const char*> twins[] = {
+            {"chbFeAtt", "chbAtt"}, {"chbFePreamp", "chbPreamp"}, {"chbBpf", "chbBpf"}, {"chbLpf", "chbLpf"}, {"chbPll", "chbPll"}};
+        for (const auto& twin : twins) {
+            auto* option = child<QCheckBox>(QLatin1String(twin.first));
+            auto* menuCheck = menuChild<QCheckBox>(twin.second);
+            QCOMPARE(menuCheck->isChecked(), option->isChecked());
+            QSignalSpy optionToggled(option, &QCheckBox::toggled);
+            option->setChecked(!option->isChecked());
+            QCOMPARE(menuCheck->isChecked(), option->isChecked());
+            menuCheck->click();
+            QCOMPARE(option->isChecked(), menuCheck->isChecked());
+            QVERIFY2(optionToggled.count() == 2, twin.first);
+        }
+    }
+
+    // The menu's rate clamps to the rates it offers, and page and menu follow each other.
+    void menuSampleRate_data()
     {
         QTest::addColumn<int>("requested");
         QTest::addColumn<int>("selected");
@@ -561,54 +492,25 @@ private slots:
         QTest::newRow("2") << 2 << 2;
         QTest::newRow("-1") << -1 << 0;
     }
-    void menuSampleRateClamps()
+    void menuSampleRate()
     {
         QFETCH(int, requested);
         QFETCH(int, selected);
         auto* menu = m_options->deviceMenuWidget();
+        auto* page = child<QComboBox>("cbSampleRate");
+        auto* menuRate = menuChild<QComboBox>("cbSampleRate");
         if (selected == 0)
             menu->setSampleRate(SR156k);
         menu->setSampleRate(ZorvaniSR(requested));
         QCOMPARE(int(menu->sampleRate()), selected);
-        QCOMPARE(menuChild<QComboBox>("cbSampleRate")->currentIndex(), selected);
-        QCOMPARE(child<QComboBox>("cbSampleRate")->currentIndex(), selected);
-    }
-
-    void menuAndOptionsFollowEachOther_data()
-    {
-        QTest::addColumn<QString>("optionBox");
-        QTest::addColumn<QString>("menuBox");
-        QTest::newRow("ATT") << "chbFeAtt" << "chbAtt";
-        QTest::newRow("Preamp") << "chbFePreamp" << "chbPreamp";
-        QTest::newRow("BPF") << "chbBpf" << "chbBpf";
-        QTest::newRow("LPF") << "chbLpf" << "chbLpf";
-        QTest::newRow("reference") << "chbPll" << "chbPll";
-    }
-    void menuAndOptionsFollowEachOther()
-    {
-        QFETCH(QString, optionBox);
-        QFETCH(QString, menuBox);
-        auto* option = child<QCheckBox>(optionBox);
-        auto* menuCheck = menuChild<QCheckBox>(menuBox);
-        QCOMPARE(menuCheck->isChecked(), option->isChecked());
-        QSignalSpy optionToggled(option, &QCheckBox::toggled);
-        option->setChecked(!option->isChecked());
-        QCOMPARE(menuCheck->isChecked(), option->isChecked());
-        menuCheck->click();
-        QCOMPARE(option->isChecked(), menuCheck->isChecked());
-        QCOMPARE(optionToggled.count(), 2);
-    }
-
-    void sampleRateFollowsBothWays()
-    {
-        auto* options = child<QComboBox>("cbSampleRate");
-        auto* menuRate = menuChild<QComboBox>("cbSampleRate");
-        QSignalSpy menuSpy(m_options->deviceMenuWidget(), &DeviceMenuZorvaniDDC::sampleRateChanged);
-        options->setCurrentIndex(2);
-        QCOMPARE(menuRate->currentIndex(), 2);
-        menuRate->setCurrentIndex(1);
-        QCOMPARE(options->currentIndex(), 1);
-        QCOMPARE(menuSpy.count(), 2);
+        QCOMPARE(menuRate->currentIndex(), selected);
+        QCOMPARE(page->currentIndex(), selected);
+        QSignalSpy announced(menu, &DeviceMenuZorvaniDDC::sampleRateChanged);
+        page->setCurrentIndex((selected + 1) % 4);
+        QCOMPARE(menuRate->currentIndex(), (selected + 1) % 4);
+        menuRate->setCurrentIndex(selected);
+        QCOMPARE(page->currentIndex(), selected);
+        QCOMPARE(announced.count(), 2);
     }
 
     // A running discovery disables the menu's Discover; the button starts the page's search.
