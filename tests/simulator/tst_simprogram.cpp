@@ -1,32 +1,35 @@
+// The stand-alone emulator program: its help, its refusals, its faults from
+// the command line, and a hand-written client streaming with it.
 #include "SimClient.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
-using namespace zorvani::sim::proto;
+using namespace simtest;
 
-// The stand-alone program: its help, its refusals, and a hand-written client
-// talking to it on loopback.
 class TestSimProgram : public QObject {
     Q_OBJECT
 
-    static quint16 port() { return quint16(30000 + QCoreApplication::applicationPid() % 3000); }
+    const quint16 m_port = testsupport::processPort(43200, 0);
+    const QHostAddress m_sim{QStringLiteral("127.0.0.2")};
 
     // Starts the program and waits until it says it is up.
-    static bool launch(QProcess& p, const QStringList& args)
+    bool launch(QProcess& p, const QStringList& args)
     {
         p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(QStringLiteral(ZORVANI_SIM_PROGRAM), args);
-        if (!p.waitForStarted(5000))
-            return false;
+        p.start(QStringLiteral(ZORVANI_SIM_PROGRAM), QStringList{"--port", QString::number(m_port)} + args);
         QByteArray out;
-        while (!out.contains("zorvani-sim: receiver")) {
-            if (!p.waitForReadyRead(5000))
-                return false;
+        while (!out.contains("zorvani-sim: receiver") && p.waitForReadyRead(5000))
             out += p.readAll();
-        }
-        return true;
+        return out.contains("zorvani-sim: receiver");
+    }
+    static void endsCleanly(QProcess& p)
+    {
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
     }
 
 private slots:
@@ -68,24 +71,18 @@ private slots:
     void replyFaultsFromTheCommandLine()
     {
         QProcess p;
-        QVERIFY(launch(p, {"--port", QString::number(port()), "--drop-replies", "26:1", "--delay-replies", "27:300",
-                           "--drop-replies", "boot:5:-1"}));
+        QVERIFY(launch(p, {"--drop-replies", "26:1", "--delay-replies", "27:1000", "--drop-replies", "boot:5:-1"}));
         SimClient client;
-        const QHostAddress sim(QStringLiteral("127.0.0.2"));
-        client.send(packet(kMagicApp, CmdInformation, 0, 1, QByteArray()), sim, port());
+        client.send(app(CmdInformation), m_sim, m_port);
         QVERIFY(client.receive(300, CmdInformation).isEmpty());
-        client.send(packet(kMagicApp, CmdInformation, 0, 1, QByteArray()), sim, port());
-        QCOMPARE(client.receive(2000, CmdInformation).size(), 54);
-        client.send(packet(kMagicBoot, BootReadSerial, 0, 1, QByteArray()), sim, port());
+        client.send(boot(BootReadSerial), m_sim, m_port);
         QVERIFY(client.receive(300, BootReadSerial).isEmpty());
-        QElapsedTimer t;
-        t.start();
-        client.send(packet(kMagicApp, CmdLpf, 0, 1, QByteArray(4, '\0')), sim, port());
-        QVERIFY(!client.receive(2000, CmdLpf).isEmpty());
-        QVERIFY2(t.elapsed() >= 290, qPrintable(QString::number(t.elapsed())));
-        p.terminate();
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitCode(), 0);
+        // The delayed reply comes after the one asked for after it.
+        client.send(app(CmdLpf, u32(0)), m_sim, m_port);
+        client.send(app(CmdInformation), m_sim, m_port);
+        QCOMPARE(client.receive(3000).size(), 54);
+        QCOMPARE(codeOf(client.receive(3000)), quint16(CmdLpf));
+        endsCleanly(p);
     }
 
     void answersAHandWrittenClient()
@@ -93,29 +90,19 @@ private slots:
         QTemporaryDir dir;
         const QString wav = dir.filePath(QStringLiteral("out.wav"));
         QProcess p;
-        QVERIFY(launch(p, {"--port", QString::number(port()), "--serial", "123:0a1b", "--firmware", "10.2", "--fast",
-                           "--capture", wav, "--scene", "carrier 7100500 -20"}));
+        QVERIFY(launch(p, {"--serial", "123:0a1b", "--firmware", "10.2", "--fast", "--capture", wav, "--scene",
+                           "carrier 7100500 -20"}));
         SimClient client;
-        const QHostAddress sim(QStringLiteral("127.0.0.2"));
-        client.send(discoveryRequest(), sim, port());
+        client.send(discoveryRequest(), m_sim, m_port);
         const QByteArray d = client.receive(2000, kDiscoveryReply);
         QCOMPARE(d.size(), kDiscoveryReplyBytes);
-        QCOMPARE(rd32(d, 4), 123u);
-        QCOMPARE(quint8(d[8]), quint8(0x0A));
+        QCOMPARE(d.mid(4, 6), QByteArray::fromHex("7b0000000a1b"));
+        client.send(app(CmdInformation), m_sim, m_port);
+        QCOMPARE(client.receive(2000, CmdInformation).mid(22, 4), QByteArray::fromHex("0a000200"));
 
-        client.send(packet(kMagicApp, CmdInformation, 0, 1, QByteArray()), sim, port());
-        const QByteArray info = client.receive(2000, CmdInformation);
-        QCOMPARE(info.size(), 54);
-        QCOMPARE(rd16(info, 22), quint16(10));
-        QCOMPARE(rd16(info, 24), quint16(2));
-
-        QByteArray start(50, '\0');
-        for (int i = 0; i < 8; ++i)
-            wr32(start, 4 * i, kRateParams[0][size_t(i)]);
-        wr16(start, 36, 1);
-        client.send(packet(kMagicApp, CmdStart, 0, 1, start), sim, port());
-        QCOMPARE(rd32(client.receive(2000, CmdStart), 10), 1u);
-        // Answer ten packets with audio: frame i carries (i, -i).
+        client.send(startBlock(0, 1), m_sim, m_port);
+        QCOMPARE(status(client.receive(2000, CmdStart)), 1u);
+        // Ten packets answered with audio: frame i carries (i, -i).
         for (int k = 0; k < 10; ++k) {
             QByteArray iq = client.receive(2000, kIqMark);
             QCOMPARE(iq.size(), kIqPacketBytes);
@@ -124,14 +111,11 @@ private slots:
                 wr24(iq.data() + 10 + 6 * i, k * 200 + i);
                 wr24(iq.data() + 13 + 6 * i, -(k * 200 + i));
             }
-            client.send(iq, sim, port());
+            client.send(iq, m_sim, m_port);
         }
-        client.send(packet(kMagicApp, CmdStop, 0, 1, QByteArray(4, '\0')), sim, port());
-        QCOMPARE(rd32(client.receive(2000, CmdStop), 10), 1u);
-        p.terminate();
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
+        client.send(app(CmdStop, u32(0)), m_sim, m_port);
+        QCOMPARE(status(client.receive(2000, CmdStop)), 1u);
+        endsCleanly(p);
         QFile f(wav);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray w = f.readAll();

@@ -1,5 +1,10 @@
-#include "Scene.h"
+// The emulator's scene: each kind of emitter against what it must put in the
+// band, measured here with a plain DFT and the instantaneous frequency; the
+// broadcast FM transmitter against a reference built from the definition of
+// the stereo multiplex, its phase integrated over every sample interval.
+#include "SimClient.h"
 #include "SceneGenerator.h"
+#include "WfmTransmitter.h"
 
 #include <QtTest>
 
@@ -7,200 +12,190 @@
 #include <complex>
 #include <vector>
 
-using zorvani::sim::Emitter;
-using zorvani::sim::Scene;
-using zorvani::sim::SceneGenerator;
+using namespace simtest;
 using Sample = Ostrovix::complex<double>;
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-// Plain DFT of one bin, scaled by 1/N so a complex exponential of amplitude A gives A.
-std::complex<double> dftBin(const std::vector<Sample>& x, double bin)
+std::complex<double> z(const Sample& s)
+{
+    return {s.re, s.im};
+}
+
+std::vector<Sample> render(const QString& scene, double centre, double rate, int n)
+{
+    SceneGenerator g(sceneOf(scene), 1);
+    g.setTuning(centre, rate);
+    std::vector<Sample> x(static_cast<size_t>(n));
+    g.generate(x.data(), n);
+    return x;
+}
+
+// Level in dB of one DFT bin, scaled by 1/N so that a complex exponential of amplitude A gives A.
+double binDb(const std::vector<Sample>& x, int bin)
 {
     std::complex<double> acc = 0.0;
     const int n = int(x.size());
-    for (int i = 0; i < n; ++i) {
-        const double ph = -2.0 * kPi * bin * i / n;
-        acc += std::complex<double>(x[size_t(i)].re, x[size_t(i)].im) * std::complex<double>(std::cos(ph), std::sin(ph));
-    }
-    return acc / double(n);
-}
-
-double db(double amplitude)
-{
-    return 20.0 * std::log10(amplitude);
-}
-
-Scene sceneOf(const QString& text)
-{
-    Scene s;
-    QString error;
-    if (!Scene::parse(text, &s, &error))
-        qFatal("bad scene in test: %s", qPrintable(error));
-    return s;
-}
-
-std::vector<Sample> render(const Scene& scene, double centre, double rate, int n, int skip = 0)
-{
-    SceneGenerator g(scene, 1);
-    g.setTuning(centre, rate);
-    std::vector<Sample> x(size_t(skip + n));
-    g.generate(x.data(), skip + n);
-    return std::vector<Sample>(x.begin() + skip, x.end());
+    for (int i = 0; i < n; ++i)
+        acc += z(x[size_t(i)]) * std::polar(1.0, -2.0 * kPi * bin * i / n);
+    return 20.0 * std::log10(std::abs(acc) / n);
 }
 
 // Instantaneous frequency (Hz) between consecutive samples.
 std::vector<double> instantaneousFrequency(const std::vector<Sample>& x, double rate)
 {
     std::vector<double> f(x.size() - 1);
-    for (size_t i = 1; i < x.size(); ++i) {
-        const std::complex<double> a(x[i - 1].re, x[i - 1].im), b(x[i].re, x[i].im);
-        f[i - 1] = std::arg(b * std::conj(a)) * rate / (2.0 * kPi);
-    }
+    for (size_t i = 1; i < x.size(); ++i)
+        f[i - 1] = std::arg(z(x[i]) * std::conj(z(x[i - 1]))) * rate / (2.0 * kPi);
     return f;
 }
+
+// The stereo multiplex written out term by term, full deviation = 1, with L
+// and R pre-emphasised as x + tau dx/dt.
+struct Multiplex {
+    double leftHz, rightHz, tau, pilot, data, audio;
+    static constexpr double kBitRate = 1187.5;
+
+    double at(double t) const
+    {
+        auto emphasised = [&](double hz) {
+            const double w = 2.0 * kPi * hz;
+            return hz > 0.0 ? audio * (std::cos(w * t) - tau * w * std::sin(w * t)) : 0.0;
+        };
+        const double l = emphasised(leftHz), r = emphasised(rightHz), p = 2.0 * kPi * 19000.0 * t;
+        const double programme = 1.0 - pilot - data;
+        double m = programme * (l + r) / 2.0;
+        if (pilot > 0.0)
+            m += programme * (l - r) / 2.0 * std::sin(2.0 * p) + pilot * std::sin(p);
+        if (data > 0.0)
+            m += data * WfmTransmitter::dataBit(std::uint64_t(std::floor(t * kBitRate))) *
+                 std::sin(2.0 * kPi * kBitRate * t) * std::sin(3.0 * p);
+        return m;
+    }
+    // 2 pi 75 kHz times the integral of m over [a, b], by 5-point Gauss-Legendre
+    // on each side of a data bit edge (d(t) has a kink there).
+    double phaseStep(double a, double b) const
+    {
+        const double edge = std::ceil(a * kBitRate) / kBitRate;
+        if (data > 0.0 && edge > a && edge < b)
+            return phaseStep(a, edge) + phaseStep(edge, b);
+        static const double x[5] = {0.0, -0.5384693101056831, 0.5384693101056831, -0.9061798459386640,
+                                    0.9061798459386640};
+        static const double w[5] = {0.5688888888888889, 0.4786286704993665, 0.4786286704993665,
+                                    0.2369268850561891, 0.2369268850561891};
+        const double half = (b - a) / 2.0, mid = (a + b) / 2.0;
+        double sum = 0.0;
+        for (int i = 0; i < 5; ++i)
+            sum += w[i] * at(mid + half * x[i]);
+        return 2.0 * kPi * 75000.0 * sum * half;
+    }
+};
 
 } // namespace
 
 class TestSimScene : public QObject {
     Q_OBJECT
 private slots:
-    void carrierLandsInItsBin_data()
-    {
-        QTest::addColumn<double>("rate");
-        QTest::addColumn<int>("bin");
-        QTest::addColumn<double>("level");
-        const double rates[] = {39062.5, 78125.0, 156250.0, 312500.0};
-        for (double rate : rates) {
-            QTest::addRow("%.1f Hz, bin 37, -20 dBFS", rate) << rate << 37 << -20.0;
-            QTest::addRow("%.1f Hz, bin -300, -60 dBFS", rate) << rate << -300 << -60.0;
-        }
-        QTest::newRow("near full scale") << 78125.0 << 1 << -0.5;
-    }
-    void carrierLandsInItsBin()
-    {
-        QFETCH(double, rate);
-        QFETCH(int, bin);
-        QFETCH(double, level);
-        const int n = 1024;
-        const double centre = 7000000.0;
-        const double freq = centre + bin * rate / n;
-        const auto x = render(sceneOf(QStringLiteral("carrier %1 %2").arg(freq, 0, 'f', 6).arg(level)), centre, rate, n);
-        const double peak = std::abs(dftBin(x, (bin + n) % n));
-        QVERIFY2(std::abs(db(peak) - level) < 0.01, qPrintable(QStringLiteral("level %1 dBFS").arg(db(peak))));
-        // Every other bin is empty (the oscillator is exact to far below the 24-bit floor).
-        for (int k : {0, 5, (bin + n + 1) % n, (bin + n - 1) % n, n / 2}) {
-            if (k == (bin + n) % n)
-                continue;
-            QVERIFY2(db(std::abs(dftBin(x, k))) < level - 100.0, qPrintable(QStringLiteral("bin %1").arg(k)));
-        }
-    }
-
-    void emittersOutsideTheBandAreNotSeen()
-    {
-        const double rate = 39062.5;
-        const auto x = render(sceneOf("carrier 7030000 -10; am 6950000 -10"), 7000000.0, rate, 400);
-        for (const Sample& s : x)
-            QCOMPARE(std::hypot(s.re, s.im), 0.0);
-        // Retuned so that both are inside: they appear.
-        SceneGenerator g(sceneOf("carrier 7030000 -10"), 1);
-        g.setTuning(7020000.0, rate);
-        std::vector<Sample> y(200);
-        g.generate(y.data(), 200);
-        QVERIFY(std::hypot(y[10].re, y[10].im) > 0.3);
-    }
-
-    void amHasCarrierAndTwoSidebands()
-    {
-        const int n = 4000;
-        const double rate = 40000.0;                       // 10 Hz bins
-        const double centre = 7000000.0, carrier = centre + 2000.0;
-        const auto x = render(sceneOf(QStringLiteral("am %1 -20 tone=1000 depth=0.5").arg(carrier)), centre, rate, n);
-        const double a = std::pow(10.0, -20.0 / 20.0);
-        QVERIFY(std::abs(std::abs(dftBin(x, 200)) - a) < 1e-6);          // carrier, 2000 Hz
-        QVERIFY(std::abs(std::abs(dftBin(x, 300)) - a * 0.25) < 1e-6);   // upper sideband, 3000 Hz
-        QVERIFY(std::abs(std::abs(dftBin(x, 100)) - a * 0.25) < 1e-6);   // lower sideband, 1000 Hz
-        QVERIFY(std::abs(dftBin(x, 400)) < 1e-6);
-    }
-
-    void ssbTonesSitOnTheirSide_data()
+    // Lines of a 10 Hz (or rate/1024) grid at their levels; elsewhere nothing
+    // above the floor (the oscillators are exact far below the 24-bit floor).
+    void spectralLines_data()
     {
         QTest::addColumn<QString>("scene");
-        QTest::addColumn<QVector<int>>("present");
-        QTest::addColumn<QVector<int>>("absent");
-        // Bins of 10 Hz, carrier at +5000 Hz (bin 500).
-        QTest::newRow("usb") << "usb 7005000 -30 tone=1000" << QVector<int>{600} << QVector<int>{400, 500};
-        QTest::newRow("lsb") << "lsb 7005000 -30 tone=1000" << QVector<int>{400} << QVector<int>{600, 500};
-        QTest::newRow("usb two-tone") << "usb 7005000 -30 tone=700 tone2=1900" << QVector<int>{570, 690}
-                                      << QVector<int>{430, 310, 500};
-        QTest::newRow("lsb two-tone") << "lsb 7005000 -30 tone=700 tone2=1900" << QVector<int>{430, 310}
-                                      << QVector<int>{570, 690, 500};
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("n");
+        QTest::addColumn<QList<int>>("bins");
+        QTest::addColumn<QList<double>>("levels");
+        QTest::addColumn<double>("tolerance"); // dB
+        QTest::addColumn<QList<int>>("empty");
+        QTest::addColumn<double>("floor");     // dB
+        auto carrier = [](double rate, int bin, double level) {
+            const QString scene = QStringLiteral("carrier %1 %2").arg(7000000.0 + bin * rate / 1024, 0, 'f', 6).arg(level);
+            const int k = (bin + 1024) % 1024;
+            QList<int> empty;
+            for (int e : {0, 5, (k + 1) % 1024, (k + 1023) % 1024, 512})
+                if (e != k)
+                    empty << e;
+            QTest::addRow("%.1f Hz, bin %d, %.1f dBFS", rate, bin, level)
+                << scene << rate << 1024 << QList<int>{k} << QList<double>{level} << 0.01 << empty << level - 100.0;
+        };
+        for (double rate : {39062.5, 78125.0, 156250.0, 312500.0}) {
+            carrier(rate, 37, -20.0);
+            carrier(rate, -300, -60.0);
+        }
+        carrier(78125.0, 1, -0.5);
+        const double side = -20.0 + 20.0 * std::log10(0.25);
+        QTest::newRow("am: carrier and two sidebands")
+            << "am 7002000 -20 tone=1000 depth=0.5" << 40000.0 << 4000 << QList<int>{200, 300, 100}
+            << QList<double>{-20.0, side, side} << 8e-5 << QList<int>{400} << -120.0;
+        QTest::newRow("usb") << "usb 7005000 -30 tone=1000" << 40000.0 << 4000 << QList<int>{600}
+                             << QList<double>{-30.0} << 0.01 << QList<int>{400, 500} << -130.0;
+        QTest::newRow("lsb") << "lsb 7005000 -30 tone=1000" << 40000.0 << 4000 << QList<int>{400}
+                             << QList<double>{-30.0} << 0.01 << QList<int>{600, 500} << -130.0;
+        QTest::newRow("usb two-tone") << "usb 7005000 -30 tone=700 tone2=1900" << 40000.0 << 4000 << QList<int>{570, 690}
+                                      << QList<double>{-30.0, -30.0} << 0.01 << QList<int>{430, 310, 500} << -130.0;
+        QTest::newRow("lsb two-tone") << "lsb 7005000 -30 tone=700 tone2=1900" << 40000.0 << 4000 << QList<int>{430, 310}
+                                      << QList<double>{-30.0, -30.0} << 0.01 << QList<int>{570, 690, 500} << -130.0;
+        QTest::newRow("emitters outside the band: silence") << "carrier 7030000 -10; am 6950000 -10" << 39062.5 << 400
+                                                            << QList<int>() << QList<double>() << 0.0 << QList<int>() << 0.0;
     }
-    void ssbTonesSitOnTheirSide()
+    void spectralLines()
     {
         QFETCH(QString, scene);
-        QFETCH(QVector<int>, present);
-        QFETCH(QVector<int>, absent);
-        const auto x = render(sceneOf(scene), 7000000.0, 40000.0, 4000);
-        for (int k : present)
-            QVERIFY2(std::abs(db(std::abs(dftBin(x, k))) + 30.0) < 0.01, qPrintable(QString::number(k)));
-        for (int k : absent)
-            QVERIFY2(db(std::abs(dftBin(x, k))) < -130.0, qPrintable(QString::number(k)));
+        QFETCH(double, rate);
+        QFETCH(int, n);
+        QFETCH(QList<int>, bins);
+        QFETCH(QList<double>, levels);
+        QFETCH(double, tolerance);
+        QFETCH(QList<int>, empty);
+        QFETCH(double, floor);
+        const auto x = render(scene, 7000000.0, rate, n);
+        for (int i = 0; i < bins.size(); ++i)
+            QVERIFY2(std::abs(binDb(x, bins[i]) - levels[i]) < tolerance,
+                     qPrintable(QStringLiteral("bin %1: %2 dB").arg(bins[i]).arg(binDb(x, bins[i]), 0, 'f', 6)));
+        for (int k : empty)
+            QVERIFY2(binDb(x, k) < floor, qPrintable(QStringLiteral("bin %1: %2 dB").arg(k).arg(binDb(x, k))));
+        if (bins.isEmpty())
+            for (const Sample& s : x)
+                QCOMPARE(std::abs(z(s)), 0.0);
     }
 
-    void nfmDeviatesAroundItsCarrier()
+    // 3 kHz above the tuning, 2500 Hz deviation by 1 kHz and 300 Hz by 88.5 Hz:
+    // two seconds hold whole periods of both.
+    void nfmDeviatesWithItsCtcssTone()
     {
-        const double rate = 78125.0, offset = 3000.0;
-        const auto x = render(sceneOf(QStringLiteral("nfm %1 -10 tone=1000 dev=2500").arg(7000000.0 + offset)),
-                              7000000.0, rate, 78125);
-        const double a = std::pow(10.0, -0.5);
-        double lo = 1e9, hi = -1e9, mean = 0.0;
+        const double rate = 39062.5, offset = 3000.0;
+        const auto x = render("nfm 7003000 -10 tone=1000 dev=2500 ctcss=88.5", 7000000.0, rate, 78126);
         for (const Sample& s : x)
-            QVERIFY(std::abs(std::hypot(s.re, s.im) - a) < 1e-9); // constant envelope
+            QVERIFY(std::abs(std::abs(z(s)) - std::pow(10.0, -0.5)) < 1e-9); // constant envelope
         const auto f = instantaneousFrequency(x, rate);
-        for (double v : f) {
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-            mean += v;
+        double mean = 0.0;
+        std::complex<double> ctcss = 0.0;
+        for (size_t i = 0; i < f.size(); ++i) {
+            mean += f[i] / double(f.size());
+            ctcss += f[i] * std::polar(1.0, -2.0 * kPi * 88.5 * (double(i) + 0.5) / rate);
         }
-        mean /= double(f.size());
+        const auto [lo, hi] = std::minmax_element(f.begin(), f.end());
         QVERIFY2(std::abs(mean - offset) < 1.0, qPrintable(QString::number(mean)));
-        // Peak deviation 2500 Hz (a sample difference averages the frequency over 1/rate: within 1 %).
-        QVERIFY2(std::abs(hi - (offset + 2500.0)) < 25.0, qPrintable(QString::number(hi)));
-        QVERIFY2(std::abs(lo - (offset - 2500.0)) < 25.0, qPrintable(QString::number(lo)));
-    }
-
-    void nfmCarriesItsCtcssTone()
-    {
-        const double rate = 39062.5;
-        const int n = 39062;
-        const auto x = render(sceneOf("nfm 7000000 -10 tone=1000 dev=2500 ctcss=88.5"), 7000000.0, rate, n + 1);
-        const auto f = instantaneousFrequency(x, rate);
-        // Correlate the frequency track with the sub-audible tone: 300 Hz deviation.
-        std::complex<double> acc = 0.0;
-        for (int i = 0; i < n; ++i)
-            acc += f[size_t(i)] * std::polar(1.0, -2.0 * kPi * 88.5 * (i + 0.5) / rate);
-        const double dev = 2.0 * std::abs(acc) / n;
+        QVERIFY2(std::abs(*hi - (offset + 2800.0)) < 25.0, qPrintable(QString::number(*hi)));
+        QVERIFY2(std::abs(*lo - (offset - 2800.0)) < 25.0, qPrintable(QString::number(*lo)));
+        const double dev = 2.0 * std::abs(ctcss) / double(f.size());
         QVERIFY2(std::abs(dev - 300.0) < 6.0, qPrintable(QString::number(dev)));
     }
 
     void cwKeysDots()
     {
-        const double rate = 39062.5;
         // 20 wpm: 60 ms dot, 120 ms period; two seconds.
-        const auto x = render(sceneOf("cw 7000500 -20 wpm=20"), 7000000.0, rate, 78125);
-        const double a = 0.1;
+        const auto x = render("cw 7000500 -20 wpm=20", 7000000.0, 39062.5, 78125);
         int on = 0, off = 0, transitions = 0;
         bool was = false;
         for (const Sample& s : x) {
-            const double m = std::hypot(s.re, s.im);
-            const bool key = m > a / 2;
-            on += m > a * 0.999;
+            const double m = std::abs(z(s));
+            on += m > 0.1 * 0.999;
             off += m < 1e-12;
-            transitions += key != was;
-            was = key;
+            transitions += (m > 0.05) != was;
+            was = m > 0.05;
         }
         // Key down (full) about 60 ms minus the edges of every 120 ms, silent 60 ms.
         QVERIFY2(std::abs(double(off) / x.size() - 0.5) < 0.02, qPrintable(QString::number(off)));
@@ -218,25 +213,21 @@ private slots:
     {
         QFETCH(double, rate);
         const int n = 200000;
-        const auto x = render(sceneOf("noise -120"), 7000000.0, rate, n);
         double power = 0.0, mean = 0.0;
-        for (const Sample& s : x) {
-            power += s.re * s.re + s.im * s.im;
-            mean += s.re;
+        for (const Sample& s : render("noise -120", 7000000.0, rate, n)) {
+            power += std::norm(z(s)) / n;
+            mean += s.re / n;
         }
-        power /= n;
         const double expected = 1e-12 * rate;
         // 200000 complex samples: the estimate's standard deviation is 0.22 %.
         QVERIFY2(std::abs(power / expected - 1.0) < 0.015, qPrintable(QString::number(power / expected)));
-        QVERIFY(std::abs(mean / n) < 5.0 * std::sqrt(expected / 2.0 / n));
+        QVERIFY(std::abs(mean) < 5.0 * std::sqrt(expected / 2.0 / n));
     }
 
     void impulsesComeAtTheirRate()
     {
-        const double rate = 78125.0;
-        const auto x = render(sceneOf("impulse -6 rate=100"), 7000000.0, rate, 781250); // 10 s
         int count = 0;
-        for (const Sample& s : x)
+        for (const Sample& s : render("impulse -6 rate=100", 7000000.0, 78125.0, 781250)) // 10 s
             count += s.re > 0.25;
         // Poisson with mean 1000: 5 sigma is about 160.
         QVERIFY2(std::abs(count - 1000) < 160, qPrintable(QString::number(count)));
@@ -247,49 +238,40 @@ private slots:
         const Scene scene = sceneOf("seed 7; noise -130; am 7001000 -30; nfm 6990000 -40 ctcss=100; "
                                     "wfm 7050000 -20 left=500 right=700; cw 7002000 -50; impulse -20 rate=300; "
                                     "usb 7003000 -40 tone=700 tone2=1900");
-        SceneGenerator one(scene, 1), two(scene, 1);
-        one.setTuning(7000000.0, 156250.0);
-        two.setTuning(7000000.0, 156250.0);
-        std::vector<Sample> a(400), b(400);
+        SceneGenerator one(scene, 1), two(scene, 1), other(scene, 2);
+        for (SceneGenerator* g : {&one, &two, &other})
+            g->setTuning(7000000.0, 156250.0);
+        std::vector<Sample> a(400), b(400), c(400), d(400);
         one.generate(a.data(), 400);
         two.generate(b.data(), 200);
         two.generate(b.data() + 200, 200);
-        for (int i = 0; i < 400; ++i)
-            QVERIFY2(a[size_t(i)].re == b[size_t(i)].re && a[size_t(i)].im == b[size_t(i)].im, qPrintable(QString::number(i)));
         one.reset();
-        std::vector<Sample> c(400);
         one.generate(c.data(), 400);
+        other.generate(d.data(), 400);
         for (int i = 0; i < 400; ++i)
-            QVERIFY(a[size_t(i)].re == c[size_t(i)].re && a[size_t(i)].im == c[size_t(i)].im);
-        // Another receiver of the same scene has its own noise.
-        SceneGenerator other(scene, 2);
-        other.setTuning(7000000.0, 156250.0);
-        other.generate(c.data(), 400);
-        QVERIFY(a[3].re != c[3].re);
+            QVERIFY2(z(a[size_t(i)]) == z(b[size_t(i)]) && z(a[size_t(i)]) == z(c[size_t(i)]), qPrintable(QString::number(i)));
+        QVERIFY(a[3].re != d[3].re); // another receiver of the scene has its own noise
     }
 
     void retuningKeepsThePhase()
     {
-        // A carrier seen at +1 kHz, then retuned so that it sits at 0 Hz: the
-        // phase goes on from where it was (no jump between the blocks).
+        // A carrier seen at +1 kHz, then retuned to sit at 0 Hz: the phase goes on.
         SceneGenerator g(sceneOf("carrier 7001000 -10"), 1);
-        const double rate = 39062.5;
-        g.setTuning(7000000.0, rate);
+        g.setTuning(7000000.0, 39062.5);
         std::vector<Sample> x(201);
         g.generate(x.data(), 200);
-        g.setTuning(7001000.0, rate);
+        g.setTuning(7001000.0, 39062.5);
         g.generate(x.data() + 200, 1);
-        const std::complex<double> last(x[199].re, x[199].im), next(x[200].re, x[200].im);
-        const double step = std::arg(next * std::conj(last));
-        QVERIFY2(std::abs(step - 2.0 * kPi * 1000.0 / rate) < 1e-9, qPrintable(QString::number(step)));
+        const double step = std::arg(z(x[200]) * std::conj(z(x[199])));
+        QVERIFY2(std::abs(step - 2.0 * kPi * 1000.0 / 39062.5) < 1e-9, qPrintable(QString::number(step)));
     }
 
     void parseRefusesBadScenes_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("default kinds") << "seed 3\nnoise -140\ncarrier 1e6 -3 # comment\nwfm 98e6 -20 left=1000 right=400"
-                                       << true;
+        QTest::newRow("every kind") << "seed 3\nnoise -140\ncarrier 1e6 -3 # comment\nwfm 98e6 -20 left=1000 right=400"
+                                    << true;
         QTest::newRow("empty") << "" << true;
         QTest::newRow("unknown kind") << "fm 7000000 -20" << false;
         QTest::newRow("missing level") << "carrier 7000000" << false;
@@ -312,7 +294,77 @@ private slots:
         if (!valid)
             QCOMPARE(s.seed, quint64(99)); // untouched
     }
+
+    void wfmMatchesTheMultiplexDefinition_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<double>("leftHz");
+        QTest::addColumn<double>("rightHz");
+        QTest::addColumn<double>("tauUs");
+        QTest::addColumn<double>("pilot");
+        QTest::addColumn<double>("data");
+        // Defaults: 50 us, pilot at 9 %, no data subcarrier.
+        QTest::newRow("stereo, defaults") << "left=1000 right=3000" << 1000.0 << 3000.0 << 50.0 << 0.09 << 0.0;
+        QTest::newRow("75 us, left only, data at 5 %") << "left=400 tau=75 rds=0.05" << 400.0 << 0.0 << 75.0 << 0.09
+                                                       << 0.05;
+        QTest::newRow("mono station") << "left=1000 right=6000 pilot=0" << 1000.0 << 6000.0 << 50.0 << 0.0 << 0.0;
+        QTest::newRow("no pre-emphasis, half level, 15 kHz")
+            << "left=15000 right=200 tau=0 audio=0.5 pilot=0.1" << 15000.0 << 200.0 << 0.0 << 0.1 << 0.0;
+    }
+    void wfmMatchesTheMultiplexDefinition()
+    {
+        QFETCH(QString, options);
+        QFETCH(double, leftHz);
+        QFETCH(double, rightHz);
+        QFETCH(double, tauUs);
+        QFETCH(double, pilot);
+        QFETCH(double, data);
+        const double rate = 312500.0, offset = 20000.0; // the station's carrier above the tuning
+        SceneGenerator g(sceneOf(QStringLiteral("wfm %1 -6 %2").arg(98000000.0 + offset, 0, 'f', 1).arg(options)), 1);
+        g.setTuning(98000000.0, rate);
+        const int n = 31250; // 0.1 s: 118 data bits
+        std::vector<Sample> x(size_t(n) + 1);
+        g.generate(x.data(), 100); // two blocks: the generator's state carries over
+        g.generate(x.data() + 100, n + 1 - 100);
+
+        WfmProgramme programme;
+        programme.leftHz = leftHz;
+        programme.rightHz = rightHz;
+        programme.tauSeconds = tauUs * 1e-6;
+        programme.pilot = pilot;
+        programme.data = data;
+        programme.audio = options.contains(QLatin1String("audio=")) ? 0.5 : -1.0;
+        const double audio = WfmTransmitter(programme).audioAmplitude();
+        // Without a given level the louder pre-emphasised tone peaks at exactly full programme.
+        if (programme.audio < 0.0) {
+            auto emphasis = [&](double hz) { return hz > 0.0 ? std::hypot(1.0, 2.0 * kPi * hz * programme.tauSeconds) : 0.0; };
+            QVERIFY(std::fabs(audio * std::max(emphasis(leftHz), emphasis(rightHz)) - 1.0) < 1e-12);
+        }
+        const Multiplex m{leftHz, rightHz, programme.tauSeconds, pilot, data, audio};
+        const double amplitude = std::pow(10.0, -6.0 / 20.0);
+        double phase = 0.0, worst = 0.0;
+        for (int k = 1; k <= n; ++k) {
+            phase += m.phaseStep((k - 1) / rate, k / rate);
+            const std::complex<double> expected = z(x[0]) * std::polar(1.0, phase + 2.0 * kPi * offset * k / rate);
+            worst = std::max(worst, std::abs(z(x[size_t(k)]) - expected));
+        }
+        QVERIFY2(std::fabs(std::abs(z(x[0])) - amplitude) < 1e-12, "carrier level");
+        // 1e-7 of the carrier: far below the 24-bit samples the link carries.
+        QVERIFY2(worst < 1e-7 * amplitude, qPrintable(QStringLiteral("largest difference %1").arg(worst / amplitude)));
+    }
+
+    void wfmDataBitsArePrbs9()
+    {
+        // x^9 + x^5 + 1 repeats after 511 bits and holds 256 ones in a period.
+        int ones = 0;
+        for (std::uint64_t k = 0; k < 511; ++k)
+            ones += WfmTransmitter::dataBit(k) > 0;
+        QCOMPARE(ones, 256);
+        for (std::uint64_t k : {0ull, 7ull, 300ull})
+            QCOMPARE(WfmTransmitter::dataBit(k), WfmTransmitter::dataBit(k + 511));
+        QCOMPARE(WfmTransmitter::dataBit(0), 1);
+    }
 };
 
-QTEST_APPLESS_MAIN(TestSimScene)
+QTEST_GUILESS_MAIN(TestSimScene)
 #include "tst_simscene.moc"
