@@ -3,9 +3,7 @@
 
 #include <QtTest>
 
-#include <cmath>
 #include <limits>
-#include <vector>
 
 using Frame = Ostrovix::complex<double>;
 
@@ -24,11 +22,7 @@ std::vector<float> garbage(int n) { return std::vector<float>(n, std::numeric_li
 
 bool allZero(const std::vector<float>& b)
 {
-    for (float v : b) {
-        if (v != 0.0f)
-            return false;
-    }
-    return true;
+    return std::all_of(b.begin(), b.end(), [](float v) { return v == 0.0f; });
 }
 
 } // namespace
@@ -36,156 +30,148 @@ bool allZero(const std::vector<float>& b)
 class TestAudioPull : public QObject {
     Q_OBJECT
 private slots:
-    void silence_data();
-    void silence();
-    void fullRingGivesFrames_data();
-    void fullRingGivesFrames();
-    void reserveRidesOutALateProducer_data();
-    void reserveRidesOutALateProducer();
-    void pullDoesNotAllocate();
+    void silence_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<quint32>("length");
+        QTest::addColumn<quint32>("channels");
+        QTest::newRow("closed path: never stored audio") << false << 1024 << 512u << 2u;
+        QTest::newRow("255 frames cannot fill 256") << true << 255 << 512u << 2u;
+        QTest::newRow("no channels") << true << 100 << 8u << 0u;
+        QTest::newRow("empty buffer") << true << 100 << 0u << 2u;
+    }
+
+    // Whatever the host's buffer held, it gets zeros and the ring keeps its frames.
+    void silence()
+    {
+        QFETCH(bool, open);
+        QFETCH(int, stored);
+        QFETCH(quint32, length);
+        QFETCH(quint32, channels);
+        CircularBuffer<Frame> ring(4096);
+        fill(ring, stored);
+        auto buffer = garbage(int(length));
+        QVERIFY(pullStereo(ring, open, buffer.data(), length, channels));
+        QVERIFY(allZero(buffer));
+        QCOMPARE(ring.fill(), uint32_t(stored));
+        QVERIFY(pullStereo(ring, true, nullptr, 64, 2));
+    }
+
+    void fullRingGivesFrames_data()
+    {
+        QTest::addColumn<quint32>("channels");
+        QTest::addColumn<quint32>("length");
+        QTest::newRow("stereo") << 2u << 512u;
+        QTest::newRow("mono") << 1u << 300u;
+        QTest::newRow("four channels") << 4u << 1024u;
+        QTest::newRow("stereo, odd length") << 2u << 601u;
+        QTest::newRow("more than one piece") << 2u << 2000u;
+    }
+
+    // Frame n carries left (n+1)/1024 and right -(n+1)/4096, both exact in float.
+    void fullRingGivesFrames()
+    {
+        QFETCH(quint32, channels);
+        QFETCH(quint32, length);
+        CircularBuffer<Frame> ring(4096);
+        fill(ring, 1200);
+        auto buffer = garbage(int(length));
+        QVERIFY(pullStereo(ring, true, buffer.data(), length, channels));
+        const quint32 frames = length / channels;
+        QCOMPARE(ring.fill(), 1200u - frames);
+        for (quint32 n = 0; n < frames; ++n) {
+            const float left = (n + 1) / 1024.0f;
+            const float right = -float(n + 1) / 4096.0f;
+            const float* f = buffer.data() + n * channels;
+            if (channels == 1) {
+                QCOMPARE(f[0], (left + right) / 2.0f);
+                continue;
+            }
+            QCOMPARE(f[0], left);
+            QCOMPARE(f[1], right);
+            for (quint32 c = 2; c < channels; ++c)
+                QCOMPARE(f[c], 0.0f);
+        }
+        for (quint32 i = frames * channels; i < length; ++i)
+            QCOMPARE(buffer[i], 0.0f);
+    }
+
+    void reserveRidesOutALateProducer_data()
+    {
+        QTest::addColumn<quint32>("reserve");
+        QTest::addColumn<QVector<int>>("stalls"); // start and length in ms, pairs
+        QTest::addColumn<int>("minGaps");
+        QTest::addColumn<int>("maxGaps");
+        QTest::newRow("no reserve, a chunk 20 ms late") << 0u << QVector<int>{2000, 20} << 1 << 1000;
+        QTest::newRow("50 ms, a chunk 20 ms late") << 2400u << QVector<int>{2000, 20} << 0 << 0;
+        QTest::newRow("50 ms, 40 ms late twice") << 2400u << QVector<int>{2000, 40, 5000, 40} << 0 << 0;
+        // Beyond the reserve: one gap, then the reserve is gathered again.
+        QTest::newRow("50 ms, 60 ms late then 40 ms") << 2400u << QVector<int>{2000, 60, 5000, 40} << 1 << 1;
+    }
+
+    // In simulated time, with the host's output opened before the audio flows: a
+    // producer that delivers 768 frames every 16 ms (48000 Hz in the converter's
+    // bursts), held back now and then and catching up at once, and a host pulling
+    // 480 frames every 10 ms. After the first sound, count the runs of silent
+    // pulls; what is played is every frame in order, nothing lost or repeated.
+    void reserveRidesOutALateProducer()
+    {
+        QFETCH(quint32, reserve);
+        QFETCH(QVector<int>, stalls);
+        QFETCH(int, minGaps);
+        QFETCH(int, maxGaps);
+        CircularBuffer<Frame> ring(4096);
+        ring.setPrefill(reserve);
+        constexpr int kChunk = 768, kPull = 480;
+        std::vector<Frame> chunk(kChunk);
+        std::vector<float> buffer(2 * kPull);
+        long written = 0, expected = 0;
+        int gaps = 0;
+        bool sounding = false, silent = false;
+        auto held = [&](int ms) {
+            for (int i = 0; i + 1 < stalls.size(); i += 2)
+                if (ms >= stalls[i] && ms < stalls[i] + stalls[i + 1])
+                    return true;
+            return false;
+        };
+        for (int ms = 0; ms < 8000; ++ms) {
+            for (; !held(ms) && written < long(ms / 16 + 1) * kChunk; written += kChunk) {
+                for (int i = 0; i < kChunk; ++i)
+                    chunk[size_t(i)] = {double(written + i + 1), 0.0};
+                QVERIFY(ring.write(chunk.data(), kChunk));
+            }
+            if (ms % 10)
+                continue;
+            QVERIFY(pullStereo(ring, true, buffer.data(), 2 * kPull, 2));
+            if (buffer[0] == 0.0f) {
+                gaps += sounding && !silent ? 1 : 0;
+                silent = true;
+                continue;
+            }
+            sounding = true;
+            silent = false;
+            for (int i = 0; i < kPull; ++i)
+                QCOMPARE(buffer[size_t(2 * i)], float(++expected));
+        }
+        QVERIFY(expected > 7000 * 48);
+        QVERIFY2(gaps >= minGaps && gaps <= maxGaps, qPrintable(QString("%1 gaps").arg(gaps)));
+    }
+
+    void pullDoesNotAllocate()
+    {
+        CircularBuffer<Frame> ring(4096);
+        std::vector<Frame> x(1024, Frame{0.5, 0.25});
+        std::vector<float> buffer(2048);
+        testsupport::AllocationScope scope;
+        for (int i = 0; i < 10; ++i) {
+            QVERIFY(ring.write(x.data(), 1024));
+            QVERIFY(pullStereo(ring, true, buffer.data(), 2048, 2));
+        }
+        QCOMPARE(scope.count(), 0u);
+        QCOMPARE(buffer[2047], 0.25f);
+    }
 };
-
-void TestAudioPull::silence_data()
-{
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<int>("stored");
-    QTest::addColumn<quint32>("length");
-    QTest::addColumn<quint32>("channels");
-    QTest::newRow("closed path: never stored audio") << false << 1024 << 512u << 2u;
-    QTest::newRow("255 frames cannot fill 256") << true << 255 << 512u << 2u;
-    QTest::newRow("no channels") << true << 100 << 8u << 0u;
-    QTest::newRow("empty buffer") << true << 100 << 0u << 2u;
-}
-
-// Whatever the host's buffer held, it gets zeros and the ring keeps its frames.
-void TestAudioPull::silence()
-{
-    QFETCH(bool, open);
-    QFETCH(int, stored);
-    QFETCH(quint32, length);
-    QFETCH(quint32, channels);
-    CircularBuffer<Frame> ring(4096);
-    fill(ring, stored);
-    auto buffer = garbage(int(length));
-    QVERIFY(pullStereo(ring, open, buffer.data(), length, channels));
-    QVERIFY(allZero(buffer));
-    QCOMPARE(ring.fill(), uint32_t(stored));
-    QVERIFY(pullStereo(ring, true, nullptr, 64, 2));
-}
-
-void TestAudioPull::fullRingGivesFrames_data()
-{
-    QTest::addColumn<quint32>("channels");
-    QTest::addColumn<quint32>("length");
-    QTest::newRow("stereo") << 2u << 512u;
-    QTest::newRow("mono") << 1u << 300u;
-    QTest::newRow("four channels") << 4u << 1024u;
-    QTest::newRow("stereo, odd length") << 2u << 601u;
-    QTest::newRow("more than one piece") << 2u << 2000u;
-}
-
-// Frame n carries left (n+1)/1024 and right -(n+1)/4096, both exact in float.
-void TestAudioPull::fullRingGivesFrames()
-{
-    QFETCH(quint32, channels);
-    QFETCH(quint32, length);
-    CircularBuffer<Frame> ring(4096);
-    fill(ring, 1200);
-    auto buffer = garbage(int(length));
-    QVERIFY(pullStereo(ring, true, buffer.data(), length, channels));
-    const quint32 frames = length / channels;
-    QCOMPARE(ring.fill(), 1200u - frames);
-    for (quint32 n = 0; n < frames; ++n) {
-        const float left = (n + 1) / 1024.0f;
-        const float right = -float(n + 1) / 4096.0f;
-        const float* f = buffer.data() + n * channels;
-        if (channels == 1) {
-            QCOMPARE(f[0], (left + right) / 2.0f);
-            continue;
-        }
-        QCOMPARE(f[0], left);
-        QCOMPARE(f[1], right);
-        for (quint32 c = 2; c < channels; ++c)
-            QCOMPARE(f[c], 0.0f);
-    }
-    for (quint32 i = frames * channels; i < length; ++i)
-        QCOMPARE(buffer[i], 0.0f);
-}
-
-void TestAudioPull::reserveRidesOutALateProducer_data()
-{
-    QTest::addColumn<quint32>("reserve");
-    QTest::addColumn<QVector<int>>("stalls"); // start and length in ms, pairs
-    QTest::addColumn<int>("minGaps");
-    QTest::addColumn<int>("maxGaps");
-    QTest::newRow("no reserve, a chunk 20 ms late") << 0u << QVector<int>{2000, 20} << 1 << 1000;
-    QTest::newRow("50 ms, a chunk 20 ms late") << 2400u << QVector<int>{2000, 20} << 0 << 0;
-    QTest::newRow("50 ms, 40 ms late twice") << 2400u << QVector<int>{2000, 40, 5000, 40} << 0 << 0;
-    // Beyond the reserve: one gap, then the reserve is gathered again.
-    QTest::newRow("50 ms, 60 ms late then 40 ms") << 2400u << QVector<int>{2000, 60, 5000, 40} << 1 << 1;
-}
-
-// In simulated time, with the host's output opened before the audio flows: a
-// producer that delivers 768 frames every 16 ms (48000 Hz in the converter's
-// bursts), held back now and then and catching up at once, and a host pulling
-// 480 frames every 10 ms. After the first sound, count the runs of silent
-// pulls; what is played is every frame in order, nothing lost or repeated.
-void TestAudioPull::reserveRidesOutALateProducer()
-{
-    QFETCH(quint32, reserve);
-    QFETCH(QVector<int>, stalls);
-    QFETCH(int, minGaps);
-    QFETCH(int, maxGaps);
-    CircularBuffer<Frame> ring(4096);
-    ring.setPrefill(reserve);
-    constexpr int kChunk = 768, kPull = 480;
-    std::vector<Frame> chunk(kChunk);
-    std::vector<float> buffer(2 * kPull);
-    long written = 0, expected = 0;
-    int gaps = 0;
-    bool sounding = false, silent = false;
-    auto held = [&](int ms) {
-        for (int i = 0; i + 1 < stalls.size(); i += 2)
-            if (ms >= stalls[i] && ms < stalls[i] + stalls[i + 1])
-                return true;
-        return false;
-    };
-    for (int ms = 0; ms < 8000; ++ms) {
-        for (; !held(ms) && written < long(ms / 16 + 1) * kChunk; written += kChunk) {
-            for (int i = 0; i < kChunk; ++i)
-                chunk[size_t(i)] = {double(written + i + 1), 0.0};
-            QVERIFY(ring.write(chunk.data(), kChunk));
-        }
-        if (ms % 10)
-            continue;
-        QVERIFY(pullStereo(ring, true, buffer.data(), 2 * kPull, 2));
-        if (buffer[0] == 0.0f) {
-            gaps += sounding && !silent ? 1 : 0;
-            silent = true;
-            continue;
-        }
-        sounding = true;
-        silent = false;
-        for (int i = 0; i < kPull; ++i)
-            QCOMPARE(buffer[size_t(2 * i)], float(++expected));
-    }
-    QVERIFY(expected > 7000 * 48);
-    QVERIFY2(gaps >= minGaps && gaps <= maxGaps, qPrintable(QString("%1 gaps").arg(gaps)));
-}
-
-void TestAudioPull::pullDoesNotAllocate()
-{
-    CircularBuffer<Frame> ring(4096);
-    std::vector<Frame> x(1024, Frame{0.5, 0.25});
-    std::vector<float> buffer(2048);
-    testsupport::AllocationScope scope;
-    for (int i = 0; i < 10; ++i) {
-        QVERIFY(ring.write(x.data(), 1024));
-        QVERIFY(pullStereo(ring, true, buffer.data(), 2048, 2));
-    }
-    QCOMPARE(scope.count(), 0u);
-    QCOMPARE(buffer[2047], 0.25f);
-}
 
 QTEST_GUILESS_MAIN(TestAudioPull)
 #include "tst_audiopull.moc"

@@ -44,79 +44,75 @@ void fill(CircularBuffer<Frame>& ring, int count)
 class TestAudioServerNotifyer : public QObject {
     Q_OBJECT
 private slots:
-    void wholeBlocksGoRestStays_data();
-    void wholeBlocksGoRestStays();
-    void enableStartsConverterOnce();
-};
-
-void TestAudioServerNotifyer::wholeBlocksGoRestStays_data()
-{
-    QTest::addColumn<bool>("server");
-    QTest::addColumn<int>("stored");
-    QTest::addColumn<int>("blocks");
-    QTest::newRow("fewer than a block") << true << 255 << 0;
-    QTest::newRow("two blocks and 88") << true << 600 << 2;
-    QTest::newRow("no audio server") << false << 600 << 0;
-}
-
-// Blocks of 256 stereo frames go to the server in order; the rest waits.
-void TestAudioServerNotifyer::wholeBlocksGoRestStays()
-{
-    QFETCH(bool, server);
-    QFETCH(int, stored);
-    QFETCH(int, blocks);
-    Bridge bridge;
-    auto converter = std::make_shared<ResamplerSCZorvani>();
-    AudioServerNotifyer notifyer(server ? &bridge : nullptr, converter);
-    fill(converter->outputRing(), stored);
-    notifyer.dataRequested();
-    QCOMPARE(int(bridge.server.blocks.size()), blocks);
-    QCOMPARE(int(converter->outputRing().fill()), stored - 256 * blocks);
-    for (int b = 0; b < blocks; ++b) {
-        const auto& block = bridge.server.blocks[b];
-        QCOMPARE(int(block.size()), 512);
-        for (int i = 0; i < 256; ++i) {
-            const int n = b * 256 + i;
-            QCOMPARE(block[2 * i], float(n / 1024.0));
-            QCOMPARE(block[2 * i + 1], float(-n / 2048.0));
-        }
+    void wholeBlocksGoRestStays_data()
+    {
+        QTest::addColumn<bool>("server");
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("blocks");
+        QTest::newRow("fewer than a block") << true << 255 << 0;
+        QTest::newRow("two blocks and 88") << true << 600 << 2;
+        QTest::newRow("no audio server") << false << 600 << 0;
     }
-    Frame next{};
-    QVERIFY(converter->outputRing().read(&next, 1));
-    QCOMPARE(next.re, 256 * blocks / 1024.0);
-}
 
-// Enabling starts the converter once: a second start would reset it and
-// empty its rings. A converter already running is left as it is.
-void TestAudioServerNotifyer::enableStartsConverterOnce()
-{
-    Bridge bridge;
-    auto converter = std::make_shared<ResamplerSCZorvani>();
-    AudioServerNotifyer notifyer(&bridge, converter);
-    QSignalSpy spy(&notifyer, &AudioServerNotifyer::enableChanged);
-    notifyer.setEnable(false);
-    QCOMPARE(spy.count(), 0);
-    notifyer.setEnable(true);
-    QVERIFY(converter->isRunning());
-    fill(converter->outputRing(), 300);
-    notifyer.setEnable(true);
-    QCOMPARE(converter->outputRing().fill(), 300u);
-    notifyer.setEnable(false);
-    QVERIFY(!converter->isRunning());
-    converter->start();
-    fill(converter->outputRing(), 10);
-    notifyer.setEnable(true);
-    QCOMPARE(converter->outputRing().fill(), 10u);
-    QCOMPARE(spy.count(), 3);
-    QCOMPARE(spy.at(0).at(0).toBool(), true);
-    QCOMPARE(spy.at(1).at(0).toBool(), false);
-    converter->stop();
-    // Without a converter nothing breaks.
-    AudioServerNotifyer bare(nullptr, nullptr);
-    bare.dataRequested();
-    bare.setEnable(true);
-    QVERIFY(bare.isEnabled());
-}
+    // Blocks of 256 stereo frames go to the server in order; the rest waits.
+    void wholeBlocksGoRestStays()
+    {
+        QFETCH(bool, server);
+        QFETCH(int, stored);
+        QFETCH(int, blocks);
+        Bridge bridge;
+        auto converter = std::make_shared<ResamplerSCZorvani>();
+        AudioServerNotifyer notifyer(server ? &bridge : nullptr, converter);
+        fill(converter->outputRing(), stored);
+        notifyer.dataRequested();
+        QCOMPARE(int(bridge.server.blocks.size()), blocks);
+        QCOMPARE(int(converter->outputRing().fill()), stored - 256 * blocks);
+        for (int b = 0; b < blocks; ++b) {
+            const auto& block = bridge.server.blocks[b];
+            QCOMPARE(int(block.size()), 512);
+            for (int i = 0; i < 256; ++i) {
+                const int n = b * 256 + i;
+                QCOMPARE(block[2 * i], float(n / 1024.0));
+                QCOMPARE(block[2 * i + 1], float(-n / 2048.0));
+            }
+        }
+        Frame next{};
+        QVERIFY(converter->outputRing().read(&next, 1));
+        QCOMPARE(next.re, 256 * blocks / 1024.0);
+    }
+
+    // Enabling starts the converter once: a second start would reset it and
+    // empty its rings. A converter already running is left as it is.
+    void enableStartsConverterOnce()
+    {
+        Bridge bridge;
+        auto converter = std::make_shared<ResamplerSCZorvani>();
+        AudioServerNotifyer notifyer(&bridge, converter);
+        QSignalSpy spy(&notifyer, &AudioServerNotifyer::enableChanged);
+        notifyer.setEnable(false);
+        QCOMPARE(spy.count(), 0);
+        notifyer.setEnable(true);
+        QVERIFY(converter->isRunning());
+        fill(converter->outputRing(), 300);
+        notifyer.setEnable(true);
+        QCOMPARE(converter->outputRing().fill(), 300u);
+        notifyer.setEnable(false);
+        QVERIFY(!converter->isRunning());
+        converter->start();
+        fill(converter->outputRing(), 10);
+        notifyer.setEnable(true);
+        QCOMPARE(converter->outputRing().fill(), 10u);
+        QCOMPARE(spy.count(), 3);
+        QCOMPARE(spy.at(0).at(0).toBool(), true);
+        QCOMPARE(spy.at(1).at(0).toBool(), false);
+        converter->stop();
+        // Without a converter nothing breaks.
+        AudioServerNotifyer bare(nullptr, nullptr);
+        bare.dataRequested();
+        bare.setEnable(true);
+        QVERIFY(bare.isEnabled());
+    }
+};
 
 QTEST_GUILESS_MAIN(TestAudioServerNotifyer)
 #include "tst_audioservernotifyer.moc"

@@ -1,9 +1,9 @@
-#include "BlockTestSupport.h"
+#include "DspTestSupport.h"
 #include "zorvaniDsp/Filters/IirLowpassZorvani.h"
 
 #include <QtTest>
 
-using namespace blocktest;
+using namespace dsptest;
 
 namespace {
 
@@ -18,7 +18,7 @@ double gainDb(IirLowpassZorvani& f, double rel)
     double sum = 0.0;
     for (int k = settle; k < settle + measure; ++k)
         sum += std::abs(toStd(x[k]));
-    return toDb(sum / measure);
+    return db(sum / measure);
 }
 
 double butterworthDb(double ratio, int order)
@@ -51,8 +51,7 @@ private slots:
         QFETCH(double, ratio);
         IirLowpassZorvani f;
         QVERIFY(f.init(fc, 11));
-        const double pi = 3.14159265358979323846;
-        const double warped = std::tan(pi * ratio * fc) / std::tan(pi * fc);
+        const double warped = std::tan(kPi * ratio * fc) / std::tan(kPi * fc);
         const double measured = gainDb(f, ratio * fc);
         const double expected = butterworthDb(warped, 11);
         QVERIFY2(std::abs(measured - expected) < 0.01,
@@ -129,27 +128,10 @@ private slots:
         QVERIFY(sameBits(x, before));
         QCOMPARE(f.order(), 4);
         QCOMPARE(capture.all().size(), 6);
-        QVERIFY2(capture.all().first().startsWith("source/zorvaniDsp/Filters/IirLowpassZorvani:"),
+        QVERIFY2(QRegularExpression("^source/zorvaniDsp/Filters/IirLowpassZorvani:\\d+ : code: -?\\d+ , text: .+$")
+                     .match(capture.all().first())
+                     .hasMatch(),
                  qPrintable(capture.all().first()));
-        QVERIFY(capture.all().first().contains(" : code: "));
-        QVERIFY(capture.all().first().contains(" , text: "));
-    }
-
-    void continuityAndReset()
-    {
-        IirLowpassZorvani whole, split;
-        QVERIFY(whole.init(0.0561, 11));
-        QVERIFY(split.init(0.0561, 11));
-        const Signal input = noise(400, 3);
-        Signal a = input, b = input;
-        QVERIFY(whole.process(a.data(), 400));
-        QVERIFY(split.process(b.data(), 200));
-        QVERIFY(split.process(b.data() + 200, 200));
-        QVERIFY2(sameBits(a, b), "two blocks of 200 differ from one of 400");
-        whole.reset();
-        Signal c = input;
-        QVERIFY(whole.process(c.data(), 400));
-        QVERIFY(sameBits(a, c));
     }
 };
 

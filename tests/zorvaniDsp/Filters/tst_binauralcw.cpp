@@ -1,10 +1,10 @@
-#include "ModesTestSupport.h"
+#include "DspTestSupport.h"
 
 #include "zorvaniDsp/Filters/SurrounfCW.h"
 
 #include <QtTest>
 
-using namespace modestest;
+using namespace dsptest;
 
 namespace {
 
@@ -12,8 +12,8 @@ namespace {
 // exp(j 2 pi hz t), as the CW channel filter delivers it.
 double leftOverRight(SurrounfCW& stage, double hz)
 {
-    std::vector<Sample> x = complexTone(20000, hz, 0.5);
-    inBlocks(x, 200, [&](Sample* p, int n) { QVERIFY(stage.process(p, n)); });
+    Signal x = toneHz(20000, hz, 0.5);
+    inBlocks(x, 200, [&](C* p, int n) { QVERIFY(stage.process(p, n)); });
     return db(rms(x, 10000, 10000, 0) / rms(x, 10000, 10000, 1));
 }
 
@@ -68,10 +68,10 @@ private slots:
     void disabledPassesAndInvalidInput()
     {
         SurrounfCW stage;
-        std::vector<Sample> x = complexTone(400, 500.0, 0.5);
-        const std::vector<Sample> input = x;
+        Signal x = toneHz(400, 500.0, 0.5);
+        const Signal input = x;
         QVERIFY(stage.process(x.data(), 400));
-        QVERIFY(sameSamples(x, input));
+        QVERIFY(sameBits(x, input));
         QTest::ignoreMessage(QtWarningMsg, "void __cdecl SurrounfCW::process(class Ostrovix::complex<double> *,int)"
                                            "): Incorrect input parameters!");
         QVERIFY(!stage.process(nullptr, 200));
@@ -79,22 +79,6 @@ private slots:
         QCOMPARE(stage.taps(), 140);
     }
 
-    void continuity()
-    {
-        SurrounfCW a, b;
-        a.setEnabled(true);
-        b.setEnabled(true);
-        std::vector<Sample> x = complexTone(400, 650.0, 0.5);
-        std::vector<Sample> y = x;
-        QVERIFY(a.process(x.data(), 400));
-        QVERIFY(b.process(y.data(), 200));
-        QVERIFY(b.process(y.data() + 200, 200));
-        // Fast convolution in different pieces (256 + 144 vs 200 + 200):
-        // equal up to rounding.
-        for (int k = 0; k < 400; ++k)
-            QVERIFY2(std::fabs(x[k].re - y[k].re) < 1e-12 && std::fabs(x[k].im - y[k].im) < 1e-12,
-                     qPrintable(QString("sample %1").arg(k)));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestBinauralCw)

@@ -1,13 +1,13 @@
-#include "BlockTestSupport.h"
+#include "DspTestSupport.h"
 #include "zorvaniDsp/Filters/DecimatorZorvani.h"
 
 #include <QtTest>
 
-using namespace blocktest;
+using namespace dsptest;
 
 namespace {
 
-constexpr double kWorking = 39062.5;
+constexpr double kWorking = kFs;
 constexpr double kPassEdge = kWorking / 2.0 - 2000.0;
 
 // Steady-state gain in dB of the cascade for a complex tone at `hz` (input
@@ -24,16 +24,15 @@ double gainDb(int factor, double hz)
     if (d.process(x.data(), int(x.size())) != outputs)
         return NAN;
     double folded = std::fmod(hz / kWorking, 1.0);
-    return toDb(std::abs(dft(x.data() + settle, outputs - settle, folded)));
+    return db(std::abs(dft(x.data() + settle, outputs - settle, folded)));
 }
 
 // The order-11 Butterworth low-pass (bilinear, cut-off prewarped to the pass
 // edge) that decimated before: its magnitude at `hz` for the input rate.
 double butterworthDb(int factor, double hz)
 {
-    const double pi = 3.14159265358979323846;
     const double rate = kWorking * factor;
-    const double ratio = std::tan(pi * std::abs(hz) / rate) / std::tan(pi * kPassEdge / rate);
+    const double ratio = std::tan(kPi * std::abs(hz) / rate) / std::tan(kPi * kPassEdge / rate);
     return -10.0 * std::log10(1.0 + std::pow(ratio, 22.0));
 }
 
@@ -82,8 +81,7 @@ private slots:
     // 2 pi f delay (under a cycle at 100 Hz).
     void delayFromPhase()
     {
-        const double twoPi = 6.283185307179586;
-        const double hz = 100.0;
+        const double twoPi = 2.0 * kPi, hz = 100.0;
         for (int factor : {1, 2, 4, 8}) {
             DecimatorZorvani d;
             QVERIFY(d.init(factor, kWorking, kPassEdge));
@@ -96,44 +94,7 @@ private slots:
         }
     }
 
-    void piecesAndReset_data()
-    {
-        QTest::addColumn<int>("factor");
-        QTest::addColumn<int>("first");
-        QTest::newRow("x2, 1 + rest") << 2 << 1;
-        QTest::newRow("x4, 199 + rest") << 4 << 199;
-        QTest::newRow("x8, 200 + rest") << 8 << 200;
-        QTest::newRow("x8, 1027 + rest") << 8 << 1027;
-        QTest::newRow("x1, 3 + rest") << 1 << 3;
-    }
-
-    // Any split of the input gives the bits of one call; reset() starts over.
-    void piecesAndReset()
-    {
-        QFETCH(int, factor);
-        QFETCH(int, first);
-        const int n = 2400;
-        DecimatorZorvani whole, split;
-        QVERIFY(whole.init(factor, kWorking, kPassEdge));
-        QVERIFY(split.init(factor, kWorking, kPassEdge));
-        const Signal input = noise(n, 5);
-        Signal a = input, b = input;
-        const int out = whole.process(a.data(), n);
-        QCOMPARE(out, n / factor);
-        const int head = split.process(b.data(), first);
-        const int tail = split.process(b.data() + first, n - first);
-        QCOMPARE(head + tail, out);
-        std::copy(b.begin() + first, b.begin() + first + tail, b.begin() + head);
-        a.resize(size_t(out));
-        b.resize(size_t(out));
-        QVERIFY2(sameBits(a, b), "split input differs from one call");
-        whole.reset();
-        Signal c = input;
-        whole.process(c.data(), n);
-        c.resize(size_t(out));
-        QVERIFY(sameBits(a, c));
-    }
-
+    // A refused design keeps the working one.
     void invalidDesignKept()
     {
         DecimatorZorvani d;
@@ -144,10 +105,8 @@ private slots:
         QVERIFY(!d.init(2, kWorking, 0.0));
         QVERIFY(!d.init(2, std::nan(""), kPassEdge));
         QCOMPARE(d.factor(), 4);
-        Signal x = noise(16, 1), before = x;
-        QCOMPARE(d.process(nullptr, 16), 0);
-        QCOMPARE(d.process(x.data(), 0), 0);
-        QVERIFY(sameBits(x, before));
+        Signal x = noise(16, 1);
+        QCOMPARE(d.process(x.data(), 16), 4);
     }
 };
 

@@ -1,0 +1,81 @@
+#pragma once
+
+// The engine with receiver 0 alone audible, driven block by block on the
+// test's thread: each stage's step runs on the calling thread, so a run is
+// exact and repeatable.
+#include "DspTestSupport.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
+#include "zorvaniDsp/ReceiverZorvani.h"
+#include "zorvaniDsp/zorvaniDsp.h"
+
+#include <functional>
+
+namespace dsptest {
+
+// Input signal: complex sample at time t seconds.
+using Waveform = std::function<C(double t)>;
+
+inline Waveform toneAt(double hz, double amplitude)
+{
+    return [hz, amplitude](double t) { return C{amplitude * std::cos(2.0 * kPi * hz * t), amplitude * std::sin(2.0 * kPi * hz * t)}; };
+}
+
+struct Rig {
+    zorvaniDsp dsp{nullptr, nullptr, nullptr};
+    std::vector<double> entryLeft, entryRight, mainLeft, mainRight;
+    long t = 0;
+
+    Rig(double rate, int mode, double lowHz, double highHz, double offsetHz)
+    {
+        dsp.setSampleRate(rate);
+        dsp.setChannelEnable(0, 1, false);
+        dsp.setRxEnable(1, false);
+        dsp.setMode(0, mode);
+        dsp.setAgc(0, 4); // "Fast"
+        dsp.setFilter(0, lowHz, highHz);
+        dsp.setChannelOffset(0, 0, offsetHz);
+        dsp.setChannelOffset(0, 1, offsetHz);
+    }
+
+    // Feeds `seconds` more of the signal to receiver 0.
+    void run(const Waveform& signal, double seconds)
+    {
+        ReceiverZorvani* rx = dsp.receiver(0);
+        const double fs = dsp.sampleRate();
+        const long end = t + long(seconds * fs);
+        std::vector<C> block(200), audio(200), drain(4096);
+        while (t < end) {
+            for (int k = 0; k < 200; ++k, ++t)
+                block[size_t(k)] = signal(double(t) / fs);
+            if (dsp.processBlock(block.data(), audio.data(), 0)) {
+                for (const C& s : audio) {
+                    entryLeft.push_back(s.re);
+                    entryRight.push_back(s.im);
+                }
+            }
+            rx->inputRing().write(block.data(), 200);
+            if (rx->inputRing().fill() < rx->wakeThreshold())
+                continue;
+            rx->processBuffered();
+            while (dsp.mixer().mixOnce()) {
+            }
+            while (dsp.soundCardConverter().convertPending() > 0) {
+                CircularBuffer<C>& out = dsp.soundCardConverter().outputRing();
+                const uint32_t n = out.fill();
+                out.read(drain.data(), n);
+                for (uint32_t i = 0; i < n; ++i) {
+                    mainLeft.push_back(drain[i].re);
+                    mainRight.push_back(drain[i].im);
+                }
+            }
+        }
+    }
+
+    static std::vector<double> tail(const std::vector<double>& v, size_t n)
+    {
+        return std::vector<double>(v.end() - long(std::min(n, v.size())), v.end());
+    }
+};
+
+} // namespace dsptest

@@ -1,0 +1,165 @@
+#include "DspTestSupport.h"
+#include "zorvaniDsp/Filters/AgcZorvani.h"
+
+#include <QtTest>
+
+using namespace dsptest;
+
+namespace {
+
+// The AGC as a receiver sets it up: working rate, gains `max` / -40 dB.
+void setUp(AgcZorvani& agc, double attack, double decay, uint32_t hang, double max = 120.0)
+{
+    agc.setSampleRate(kFs);
+    agc.setMaxGain(max);
+    agc.setMinGain(-40.0);
+    agc.setParameters(attack, decay, hang, true);
+}
+
+} // namespace
+
+class TestAgc : public QObject {
+    Q_OBJECT
+private slots:
+    void lookAhead_data()
+    {
+        QTest::addColumn<double>("attack");
+        QTest::addColumn<int>("length");
+        QTest::newRow("1 ms") << 1.0 << 1172; // round(1171.875)
+        QTest::newRow("0.1 ms") << 0.1 << 117;
+        QTest::newRow("5 ms") << 5.0 << 5859;
+        QTest::newRow("0.01 ms clamped to 0.1") << 0.01 << 117;
+        QTest::newRow("9 ms clamped to 5") << 9.0 << 5859;
+    }
+
+    // An impulse leaves after the look-ahead, its gain already lowered for it
+    // (1/0.5 = 2 at most); nothing else leaves.
+    void lookAhead()
+    {
+        QFETCH(double, attack);
+        QFETCH(int, length);
+        AgcZorvani agc;
+        setUp(agc, attack, 400.0, 400);
+        agc.setSampleRate(0.0);
+        agc.setSampleRate(std::nan(""));
+        QCOMPARE(agc.sampleRate(), kFs);
+        QCOMPARE(agc.delayLength(), length);
+        Signal x(7000, C{0.0, 0.0});
+        x[0] = {0.5, -0.25};
+        QVERIFY(agc.process(x.data(), 7000));
+        QVERIFY(x[size_t(length)].re > 0.0 && x[size_t(length)].re <= 1.0 + 1e-12 && x[size_t(length)].im < 0.0);
+        x[size_t(length)] = {0.0, 0.0};
+        QVERIFY(silent(x.data(), 7000));
+        // Reset empties the line: an impulse in it never comes out.
+        x[0] = {0.5, -0.25};
+        QVERIFY(agc.process(x.data(), 1));
+        agc.reset();
+        QVERIFY(agc.process(x.data(), 7000));
+        QVERIFY(silent(x.data(), 7000));
+    }
+
+    // Silence gives an unbounded target without a division fault: g holds
+    // for H + 1 samples, then rises at the decay rate to the maximum.
+    void silenceRisesToMaximumAfterHang()
+    {
+        AgcZorvani agc;
+        setUp(agc, 1.0, 400.0, 400);
+        const uint32_t H = agc.hangLimit();
+        QCOMPARE(H, uint32_t(0.4 * kFs + 1172));
+        Signal x(1, C{0.0, 0.0});
+        for (uint32_t k = 0; k <= H; ++k) {
+            QVERIFY(agc.process(x.data(), 1));
+            QCOMPARE(agc.gain(), 1.0);
+        }
+        QVERIFY(agc.process(x.data(), 1));
+        const double ed = std::exp(-1.0 / (kFs * 0.4)), max = 1e6;
+        QVERIFY(std::abs(agc.gain() - (max * (1 - ed) + ed)) < 1e-6);
+        Signal rest(static_cast<size_t>(6 * kFs), C{0.0, 0.0});
+        QVERIFY(agc.process(rest.data(), int(rest.size())));
+        QVERIFY2(std::abs(agc.gain() / max - 1.0) < 1e-4 && agc.gain() <= max, qPrintable(QString::number(agc.gain())));
+        QVERIFY(silent(rest.data(), int(rest.size())));
+    }
+
+    // A strong burst lowers g at the attack rate at once and leaves at 0 dBFS
+    // without overshoot; after it has left the line g stays for H + 1
+    // samples, then rises at the decay rate.
+    void burstAttackHangDecay()
+    {
+        AgcZorvani agc;
+        setUp(agc, 1.0, 100.0, 100, 40.0);
+        const int L = agc.delayLength();
+        const uint32_t H = agc.hangLimit();
+        const double ea = std::exp(-1.0 / (kFs * 0.001)), ed = std::exp(-1.0 / (kFs * 0.1));
+        Signal silence(80000, C{0.0, 0.0});
+        QVERIFY(agc.process(silence.data(), int(silence.size())));
+        const double g0 = agc.gain();
+        QVERIFY(std::abs(g0 - 100.0) < 1e-3);
+
+        const int burst = 8000; // constant peak 0.5: the target is exactly 2
+        Signal out(burst);
+        for (int k = 0; k < burst; ++k)
+            out[k] = {k % 2 ? -0.5 : 0.5, 0.25};
+        QVERIFY(agc.process(out.data(), 1));
+        QVERIFY2(std::abs(agc.gain() - (2.0 * (1 - ea) + g0 * ea)) < 1e-9, "no immediate attack");
+        QVERIFY(agc.process(out.data() + 1, burst - 1));
+        QVERIFY(std::abs(agc.gain() - 2.0) < 1e-9);
+        double largest = 0.0;
+        for (int k = L; k < burst; ++k)
+            largest = std::max({largest, std::abs(out[k].re), std::abs(out[k].im)});
+        QVERIFY2(largest <= 1.0 + 1e-3, qPrintable(QString::number(largest)));
+        QVERIFY(std::abs(std::abs(out[burst - 1].re) - 1.0) < 1e-6);
+
+        const double held = agc.gain();
+        double before = held;
+        int firstChange = -1;
+        for (int k = 0; k < L + int(H) + 10 && firstChange < 0; ++k) {
+            before = agc.gain();
+            C zero{0.0, 0.0};
+            QVERIFY(agc.process(&zero, 1));
+            if (agc.gain() > held * (1.0 + 1e-12))
+                firstChange = k;
+        }
+        // The burst's last sample stays in the line for L more samples, then
+        // the hang counter must pass H.
+        QCOMPARE(firstChange, L + 1 + int(H));
+        QVERIFY(std::abs(agc.gain() - (100.0 * (1 - ed) + before * ed)) < 1e-9);
+    }
+
+    void rfGain_data()
+    {
+        QTest::addColumn<int>("rf");
+        QTest::addColumn<double>("fixed");
+        QTest::addColumn<double>("max");
+        QTest::newRow("130") << 130 << 120.0 << 120.0;
+        QTest::newRow("50") << 50 << 50.0 << 50.0;
+        QTest::newRow("20") << 20 << 20.0 << 20.0;
+        QTest::newRow("-60") << -60 << -60.0 << -39.0;
+        QTest::newRow("-80") << -80 << -60.0 << -39.0;
+    }
+
+    // The RF gain limits the AGC; with the AGC off it is a fixed gain reached
+    // over 50 ms, without delay.
+    void rfGain()
+    {
+        QFETCH(int, rf);
+        QFETCH(double, fixed);
+        QFETCH(double, max);
+        AgcZorvani agc;
+        setUp(agc, 1.0, 400.0, 400);
+        agc.setRfGain(rf);
+        QCOMPARE(agc.fixedGainDb(), fixed);
+        QCOMPARE(agc.maxGainDb(), max);
+        agc.setParameters(1.0, 400.0, 400, false);
+        QVERIFY(!agc.isEnabled());
+        const double e0 = std::exp(-1.0 / (0.05 * kFs)), target = std::pow(10.0, fixed / 20.0);
+        Signal x(static_cast<size_t>(kFs), C{0.01, -0.02});
+        QVERIFY(agc.process(x.data(), int(x.size())));
+        const double g1 = (1 - e0) * target + e0;
+        QVERIFY(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target);
+        const double tolerance = 1e-6 * std::max(1.0, target);
+        QVERIFY(std::abs(x.back().re / 0.01 - target) < tolerance && std::abs(agc.fixedGain() - target) < tolerance);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestAgc)
+#include "tst_agc.moc"

@@ -1,0 +1,108 @@
+#include "DspTestSupport.h"
+#include "zorvaniDsp/Meter/MeterZorvani.h"
+
+#include <QtTest>
+
+using namespace dsptest;
+
+class TestMeter : public QObject {
+    Q_OBJECT
+private slots:
+    void levels_data()
+    {
+        QTest::addColumn<double>("amplitude");
+        QTest::addColumn<double>("level"); // mean power, dB
+        QTest::addColumn<double>("peak");  // of re and of im, dB
+        // Zeros: -225 dB is outside [-200, 100] and counts as -100 dB; the
+        // peak floor is 10^(-7.5), i.e. -150 dB.
+        QTest::newRow("zeros") << 0.0 << -100.0 << -150.0;
+        QTest::newRow("full scale") << 1.0 << 0.0 << 0.0;
+        QTest::newRow("-20 dBFS") << 0.1 << -20.0 << -20.0;
+    }
+
+    // From the readings a new meter starts with (level and slow level -140,
+    // peaks -120 dB) the first block moves each by its attack; in the long
+    // run they settle on the signal; falling back uses the decay.
+    void levels()
+    {
+        QFETCH(double, amplitude);
+        QFETCH(double, level);
+        QFETCH(double, peak);
+        MeterZorvani m;
+        const Signal x = tone(200, 0.25, amplitude);
+        QVERIFY(m.process(x.data(), 200));
+        QVERIFY(std::abs(m.level() - (0.95 * -140.0 + 0.05 * level)) < 1e-9);
+        QVERIFY(std::abs(m.slowLevel() - (0.96 * -140.0 + 0.04 * level)) < 1e-9);
+        QVERIFY(std::abs(m.peakRe() - (0.995 * -120.0 + 0.005 * peak)) < 1e-9);
+        QVERIFY(std::abs(m.peakIm() - (0.995 * -120.0 + 0.005 * peak)) < 1e-9);
+        for (int i = 0; i < 20000; ++i)
+            m.process(x.data(), 200);
+        for (double reading : {m.level(), m.slowLevel()})
+            QVERIFY2(std::abs(reading - level) < 1e-6, qPrintable(QString::number(reading)));
+        QVERIFY(std::abs(m.peakRe() - peak) < 1e-6 && std::abs(m.peakIm() - peak) < 1e-6);
+        const Signal quiet = tone(200, 0.25, 0.01);
+        m.process(quiet.data(), 200);
+        if (level > -40.0)
+            QVERIFY(std::abs(m.level() - (0.99 * level + 0.01 * -40.0)) < 1e-9);
+    }
+
+    void decimation_data()
+    {
+        QTest::addColumn<int>("D");
+        QTest::addColumn<double>("attack");
+        QTest::addColumn<double>("decay");
+        QTest::newRow("D 1") << 1 << 0.05 << 0.01;
+        QTest::newRow("D 8") << 8 << 0.00625 << 0.00125;
+    }
+
+    void decimation()
+    {
+        QFETCH(int, D);
+        QFETCH(double, attack);
+        QFETCH(double, decay);
+        MeterZorvani m;
+        m.setDecimation(D);
+        QCOMPARE(m.attack(), attack);
+        QCOMPARE(m.decay(), decay);
+        const Signal zeros(200, C{0.0, 0.0}), loud = tone(200, 0.25);
+        m.process(zeros.data(), 200); // rising: -140 -> -100
+        QVERIFY(std::abs(m.level() - ((1 - attack) * -140.0 + attack * -100.0)) < 1e-9);
+        for (int i = 0; i < 100000; ++i)
+            m.process(loud.data(), 200);
+        m.process(zeros.data(), 200); // falling: 0 -> -100
+        QVERIFY(std::abs(m.level() - (decay * -100.0)) < 1e-6);
+        MessageCapture capture;
+        m.setDecimation(0);
+        QCOMPARE(m.attack(), attack);
+        QCOMPARE(capture.all().size(), 1);
+    }
+
+    // NaN or infinite input never sticks; bad blocks are refused with the
+    // status line the logs know, and reset gives a new meter's readings.
+    void badInputAndReset()
+    {
+        MeterZorvani m;
+        Signal bad = tone(200, 0.25);
+        bad[0] = {std::nan(""), std::nan("")};
+        bad[1] = {INFINITY, -INFINITY};
+        m.process(bad.data(), 200);
+        m.process(bad.data(), 200);
+        const Signal zeros(200, C{0.0, 0.0});
+        m.process(zeros.data(), 200);
+        QVERIFY(std::isfinite(m.level()) && m.level() >= -200.0 && m.level() <= 100.0);
+        QVERIFY(std::isfinite(m.slowLevel()) && std::isfinite(m.peakRe()) && std::isfinite(m.peakIm()));
+        m.reset();
+        MessageCapture capture;
+        QVERIFY(!m.process(nullptr, 200));
+        QVERIFY(!m.process(zeros.data(), 0));
+        QVERIFY(m.level() == -140.0 && m.slowLevel() == -140.0 && m.peakRe() == -120.0 && m.peakIm() == -120.0);
+        QCOMPARE(capture.all().size(), 2);
+        QVERIFY2(QRegularExpression("^source/zorvaniDsp/Meter/MeterZorvani:\\d+ : code: -8 , text: Null pointer error$")
+                     .match(capture.all().first())
+                     .hasMatch(),
+                 qPrintable(capture.all().first()));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestMeter)
+#include "tst_meter.moc"

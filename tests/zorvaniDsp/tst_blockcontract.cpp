@@ -1,0 +1,345 @@
+// What every block of the chain promises: a stream cut into any blocks gives
+// the output of the receiver's 200-sample blocks, reset() starts over, a null
+// or empty block is refused and left alone, and once configured a block
+// allocates nothing while it runs.
+#include "AllocationCounter.h"
+#include "DspTestSupport.h"
+#include "zorvaniDsp/Demodulators/DemodAMZorvani.h"
+#include "zorvaniDsp/Demodulators/FmDemodZorvani.h"
+#include "zorvaniDsp/Demodulators/SamDemodZorvani.h"
+#include "zorvaniDsp/Demodulators/SquelchZorvani.h"
+#include "zorvaniDsp/Demodulators/WfmReceiverZorvani.h"
+#include "zorvaniDsp/EqualizerZorvani.h"
+#include "zorvaniDsp/Filters/AgcZorvani.h"
+#include "zorvaniDsp/Filters/BiQuadFilter.h"
+#include "zorvaniDsp/Filters/DecimatorZorvani.h"
+#include "zorvaniDsp/Filters/DownConverterZorvani.h"
+#include "zorvaniDsp/Filters/IQNotchFilter.h"
+#include "zorvaniDsp/Filters/IirLowpassZorvani.h"
+#include "zorvaniDsp/Filters/LmsFilterZorvani.h"
+#include "zorvaniDsp/Filters/Resampler.h"
+#include "zorvaniDsp/Filters/SurrounfCW.h"
+#include "zorvaniDsp/Filters/ZorvaniNB.h"
+#include "zorvaniDsp/Meter/MeterZorvani.h"
+#include "zorvaniDsp/zorvaniFFT/FastFirZorvani.h"
+
+#include <QtTest>
+
+#include <functional>
+#include <map>
+#include <memory>
+
+using namespace dsptest;
+
+namespace {
+
+// A configured block behind one signature: `count` inputs at x give the
+// returned number of frames at out (-1: refused).
+struct Block {
+    std::function<int(C* x, int count, C* out)> run;
+    std::function<void()> reset;        // empty: the block keeps no state to clear
+    double tolerance = 0.0;             // FFT blocks cut their transforms differently; NaN: output is per call
+    bool refuses = true;                // false: null and empty blocks are ignored
+    std::function<void(int)> reconfigure; // settings changed while running, within capacity
+};
+
+template <typename T, typename = void>
+struct HasReset : std::false_type {};
+template <typename T>
+struct HasReset<T, std::void_t<decltype(std::declval<T&>().reset())>> : std::true_type {};
+
+// Blocks that work in place and answer true or false.
+template <typename T, typename F>
+Block inPlace(std::shared_ptr<T> b, F process, double tolerance = 0.0)
+{
+    Block block;
+    block.run = [b, process](C* x, int n, C* out) {
+        if (x)
+            std::copy(x, x + std::max(n, 0), out);
+        return process(*b, x ? out : nullptr, n) ? n : -1;
+    };
+    if constexpr (HasReset<T>::value)
+        block.reset = [b] { b->reset(); };
+    block.tolerance = tolerance;
+    return block;
+}
+
+template <typename T>
+Block bools(std::shared_ptr<T> b, double tolerance = 0.0)
+{
+    return inPlace(b, [](T& t, C* x, int n) { return t.process(x, n); }, tolerance);
+}
+
+template <typename T>
+Block voids(std::shared_ptr<T> b)
+{
+    Block block = inPlace(b, [](T& t, C* x, int n) { return t.process(x, n), true; });
+    block.refuses = false;
+    return block;
+}
+
+Block agc(bool enabled)
+{
+    auto a = std::make_shared<AgcZorvani>();
+    a->setSampleRate(kFs);
+    a->setMaxGain(120.0);
+    a->setMinGain(-40.0);
+    a->setParameters(0.2, 50.0, 5, enabled);
+    a->setRfGain(30);
+    Block block = bools(a);
+    block.reset = {}; // empties the line but keeps the gain (tst_agc)
+    block.reconfigure = [a, enabled](int i) { a->setParameters(i % 2 ? 2.0 : 0.2, 300.0, 200, enabled); };
+    return block;
+}
+
+Block decimator(int factor)
+{
+    auto d = std::make_shared<DecimatorZorvani>();
+    d->init(factor, kFs, kFs / 2.0 - 2000.0);
+    Block block;
+    block.run = [d](C* x, int n, C* out) {
+        if (x)
+            std::copy(x, x + std::max(n, 0), out);
+        return d->process(x ? out : nullptr, n);
+    };
+    block.reset = [d] { d->reset(); };
+    return block;
+}
+
+Block resampler(float out)
+{
+    auto r = std::make_shared<Resampler>();
+    r->init(39062.5f, out);
+    Block block;
+    block.run = [r](C* x, int n, C* y) { return r->process(x, y, n); };
+    block.reset = [r] { r->reset(); };
+    return block;
+}
+
+Block wfm(double rate)
+{
+    auto w = std::make_shared<WfmReceiverZorvani>(rate, kFs, true, 50e-6);
+    auto in = std::make_shared<std::vector<Ostrovix::complex<float>>>(8192);
+    Block block;
+    block.run = [w, in](C* x, int n, C* out) {
+        for (int k = 0; x && k < n; ++k)
+            (*in)[size_t(k)] = {float(x[k].re), float(x[k].im)};
+        return w->process(x ? in->data() : nullptr, n, out);
+    };
+    block.reset = [w] { w->reset(); };
+    return block;
+}
+
+const std::map<QByteArray, std::function<Block()>>& blocks()
+{
+    static const std::map<QByteArray, std::function<Block()>> table{
+        {"down-converter, 64-sample pieces",
+         [] {
+             auto d = std::make_shared<DownConverterZorvani>(64);
+             d->setFrequency(0.3183);
+             d->setRit(-0.01);
+             return bools(d);
+         }},
+        {"IIR low-pass",
+         [] {
+             auto f = std::make_shared<IirLowpassZorvani>();
+             f->init(0.0561, 11);
+             return bools(f);
+         }},
+        {"decimator x1", [] { return decimator(1); }},
+        {"decimator x2", [] { return decimator(2); }},
+        {"decimator x8", [] { return decimator(8); }},
+        {"fast FIR",
+         [] {
+             auto f = std::make_shared<FastFirZorvani>();
+             f->init(-0.05, 0.1, 1537);
+             return bools(f, 1e-12);
+         }},
+        {"AGC on", [] { return agc(true); }},
+        {"AGC off", [] { return agc(false); }},
+        {"resampler to 48000", [] { return resampler(48000.0f); }},
+        {"resampler to 8000", [] { return resampler(8000.0f); }},
+        {"meter",
+         [] {
+             auto m = std::make_shared<MeterZorvani>();
+             m->setDecimation(8);
+             Block b = inPlace(m, [](MeterZorvani& t, C* x, int n) { return t.process(x, n); });
+             b.tolerance = NAN;
+             return b;
+         }},
+        {"AM", [] {
+             auto am = std::make_shared<DemodAMZorvani>();
+             am->setBandwidth(5000.0 / kFs);
+             return bools(am, 1e-12);
+         }},
+        {"SAM", [] { return bools(std::make_shared<SamDemodZorvani>(), 1e-12); }},
+        {"FM", [] { return bools(std::make_shared<FmDemodZorvani>()); }},
+        {"carrier squelch",
+         [] {
+             auto s = std::make_shared<CarrierSquelch>();
+             s->setEnabled(true);
+             Block b = inPlace(s, [](CarrierSquelch& t, C* x, int n) { return t.process(x, n, -200.0); });
+             b.tolerance = NAN;
+             return b;
+         }},
+        {"FM squelch with CTCSS",
+         [] {
+             auto s = std::make_shared<FmSquelch>();
+             s->setEnabled(true);
+             s->setCtcssEnabled(true);
+             s->setTone(12);
+             Block b = inPlace(s, [](FmSquelch& t, C* x, int n) { return t.process(x, n, -200.0); });
+             b.tolerance = NAN;
+             return b;
+         }},
+        {"WFM at 312500", [] { return wfm(312500.0); }},
+        {"WFM at 78125", [] { return wfm(78125.0); }},
+        {"NR",
+         [] {
+             auto f = std::make_shared<LmsFilterZorvani>(LmsFilterZorvani::Kind::NoiseReduction);
+             f->setEnabled(true);
+             f->setTaps(257);
+             return bools(f);
+         }},
+        {"ANF",
+         [] {
+             auto f = std::make_shared<LmsFilterZorvani>(LmsFilterZorvani::Kind::AutoNotch);
+             f->setEnabled(true);
+             return bools(f);
+         }},
+        // Both at once share one average, updated by each in turn over an
+        // internal chunk: that output depends on the cut, so each alone here.
+        {"NB1",
+         [] {
+             auto nb = std::make_shared<ZorvaniNB>();
+             nb->setNb1(true);
+             return voids(nb);
+         }},
+        {"NB2",
+         [] {
+             auto nb = std::make_shared<ZorvaniNB>();
+             nb->setNb2(true);
+             return voids(nb);
+         }},
+        {"IQ notches",
+         [] {
+             auto bank = std::make_shared<IQNotchFilter>();
+             bank->setCenterFrequency(7100000.0);
+             bank->setEnabled(true);
+             for (int id = 0; id < IQNotchFilter::kNotchCount; ++id) {
+                 bank->setNotchEnabled(id, true);
+                 bank->setNotchFrequency(id, 7101000.0 + 1000.0 * id);
+                 bank->setNotchWidth(id, 300.0);
+             }
+             return voids(bank);
+         }},
+        {"APF",
+         [] {
+             auto f = std::make_shared<BiQuadFilter>();
+             f->init(BiQuadFilter::Peaking, 0.02, 3.0, 15.0);
+             f->setEnabled(true);
+             return bools(f);
+         }},
+        {"binaural CW",
+         [] {
+             auto s = std::make_shared<SurrounfCW>();
+             s->setEnabled(true);
+             return bools(s, 1e-12);
+         }},
+        {"equalizer",
+         [] {
+             auto eq = std::make_shared<EqualizerZorvani>();
+             QList<int> gains;
+             for (int k = 0; k < EqualizerZorvani::kBands; ++k)
+                 gains << (k * 7) % 25 - 12;
+             eq->setGains(gains);
+             eq->setEnabled(true);
+             return bools(eq);
+         }},
+    };
+    return table;
+}
+
+// Noise with a loud burst (the AGC and the blankers act on it), in pieces of
+// the given lengths; the frames each piece gives, one after the other.
+Signal stream(Block& block, const Signal& input, const std::vector<int>& pieces)
+{
+    Signal out, buffer(2 * 4096 + 16);
+    size_t at = 0;
+    for (int n : pieces) {
+        Signal x(input.begin() + long(at), input.begin() + long(at + size_t(n)));
+        const int frames = block.run(x.data(), n, buffer.data());
+        if (frames < 0)
+            return {};
+        out.insert(out.end(), buffer.begin(), buffer.begin() + frames);
+        at += size_t(n);
+    }
+    return out;
+}
+
+} // namespace
+
+class TestBlockContract : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // The zero counts below mean something only if the counter sees new.
+        testsupport::AllocationScope scope;
+        auto probe = std::make_unique<std::vector<int>>(100);
+        QVERIFY(probe && scope.count() >= 2u);
+    }
+
+    void contract_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        for (const auto& row : blocks())
+            QTest::newRow(row.first.constData()) << row.first;
+    }
+
+    void contract()
+    {
+        QFETCH(QByteArray, name);
+        Block whole = blocks().at(name)(), split = blocks().at(name)();
+        const int n = 4800;
+        Signal input = noise(n, 5, 0.01);
+        for (int k = 1200; k < 1500; ++k)
+            input[size_t(k)] = {0.7, -0.4};
+        const Signal a = stream(whole, input, std::vector<int>(n / 200, 200));
+        QVERIFY(!a.empty());
+        if (!std::isnan(whole.tolerance)) {
+            std::vector<int> pieces;
+            std::mt19937 gen(3);
+            for (int done = 0; done < n; done += pieces.back())
+                pieces.push_back(std::min(int(gen() % 700) + 1, n - done));
+            const Signal b = stream(split, input, pieces);
+            QCOMPARE(b.size(), a.size());
+            QVERIFY2(whole.tolerance == 0.0 ? sameBits(a, b) : maxDifference(a, b) < whole.tolerance,
+                     qPrintable(QString("cut stream differs by %1").arg(maxDifference(a, b))));
+        }
+        if (whole.reset) {
+            whole.reset();
+            QVERIFY2(sameBits(stream(whole, input, std::vector<int>(n / 200, 200)), a), "reset kept state");
+        }
+
+        Signal x = noise(4096, 7, 0.3), out(2 * 4096 + 16, C{7.0, 7.0});
+        const Signal before = out;
+        const int refusedNull = whole.run(nullptr, 200, out.data());
+        const int refusedEmpty = whole.run(x.data(), 0, out.data());
+        QVERIFY(sameBits(out, before));
+        QVERIFY(!whole.refuses || (refusedNull <= 0 && refusedEmpty <= 0));
+
+        for (int i = 0; i < 3; ++i)
+            whole.run(x.data(), 4096, out.data());
+        testsupport::AllocationScope scope;
+        for (int i = 0; i < 10; ++i) {
+            if (whole.reconfigure)
+                whole.reconfigure(i);
+            QVERIFY(whole.run(x.data(), i % 2 ? 200 : 4096, out.data()) >= 0);
+        }
+        QCOMPARE(scope.count(), 0u);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestBlockContract)
+#include "tst_blockcontract.moc"

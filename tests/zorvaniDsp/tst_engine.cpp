@@ -1,0 +1,421 @@
+// The engine and its receivers driven block by block on the test thread, and
+// its small pieces (AGC presets, tap classes, mode fader, AGC queue) against
+// closed forms.
+#include "AllocationCounter.h"
+#include "DeviceFunctionsAbstract.h"
+#include "DspTestSupport.h"
+#include "IqTapAbstract.h"
+#include "zorvaniDsp/AgcPresetTable.h"
+#include "zorvaniDsp/AgcQueue.h"
+#include "zorvaniDsp/Audio/MixerZorvani.h"
+#include "zorvaniDsp/FirTapClasses.h"
+#include "zorvaniDsp/ModulationSwitcher.h"
+#include "zorvaniDsp/ReceiverZorvani.h"
+#include "zorvaniDsp/zorvaniDsp.h"
+
+#include <QtTest>
+
+using namespace dsptest;
+using Fader = ReceiverZorvani::ModulationSwitcher;
+
+namespace {
+
+// Ramp coefficient for a 15 ms time constant at the working rate.
+const double kA = std::exp(-1.0 / (0.015 * kFs));
+
+// Block `index` of a 1 kHz tone of amplitude 0.3 at the rate fs.
+void toneBlock(C* x, long index, double fs)
+{
+    for (int k = 0; k < 200; ++k) {
+        const double ph = 2.0 * kPi * 1000.0 * double(index * 200 + k) / fs;
+        x[k] = {0.3 * std::cos(ph), 0.3 * std::sin(ph)};
+    }
+}
+
+// One block of silence through a receiver's own step.
+void step(ReceiverZorvani* rx)
+{
+    const Signal block(200);
+    QVERIFY(rx->inputRing().write(block.data(), 200));
+    rx->processBuffered();
+}
+
+class FortyMetres : public DeviceFunctionsAbstract {
+public:
+    QList<DeviceBand> bands() const override { return {DeviceBand{7000000, 7200000, "40m"}}; }
+};
+
+class CountingTap : public IqTapAbstract {
+public:
+    bool active = true;
+    int blocks = 0;
+    std::size_t lastCount = 0;
+    quint32 lastReceiver = 99;
+    bool isActive() const override { return active; }
+    void write(quint32 receiver, const C*, std::size_t count) override
+    {
+        ++blocks;
+        lastCount = count;
+        lastReceiver = receiver;
+    }
+};
+
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+private slots:
+    // A stopped receiver still fills its raw ring and the tap, but is not
+    // woken; no audio is given without mixed frames; unknown receivers are
+    // refused.
+    void blockEntry()
+    {
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        CountingTap tap;
+        dsp.setIqTap(&tap);
+        Signal block(200), audio(200, C{7.0, 7.0}), raw(200);
+        toneBlock(block.data(), 0, kFs);
+        QVERIFY(!dsp.receiver(1)->isRunning());
+        QVERIFY(!dsp.processBlock(block.data(), audio.data(), 1));
+        QVERIFY(tap.blocks == 1 && tap.lastCount == 200u && tap.lastReceiver == 1u);
+        QCOMPARE(dsp.rawIqRing(0)->fill(), 0u);
+        QCOMPARE(dsp.receiver(1)->inputRing().fill(), 0u);
+        QVERIFY(dsp.rawIqRing(1)->read(raw.data(), 200));
+        QVERIFY(sameBits(raw, block));
+        tap.active = false;
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(!dsp.processBlock(block.data(), audio.data(), 0));
+        QCOMPARE(tap.blocks, 1);
+        QVERIFY(sameBits(audio, Signal(200, C{7.0, 7.0})));
+        QVERIFY(!dsp.processBlock(block.data(), audio.data(), 2));
+        QVERIFY(!dsp.processBlock(block.data(), audio.data(), 255));
+        QVERIFY(dsp.rawIqRing(2) == nullptr);
+    }
+
+    // The host's index: 0 off, 1..5 a preset; each field through the one
+    // setter. The receiver following a preset applies it, clamped on the way.
+    void agcPresets()
+    {
+        AgcPresetTable table;
+        QVERIFY(!table.select(0, 1)); // already "Long"
+        QVERIFY(!table.select(0, 6)); // no such preset
+        QVERIFY(!table.select(2, 3)); // no such receiver
+        QCOMPARE(table.hostIndex(2), 0);
+        QVERIFY(table.select(0, 4)); // "Fast"
+        AgcSettings s = table.settings(0);
+        QVERIFY(s.attackMs == 0.7 && s.decayMs == 100.0 && s.hangMs == 100u && s.enabled);
+        QVERIFY(table.follows(0, 3) && !table.follows(1, 3));
+        QVERIFY(table.select(0, 0)); // off: the first preset's times, disabled
+        s = table.settings(0);
+        QVERIFY(s.decayMs == 800.0 && !s.enabled && !table.follows(0, 0) && table.hostIndex(0) == 0);
+        QVERIFY(table.set(4, &AgcPresetTable::Preset::attack, 2.5));
+        QVERIFY(table.set(4, &AgcPresetTable::Preset::hang, 5000u));
+        QVERIFY(!table.set(5, &AgcPresetTable::Preset::decay, 1.0));
+        QVERIFY(table.select(1, 5)); // "User"
+        s = table.settings(1);
+        QVERIFY(s.attackMs == 2.5 && s.decayMs == 1000.0 && s.hangMs == 5000u); // passed on unclamped
+        QCOMPARE(table.preset(3).attack, 0.7);
+
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        auto applied = [&](int rx) {
+            step(dsp.receiver(rx));
+            return dsp.receiver(rx)->appliedAgc();
+        };
+        QCOMPARE(applied(0).decayMs, 800.0); // created with "Long", enabled
+        dsp.setAgc(0, 4);
+        QCOMPARE(applied(0).decayMs, 100.0);
+        dsp.setAgc(1, 5);
+        dsp.setAgcAttack(4, 2.0);
+        dsp.setAgcDecay(4, 1200.0);
+        dsp.setAgcHang(4, 5000);
+        dsp.setAgcDecay(2, 42.0); // a preset nobody follows
+        s = applied(1);
+        QVERIFY(s.attackMs == 2.0 && s.decayMs == 1200.0 && s.hangMs == 3000u);
+        QCOMPARE(dsp.agcPreset(4).hang, 5000u);
+        QCOMPARE(applied(0).decayMs, 100.0);
+    }
+
+    void agcQueue_data()
+    {
+        QTest::addColumn<double>("attack");
+        QTest::addColumn<double>("decay");
+        QTest::addColumn<uint>("hang");
+        QTest::addColumn<double>("attackOut");
+        QTest::addColumn<double>("decayOut");
+        QTest::addColumn<uint>("hangOut");
+        QTest::newRow("below limits") << 0.01 << 5000.0 << 0u << 0.1 << 3000.0 << 1u;
+        QTest::newRow("above limits") << 9.0 << 0.5 << 5000u << 5.0 << 1.0 << 3000u;
+        QTest::newRow("edges") << 0.1 << 3000.0 << 1u << 0.1 << 3000.0 << 1u;
+    }
+
+    // Values are clamped on the way in; a full queue keeps the newest.
+    void agcQueue()
+    {
+        QFETCH(double, attack);
+        QFETCH(double, decay);
+        QFETCH(uint, hang);
+        QFETCH(double, attackOut);
+        QFETCH(double, decayOut);
+        QFETCH(uint, hangOut);
+        AgcQueue queue;
+        for (int i = 0; i < AgcQueue::kCapacity + 5; ++i)
+            queue.push(AgcSettings{1.0, double(100 + i), 100, true});
+        queue.push(AgcSettings{attack, decay, hang, false});
+        QCOMPARE(queue.size(), AgcQueue::kCapacity);
+        std::vector<AgcSettings> applied;
+        queue.drain([&](const AgcSettings& s) { applied.push_back(s); });
+        QVERIFY(int(applied.size()) == AgcQueue::kCapacity && queue.size() == 0);
+        QCOMPARE(applied.front().decayMs, 100.0);
+        const AgcSettings& s = applied.back();
+        QVERIFY(s.attackMs == attackOut && s.decayMs == decayOut && s.hangMs == hangOut && !s.enabled);
+    }
+
+    void tapsFollowTheModeClass_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("firClass"); // -1: the mode keeps its taps
+        const int classes[] = {FirTapClasses::Am, FirTapClasses::Am, -1, FirTapClasses::Ssb, FirTapClasses::Ssb,
+                               FirTapClasses::Cw, FirTapClasses::Am, FirTapClasses::Dig, FirTapClasses::Dig,
+                               FirTapClasses::Am, FirTapClasses::Dig};
+        for (int mode = 0; mode <= 10; ++mode)
+            QTest::addRow("mode %d", mode) << mode << classes[mode];
+        QTest::newRow("no mode") << 11 << -1;
+    }
+
+    // Class taps SSB 1001, AM 1101, DIG 1201, CW 1301: the engine hands them
+    // to the receiver whose mode is in the class.
+    void tapsFollowTheModeClass()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, firClass);
+        const auto classTaps = [](int c) { return uint32_t(1001 + 100 * c); };
+        FirTapClasses taps;
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        dsp.setMode(1, ReceiverZorvani::DSB); // receiver 1 keeps its taps
+        for (int c = 0; c < FirTapClasses::kClasses; ++c) {
+            QVERIFY(taps.set(c, classTaps(c)));
+            dsp.setFirTaps(c, classTaps(c));
+        }
+        QCOMPARE(FirTapClasses::classOf(mode), firClass);
+        QCOMPARE(taps.tapsFor(mode), firClass < 0 ? 0u : classTaps(firClass));
+        QVERIFY(!taps.set(FirTapClasses::Cw, 0));
+        QVERIFY(!taps.set(FirTapClasses::Cw, FastFirZorvani::kMaxTaps + 1));
+        QVERIFY(!taps.set(FirTapClasses::kClasses, 101));
+        QCOMPARE(taps.taps(FirTapClasses::Cw), classTaps(FirTapClasses::Cw));
+        QCOMPARE(dsp.receiver(0)->taps(), classTaps(FirTapClasses::Ssb)); // created in LSB
+        QCOMPARE(dsp.receiver(1)->taps(), FirTapClasses::kDefaultTaps);
+        dsp.setMode(0, mode);
+        QCOMPARE(dsp.receiver(0)->taps(), classTaps(firClass < 0 ? FirTapClasses::Ssb : firClass));
+    }
+
+    // A new mode or AGC index fades only its receiver; the old mode plays on
+    // through the fade-out; the same mode or index again does not fade.
+    void modeChangeRefadesOnlyItsReceiver()
+    {
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        Signal out(4096);
+        auto settle = [&] {
+            for (int i = 0; i < 1000; ++i) {
+                bool busy = false;
+                for (int r = 0; r < 2; ++r) {
+                    ReceiverZorvani* rx = dsp.receiver(r);
+                    step(rx);
+                    for (int ch = 0; ch < 2; ++ch)
+                        rx->outputRing(ch).read(out.data(), rx->outputRing(ch).fill());
+                    busy = busy || rx->faderState() != Fader::Pass;
+                }
+                if (!busy)
+                    return true;
+            }
+            return false;
+        };
+        QVERIFY(settle()); // the fade of the initial AGC preset
+        dsp.setMode(0, ReceiverZorvani::AM);
+        QVERIFY(dsp.receiver(0)->faderState() == Fader::FadeOut && dsp.receiver(1)->faderState() == Fader::Pass);
+        QCOMPARE(dsp.receiver(0)->activeMode(), int(ReceiverZorvani::LSB));
+        QVERIFY(settle());
+        QCOMPARE(dsp.receiver(0)->activeMode(), int(ReceiverZorvani::AM));
+        dsp.setMode(0, ReceiverZorvani::AM);
+        dsp.setAgc(0, dsp.agcIndex(0));
+        QCOMPARE(dsp.receiver(0)->faderState(), Fader::Pass);
+        dsp.setAgc(1, 3);
+        QVERIFY(dsp.receiver(1)->faderState() == Fader::FadeOut && dsp.receiver(0)->faderState() == Fader::Pass);
+    }
+
+    void rampFollowsFirstOrderLaw_data()
+    {
+        QTest::addColumn<double>("dB");
+        QTest::addColumn<double>("target");
+        QTest::newRow("-20 dB") << -20.0 << 0.1;
+        QTest::newRow("+6 dB limited to 0") << 6.0 << 1.0;
+        QTest::newRow("-59 dB") << -59.0 << std::pow(10.0, -59.0 / 20.0);
+        QTest::newRow("-130 dB floor") << -130.0 << std::pow(10.0, -6.5);
+    }
+
+    // g_k = t + (g0 - t) a^(k+1), applied after the update.
+    void rampFollowsFirstOrderLaw()
+    {
+        QFETCH(double, dB);
+        QFETCH(double, target);
+        GainRamp ramp;
+        ramp.setTargetDb(dB);
+        Signal x(1000, C{1.0, -1.0});
+        ramp.apply(x.data(), 1000);
+        for (int k : {0, 1, 10, 500, 999}) {
+            const double expected = target + (1.0 - target) * std::pow(kA, k + 1);
+            QVERIFY2(std::fabs(x[k].re - expected) < 1e-12 && std::fabs(x[k].im + expected) < 1e-12,
+                     qPrintable(QString("sample %1").arg(k)));
+        }
+        QVERIFY(std::fabs(ramp.gain() - x[999].re) < 1e-15);
+    }
+
+    // Fade out to 10^-6.5 (done when (1 - t) a^k <= t / 1e5) with the old
+    // mode, switch once, fade in with the new one (done when 1 - g <= 1e-5);
+    // a second change meanwhile does not restart the fade.
+    void fadeOutSwitchFadeIn()
+    {
+        ModulationSwitcher fader(3);
+        Signal a(200, C{1.0, -1.0}), b = a;
+        fader.process(a.data(), b.data(), 200);
+        QCOMPARE(a[199].re, 1.0); // pass leaves the block alone
+        fader.setPendingMode(4);
+        fader.requestChange();
+        const double floor = std::pow(10.0, -6.5);
+        const int fadeOutSamples = int(std::ceil(std::log(floor / 1e5 / (1.0 - floor)) / std::log(kA)));
+        const int fadeInSamples = int(std::ceil(std::log(1e-5) / std::log(kA)));
+        int processed = 0;
+        double previous = 1.0;
+        while (fader.state() == ModulationSwitcher::FadeOut && processed < 100000) {
+            QVERIFY(fader.activeMode() == 3 && !fader.takeResetRequest());
+            a = b = Signal(200, C{1.0, -1.0});
+            fader.process(a.data(), b.data(), 200);
+            processed += 200;
+            QVERIFY2(a[199].re < previous && a[199].re == b[199].re, "gain must fall monotonically on both");
+            previous = a[199].re;
+            if (processed == 2000) {
+                fader.setPendingMode(5);
+                fader.requestChange();
+                QCOMPARE(fader.gain(0), previous);
+                fader.setPendingMode(4);
+            }
+        }
+        // The state changes at the end of the block in which the target is reached.
+        QVERIFY2(processed >= fadeOutSamples && processed < fadeOutSamples + 400,
+                 qPrintable(QString("%1 samples, expected about %2").arg(processed).arg(fadeOutSamples)));
+        QCOMPARE(fader.state(), ModulationSwitcher::Switch);
+        QVERIFY(fader.takeResetRequest() && !fader.takeResetRequest());
+        processed = 0;
+        do {
+            a = b = Signal(200, C{1.0, -1.0});
+            fader.process(a.data(), b.data(), 200);
+            processed += 200;
+            QCOMPARE(fader.activeMode(), 4);
+        } while (fader.state() == ModulationSwitcher::FadeIn && processed < 100000);
+        QVERIFY2(std::abs(processed - fadeInSamples) <= 400, qPrintable(QString("%1 samples").arg(processed)));
+        QCOMPARE(fader.state(), ModulationSwitcher::Pass);
+        QVERIFY(std::fabs(fader.gain(0) - 1.0) <= 1e-5 && std::fabs(fader.gain(1) - 1.0) <= 1e-5);
+    }
+
+    // Every wide-band stage at work (both blankers, an active notch, the
+    // panorama worker, an active IQ tap) and mixed audio to take.
+    void blockEntryAllocatesNothing()
+    {
+        zorvaniDsp dsp(nullptr, nullptr, std::make_shared<FortyMetres>());
+        dsp.setCentreFrequency(0, 7100000.0);
+        dsp.onRnfParam(0, 0, true, 7101000.0, 100.0);
+        dsp.onRnfEnabled(0, true);
+        dsp.setNb1(0, true);
+        dsp.setNb2(0, true);
+        CountingTap tap;
+        dsp.setIqTap(&tap);
+        ReceiverZorvani* rx = dsp.receiver(0);
+        Signal block(200), audio(200), sink(8192);
+        long t = 0;
+        int delivered = 0;
+        auto packet = [&] {
+            toneBlock(block.data(), t++, kFs);
+            delivered += dsp.processBlock(block.data(), audio.data(), 0) ? 1 : 0;
+            dsp.rawIqRing(0)->read(sink.data(), 200);
+            rx->inputRing().write(block.data(), 200);
+            rx->processBuffered();
+            dsp.mixer().mixOnce();
+        };
+        for (int i = 0; i < 100; ++i)
+            packet();
+        delivered = 0;
+        testsupport::AllocationScope scope;
+        for (int i = 0; i < 200; ++i)
+            packet();
+        const auto allocations = scope.count();
+        QCOMPARE(allocations, 0u);
+        QCOMPARE(delivered, 200);
+        QCOMPARE(tap.blocks, 300);
+    }
+
+    void receiverBlock_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("mode");
+        for (double rate : {39062.5, 312500.0})
+            for (int mode = 0; mode <= 10; ++mode)
+                QTest::addRow("mode %d at %g", mode, rate) << rate << mode;
+    }
+
+    // Every optional stage on: a wake-up takes one decimation period's worth
+    // (d blocks) and gives 200 frames per channel, the meters reach the
+    // engine's signal, and the receiver allocates nothing.
+    void receiverBlock()
+    {
+        QFETCH(double, rate);
+        QFETCH(int, mode);
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        dsp.setSampleRate(rate);
+        dsp.setMode(0, mode);
+        const double edge = mode == ReceiverZorvani::WFM ? 100000.0 : 3000.0;
+        dsp.setFilter(0, -edge, edge);
+        dsp.setNr(0, true);
+        dsp.setAnf(0, true);
+        dsp.setApf(0, true);
+        dsp.setSsbApf(0, true);
+        dsp.setDse(0, true);
+        dsp.setEqualizerEnable(0, true);
+        dsp.setEqualizerGains(0, QList<int>{3, -3, 6});
+        dsp.setSqlEnable(0, 0, true);
+        dsp.setSqlValue(0, 0, -120);
+        dsp.setEnableCTCSS(0, mode == ReceiverZorvani::NFM);
+        dsp.setWfmStereo(0, true);
+        ReceiverZorvani* rx = dsp.receiver(0);
+        QSignalSpy levels(&dsp, &zorvaniDsp::dBmMeter);
+        const int d = rx->decimation();
+        QCOMPARE(d, int(rate / kFs));
+        QCOMPARE(rx->wakeThreshold(), uint32_t(d * 200));
+        Signal block(200), out(ReceiverZorvani::kRingSize);
+        long t = 0;
+        auto oneWake = [&] {
+            for (int i = 0; i < d; ++i) {
+                toneBlock(block.data(), t++, rate);
+                rx->inputRing().write(block.data(), 200);
+            }
+            rx->processBuffered();
+            const bool whole = rx->inputRing().fill() == 0 && rx->outputRing(0).fill() == 200u
+                               && rx->outputRing(1).fill() == 200u;
+            rx->outputRing(0).read(out.data(), rx->outputRing(0).fill());
+            rx->outputRing(1).read(out.data(), rx->outputRing(1).fill());
+            return whole;
+        };
+        for (int i = 0; i < 250; ++i) // through the fade to the new mode
+            QVERIFY(oneWake());
+        QCOMPARE(rx->activeMode(), mode);
+        QCOMPARE(levels.count(), 500);
+        // The spy copies each emission; detach it before counting.
+        QObject::disconnect(&dsp, &zorvaniDsp::dBmMeter, nullptr, nullptr);
+        testsupport::AllocationScope scope;
+        for (int i = 0; i < 20; ++i)
+            oneWake();
+        const auto allocations = scope.count();
+        QCOMPARE(allocations, 0u);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "tst_engine.moc"

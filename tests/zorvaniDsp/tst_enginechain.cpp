@@ -1,0 +1,327 @@
+// Audio made by the whole engine from synthetic IQ, measured with the tests'
+// own DFT: at the per-block entry's output (working rate) and at the main
+// output (sound-card converter, 48000 Hz). The engine's threads are not
+// started: the test runs each stage's step itself, so a run is exact and
+// repeatable.
+#include "EngineRig.h"
+
+#include <QtTest>
+
+#include <array>
+
+using namespace dsptest;
+
+namespace {
+
+// `blocks` blocks of `signal` from input sample `start` through the
+// receiver's own step, woken as the engine wakes it; what each channel gave.
+std::array<Signal, 2> feed(ReceiverZorvani& rx, const Waveform& signal, long start, int blocks, double rate = kFs)
+{
+    std::array<Signal, 2> heard;
+    Signal block(200), out(ReceiverZorvani::kRingSize);
+    for (int b = 0; b < blocks; ++b) {
+        for (int k = 0; k < 200; ++k)
+            block[size_t(k)] = signal(double(start + 200 * b + k) / rate);
+        rx.inputRing().write(block.data(), 200);
+        if (rx.inputRing().fill() < rx.wakeThreshold())
+            continue;
+        rx.processBuffered();
+        for (int ch = 0; ch < 2; ++ch) {
+            const uint32_t n = rx.outputRing(ch).fill();
+            rx.outputRing(ch).read(out.data(), n);
+            heard[ch].insert(heard[ch].end(), out.begin(), out.begin() + n);
+        }
+    }
+    return heard;
+}
+
+std::vector<double> parts(const Signal& x, size_t last, int part = 0)
+{
+    std::vector<double> v;
+    for (size_t k = x.size() - std::min(last, x.size()); k < x.size(); ++k)
+        v.push_back(part == 0 ? x[k].re : x[k].im);
+    return v;
+}
+
+double peak(const std::vector<double>& v)
+{
+    double p = 0.0;
+    for (double x : v)
+        p = std::max(p, std::fabs(x));
+    return p;
+}
+
+} // namespace
+
+class TestEngineChain : public QObject {
+    Q_OBJECT
+private slots:
+    void toneComesOutAtItsAudioFrequency_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<int>("kind"); // 0 tone, 1 AM, 2 narrow FM, 3 wide FM
+        QTest::addColumn<double>("toneHz");
+        QTest::addColumn<double>("expectedHz");
+        // USB: a tone 1 kHz above the channel frequency is heard at 1 kHz; LSB: below.
+        QTest::newRow("USB 39062.5") << 39062.5 << 4 << 100.0 << 2900.0 << 0.0 << 0 << 1000.0 << 1000.0;
+        QTest::newRow("USB 312500") << 312500.0 << 4 << 100.0 << 2900.0 << 0.0 << 0 << 1000.0 << 1000.0;
+        QTest::newRow("USB offset 78125") << 78125.0 << 4 << 100.0 << 2900.0 << 15000.0 << 0 << 16000.0 << 1000.0;
+        QTest::newRow("LSB 78125") << 78125.0 << 3 << -2900.0 << -100.0 << 0.0 << 0 << -1000.0 << 1000.0;
+        QTest::newRow("LSB offset 156250") << 156250.0 << 3 << -2900.0 << -100.0 << -20000.0 << 0 << -21500.0 << 1500.0;
+        // CW: a carrier on the channel frequency is heard at the 700 Hz pitch.
+        QTest::newRow("CW 156250") << 156250.0 << 5 << -250.0 << 250.0 << 0.0 << 0 << 0.0 << 700.0;
+        // AM and NFM: the 1 kHz modulation; WFM: the 1 kHz programme (mono).
+        QTest::newRow("AM 39062.5") << 39062.5 << 0 << -5000.0 << 5000.0 << 0.0 << 1 << 1000.0 << 1000.0;
+        QTest::newRow("NFM 312500") << 312500.0 << 6 << -6000.0 << 6000.0 << 0.0 << 2 << 1000.0 << 1000.0;
+        QTest::newRow("WFM 312500") << 312500.0 << 9 << -100000.0 << 100000.0 << 0.0 << 3 << 1000.0 << 1000.0;
+        // DIGU and DIGL move the passband up by 2200 and 1500 Hz; DRM by 5200 Hz.
+        QTest::newRow("DIGU 78125") << 78125.0 << 8 << 100.0 << 2900.0 << 0.0 << 0 << 500.0 << 2700.0;
+        QTest::newRow("DIGL 39062.5") << 39062.5 << 7 << 100.0 << 2900.0 << 0.0 << 0 << -500.0 << 1000.0;
+        QTest::newRow("DRM 156250") << 156250.0 << 10 << -5000.0 << 5000.0 << 0.0 << 0 << 1000.0 << 6200.0;
+    }
+
+    void toneComesOutAtItsAudioFrequency()
+    {
+        QFETCH(double, rate);
+        QFETCH(int, mode);
+        QFETCH(double, low);
+        QFETCH(double, high);
+        QFETCH(double, offset);
+        QFETCH(int, kind);
+        QFETCH(double, toneHz);
+        QFETCH(double, expectedHz);
+        Waveform signal = toneAt(toneHz, 0.05);
+        if (kind == 1) {
+            signal = [toneHz](double t) { return C{0.05 * (1.0 + 0.5 * std::cos(2.0 * kPi * toneHz * t)), 0.0}; };
+        } else if (kind > 1) {
+            const double beta = (kind == 2 ? 2500.0 : 15000.0) / toneHz; // peak deviation over the tone
+            signal = [toneHz, beta](double t) {
+                const double ph = beta * std::sin(2.0 * kPi * toneHz * t);
+                return C{0.05 * std::cos(ph), 0.05 * std::sin(ph)};
+            };
+        }
+        Rig rig(rate, mode, low, high, offset);
+        QCOMPARE(rig.dsp.receiver(0)->decimation(), int(std::lround(rate / kFs)));
+        rig.run(signal, 1.5);
+        QVERIFY2(rig.entryLeft.size() >= 50000 && rig.mainLeft.size() >= 8192, "too little audio");
+        QCOMPARE(rig.dsp.receiver(0)->activeMode(), mode);
+        const double top = expectedHz + 2000.0;
+        const Spectrum e = analyse(Rig::tail(rig.entryLeft, 8192), kFs, 100.0, top);
+        const Spectrum er = analyse(Rig::tail(rig.entryRight, 8192), kFs, 100.0, top);
+        const Spectrum m = analyse(Rig::tail(rig.mainLeft, 8192), 48000.0, 100.0, top);
+        const QString text = QString("entry %1 Hz (%2 of the power, amplitude %3), right %4 Hz, main %5 Hz (%6, %7)")
+                                 .arg(e.peakHz).arg(e.toneFraction).arg(e.amplitude).arg(er.peakHz)
+                                 .arg(m.peakHz).arg(m.toneFraction).arg(m.amplitude);
+        for (const Spectrum& s : {e, er, m})
+            QVERIFY2(std::fabs(s.peakHz - expectedHz) <= 5.0, qPrintable(text)); // also: finite audio
+        QVERIFY2(e.toneFraction > 0.9 && m.toneFraction > 0.9 && e.amplitude > 0.05, qPrintable(text));
+        // The converter keeps the level (DC gain 1 of its low-pass).
+        QVERIFY2(std::fabs(m.amplitude / e.amplitude - 1.0) < 0.05, qPrintable(text));
+    }
+
+    void squelchEdges_data()
+    {
+        QTest::addColumn<double>("aboveMeterDb"); // squelch level minus the meter level
+        QTest::addColumn<bool>("passes");
+        QTest::newRow("meter + 2.5 dB passes") << 2.5 << true;
+        QTest::newRow("meter + 2.9 dB passes") << 2.9 << true;
+        QTest::newRow("meter + 3.1 dB mutes") << 3.1 << false;
+        QTest::newRow("meter + 10 dB mutes") << 10.0 << false;
+        QTest::newRow("far below passes") << -40.0 << true;
+    }
+
+    // A complex tone of amplitude 0.1 (mean power -20 dB) meets the squelch:
+    // from the next block on the channel is muted or not.
+    void squelchEdges()
+    {
+        QFETCH(double, aboveMeterDb);
+        QFETCH(bool, passes);
+        const Waveform signal = toneAt(1000.0, 0.1);
+        Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
+        rig.run(signal, 1.0);
+        ReceiverZorvani* rx = rig.dsp.receiver(0);
+        const double meter = rx->meterLevel(0);
+        QVERIFY2(std::fabs(meter + 20.0) < 0.2, qPrintable(QString("meter reads %1 dB").arg(meter)));
+        rx->setSquelchLevel(meter + aboveMeterDb);
+        rx->setSquelchEnabled(true);
+        const size_t before = rig.entryLeft.size();
+        rig.run(signal, 0.2);
+        // Skip the block in flight between the receiver and the entry.
+        const std::vector<double> after(rig.entryLeft.begin() + long(before) + 800, rig.entryLeft.end());
+        QVERIFY(after.size() >= 5000);
+        QVERIFY2(passes ? peak(after) > 0.1 : peak(after) == 0.0, qPrintable(QString("audio peak %1").arg(peak(after))));
+    }
+
+    // -6 dB gives 10^(-6/20) of the level, -60 dB silence; the master mute
+    // fades to silence and releasing it restores the level.
+    void masterVolumeAndMute()
+    {
+        Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
+        const Waveform signal = toneAt(1000.0, 0.05);
+        auto level = [&](double seconds) {
+            rig.run(signal, seconds);
+            return analyse(Rig::tail(rig.entryLeft, 4096), kFs, 900.0, 1100.0).amplitude;
+        };
+        const double unity = level(1.0);
+        QVERIFY2(unity > 0.1, qPrintable(QString("amplitude %1").arg(unity)));
+        rig.dsp.setMainVolume(-6.0);
+        QVERIFY(std::fabs(level(0.3) / unity - std::pow(10.0, -0.3)) < 0.01);
+        rig.dsp.setMainVolume(-60.0);
+        rig.run(signal, 0.3);
+        QVERIFY(peak(Rig::tail(rig.entryLeft, 4096)) < 1e-12);
+        rig.dsp.setMainVolume(0.0);
+        rig.dsp.setMute(0, -1, true);
+        rig.run(signal, 0.3);
+        QVERIFY(peak(Rig::tail(rig.entryLeft, 4096)) < 1e-12);
+        rig.dsp.setMute(0, -1, false);
+        QVERIFY(std::fabs(level(0.3) / unity - 1.0) < 0.01);
+    }
+
+    void rfGainSetsFixedGainWithAgcOff_data()
+    {
+        QTest::addColumn<int>("rfDb");
+        QTest::addColumn<double>("gain");
+        QTest::newRow("+20 dB") << 20 << 10.0;
+        QTest::newRow("0 dB") << 0 << 1.0;
+        QTest::newRow("-20 dB") << -20 << 0.1;
+    }
+
+    // USB: the tone's real part, mono in the mixer, at the fixed gain.
+    void rfGainSetsFixedGainWithAgcOff()
+    {
+        QFETCH(int, rfDb);
+        QFETCH(double, gain);
+        Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
+        rig.dsp.setAgc(0, 0);
+        rig.dsp.setRf(0, rfDb);
+        rig.run(toneAt(1000.0, 0.02), 1.5);
+        const double a = analyse(Rig::tail(rig.entryLeft, 8192), kFs, 900.0, 1100.0).amplitude;
+        QVERIFY2(std::fabs(a / (0.02 * gain) - 1.0) < 0.02, qPrintable(QString("amplitude %1").arg(a)));
+    }
+
+    // Channel 1 listens 200 Hz higher: the tone drops to 800 Hz there only.
+    void ritMovesOnlyItsChannel()
+    {
+        ReceiverZorvani rx(0);
+        rx.setMode(ReceiverZorvani::USB);
+        for (int ch = 0; ch < 2; ++ch)
+            rx.setFilter(ch, 100.0, 2900.0);
+        rx.setRit(1, 200.0);
+        const auto heard = feed(rx, toneAt(1000.0, 0.05), 0, 196);
+        const Spectrum s0 = analyse(parts(heard[0], 8192), kFs, 100.0, 3000.0);
+        const Spectrum s1 = analyse(parts(heard[1], 8192), kFs, 100.0, 3000.0);
+        QVERIFY2(std::fabs(s0.peakHz - 1000.0) <= 5.0 && std::fabs(s1.peakHz - 800.0) <= 5.0,
+                 qPrintable(QString("channels at %1 and %2 Hz").arg(s0.peakHz).arg(s1.peakHz)));
+    }
+
+    // A receiver thread kept waiting for 100 ms at 312500 Hz (a busy
+    // desktop) finds every block still buffered and catches up pass by pass:
+    // its audio is that of a receiver woken for every block.
+    void heldBackReceiverLosesNothing()
+    {
+        const Waveform signal = toneAt(1000.0, 0.05);
+        const int blocks = 156; // 99.8 ms
+        ReceiverZorvani late(0), steady(0);
+        late.setInputRate(312500.0);
+        steady.setInputRate(312500.0);
+        std::array<Signal, 2> heard = {Signal(), feed(steady, signal, 0, blocks, 312500.0)[0]};
+        Signal block(200), out(ReceiverZorvani::kRingSize);
+        for (int b = 0; b < blocks; ++b) {
+            for (int k = 0; k < 200; ++k)
+                block[size_t(k)] = signal(double(b * 200 + k) / 312500.0);
+            QVERIFY2(late.inputRing().write(block.data(), 200), qPrintable(QString("block %1 lost").arg(b)));
+        }
+        for (int i = 0; i < 2; ++i) {
+            ReceiverZorvani& rx = i == 0 ? late : steady;
+            while (rx.inputRing().fill() > 0) {
+                rx.processBuffered();
+                const uint32_t n = rx.outputRing(0).fill();
+                rx.outputRing(0).read(out.data(), n);
+                heard[i].insert(heard[i].end(), out.begin(), out.begin() + n);
+            }
+        }
+        QCOMPARE(heard[0].size(), heard[1].size());
+        QVERIFY2(maxDifference(heard[0], heard[1]) < 1e-9, qPrintable(QString::number(maxDifference(heard[0], heard[1]))));
+    }
+
+    // A disabled channel is processed only while the mixer fades it out: then
+    // its meter stands still and it gives silence. Enabled again, it gives
+    // what a fresh receiver gives from the same input, up to the fixed gain's
+    // smoothing (AGC off); kept filter tails would bring back the old tone.
+    void disabledChannelPausesAndResumesClean()
+    {
+        ReceiverZorvani rx(0), fresh(1);
+        AgcSettings off;
+        off.enabled = false;
+        for (ReceiverZorvani* r : {&rx, &fresh}) {
+            r->setMode(ReceiverZorvani::USB);
+            r->queueAgc(off);
+            for (int ch = 0; ch < 2; ++ch)
+                r->setFilter(ch, 100.0, 2900.0);
+        }
+        feed(rx, toneAt(1000.0, 0.05), 0, 100);
+        feed(fresh, toneAt(0.0, 0.0), 0, 100); // past its first fade, then cleared
+        fresh.reset();
+        rx.setChannelEnabled(1, false);
+        Signal paused = feed(rx, toneAt(2000.0, 0.2), 20000, 100)[1];
+        const double frozen = rx.meterLevel(1);
+        const Signal more = feed(rx, toneAt(2000.0, 0.2), 40000, 10)[1];
+        paused.insert(paused.end(), more.begin(), more.end());
+        QCOMPARE(rx.meterLevel(1), frozen);
+        QVERIFY2(rx.meterLevel(0) > frozen + 6.0, "channel 0 stopped too");
+        QVERIFY2(std::abs(paused[ReceiverZorvani::kFadeTail - 1].re) > 0.0, "cut before the mixer's fade");
+        // Silent from the block after the one that completes the tail.
+        const int tail = ReceiverZorvani::kFadeTail + 200;
+        QVERIFY(silent(paused.data() + tail, int(paused.size()) - tail));
+        rx.setChannelEnabled(1, true);
+        const Signal resumed = feed(rx, toneAt(2000.0, 0.2), 42000, 20)[1];
+        const Signal reference = feed(fresh, toneAt(2000.0, 0.2), 42000, 20)[1];
+        QCOMPARE(resumed.size(), reference.size());
+        double level = 0.0;
+        for (const C& c : reference)
+            level = std::max(level, std::hypot(c.re, c.im));
+        QVERIFY2(level > 0.0 && maxDifference(resumed, reference) < 1e-3 * level,
+                 qPrintable(QString("differs by %1 of %2").arg(maxDifference(resumed, reference)).arg(level)));
+    }
+
+    void onsetComesAfterTheStatedFilterDelay_data()
+    {
+        QTest::addColumn<double>("rate");
+        QTest::newRow("39062.5 Hz") << kFs;
+        QTest::newRow("312500 Hz") << 312500.0;
+    }
+
+    // A tone switched on after silence reaches half its level (AGC off)
+    // after the receiver's stated filter delay: the linear-phase filters'
+    // step responses are half way there.
+    void onsetComesAfterTheStatedFilterDelay()
+    {
+        QFETCH(double, rate);
+        ReceiverZorvani rx(0);
+        rx.setInputRate(rate);
+        rx.setMode(ReceiverZorvani::USB);
+        rx.setFilter(0, 100.0, 2900.0);
+        AgcSettings off;
+        off.enabled = false;
+        rx.queueAgc(off);
+        const int d = rx.decimation();
+        const long onset = 40000L * d; // input samples of silence, past the fade of the mode change
+        const Waveform tone = toneAt(1000.0, 0.05);
+        const Waveform signal = [&](double t) { return t < onset / rate ? C{0.0, 0.0} : tone(t - onset / rate); };
+        const Signal out = feed(rx, signal, 0, int((onset + 8000L * d) / 200), rate)[0];
+        const double steady = std::hypot(out.back().re, out.back().im);
+        size_t half = 0;
+        while (half < out.size() && std::hypot(out[half].re, out[half].im) < 0.5 * steady)
+            ++half;
+        const double expected = double(onset / d) + rx.filterDelaySeconds() * kFs;
+        QVERIFY2(std::abs(double(half) - expected) <= 2.0,
+                 qPrintable(QString("half level at output sample %1, expected %2").arg(half).arg(expected)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngineChain)
+#include "tst_enginechain.moc"

@@ -1,0 +1,306 @@
+// What the engine hands to the rest of the plug-in: the audio paths (main,
+// VAC, line out), the wide-band stages (notches by band, blankers), the
+// panorama workers and the taps.
+#include "DeviceFunctionsAbstract.h"
+#include "EngineRig.h"
+#include "IqTapAbstract.h"
+#include "ThreadPoolAbstract.h"
+#include "spectrum/PanSpectrumZorvaniDDC.h"
+#include "zorvaniDsp/PanoramaBank.h"
+
+#include <QtTest>
+
+using namespace dsptest;
+
+namespace {
+
+// Runs every job at once on the submitting thread.
+class InlinePool : public ThreadPoolAbstract {
+public:
+    bool submit(ThreadPoolItemAbstract* job) override
+    {
+        job->run();
+        return true;
+    }
+};
+
+class BandCatalogue : public DeviceFunctionsAbstract {
+public:
+    QList<DeviceBand> bands() const override
+    {
+        return {DeviceBand{3500000, 3800000, "80m"}, DeviceBand{7000000, 7200000, "40m"},
+                DeviceBand{14000000, 14350000, "20m"}};
+    }
+};
+
+class Analyzer : public SignalAnalyzerAbstract {
+public:
+    double rate = 0.0;
+    bool active = true;
+    int writes = 0;
+    std::size_t samples = 0;
+    quint32 receiver = 99;
+    void setSampleRate(double hz) override { rate = hz; }
+    bool isActive(int which) const override { return which == 0 && active; }
+    void write(quint32 rx, const C*, std::size_t count) override
+    {
+        ++writes;
+        samples += count;
+        receiver = rx;
+    }
+};
+
+// The raw rings have no consumer inside the engine and a full ring takes no
+// more blocks: the tests read all but the newest n away.
+void keepLatest(CircularBuffer<C>& ring, uint32_t n)
+{
+    Signal sink(8192);
+    if (ring.fill() > n)
+        ring.read(sink.data(), ring.fill() - n);
+}
+
+// Amplitude of the tone at hz in the newest 4000 samples of a raw ring.
+double rawAmplitude(CircularBuffer<C>& ring, double hz)
+{
+    Signal x(4000);
+    return ring.peekLatest(x.data(), 4000) ? complexAmplitude(x, 0, 4000, hz) : -1.0;
+}
+
+using Pull = std::function<bool(float*, quint32, quint32)>;
+
+std::vector<float> pull(const Pull& f, quint32 frames)
+{
+    std::vector<float> buffer(frames * 2, 9.0f);
+    if (!f(buffer.data(), quint32(buffer.size()), 2))
+        buffer.assign(buffer.size(), -1.0f);
+    return buffer;
+}
+
+bool allZero(const std::vector<float>& v)
+{
+    return std::all_of(v.begin(), v.end(), [](float x) { return x == 0.0f; });
+}
+
+} // namespace
+
+class TestEnginePaths : public QObject {
+    Q_OBJECT
+private slots:
+    // Paths give silence while closed, short of frames, or for receivers
+    // that do not exist; opening an open path changes nothing; a VAC
+    // reopened at another rate is retuned without a restart.
+    void pathsOpenAndClose()
+    {
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        const Pull main = [&](float* b, quint32 l, quint32 c) { return dsp.soundCardPull(b, l, c); };
+        QVERIFY(allZero(pull(main, 256)));
+        dsp.soundCardOpen();
+        dsp.setSoundCardOutput(true);
+        QVERIFY(dsp.soundCardConverter().isRunning());
+        QVERIFY(allZero(pull(main, 256)));
+        dsp.soundCardClose();
+        QVERIFY(!dsp.soundCardConverter().isRunning());
+
+        ReceiverZorvani* rx = dsp.receiver(1);
+        dsp.openVac(1, 0); // no rate: the path stays closed
+        QVERIFY(!rx->vacOpen());
+        dsp.openVac(1, 44100);
+        QVERIFY(rx->vacConverter().inputRate() == kFs && rx->vacConverter().outputRate() == 44100.0);
+        dsp.openVac(1, 96000);
+        QVERIFY(rx->vacConverter().isRunning() && rx->vacConverter().outputRate() == 96000.0);
+        QVERIFY(allZero(pull([&](float* b, quint32 l, quint32 c) { return dsp.vacPull(5, b, l, c); }, 64)));
+        QVERIFY(allZero(pull([&](float* b, quint32 l, quint32 c) { return dsp.lineOutPull(-1, b, l, c); }, 64)));
+    }
+
+    // The VAC and the line output carry channel 0 at a quarter of its level,
+    // converted to 48000 Hz, taken beyond each ring's reserve as a steady
+    // host takes them; closed, they give silence with frames left in them.
+    void vacAndLineOutCarryChannelZero()
+    {
+        Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
+        zorvaniDsp& dsp = rig.dsp;
+        ReceiverZorvani* rx = dsp.receiver(0);
+        const Pull vac = [&](float* b, quint32 l, quint32 c) { return dsp.vacPull(0, b, l, c); };
+        const Pull line = [&](float* b, quint32 l, quint32 c) { return dsp.lineOutPull(0, b, l, c); };
+        QVERIFY(allZero(pull(vac, 512)) && allZero(pull(line, 512)));
+        dsp.openVac(0, 48000);
+        dsp.openVac(0, 48000); // open already: the thread keeps running
+        QVERIFY(rx->vacConverter().isRunning());
+        rx->lineoutOpen();
+        QVERIFY(!dsp.receiver(1)->vacOpen());
+        const Waveform signal = toneAt(1000.0, 0.05);
+        std::vector<double> heard[2];
+        ResamplerSCZorvani* converters[2] = {&rx->vacConverter(), &rx->lineOutConverter()};
+        for (int step = 0; step < 60; ++step) {
+            rig.run(signal, 0.025); // in small steps, so that the converters' rings never overflow
+            for (int p = 0; p < 2; ++p) {
+                CircularBuffer<C>& ring = converters[p]->outputRing();
+                QTRY_VERIFY_WITH_TIMEOUT(converters[p]->inputRing().fill() == 0, 5000);
+                if (ring.fill() <= ring.prefill())
+                    continue;
+                const std::vector<float> v = pull(p == 0 ? vac : line, ring.fill() - ring.prefill());
+                for (size_t i = 0; i < v.size(); i += 2)
+                    heard[p].push_back(v[i]);
+            }
+        }
+        // USB: the receiver's channel is complex (re = audio), so the VAC hears re.
+        const double entry = analyse(Rig::tail(rig.entryLeft, 8192), kFs, 900.0, 1100.0).amplitude;
+        for (const std::vector<double>& h : heard) {
+            const Spectrum s = analyse(Rig::tail(h, 8000), 48000.0, 100.0, 5000.0);
+            QVERIFY2(std::fabs(s.peakHz - 1000.0) <= 5.0 && std::fabs(s.amplitude / entry - 0.25) < 0.01,
+                     qPrintable(QString("%1 Hz, %2 of the entry").arg(s.peakHz).arg(s.amplitude / entry)));
+        }
+        rig.run(signal, 0.05);
+        QTRY_VERIFY_WITH_TIMEOUT(rx->vacConverter().outputRing().fill() > 0, 5000);
+        rx->vacClose();
+        rx->lineoutClose();
+        QVERIFY(!rx->vacConverter().isRunning() && !rx->lineOutConverter().isRunning());
+        QVERIFY(allZero(pull(vac, 64)) && allZero(pull(line, 64)));
+    }
+
+    // A notch in a band acts on the receivers tuned into that band, at its
+    // offset from the receiver's centre, once the band's bank is on.
+    void notchesFollowTheReceiversBand()
+    {
+        zorvaniDsp dsp(nullptr, nullptr, std::make_shared<BandCatalogue>());
+        dsp.setCentreFrequency(0, 7100000.0);
+        dsp.setCentreFrequency(1, 13990000.0);
+        dsp.setChannelOffset(1, 0, 20000.0); // 14.01 MHz: the 20 m band
+        dsp.onRnfParam(1, 0, true, 7103000.0, 200.0); // 40 m (band index 1)
+        dsp.onRnfEnabled(1, true);
+        dsp.onRnfParam(2, 0, true, 13993000.0, 200.0); // 20 m, +3 kHz of receiver 1's centre
+        Signal block(200), audio(200);
+        auto run = [&](long from, long to, quint32 first) {
+            for (long t = from; t < to; t += 200)
+                for (quint32 r = first; r < 2; ++r) {
+                    for (int k = 0; k < 200; ++k)
+                        block[size_t(k)] = toneAt(3000.0, 0.1)(double(t + k) / kFs);
+                    keepLatest(*dsp.rawIqRing(int(r)), 4000);
+                    dsp.processBlock(block.data(), audio.data(), r);
+                }
+        };
+        run(0, 20000, 0);
+        const double open = rawAmplitude(*dsp.rawIqRing(1), 3000.0);
+        QVERIFY2(std::fabs(open - 0.1) < 1e-3, qPrintable(QString("receiver 1 (bank off) %1").arg(open)));
+        QVERIFY2(rawAmplitude(*dsp.rawIqRing(0), 3000.0) < 0.1 * 0.01, "receiver 0 not notched");
+        dsp.onRnfEnabled(2, true);
+        run(20000, 40000, 1);
+        QVERIFY(rawAmplitude(*dsp.rawIqRing(1), 3000.0) < 0.1 * 0.01);
+    }
+
+    // Off, an impulse passes; NB1 of receiver 0 blanks seven samples around
+    // it once its average has settled; receiver 1's blanker stays off.
+    void blankerReachesTheBlock()
+    {
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        Signal block(200), audio(200), raw(200);
+        auto blanked = [&](quint32 rx, bool impulse) {
+            std::fill(block.begin(), block.end(), C{0.01, 0.0});
+            block[100] = impulse ? C{5.0, 0.0} : block[100];
+            keepLatest(*dsp.rawIqRing(int(rx)), 0);
+            dsp.processBlock(block.data(), audio.data(), rx);
+            dsp.rawIqRing(int(rx))->peekLatest(raw.data(), 200);
+            return std::count_if(raw.begin(), raw.end(), [](const C& s) { return s.re == 0.0 && s.im == 0.0; });
+        };
+        QCOMPARE(blanked(0, true), 0L);
+        dsp.setNb1(0, true);
+        for (int i = 0; i < 50; ++i)
+            blanked(0, false);
+        QCOMPARE(blanked(0, true), 7L);
+        QCOMPARE(blanked(1, true), 0L);
+    }
+
+    // Panorama frames come per receiver once a frame interval has passed
+    // with a full transform's worth; the band scope runs only while switched
+    // on with the engine running.
+    void panoramasAndBandScope()
+    {
+        InlinePool pool;
+        zorvaniDsp dsp(&pool, nullptr, nullptr);
+        std::vector<float> panorama, waterfall;
+        QVERIFY(!dsp.readSpectrum(2, panorama, waterfall));
+        QSignalSpy spectra(&dsp, &zorvaniDsp::spectrum);
+        QSignalSpy scope(&dsp, &zorvaniDsp::bandscope);
+        Signal block(200, C{0.1, 0.0}), audio(200), frame(4096, C{0.0, 0.1});
+        QElapsedTimer clock; // a limit on the wait only; packets at about their real pace
+        clock.start();
+        while (spectra.isEmpty() && clock.elapsed() < 5000) {
+            dsp.processBlock(block.data(), audio.data(), 1);
+            QTest::qWait(1);
+        }
+        QVERIFY2(spectra.count() >= 1, "no panorama frame for receiver 1");
+        QCOMPARE(spectra.first().at(0).toUInt(), 1u);
+        QCOMPARE(scope.count(), 0);
+        QVERIFY(dsp.readSpectrum(1, panorama, waterfall));
+        QVERIFY(panorama.size() == 4096 && waterfall.size() == 4096);
+        dsp.setBandScopeActive(true);
+        QVERIFY(!dsp.bandScope()->isOn());
+        dsp.start();
+        dsp.setBandScopeActive(true);
+        QVERIFY(dsp.bandScope()->isOn());
+        clock.restart();
+        while (scope.isEmpty() && clock.elapsed() < 5000) {
+            dsp.writeBandScope(frame.data(), 4096);
+            QTest::qWait(5);
+        }
+        QCOMPARE(scope.count(), 1);
+        dsp.readBandScope(panorama, waterfall);
+        QCOMPARE(panorama.size(), size_t(4096));
+        dsp.setBandScopeActive(false);
+        QVERIFY(!dsp.bandScope()->isOn());
+        dsp.stop();
+    }
+
+    // The panoramas take every setting; the band scope keeps its own size,
+    // averaging and slopes. 5 frames per second are raised to 10, 100
+    // lowered to 40.
+    void panoramaBankSettings()
+    {
+        PanoramaBank bank(nullptr, 1900000.0);
+        QVERIFY(bank.receiver(2) == nullptr);
+        bank.setFrameRate(5);
+        QCOMPARE(bank.bandScope().frameInterval(), 100);
+        bank.setFrameRate(100);
+        QVERIFY(bank.frameRate() == 40 && bank.receiver(1)->frameInterval() == 25);
+        bank.setFftSize(1000);
+        QCOMPARE(bank.receiver(0)->fftSize(), 4096u);
+        bank.setFftSize(2048);
+        bank.setAveraging(9);
+        bank.setHideSlopes(true);
+        bank.setWaterfallFilter(true);
+        bank.setCentreFrequency(1, 7050000.0);
+        for (int p = 0; p < 2; ++p) {
+            QVERIFY(bank.receiver(p)->fftSize() == 2048u && bank.receiver(p)->averageCount() == 9);
+            QVERIFY(bank.receiver(p)->hideSlopes() && bank.receiver(p)->waterfallFilter());
+        }
+        QVERIFY(bank.bandScope().fftSize() == 4096u && bank.bandScope().averageCount() == 15);
+        QVERIFY(!bank.bandScope().hideSlopes() && bank.bandScope().waterfallFilter());
+        QVERIFY(bank.receiver(1)->centerFrequency() == 7050000.0 && bank.receiver(0)->centerFrequency() == 1900000.0);
+    }
+
+    // The analyser hears channel 0 of any receiver while it is active.
+    void signalAnalyzerGetsChannelZero()
+    {
+        zorvaniDsp dsp(nullptr, nullptr, nullptr);
+        Analyzer analyzer;
+        dsp.setSignalAnalyzer(&analyzer);
+        QCOMPARE(analyzer.rate, kFs);
+        ReceiverZorvani* rx = dsp.receiver(1);
+        const Signal block(200, C{0.01, 0.0});
+        auto step = [&] {
+            rx->inputRing().write(block.data(), 200);
+            rx->processBuffered();
+        };
+        step();
+        QVERIFY(analyzer.samples == 200u && analyzer.receiver == 1u);
+        analyzer.active = false;
+        step();
+        dsp.setSignalAnalyzer(nullptr);
+        analyzer.active = true;
+        step();
+        QCOMPARE(analyzer.writes, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEnginePaths)
+#include "tst_enginepaths.moc"

@@ -1,0 +1,154 @@
+#include "DspTestSupport.h"
+#include "zorvaniDsp/EqualizerZorvani.h"
+
+#include <QtTest>
+
+using namespace dsptest;
+
+namespace {
+
+// Nearest frequency to f with a whole number of periods in `window` samples,
+// so the test's DFT sees no leakage.
+double onBin(double f, int window) { return std::round(f * window / kFs) * kFs / window; }
+
+QList<int> zeros(int n) { return QVector<int>(n, 0).toList(); }
+
+QList<int> flatGains() { return zeros(EqualizerZorvani::kBands); }
+
+} // namespace
+
+class TestEqualizer : public QObject {
+    Q_OBJECT
+private slots:
+    void disabledPassesUnchanged()
+    {
+        EqualizerZorvani eq;
+        QVERIFY(!eq.isEnabled());
+        QList<int> gains = flatGains();
+        gains[20] = 12;
+        eq.setGains(gains);
+        const auto x = noise(1000, 1, 0.5);
+        auto y = x;
+        QVERIFY(eq.process(y.data(), int(y.size())));
+        QVERIFY(sameBits(x, y));
+        QVERIFY(!eq.process(nullptr, 10));
+    }
+
+    // The band responses sum to one, so with every gain at 0 dB the equalizer is
+    // a pure delay of kLatency samples. Tolerance 1e-12: FFT round-off on values
+    // of size 0.5 is of the order of 1e-15.
+    void flatGainsAreADelay()
+    {
+        EqualizerZorvani eq;
+        eq.setGains(flatGains());
+        eq.setEnabled(true);
+        const auto x = noise(5000, 2, 0.5);
+        auto y = x;
+        QVERIFY(eq.process(y.data(), int(y.size())));
+        const int d = EqualizerZorvani::kLatency;
+        double worst = 0.0;
+        for (int n = 0; n < int(y.size()); ++n) {
+            const C expected = n < d ? C{0.0, 0.0} : x[n - d];
+            worst = std::max({worst, std::abs(y[n].re - expected.re), std::abs(y[n].im - expected.im)});
+        }
+        QVERIFY2(worst < 1e-12, qPrintable(QString("largest deviation %1").arg(worst)));
+    }
+
+    void oneBandRaisesOnlyItsTones_data()
+    {
+        QTest::addColumn<int>("band");
+        QTest::addColumn<int>("gainDb");
+        QTest::addColumn<int>("farBand");
+        QTest::addColumn<double>("toleranceDb");
+        QTest::newRow("band 3 +12 dB") << 3 << 12 << 20 << 0.7;
+        QTest::newRow("band 14 +12 dB") << 14 << 12 << 2 << 0.2;
+        QTest::newRow("band 28 +12 dB") << 28 << 12 << 8 << 0.1;
+        QTest::newRow("band 30 -12 dB") << 30 << -12 << 12 << 0.1;
+    }
+
+    // A tone at the centre of the changed band (in re) moves by the band's gain; a
+    // tone at a far band's centre (in im) stays where it was. Tolerances: per row
+    // for the changed band (the 2047-tap filter smooths the response over about
+    // 20 Hz, which matters where bands are about 70 Hz apart), 0.05 dB for the far
+    // one.
+    void oneBandRaisesOnlyItsTones()
+    {
+        QFETCH(int, band);
+        QFETCH(int, gainDb);
+        QFETCH(int, farBand);
+        QFETCH(double, toleranceDb);
+        EqualizerZorvani eq;
+        QList<int> gains = flatGains();
+        gains[band] = gainDb;
+        eq.setGains(gains);
+        eq.setEnabled(true);
+
+        const int window = 16384;
+        const int total = EqualizerZorvani::kLatency + EqualizerZorvani::kTaps + window;
+        const double f1 = onBin(eq.bandCentre(band), window);
+        const double f2 = onBin(eq.bandCentre(farBand), window);
+        std::vector<C> x(total);
+        for (int n = 0; n < total; ++n)
+            x[n] = {0.25 * std::cos(2.0 * kPi * f1 * n / kFs), 0.25 * std::cos(2.0 * kPi * f2 * n / kFs)};
+        for (int start = 0; start < total; start += 200)
+            QVERIFY(eq.process(x.data() + start, std::min(200, total - start)));
+
+        const int start = total - window;
+        const double changed = db(realAmplitude(x, start, window, f1, 0) / 0.25);
+        const double far = db(realAmplitude(x, start, window, f2, 1) / 0.25);
+        const double leak = realAmplitude(x, start, window, f1, 1);
+        QVERIFY2(std::abs(changed - gainDb) < toleranceDb,
+                 qPrintable(QString("tone at %1 Hz changed by %2 dB").arg(f1).arg(changed)));
+        QVERIFY2(std::abs(far) < 0.05, qPrintable(QString("tone at %1 Hz changed by %2 dB").arg(f2).arg(far)));
+        QVERIFY2(leak < 1e-9, "re and im are filtered separately: nothing of re appears in im");
+    }
+
+    void gainsAreClampedAndPadded()
+    {
+        EqualizerZorvani a, b;
+        QList<int> wild{100, -100};
+        QList<int> clamped = flatGains();
+        clamped[0] = int(EqualizerZorvani::kMaxGainDb);
+        clamped[1] = int(EqualizerZorvani::kMinGainDb);
+        a.setGains(wild + zeros(40));
+        b.setGains(clamped);
+        a.setEnabled(true);
+        b.setEnabled(true);
+        const auto x = noise(2500, 5, 0.5);
+        auto ya = x;
+        auto yb = x;
+        QVERIFY(a.process(ya.data(), 2500));
+        QVERIFY(b.process(yb.data(), 2500));
+        QVERIFY(sameBits(ya, yb));
+
+        // A short list leaves the remaining bands at 0 dB: flat again.
+        EqualizerZorvani c;
+        c.setGains(QList<int>{0, 0, 0});
+        c.setEnabled(true);
+        auto yc = x;
+        QVERIFY(c.process(yc.data(), 2500));
+        QVERIFY(std::abs(yc[2000].re - x[2000 - EqualizerZorvani::kLatency].re) < 1e-12);
+    }
+
+    void bandCentresAndRate()
+    {
+        EqualizerZorvani eq;
+        QCOMPARE(eq.sampleRate(), kFs);
+        QVERIFY(std::abs(eq.bandCentre(0) - 50.0) < 1e-9);
+        QVERIFY(std::abs(eq.bandCentre(35) - 16000.0) < 1e-6);
+        // Equal steps on the mel scale.
+        auto mel = [](double f) { return 2595.0 * std::log10(1.0 + f / 700.0); };
+        const double step = mel(eq.bandCentre(1)) - mel(eq.bandCentre(0));
+        for (int k = 1; k < 35; ++k)
+            QVERIFY(std::abs(mel(eq.bandCentre(k + 1)) - mel(eq.bandCentre(k)) - step) < 1e-9);
+        QVERIFY2(eq.bandCentre(1) - eq.bandCentre(0) > 60.0, "the lowest bands stay resolvable");
+        QVERIFY(!eq.setSampleRate(0.0));
+        QVERIFY(!eq.setSampleRate(std::nan("")));
+        QCOMPARE(eq.sampleRate(), kFs);
+        QVERIFY(eq.setSampleRate(8000.0));
+        QVERIFY(std::abs(eq.bandCentre(35) - 3600.0) < 1e-6);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEqualizer)
+#include "tst_equalizer.moc"
