@@ -73,74 +73,12 @@ inline void scale(Complex<T>* x, T s, int n)
     }
 }
 
-template <typename T>
-inline void scale(T* x, T s, int n)
-{
-    for (int i = 0; i < n; ++i)
-        x[i] *= s;
-}
-
 // out[i] = (re² + im²) × scale.
 template <typename T>
 inline void power(const Complex<T>* x, T* out, int n, T scale = T(1))
 {
     for (int i = 0; i < n; ++i)
         out[i] = (x[i].re * x[i].re + x[i].im * x[i].im) * scale;
-}
-
-// Sum of re² + im² over the block.
-template <typename T>
-inline T sumPower(const Complex<T>* x, int n)
-{
-    T sum{};
-    for (int i = 0; i < n; ++i)
-        sum += x[i].re * x[i].re + x[i].im * x[i].im;
-    return sum;
-}
-
-// out[i] = |x[i]|.
-template <typename T>
-inline void magnitude(const Complex<T>* x, T* out, int n)
-{
-    for (int i = 0; i < n; ++i)
-        out[i] = std::sqrt(x[i].re * x[i].re + x[i].im * x[i].im);
-}
-
-// x[i] = factor × log10(max(x[i], floor)): factor 10 for powers, 20 for amplitudes.
-template <typename T>
-inline void toDb(T* x, int n, T factor, T floor)
-{
-    for (int i = 0; i < n; ++i)
-        x[i] = factor * std::log10(std::max(x[i], floor));
-}
-
-// Largest |value| of the block (0 for an empty block).
-template <typename T>
-inline T maxAbs(const T* x, int n)
-{
-    T m{};
-    for (int i = 0; i < n; ++i)
-        m = std::max(m, std::abs(x[i]));
-    return m;
-}
-
-// Splits complex samples into separate real and imaginary arrays, and back.
-template <typename T>
-inline void split(const Complex<T>* x, T* re, T* im, int n)
-{
-    for (int i = 0; i < n; ++i) {
-        re[i] = x[i].re;
-        im[i] = x[i].im;
-    }
-}
-
-template <typename T>
-inline void join(const T* re, const T* im, Complex<T>* x, int n)
-{
-    for (int i = 0; i < n; ++i) {
-        x[i].re = re[i];
-        x[i].im = im[i];
-    }
 }
 
 // Symmetric 4-term Blackman-Nuttall window of length n, lifted by 1/10^(-0.44)
