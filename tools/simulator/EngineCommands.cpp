@@ -18,16 +18,16 @@ using namespace proto;
 
 bool SimulatorEngine::handleApp(const QByteArray& d)
 {
-    const quint16 code = rd16(d, 2);
-    const int length = rd16(d, 4);
-    const quint32 param = rd32(d, 6);
+    const quint16 code = rd16(d, kOffCommand);
+    const int length = rd16(d, kOffLength);
+    const quint32 param = rd32(d, kOffParam);
     // A request is exactly its header and payload.
     if (d.size() != kHeaderBytes + length)
         return false;
     auto u32Arg = [&](quint32* value) {
         if (length != 4)
             return false;
-        *value = rd32(d, 18);
+        *value = rd32(d, kOffPayload);
         return true;
     };
     quint32 v = 0;
@@ -64,7 +64,7 @@ bool SimulatorEngine::handleApp(const QByteArray& d)
     case CmdFreq: {
         if (length != 8 || param > 1)
             return false;
-        const quint64 f = rd64(d, 18);
+        const quint64 f = rd64(d, kOffPayload);
         {
             std::lock_guard<std::mutex> lock(m_data->mutex);
             m_data->state.freq[param] = f;
@@ -77,7 +77,7 @@ bool SimulatorEngine::handleApp(const QByteArray& d)
         if (length == 0 || length > kFpgaChunkMax)
             return false;
         const QByteArray chunk = d.mid(kHeaderBytes);
-        const bool crcOk = crc32(chunk) == rd32(d, 14);
+        const bool crcOk = crc32(chunk) == rd32(d, kOffCrc);
         if (crcOk) {
             std::lock_guard<std::mutex> lock(m_data->mutex);
             QByteArray& img = m_data->fpga;
@@ -121,9 +121,9 @@ bool SimulatorEngine::handleApp(const QByteArray& d)
     case CmdStaticAddress: {
         if (length != 8)
             return false;
-        const quint32 ip = quint32(quint8(d[18])) << 24 | quint32(quint8(d[19])) << 16 |
-                           quint32(quint8(d[20])) << 8 | quint32(quint8(d[21]));
-        const quint32 port = rd32(d, 22);
+        const quint32 ip = quint32(quint8(d[kOffPayload])) << 24 | quint32(quint8(d[kOffPayload + 1])) << 16 |
+                           quint32(quint8(d[kOffPayload + 2])) << 8 | quint32(quint8(d[kOffPayload + 3]));
+        const quint32 port = rd32(d, kOffPayload + 4);
         if (port == 0 || port > 0xFFFF) {
             reply(d, 0);
             return true;
@@ -162,9 +162,9 @@ bool SimulatorEngine::handleApp(const QByteArray& d)
         if (length != 12)
             return false;
         BandScopeState bs;
-        bs.enable = d[18] != 0;
-        bs.decimation = quint8(d[19]);
-        bs.centre = rd64(d, 22);
+        bs.enable = d[kOffPayload] != 0;
+        bs.decimation = quint8(d[kOffPayload + 1]);
+        bs.centre = rd64(d, kOffPayload + 4);
         {
             std::lock_guard<std::mutex> lock(m_data->mutex);
             m_data->state.bandScope = bs;
@@ -217,9 +217,9 @@ bool SimulatorEngine::handleApp(const QByteArray& d)
 
 bool SimulatorEngine::handleBoot(const QByteArray& d)
 {
-    const quint16 code = rd16(d, 2);
-    const int length = rd16(d, 4);
-    const quint32 param = rd32(d, 6);
+    const quint16 code = rd16(d, kOffCommand);
+    const int length = rd16(d, kOffLength);
+    const quint32 param = rd32(d, kOffParam);
     bool bootloader;
     {
         std::lock_guard<std::mutex> lock(m_data->mutex);
@@ -326,10 +326,10 @@ bool SimulatorEngine::handleBoot(const QByteArray& d)
 
 bool SimulatorEngine::refuseOnRequest(const QByteArray& d)
 {
-    const quint16 magic = rd16(d, 0);
+    const quint16 magic = rd16(d, kOffMagic);
     {
         std::lock_guard<std::mutex> lock(m_data->mutex);
-        auto fail = m_data->faults.failCommands.find(commandKey(rd16(d, 2), magic));
+        auto fail = m_data->faults.failCommands.find(commandKey(rd16(d, kOffCommand), magic));
         if (fail == m_data->faults.failCommands.end() || fail.value() == 0)
             return false;
         if (fail.value() > 0)
@@ -344,14 +344,14 @@ QByteArray SimulatorEngine::informationRecord() const
 {
     QByteArray r(kInformationBytes, '\0');
     std::lock_guard<std::mutex> lock(m_data->mutex);
-    wr16(r, 2, 2);
-    wr16(r, 4, m_data->state.versionMajor);
-    wr16(r, 6, m_data->state.versionMinor);
-    wr32(r, 20, m_config.serialDecimal);
-    r[24] = char(m_config.serialHi);
-    r[25] = char(m_config.serialLo);
-    wr32(r, 28, m_config.statusBits);
-    wr32(r, 32, m_config.pcbRevision);
+    wr16(r, kOffInfoType, 2);
+    wr16(r, kOffInfoVersionMajor, m_data->state.versionMajor);
+    wr16(r, kOffInfoVersionMinor, m_data->state.versionMinor);
+    wr32(r, kOffInfoSerial, m_config.serialDecimal);
+    r[kOffInfoSerialHex] = char(m_config.serialHi);
+    r[kOffInfoSerialHex + 1] = char(m_config.serialLo);
+    wr32(r, kOffInfoStatus, m_config.statusBits);
+    wr32(r, kOffInfoPcb, m_config.pcbRevision);
     return r;
 }
 

@@ -38,9 +38,9 @@ quint16 discoveryChecksum(const QByteArray& d, int words)
 QByteArray discoveryRequest()
 {
     QByteArray d(kDiscoveryRequestBytes, '\0');
-    wr16(d, 0, kMagicApp);
-    wr16(d, 2, kDiscoveryRequest);
-    wr16(d, 22, discoveryChecksum(d, 11));
+    wr16(d, kOffMagic, kMagicApp);
+    wr16(d, kOffCommand, kDiscoveryRequest);
+    wr16(d, kOffDiscoveryChecksum, discoveryChecksum(d, kOffDiscoveryChecksum / 2));
     return d;
 }
 
@@ -48,12 +48,12 @@ QByteArray packet(quint16 magic, quint16 command, quint32 param, quint32 status,
                   quint32 crc)
 {
     QByteArray d(kHeaderBytes, '\0');
-    wr16(d, 0, magic);
-    wr16(d, 2, command);
-    wr16(d, 4, quint16(payload.size()));
-    wr32(d, 6, param);
-    wr32(d, 10, status);
-    wr32(d, 14, crc);
+    wr16(d, kOffMagic, magic);
+    wr16(d, kOffCommand, command);
+    wr16(d, kOffLength, quint16(payload.size()));
+    wr32(d, kOffParam, param);
+    wr32(d, kOffStatus, status);
+    wr32(d, kOffCrc, crc);
     d.append(payload);
     return d;
 }

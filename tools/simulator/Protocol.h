@@ -13,19 +13,42 @@ inline constexpr quint16 kMagicApp = 0xFF12;
 inline constexpr quint16 kMagicBoot = 0xFF11;
 inline constexpr int kHeaderBytes = 18;
 
+// Byte offsets of the request/reply header; the payload follows it.
+inline constexpr int kOffMagic = 0;
+inline constexpr int kOffCommand = 2;
+inline constexpr int kOffLength = 4;
+inline constexpr int kOffParam = 6;
+inline constexpr int kOffStatus = 10;
+inline constexpr int kOffCrc = 14;
+inline constexpr int kOffPayload = kHeaderBytes;
+
 inline constexpr quint16 kDiscoveryRequest = 0x1A00;
 inline constexpr quint16 kDiscoveryReply = 0x1A01;
 inline constexpr int kDiscoveryRequestBytes = 24;
 inline constexpr int kDiscoveryReplyBytes = 22;
 
+// Discovery datagrams: the request's checksum word; the reply's serial
+// (decimal, then its two hexadecimal bytes), IPv4 address (big-endian), port
+// and mode (1 application, 0 bootloader).
+inline constexpr int kOffDiscoveryChecksum = 22;
+inline constexpr int kOffDiscoverySerial = 4;
+inline constexpr int kOffDiscoverySerialHex = 8;
+inline constexpr int kOffDiscoveryAddress = 10;
+inline constexpr int kOffDiscoveryPort = 18;
+inline constexpr int kOffDiscoveryMode = 20;
+
+// IQ packets, their answers and band-scope fragments: magic, marker, length,
+// sequence (the fragment's index for the band scope), then the samples.
 inline constexpr quint16 kIqMark = 0xFFFE;
 inline constexpr quint16 kBandScopeMark = 0xFFFC;
+inline constexpr int kOffSequence = 6;
+inline constexpr int kOffSamples = 10;
 inline constexpr int kIqSamples = 200;
-inline constexpr int kIqPacketBytes = 10 + kIqSamples * 6;  // 1210
+inline constexpr int kIqPacketBytes = kOffSamples + kIqSamples * 6;  // 1210
 inline constexpr int kIqAckBytes = 10;
 inline constexpr int kBandScopeSamples = 256;
 inline constexpr int kBandScopeFragments = 16;
-inline constexpr int kBandScopeBytes = 10 + kBandScopeSamples * 4; // 1034
+inline constexpr int kBandScopeBytes = kOffSamples + kBandScopeSamples * 4; // 1034
 
 // Application command codes.
 enum AppCommand : quint16 {
@@ -41,6 +64,22 @@ enum BootCommand : quint16 {
     BootErase = 1, BootWriteFlash = 2, BootWriteDataFlash = 3, BootReadSerial = 5, BootQuit = 6,
     BootReadDataFlash = 0x1780,
 };
+
+// The start request's payload: eight rate parameters, then the number of
+// receivers and the rate index, twice.
+inline constexpr int kOffStartRateParams = kOffPayload;
+inline constexpr int kOffStartReceivers = kOffPayload + 36;
+inline constexpr int kOffStartRate = kOffPayload + 38;
+inline constexpr int kOffStartRateAgain = kOffPayload + 40;
+// The information record: receiver type, firmware version, serial (decimal,
+// then its two hexadecimal bytes), status bits, board revision.
+inline constexpr int kOffInfoType = 2;
+inline constexpr int kOffInfoVersionMajor = 4;
+inline constexpr int kOffInfoVersionMinor = 6;
+inline constexpr int kOffInfoSerial = 20;
+inline constexpr int kOffInfoSerialHex = 24;
+inline constexpr int kOffInfoStatus = 28;
+inline constexpr int kOffInfoPcb = 32;
 
 inline constexpr int kStartBytes = 68;
 inline constexpr int kCalibrationBytes = 76;     // CRC word + 72 data bytes

@@ -30,8 +30,8 @@ SimulatorEngine::SimulatorEngine(const Config& config, Simulator::Data* data)
     for (int rx = 0; rx < 2; ++rx)
         m_generators[size_t(rx)] = std::make_unique<SceneGenerator>(config.scene, std::uint64_t(rx + 1));
     m_bandScope = std::make_unique<SceneGenerator>(config.scene, 3);
-    for (SentPacket& p : m_sent)
-        p.bytes = QByteArray(kIqPacketBytes, '\0');
+    for (QByteArray& bytes : m_sentBytes)
+        bytes = QByteArray(kIqPacketBytes, '\0');
 }
 
 SimulatorEngine::~SimulatorEngine() = default;
@@ -142,12 +142,12 @@ void SimulatorEngine::readSocket(QUdpSocket* socket, bool discoveryOnly)
 void SimulatorEngine::handleDatagram(const QByteArray& d, const QHostAddress& from, quint16 fromPort,
                                      QUdpSocket* socket, bool discoveryOnly)
 {
-    if (d.size() >= 4 && rd16(d, 2) == kIqMark) {
+    if (d.size() >= 4 && rd16(d, kOffCommand) == kIqMark) {
         if (!discoveryOnly)
             handleIqAnswer(d);
         return;
     }
-    if (d.size() >= 4 && rd16(d, 0) == kMagicApp && rd16(d, 2) == kDiscoveryRequest) {
+    if (d.size() >= 4 && rd16(d, kOffMagic) == kMagicApp && rd16(d, kOffCommand) == kDiscoveryRequest) {
         handleDiscovery(d, from, fromPort, socket);
         return;
     }
@@ -166,8 +166,8 @@ void SimulatorEngine::handleDatagram(const QByteArray& d, const QHostAddress& fr
         std::lock_guard<std::mutex> lock(m_data->mutex);
         bootloader = m_data->state.bootloader;
     }
-    if (d.size() >= kHeaderBytes && d.size() >= kHeaderBytes + rd16(d, 4)) {
-        const quint16 magic = rd16(d, 0);
+    if (d.size() >= kHeaderBytes && d.size() >= kHeaderBytes + rd16(d, kOffLength)) {
+        const quint16 magic = rd16(d, kOffMagic);
         if (magic == kMagicApp && bootloader)
             ok = true; // the bootloader ignores application commands
         else if (refuseOnRequest(d))
@@ -197,33 +197,33 @@ void SimulatorEngine::handleDiscovery(const QByteArray& d, const QHostAddress& f
         return;
     }
     QByteArray r(kDiscoveryReplyBytes, '\0');
-    wr16(r, 0, kMagicApp);
-    wr16(r, 2, kDiscoveryReply);
-    wr32(r, 4, m_config.serialDecimal);
-    r[8] = char(m_config.serialHi);
-    r[9] = char(m_config.serialLo);
+    wr16(r, kOffMagic, kMagicApp);
+    wr16(r, kOffCommand, kDiscoveryReply);
+    wr32(r, kOffDiscoverySerial, m_config.serialDecimal);
+    r[kOffDiscoverySerialHex] = char(m_config.serialHi);
+    r[kOffDiscoverySerialHex + 1] = char(m_config.serialLo);
     const quint32 ip = m_address.toIPv4Address();
-    r[10] = char(ip >> 24);
-    r[11] = char(ip >> 16);
-    r[12] = char(ip >> 8);
-    r[13] = char(ip);
-    wr16(r, 18, m_port);
+    r[kOffDiscoveryAddress] = char(ip >> 24);
+    r[kOffDiscoveryAddress + 1] = char(ip >> 16);
+    r[kOffDiscoveryAddress + 2] = char(ip >> 8);
+    r[kOffDiscoveryAddress + 3] = char(ip);
+    wr16(r, kOffDiscoveryPort, m_port);
     bool bootloader;
     {
         std::lock_guard<std::mutex> lock(m_data->mutex);
         bootloader = m_data->state.bootloader;
         ++m_data->counters.discoveryReplies;
     }
-    wr16(r, 20, bootloader ? 0 : 1);
+    wr16(r, kOffDiscoveryMode, bootloader ? 0 : 1);
     socket->writeDatagram(r, from, fromPort);
     m_data->notify();
 }
 
 void SimulatorEngine::reply(const QByteArray& request, quint32 status, const QByteArray& payload)
 {
-    const quint16 magic = rd16(request, 0);
-    const quint16 code = rd16(request, 2);
-    const QByteArray r = packet(magic, code, rd32(request, 6), status, payload);
+    const quint16 magic = rd16(request, kOffMagic);
+    const quint16 code = rd16(request, kOffCommand);
+    const QByteArray r = packet(magic, code, rd32(request, kOffParam), status, payload);
     const quint32 key = commandKey(code, magic);
     int delayMs = 0;
     {
@@ -332,8 +332,8 @@ int SimulatorEngine::logDatagram(const QByteArray& d, bool malformed)
         return -1;
     LoggedCommand c;
     c.timeUs = m_data->clock.nsecsElapsed() / 1000;
-    c.magic = d.size() >= 4 ? rd16(d, 0) : 0;
-    c.command = d.size() >= 4 ? rd16(d, 2) : 0;
+    c.magic = d.size() >= 4 ? rd16(d, kOffMagic) : 0;
+    c.command = d.size() >= 4 ? rd16(d, kOffCommand) : 0;
     c.malformed = malformed;
     c.bytes = d;
     int index = -1;
@@ -365,19 +365,19 @@ bool SimulatorEngine::sendJunk(int kind)
     switch (Simulator::Junk(kind)) {
     case Simulator::Junk::ShortIq:
         d = QByteArray(100, '\0');
-        wr16(d, 0, kMagicApp);
-        wr16(d, 2, kIqMark);
-        wr16(d, 6, m_seq);
+        wr16(d, kOffMagic, kMagicApp);
+        wr16(d, kOffCommand, kIqMark);
+        wr16(d, kOffSequence, m_seq);
         break;
     case Simulator::Junk::ShortReply:
         d = QByteArray(6, '\0');
-        wr16(d, 0, kMagicApp);
-        wr16(d, 2, CmdInformation);
+        wr16(d, kOffMagic, kMagicApp);
+        wr16(d, kOffCommand, CmdInformation);
         break;
     case Simulator::Junk::ShortFragment:
         d = QByteArray(40, '\0');
-        wr16(d, 0, kMagicApp);
-        wr16(d, 2, kBandScopeMark);
+        wr16(d, kOffMagic, kMagicApp);
+        wr16(d, kOffCommand, kBandScopeMark);
         break;
     case Simulator::Junk::Foreign: {
         QUdpSocket foreign;
