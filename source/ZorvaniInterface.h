@@ -111,6 +111,7 @@ public slots:
     void setForceStop();
     void on4k(bool);
     void onHideSpectrumSlopes(bool hide);
+    // The host's manager connects to this name (sic).
     bool isDeviceAvalible();
 
 private:

@@ -14,7 +14,8 @@ class ResamplerSCZorvani;
 
 // Listener of the host's audio server: when the server asks for data it gets
 // every complete block of 256 stereo frames waiting in the audio-server
-// converter's output ring, as interleaved floats (left, right).
+// converter's output ring, as interleaved floats (left, right). The class
+// keeps the name its callers use (sic).
 class AudioServerNotifyer : public QObject, public ox::audio::AudioEventListenerAbstract {
     Q_OBJECT
 public:
