@@ -6,44 +6,20 @@
 #include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
-#include <QWidget>
 #include <QtTest>
 
 #include <memory>
 
-// A form with the check boxes the options page carries.
-class Form : public QWidget {
-public:
-    Form()
-    {
-        enable = add(QStringLiteral("chbExtCtrlEnable"));
-        for (const char* row : {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"})
-            for (int bit = 0; bit < 7; ++bit)
-                add(QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(row)).arg(bit));
-    }
-    QCheckBox* box(const char* row, int bit)
-    {
-        return findChild<QCheckBox*>(QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(row)).arg(bit));
-    }
-    QCheckBox* enable;
-
-private:
-    QCheckBox* add(const QString& name)
-    {
-        auto* b = new QCheckBox(this);
-        b->setObjectName(name);
-        return b;
-    }
-};
-
 class ExtCtrlTest : public QObject {
     Q_OBJECT
 
-    // The band plan writes "itu.ini": keep it in a folder of this test.
-    QTemporaryDir m_home;
+    QTemporaryDir m_home; // the band plan writes "itu.ini"
     std::unique_ptr<AmateurRegion> m_region;
-    std::unique_ptr<Form> m_form;
+    std::unique_ptr<QWidget> m_form; // with the check boxes the options page carries
     std::unique_ptr<ExtCtrlZorvani> m_ext;
+
+    QCheckBox* box(const QString& name) { return m_form->findChild<QCheckBox*>(name); }
+    QCheckBox* box(const char* row, int bit) { return box(QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(row)).arg(bit)); }
 
 private slots:
     void initTestCase() { QVERIFY(support::isolateHome(m_home)); }
@@ -52,19 +28,14 @@ private slots:
         QFile::remove(AmateurRegion::settingsPath());
         m_region = std::make_unique<AmateurRegion>();
         m_region->setCountry(QLocale::Germany); // ITU region 1
-        m_form = std::make_unique<Form>();
+        m_form = std::make_unique<QWidget>();
+        QStringList names{QStringLiteral("chbExtCtrlEnable")};
+        for (const char* row : {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"})
+            for (int bit = 0; bit < 7; ++bit)
+                names << QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(row)).arg(bit);
+        for (const QString& name : names)
+            (new QCheckBox(m_form.get()))->setObjectName(name);
         m_ext = std::make_unique<ExtCtrlZorvani>(m_form.get(), m_region.get());
-    }
-
-    void patternPerRow()
-    {
-        m_form->box("40", 0)->setChecked(true);
-        m_form->box("40", 2)->setChecked(true);
-        m_form->box("Gen", 6)->setChecked(true);
-        m_form->box("160", 1)->setChecked(true);
-        const uint expected[] = {2, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0}; // no boxes for 11M
-        for (int band = -1; band < 15; ++band)
-            QCOMPARE(m_ext->pattern(band), band < 0 ? 0u : expected[band]);
     }
 
     // The band of the tuned frequency plus the offset; edges belong to the
@@ -91,42 +62,43 @@ private slots:
         QFETCH(bool, band11);
         QFETCH(int, band);
         m_region->setBand11M(band11);
-        m_form->enable->setChecked(true);
+        box(QStringLiteral("chbExtCtrlEnable"))->setChecked(true);
         m_ext->setOffset(offset);
         m_ext->setFrequency(hz);
         QCOMPARE(m_ext->currentBand(), band);
     }
 
-    // The pattern goes out when the band changes, when the current band's
-    // row changes, and on enabling (zero on disabling); nothing while disabled.
-    void emitsTheCurrentBandsPattern()
+    // Each row makes its band's pattern (11 m has no row). The pattern goes
+    // out when the band changes, when the current band's row changes, and on
+    // enabling (zero on disabling); nothing while disabled.
+    void patternsAndWhenTheyGoOut()
     {
-        m_form->box("40", 0)->setChecked(true);
-        m_form->box("40", 2)->setChecked(true);
-        m_form->box("Gen", 3)->setChecked(true);
+        for (const auto& [row, bit] : {std::pair{"40", 0}, {"40", 2}, {"Gen", 3}, {"160", 1}})
+            box(row, bit)->setChecked(true);
+        const uint expected[] = {2, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0};
+        for (int band = -1; band < 15; ++band)
+            QCOMPARE(m_ext->pattern(band), band < 0 ? 0u : expected[band]);
         m_ext->setFrequency(7100000.0);
         QSignalSpy values(m_ext.get(), &ExtCtrlZorvani::valueChanged);
-        m_form->enable->setChecked(true);
-        QCOMPARE(values.count(), 1);
-        QCOMPARE(values.last().at(0).toUInt(), 5u);
+        QCheckBox* enable = box(QStringLiteral("chbExtCtrlEnable"));
+        const auto sent = [&](int count, uint value) { return values.count() == count && values.last().at(0).toUInt() == value; };
+        enable->setChecked(true);
+        QVERIFY(sent(1, 5));
         m_ext->setFrequency(7150000.0); // same band: nothing to send
-        m_form->box("80", 1)->setChecked(true);
+        box("80", 1)->setChecked(true);
         QCOMPARE(values.count(), 1);
-        m_form->box("40", 6)->setChecked(true);
-        QCOMPARE(values.count(), 2);
-        QCOMPARE(values.last().at(0).toUInt(), 69u);
+        box("40", 6)->setChecked(true);
+        QVERIFY(sent(2, 69));
         m_ext->setFrequency(27000000.0);
-        QCOMPARE(values.count(), 3);
-        QCOMPARE(values.last().at(0).toUInt(), 8u);
-        m_form->enable->setChecked(false);
-        QCOMPARE(values.count(), 4);
-        QCOMPARE(values.last().at(0).toUInt(), 0u);
+        QVERIFY(sent(3, 8));
+        enable->setChecked(false);
+        QVERIFY(sent(4, 0));
         QCOMPARE(m_ext->currentValue(), 0u);
         m_ext->changedEnable(false);
         m_ext->setFrequency(7100000.0);
         QCOMPARE(values.count(), 4);
-        m_form->enable->setChecked(true);
-        QCOMPARE(values.last().at(0).toUInt(), 69u);
+        enable->setChecked(true);
+        QVERIFY(sent(5, 69));
     }
 };
 

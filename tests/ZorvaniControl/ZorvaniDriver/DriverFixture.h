@@ -1,52 +1,18 @@
 #pragma once
 
-#include "TestPeer.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QUdpSocket>
+#include <QtEndian>
+
+#include <functional>
 #include <memory>
 
-// A driver opened on a loopback stand-in receiver at 127.0.0.2:port.
-struct DriverFixture {
-    std::unique_ptr<TestPeer> peer;
-    std::unique_ptr<ZorvaniDriver> driver;
-
-    quint16 port;
-
-    // `openLink` false: the test sets what the socket thread uses, then opens.
-    explicit DriverFixture(quint16 port, bool openLink = true)
-        : peer(std::make_unique<TestPeer>(port)), driver(std::make_unique<ZorvaniDriver>(nullptr, nullptr)),
-          port(port)
-    {
-        driver->setBootSettleTime(0);
-        if (openLink)
-            driver->open(receiver(port));
-    }
-
-    static Receiver receiver(quint16 port)
-    {
-        Receiver r;
-        r.name = QStringLiteral("ZorvaniDDC");
-        r.serial = QStringLiteral("OXD01000100001");
-        r.address = QHostAddress(QStringLiteral("127.0.0.2"));
-        r.port = port;
-        return r;
-    }
-};
-
-// Little-endian request bytes as the receiver expects them.
-inline QByteArray header(quint16 magic, quint16 command, quint16 length, quint32 param, quint32 status, quint32 crc = 0)
-{
-    QByteArray h(18, '\0');
-    qToLittleEndian<quint16>(magic, h.data());
-    qToLittleEndian<quint16>(command, h.data() + 2);
-    qToLittleEndian<quint16>(length, h.data() + 4);
-    qToLittleEndian<quint32>(param, h.data() + 6);
-    qToLittleEndian<quint32>(status, h.data() + 10);
-    qToLittleEndian<quint32>(crc, h.data() + 14);
-    return h;
-}
-
+// Datagrams as the receiver sends and expects them: little-endian.
 template <typename T>
 QByteArray le(T value)
 {
@@ -55,7 +21,136 @@ QByteArray le(T value)
     return b;
 }
 
-inline quint16 commandOf(const QByteArray& d)
+inline QByteArray header(quint16 magic, quint16 command, quint16 length, quint32 param, quint32 status, quint32 crc = 0)
 {
-    return d.size() >= 4 ? qFromLittleEndian<quint16>(d.constData() + 2) : 0xFFFF;
+    return le(magic) + le(command) + le(length) + le(param) + le(status) + le(crc);
 }
+
+inline quint16 commandOf(const QByteArray& d) { return d.size() >= 4 ? qFromLittleEndian<quint16>(d.constData() + 2) : 0xFFFF; }
+
+// Bitwise CRC-32, written independently of the table version.
+inline quint32 referenceCrc(const QByteArray& data)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (char c : data) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// Receiver IQ packets: 200 samples of 24-bit I and Q.
+namespace iqtest {
+
+inline qint32 get24(const char* p)
+{
+    const quint32 u = quint8(p[0]) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16;
+    return (u & 0x800000) ? qint32(u | 0xFF000000u) : qint32(u);
+}
+
+// `sample(i, q)` gives the 24-bit value of sample i, component q (0 = I, 1 = Q).
+inline QByteArray packet(quint16 sequence, quint8 channel,
+                         const std::function<qint32(int, int)>& sample = [](int i, int q) { return (i + 1) * (q ? -3 : 5); })
+{
+    QByteArray p = le<quint16>(0xFF12) + le<quint16>(0xFFFE) + le<quint16>(1200) + le(sequence) + char(0) + char(channel);
+    p.resize(1211);
+    for (int i = 0; i < 400; ++i)
+        qToLittleEndian<qint32>(sample(i / 2, i % 2), p.data() + 10 + 3 * i); // the fourth byte is overwritten or spare
+    p.resize(1210);
+    return p;
+}
+
+inline quint16 sequenceOf(const QByteArray& p) { return qFromLittleEndian<quint16>(p.constData() + 6); }
+inline quint16 lengthOf(const QByteArray& p) { return qFromLittleEndian<quint16>(p.constData() + 4); }
+
+} // namespace iqtest
+
+// A stand-in receiver on a loopback address: logs every datagram it gets and
+// answers with whatever the test's responder returns. Lives in the test's
+// thread; the driver's waits and QTRY_* keep its events flowing.
+class TestPeer : public QObject {
+public:
+    using Responder = std::function<QList<QByteArray>(const QByteArray& request)>;
+
+    explicit TestPeer(quint16 port, const QHostAddress& address = QHostAddress(QStringLiteral("127.0.0.2")))
+    {
+        m_bound = m_socket.bind(address, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+        connect(&m_socket, &QUdpSocket::readyRead, this, &TestPeer::drain);
+    }
+
+    bool isBound() const { return m_bound; }
+    void setResponder(Responder r) { m_responder = std::move(r); }
+    QList<QByteArray> log() const { return m_log; }
+    // To the plug-in's socket (known once it has sent something).
+    void send(const QByteArray& datagram) { m_socket.writeDatagram(datagram, m_client, m_clientPort); }
+    void sendTo(const TestPeer& peer, const QByteArray& datagram) { m_socket.writeDatagram(datagram, peer.m_client, peer.m_clientPort); }
+
+    QList<QByteArray> requests(quint16 command) const
+    {
+        QList<QByteArray> found;
+        for (const QByteArray& d : m_log)
+            if (commandOf(d) == command)
+                found << d;
+        return found;
+    }
+
+    // A reply to a request: same magic and command, the given status and payload.
+    static QByteArray reply(const QByteArray& request, quint32 status, const QByteArray& payload = {})
+    {
+        return request.left(4) + le(quint16(payload.size())) + le<quint32>(0) + le(status) + le<quint32>(0) + payload;
+    }
+    // A healthy receiver's answer to a request: status 1, the information record where one is asked for.
+    static QList<QByteArray> ok(const QByteArray& request)
+    {
+        if (commandOf(request) == 0xFFFE) // answers to IQ come back to the peer too
+            return {};
+        return {reply(request, 1, commandOf(request) == 26 ? QByteArray(36, 2) : QByteArray())};
+    }
+
+private:
+    void drain()
+    {
+        while (m_socket.hasPendingDatagrams()) {
+            QByteArray d(int(m_socket.pendingDatagramSize()), '\0');
+            m_socket.readDatagram(d.data(), d.size(), &m_client, &m_clientPort);
+            m_log << d;
+            if (m_responder)
+                for (const QByteArray& answer : m_responder(d))
+                    send(answer);
+        }
+    }
+
+    QUdpSocket m_socket;
+    bool m_bound = false;
+    Responder m_responder;
+    QList<QByteArray> m_log;
+    QHostAddress m_client;
+    quint16 m_clientPort = 0;
+};
+
+inline Receiver receiverAt(const QString& serial, const QString& address, quint16 port)
+{
+    Receiver r;
+    r.name = QStringLiteral("ZorvaniDDC");
+    r.serial = serial;
+    r.address = QHostAddress(address);
+    r.port = port;
+    return r;
+}
+
+// A driver opened on a stand-in receiver at 127.0.0.2:port.
+struct DriverFixture {
+    TestPeer peer;
+    ZorvaniDriver driver{nullptr, nullptr};
+    quint16 port;
+
+    // `openLink` false: the test sets what the socket thread uses, then calls open().
+    explicit DriverFixture(quint16 port, bool openLink = true) : peer(port), port(port)
+    {
+        driver.setBootSettleTime(0);
+        if (openLink)
+            open();
+    }
+    bool open() { return driver.open(receiverAt(QStringLiteral("OXD01000100001"), QStringLiteral("127.0.0.2"), port)); }
+};

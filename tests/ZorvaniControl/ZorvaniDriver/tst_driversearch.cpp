@@ -1,95 +1,77 @@
 // The driver's own discovery (limited broadcast), inside a private network namespace only.
+#include "DriverFixture.h"
 #include "Simulator.h"
-#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 
 #include <QtTest>
 
-#include <memory>
-
-using zorvani::sim::Config;
 using zorvani::sim::Simulator;
-
-namespace {
-std::unique_ptr<Simulator> emulator(const char* address, quint16 port, quint32 decimal)
-{
-    Config c;
-    c.address = QHostAddress(QLatin1String(address));
-    c.port = port;
-    c.receiverNamespace = true;
-    c.serialDecimal = decimal;
-    c.paced = false;
-    auto sim = std::make_unique<Simulator>(c);
-    return sim->start() ? std::move(sim) : nullptr;
-}
-
-Receiver record(const char* serial, const char* address, quint16 port)
-{
-    Receiver r;
-    r.name = QStringLiteral("ZorvaniDDC");
-    r.serial = QLatin1String(serial);
-    r.address = QHostAddress(QLatin1String(address));
-    r.port = port;
-    return r;
-}
-} // namespace
 
 class TestDriverSearch : public QObject {
     Q_OBJECT
+
+    static std::unique_ptr<Simulator> emulator(const char* address, quint16 port, quint32 decimal)
+    {
+        zorvani::sim::Config c;
+        c.address = QHostAddress(QLatin1String(address));
+        c.port = port;
+        c.receiverNamespace = true;
+        c.serialDecimal = decimal;
+        c.paced = false;
+        auto sim = std::make_unique<Simulator>(c);
+        return sim->start() ? std::move(sim) : nullptr;
+    }
+
 private slots:
     void initTestCase()
     {
         if (qgetenv("ZORVANI_NETNS") != "1")
             QSKIP("discovery broadcasts only inside the private network namespace of tests/netns-run");
-        QVERIFY(Simulator::prepareNamespace(
-            {QHostAddress(QStringLiteral("10.77.0.2")), QHostAddress(QStringLiteral("10.77.0.3"))}));
+        QVERIFY(Simulator::prepareNamespace({QHostAddress(QStringLiteral("10.77.0.2")), QHostAddress(QStringLiteral("10.77.0.3"))}));
     }
 
+    // Both receivers are listed, in descending order of serial, the same
+    // serial at two addresses twice; the requested one is found.
+    void findsTheRequestedSerial_data()
+    {
+        QTest::addColumn<int>("second"); // serial of the receiver at 10.77.0.3; the one at .2 has 5
+        QTest::newRow("two serials") << 9;
+        QTest::newRow("one serial at two addresses") << 5;
+    }
     void findsTheRequestedSerial()
     {
-        auto a = emulator("10.77.0.2", 52101, 5);
-        auto b = emulator("10.77.0.3", 52101, 9);
+        QFETCH(int, second);
+        const quint16 port = quint16(52101 + second);
+        auto a = emulator("10.77.0.2", port, 5);
+        auto b = emulator("10.77.0.3", port, quint32(second));
         QVERIFY(a && b);
         ZorvaniDriver driver(nullptr, nullptr);
-        driver.setDiscoveryPort(52101);
-        const Receiver r = driver.searchCurrent(QStringLiteral("OXD01000100009"));
-        QCOMPARE(r.address, QHostAddress(QStringLiteral("10.77.0.3")));
-        QCOMPARE(r.port, quint16(52101));
-        // Both are listed, in descending order of serial.
+        driver.setDiscoveryPort(port);
+        const QString serial = b->serialText();
+        const Receiver r = driver.searchCurrent(serial);
+        QCOMPARE(r.serial, serial);
+        QCOMPARE(r.port, port);
+        if (second != 5)
+            QCOMPARE(r.address, QHostAddress(QStringLiteral("10.77.0.3")));
         const QList<Receiver> found = driver.foundReceivers();
         QCOMPARE(found.size(), 2);
-        QCOMPARE(found[0].serial, QStringLiteral("OXD01000100009"));
-        QCOMPARE(found[1].serial, QStringLiteral("OXD01000100005"));
+        QCOMPARE(found[0].serial, serial);
+        QCOMPARE(found[1].serial, a->serialText());
         QVERIFY(driver.searchCurrent(QStringLiteral("OXD01000100077")).serial.isEmpty());
-    }
-
-    void sameSerialAtTwoAddressesIsKept()
-    {
-        auto a = emulator("10.77.0.2", 52102, 42);
-        auto b = emulator("10.77.0.3", 52102, 42);
-        QVERIFY(a && b);
-        ZorvaniDriver driver(nullptr, nullptr);
-        driver.setDiscoveryPort(52102);
-        QVERIFY(!driver.searchCurrent(QStringLiteral("OXD01000100042")).serial.isEmpty());
-        QCOMPARE(driver.foundReceivers().size(), 2);
     }
 
     void addNewDeviceRules()
     {
         ZorvaniDriver driver(nullptr, nullptr);
-        Receiver noPort = record("OXD01000100001", "10.0.0.1", 0);
-        driver.addNewDevice(noPort);
-        Receiver noAddress = record("OXD01000100001", "0.0.0.0", 5);
-        driver.addNewDevice(noAddress);
-        QVERIFY(driver.foundReceivers().isEmpty());
-        Receiver a = record("OXD01000100001", "10.0.0.1", 5);
-        driver.addNewDevice(a);
-        Receiver again = record("OXD01000100001", "10.0.0.1", 5);
-        driver.addNewDevice(again);
-        Receiver otherPort = record("OXD01000100001", "10.0.0.1", 6);
-        driver.addNewDevice(otherPort);
+        const QString serial = QStringLiteral("OXD01000100001");
+        // Without port or address nothing is added; the same record once; another port is another receiver.
+        for (const auto& [address, port] : {std::pair{"10.0.0.1", 0}, {"0.0.0.0", 5}, {"10.0.0.1", 5}, {"10.0.0.1", 5}, {"10.0.0.1", 6}}) {
+            Receiver r = receiverAt(serial, QLatin1String(address), quint16(port));
+            driver.addNewDevice(r);
+        }
         QCOMPARE(driver.foundReceivers().size(), 2);
-        QList<Receiver> list{record("OXD01000100001", "1.1.1.1", 1), record("OXD01000300001", "1.1.1.1", 1),
-                             record("OXD01000200001", "1.1.1.1", 1)};
+        QList<Receiver> list;
+        for (const char* s : {"OXD01000100001", "OXD01000300001", "OXD01000200001"})
+            list << receiverAt(QLatin1String(s), QStringLiteral("1.1.1.1"), 1);
         driver.sortRxList(list);
         QCOMPARE(list[0].serial, QStringLiteral("OXD01000300001"));
         QCOMPARE(list[2].serial, QStringLiteral("OXD01000100001"));

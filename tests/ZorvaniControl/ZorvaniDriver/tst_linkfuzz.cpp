@@ -87,19 +87,12 @@ private slots:
         flood.stop();
         const auto iq = driver.device()->stream().counters();
         const QString numbers = QStringLiteral("%1 forged; %2 information and %3 front-end reads answered; dropped: %4 "
-                                               "malformed datagrams, %5 malformed IQ, %6 replies over the queue; "
-                                               "reply queue peak %7 of %8; IQ processed %9, given up %10, resyncs %11")
-                                    .arg(link.sim.counters().forged)
-                                    .arg(informationOk)
-                                    .arg(frontEndOk)
-                                    .arg(driver.device()->malformedDatagrams())
-                                    .arg(iq.malformed)
-                                    .arg(driver.device()->replies().dropped())
-                                    .arg(peak)
-                                    .arg(capacity)
-                                    .arg(iq.processed)
-                                    .arg(iq.givenUp)
-                                    .arg(iq.resyncs);
+                                               "malformed datagrams, %5 malformed IQ, %6 replies over the queue; reply "
+                                               "queue peak %7 of %8; IQ processed %9, given up %10, resyncs %11")
+                                    .arg(link.sim.counters().forged).arg(informationOk).arg(frontEndOk)
+                                    .arg(driver.device()->malformedDatagrams()).arg(iq.malformed)
+                                    .arg(driver.device()->replies().dropped()).arg(peak).arg(capacity).arg(iq.processed)
+                                    .arg(iq.givenUp).arg(iq.resyncs);
         qInfo().noquote() << numbers;
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", ")) + QStringLiteral(" taken from a forgery")));
         QVERIFY2(informationOk > 0 && frontEndOk > 0, qPrintable(numbers));
@@ -109,9 +102,7 @@ private slots:
         // (AddressSanitizer keeps freed memory in quarantine: no measure there.)
         const qint64 residentAtEnd = residentBytes();
         QVERIFY2(residentAtEnd - residentAfterWarmUp < 32 * 1024 * 1024,
-                 qPrintable(QStringLiteral("resident memory grew from %1 to %2 bytes")
-                                .arg(residentAfterWarmUp)
-                                .arg(residentAtEnd)));
+                 qPrintable(QStringLiteral("resident memory grew from %1 to %2 bytes").arg(residentAfterWarmUp).arg(residentAtEnd)));
 #endif
 
         // Afterwards the stream runs and the link answers as before.

@@ -1,95 +1,65 @@
 // Band-scope assembly, CRC-32, calibration blocks and the information text.
+#include "DriverFixture.h"
 #include "ZorvaniControl/ZorvaniDriver/BandScopeAssembler.h"
 #include "ZorvaniControl/ZorvaniDriver/Calibration.h"
 #include "ZorvaniControl/ZorvaniDriver/Crc32.h"
 #include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
 
-#include <QtEndian>
 #include <QtTest>
 
+#include <cmath>
 #include <cstring>
 
 namespace {
 // A fragment whose sample j carries I = 100 * fragment + j % 50, Q = -(j + 1).
 QByteArray fragment(int number, int size = 1034)
 {
-    QByteArray f(size, '\0');
-    qToLittleEndian<quint16>(0xFF12, f.data());
-    qToLittleEndian<quint16>(0xFFFC, f.data() + 2);
-    qToLittleEndian<quint16>(quint16(number), f.data() + 6);
-    for (int j = 0; j < 256 && 10 + 4 * j + 4 <= size; ++j) {
-        qToLittleEndian<qint16>(qint16(100 * number + j % 50), f.data() + 10 + 4 * j);
-        qToLittleEndian<qint16>(qint16(-(j + 1)), f.data() + 12 + 4 * j);
-    }
-    return f;
-}
-
-// Bitwise CRC-32 written independently of the table version.
-quint32 referenceCrc(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (char c : data) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc ^ 0xFFFFFFFFu;
+    QByteArray f = le<quint16>(0xFF12) + le<quint16>(0xFFFC) + le<quint16>(0) + le(quint16(number)) + le<quint16>(0);
+    for (int j = 0; j < 256; ++j)
+        f += le(qint16(100 * number + j % 50)) + le(qint16(-(j + 1)));
+    return f.left(size);
 }
 } // namespace
 
 class TestLinkRecords : public QObject {
     Q_OBJECT
 private slots:
-    void bandScopeFullFrame()
+    // Fragments in arrival order (number, or -number - 1 for one a byte
+    // short); fragment 15 delivers what accumulated since fragment 0.
+    void bandScopeFrames_data()
     {
-        BandScopeAssembler a;
-        for (int k = 0; k < 15; ++k)
-            QCOMPARE(a.add(fragment(k).constData(), 1034, 1.0, false), 0);
-        QCOMPARE(a.add(fragment(15).constData(), 1034, 2.0, false), 4096);
-        // Sample 256 * k + j: I = (100 k + j % 50) / 32767 * 0.1 * scale.
-        for (int k : {0, 7, 15})
-            for (int j : {0, 49, 255}) {
-                const auto s = a.frame()[256 * k + j];
-                QCOMPARE(s.re, (100.0 * k + j % 50) / 32767.0 * 0.2);
-                QCOMPARE(s.im, -(j + 1) / 32767.0 * 0.2);
-            }
-    }
-
-    void bandScopeMissingFragmentShortensFrame()
-    {
-        // The frame is delivered at fragment 15 with fragments 0..2 only.
-        BandScopeAssembler b;
-        int delivered = 0;
+        QTest::addColumn<QList<int>>("fragments");
+        QTest::addColumn<bool>("mirrored");
+        QTest::addColumn<int>("delivered");
+        QList<int> all;
         for (int k = 0; k < 16; ++k)
-            if (k != 3)
-                delivered = b.add(fragment(k).constData(), 1034, 1.0, false);
-        QCOMPARE(delivered, 768);
-        QCOMPARE(b.frame()[767].re, (200.0 + 255 % 50) / 32767.0 * 0.1);
+            all << k;
+        QList<int> noThree = all;
+        noThree.removeAt(3);
+        QTest::newRow("full frame") << all << false << 4096;
+        QTest::newRow("fragment 3 missing: cut short") << noThree << false << 768;
+        QTest::newRow("second Nyquist zone: swapped") << all << true << 4096;
+        QTest::newRow("short and foreign fragments ignored") << (QList<int>{0, -2, 16} + all.mid(1)) << false << 4096;
+        QTest::newRow("without fragment 0 nothing") << all.mid(1) << false << 0;
     }
-
-    void bandScopeSwapsInSecondNyquistZone()
+    void bandScopeFrames()
     {
+        QFETCH(QList<int>, fragments);
+        QFETCH(bool, mirrored);
+        QFETCH(int, delivered);
         BandScopeAssembler a;
-        for (int k = 0; k < 15; ++k)
-            a.add(fragment(k).constData(), 1034, 1.0, true);
-        QCOMPARE(a.add(fragment(15).constData(), 1034, 1.0, true), 4096);
-        QCOMPARE(a.frame()[1].re, -2 / 32767.0 * 0.1);
-        QCOMPARE(a.frame()[1].im, 1 / 32767.0 * 0.1);
-    }
-
-    void bandScopeIgnoresShortAndForeignFragments()
-    {
-        BandScopeAssembler a;
-        a.add(fragment(0).constData(), 1034, 1.0, false);
-        QCOMPARE(a.add(fragment(1, 1033).constData(), 1033, 1.0, false), 0);
-        QCOMPARE(a.add(fragment(16).constData(), 1034, 1.0, false), 0);
-        for (int k = 1; k < 15; ++k)
-            a.add(fragment(k).constData(), 1034, 1.0, false);
-        QCOMPARE(a.add(fragment(15).constData(), 1034, 1.0, false), 4096);
-        // Without fragment 0 nothing accumulates and fragment 15 delivers nothing.
-        BandScopeAssembler b;
-        for (int k = 1; k < 16; ++k)
-            QCOMPARE(b.add(fragment(k).constData(), 1034, 1.0, false), 0);
+        for (int i = 0; i < fragments.size(); ++i) {
+            const int k = fragments[i];
+            const QByteArray f = k < 0 ? fragment(-k - 1, 1033) : fragment(k);
+            QCOMPARE(a.add(f.constData(), f.size(), 2.0, mirrored), i + 1 < fragments.size() ? 0 : delivered);
+        }
+        // Sample 256 k + j: I = (100 k + j % 50) / 32767 * 0.1 * scale.
+        for (int n : {0, 1, 49, 767, 7 * 256 + 255, 4095})
+            if (n < delivered) {
+                const double re = (100.0 * (n / 256) + (n % 256) % 50) / 32767.0 * 0.2, im = -(n % 256 + 1) / 32767.0 * 0.2;
+                QCOMPARE(a.frame()[n].re, mirrored ? im : re);
+                QCOMPARE(a.frame()[n].im, mirrored ? re : im);
+            }
     }
 
     void crc32MatchesReference_data()
@@ -100,10 +70,8 @@ private slots:
         QTest::newRow("empty") << QByteArray() << 0u;
         QByteArray noise(1024, '\0');
         quint32 x = 12345;
-        for (char& c : noise) {
-            x = x * 1103515245u + 12345u;
-            c = char(x >> 16);
-        }
+        for (char& c : noise)
+            c = char((x = x * 1103515245u + 12345u) >> 16);
         QTest::newRow("1024 pseudo-random") << noise << referenceCrc(noise);
         QTest::newRow("ones") << QByteArray(72, char(0xFF)) << referenceCrc(QByteArray(72, char(0xFF)));
     }
@@ -114,6 +82,7 @@ private slots:
         QCOMPARE(crc32(data.constData(), data.size()), expected);
     }
 
+    // The CRC covers the coefficients and the factor (1 + percent / 100).
     void calibrationBlockLayout_data()
     {
         QTest::addColumn<double>("percent");
@@ -133,23 +102,11 @@ private slots:
         QCOMPARE(qFromLittleEndian<double>(d.constData() + 22 + 56), -1.5);
         QCOMPARE(qFromLittleEndian<double>(d.constData() + 86), factor);
         QCOMPARE(qFromLittleEndian<quint32>(d.constData() + 18), ~referenceCrc(d.mid(22, 72)));
-
         double read[8] = {};
         double p = 99.0;
         QVERIFY(zorvani::calibration::readBlock(d, read, &p));
         QVERIFY(qAbs(p - percent) < 1e-12);
         QCOMPARE(read[1], 9.9);
-    }
-
-    void calibrationCrcCoversFactor()
-    {
-        QByteArray a(94, '\0');
-        QByteArray b(94, '\0');
-        zorvani::calibration::writeBlock(a, nullptr, 0.5);
-        zorvani::calibration::writeBlock(b, nullptr, 0.25);
-        QVERIFY(qFromLittleEndian<quint32>(a.constData() + 18) != qFromLittleEndian<quint32>(b.constData() + 18));
-        for (int i = 22; i < 86; ++i)
-            QCOMPARE(a[i], '\0');
     }
 
     void calibrationRejectsErasedAndShortBlocks()
@@ -172,44 +129,36 @@ private slots:
     {
         QTest::addColumn<quint32>("status");
         QTest::addColumn<quint16>("type");
-        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("pll"); // the text after the PLL line, one letter per detail: O for OK, N for NO
         const QString head = QStringLiteral("S/N: OXD010a1b00123\nVersion: 11.3\nPCB revision: 4\n");
-        QTest::newRow("status 0") << 0u << quint16(2) << QStringLiteral("SDR type: ZorvaniDDC\n") + head + "PLL: NO";
-        QTest::newRow("pll and internal") << (0x1u | 0x800u) << quint16(2)
-                                          << QStringLiteral("SDR type: ZorvaniDDC\n") + head +
-                                                 "PLL: OK\n\tReference mode: Internal\n\tInternal reference: NO\n"
-                                                 "\tExternal reference: NO\n\tPLL1 Lock: NO\n\tPLL2 Lock: NO\n"
-                                                 "\tPLL2 REF clock: NO\n\tPLL2 FB  clock: NO\n\tVCXO status: NO\n";
-        QTest::newRow("all set, unknown type") << 0xFFFFFFFFu << quint16(3)
-                                               << QStringLiteral("SDR type: unknown\n") + head +
-                                                      "PLL: OK\n\tReference mode: Internal\n\tInternal reference: OK\n"
-                                                      "\tExternal reference: OK\n\tPLL1 Lock: OK\n\tPLL2 Lock: OK\n"
-                                                      "\tPLL2 REF clock: OK\n\tPLL2 FB  clock: OK\n\tVCXO status: OK\n";
-        QTest::newRow("external, locks") << (0x1u | 0x2u | 0x4u | 0x8u | 0x40u) << quint16(2)
-                                         << QStringLiteral("SDR type: ZorvaniDDC\n") + head +
-                                                "PLL: OK\n\tReference mode: External\n\tInternal reference: NO\n"
-                                                "\tExternal reference: OK\n\tPLL1 Lock: OK\n\tPLL2 Lock: OK\n"
-                                                "\tPLL2 REF clock: NO\n\tPLL2 FB  clock: NO\n\tVCXO status: OK\n";
-        QTest::newRow("bits without pll") << 0xFFFEu << quint16(2)
-                                          << QStringLiteral("SDR type: ZorvaniDDC\n") + head + "PLL: NO";
+        QTest::newRow("status 0") << 0u << quint16(2) << "";
+        QTest::newRow("pll and internal") << (0x1u | 0x800u) << quint16(2) << "Internal NNNNNNN";
+        QTest::newRow("all set, unknown type") << 0xFFFFFFFFu << quint16(3) << "Internal OOOOOOO";
+        QTest::newRow("external, locks") << (0x1u | 0x2u | 0x4u | 0x8u | 0x40u) << quint16(2) << "External NOOONNO";
+        QTest::newRow("bits without pll") << 0xFFFEu << quint16(2) << "";
     }
     void informationText()
     {
         QFETCH(quint32, status);
         QFETCH(quint16, type);
-        QFETCH(QString, expected);
+        QFETCH(QString, pll);
         // The record as it arrives on the wire.
-        QByteArray wire(36, '\0');
-        qToLittleEndian<quint16>(type, wire.data() + 2);
-        qToLittleEndian<quint16>(11, wire.data() + 4);
-        qToLittleEndian<quint16>(3, wire.data() + 6);
-        qToLittleEndian<quint32>(123, wire.data() + 20);
-        wire[24] = 0x0A;
-        wire[25] = 0x1B;
-        qToLittleEndian<quint32>(status, wire.data() + 28);
-        qToLittleEndian<quint32>(4, wire.data() + 32);
+        QByteArray wire = le<quint16>(0) + le(type) + le<quint16>(11) + le<quint16>(3) + QByteArray(12, '\0') + le<quint32>(123) +
+                          "\x0A\x1B" + QByteArray(2, '\0') + le(status) + le<quint32>(4);
         SDR2_HDR record;
+        QCOMPARE(wire.size(), int(sizeof record));
         std::memcpy(&record, wire.constData(), sizeof record);
+        QString expected = QStringLiteral("SDR type: %1\nS/N: OXD010a1b00123\nVersion: 11.3\nPCB revision: 4\nPLL: ")
+                               .arg(type == 2 ? "ZorvaniDDC" : "unknown");
+        if (pll.isEmpty()) {
+            expected += "NO";
+        } else {
+            expected += "OK\n\tReference mode: " + pll.section(' ', 0, 0) + "\n";
+            const char* details[] = {"Internal reference", "External reference", "PLL1 Lock", "PLL2 Lock",
+                                     "PLL2 REF clock", "PLL2 FB  clock", "VCXO status"};
+            for (int i = 0; i < 7; ++i)
+                expected += QStringLiteral("\t%1: %2\n").arg(details[i], pll.section(' ', 1)[i] == 'O' ? "OK" : "NO");
+        }
         QCOMPARE(::informationText(record), expected);
     }
 };

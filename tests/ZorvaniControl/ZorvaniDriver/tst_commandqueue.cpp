@@ -1,0 +1,387 @@
+// The driver's command queue and socket thread against a stand-in receiver
+// on loopback: retries, expiry, reply matching, the stream's start and stop
+// marks, and what reaches the engine and the band scope.
+#include "DriverFixture.h"
+#include "ZorvaniControl/ZorvaniDriver/PacketFifo.h"
+#include "common/MessageBox.h"
+
+#include <QMutex>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <atomic>
+#include <cmath>
+
+class TestCommandQueue : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::No; }); }
+    void cleanup() { ox::ui::setMessageHandler({}); }
+
+    void unansweredStartIsSentFiveTimesAndFails()
+    {
+        DriverFixture f(51001);
+        QVERIFY(!f.driver.Start());
+        QCOMPARE(f.peer.requests(1).size(), 5);
+        QVERIFY(!f.driver.isStart()); // the failed start does not stick: a retry transmits again
+        f.peer.setResponder(TestPeer::ok);
+        QVERIFY(f.driver.Start());
+        QCOMPARE(f.peer.requests(1).size(), 6);
+        QVERIFY(f.driver.isStart());
+    }
+
+    void retransmissionGapsGrow()
+    {
+        // The queue runs on the test's clock, read once per pass of the driver
+        // loop: T, 2T, 3T, 4T between the five transmissions, given up 4T after
+        // the last (T = 20 ms for a setting).
+        constexpr qint64 kT = 20;
+        std::atomic<qint64> now{1000};
+        std::atomic<int> reads{0};
+        DriverFixture f(51002, false);
+        f.driver.setQueueClock([&] {
+            ++reads;
+            return now.load();
+        });
+        QVERIFY(f.open());
+        const auto passes = [&](int n) {
+            const int from = reads.load();
+            return QTest::qWaitFor([&] { return reads.load() >= from + n; }, 10000);
+        };
+        const auto sent = [&] { return f.peer.requests(27).size(); };
+        f.driver.setLpf(true);
+        QTRY_COMPARE_WITH_TIMEOUT(sent(), 1, 10000);
+        qint64 sentAt = now;
+        for (int i = 1; i <= 4; ++i) {
+            now = sentAt + i * kT;
+            QVERIFY(passes(3));
+            QCOMPARE(sent(), i);
+            now = sentAt + i * kT + 1;
+            QTRY_COMPARE_WITH_TIMEOUT(sent(), i + 1, 10000);
+            sentAt = now;
+        }
+        now = sentAt + 4 * kT - 1;
+        QVERIFY(passes(3));
+        QCOMPARE(f.driver.queuedItems(), 1);
+        now = sentAt + 4 * kT;
+        QTRY_COMPARE_WITH_TIMEOUT(f.driver.queuedItems(), 0, 10000);
+        QCOMPARE(sent(), 5);
+    }
+
+    void closedLinkSendsNothingAndDoesNotBlock()
+    {
+        DriverFixture f(51003, false);
+        f.driver.setFreq(0, 7e6);
+        f.driver.setPreamp(1);
+        f.driver.setLpf(true);
+        f.driver.setPll(true);
+        f.driver.setExtCtrl(3);
+        f.driver.setFrontEnd(7);
+        f.driver.setBandScope(true, 1000000, 2);
+        QHostAddress a(QStringLiteral("10.1.2.3"));
+        bool ok = true;
+        RootCoefficient root;
+        QVERIFY(!f.driver.Start() && !f.driver.Stop() && !f.driver.information(nullptr));
+        QVERIFY(!f.driver.setNetworkMode(StaticIp) && !f.driver.resetZorvani() && !f.driver.setNewStaticAddress(a, 1));
+        QVERIFY(f.driver.frontEnd(ok) == 0 && !ok);
+        QVERIFY(!f.driver.readRootCalibrations(&root, &ok) && !f.driver.bootReadSN());
+        QCOMPARE(f.driver.queuedItems(), 0);
+        // Nothing of the above goes out once the link opens.
+        f.peer.setResponder(TestPeer::ok);
+        QVERIFY(f.open());
+        QVERIFY(!f.driver.bootReadSN()); // answered with status 1, which the bootloader never sends
+        QCOMPARE(f.peer.requests(5).size(), f.peer.log().size());
+    }
+
+    void oneReplyCompletesOneRequest()
+    {
+        DriverFixture f(51004);
+        // Two waited reads with one code are outstanding. Once both went out,
+        // the receiver sends a reply too short for a read, then one per read.
+        QTimer replies;
+        connect(&replies, &QTimer::timeout, &f.driver, [&] {
+            const QList<QByteArray> reads = f.peer.requests(41);
+            if (reads.size() < 2)
+                return;
+            replies.stop();
+            f.peer.send(TestPeer::reply(reads[0], 1));
+            f.peer.send(TestPeer::reply(reads[0], 1, le<quint16>(0x0A5C) + le<quint16>(0)));
+            f.peer.send(TestPeer::reply(reads[1], 1, le<quint16>(0x0B5C) + le<quint16>(0)));
+        });
+        replies.start(5);
+        bool firstOk = false, secondOk = false;
+        quint16 second = 0;
+        QTimer::singleShot(0, &f.driver, [&] { second = f.driver.frontEnd(secondOk); });
+        const quint16 first = f.driver.frontEnd(firstOk);
+        QTRY_VERIFY_WITH_TIMEOUT(secondOk, 3000);
+        QVERIFY(firstOk);
+        QCOMPARE(first, quint16(0x0A5C));
+        QCOMPARE(second, quint16(0x0B5C));
+        QCOMPARE(f.peer.requests(41).size(), 2);
+        QCOMPARE(f.driver.queuedItems(), 0);
+    }
+
+    // A malformed reply ahead of the genuine one: only the genuine one answers.
+    void malformedRepliesAnswerNothing_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<bool>("dropped"); // by the socket thread, before the driver sees it
+        QTest::newRow("unknown magic") << "magic" << 0x1234 << true;
+        QTest::newRow("length word one too many") << "length" << 37 << true;
+        QTest::newRow("length word one too few") << "length" << 35 << true;
+        QTest::newRow("datagram one byte longer") << "size" << 18 + 37 << true;
+        QTest::newRow("header cut") << "size" << 17 << true;
+        // Well-formed, yet no answer to this request.
+        QTest::newRow("bootloader magic") << "magic" << 0xFF11 << false;
+        QTest::newRow("record cut, length word to match") << "payload" << 35 << false;
+    }
+    void malformedRepliesAnswerNothing()
+    {
+        QFETCH(QString, field);
+        QFETCH(int, value);
+        QFETCH(bool, dropped);
+        DriverFixture f(51010);
+        const auto record = [](quint32 pcb) { return QByteArray(2, '\0') + le<quint16>(2) + QByteArray(28, '\0') + le(pcb); };
+        f.peer.setResponder([&](const QByteArray& request) {
+            QByteArray bad = TestPeer::reply(request, 1, record(99));
+            if (field == QLatin1String("magic"))
+                qToLittleEndian<quint16>(quint16(value), bad.data());
+            else if (field == QLatin1String("length"))
+                qToLittleEndian<quint16>(quint16(value), bad.data() + 4);
+            else if (field == QLatin1String("size"))
+                bad.resize(value);
+            else
+                bad = TestPeer::reply(request, 1, record(99).left(value));
+            return QList<QByteArray>{bad, TestPeer::reply(request, 1, record(3))};
+        });
+        SDR2_HDR info{};
+        QVERIFY(f.driver.information(&info));
+        QCOMPARE(info.pcbRevision, 3u);
+        QCOMPARE(f.peer.requests(26).size(), 1);
+        QCOMPARE(f.driver.device()->malformedDatagrams(), quint64(dropped ? 1 : 0));
+    }
+
+    // Replies too short for their command count as no reply and leave the caller's record alone.
+    void shortRepliesCountAsNoReply()
+    {
+        DriverFixture f(51008);
+        f.peer.setResponder([](const QByteArray& r) { return QList<QByteArray>{r.left(12)}; });
+        QVERIFY(!f.driver.bootErase());
+        f.peer.setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1, QByteArray(40, 1))}; });
+        RootCoefficient root;
+        root.percent = 5.0;
+        bool crc = true;
+        QVERIFY(!f.driver.readRootCalibrations(&root, &crc));
+        QCOMPARE(root.percent, 5.0);
+    }
+
+    // With no replies, settings are re-sent, but an older value never after a
+    // newer one of the same setting: it would undo it at the receiver.
+    void supersededSettingIsNotSentAgain()
+    {
+        DriverFixture f(51011);
+        f.driver.setFreq(0, 1000000.0);
+        f.driver.setFreq(1, 3000000.0);
+        f.driver.setFreq(0, 2000000.0);
+        QTRY_COMPARE_WITH_TIMEOUT(f.driver.queuedItems(), 0, 3000);
+        QMap<quint32, QList<quint64>> sent; // channel -> values, in arrival order
+        for (const QByteArray& d : f.peer.requests(8))
+            sent[qFromLittleEndian<quint32>(d.constData() + 6)] << qFromLittleEndian<quint64>(d.constData() + 18);
+        QCOMPARE(sent[0].count(10000000), 1);
+        QCOMPARE(sent[0].count(20000000), 5);
+        QCOMPARE(sent[0].last(), quint64(20000000));
+        QCOMPARE(sent[1], (QList<quint64>{30000000, 30000000, 30000000, 30000000, 30000000}));
+    }
+
+    // The reply queue is bounded (the oldest kept, the rest counted), and one
+    // pass of the driver takes at most twenty replies from it.
+    void replyQueueIsBounded()
+    {
+        PacketFifo fifo(4);
+        for (int i = 0; i < 6; ++i)
+            QCOMPARE(fifo.push(header(0xFF12, 8, 0, quint32(i), 1)), i < 4);
+        QCOMPARE(fifo.count(), 4);
+        QCOMPARE(fifo.dropped(), quint64(2));
+        QByteArray oldest;
+        QVERIFY(fifo.pop(oldest));
+        QCOMPARE(qFromLittleEndian<quint32>(oldest.constData() + 6), 0u);
+        QVERIFY(fifo.push(header(0xFF12, 8, 0, 6, 1)));
+        ZorvaniDriver driver(nullptr, nullptr);
+        for (int i = 0; i < 21; ++i)
+            driver.device()->replies().push(header(0xFF12, 8, 0, quint32(i), 1));
+        QCOMPARE(driver.collectReplies(), 20);
+        QCOMPARE(driver.collectReplies(), 1);
+        QCOMPARE(driver.collectReplies(), 0);
+    }
+
+    void startAndStopMarks()
+    {
+        DriverFixture f(51005);
+        f.peer.setResponder(TestPeer::ok);
+        QSignalSpy started(&f.driver, &ZorvaniDriver::streamStarted);
+        QSignalSpy stopped(&f.driver, &ZorvaniDriver::streamStopped);
+        QVERIFY(!f.driver.Stop());
+        QVERIFY(f.peer.log().isEmpty());
+        QVERIFY(f.driver.Start());
+        const int starts = f.peer.requests(1).size();
+        QVERIFY(f.driver.Start()); // already started: nothing sent
+        QVERIFY(f.driver.device()->watchdogArmed());
+        QVERIFY(f.driver.Stop());
+        const int stops = f.peer.requests(2).size();
+        QVERIFY(stops >= 1);
+        QVERIFY(!f.driver.Stop());
+        QVERIFY(!f.driver.device()->watchdogArmed());
+        QTest::qWait(100);
+        QCOMPARE(f.peer.requests(1).size(), starts);
+        QCOMPARE(f.peer.requests(2).size(), stops);
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(stopped.count(), 1);
+        f.driver.close();
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(stopped.count(), 2);
+    }
+
+    void startDemandingFirmwareUpdate_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("no") << int(QMessageBox::No);
+        QTest::newRow("yes") << int(QMessageBox::Yes);
+    }
+    void startDemandingFirmwareUpdate()
+    {
+        QFETCH(int, answer);
+        DriverFixture f(51006);
+        ox::ui::MessageRequest seen;
+        ox::ui::setMessageHandler([&](const ox::ui::MessageRequest& r) {
+            seen = r;
+            return QMessageBox::StandardButton(answer);
+        });
+        f.peer.setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, commandOf(r) == 1 ? 2 : 1)}; });
+        QSignalSpy stop(&f.driver, &ZorvaniDriver::forceStop);
+        QSignalSpy firmware(&f.driver, &ZorvaniDriver::writeFirmware);
+        QSignalSpy started(&f.driver, &ZorvaniDriver::streamStarted);
+        QVERIFY(!f.driver.Start());
+        QCOMPARE(started.count(), 0);
+        QVERIFY(!f.driver.isStart());
+        QCOMPARE(stop.count(), 1);
+        QCOMPARE(seen.title, QStringLiteral("ZorvaniDDC"));
+        QCOMPARE(seen.text, QStringLiteral("You need update the ZorvaniDDC firmware."));
+        QCOMPARE(seen.icon, QMessageBox::Warning);
+        QVERIFY(!f.peer.requests(2).isEmpty());
+        if (answer == QMessageBox::Yes) {
+            QVERIFY(firmware.wait(1500));
+        } else {
+            QTest::qWait(700);
+            QCOMPARE(firmware.count(), 0);
+        }
+    }
+
+    // Replies and IQ from another address never reach the driver or the
+    // engine; the same from the receiver's address do.
+    void foreignDatagramsAreIgnored()
+    {
+        DriverFixture f(51007, false);
+        TestPeer foreign(51007, QHostAddress(QStringLiteral("127.0.0.3")));
+        QVERIFY(foreign.isBound());
+        std::atomic<int> blocks{0};
+        f.driver.device()->stream().setBlockEntry([&](IqStream::Sample*, IqStream::Sample*, quint32) {
+            ++blocks;
+            return false;
+        });
+        QVERIFY(f.open());
+        f.peer.setResponder([&](const QByteArray& r) {
+            foreign.sendTo(f.peer, TestPeer::reply(r, 0));
+            return QList<QByteArray>{};
+        });
+        QVERIFY(!f.driver.bootReadSN());
+        QCOMPARE(f.peer.requests(5).size(), 5);
+        for (quint16 s = 0; s < 5; ++s)
+            foreign.sendTo(f.peer, iqtest::packet(s, 0));
+        f.peer.setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 0)}; });
+        QVERIFY(f.driver.bootReadSN());
+        QTest::qWait(100);
+        QCOMPARE(blocks.load(), 0);
+        f.peer.send(iqtest::packet(0, 0));
+        QTRY_COMPARE_WITH_TIMEOUT(blocks.load(), 1, 2000);
+    }
+
+    // The engine's input follows the level correction of the front end.
+    void gainFollowsPreampCoefficient()
+    {
+        DriverFixture f(51302, false);
+        std::atomic<double> first{0.0};
+        f.driver.device()->stream().setBlockEntry([&](IqStream::Sample* in, IqStream::Sample*, quint32) {
+            first.store(in[0].re);
+            return false;
+        });
+        QVERIFY(f.open());
+        f.driver.setPreampCoeff(-6.0);
+        f.peer.setResponder(TestPeer::ok);
+        QVERIFY(f.driver.information(nullptr)); // the peer learns where the plug-in listens
+        f.peer.send(iqtest::packet(0, 0, [](int, int) { return 0x400000; }));
+        QTRY_VERIFY_WITH_TIMEOUT(first.load() != 0.0, 2000);
+        QVERIFY(qAbs(first.load() - 0.5 * std::pow(10.0, -6.0 / 20.0)) < 1e-12);
+    }
+
+    // Band-scope fragments from the socket reach the sink as frames: a whole
+    // one, one cut short by a lost fragment, and one from the second Nyquist
+    // zone, where re and im arrive swapped (im of sample 0 is 0).
+    void bandScopeFramesReachTheSink()
+    {
+        DriverFixture f(51305, false);
+        QList<int> frames;
+        QList<double> firstRe;
+        std::atomic<bool> mirrored{false};
+        QMutex lock;
+        f.driver.setBandScopeSink(
+            [&](const Ostrovix::complex<double>* s, int count) {
+                QMutexLocker l(&lock);
+                frames << count;
+                firstRe << s[0].re;
+            },
+            [&] { return mirrored.load(); });
+        QVERIFY(f.open());
+        f.peer.setResponder(TestPeer::ok);
+        QVERIFY(f.driver.information(nullptr));
+        const auto sendFrame = [&](int missing) {
+            for (int k = 0; k < 16; ++k) {
+                QByteArray d = le<quint16>(0xFF12) + le<quint16>(0xFFFC) + le<quint16>(0) + le<quint16>(quint16(k)) + le<quint16>(0);
+                for (int j = 0; j < 256; ++j)
+                    d += le<qint16>(qint16(1000 + k)) + le<qint16>(qint16(-j));
+                if (k != missing)
+                    f.peer.send(d);
+            }
+        };
+        const auto delivered = [&] {
+            QMutexLocker l(&lock);
+            return frames.size();
+        };
+        sendFrame(-1);
+        QTRY_COMPARE_WITH_TIMEOUT(delivered(), 1, 2000);
+        sendFrame(3);
+        QTRY_COMPARE_WITH_TIMEOUT(delivered(), 2, 2000);
+        mirrored.store(true);
+        sendFrame(-1);
+        QTRY_COMPARE_WITH_TIMEOUT(delivered(), 3, 2000);
+        QMutexLocker l(&lock);
+        QCOMPARE(frames, (QList<int>{4096, 768, 4096}));
+        QCOMPARE(firstRe[0], 1000.0 / 32767.0 * 0.1);
+        QCOMPARE(firstRe[2], 0.0);
+    }
+
+    void closeReleasesWaitingCaller()
+    {
+        DriverFixture f(51009, false);
+        f.driver.setQueueClock([] { return qint64(0); }); // only the close can end the wait
+        QVERIFY(f.open());
+        QTimer::singleShot(100, &f.driver, [&] { f.driver.close(); });
+        QVERIFY(!f.driver.setNetworkMode(DhcpAuto));
+        QVERIFY(!f.driver.isOpen());
+        QCOMPARE(f.driver.queuedItems(), 0);
+        QVERIFY(f.open()); // the link opens again on the same port
+    }
+};
+
+QTEST_MAIN(TestCommandQueue)
+#include "tst_commandqueue.moc"

@@ -1,0 +1,302 @@
+// The exact datagram of every command of the driver, and what it makes of the replies.
+#include "DriverFixture.h"
+#include "common/MessageBox.h"
+
+#include <QSignalSpy>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <array>
+#include <cstring>
+
+namespace {
+QByteArray bytes(int n, int seed)
+{
+    QByteArray b(n, '\0');
+    for (int i = 0; i < n; ++i)
+        b[i] = char((i * 31 + seed) & 0xFF);
+    return b;
+}
+
+// A calibration block as stored: CRC, eight coefficients (i + 0.5) and the factor 1.0125.
+QByteArray calibrationReply()
+{
+    QByteArray block;
+    for (int i = 0; i < 8; ++i)
+        block += le<double>(i + 0.5);
+    block += le<double>(1.0125);
+    return le<quint32>(~referenceCrc(block)) + block;
+}
+
+// Answers like a healthy receiver: status 1 to application commands, 0 to
+// bootloader ones, and the payloads reads expect.
+QList<QByteArray> healthy(const QByteArray& r)
+{
+    if (qFromLittleEndian<quint16>(r.constData()) == 0xFF11)
+        return {TestPeer::reply(r, 0, commandOf(r) == 0x1780 ? bytes(1056, 9) : QByteArray())};
+    switch (commandOf(r)) {
+    case 10: return {TestPeer::reply(r, 1, r.mid(18))};
+    case 26: return {TestPeer::reply(r, 1, bytes(36, 3))};
+    case 41: return {TestPeer::reply(r, 1, le<quint16>(0x0203) + le<quint16>(0))};
+    case 14:
+    case 16: return {TestPeer::reply(r, 1, calibrationReply())};
+    default: return {TestPeer::reply(r, 1)};
+    }
+}
+
+QByteArray startBlock(const std::array<quint32, 8>& params, quint16 receivers, quint16 rate)
+{
+    QByteArray p = header(0xFF12, 1, 50, 0, 1);
+    for (quint32 v : params)
+        p += le<quint32>(v);
+    return p + le<quint32>(0) + le<quint16>(receivers) + le<quint16>(rate) + le<quint16>(rate) + QByteArray(8, '\0');
+}
+
+QByteArray calibrationWrite(quint16 command, const QByteArray& block)
+{
+    return header(0xFF12, command, 76, 0, 1) + le<quint32>(~referenceCrc(block)) + block;
+}
+
+using Action = std::function<bool(ZorvaniDriver&)>;
+} // namespace
+Q_DECLARE_METATYPE(Action)
+
+class TestReceiverCommands : public QObject {
+    Q_OBJECT
+    quint16 m_port = 51100; // a fresh one per row
+private slots:
+    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::Ok; }); }
+    void cleanup() { ox::ui::setMessageHandler({}); }
+
+    // The action (which must return true) and the datagrams the receiver must see, in order.
+    void requestBytes_data()
+    {
+        QTest::addColumn<Action>("action");
+        QTest::addColumn<QList<QByteArray>>("expected");
+        static const QByteArray fpgaChunk = bytes(300, 1), flash = bytes(1024, 2), page = bytes(1056, 4);
+        const auto row = [](const char* name, Action a, QList<QByteArray> expected) { QTest::newRow(name) << a << expected; };
+        row("Stop", [](ZorvaniDriver& d) { return d.Start() && d.Stop(); },
+            {startBlock({8, 8, 4, 3, 2, 2, 2, 2}, 1, 0), header(0xFF12, 2, 4, 0, 1) + le<quint32>(0)});
+        row("setPreamp on", [](ZorvaniDriver& d) { d.setPreamp(5); return true; }, {header(0xFF12, 5, 4, 0, 1) + le<quint32>(1)});
+        row("setPreamp off", [](ZorvaniDriver& d) { d.setPreamp(0); return true; }, {header(0xFF12, 5, 4, 0, 1) + le<quint32>(0)});
+        row("setExtCtrl", [](ZorvaniDriver& d) { d.setExtCtrl(0x55); return true; }, {header(0xFF12, 7, 4, 0, 1) + le<quint32>(0x55)});
+        row("setFreq 7.1 MHz", [](ZorvaniDriver& d) { d.setFreq(1, 7100000.25); return true; },
+            {header(0xFF12, 8, 8, 1, 1) + le<quint64>(71000002)});
+        row("setFreq 1 GHz clamped", [](ZorvaniDriver& d) { d.setFreq(0, 1e9); return true; },
+            {header(0xFF12, 8, 8, 0, 1) + le<quint64>(8000000000ull)});
+        row("setFreq channel 2 not sent", [](ZorvaniDriver& d) { d.setFreq(2, 1e6); return true; }, {});
+        row("setFreq negative", [](ZorvaniDriver& d) { d.setFreq(0, -3.0); return true; }, {header(0xFF12, 8, 8, 0, 1) + le<quint64>(0)});
+        row("writeFPGA", [](ZorvaniDriver& d) { QByteArray c = fpgaChunk; return d.writeFPGA(c, 2048) && c == fpgaChunk; },
+            {header(0xFF12, 10, 300, 2048, 1, referenceCrc(fpgaChunk)) + fpgaChunk});
+        row("writeFPGA too large", [](ZorvaniDriver& d) { QByteArray c(1025, 'x'); return !d.writeFPGA(c, 0); }, {});
+        row("wrireRootCalibrations",
+            [](ZorvaniDriver& d) {
+                RootCoefficient root;
+                root.coefficients[0] = 27.6;
+                root.coefficients[1] = 9.9;
+                root.percent = -2.5;
+                bool crc = false;
+                return d.wrireRootCalibrations(&root, &crc) && crc;
+            },
+            {calibrationWrite(13, le<double>(27.6) + le<double>(9.9) + QByteArray(48, '\0') + le<double>(0.975))});
+        row("readRootCalibrations",
+            [](ZorvaniDriver& d) {
+                RootCoefficient root;
+                bool crc = false;
+                return d.readRootCalibrations(&root, &crc) && crc && root.coefficients[7] == 7.5 &&
+                       qAbs(root.percent - 1.25) < 1e-9 && root.reserved0[0] == 0.0;
+            },
+            {header(0xFF12, 14, 0, 0, 1)});
+        row("wrireUserCalibrations",
+            [](ZorvaniDriver& d) {
+                UserCoefficient user;
+                user.percent = 0.0;
+                bool crc = false;
+                return d.wrireUserCalibrations(&user, &crc) && crc;
+            },
+            {calibrationWrite(15, QByteArray(64, '\0') + le<double>(1.0))});
+        row("readUserCalibrations",
+            [](ZorvaniDriver& d) {
+                UserCoefficient user;
+                bool crc = false;
+                return d.readUserCalibrations(&user, &crc) && crc && qAbs(user.percent - 1.25) < 1e-9;
+            },
+            {header(0xFF12, 16, 0, 0, 1)});
+        row("setNewStaticAddress", [](ZorvaniDriver& d) { QHostAddress a(QStringLiteral("10.1.2.3")); return d.setNewStaticAddress(a, 50001); },
+            {header(0xFF12, 18, 8, 0, 1) + QByteArray::fromHex("0a010203" "51c30000")});
+        row("writeAT45D",
+            [](ZorvaniDriver& d) {
+                QByteArray p = page, shorter(1055, 'x');
+                return d.writeAT45D(p, 7) && !d.writeAT45D(shorter, 7);
+            },
+            {header(0xFF12, 19, 1056, 7, 1) + page});
+        row("information",
+            [](ZorvaniDriver& d) {
+                SDR2_HDR info{};
+                return d.information(&info) && std::memcmp(&info, bytes(36, 3).constData(), 36) == 0;
+            },
+            {header(0xFF12, 26, 0, 0, 1)});
+        row("setLpf", [](ZorvaniDriver& d) { d.setLpf(true); return true; }, {header(0xFF12, 27, 4, 0, 1) + le<quint32>(1)});
+        row("goToBoot", [](ZorvaniDriver& d) { return d.goToBoot(); }, {header(0xFF12, 28, 0, 0, 1), header(0xFF11, 5, 0, 0, 1)});
+        row("setPll", [](ZorvaniDriver& d) { d.setPll(false); return true; }, {header(0xFF12, 29, 4, 0, 1) + le<quint32>(0)});
+        row("setBandScope", [](ZorvaniDriver& d) { d.setBandScope(true, 7000000, 3); return true; },
+            {header(0xFF12, 34, 12, 0, 1) + QByteArray::fromHex("01030000") + le<quint64>(70000000)});
+        row("setNetworkMode", [](ZorvaniDriver& d) { return d.setNetworkMode(DhcpServer); },
+            {header(0xFF12, 39, 4, 0, 1) + le<quint32>(2)});
+        row("resetZorvani", [](ZorvaniDriver& d) { return d.resetZorvani(); }, {header(0xFF12, 40, 0, 0, 1)});
+        row("setFrontEnd", [](ZorvaniDriver& d) { d.setFrontEnd(0x1234); return true; },
+            {header(0xFF12, 41, 4, 0, 1) + le<quint32>(0x1234)});
+        row("frontEnd", [](ZorvaniDriver& d) { bool ok = false; return d.frontEnd(ok) == 0x0203 && ok; }, {header(0xFF12, 41, 0, 0, 1)});
+        row("bootErase", [](ZorvaniDriver& d) { return d.bootErase(); }, {header(0xFF11, 1, 0, 0, 0)});
+        row("bootWriteFlash",
+            [](ZorvaniDriver& d) {
+                QByteArray c = flash, wrong(1000, 'x');
+                return d.bootWriteFlash(c, 4096) && !d.bootWriteFlash(wrong, 0);
+            },
+            {header(0xFF11, 2, 1024, 4096, 0) + flash});
+        row("bootWriteAT45D", [](ZorvaniDriver& d) { QByteArray p = page; return d.bootWriteAT45D(p, 9); },
+            {header(0xFF11, 3, 1056, 9, 0) + page});
+        row("bootReadSN", [](ZorvaniDriver& d) { return d.bootReadSN(); }, {header(0xFF11, 5, 0, 0, 1)});
+        row("quitFromBoot", [](ZorvaniDriver& d) { return d.quitFromBoot(); },
+            {header(0xFF11, 6, 0, 0, 0) + QByteArray(1200, '\0'), header(0xFF12, 26, 0, 0, 1)});
+        row("bootReadAT45D", [](ZorvaniDriver& d) { QByteArray out; return d.bootReadAT45D(out, 3) && out == bytes(1056, 9); },
+            {header(0xFF11, 0x1780, 0, 3, 0)});
+    }
+    void requestBytes()
+    {
+        QFETCH(Action, action);
+        QFETCH(QList<QByteArray>, expected);
+        DriverFixture f(m_port++);
+        f.peer.setResponder(healthy);
+        QVERIFY(action(f.driver));
+        // Fire-and-forget requests need a moment to reach the receiver.
+        QTRY_VERIFY_WITH_TIMEOUT(f.peer.log().size() >= expected.size(), 2000);
+        QTest::qWait(expected.isEmpty() ? 100 : 30);
+        QList<QByteArray> log; // a request whose reply came late is re-sent unchanged: each counts once
+        for (const QByteArray& d : f.peer.log())
+            if (!log.contains(d))
+                log << d;
+        QCOMPARE(log.size(), expected.size());
+        for (int i = 0; i < log.size(); ++i)
+            QCOMPARE(log[i].toHex(), expected[i].toHex());
+    }
+
+    void startBlockPerRate_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("receivers");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("39062.5") << 0 << 1 << startBlock({8, 8, 4, 3, 2, 2, 2, 2}, 1, 0);
+        QTest::newRow("78125") << 1 << 2 << startBlock({5, 4, 4, 3, 2, 2, 2, 1}, 2, 1);
+        QTest::newRow("156250") << 2 << 1 << startBlock({5, 4, 4, 3, 2, 1, 1, 1}, 1, 2);
+        QTest::newRow("312500") << 3 << 2 << startBlock({20, 20, 20, 10, 10, 10, 10, 10}, 2, 3);
+    }
+    void startBlockPerRate()
+    {
+        QFETCH(int, index);
+        QFETCH(int, receivers);
+        QFETCH(QByteArray, expected);
+        DriverFixture f(quint16(51200 + index));
+        f.peer.setResponder(healthy);
+        f.driver.setSampleRateId(index);
+        f.driver.setSampleRateId(4); // out of range: ignored
+        f.driver.setReceivers(receivers);
+        QVERIFY(f.driver.Start());
+        QCOMPARE(f.peer.log().size(), 1);
+        QCOMPARE(f.peer.log().first().toHex(), expected.toHex());
+    }
+
+    // A block with a bad CRC is reported and leaves the record alone; a write
+    // refused by the receiver (status 0) reports failure.
+    void calibrationFailures()
+    {
+        DriverFixture f(51210);
+        f.peer.setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 1, QByteArray(76, char(0xFF)))}; });
+        RootCoefficient root;
+        root.coefficients[0] = 3.0;
+        root.percent = 0.5;
+        bool crc = true;
+        QVERIFY(f.driver.readRootCalibrations(&root, &crc));
+        QVERIFY(!crc);
+        QCOMPARE(root.coefficients[0], 3.0);
+        QCOMPARE(root.percent, 0.5);
+        f.peer.setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, 0)}; });
+        crc = true;
+        UserCoefficient user;
+        QVERIFY(!f.driver.wrireUserCalibrations(&user, &crc));
+        QVERIFY(!crc);
+    }
+
+    void bandScopeDecimationChangeIsReported()
+    {
+        ZorvaniDriver driver(nullptr, nullptr);
+        QSignalSpy changed(&driver, &ZorvaniDriver::bandScopeDecimationChanged);
+        driver.setBandScope(true, 7000000, 0); // the decimation a new driver assumes
+        QCOMPARE(changed.count(), 0);
+        driver.setBandScope(true, 7000000, 3);
+        driver.setBandScope(false, 7100000, 3);
+        QCOMPARE(changed.count(), 1);
+    }
+
+    // The FPGA image after its 1056-byte header goes out in chunks of 1024;
+    // a chunk without answer starts the image again, three attempts at most.
+    void fpgaImage_data()
+    {
+        QTest::addColumn<int>("imageSize"); // -1: no such file
+        QTest::addColumn<int>("lost");      // transmissions of the chunk at 1024 left unanswered
+        QTest::addColumn<bool>("refused");  // every chunk answered with status 0
+        QTest::addColumn<QList<quint32>>("offsets");
+        QTest::newRow("2 x 1024 + 100") << 2148 << 0 << false << QList<quint32>{0, 1024, 2048};
+        QTest::newRow("exactly 2 x 1024") << 2048 << 0 << false << QList<quint32>{0, 1024};
+        QTest::newRow("empty image") << 0 << 0 << false << QList<quint32>{};
+        QTest::newRow("a chunk lost five times") << 3000 << 5 << false
+                                                 << QList<quint32>{0, 1024, 1024, 1024, 1024, 1024, 0, 1024, 2048};
+        QTest::newRow("refused three times") << 10 << 0 << true << QList<quint32>{0, 0, 0};
+        QTest::newRow("no image") << -1 << 0 << false << QList<quint32>{};
+    }
+    void fpgaImage()
+    {
+        QFETCH(int, imageSize);
+        QFETCH(int, lost);
+        QFETCH(bool, refused);
+        QFETCH(QList<quint32>, offsets);
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        const QByteArray image = bytes(std::max(imageSize, 0), 5);
+        file.write(QByteArray(1056, 'H') + image);
+        file.close();
+        DriverFixture f(m_port++);
+        f.driver.setFpgaImagePath(imageSize < 0 ? QStringLiteral("/nonexistent/image.fpg") : file.fileName());
+        int unanswered = 0;
+        f.peer.setResponder([&](const QByteArray& r) {
+            if (refused)
+                return QList<QByteArray>{TestPeer::reply(r, 0)};
+            if (qFromLittleEndian<quint32>(r.constData() + 6) == 1024 && unanswered < lost) {
+                ++unanswered;
+                return QList<QByteArray>{};
+            }
+            return healthy(r);
+        });
+        QStringList boxes;
+        ox::ui::setMessageHandler([&](const ox::ui::MessageRequest& r) {
+            boxes << r.title + QLatin1Char('|') + r.text + QLatin1Char('|') + QString::number(r.icon);
+            return QMessageBox::Ok;
+        });
+        QSignalSpy ended(&f.driver, &ZorvaniDriver::endInitFirmware);
+        QSignalSpy loading(&f.driver, &ZorvaniDriver::fpgaLoading);
+        QCOMPARE(f.driver.fastLoadFpga(), imageSize >= 0 && !refused);
+        QCOMPARE(loading.count(), 2);
+        QVERIFY(loading[0][0].toBool() && !loading[1][0].toBool());
+        QList<quint32> sent;
+        for (const QByteArray& d : f.peer.requests(10)) {
+            sent << qFromLittleEndian<quint32>(d.constData() + 6);
+            QCOMPARE(d.mid(18), image.mid(int(sent.last()), 1024));
+        }
+        QCOMPARE(sent, offsets);
+        QCOMPARE(ended.count(), refused ? 1 : 0);
+        QCOMPARE(boxes, refused ? QStringList{"Velmora2|Initialization failure|" + QString::number(QMessageBox::Critical)} : QStringList());
+    }
+};
+
+QTEST_MAIN(TestReceiverCommands)
+#include "tst_receivercommands.moc"
