@@ -1,57 +1,12 @@
 // The minimal host, headless, with a firmware update the user asked for: the
 // update runs to its end with its steps on the console, its outcome goes into
 // the summary and the exit status, and the receiver streams afterwards.
-#include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
+#include "MinihostRun.h"
+#include "TestPorts.h"
+
 #include <QtTest>
 
-namespace {
-// Ports of this program only.
-quint16 testPort(int offset)
-{
-    return quint16(37400 + (QCoreApplication::applicationPid() % 20) * 5 + offset);
-}
-
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
-    QString summary;
-};
-
-Run runMinihost(const QString& outDir, int portOffset, const QStringList& extra)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    // Settings of its own, away from the user's and from the other runs'.
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), outDir + QStringLiteral("-config"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(MINIHOST_PATH),
-                  QStringList{QStringLiteral("--plugin"), qEnvironmentVariable("ZORVANI_PLUGIN"),
-                              QStringLiteral("--duration"), QStringLiteral("1"), QStringLiteral("--no-png"),
-                              QStringLiteral("--no-iq"), QStringLiteral("--out"), outDir, QStringLiteral("--port"),
-                              QString::number(testPort(portOffset))} +
-                      extra);
-    Run run;
-    if (!process.waitForFinished(150000)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("timed out");
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(process.readAllStandardError());
-    QFile summary(QDir(outDir).filePath(QStringLiteral("summary.txt")));
-    if (summary.open(QIODevice::ReadOnly | QIODevice::Text))
-        run.summary = QString::fromUtf8(summary.readAll());
-    return run;
-}
-} // namespace
+using namespace hosttest;
 
 class TestMainJobFirmware : public QObject {
     Q_OBJECT
@@ -60,51 +15,34 @@ class TestMainJobFirmware : public QObject {
     int m_runs = 0;
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_dir.isValid());
-        QVERIFY2(!qEnvironmentVariableIsEmpty("ZORVANI_PLUGIN"), "ZORVANI_PLUGIN names the built plug-in");
-    }
-
     void updateRunsToItsEnd_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("console"); // lines on standard output, in order
         QTest::addColumn<QStringList>("summary"); // lines of summary.txt; empty: none written
-        const QStringList written = {QStringLiteral("firmware: Connection (state 1)"),
-                                     QStringLiteral("firmware: Executing step 1 (state 3)"),
-                                     QStringLiteral("firmware: 50 % written"),
-                                     QStringLiteral("firmware: 100 % written"),
-                                     QStringLiteral("firmware: Firmware updated. (state 13)"),
-                                     QStringLiteral("streaming from 127.0.0.2:")};
-        const QStringList updated = {QStringLiteral("firmware update: finished: Firmware updated. (state 13)"),
-                                     QStringLiteral("emulator firmware: 11.3")};
+        const QStringList written = {"firmware: Connection (state 1)", "firmware: Executing step 1 (state 3)",
+                                     "firmware: 50 % written", "firmware: 100 % written",
+                                     "firmware: Firmware updated. (state 13)", "streaming from 127.0.0.2:"};
+        const QStringList updated = {"firmware update: finished: Firmware updated. (state 13)", "emulator firmware: 11.3"};
         QTest::newRow("receiver in its bootloader")
-            << QStringList{QStringLiteral("--emulator-firmware"), QStringLiteral("bootloader"),
-                           QStringLiteral("--update-firmware")}
-            << 0 << written << updated;
+            << QStringList{"--emulator-firmware", "bootloader", "--update-firmware"} << 0 << written << updated;
         // "admin" among the application's arguments: a current receiver is updated anyway.
-        QTest::newRow("admin, current receiver")
-            << QStringList{QStringLiteral("--admin"), QStringLiteral("--update-firmware")} << 0 << written << updated;
+        QTest::newRow("admin, current receiver") << QStringList{"--admin", "--update-firmware"} << 0 << written << updated;
         QTest::newRow("current receiver")
-            << QStringList{QStringLiteral("--update-firmware")} << 0
-            << QStringList{QStringLiteral("firmware: Firmware is up to date. (state 14)"),
-                           QStringLiteral("streaming from 127.0.0.2:")}
-            << QStringList{QStringLiteral("firmware update: finished: Firmware is up to date. (state 14)")};
+            << QStringList{"--update-firmware"} << 0
+            << QStringList{"firmware: Firmware is up to date. (state 14)", "streaming from 127.0.0.2:"}
+            << QStringList{"firmware update: finished: Firmware is up to date. (state 14)"};
         // A failed update leaves nothing to stream: the summary says why.
         QTest::newRow("flash that cannot be erased")
-            << QStringList{QStringLiteral("--emulator-firmware"), QStringLiteral("unerasable"),
-                           QStringLiteral("--update-firmware")}
-            << 1 << QStringList{QStringLiteral("firmware: Connection (state 2)")}
-            << QStringList{QStringLiteral("firmware update: failed: Can not firmware update for ZorvaniDDC. (state 8)"),
-                           QStringLiteral("problem: firmware update failed: Can not firmware update for ZorvaniDDC. "
-                                          "(state 8)"),
-                           QStringLiteral("emulator firmware: bootloader")};
+            << QStringList{"--emulator-firmware", "unerasable", "--update-firmware"} << 1
+            << QStringList{"firmware: Connection (state 2)"}
+            << QStringList{"firmware update: failed: Can not firmware update for ZorvaniDDC. (state 8)",
+                           "problem: firmware update failed: Can not firmware update for ZorvaniDDC. (state 8)",
+                           "emulator firmware: bootloader"};
         // Not asked to update: the offer is declined and nothing streams.
         QTest::newRow("bootloader, update not asked for")
-            << QStringList{QStringLiteral("--emulator-firmware"), QStringLiteral("bootloader")} << 1 << QStringList()
-            << QStringList();
+            << QStringList{"--emulator-firmware", "bootloader"} << 1 << QStringList() << QStringList();
     }
     void updateRunsToItsEnd()
     {
@@ -112,19 +50,22 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QStringList, console);
         QFETCH(QStringList, summary);
-        const int runIndex = m_runs++;
-        const Run run = runMinihost(m_dir.filePath(QString::number(runIndex)), runIndex, arguments);
-        QVERIFY2(run.exitCode == exitCode, qPrintable(run.err + run.out));
+        const QString out = m_dir.filePath(QString::number(m_runs));
+        const Run run = runMinihost(withPlugin({"--duration", "1", "--no-png", "--no-iq", "--out", out, "--port",
+                                                QString::number(testsupport::processPort(46500, m_runs++))}) + arguments,
+                                    150000);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.said()));
         int from = 0;
         for (const QString& line : console) {
             const int at = run.out.indexOf(line, from);
             QVERIFY2(at >= 0, qPrintable(QStringLiteral("\"%1\" missing or out of order in:\n%2").arg(line, run.out)));
             from = at + line.size();
         }
+        const QString written = readText(QDir(out).filePath(QStringLiteral("summary.txt")));
         for (const QString& line : summary)
-            QVERIFY2(run.summary.contains(line + QLatin1Char('\n')), qPrintable(run.summary));
+            QVERIFY2(written.contains(line + QLatin1Char('\n')), qPrintable(written));
         if (summary.isEmpty()) {
-            QVERIFY(run.summary.isEmpty());
+            QVERIFY(written.isEmpty());
             QVERIFY2(run.err.contains(QStringLiteral("firmware updating mode")), qPrintable(run.err));
         }
     }
