@@ -54,6 +54,9 @@ rate_hz=(39062.5 78125 156250 312500)
 port=50201
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The plug-in keeps a band-plan file among the user's settings: a bench run
+# leaves the user's own alone.
+export XDG_CONFIG_HOME="$work/config"
 
 # CPU ticks (user + system) of a process, all its threads.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
