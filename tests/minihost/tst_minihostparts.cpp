@@ -105,6 +105,10 @@ private slots:
         bad("port 65536", {"--port", "65536"});
         bad("agc 6", {"--agc", "6"});
         bad("volume -101", {"--volume", "-101"});
+        bad("volume above 0 dB", {"--volume", "6"});
+        bad("receiver without port", {"--receiver", "10.0.0.1"});
+        bad("loss above 1", {"--faults", "loss=1.5"});
+        bad("faults for a real receiver", {"--receiver", "10.0.0.1:50001", "--faults", "stall=1"});
         bad("iq format 3", {"--iq-format", "3"});
         bad("duration 0", {"--duration", "0"});
         bad("frequency 0", {"--freq", "0"});
