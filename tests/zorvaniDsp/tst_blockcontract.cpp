@@ -36,10 +36,10 @@ namespace {
 // A configured block behind one signature: `count` inputs at x give the
 // returned number of frames at out (-1: refused).
 struct Block {
-    std::function<int(C* x, int count, C* out)> run;
-    std::function<void()> reset;        // empty: the block keeps no state to clear
-    double tolerance = 0.0;             // FFT blocks cut their transforms differently; NaN: output is per call
-    bool refuses = true;                // false: null and empty blocks are ignored
+    std::function<int(const C* x, int count, C* out)> run;
+    std::function<void()> reset; // empty: no state to clear, or a reset that keeps some (AGC: its gain)
+    double tolerance = 0.0;      // FFT blocks cut their transforms differently; NaN: output is per call
+    bool refuses = true;         // false: null and empty blocks are ignored
     std::function<void(int)> reconfigure; // settings changed while running, within capacity
 };
 
@@ -48,182 +48,138 @@ struct HasReset : std::false_type {};
 template <typename T>
 struct HasReset<T, std::void_t<decltype(std::declval<T&>().reset())>> : std::true_type {};
 
-// Blocks that work in place and answer true or false.
-template <typename T, typename F>
-Block inPlace(std::shared_ptr<T> b, F process, double tolerance = 0.0)
+template <typename T, typename Call>
+Block wrap(std::shared_ptr<T> b, Call call, double tolerance = 0.0)
 {
-    Block block;
-    block.run = [b, process](C* x, int n, C* out) {
-        if (x)
-            std::copy(x, x + std::max(n, 0), out);
-        return process(*b, x ? out : nullptr, n) ? n : -1;
-    };
+    Block block{[b, call](const C* x, int n, C* out) { return call(*b, x, n, out); }};
     if constexpr (HasReset<T>::value)
         block.reset = [b] { b->reset(); };
     block.tolerance = tolerance;
     return block;
 }
 
+// Blocks working in place: the input is copied to out first.
+template <typename T, typename Call>
+Block inPlace(std::shared_ptr<T> b, Call call, double tolerance = 0.0)
+{
+    return wrap(b, [call](T& t, const C* x, int n, C* out) {
+        if (x)
+            std::copy(x, x + std::max(n, 0), out);
+        return call(t, x ? out : nullptr, n);
+    }, tolerance);
+}
+
 template <typename T>
 Block bools(std::shared_ptr<T> b, double tolerance = 0.0)
 {
-    return inPlace(b, [](T& t, C* x, int n) { return t.process(x, n); }, tolerance);
+    return inPlace(b, [](T& t, C* x, int n) { return t.process(x, n) ? n : -1; }, tolerance);
 }
 
 template <typename T>
 Block voids(std::shared_ptr<T> b)
 {
-    Block block = inPlace(b, [](T& t, C* x, int n) { return t.process(x, n), true; });
+    Block block = inPlace(b, [](T& t, C* x, int n) { return t.process(x, n), n; });
     block.refuses = false;
     return block;
 }
 
+template <typename T, typename... A>
+std::shared_ptr<T> make(A... a)
+{
+    return std::make_shared<T>(a...);
+}
+
 Block agc(bool enabled)
 {
-    auto a = std::make_shared<AgcZorvani>();
+    auto a = make<AgcZorvani>();
     a->setSampleRate(kFs);
     a->setMaxGain(120.0);
     a->setMinGain(-40.0);
     a->setParameters(0.2, 50.0, 5, enabled);
     a->setRfGain(30);
     Block block = bools(a);
-    block.reset = {}; // empties the line but keeps the gain (tst_agc)
+    block.reset = {};
     block.reconfigure = [a, enabled](int i) { a->setParameters(i % 2 ? 2.0 : 0.2, 300.0, 200, enabled); };
     return block;
 }
 
 Block decimator(int factor)
 {
-    auto d = std::make_shared<DecimatorZorvani>();
+    auto d = make<DecimatorZorvani>();
     d->init(factor, kFs, kFs / 2.0 - 2000.0);
-    Block block;
-    block.run = [d](C* x, int n, C* out) {
-        if (x)
-            std::copy(x, x + std::max(n, 0), out);
-        return d->process(x ? out : nullptr, n);
-    };
-    block.reset = [d] { d->reset(); };
-    return block;
+    return inPlace(d, [](DecimatorZorvani& t, C* x, int n) { return t.process(x, n); });
 }
 
-Block resampler(float out)
+Block resampler(float rate)
 {
-    auto r = std::make_shared<Resampler>();
-    r->init(39062.5f, out);
-    Block block;
-    block.run = [r](C* x, int n, C* y) { return r->process(x, y, n); };
-    block.reset = [r] { r->reset(); };
-    return block;
+    auto r = make<Resampler>();
+    r->init(39062.5f, rate);
+    return wrap(r, [](Resampler& t, const C* x, int n, C* out) { return t.process(x, out, n); });
 }
 
 Block wfm(double rate)
 {
-    auto w = std::make_shared<WfmReceiverZorvani>(rate, kFs, true, 50e-6);
     auto in = std::make_shared<std::vector<Ostrovix::complex<float>>>(8192);
-    Block block;
-    block.run = [w, in](C* x, int n, C* out) {
+    return wrap(make<WfmReceiverZorvani>(rate, kFs, true, 50e-6), [in](WfmReceiverZorvani& t, const C* x, int n, C* out) {
         for (int k = 0; x && k < n; ++k)
             (*in)[size_t(k)] = {float(x[k].re), float(x[k].im)};
-        return w->process(x ? in->data() : nullptr, n, out);
-    };
-    block.reset = [w] { w->reset(); };
+        return t.process(x ? in->data() : nullptr, n, out);
+    });
+}
+
+template <typename T>
+Block squelch(std::shared_ptr<T> s)
+{
+    s->setEnabled(true);
+    Block block = inPlace(s, [](T& t, C* x, int n) { return t.process(x, n, -200.0) ? n : -1; });
+    block.tolerance = NAN; // opens and closes per block
     return block;
 }
 
 const std::map<QByteArray, std::function<Block()>>& blocks()
 {
+    using Lms = LmsFilterZorvani;
     static const std::map<QByteArray, std::function<Block()>> table{
-        {"down-converter, 64-sample pieces",
-         [] {
-             auto d = std::make_shared<DownConverterZorvani>(64);
+        {"down-converter, 64-sample pieces", [] {
+             auto d = make<DownConverterZorvani>(64);
              d->setFrequency(0.3183);
              d->setRit(-0.01);
              return bools(d);
          }},
-        {"IIR low-pass",
-         [] {
-             auto f = std::make_shared<IirLowpassZorvani>();
-             f->init(0.0561, 11);
-             return bools(f);
-         }},
+        {"IIR low-pass", [] { auto f = make<IirLowpassZorvani>(); f->init(0.0561, 11); return bools(f); }},
         {"decimator x1", [] { return decimator(1); }},
         {"decimator x2", [] { return decimator(2); }},
         {"decimator x8", [] { return decimator(8); }},
-        {"fast FIR",
-         [] {
-             auto f = std::make_shared<FastFirZorvani>();
-             f->init(-0.05, 0.1, 1537);
-             return bools(f, 1e-12);
-         }},
+        {"fast FIR", [] { auto f = make<FastFirZorvani>(); f->init(-0.05, 0.1, 1537); return bools(f, 1e-12); }},
         {"AGC on", [] { return agc(true); }},
         {"AGC off", [] { return agc(false); }},
         {"resampler to 48000", [] { return resampler(48000.0f); }},
         {"resampler to 8000", [] { return resampler(8000.0f); }},
-        {"meter",
-         [] {
-             auto m = std::make_shared<MeterZorvani>();
-             m->setDecimation(8);
-             Block b = inPlace(m, [](MeterZorvani& t, C* x, int n) { return t.process(x, n); });
-             b.tolerance = NAN;
+        {"meter", [] {
+             Block b = inPlace(make<MeterZorvani>(), [](MeterZorvani& t, C* x, int n) { return t.process(x, n) ? n : -1; });
+             b.tolerance = NAN; // its readings change per call
              return b;
          }},
-        {"AM", [] {
-             auto am = std::make_shared<DemodAMZorvani>();
-             am->setBandwidth(5000.0 / kFs);
-             return bools(am, 1e-12);
-         }},
-        {"SAM", [] { return bools(std::make_shared<SamDemodZorvani>(), 1e-12); }},
-        {"FM", [] { return bools(std::make_shared<FmDemodZorvani>()); }},
-        {"carrier squelch",
-         [] {
-             auto s = std::make_shared<CarrierSquelch>();
-             s->setEnabled(true);
-             Block b = inPlace(s, [](CarrierSquelch& t, C* x, int n) { return t.process(x, n, -200.0); });
-             b.tolerance = NAN;
-             return b;
-         }},
-        {"FM squelch with CTCSS",
-         [] {
-             auto s = std::make_shared<FmSquelch>();
-             s->setEnabled(true);
+        {"AM", [] { auto am = make<DemodAMZorvani>(); am->setBandwidth(5000.0 / kFs); return bools(am, 1e-12); }},
+        {"SAM", [] { return bools(make<SamDemodZorvani>(), 1e-12); }},
+        {"FM", [] { return bools(make<FmDemodZorvani>()); }},
+        {"carrier squelch", [] { return squelch(make<CarrierSquelch>()); }},
+        {"FM squelch with CTCSS", [] {
+             auto s = make<FmSquelch>();
              s->setCtcssEnabled(true);
              s->setTone(12);
-             Block b = inPlace(s, [](FmSquelch& t, C* x, int n) { return t.process(x, n, -200.0); });
-             b.tolerance = NAN;
-             return b;
+             return squelch(s);
          }},
         {"WFM at 312500", [] { return wfm(312500.0); }},
         {"WFM at 78125", [] { return wfm(78125.0); }},
-        {"NR",
-         [] {
-             auto f = std::make_shared<LmsFilterZorvani>(LmsFilterZorvani::Kind::NoiseReduction);
-             f->setEnabled(true);
-             f->setTaps(257);
-             return bools(f);
-         }},
-        {"ANF",
-         [] {
-             auto f = std::make_shared<LmsFilterZorvani>(LmsFilterZorvani::Kind::AutoNotch);
-             f->setEnabled(true);
-             return bools(f);
-         }},
-        // Both at once share one average, updated by each in turn over an
-        // internal chunk: that output depends on the cut, so each alone here.
-        {"NB1",
-         [] {
-             auto nb = std::make_shared<ZorvaniNB>();
-             nb->setNb1(true);
-             return voids(nb);
-         }},
-        {"NB2",
-         [] {
-             auto nb = std::make_shared<ZorvaniNB>();
-             nb->setNb2(true);
-             return voids(nb);
-         }},
-        {"IQ notches",
-         [] {
-             auto bank = std::make_shared<IQNotchFilter>();
+        {"NR", [] { auto f = make<Lms>(Lms::Kind::NoiseReduction); f->setEnabled(true); f->setTaps(257); return bools(f); }},
+        {"ANF", [] { auto f = make<Lms>(Lms::Kind::AutoNotch); f->setEnabled(true); return bools(f); }},
+        // Both blankers at once share one average, updated by each in turn
+        // over an internal chunk: that output depends on the cut (tst_noiseblanker).
+        {"NB1", [] { auto nb = make<ZorvaniNB>(); nb->setNb1(true); return voids(nb); }},
+        {"NB2", [] { auto nb = make<ZorvaniNB>(); nb->setNb2(true); return voids(nb); }},
+        {"IQ notches", [] {
+             auto bank = make<IQNotchFilter>();
              bank->setCenterFrequency(7100000.0);
              bank->setEnabled(true);
              for (int id = 0; id < IQNotchFilter::kNotchCount; ++id) {
@@ -233,22 +189,15 @@ const std::map<QByteArray, std::function<Block()>>& blocks()
              }
              return voids(bank);
          }},
-        {"APF",
-         [] {
-             auto f = std::make_shared<BiQuadFilter>();
+        {"APF", [] {
+             auto f = make<BiQuadFilter>();
              f->init(BiQuadFilter::Peaking, 0.02, 3.0, 15.0);
              f->setEnabled(true);
              return bools(f);
          }},
-        {"binaural CW",
-         [] {
-             auto s = std::make_shared<SurrounfCW>();
-             s->setEnabled(true);
-             return bools(s, 1e-12);
-         }},
-        {"equalizer",
-         [] {
-             auto eq = std::make_shared<EqualizerZorvani>();
+        {"binaural CW", [] { auto s = make<SurrounfCW>(); s->setEnabled(true); return bools(s, 1e-12); }},
+        {"equalizer", [] {
+             auto eq = make<EqualizerZorvani>();
              QList<int> gains;
              for (int k = 0; k < EqualizerZorvani::kBands; ++k)
                  gains << (k * 7) % 25 - 12;
@@ -267,8 +216,7 @@ Signal stream(Block& block, const Signal& input, const std::vector<int>& pieces)
     Signal out, buffer(2 * 4096 + 16);
     size_t at = 0;
     for (int n : pieces) {
-        Signal x(input.begin() + long(at), input.begin() + long(at + size_t(n)));
-        const int frames = block.run(x.data(), n, buffer.data());
+        const int frames = block.run(input.data() + at, n, buffer.data());
         if (frames < 0)
             return {};
         out.insert(out.end(), buffer.begin(), buffer.begin() + frames);

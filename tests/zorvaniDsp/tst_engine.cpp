@@ -135,39 +135,27 @@ private slots:
         QCOMPARE(applied(0).decayMs, 100.0);
     }
 
-    void agcQueue_data()
-    {
-        QTest::addColumn<double>("attack");
-        QTest::addColumn<double>("decay");
-        QTest::addColumn<uint>("hang");
-        QTest::addColumn<double>("attackOut");
-        QTest::addColumn<double>("decayOut");
-        QTest::addColumn<uint>("hangOut");
-        QTest::newRow("below limits") << 0.01 << 5000.0 << 0u << 0.1 << 3000.0 << 1u;
-        QTest::newRow("above limits") << 9.0 << 0.5 << 5000u << 5.0 << 1.0 << 3000u;
-        QTest::newRow("edges") << 0.1 << 3000.0 << 1u << 0.1 << 3000.0 << 1u;
-    }
-
-    // Values are clamped on the way in; a full queue keeps the newest.
+    // Values are clamped on the way in (attack 0.1..5 ms, decay 1..3000 ms,
+    // hang 1..3000 ms); a full queue keeps the newest.
     void agcQueue()
     {
-        QFETCH(double, attack);
-        QFETCH(double, decay);
-        QFETCH(uint, hang);
-        QFETCH(double, attackOut);
-        QFETCH(double, decayOut);
-        QFETCH(uint, hangOut);
-        AgcQueue queue;
-        for (int i = 0; i < AgcQueue::kCapacity + 5; ++i)
-            queue.push(AgcSettings{1.0, double(100 + i), 100, true});
-        queue.push(AgcSettings{attack, decay, hang, false});
-        QCOMPARE(queue.size(), AgcQueue::kCapacity);
-        std::vector<AgcSettings> applied;
-        queue.drain([&](const AgcSettings& s) { applied.push_back(s); });
-        QVERIFY(int(applied.size()) == AgcQueue::kCapacity && queue.size() == 0);
-        QCOMPARE(applied.front().decayMs, 100.0);
-        const AgcSettings& s = applied.back();
-        QVERIFY(s.attackMs == attackOut && s.decayMs == decayOut && s.hangMs == hangOut && !s.enabled);
+        const AgcSettings in[] = {{0.01, 5000.0, 0, false}, {9.0, 0.5, 5000, false}, {0.1, 3000.0, 1, false}};
+        const AgcSettings out[] = {{0.1, 3000.0, 1, false}, {5.0, 1.0, 3000, false}, {0.1, 3000.0, 1, false}};
+        for (int row = 0; row < 3; ++row) {
+            AgcQueue queue;
+            for (int i = 0; i < AgcQueue::kCapacity + 5; ++i)
+                queue.push(AgcSettings{1.0, double(100 + i), 100, true});
+            queue.push(in[row]);
+            QCOMPARE(queue.size(), AgcQueue::kCapacity);
+            std::vector<AgcSettings> applied;
+            queue.drain([&](const AgcSettings& s) { applied.push_back(s); });
+            QVERIFY(int(applied.size()) == AgcQueue::kCapacity && queue.size() == 0);
+            QCOMPARE(applied.front().decayMs, 100.0);
+            const AgcSettings& s = applied.back();
+            QVERIFY2(s.attackMs == out[row].attackMs && s.decayMs == out[row].decayMs && s.hangMs == out[row].hangMs
+                         && !s.enabled,
+                     qPrintable(QString("row %1").arg(row)));
+        }
     }
 
     void tapsFollowTheModeClass_data()

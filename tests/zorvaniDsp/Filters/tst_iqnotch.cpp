@@ -80,56 +80,27 @@ private slots:
         const Signal input = x;
         bank.process(x.data(), 400);
         QCOMPARE(sameBits(x, input), !active);
-    }
-
-    void widthLimits_data()
-    {
-        QTest::addColumn<double>("width");
-        QTest::addColumn<double>("used");
-        QTest::newRow("10 -> 10") << 10.0 << 10.0;
-        QTest::newRow("30000 -> 10000") << 30000.0 << 10000.0;
-        QTest::newRow("200 -> 100") << 200.0 << 100.0;
-        QTest::newRow("0 -> 10") << 0.0 << 10.0;
-    }
-
-    void widthLimits()
-    {
-        QFETCH(double, width);
-        QFETCH(double, used);
-        IQNotchFilter bank;
-        bank.setNotchWidth(5, width);
-        QCOMPARE(bank.notchWidth(5), used);
-        bank.setNotchWidth(5, std::nan(""));
-        QCOMPARE(bank.notchWidth(5), used);
-        // Pole about exp(-2 pi W / fs) (the time constant is kept in single precision).
-        QVERIFY2(std::fabs(bank.notchPole(5) - std::exp(-2.0 * kPi * used / kFs)) < 1e-6,
-                 qPrintable(QString("pole %1").arg(bank.notchPole(5))));
-    }
-
-    void switchedOffPasses()
-    {
-        IQNotchFilter bank;
-        bank.setCenterFrequency(kCentre);
-        bank.setNotchEnabled(1, true);
-        bank.setNotchFrequency(1, kCentre + 1000.0);
-        Signal x = twoTones(400, 1000.0, 2000.0);
-        const Signal input = x;
-        bank.process(x.data(), 400); // bank disabled
+        bank.setEnabled(false); // the whole bank off
+        x = input;
+        bank.process(x.data(), 400);
         QVERIFY(sameBits(x, input));
-        bank.setEnabled(true);
-        bank.setNotchEnabled(1, false);
-        bank.process(x.data(), 400); // entry disabled
-        QVERIFY(sameBits(x, input));
-        bank.setNotchEnabled(99, true);
-        QVERIFY(!bank.notchEnabled(99));
     }
 
-    void followsCentreAndRate()
+    // Widths are limited to 10 .. 10000 Hz (NaN ignored); the pole is about
+    // exp(-2 pi W / fs) (its time constant kept in single precision) and
+    // follows the rate. Offsets follow the centre.
+    void settings()
     {
         IQNotchFilter bank;
+        const double widths[][2] = {{10.0, 10.0}, {30000.0, 10000.0}, {200.0, 100.0}, {0.0, 10.0}};
+        for (const auto& w : widths) {
+            bank.setNotchWidth(5, w[0]);
+            bank.setNotchWidth(5, std::nan(""));
+            QVERIFY2(bank.notchWidth(5) == w[1] && std::fabs(bank.notchPole(5) - std::exp(-2.0 * kPi * w[1] / kFs)) < 1e-6,
+                     qPrintable(QString("width %1: %2").arg(w[0]).arg(bank.notchWidth(5))));
+        }
         bank.setCenterFrequency(kCentre);
         bank.setNotchFrequency(2, kCentre + 2000.0);
-        QCOMPARE(bank.notchOffset(2), 2000.0);
         bank.setCenterFrequency(kCentre + 500.0);
         QCOMPARE(bank.notchOffset(2), 1500.0);
         bank.setNotchFrequency(2, kCentre + 30000.0);
@@ -137,8 +108,9 @@ private slots:
         bank.setSampleRate(78125.0);
         QVERIFY(bank.notchActive(2));
         QVERIFY(std::fabs(bank.notchPole(2) - std::exp(-2.0 * kPi * 10.0 / 78125.0)) < 1e-6);
+        bank.setNotchEnabled(99, true);
+        QVERIFY(!bank.notchEnabled(99));
     }
-
 };
 
 QTEST_APPLESS_MAIN(TestIqNotch)
