@@ -201,48 +201,35 @@ private slots:
         QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(QLatin1Char(';'))));
     }
 
-    void stationsAtTheirFrequencies_data()
+    // Every station stands well above the panorama's floor, in the
+    // waterfall's newest row too, the carrier highest; the band scope's own
+    // view, around RX1's centre, has the carrier at its frequency as well.
+    void spectraShowTheStations()
     {
-        QTest::addColumn<double>("hz");
-        QTest::newRow("carrier, the strongest") << 7180000.0;
-        QTest::newRow("AM carrier") << 7120000.0;
-        QTest::newRow("USB tone 700 Hz above") << 7150700.0;
-        QTest::newRow("LSB tone 900 Hz below") << 7049100.0;
-    }
-    void stationsAtTheirFrequencies()
-    {
-        QFETCH(double, hz);
         typeFrequency(kCentre);
         const quint64 frames = view()->frames();
         QTRY_VERIFY(view()->frames() >= frames + 5);
         const QImage image = view()->grab().toImage();
-        const QRect plot = view()->panoramaRect();
-        const int x = view()->xOf(hz);
-        QVERIFY(plot.contains(x, plot.center().y()));
-
+        const QRect plot = view()->panoramaRect(), cells = view()->waterfallRect();
         std::vector<int> tops;
         for (int c = plot.left(); c <= plot.right(); ++c)
             tops.push_back(traceTop(image, plot, c));
         std::nth_element(tops.begin(), tops.begin() + long(tops.size() / 2), tops.end());
         const int floor = tops[tops.size() / 2];
-        int station = plot.bottom();
-        for (int c = x - 2; c <= x + 2; ++c)
-            station = std::min(station, traceTop(image, plot, c));
-        QVERIFY2(floor - station > plot.height() / 4,
-                 qPrintable(QStringLiteral("the line at x %1 stands %2 px over the floor").arg(x).arg(floor - station)));
-        if (hz == 7180000.0)
-            QVERIFY2(std::abs(highestColumn(image, plot) - x) <= 2,
-                     qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestColumn(image, plot)).arg(x)));
-        // The waterfall's newest row shows it too.
-        const QRect cells = view()->waterfallRect();
-        QVERIFY(image.pixel(x, cells.top() + 1) != image.pixel(view()->xOf(7010000.0), cells.top() + 1));
-    }
+        // The carrier, the AM carrier, the USB tone 700 Hz above, the LSB tone 900 Hz below.
+        for (double hz : {7180000.0, 7120000.0, 7150700.0, 7049100.0}) {
+            const int x = view()->xOf(hz);
+            QVERIFY(plot.contains(x, plot.center().y()));
+            int station = plot.bottom();
+            for (int c = x - 2; c <= x + 2; ++c)
+                station = std::min(station, traceTop(image, plot, c));
+            QVERIFY2(floor - station > plot.height() / 4,
+                     qPrintable(QStringLiteral("the line at %1 Hz stands %2 px over the floor").arg(hz).arg(floor - station)));
+            QVERIFY(image.pixel(x, cells.top() + 1) != image.pixel(view()->xOf(7010000.0), cells.top() + 1));
+        }
+        QVERIFY2(std::abs(highestColumn(image, plot) - view()->xOf(7180000.0)) <= 2,
+                 qPrintable(QStringLiteral("highest at x %1").arg(highestColumn(image, plot))));
 
-    // The band scope's own view, around RX1's centre, has the strongest
-    // station at its frequency too.
-    void bandScope()
-    {
-        typeFrequency(kCentre);
         auto* tabs = m_session->window->findChild<QTabWidget*>();
         auto* scope = m_session->child<PanoramaView>("bandScopeView");
         tabs->setCurrentIndex(1);
