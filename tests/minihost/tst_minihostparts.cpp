@@ -58,22 +58,6 @@ private slots:
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
     }
 
-    void defaultsRunTheEmulatorJob()
-    {
-        JobOptions o;
-        QString error;
-        QVERIFY2(parse({}, &o, &error), qPrintable(error));
-        QCOMPARE(int(o.source), int(JobOptions::Source::Emulator));
-        QCOMPARE(o.port, quint16(50001));
-        QCOMPARE(o.rateIndex, 3); // WFM needs the widest rate
-        QCOMPARE(o.freqHz, 7100000.0);
-        QCOMPARE(o.mode, QStringLiteral("AM"));
-        QCOMPARE(o.agc, -1);
-        QVERIFY(o.wav && o.png && o.iq && !o.rx2 && !o.lifecycleOnly);
-        QCOMPARE(o.outDir, QStringLiteral("out"));
-        QCOMPARE(o.settingsFile, m_config.path() + QStringLiteral("/ZorvaniDDC/minihost.ini"));
-    }
-
     void values_data()
     {
         QTest::addColumn<QStringList>("arguments");
