@@ -129,20 +129,27 @@ void SimulatorEngine::sendBlock(qint64 now)
         m_bandScope->setLevel(change.first, change.second);
     }
     for (int rx = 0; rx < m_receivers; ++rx) {
+        // This packet's bytes take the place of the one sent kResendMask + 1
+        // before: that one can no longer be re-sent (its answer still counts).
+        const quint16 oldest = quint16(m_seq - (kResendMask + 1));
+        SentPacket& old = m_sent[oldest & kSentMask];
+        if (old.used && old.seq == oldest && !old.answered && !old.abandoned && m_inFlight > 0) {
+            old.abandoned = true;
+            --m_inFlight;
+        }
         SentPacket& p = m_sent[m_seq & kSentMask];
-        if (p.used && !p.answered && !p.abandoned && m_inFlight > 0)
-            --m_inFlight; // overwritten before an answer came
         p.used = true;
         p.answered = false;
         p.abandoned = false;
         p.seq = m_seq;
         p.resends = 0;
         p.sentMs = now;
-        char* b = p.bytes.data();
-        wr16(p.bytes, 0, kMagicApp);
-        wr16(p.bytes, 2, kIqMark);
-        wr16(p.bytes, 4, quint16(kIqSamples * 6));
-        wr16(p.bytes, 6, m_seq);
+        QByteArray& bytes = m_sentBytes[m_seq & kResendMask];
+        char* b = bytes.data();
+        wr16(bytes, 0, kMagicApp);
+        wr16(bytes, 2, kIqMark);
+        wr16(bytes, 4, quint16(kIqSamples * 6));
+        wr16(bytes, 6, m_seq);
         b[8] = 0;
         b[9] = char(rx);
         if (!playback)
@@ -157,7 +164,7 @@ void SimulatorEngine::sendBlock(qint64 now)
             std::lock_guard<std::mutex> lock(m_data->mutex);
             ++m_data->counters.iqSent;
         }
-        transmitIq(p.bytes);
+        transmitIq(bytes);
     }
     m_data->notify();
 }
@@ -206,8 +213,11 @@ void SimulatorEngine::resendOverdue(qint64 now)
     }
     if (stall)
         return;
-    for (SentPacket& p : m_sent) {
-        if (!p.used || p.answered || p.abandoned || now - p.sentMs < m_config.resendAfterMs)
+    // Oldest first, among the packets whose bytes are kept.
+    for (int back = kResendMask + 1; back > 0; --back) {
+        const quint16 seq = quint16(m_seq - back);
+        SentPacket& p = m_sent[seq & kSentMask];
+        if (!p.used || p.seq != seq || p.answered || p.abandoned || now - p.sentMs < m_config.resendAfterMs)
             continue;
         if (p.resends >= m_config.maxResends) {
             p.abandoned = true;
@@ -220,7 +230,7 @@ void SimulatorEngine::resendOverdue(qint64 now)
             std::lock_guard<std::mutex> lock(m_data->mutex);
             ++m_data->counters.iqResent;
         }
-        transmitIq(p.bytes);
+        transmitIq(m_sentBytes[seq & kResendMask]);
     }
     fill(now);
 }

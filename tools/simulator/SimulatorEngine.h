@@ -36,7 +36,6 @@ private:
         quint16 seq = 0;
         int resends = 0;
         qint64 sentMs = 0;
-        QByteArray bytes;
     };
     enum class Pending { None, Reset, EnterBoot, LeaveBoot };
 
@@ -101,8 +100,15 @@ private:
     int m_inFlight = 0;
     std::array<std::unique_ptr<SceneGenerator>, 2> m_generators;
     std::array<Ostrovix::complex<double>, 200> m_block{};
-    static constexpr int kSentMask = 511; // packets kept for re-sending and matching answers
+    // Answers are matched over this many sequence numbers: as late as a host
+    // under load may answer. A paced stream that fell behind sends up to half
+    // a second at once, and the host's socket may hold as many again before
+    // its thread runs (about 1600 packets at the widest rate); this is 5 s
+    // there. Only the newest kResendMask + 1 keep their bytes for re-sending.
+    static constexpr int kSentMask = 8191;
+    static constexpr int kResendMask = 511;
     std::array<SentPacket, kSentMask + 1> m_sent;
+    std::array<QByteArray, kResendMask + 1> m_sentBytes;
     QByteArray m_held;         // packet kept back by the reorder fault
     Random m_faultRandom;
 
