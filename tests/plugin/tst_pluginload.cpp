@@ -31,7 +31,7 @@ private slots:
         QVERIFY2(QFileInfo::exists(m_path), qPrintable("no plug-in at " + m_path));
     }
 
-    void metadata()
+    void metadataAndInstance()
     {
         QPluginLoader loader(m_path);
         const QJsonObject meta = loader.metaData();
@@ -43,11 +43,8 @@ private slots:
         QCOMPARE(data.value("version").toString(), QString("0.0.1"));
         QVERIFY2(data.value("dependencies").isArray(), "dependencies is a list");
         QVERIFY(data.value("dependencies").toArray().isEmpty());
-    }
 
-    void oneObjectWithItsNames()
-    {
-        QPluginLoader loader(m_path);
+        // One object with its interface, whatever the loader.
         QObject* first = loader.instance();
         QVERIFY2(first, qPrintable(loader.errorString()));
         QPointer<QObject> guard(first);

@@ -80,59 +80,36 @@ private slots:
                                    {6, "NFM"}, {9, "WFM"}, {7, "DIGL"}, {8, "DIGU"}, {10, "DRM"}};
         QCOMPARE(f.modes(), expected);
         // Every preset's label names its width: both edges for a symmetric
-        // filter, the far edge for a sideband one (which stops 70 Hz off the carrier).
-        for (const auto& mode : expected)
+        // filter, the far edge for a sideband one (which stops 70 Hz off the
+        // carrier); the default preset is one of them, within the edge limits.
+        for (const auto& mode : expected) {
+            const uint m = uint(mode.first);
             for (uint c = 0; c < 9; ++c) {
                 const FilterEdges e = f.filterEdges(mode.first, c);
-                const bool sideband = f.filterSymmetric(uint(mode.first)) == false;
+                const bool sideband = !f.filterSymmetric(m);
                 const double width = sideband ? std::max(-e.first, e.second) : e.second - e.first;
                 QVERIFY2(sideband ? std::min(-e.first, e.second) == -70.0 : e.first == -e.second,
-                         qPrintable(QString("mode %1 choice %2").arg(mode.first).arg(c)));
-                QCOMPARE(labelHz(f.filterLabel(uint(mode.first), c)), width);
+                         qPrintable(QString("mode %1 choice %2").arg(m).arg(c)));
+                QCOMPARE(labelHz(f.filterLabel(m, c)), width);
             }
-        // Anchors of the tables.
-        QCOMPARE(f.filterEdges(0, 0), FilterEdges(-1500.0, 1500.0));
+            const int count = f.filterCountForMode(mode.first);
+            QVERIFY(f.defaultFilter(m) >= 0 && f.defaultFilter(m) < count);
+            const FilterEdges e = f.filterEdges(mode.first, uint(f.defaultFilter(m)));
+            QVERIFY(e.first >= f.filterEdgeLimits(m).first && e.second <= f.filterEdgeLimits(m).second);
+            QCOMPARE(f.filterFixed(mode.first), count == 1);
+        }
         QCOMPARE(f.filterEdges(3, 8), FilterEdges(-3500.0, -70.0));
-        QCOMPARE(f.filterEdges(5, 0), FilterEdges(-25.0, 25.0));
         QCOMPARE(f.filterEdges(9, 8), FilterEdges(-155000.0, 155000.0));
-        QCOMPARE(f.filterLabel(10, 20), QString("10K"));
-        // Out-of-table reads are refused instead of running past the table.
+        QCOMPARE(f.filterCountForMode(10), 1);
+        // Out-of-table reads are refused instead of running past the table;
+        // an unknown mode gets the widest limits.
         QCOMPARE(f.filterLabel(11, 0), QString());
         QCOMPARE(f.filterLabel(0, 9), QString());
         QCOMPARE(f.filterEdges(11, 0), FilterEdges(0.0, 0.0));
         QCOMPARE(f.filterEdges(-1, 0), FilterEdges(0.0, 0.0));
         QCOMPARE(f.filterEdges(0, 9), FilterEdges(0.0, 0.0));
-    }
-
-    void perModeValues_data()
-    {
-        QTest::addColumn<uint>("mode");
-        QTest::addColumn<int>("agc");
-        QTest::addColumn<int>("filter");
-        QTest::addColumn<double>("limitLow");
-        QTest::addColumn<double>("limitHigh");
-        QTest::addColumn<int>("count");
-        QTest::newRow("AM") << 0u << 1 << 3 << -18000.0 << 18000.0 << 9;
-        QTest::newRow("LSB") << 3u << 2 << 6 << -10000.0 << 0.0 << 9;
-        QTest::newRow("CW") << 5u << 4 << 1 << -10000.0 << 10000.0 << 9;
-        QTest::newRow("WFM") << 9u << 1 << 0 << -156000.0 << 156000.0 << 9;
-        QTest::newRow("DRM") << 10u << 1 << 0 << -5000.0 << 5000.0 << 1;
-        QTest::newRow("beyond the table") << 1000u << 1 << 0 << -156000.0 << 156000.0 << 9;
-    }
-    void perModeValues()
-    {
-        QFETCH(uint, mode);
-        QFETCH(int, agc);
-        QFETCH(int, filter);
-        QFETCH(double, limitLow);
-        QFETCH(double, limitHigh);
-        QFETCH(int, count);
-        ZorvaniFunctions f;
-        QCOMPARE(f.defaultAgc(mode), agc);
-        QCOMPARE(f.defaultFilter(mode), filter);
-        QCOMPARE(f.filterEdgeLimits(mode), FilterEdges(limitLow, limitHigh));
-        QCOMPARE(f.filterCountForMode(int(mode)), count);
-        QCOMPARE(f.filterFixed(int(mode)), mode == 10);
+        QCOMPARE(f.filterEdgeLimits(1000), FilterEdges(-156000.0, 156000.0));
+        QCOMPARE(f.defaultAgc(1000), 1);
     }
 
     // The bands follow the stored band plan: 60 m where the country has an
@@ -209,7 +186,9 @@ private slots:
         QCOMPARE(box->count(), 0);
     }
 
-    void setManagerTwiceConnectsOnce()
+    // A second setManager connects nothing twice; the device menu reaches
+    // the manager later, from the event loop, once.
+    void managerAndOutputs()
     {
         Opened o;
         QVERIFY(o.device.init(o.bridge, nullptr, false, false));
@@ -224,11 +203,30 @@ private slots:
         emit o.manager.display4kModeChanged(true);
         QCOMPARE(rewrites.count(), 2 * mode->count());
         QCOMPARE(mode->itemText(1), QString("Static IP"));
+        QCOMPARE(o.manager.deviceMenuCalls(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(o.manager.deviceMenuCalls(), 1, 5000);
+        QCOMPARE(o.manager.deviceMenu(), o.device.options()->deviceMenu());
+        QVERIFY(o.manager.deviceMenu()->findChild<QComboBox*>("cbSampleRate"));
+
+        // Outputs never opened, or opened and closed again, give silence, never
+        // stale audio (pullOnce pre-fills with 1.0); after deinit they hold no
+        // callable into the gone device.
+        for (auto& [name, engine] : engines(o.bridge)) {
+            QVERIFY2(engine->pullOnce(480) == std::vector<float>(960, 0.0f), qPrintable(name + " is not silent"));
+            engine->open();
+            QTRY_VERIFY(engine->framesPulled() > 0);
+            engine->close();
+            QVERIFY2(engine->pullOnce(480) == std::vector<float>(960, 0.0f), qPrintable(name + " after closing"));
+        }
         o.device.deinit();
+        for (auto& [name, engine] : engines(o.bridge))
+            QVERIFY2(engine->pullOnce(480).empty(), qPrintable(name + " still holds a callable"));
+        QVERIFY(!o.device.control() && !o.device.dsp() && o.device.iqFiles().empty());
     }
 
     // The host hears the rate once on setManager: the visible part of the
-    // stream when the manager hides the slopes, the whole stream otherwise.
+    // stream when the manager hides the slopes, the whole stream otherwise;
+    // later changes, of the slopes or of the rate on the page, once each.
     void firstRateAfterSetManager_data()
     {
         QTest::addColumn<int>("index");
@@ -253,64 +251,16 @@ private slots:
         QCOMPARE(functions->streamRateCopy(), kStream[index]);
         QCOMPARE(functions->displayedRate(), expected);
         QCOMPARE(functions->minimumDisplayedRate(), hide ? kVisible[0] : kStream[0]);
-        o.device.deinit();
-    }
-
-    // Later changes, of the slopes or of the rate on the options page, are announced once each.
-    void rateChangesAreAnnounced()
-    {
-        Opened o(false);
-        QVERIFY(o.device.init(o.bridge, nullptr, false, false));
-        o.rate()->setCurrentIndex(2);
-        o.device.setManager(&o.manager);
-        QSignalSpy rates(&o.device, &DeviceAbstract::changedSampleRate);
-        for (bool hide : {true, true, false, true}) {
-            o.manager.setHideSpectrumSlopes(hide);
-            QCOMPARE(rates.last().at(0).toDouble(), hide ? 144000.0 : 156250.0);
+        for (bool hidden : {!hide, !hide, hide}) {
+            o.manager.setHideSpectrumSlopes(hidden);
+            QCOMPARE(rates.last().at(0).toDouble(), hidden ? kVisible[index] : kStream[index]);
         }
         QCOMPARE(rates.count(), 3);
-        o.rate()->setCurrentIndex(3);
+        const int next = (index + 1) % 4;
+        o.rate()->setCurrentIndex(next);
         QCOMPARE(rates.count(), 4);
-        QCOMPARE(rates.last().at(0).toDouble(), 288000.0);
-        QCOMPARE(o.device.functions()->streamRate(), 312500.0);
-        o.device.deinit();
-    }
-
-    // Outputs never closed, or opened and closed again, give silence, never
-    // stale audio; after deinit they hold no callable into the gone device.
-    void outputsSilentThenReleased()
-    {
-        auto o = std::make_unique<Opened>();
-        QVERIFY(o->device.init(o->bridge, nullptr, false, false));
-        o->device.setManager(&o->manager);
-        // pullOnce pre-fills with 1.0, so zeros prove the callable wrote silence.
-        for (auto& [name, engine] : engines(o->bridge))
-            QVERIFY2(engine->pullOnce(480) == std::vector<float>(960, 0.0f), qPrintable(name + " is not silent"));
-        for (auto& [name, engine] : engines(o->bridge)) {
-            engine->open();
-            QTRY_VERIFY(engine->framesPulled() > 0);
-            engine->close();
-            QVERIFY2(engine->pullOnce(480) == std::vector<float>(960, 0.0f),
-                     qPrintable(name + " is not silent after closing"));
-        }
-        o->device.deinit();
-        for (auto& [name, engine] : engines(o->bridge))
-            QVERIFY2(engine->pullOnce(480).empty(), qPrintable(name + " still holds a callable"));
-        QVERIFY(!o->device.control());
-        QVERIFY(!o->device.dsp());
-        QVERIFY(o->device.iqFiles().empty());
-    }
-
-    // The device menu reaches the manager later, from the event loop, once.
-    void deviceMenuReachesManager()
-    {
-        Opened o;
-        QVERIFY(o.device.init(o.bridge, nullptr, false, false));
-        o.device.setManager(&o.manager);
-        QCOMPARE(o.manager.deviceMenuCalls(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(o.manager.deviceMenuCalls(), 1, 5000);
-        QCOMPARE(o.manager.deviceMenu(), o.device.options()->deviceMenu());
-        QVERIFY(o.manager.deviceMenu()->findChild<QComboBox*>("cbSampleRate"));
+        QCOMPARE(rates.last().at(0).toDouble(), hide ? kVisible[next] : kStream[next]);
+        QCOMPARE(o.device.functions()->streamRate(), kStream[next]);
         o.device.deinit();
     }
 };

@@ -1,20 +1,17 @@
 #pragma once
 
-#include "DeviceAbstract.h"
+#include "DeviceFunctionsAbstract.h"
 #include "HostOutputs.h"
 #include "IqTapAbstract.h"
-#include "Simulator.h"
+#include "SystemHost.h"
 #include "common/CircularBuffer.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
-
-#include <QString>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // Runs an unpaced emulator stream in step with the plug-in, so that system
 // tests never depend on the machine keeping up with real time. IQ packets are
@@ -27,11 +24,8 @@
 //
 // Nothing is granted from a start or restart of the stream (another rate)
 // until release(): the engine drops what arrives before it runs again, and
-// the count must not include it. The caller holds the stream before a rate
-// change and releases it once the plug-in's start or rate change has returned.
-//
-// The main output is pulled on the pump's thread, as a host's audio thread
-// would, taking whatever the ring holds beyond its reserve each time. One receiver streams.
+// the count must not include it. The main output is pulled on the pump's
+// thread, as a host's audio thread would. One receiver streams.
 namespace systest {
 
 class Lockstep : private SignalAnalyzerAbstract {
@@ -45,13 +39,16 @@ public:
     // converter's output, 4096 frames at 48000 Hz) less a converter chunk's
     // output and a block. Its reserve is among them: the pump leaves it there.
     static constexpr double kBehind = (4096 - 629) * 39062.5 / 48000.0 - 200;
-    static constexpr double kWorkingRate = 39062.5;
-    static constexpr double kMainRate = 48000.0;
+    static constexpr double kWorkingPerMain = 39062.5 / 48000.0;
+    // The plug-in ends a stream that brings no IQ packet for 2 s. A stream
+    // held here (a thread of the plug-in starved by the machine's load, or a
+    // start not yet released) is not a lost one: after this long without a
+    // packet the emulator sends an IQ datagram without samples, which the
+    // plug-in takes as a sign of life and drops as malformed.
+    static constexpr auto kKeepAlive = std::chrono::milliseconds(500);
 
-    Lockstep(zorvani::sim::Simulator& sim, PullEngine& mainOut) : m_sim(sim), m_mainOut(mainOut) {}
+    Lockstep(Simulator& sim, PullEngine& mainOut) : m_sim(sim), m_mainOut(mainOut) {}
     ~Lockstep() override { stop(); }
-    Lockstep(const Lockstep&) = delete;
-    Lockstep& operator=(const Lockstep&) = delete;
 
     // Taps the receivers and opens the plug-in's main output, then pulls it;
     // before the stream starts.
@@ -120,6 +117,8 @@ private:
 
     void run()
     {
+        auto lastPacket = std::chrono::steady_clock::now();
+        quint64 lastSent = 0;
         while (m_running) {
             if (m_startRecording) {
                 m_sim.clearCapture();
@@ -130,6 +129,15 @@ private:
             }
             pullMain();
             grant();
+            const auto now = std::chrono::steady_clock::now();
+            const quint64 sent = m_sim.counters().iqSent;
+            if (sent != lastSent || !m_sim.state().streaming) {
+                lastSent = sent;
+                lastPacket = now;
+            } else if (now - lastPacket > kKeepAlive) {
+                m_sim.sendJunk(Simulator::Junk::ShortIq);
+                lastPacket = now;
+            }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
@@ -141,9 +149,8 @@ private:
         const quint32 reserve = m_ring ? m_ring->prefill() : 0;
         if (fill <= reserve)
             return;
-        const quint32 n = fill - reserve;
-        const std::vector<float> frames = m_mainOut.pullOnce(n);
-        m_pulled += n;
+        const std::vector<float> frames = m_mainOut.pullOnce(fill - reserve);
+        m_pulled += fill - reserve;
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_recording)
             m_recorded.insert(m_recorded.end(), frames.begin(), frames.end());
@@ -156,12 +163,11 @@ private:
         const zorvani::sim::State s = m_sim.state();
         const quint64 decimation = quint64(1) << s.rateIndex;
         const double processed = double(m_processed.load());
-        const double pulled = double(m_pulled) * kWorkingRate / kMainRate;
+        const double pulled = double(m_pulled) * kWorkingPerMain;
         if (!s.streaming || decimation != m_decimation || m_holdWanted) {
             m_decimation = s.streaming ? decimation : 0;
             m_release = false;
             m_held = true;
-            m_sim.setPacketLimit(c.iqSent);
             m_holdWanted = false;
         }
         if (m_held && m_release) {
@@ -170,7 +176,7 @@ private:
             m_processedBase = processed;
             // Audio from before (the reserve, or all if the rings were not
             // flushed) is pulled on top of what the granted packets make.
-            m_pulledBase = pulled + (m_ring ? double(m_ring->fill()) * kWorkingRate / kMainRate : 0.0);
+            m_pulledBase = pulled + (m_ring ? double(m_ring->fill()) * kWorkingPerMain : 0.0);
         }
         if (m_held) {
             m_sim.setPacketLimit(c.iqSent);
@@ -192,7 +198,7 @@ private:
                       .arg(processed - m_processedBase).arg(pulled, 0, 'f', 0).arg(processed, 0, 'f', 0);
     }
 
-    zorvani::sim::Simulator& m_sim;
+    Simulator& m_sim;
     PullEngine& m_mainOut;
     DeviceAbstract* m_device = nullptr;
     StereoRing* m_ring = nullptr; // set before the thread starts
@@ -213,6 +219,118 @@ private:
     bool m_recording = false;
     std::vector<float> m_recorded;
     QString m_state;
+};
+
+// The plug-in streaming (at 312500 Hz unless changed) from an unpaced
+// emulator in step with the test: receiver 0 channel 0 alone, main volume at
+// -10 dB (headroom: the envelope modes keep the carrier as a constant level),
+// the main output open and pulled.
+class SteppedHost {
+public:
+    enum Mode { AM = 0, SAM, DSB, LSB, USB, CW, NFM, DIGL, DIGU, WFM, DRM };
+    static constexpr double kMainRate = 48000.0;
+
+    struct Audio {
+        std::vector<double> left, right;
+    };
+
+    // Empty on success, else what failed.
+    QString start(quint16 port, const QString& sceneText)
+    {
+        Config c = emulator(port, sceneText);
+        c.logCommands = false;
+        c.paced = false;
+        c.fastWindow = 8;
+        c.resendAfterMs = 5000; // a slow answer is late, not lost
+        const QString failed = plugin.attach(c);
+        if (!failed.isEmpty())
+            return failed;
+        pump = std::make_unique<Lockstep>(*plugin.sim, plugin.bridge.hostSoundOut().engine());
+        pump->start(device());
+        if (!device()->open())
+            return QStringLiteral("the emulator was not found");
+        device()->setRxEnable(0, true);
+        device()->setChannelEnable(0, 0, true);
+        device()->setMainVolume(-10);
+        device()->setVolume(0, 0, 0);
+        if (!device()->start())
+            return QStringLiteral("the stream did not start");
+        pump->release();
+        return setRate(3) ? QString() : QStringLiteral("the stream did not restart at 312500 Hz");
+    }
+
+    void stop()
+    {
+        if (pump)
+            pump->stop();
+        plugin.unload();
+    }
+
+    DeviceAbstract* device() const { return plugin.device(); }
+    Simulator& sim() const { return *plugin.sim; }
+
+    // Stream rate index 0..3 (39062.5 .. 312500 Hz), through the options page.
+    bool setRate(int index)
+    {
+        if (sim().state().rateIndex == index)
+            return true;
+        if (!pump->hold())
+            return false;
+        plugin.option<QComboBox>("cbSampleRate")->setCurrentIndex(index);
+        const bool restarted =
+            sim().waitUntil([&] { return sim().state().streaming && sim().state().rateIndex == index; }, kStalledMs);
+        pump->release();
+        return restarted;
+    }
+
+    // Through the host's setters: frequency, mode, filter (the catalogue's
+    // choice; -1: the mode's default, the widest for WFM, whose stereo
+    // multiplex reaches 53 kHz) and the mode's default AGC.
+    bool tune(int mode, double hz, int filterChoice = -1)
+    {
+        device()->setFreq(0, 0, hz);
+        device()->setMode(0, 0, mode);
+        const DeviceFunctionsAbstract* f = device()->functions();
+        const uint choice = filterChoice >= 0 ? uint(filterChoice)
+                            : mode == WFM    ? 8u
+                                             : uint(f->defaultFilter(uint(mode)));
+        const FilterEdges edges = f->filterEdges(mode, choice);
+        device()->setFilter(0, 0, 0, edges.first, edges.second);
+        device()->setAgc(0, 0, f->defaultAgc(uint(mode)));
+        return sim().waitUntil([&] { return sim().state().freq[0] == quint64(std::llround(hz * 10)); }, kStalledMs);
+    }
+
+    bool streamFor(double seconds)
+    {
+        if (systest::streamFor(sim(), seconds))
+            return true;
+        qWarning().noquote() << "stream stalled:" << pump->describe();
+        return false;
+    }
+
+    // `seconds` of signal as heard in the answers to the receiver and at the main output.
+    bool record(double seconds, Audio* answers, Audio* main)
+    {
+        pump->recordMain();
+        if (!sim().waitUntil([&] { return pump->recording(); }, kStalledMs) || !streamFor(seconds))
+            return false;
+        const std::vector<float> pulled = pump->takeMain();
+        const QVector<qint32> captured = sim().capture();
+        *answers = Audio();
+        *main = Audio();
+        for (int i = 0; i + 1 < captured.size(); i += 2) {
+            answers->left.push_back(captured[i] / 8388608.0);
+            answers->right.push_back(captured[i + 1] / 8388608.0);
+        }
+        for (size_t i = 0; i + 1 < pulled.size(); i += 2) {
+            main->left.push_back(pulled[i]);
+            main->right.push_back(pulled[i + 1]);
+        }
+        return true;
+    }
+
+    LoadedPlugin plugin;
+    std::unique_ptr<Lockstep> pump;
 };
 
 } // namespace systest

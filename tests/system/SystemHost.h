@@ -1,53 +1,194 @@
 #pragma once
 
 #include "HostBridge.h"
-#include "PrivateHome.h"
 #include "PluginHost.h"
+#include "PrivateHome.h"
 #include "Simulator.h"
 
 #include <QPushButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWidgetAction>
-#include <QWidget>
+#include <QtTest>
 
+#include <cmath>
 #include <memory>
+#include <vector>
 
 // Answers to the plug-in's message boxes travel in test data rows.
 Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 
 // The plug-in loaded the way the host loads it, wired to the minimal host's
-// bridge and manager, and pointed at an emulator on loopback in "Static IP"
-// mode through its own options page.
+// bridge and manager, pointed at an emulator on loopback in "Static IP" mode
+// through its own options page; and what the system tests measure on the
+// emulator's side. Signal time is counted in IQ packets, never on the clock.
 namespace systest {
+
+using zorvani::sim::Config;
+using zorvani::sim::Scene;
+using zorvani::sim::Simulator;
+
+constexpr double kAnswerRate = 39062.5;
+// A wait gives up only when the stream makes no progress for this long.
+constexpr int kStalledMs = 20000;
+
+inline Scene scene(const QString& text)
+{
+    Scene s;
+    QString error;
+    if (!Scene::parse(text, &s, &error))
+        qFatal("scene: %s", qPrintable(error));
+    return s;
+}
+
+inline Config emulator(quint16 port, const QString& sceneText)
+{
+    Config c;
+    c.port = port;
+    c.scene = scene(sceneText);
+    return c;
+}
+
+// Lets `packets` IQ packets pass with the event loop turning (meters and
+// stereo state are queued signals); false once the stream stands still.
+inline bool streamPackets(Simulator& sim, double packets)
+{
+    const quint64 start = sim.counters().iqSent;
+    quint64 last = start;
+    QElapsedTimer still;
+    still.start();
+    while (double(sim.counters().iqSent - start) < packets) {
+        QTest::qWait(5);
+        const quint64 now = sim.counters().iqSent;
+        if (now != last) {
+            last = now;
+            still.restart();
+        } else if (still.elapsed() > kStalledMs) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// `seconds` of signal at the stream's rate.
+inline bool streamFor(Simulator& sim, double seconds)
+{
+    return streamPackets(sim, kAnswerRate * double(1 << sim.state().rateIndex) / 200.0 * seconds);
+}
+
+// The next `frames` frames of one channel of the answers, full scale 1 (empty if they never came).
+inline std::vector<double> answered(Simulator& sim, int frames, int channel = 0)
+{
+    sim.clearCapture();
+    std::vector<double> x;
+    if (!sim.waitUntil([&] { return sim.captureFrames() >= frames; }, kStalledMs))
+        return x;
+    const QVector<qint32> c = sim.capture();
+    for (int i = 0; i < frames; ++i)
+        x.push_back(c[2 * i + channel] / 8388608.0);
+    return x;
+}
+
+inline double levelDb(const std::vector<double>& x)
+{
+    double sum = 0.0;
+    for (double v : x)
+        sum += v * v;
+    return x.empty() ? qQNaN() : 10.0 * std::log10(sum / double(x.size()) + 1e-30);
+}
+
+// The dBm meter of receiver 0 channel 0 once two successive windows of 100 IQ
+// packets agree to 0.05 dB; NaN if it never settles.
+inline double settledMeter(DeviceAbstract* device, Simulator& sim)
+{
+    double previous = qQNaN();
+    for (int window = 0; window < 40; ++window) {
+        QCoreApplication::processEvents(); // older readings go before the window opens
+        QSignalSpy meter(device, &DeviceAbstract::dBmMeter);
+        if (!streamPackets(sim, 100))
+            return qQNaN();
+        double sum = 0.0;
+        int n = 0;
+        for (const QList<QVariant>& args : meter)
+            if (args.at(0).toUInt() == 0 && args.at(1).toUInt() == 0) {
+                sum += args.at(2).toDouble();
+                ++n;
+            }
+        const double mean = n > 0 ? sum / n : qQNaN();
+        if (std::abs(mean - previous) < 0.05)
+            return mean;
+        previous = mean;
+    }
+    return qQNaN();
+}
+
+// Empty when the application commands in `log` are exactly `expected`, in
+// order, besides re-sends (a request whose reply came late is sent again byte
+// for byte); otherwise the codes received, for the failure message.
+inline QString wireMismatch(const QVector<zorvani::sim::LoggedCommand>& log, const QList<int>& expected)
+{
+    QList<QByteArray> seen;
+    QStringList codes;
+    int next = 0;
+    bool ok = true;
+    for (const zorvani::sim::LoggedCommand& c : log) {
+        if (c.magic != 0xFF12)
+            continue;
+        codes << QString::number(c.command);
+        if (next < expected.size() && c.command == expected[next])
+            ++next;
+        else if (!seen.contains(c.bytes))
+            ok = false;
+        seen << c.bytes;
+    }
+    if (ok && next == expected.size())
+        return {};
+    QStringList want;
+    for (int code : expected)
+        want << QString::number(code);
+    return QStringLiteral("received %1; expected %2").arg(codes.join(QLatin1Char(' ')), want.join(QLatin1Char(' ')));
+}
 
 class LoadedPlugin {
 public:
-    // Keeps the band-plan file and settings of the plug-in in a private place.
-    static bool isolateHome(QTemporaryDir& home) { return support::isolateHome(home); }
+    // A message box the plug-in showed.
+    struct Box {
+        QString title, text, informativeText;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton;
+    };
 
-    bool load()
+    ~LoadedPlugin() { unload(); }
+
+    // Starts an emulator configured as `c`, loads the plug-in with a private
+    // home and points it at the emulator. Empty on success, else what failed.
+    QString attach(const Config& c)
     {
+        if (!support::isolateHome(home))
+            return QStringLiteral("no private home");
+        sim = std::make_unique<Simulator>(c);
+        if (!sim->start())
+            return QStringLiteral("the emulator did not start");
         const QByteArray path = qgetenv("ZORVANI_PLUGIN");
         if (!host.load(path.isEmpty() ? PluginHost::defaultPluginPath() : QString::fromLocal8Bit(path)))
-            return false;
-        layout = new QVBoxLayout(&window);
+            return host.errorString();
         manager.setMainWindow(&window);
-        if (!device()->init(bridge, layout, false, false))
-            return false;
+        if (!device()->init(bridge, new QVBoxLayout(&window), false, false))
+            return QStringLiteral("init failed");
         device()->setManager(&manager);
         // A modal box would block the test forever: answer it from `answers`
         // or close it, and remember it.
-        modalGuard.setInterval(50);
-        QObject::connect(&modalGuard, &QTimer::timeout, [this] {
+        m_modalGuard.setInterval(50);
+        QObject::connect(&m_modalGuard, &QTimer::timeout, [this] {
             QWidget* modal = QApplication::activeModalWidget();
             if (!modal)
                 return;
@@ -55,31 +196,54 @@ public:
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 seen << Box{box->windowTitle(), box->text(), box->informativeText(), box->standardButtons(),
                             box->standardButton(box->defaultButton())};
-                if (!answers.isEmpty())
-                    if (QAbstractButton* answer = box->button(answers.takeFirst())) {
-                        answer->click();
-                        return;
-                    }
+                if (QAbstractButton* answer = answers.isEmpty() ? nullptr : box->button(answers.takeFirst())) {
+                    answer->click();
+                    return;
+                }
             }
             modal->close();
         });
-        modalGuard.start();
+        m_modalGuard.start();
+        return useEmulator() ? QString() : QStringLiteral("the options page lacks the address controls");
+    }
+
+    // A fresh emulator in state `c` takes the place of the last one.
+    bool replaceEmulator(const Config& c)
+    {
+        sim.reset();
+        sim = std::make_unique<Simulator>(c);
+        return sim->start() && useEmulator();
+    }
+
+    bool useEmulator()
+    {
+        auto* mode = option<QComboBox>("cbModeIP");
+        auto* address = option<QLineEdit>("leIP");
+        auto* port = option<QSpinBox>("sbPort");
+        if (!mode || !address || !port)
+            return false;
+        mode->setCurrentIndex(1);
+        address->setText(sim->config().address.toString());
+        port->setValue(sim->config().port);
         return true;
     }
 
     void unload()
     {
-        modalGuard.stop();
-        if (!device())
-            return;
-        device()->setSoundCardOutput(false);
-        device()->stop();
-        device()->close();
-        bridge.closeOutputs();
-        bridge.hostPool().waitIdle();
-        device()->deinit();
-        host.unload();
+        m_modalGuard.stop();
+        if (device()) {
+            device()->setSoundCardOutput(false);
+            device()->stop();
+            device()->close();
+            bridge.closeOutputs();
+            bridge.hostPool().waitIdle();
+            device()->deinit();
+            host.unload();
+        }
+        sim.reset();
     }
+
+    DeviceAbstract* device() const { return host.device(); }
 
     template <typename T>
     T* option(const char* name) const
@@ -105,64 +269,27 @@ public:
         return menu ? menu->findChild<T*>(QLatin1String(name)) : nullptr;
     }
 
-    bool useEmulator(const zorvani::sim::Simulator& sim)
+    // "title|text" of every message box seen.
+    QStringList boxTexts() const
     {
-        auto* mode = option<QComboBox>("cbModeIP");
-        auto* address = option<QLineEdit>("leIP");
-        auto* port = option<QSpinBox>("sbPort");
-        if (!mode || !address || !port)
-            return false;
-        mode->setCurrentIndex(1);
-        address->setText(sim.config().address.toString());
-        port->setValue(sim.config().port);
-        return true;
+        QStringList t;
+        for (const Box& box : seen)
+            t << box.title + QLatin1Char('|') + box.text;
+        return t;
     }
 
-    // Starts an emulator on `port` with `scene`, loads the plug-in and points
-    // it at the emulator. Empty on success, else what failed.
-    QString attachEmulator(std::unique_ptr<zorvani::sim::Simulator>& sim, quint16 port,
-                           const zorvani::sim::Scene& scene)
-    {
-        zorvani::sim::Config c;
-        c.port = port;
-        c.scene = scene;
-        c.logCommands = false;
-        return attachEmulator(sim, c);
-    }
-
-    // The same with an emulator configured as `c` says.
-    QString attachEmulator(std::unique_ptr<zorvani::sim::Simulator>& sim, const zorvani::sim::Config& c)
-    {
-        sim = std::make_unique<zorvani::sim::Simulator>(c);
-        if (!sim->start())
-            return QStringLiteral("the emulator did not start");
-        if (!load())
-            return host.errorString();
-        if (!useEmulator(*sim))
-            return QStringLiteral("the options page lacks the address controls");
-        return {};
-    }
-
-    DeviceAbstract* device() const { return host.device(); }
-
+    std::unique_ptr<Simulator> sim;
     PluginHost host;
     HostBridge bridge;
     HostManager manager;
     QWidget window;
-    QVBoxLayout* layout = nullptr;
-    // A message box the plug-in showed.
-    struct Box {
-        QString title;
-        QString text;
-        QString informativeText;
-        QMessageBox::StandardButtons buttons;
-        QMessageBox::StandardButton defaultButton;
-    };
-
-    QTimer modalGuard;
     QStringList boxes;                          // titles of every modal window
     QList<Box> seen;                            // the message boxes among them
     QList<QMessageBox::StandardButton> answers; // for the next boxes, in order; none left: closed
+    QTemporaryDir home;                         // HOME of the test, set by attach() (or before it)
+
+private:
+    QTimer m_modalGuard;
 };
 
 } // namespace systest

@@ -1,8 +1,7 @@
 // The host's setters on a streaming plug-in object, checked at the far end:
 // the emulator's command log and state, the audio it gets back, and the
 // panorama workers.
-#include "HostBridge.h"
-#include "Simulator.h"
+#include "SystemHost.h"
 #include "ZorvaniControl/ZorvaniControl.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
@@ -15,24 +14,10 @@
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
-#include <QLineEdit>
-#include <QLocale>
 #include <QSettings>
-#include <QSignalSpy>
-#include <QSpinBox>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QVBoxLayout>
-#include <QtTest>
 
-#include <cmath>
-#include <memory>
-
-using zorvani::sim::Config;
-using zorvani::sim::Scene;
 using zorvani::sim::Simulator;
 
 namespace {
@@ -76,33 +61,10 @@ class TestControlSurface : public QObject {
         return widget;
     }
 
-    // Lets `seconds` of stream pass, events running.
-    bool streamFor(double seconds)
-    {
-        const quint64 start = m_sim->counters().iqSent;
-        const double packets = 39062.5 * double(1 << m_sim->state().rateIndex) / 200.0 * seconds;
-        QElapsedTimer timer;
-        timer.start();
-        while (double(m_sim->counters().iqSent - start) < packets) {
-            if (timer.elapsed() > qint64(seconds * 1000) + 3000)
-                return false;
-            QTest::qWait(10);
-        }
-        return true;
-    }
-
-    // RMS (dBFS) of the left audio that came back in the answers over `seconds`.
+    bool streamFor(double seconds) { return systest::streamFor(*m_sim, seconds); }
     double answeredLevel(double seconds)
     {
-        m_sim->clearCapture();
-        if (!streamFor(seconds))
-            return qQNaN();
-        const QVector<qint32> c = m_sim->capture();
-        double sum = 0.0;
-        for (int i = 0; i < c.size(); i += 2)
-            sum += double(c[i]) * double(c[i]);
-        const int n = c.size() / 2;
-        return n > 0 ? 10.0 * std::log10(sum / n / (8388608.0 * 8388608.0) + 1e-30) : qQNaN();
+        return systest::levelDb(systest::answered(*m_sim, int(systest::kAnswerRate * seconds)));
     }
 
     // A fire-and-forget command that the emulator logs: once it is there, every
@@ -117,23 +79,16 @@ class TestControlSurface : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_home.isValid());
         QVERIFY(m_records.isValid());
-        qputenv("HOME", m_home.path().toLocal8Bit());
-        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(support::isolateHome(m_home));
         // ITU region 1, whatever the machine's locale says.
-        {
-            QSettings itu(AmateurRegion::settingsPath(), QSettings::IniFormat);
-            itu.setValue(QStringLiteral("Country"), int(QLocale::Germany));
-        }
+        QSettings(AmateurRegion::settingsPath(), QSettings::IniFormat).setValue("Country", int(QLocale::Germany));
         ox::ui::setMessageHandler([this](const ox::ui::MessageRequest& r) {
             m_boxes << r;
             return QMessageBox::No;
         });
 
-        Config c;
-        c.port = 53100;
-        Scene::parse(QStringLiteral("noise -150; am 7100000 -40 tone=1000 depth=0.5"), &c.scene, nullptr);
+        const auto c = systest::emulator(53100, QStringLiteral("noise -150; am 7100000 -40 tone=1000 depth=0.5"));
         m_sim = std::make_unique<Simulator>(c);
         QVERIFY(m_sim->start());
 
@@ -178,15 +133,6 @@ private slots:
         QCOMPARE(answer.count(), 1);
     }
 
-    // Every case leaves the front end plain, even when it fails half-way.
-    void cleanup()
-    {
-        option<QCheckBox>("chbFeAtt")->setChecked(false);
-        option<QCheckBox>("chbFePreamp")->setChecked(false);
-        option<QCheckBox>("chbBpf")->setChecked(false);
-        option<QCheckBox>("chbExtCtrlEnable")->setChecked(false);
-    }
-
     void openAndStart()
     {
         QVERIFY(device().open());
@@ -203,16 +149,6 @@ private slots:
         device().setFilter(0, 0, 0, -2500.0, 2500.0);
         device().setAgc(0, 0, 4); // fast: the level settles within the test's windows
         QVERIFY(streamFor(0.5));
-    }
-
-    void preampSameIndexSendsNothing()
-    {
-        const int current = device().control()->preampIndex();
-        m_sim->clearCommandLog();
-        QVERIFY2(!device().setPreamp(uint(current)), "the index in force is refused");
-        QVERIFY(barrier());
-        QVERIFY2(m_sim->commands(kCmdPreamp).isEmpty(), "nothing was sent for the index in force");
-        QCOMPARE(device().control()->preampIndex(), current);
     }
 
     void preampChangeSendsAndRescales_data()
@@ -239,11 +175,18 @@ private slots:
             QVERIFY(m_sim->waitForCommand(kCmdPreamp, 2000));
             QCOMPARE(m_sim->commands(kCmdPreamp).size(), 1);
             QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().preamp, next != 0, 1000);
+            // The index in force is refused, and nothing is sent for it.
+            QVERIFY(!device().setPreamp(uint(next)));
+            QVERIFY(barrier());
+            QCOMPARE(m_sim->commands(kCmdPreamp).size(), 1);
+            QCOMPARE(device().control()->preampIndex(), next);
             const double c = (next != 0 ? 1.5 : -2.5) + (att ? 18.5 : 0.0) - (frontPreamp ? 10.3 : 0.0);
             const double gain = device().control()->driver()->device()->stream().gain();
             QVERIFY2(std::abs(gain - std::pow(10.0, c * 0.05)) < 1e-9 * gain,
                      qPrintable(QStringLiteral("IQ gain %1 for %2 dB").arg(gain).arg(c)));
         }
+        option<QCheckBox>("chbFeAtt")->setChecked(false);
+        option<QCheckBox>("chbFePreamp")->setChecked(false);
     }
 
     // Only receiver 0 channel 0 on: its volume does not matter, the master does.
@@ -345,43 +288,6 @@ private slots:
         QVERIFY(streamFor(0.5));
         QCOMPARE(device().rxSpectrum(0).count, 2048u);
         device().setFftSize(4096);
-    }
-
-    // The front-end word: band code 5 for 40 m with the band-pass filters on, 0x800 for the attenuator.
-    void frontEndWordAtFortyMetres()
-    {
-        option<QCheckBox>("chbBpf")->setChecked(true);
-        device().setFreq(0, 0, 14200000.0);
-        device().setFreq(0, 0, 7100000.0);
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd, quint32(0x005), 2000);
-        option<QCheckBox>("chbFeAtt")->setChecked(true);
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd, quint32(0x805), 2000);
-        option<QCheckBox>("chbFeAtt")->setChecked(false);
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd, quint32(0x005), 2000);
-        option<QCheckBox>("chbBpf")->setChecked(false);
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().frontEnd & 0x0FFu, quint32(0), 2000);
-    }
-
-    // The 40 m row's pattern 5 leaves at 7.1 MHz; the band's edges are inclusive.
-    void externalControlPattern()
-    {
-        device().setFreq(0, 0, 14200000.0);
-        option<QCheckBox>("chbExtCtrlRx40_0")->setChecked(true);
-        option<QCheckBox>("chbExtCtrlRx40_2")->setChecked(true);
-        option<QCheckBox>("chbExtCtrlRxGen_6")->setChecked(true);
-        option<QCheckBox>("chbExtCtrlEnable")->setChecked(true);
-        device().setFreq(0, 0, 7100000.0);
-        QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().extCtrl, quint32(5), 2000);
-        // Each step crosses an edge, so each one sends the new band's pattern.
-        const struct {
-            double hz;
-            quint32 pattern;
-        } steps[] = {{7200000.1, 64}, {7200000.0, 5}, {6999999.9, 64}, {7000000.0, 5}};
-        for (const auto& step : steps) {
-            device().setFreq(0, 0, step.hz);
-            QTRY_COMPARE_WITH_TIMEOUT(m_sim->state().extCtrl, step.pattern, 2000);
-        }
-        option<QCheckBox>("chbExtCtrlEnable")->setChecked(false);
     }
 
     // The second receiver counts in the next start block (u16 at offset 54).

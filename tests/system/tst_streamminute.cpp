@@ -68,8 +68,8 @@ private slots:
         const auto progress = [&] {
             QStringList counts;
             for (int index = 0; index < 4; ++index)
-                counts << QStringLiteral("rate %1: %2 of %3 blocks").arg(index).arg(links[index]->blocks()).arg(
-                              minuteOfPackets(index));
+                counts << QStringLiteral("rate %1: %2 of %3 blocks")
+                              .arg(index).arg(links[index]->blocks()).arg(minuteOfPackets(index));
             return counts.join(QStringLiteral("; "));
         };
         QTRY_VERIFY2_WITH_TIMEOUT(stopFinished(), qPrintable(progress()), int(kSeconds * 1000) * 3);
@@ -82,18 +82,10 @@ private slots:
             const QString text = QStringLiteral("rate %1: %2 sent before the stop, %3 in all, %4 answered (%5 full), "
                                                 "%6 re-sent, %7 repeated, %8 unknown, %9 out of order; %10 processed "
                                                 "of %11, %12 given up")
-                                     .arg(index)
-                                     .arg(sentBeforeStop[index])
-                                     .arg(c.iqSent)
-                                     .arg(c.iqAnswered)
-                                     .arg(c.iqAnswersFull)
-                                     .arg(c.iqResent)
-                                     .arg(c.iqAnswersRepeated)
-                                     .arg(c.iqAnswersUnknown)
-                                     .arg(c.iqAnswersOutOfOrder)
-                                     .arg(order.processed)
-                                     .arg(order.span)
-                                     .arg(iq.givenUp);
+                                     .arg(index).arg(sentBeforeStop[index]).arg(c.iqSent).arg(c.iqAnswered)
+                                     .arg(c.iqAnswersFull).arg(c.iqResent).arg(c.iqAnswersRepeated)
+                                     .arg(c.iqAnswersUnknown).arg(c.iqAnswersOutOfOrder).arg(order.processed)
+                                     .arg(order.span).arg(iq.givenUp);
             qDebug().noquote() << text;
             QVERIFY2(order.ok, qPrintable(order.why + QLatin1Char('\n') + text));
             QVERIFY2(quint64(order.processed) == iq.processed, qPrintable(text));

@@ -1,0 +1,253 @@
+// Every mode through the whole host, in step with the emulator: the plug-in
+// loaded as the host loads it, one station per mode, the audio heard both in
+// the answers to the receiver and at the 48000 Hz main output. Built twice:
+// tst_e2emodes hears a second of each station, checks its tone, broadcast FM
+// stereo separation and the meter; tst_modeminute (MODE_MINUTE) hears a minute
+// of each and asks for the exact frequency, a clean noise floor and not a
+// single break (no sample step the tone cannot make, no dip in its level).
+#include "AudioChecks.h"
+#include "Lockstep.h"
+
+#include <QtTest>
+
+using Host = systest::SteppedHost;
+
+namespace {
+
+#ifdef MODE_MINUTE
+constexpr double kSeconds = 60.0;
+constexpr double kSettleSeconds = 6.0; // the fader, the AGC's slow presets and the pilot
+#else
+constexpr double kSeconds = 1.0;
+constexpr double kSettleSeconds = 1.5;
+#endif
+
+// Broadcast FM stations with a tone per channel (the emulator's transmitter:
+// an exact multiplex with pre-emphasis and a 9 % pilot), 350 kHz apart so
+// that each tune at 312500 Hz hears one; the last has no pilot.
+struct Stereo {
+    double left, right;
+    const char* options;
+};
+const Stereo kStereo[] = {{200.0, 2000.0, ""},   {1000.0, 3000.0, ""},         {3000.0, 1000.0, ""},
+                          {400.0, 6000.0, ""},   {6000.0, 200.0, ""},          {1000.0, 3000.0, "rds=0.05"},
+                          {1000.0, 3000.0, "pilot=0"}};
+constexpr double kFirstStereo = 10000000.0;
+constexpr double kStereoSpacing = 350000.0;
+constexpr int kMeterCarrier = 1; // emitter index of the carrier the meter follows
+
+// Stations 300 kHz apart: each tune hears its own alone.
+QString sceneText()
+{
+    QString text = QStringLiteral("seed 11\nnoise -150\ncarrier 6700000 -70\n"
+                                  "am 7000000 -40 tone=1000 depth=0.6\nusb 7300000 -40 tone=700\n"
+                                  "lsb 7600000 -40 tone=900\ncarrier 7900000 -50\n"
+                                  "nfm 8200000 -40 tone=1000 dev=2500\nusb 8500000 -40 tone=500\n"
+                                  "lsb 8800000 -40 tone=2500\ncarrier 9100000 -50\n"
+                                  "wfm 9400000 -30 left=1000 right=2500\n");
+    for (size_t i = 0; i < std::size(kStereo); ++i)
+        text += QStringLiteral("wfm %1 -30 left=%2 right=%3 %4\n")
+                    .arg(kFirstStereo + kStereoSpacing * double(i), 0, 'f', 0)
+                    .arg(kStereo[i].left)
+                    .arg(kStereo[i].right)
+                    .arg(QLatin1String(kStereo[i].options));
+    return text;
+}
+
+struct Row {
+    const char* name;
+    int mode;
+    double station;
+    int rate;           // stream rate index
+    int filter;         // catalogue choice, -1: the mode's default
+    double left;        // Hz; 0: the CW pitch
+    double right;       // Hz; 0: as left; -1: not a tone
+    const char* offset; // option whose value moves the tone (leading '-': down)
+    double minSinadDb;  // about 10 dB under what the chain gives
+};
+
+// The narrow modes at the lowest rate, NFM also at the highest (its
+// decimation path), WFM at the highest as it needs. The carrier stays in DSB
+// and its right side holds the (empty) quadrature; NFM's 2.5 kHz deviation by
+// 1 kHz needs the widest channel (choice 8, 16 kHz) for its sidebands; WFM's
+// discriminator leaves distortion near -54 dB.
+const Row kRows[] = {
+    {"AM", Host::AM, 7000000.0, 0, -1, 1000.0, 0.0, "", 58.0},
+    {"SAM", Host::SAM, 7000000.0, 0, -1, 1000.0, 0.0, "", 58.0},
+    {"DSB", Host::DSB, 7000000.0, 0, -1, 1000.0, -1.0, "", 58.0},
+    {"LSB", Host::LSB, 7600000.0, 0, -1, 900.0, 0.0, "", 65.0},
+    {"USB", Host::USB, 7300000.0, 0, -1, 700.0, 0.0, "", 65.0},
+    {"CW", Host::CW, 7900000.0, 0, -1, 0.0, 0.0, "", 70.0},
+    {"NFM", Host::NFM, 8200000.0, 0, 8, 1000.0, 0.0, "", 52.0},
+    {"NFM at 312500 Hz", Host::NFM, 8200000.0, 3, 8, 1000.0, 0.0, "", 52.0},
+    {"DIGL", Host::DIGL, 8800000.0, 0, -1, 2500.0, 0.0, "-sbDspDiglOffset", 65.0},
+    {"DIGU", Host::DIGU, 8500000.0, 0, -1, 500.0, 0.0, "sbDspDiguOffset", 65.0},
+    {"WFM stereo", Host::WFM, 9400000.0, 3, -1, 1000.0, 2500.0, "", 45.0},
+    {"DRM", Host::DRM, 9100000.0, 0, -1, 5200.0, 0.0, "", 50.0},
+};
+
+} // namespace
+
+class TestModes : public QObject {
+    Q_OBJECT
+
+    Host m_host;
+
+    // One channel: the tone where it belongs (and, over a minute, clean and unbroken).
+    static void verifyChannel(const QString& where, const std::vector<double>& x, double fs, double tone,
+                              double other, double minSinadDb)
+    {
+        QVERIFY2(double(x.size()) >= (kSeconds - 0.1) * fs,
+                 qPrintable(QStringLiteral("%1: %2 s of audio").arg(where).arg(double(x.size()) / fs)));
+        const std::vector<double> head(x.begin(), x.begin() + 8192);
+        const systest::Tone t = systest::strongestTone(head, fs, 150.0, std::min(9000.0, fs / 2 - 500));
+        QVERIFY2(std::abs(t.hz - tone) < 2.0 * fs / 8192.0 && t.dominance > 0.5,
+                 qPrintable(QStringLiteral("%1: strongest tone %2 Hz holding %3 of the band, expected %4 Hz")
+                                .arg(where).arg(t.hz).arg(t.dominance).arg(tone)));
+        if (kSeconds < 10.0)
+            return;
+        const double heard = systest::toneFrequency(x, fs, t.hz);
+        std::vector<double> tones{tone};
+        if (other > 0.0)
+            tones.push_back(other);
+        // Noise and distortion second by second; the typical second counts
+        // (a break shows in the continuity check).
+        std::vector<double> sinad;
+        double amplitude = 0.0;
+        const int second = int(fs);
+        for (size_t at = 0; at + size_t(second) <= x.size(); at += size_t(second)) {
+            const systest::Fit fit = systest::fitTones(x.data() + at, second, fs, tones);
+            amplitude = std::max(amplitude, fit.amplitude[0]);
+            sinad.push_back(10.0 * std::log10(fit.amplitude[0] * fit.amplitude[0] / 2.0 / fit.residualPower));
+        }
+        std::sort(sinad.begin(), sinad.end());
+        const systest::Continuity c = systest::checkContinuity(x, fs, tones, amplitude);
+        const QString text = QStringLiteral("%1: %2 Hz, amplitude %3, SINAD %4 dB (worst second %5 dB), "
+                                            "largest step %6, deepest dip %7 dB")
+                                 .arg(where).arg(heard, 0, 'f', 4).arg(amplitude, 0, 'f', 3)
+                                 .arg(sinad[sinad.size() / 2], 0, 'f', 1).arg(sinad.front(), 0, 'f', 1)
+                                 .arg(c.worstStep, 0, 'g', 3).arg(c.worstDipDb, 0, 'f', 2);
+        qDebug().noquote() << text;
+        QVERIFY2(std::abs(heard - tone) < 0.02, qPrintable(text));
+        QVERIFY2(sinad[sinad.size() / 2] >= minSinadDb, qPrintable(text));
+        QVERIFY2(c.problem.isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(where, c.problem)));
+    }
+
+    void tuneAndRecord(int mode, double hz, int filter, Host::Audio* answers, Host::Audio* main)
+    {
+        m_host.device()->setWfmStereo(0, mode == Host::WFM);
+        QVERIFY(m_host.tune(mode, hz, filter));
+        // A retune changes the AGC preset too: the fader mutes, resets the chain and restores.
+        QVERIFY2(m_host.streamFor(kSettleSeconds), "the stream stalled");
+        QVERIFY2(m_host.record(kSeconds, answers, main), "the stream stalled");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString failed = m_host.start(53600, sceneText());
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    }
+
+    void cleanupTestCase()
+    {
+        m_host.stop();
+        QVERIFY2(m_host.plugin.boxes.isEmpty(), qPrintable(m_host.plugin.boxes.join(QLatin1Char(','))));
+    }
+
+    void everyMode_data()
+    {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kRows)); ++i)
+            QTest::newRow(kRows[i].name) << i;
+    }
+    void everyMode()
+    {
+        QFETCH(int, row);
+        const Row& r = kRows[row];
+        double left = r.left, right = r.right;
+        if (left == 0.0)
+            left = m_host.plugin.option<QSpinBox>("sbCwPitch")->value();
+        if (*r.offset) {
+            const bool down = *r.offset == '-';
+            const double shift = m_host.plugin.option<QSpinBox>(r.offset + (down ? 1 : 0))->value();
+            left += down ? -shift : shift;
+        }
+        if (right == 0.0)
+            right = left;
+        const bool stereo = r.mode == Host::WFM;
+        QVERIFY(m_host.setRate(r.rate));
+        Host::Audio answers, main;
+        tuneAndRecord(r.mode, r.station, r.filter, &answers, &main);
+        verifyChannel("answers, left", answers.left, systest::kAnswerRate, left, stereo ? right : 0.0, r.minSinadDb);
+        verifyChannel("main output, left", main.left, Host::kMainRate, left, stereo ? right : 0.0, r.minSinadDb);
+        if (right > 0.0) {
+            verifyChannel("answers, right", answers.right, systest::kAnswerRate, right, stereo ? left : 0.0,
+                          r.minSinadDb);
+            verifyChannel("main output, right", main.right, Host::kMainRate, right, stereo ? left : 0.0,
+                          r.minSinadDb);
+        }
+        if (stereo)
+            QVERIFY2(m_host.plugin.manager.wfmStereo(0), "stereo was not reported");
+    }
+
+#ifndef MODE_MINUTE
+    // Each channel keeps its own tone 40 dB over its leak into the other, at
+    // the same level (the pre-emphasis undone); without a pilot both ears hear
+    // both tones alike, and no stereo is reported.
+    void stereoSeparation_data()
+    {
+        QTest::addColumn<int>("station");
+        for (int i = 0; i < int(std::size(kStereo)); ++i)
+            QTest::addRow("%g Hz left, %g Hz right %s", kStereo[i].left, kStereo[i].right, kStereo[i].options) << i;
+    }
+    void stereoSeparation()
+    {
+        QFETCH(int, station);
+        const Stereo& s = kStereo[station];
+        const bool pilot = station + 1 < int(std::size(kStereo));
+        QVERIFY(m_host.setRate(3));
+        Host::Audio answers, main;
+        tuneAndRecord(Host::WFM, kFirstStereo + kStereoSpacing * station, -1, &answers, &main);
+        QCOMPARE(m_host.plugin.manager.wfmStereo(0), pilot);
+        const struct {
+            const char* where;
+            const Host::Audio& audio;
+            double fs;
+        } outputs[] = {{"answers", answers, systest::kAnswerRate}, {"main output", main, Host::kMainRate}};
+        for (const auto& o : outputs) {
+            QVERIFY(o.audio.left.size() > size_t(0.9 * o.fs));
+            const systest::Fit l = systest::fitTones(o.audio.left.data(), int(o.audio.left.size()), o.fs, {s.left, s.right});
+            const systest::Fit r = systest::fitTones(o.audio.right.data(), int(o.audio.right.size()), o.fs, {s.right, s.left});
+            const double leftDb = 20.0 * std::log10(r.amplitude[0] / l.amplitude[1]);
+            const double rightDb = 20.0 * std::log10(l.amplitude[0] / r.amplitude[1]);
+            const QString text = QStringLiteral("%1: separation left %2 dB, right %3 dB (tones %4, %5)")
+                                     .arg(QLatin1String(o.where)).arg(leftDb, 0, 'f', 1).arg(rightDb, 0, 'f', 1)
+                                     .arg(l.amplitude[0]).arg(r.amplitude[0]);
+            QVERIFY2(std::abs(20.0 * std::log10(l.amplitude[0] / r.amplitude[0])) < 0.5, qPrintable(text));
+            if (pilot) {
+                QVERIFY2(leftDb >= 40.0 && rightDb >= 40.0, qPrintable(text));
+                continue;
+            }
+            QVERIFY2(o.fs != Host::kMainRate || o.audio.left == o.audio.right, "mono ears differ");
+            QVERIFY2(l.amplitude[0] > 0.01 && std::abs(20.0 * std::log10(l.amplitude[0] / l.amplitude[1])) < 0.5,
+                     qPrintable(text));
+        }
+    }
+
+    // The meter of receiver 0 channel 0 follows a 20 dB step of a carrier.
+    void meterFollowsLevelStep()
+    {
+        QVERIFY(m_host.setRate(0));
+        QVERIFY(m_host.tune(Host::AM, 6700000.0));
+        const double before = systest::settledMeter(m_host.device(), m_host.sim());
+        m_host.sim().setEmitterLevel(kMeterCarrier, -50.0);
+        const double after = systest::settledMeter(m_host.device(), m_host.sim());
+        QVERIFY2(std::abs((after - before) - 20.0) <= 1.0,
+                 qPrintable(QStringLiteral("meter %1 dBm -> %2 dBm").arg(before).arg(after)));
+    }
+#endif
+};
+
+QTEST_MAIN(TestModes)
+#include "tst_modes.moc"
