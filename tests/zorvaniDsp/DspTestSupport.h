@@ -101,7 +101,7 @@ inline double complexAmplitude(const Signal& x, int first, int n, double hz, dou
     return std::abs(dft(&x[size_t(first)], n, hz / fs));
 }
 
-// Amplitude of a real cosine at hz in the re (part 0) or im (part 1) of x.
+// Amplitude of a real cosine at hz in re (`part` 0) or im (1) of x.
 inline double realAmplitude(const Signal& x, int first, int n, double hz, int part = 0, double fs = kFs)
 {
     std::complex<double> sum = 0.0;

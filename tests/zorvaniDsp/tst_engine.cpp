@@ -158,42 +158,33 @@ private slots:
         }
     }
 
-    void tapsFollowTheModeClass_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("firClass"); // -1: the mode keeps its taps
-        const int classes[] = {FirTapClasses::Am, FirTapClasses::Am, -1, FirTapClasses::Ssb, FirTapClasses::Ssb,
-                               FirTapClasses::Cw, FirTapClasses::Am, FirTapClasses::Dig, FirTapClasses::Dig,
-                               FirTapClasses::Am, FirTapClasses::Dig};
-        for (int mode = 0; mode <= 10; ++mode)
-            QTest::addRow("mode %d", mode) << mode << classes[mode];
-        QTest::newRow("no mode") << 11 << -1;
-    }
-
     // Class taps SSB 1001, AM 1101, DIG 1201, CW 1301: the engine hands them
-    // to the receiver whose mode is in the class.
+    // to the receiver whose mode is in the class (DSB and no mode keep theirs).
     void tapsFollowTheModeClass()
     {
-        QFETCH(int, mode);
-        QFETCH(int, firClass);
         const auto classTaps = [](int c) { return uint32_t(1001 + 100 * c); };
+        const int classes[] = {FirTapClasses::Am, FirTapClasses::Am, -1, FirTapClasses::Ssb, FirTapClasses::Ssb,
+                               FirTapClasses::Cw, FirTapClasses::Am, FirTapClasses::Dig, FirTapClasses::Dig,
+                               FirTapClasses::Am, FirTapClasses::Dig, -1};
         FirTapClasses taps;
-        zorvaniDsp dsp(nullptr, nullptr, nullptr);
-        dsp.setMode(1, ReceiverZorvani::DSB); // receiver 1 keeps its taps
-        for (int c = 0; c < FirTapClasses::kClasses; ++c) {
-            QVERIFY(taps.set(c, classTaps(c)));
-            dsp.setFirTaps(c, classTaps(c));
-        }
-        QCOMPARE(FirTapClasses::classOf(mode), firClass);
-        QCOMPARE(taps.tapsFor(mode), firClass < 0 ? 0u : classTaps(firClass));
         QVERIFY(!taps.set(FirTapClasses::Cw, 0));
         QVERIFY(!taps.set(FirTapClasses::Cw, FastFirZorvani::kMaxTaps + 1));
         QVERIFY(!taps.set(FirTapClasses::kClasses, 101));
-        QCOMPARE(taps.taps(FirTapClasses::Cw), classTaps(FirTapClasses::Cw));
-        QCOMPARE(dsp.receiver(0)->taps(), classTaps(FirTapClasses::Ssb)); // created in LSB
-        QCOMPARE(dsp.receiver(1)->taps(), FirTapClasses::kDefaultTaps);
-        dsp.setMode(0, mode);
-        QCOMPARE(dsp.receiver(0)->taps(), classTaps(firClass < 0 ? FirTapClasses::Ssb : firClass));
+        for (int mode = 0; mode <= 11; ++mode) {
+            zorvaniDsp dsp(nullptr, nullptr, nullptr);
+            dsp.setMode(1, ReceiverZorvani::DSB);
+            for (int c = 0; c < FirTapClasses::kClasses; ++c) {
+                QVERIFY(taps.set(c, classTaps(c)));
+                dsp.setFirTaps(c, classTaps(c));
+            }
+            const int c = classes[mode];
+            QCOMPARE(FirTapClasses::classOf(mode), c);
+            QCOMPARE(taps.tapsFor(mode), c < 0 ? 0u : classTaps(c));
+            QCOMPARE(dsp.receiver(0)->taps(), classTaps(FirTapClasses::Ssb)); // created in LSB
+            QCOMPARE(dsp.receiver(1)->taps(), FirTapClasses::kDefaultTaps);
+            dsp.setMode(0, mode);
+            QVERIFY2(dsp.receiver(0)->taps() == classTaps(c < 0 ? FirTapClasses::Ssb : c), qPrintable(QString::number(mode)));
+        }
     }
 
     // A new mode or AGC index fades only its receiver; the old mode plays on

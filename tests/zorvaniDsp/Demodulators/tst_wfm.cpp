@@ -211,28 +211,6 @@ private slots:
         QVERIFY2(!rx.pilotDetected() && !rx.stereo(), "pilot still reported after it went");
     }
 
-    void deemphasisTimeConstant()
-    {
-        // A 10 kHz mono tone without pre-emphasis through both time constants:
-        // the ratio of the levels is the ratio of the one-pole responses.
-        WfmProgramme p = tones(10000.0, 10000.0, 0.0);
-        p.pilot = 0.0;
-        p.audio = 0.3;
-        const std::vector<CF> in = broadcast(p, 100000);
-        WfmReceiverZorvani rx50(kIn, kFs, false, 50e-6);
-        WfmReceiverZorvani rx75(kIn, kFs, false, 75e-6);
-        const Signal out50 = run(rx50, in, 1600);
-        const Signal out75 = run(rx75, in, 1600);
-        const int first = static_cast<int>(out50.size()) - 6250;
-        const double a50 = realAmplitude(out50, first, 6250, 10000.0);
-        const double a75 = realAmplitude(out75, first, 6250, 10000.0);
-        const double expected = deemphasis(10000.0, 75e-6) / deemphasis(10000.0, 50e-6);
-        QVERIFY2(std::fabs(db(a75 / a50) - db(expected)) < 0.05,
-                 qPrintable(QString("75/50 ratio %1 dB, expected %2 dB").arg(db(a75 / a50)).arg(db(expected))));
-        QVERIFY(a75 < a50);
-        QCOMPARE(rx75.deemphasisTau(), 75e-6);
-    }
-
     void converterMask_data()
     {
         QTest::addColumn<double>("inRate");

@@ -125,39 +125,26 @@ private slots:
         QVERIFY(std::abs(agc.gain() - (100.0 * (1 - ed) + before * ed)) < 1e-9);
     }
 
-    void rfGain_data()
-    {
-        QTest::addColumn<int>("rf");
-        QTest::addColumn<double>("fixed");
-        QTest::addColumn<double>("max");
-        QTest::newRow("130") << 130 << 120.0 << 120.0;
-        QTest::newRow("50") << 50 << 50.0 << 50.0;
-        QTest::newRow("20") << 20 << 20.0 << 20.0;
-        QTest::newRow("-60") << -60 << -60.0 << -39.0;
-        QTest::newRow("-80") << -80 << -60.0 << -39.0;
-    }
-
-    // The RF gain limits the AGC; with the AGC off it is a fixed gain reached
-    // over 50 ms, without delay.
+    // The RF gain sets the fixed gain (up to 120 dB, down to -60) and limits
+    // the AGC's maximum (not below -39 dB); with the AGC off the fixed gain is
+    // reached over 50 ms, without delay.
     void rfGain()
     {
-        QFETCH(int, rf);
-        QFETCH(double, fixed);
-        QFETCH(double, max);
-        AgcZorvani agc;
-        setUp(agc, 1.0, 400.0, 400);
-        agc.setRfGain(rf);
-        QCOMPARE(agc.fixedGainDb(), fixed);
-        QCOMPARE(agc.maxGainDb(), max);
-        agc.setParameters(1.0, 400.0, 400, false);
-        QVERIFY(!agc.isEnabled());
-        const double e0 = std::exp(-1.0 / (0.05 * kFs)), target = std::pow(10.0, fixed / 20.0);
-        Signal x(static_cast<size_t>(kFs), C{0.01, -0.02});
-        QVERIFY(agc.process(x.data(), int(x.size())));
-        const double g1 = (1 - e0) * target + e0;
-        QVERIFY(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target);
-        const double tolerance = 1e-6 * std::max(1.0, target);
-        QVERIFY(std::abs(x.back().re / 0.01 - target) < tolerance && std::abs(agc.fixedGain() - target) < tolerance);
+        const double rows[][3] = {{130, 120.0, 120.0}, {50, 50.0, 50.0}, {20, 20.0, 20.0}, {-60, -60.0, -39.0}, {-80, -60.0, -39.0}};
+        for (const auto& row : rows) {
+            AgcZorvani agc;
+            setUp(agc, 1.0, 400.0, 400);
+            agc.setRfGain(int(row[0]));
+            QVERIFY2(agc.fixedGainDb() == row[1] && agc.maxGainDb() == row[2], qPrintable(QString::number(row[0])));
+            agc.setParameters(1.0, 400.0, 400, false);
+            QVERIFY(!agc.isEnabled());
+            const double e0 = std::exp(-1.0 / (0.05 * kFs)), target = std::pow(10.0, row[1] / 20.0);
+            Signal x(static_cast<size_t>(kFs), C{0.01, -0.02});
+            QVERIFY(agc.process(x.data(), int(x.size())));
+            const double g1 = (1 - e0) * target + e0, tolerance = 1e-6 * std::max(1.0, target);
+            QVERIFY(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target);
+            QVERIFY(std::abs(x.back().re / 0.01 - target) < tolerance && std::abs(agc.fixedGain() - target) < tolerance);
+        }
     }
 };
 
