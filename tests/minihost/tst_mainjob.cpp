@@ -82,19 +82,13 @@ private slots:
     }
 
     // The default job: clean exit, pictures with the station in the middle of
-    // the panorama, an IQ recording, and a summary of what was done.
+    // the panorama, an IQ recording, and a summary of what was done (its audio:
+    // the next test; Python reads the audio header in the killed run).
     void defaultJobWritesItsOutputs()
     {
         QVERIFY2(m_default.exitCode == 0, qPrintable(m_default.said()));
         QVERIFY2(m_default.out.contains(QStringLiteral("streaming from 127.0.0.2:")), qPrintable(m_default.out));
         QVERIFY2(!m_default.err.contains(QStringLiteral("minihost:")), qPrintable(m_default.err));
-
-        const QStringList audio = pythonWave(QDir(m_out).filePath(QStringLiteral("audio.wav")));
-        if (!audio.isEmpty()) { // channels, width, rate, frames: about the run's length
-            QVERIFY2(audio.size() == 5 && audio[4] == audio[3], qPrintable(audio.join(' ')));
-            QCOMPARE(audio.mid(0, 3), (QStringList{"2", "3", "48000"}));
-            QVERIFY2(audio[3].toInt() > 2 * 48000 && audio[3].toInt() < 5 * 48000, qPrintable(audio.join(' ')));
-        }
 
         const QImage panorama(QDir(m_out).filePath(QStringLiteral("panorama.png")));
         const QImage waterfall(QDir(m_out).filePath(QStringLiteral("waterfall.png")));
@@ -187,7 +181,7 @@ private slots:
         QCOMPARE(qint64(wav.riffSize), wav.fileSize - 8);
         for (int ch = 0; ch < 2; ++ch) {
             const std::vector<double> x = wav.channel(ch);
-            QVERIFY2(x.size() > 2 * 48000, qPrintable(QString::number(x.size())));
+            QVERIFY2(x.size() > 2 * 48000 && x.size() < 5 * 48000, qPrintable(QString::number(x.size()))); // a 3 s run
             // The last second, once the AGC has settled; 1 Hz bins: each tone
             // well above everything else between 100 Hz and 4 kHz.
             const std::size_t first = x.size() - 48000;
