@@ -1,27 +1,19 @@
 // A firmware update as the host and the user meet it: offered by the start
 // sequence, interrupted, offered again for the receiver left in its
-// bootloader, finished, and a new start that streams without a question.
-#include "PanelRig.h"
+// bootloader, finished, and a new start that streams without a question;
+// and an update that owns the link until the plug-in's teardown.
+#include "ControlRig.h"
 
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
 
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
-using zorvani::sim::Config;
-
 namespace {
-constexpr quint16 kPort = 37200;
-constexpr quint16 kBoot = 0xFF11;
-constexpr quint16 kWrite = 2;
-
-const QString kOld = QStringLiteral("You need update the ZorvaniDDC firmware.");
-const QString kInBootloader =
-    QStringLiteral("ZorvaniDDC receiver is in the firmware updating mode.\nDo you want to update now?");
-const QString kUpdateError = QStringLiteral("Firmware update error! Can not firmware update for ZorvaniDDC.");
+constexpr quint16 kBoot = 0xFF11, kWrite = 2;
+const QString kInBootloader = QStringLiteral("ZorvaniDDC receiver is in the firmware updating mode.\nDo you want to update now?");
 } // namespace
 
 class TestFirmwarePaths : public QObject {
@@ -29,14 +21,18 @@ class TestFirmwarePaths : public QObject {
 
     QTemporaryDir m_home;
 
-    // A 5000-byte image in place of the plug-in's own.
-    QString imageFile() const
+    // The plug-in on an emulator, its writer with short waits and a 5000-byte image.
+    bool start(PanelRig& rig, zorvani::sim::Config c)
     {
+        c.bootSwitchMs = 50;
         const QString path = m_home.filePath(QStringLiteral("image.mcu"));
         QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(5000, '\x5a')) != 5000)
-            return {};
-        return path;
+        if (!rig.start(c) || !f.open(QIODevice::WriteOnly) || f.write(QByteArray(5000, '\x5a')) != 5000)
+            return false;
+        rig.panel().firmwareWriter()->setTiming({12, 20, 10});
+        rig.panel().firmwareWriter()->setImagePath(path);
+        rig.panel().driver()->setBootSettleTime(150);
+        return true;
     }
 
 private slots:
@@ -45,22 +41,16 @@ private slots:
     void interruptedUpdateIsOfferedAgainUntilItIsDone()
     {
         PanelRig rig;
-        Config c;
-        c.port = kPort;
+        zorvani::sim::Config c;
+        c.port = 37200;
         c.versionMinor = 2;
-        c.bootSwitchMs = 50;
-        QVERIFY(rig.start(c));
-        ZorvaniFirmware* writer = rig.panel().firmwareWriter();
-        writer->setTiming({12, 20, 10});
-        rig.panel().driver()->setBootSettleTime(150);
-        writer->setImagePath(imageFile());
+        QVERIFY(start(rig, c));
         QSignalSpy states(rig.device.get(), &ZorvaniInterface::firmwareState);
         const auto ended = [&](int state) {
-            return QTest::qWaitFor(
-                [&] { return !states.isEmpty() && states.last().at(0).toInt() == state && !rig.panel().firmwareUpdating(); },
-                60000);
+            return QTest::qWaitFor([&] {
+                return !states.isEmpty() && states.last().at(0).toInt() == state && !rig.panel().firmwareUpdating();
+            }, 60000);
         };
-
         // Old firmware: Yes to the update, whose chunks are never answered.
         rig.sim->dropReplies(kWrite, -1, kBoot);
         rig.boxes.answer({QMessageBox::Yes, QMessageBox::Cancel});
@@ -69,12 +59,11 @@ private slots:
         QVERIFY(!rig.device->start());
         QCOMPARE(closed.count(), 1);
         QVERIFY(ended(12));
-        QCOMPARE(rig.boxes.texts(), (QStringList{kOld, kUpdateError}));
+        QCOMPARE(rig.boxes.texts(), (QStringList{"You need update the ZorvaniDDC firmware.",
+                                                 "Firmware update error! Can not firmware update for ZorvaniDDC."}));
         QVERIFY(rig.sim->state().bootloader);
         QVERIFY(!rig.device->isOpen());
-        // The window showed the steps with their texts.
-        QVERIFY(states.contains(QVariantList{3, QStringLiteral("Executing step 1")}));
-
+        QVERIFY(states.contains(QVariantList{3, QStringLiteral("Executing step 1")})); // the window showed the steps
         // The receiver waits in its bootloader: the next start offers the update.
         rig.sim->dropReplies(kWrite, 0, kBoot);
         rig.boxes.clear();
@@ -86,7 +75,6 @@ private slots:
         QCOMPARE(rig.boxes.texts(), QStringList{kInBootloader});
         QCOMPARE(rig.sim->state().versionMinor, quint16(3));
         QCOMPARE(rig.sim->state().firmwareUpdates, 1);
-
         // Now current: the start streams without a question.
         rig.boxes.clear();
         QVERIFY(rig.device->open());
@@ -97,18 +85,14 @@ private slots:
 
     // "Info" on a receiver found in its bootloader offers the update; Yes
     // starts it. While the update owns the link the host's open, start and
-    // close are refused; the plug-in's teardown abandons it, and the receiver
-    // waits in its bootloader.
+    // close are refused; the teardown abandons it, the receiver waits in its bootloader.
     void theUpdateOwnsTheLinkUntilTeardown()
     {
         PanelRig rig;
-        Config c;
-        c.port = kPort + 1;
+        zorvani::sim::Config c;
+        c.port = 37201;
         c.startInBootloader = true;
-        QVERIFY(rig.start(c));
-        rig.panel().firmwareWriter()->setTiming({12, 20, 10});
-        rig.panel().firmwareWriter()->setImagePath(imageFile());
-        rig.panel().driver()->setBootSettleTime(150);
+        QVERIFY(start(rig, c));
         rig.boxes.answer({QMessageBox::Yes});
         rig.device->info();
         QCOMPARE(rig.boxes.texts(), QStringList{kInBootloader});
@@ -118,8 +102,6 @@ private slots:
         QVERIFY(!rig.device->open());
         rig.device->close();
         QVERIFY(rig.panel().firmwareUpdating());
-        QVERIFY(rig.sim->state().bootloader);
-
         rig.device->deinit();
         rig.device.reset();
         QVERIFY(rig.sim->state().bootloader);

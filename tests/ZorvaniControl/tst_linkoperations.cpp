@@ -1,42 +1,33 @@
 // The plug-in object's link operations against an emulated receiver: in
 // "Auto" address mode they broadcast, so this runs only inside the private
 // network namespace of tests/netns-run.
-#include "HostBridge.h"
-#include "Simulator.h"
-#include "ZorvaniControl/ZorvaniControl.h"
-#include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
+#include "ControlRig.h"
+
 #include "ZorvaniDialog/ZorvaniDialog.h"
-#include "ZorvaniInterface.h"
 #include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
-#include "ZorvaniOptions/ZorvaniOptions.h"
-#include "common/MessageBox.h"
 #include "discovery/DiscoverLockMediator.h"
 
-#include <QComboBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <memory>
-
-using zorvani::sim::Config;
 using zorvani::sim::Simulator;
+
+namespace {
+const QHostAddress kAddress(QStringLiteral("10.77.0.2"));
+} // namespace
 
 class TestLinkOperations : public QObject {
     Q_OBJECT
 
     std::unique_ptr<Simulator> m_sim;
-    std::unique_ptr<HostBridge> m_bridge;
-    std::unique_ptr<ZorvaniInterface> m_device;
-    QList<ox::ui::MessageRequest> m_boxes;
+    std::unique_ptr<PanelRig> m_rig; // its own emulator not started: the one above answers
 
-    ZorvaniInterface& device() { return *m_device; }
-
-    void chooseEmulated()
+    ZorvaniInterface& device() { return *m_rig->device; }
+    bool locked() { return device().options()->discoverLock()->isLocked(); }
+    void choose(const QString& serial)
     {
         Receiver r;
-        r.serial = m_sim->serialText();
+        r.serial = serial;
         r.port = ZorvaniControl::kDefaultPort;
         device().options()->setReceiver(r);
     }
@@ -46,194 +37,136 @@ private slots:
     {
         if (qgetenv("ZORVANI_NETNS") != "1")
             QSKIP("Auto address mode broadcasts; only inside the private network namespace of tests/netns-run");
-        QVERIFY(Simulator::prepareNamespace({QHostAddress(QStringLiteral("10.77.0.2"))}));
-        Config c;
-        c.address = QHostAddress(QStringLiteral("10.77.0.2"));
+        QVERIFY(Simulator::prepareNamespace({kAddress}));
+        zorvani::sim::Config c;
+        c.address = kAddress;
         c.port = ZorvaniControl::kDefaultPort;
         c.receiverNamespace = true;
         c.serialDecimal = 321;
         m_sim = std::make_unique<Simulator>(c);
         QVERIFY(m_sim->start());
     }
-
     void init()
     {
-        m_boxes.clear();
-        ox::ui::setMessageHandler([this](const ox::ui::MessageRequest& r) {
-            m_boxes << r;
-            return QMessageBox::No;
-        });
-        m_bridge = std::make_unique<HostBridge>();
-        m_device = std::make_unique<ZorvaniInterface>();
-        QVERIFY(m_device->init(*m_bridge, nullptr, false, true));
+        m_rig = std::make_unique<PanelRig>();
+        zorvani::sim::Config c;
+        c.address = kAddress;
+        c.port = ZorvaniControl::kDefaultPort;
+        QVERIFY(m_rig->start(c, false));
+        m_rig->control<QComboBox>("cbModeIP")->setCurrentIndex(0); // Auto
         m_sim->setStartStatus(1);
     }
+    void cleanup() { m_rig.reset(); }
 
-    void cleanup()
-    {
-        if (m_device) {
-            m_device->close();
-            m_device->deinit();
-        }
-        m_device.reset();
-        m_bridge.reset();
-        ox::ui::setMessageHandler({});
-    }
-
-    void startBeforeOpenFails()
-    {
-        QVERIFY(!device().start());
-        QVERIFY(!device().options()->discoverLock()->isLocked());
-        QVERIFY(!device().isOpen());
-    }
-
+    // Open, start, stop and close hold the discovery lock while streaming; a
+    // forced stop and a start the firmware refuses close everything.
     void openStartStopClose()
     {
-        chooseEmulated();
+        QVERIFY(!device().start()); // not open yet
+        QVERIFY(!locked());
+        choose(m_sim->serialText());
         QVERIFY(device().open());
-        QVERIFY(device().isOpen());
-        QCOMPARE(device().control()->receiverRecord().address, QHostAddress(QStringLiteral("10.77.0.2")));
+        QCOMPARE(device().control()->receiverRecord().address, kAddress);
         QCOMPARE(device().options()->receiverRecord().serial, m_sim->serialText());
         QSignalSpy lock(device().options()->discoverLock(), &DiscoverLockMediator::lockChanged);
         QVERIFY(device().start());
-        QVERIFY(device().isStarted());
-        QVERIFY(device().options()->discoverLock()->isLocked());
-        QVERIFY(m_sim->waitUntil([&] { return m_sim->state().streaming; }, 1000));
+        QVERIFY(device().isStarted() && locked());
         QTRY_VERIFY_WITH_TIMEOUT(m_sim->counters().iqAnswered > 100, 3000);
         device().stop();
-        QVERIFY(!device().isStarted());
-        QVERIFY(!device().options()->discoverLock()->isLocked());
+        QVERIFY(!device().isStarted() && !locked());
         QCOMPARE(lock.count(), 2);
         device().close();
         QVERIFY(!device().isOpen());
-        QVERIFY(m_boxes.isEmpty());
-    }
+        QVERIFY(m_rig->boxes.texts().isEmpty());
 
-    void openUnknownSerialFails()
-    {
-        Receiver r;
-        r.serial = QStringLiteral("OXD01000100999");
-        r.port = ZorvaniControl::kDefaultPort;
-        device().options()->setReceiver(r);
-        QVERIFY(!device().open());
-        QVERIFY(!device().isOpen());
-    }
+        QVERIFY(device().open() && device().start());
+        device().setForceStop();
+        QVERIFY(!device().isOpen() && !device().isStarted() && !locked());
+        QVERIFY(m_sim->waitUntil([&] { return !m_sim->state().streaming; }, 1000));
 
-    void infoShowsTheRecord()
-    {
-        chooseEmulated();
-        device().info(); // opens the link in Auto mode, then reads
-        QCOMPARE(m_boxes.size(), 1);
-        const ox::ui::MessageRequest box = m_boxes.first();
-        QCOMPARE(box.text, QStringLiteral("Information.\t\t\t\t\t"));
-        QCOMPARE(box.minimumWidth, 500);
-        QVERIFY2(box.informativeText.startsWith(QStringLiteral("SDR type: ZorvaniDDC\nS/N: ") + m_sim->serialText() +
-                                                QStringLiteral("\nVersion: 11.3\n")),
-                 qPrintable(box.informativeText));
-        // With the link open the record is read again.
-        QVERIFY(device().isOpen());
-        device().info();
-        QCOMPARE(m_boxes.size(), 2);
-        QCOMPARE(m_boxes[1].informativeText, box.informativeText);
-    }
-
-    void deviceAvailabilityLeavesLinkClosed()
-    {
-        chooseEmulated();
-        QVERIFY(device().isDeviceAvalible());
-        QVERIFY(!device().isOpen());
-        Receiver absent;
-        absent.serial = QStringLiteral("OXD01000100998");
-        absent.port = ZorvaniControl::kDefaultPort;
-        device().options()->setReceiver(absent);
-        QVERIFY(!device().isDeviceAvalible());
-        QVERIFY(!device().isOpen());
-    }
-
-    void searchFillsTheChooser()
-    {
-        device().search();
-        QCOMPARE(device().dialog()->rows().size(), 1);
-        QVERIFY(device().dialog()->isVisible());
-        // The device menu's "Discover" searches the same way.
-        device().dialog()->hide();
-        QList<Receiver> none;
-        device().dialog()->initList(none);
-        QCOMPARE(device().dialog()->rows().size(), 0);
-        auto* discover = device().options()->deviceMenuWidget()->findChild<QPushButton*>(QStringLiteral("pbDiscover"));
-        QVERIFY(discover);
-        discover->click();
-        QCOMPARE(device().dialog()->rows().size(), 1);
-        QVERIFY(device().dialog()->isVisible());
-    }
-
-    void initReceiverAddrTakesTheFoundRecord()
-    {
-        chooseEmulated();
-        Receiver known;
-        known.serial = m_sim->serialText();
-        device().control()->setReceiverRecord(known);
-        device().initReceiverAddr();
-        QCOMPARE(device().control()->receiverRecord().address, QHostAddress(QStringLiteral("10.77.0.2")));
-        QCOMPARE(device().options()->receiverRecord().address, QHostAddress(QStringLiteral("10.77.0.2")));
-        // A serial that is not around leaves the choice to the user.
-        Receiver other;
-        other.serial = QStringLiteral("OXD01000100997");
-        device().control()->setReceiverRecord(other);
-        device().initReceiverAddr();
-        QCOMPARE(device().dialog()->rows().size(), 1);
-    }
-
-    void startRefusedByFirmwareClosesTheLink()
-    {
-        chooseEmulated();
         QVERIFY(device().open());
         m_sim->setStartStatus(2);
         QSignalSpy closed(&device(), &DeviceAbstract::devClosed);
         QVERIFY(!device().start());
         QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 2000);
         QTRY_VERIFY_WITH_TIMEOUT(!device().isOpen(), 2000);
-        QVERIFY(!device().options()->discoverLock()->isLocked());
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.first().text, QStringLiteral("You need update the ZorvaniDDC firmware."));
+        QVERIFY(!locked());
+        QCOMPARE(m_rig->boxes.texts(), QStringList{"You need update the ZorvaniDDC firmware."});
     }
 
-    void staticAddressModeProbesTheTypedAddress()
+    // A serial that is not around: no open, not available; the availability
+    // check of the one around leaves the link closed.
+    void absentReceiver()
     {
-        auto* mode = device().options()->findChild<QComboBox*>(QStringLiteral("cbModeIP"));
-        auto* address = device().options()->findChild<QLineEdit*>(QStringLiteral("leIP"));
-        if (!mode || !address)
-            QSKIP("the options form has no address-mode controls");
-        mode->setCurrentIndex(1);
-        address->setText(QStringLiteral("10.077.000.002"));
-        Receiver typed;
-        typed.port = ZorvaniControl::kDefaultPort;
-        device().options()->setReceiver(typed);
-        address->setText(QStringLiteral("10.077.000.002"));
+        choose(QStringLiteral("OXD01000100999"));
+        QVERIFY(!device().open());
+        QVERIFY(!device().isDeviceAvalible());
+        choose(m_sim->serialText());
+        QVERIFY(device().isDeviceAvalible());
+        QVERIFY(!device().isOpen());
+    }
+
+    // "Info" opens the link in Auto mode, then shows the record, read again
+    // while open. "Static IP" probes the typed address (leading zeros are
+    // decimal); nobody there: the open fails and "Info" says so.
+    void infoAndStaticAddress()
+    {
+        choose(m_sim->serialText());
+        device().info();
+        const QList<ox::ui::MessageRequest> boxes = m_rig->boxes.boxes();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("Information.\t\t\t\t\t"));
+        QCOMPARE(boxes[0].minimumWidth, 500);
+        QVERIFY2(boxes[0].informativeText.startsWith("SDR type: ZorvaniDDC\nS/N: " + m_sim->serialText() + "\nVersion: 11.3\n"),
+                 qPrintable(boxes[0].informativeText));
+        QVERIFY(device().isOpen());
+        device().info();
+        QCOMPARE(m_rig->boxes.boxes().last().informativeText, boxes[0].informativeText);
+        device().close();
+
+        m_rig->boxes.clear();
+        m_rig->control<QComboBox>("cbModeIP")->setCurrentIndex(1);
+        m_rig->control<QLineEdit>("leIP")->setText(QStringLiteral("10.077.000.002"));
+        m_rig->control<QSpinBox>("sbPort")->setValue(ZorvaniControl::kDefaultPort);
         QVERIFY(device().open());
-        QCOMPARE(device().control()->receiverRecord().address, QHostAddress(QStringLiteral("10.77.0.2")));
+        QCOMPARE(device().control()->receiverRecord().address, kAddress);
         QCOMPARE(device().options()->receiverRecord().serial, m_sim->serialText());
         QVERIFY(!device().options()->receiverRecord().bootloader);
         device().close();
-        // Nobody at the typed address: the open fails and info says so.
-        address->setText(QStringLiteral("10.77.0.9"));
+        m_rig->control<QLineEdit>("leIP")->setText(QStringLiteral("10.77.0.9"));
         QVERIFY(!device().open());
         device().info();
-        QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.first().text, QStringLiteral("Can't get information because not found ZorvaniDDC."));
-        mode->setCurrentIndex(0);
+        QCOMPARE(m_rig->boxes.texts(), QStringList{"Can't get information because not found ZorvaniDDC."});
     }
 
-    void forceStopClosesEverything()
+    // A search, or the device menu's "Discover", fills the chooser.
+    void searchFillsTheChooser()
     {
-        chooseEmulated();
-        QVERIFY(device().open());
-        QVERIFY(device().start());
-        device().setForceStop();
-        QVERIFY(!device().isOpen());
-        QVERIFY(!device().isStarted());
-        QVERIFY(!device().options()->discoverLock()->isLocked());
-        QVERIFY(m_sim->waitUntil([&] { return !m_sim->state().streaming; }, 1000));
+        device().search();
+        QCOMPARE(device().dialog()->rows().size(), 1);
+        QVERIFY(device().dialog()->isVisible());
+        device().dialog()->hide();
+        QList<Receiver> none;
+        device().dialog()->initList(none);
+        device().options()->deviceMenuWidget()->findChild<QPushButton*>(QStringLiteral("pbDiscover"))->click();
+        QCOMPARE(device().dialog()->rows().size(), 1);
+        QVERIFY(device().dialog()->isVisible());
+    }
+    void receiverTakesTheFoundAddress()
+    {
+        choose(m_sim->serialText());
+        Receiver known;
+        known.serial = m_sim->serialText();
+        device().control()->setReceiverRecord(known);
+        device().initReceiverAddr();
+        QCOMPARE(device().control()->receiverRecord().address, kAddress);
+        QCOMPARE(device().options()->receiverRecord().address, kAddress);
+        QCOMPARE(device().dialog()->rows().size(), 0);
+        // A serial that is not around leaves the choice to the user.
+        known.serial = QStringLiteral("OXD01000100997");
+        device().control()->setReceiverRecord(known);
+        device().initReceiverAddr();
+        QCOMPARE(device().dialog()->rows().size(), 1);
     }
 };
 

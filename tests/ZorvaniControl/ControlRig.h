@@ -1,12 +1,21 @@
 #pragma once
 
+#include "HostBridge.h"
+#include "PrivateHome.h"
+#include "Simulator.h"
+#include "ZorvaniControl/ZorvaniControl.h"
+#include "ZorvaniInterface.h"
+#include "ZorvaniOptions/ZorvaniOptions.h"
 #include "common/FileDialog.h"
 #include "common/MessageBox.h"
 
-#include <QList>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMutex>
-#include <QMutexLocker>
-#include <QStringList>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 
@@ -61,8 +70,7 @@ public:
         QMutexLocker lock(&m_mutex);
         return m_files;
     }
-    // The texts of the boxes shown so far, in order.
-    QStringList texts() const
+    QStringList texts() const // of the boxes shown so far, in order
     {
         QStringList t;
         for (const auto& b : boxes())
@@ -84,4 +92,56 @@ private:
     QList<ox::ui::FileRequest> m_files;
     QList<QMessageBox::StandardButton> m_answers;
     QStringList m_fileAnswers;
+};
+
+// The plug-in object on the minimal host's bridge, its options page pointed
+// at an emulated receiver on loopback in "Static IP" mode, every box and
+// file dialog answered by a script.
+class PanelRig {
+public:
+    PanelRig() = default;
+    PanelRig(const PanelRig&) = delete;
+    PanelRig& operator=(const PanelRig&) = delete;
+    ~PanelRig()
+    {
+        if (device) {
+            device->stop();
+            device->close();
+            device->deinit();
+        }
+    }
+
+    // Starts the emulator as `c` says (with `running` false only configures
+    // the address it would have), inits the plug-in and points it there.
+    bool start(zorvani::sim::Config c, bool running = true)
+    {
+        sim = std::make_unique<zorvani::sim::Simulator>(c);
+        if (running && !sim->start())
+            return false;
+        device = std::make_unique<ZorvaniInterface>();
+        if (!device->init(bridge, nullptr, false, true))
+            return false;
+        auto* mode = control<QComboBox>("cbModeIP");
+        auto* address = control<QLineEdit>("leIP");
+        auto* port = control<QSpinBox>("sbPort");
+        if (!mode || !address || !port)
+            return false;
+        mode->setCurrentIndex(1);
+        address->setText(c.address.toString());
+        port->setValue(c.port);
+        return true;
+    }
+
+    template <typename T>
+    T* control(const char* name) const
+    {
+        return device->options()->findChild<T*>(QLatin1String(name));
+    }
+    void click(const char* button) const { control<QPushButton>(button)->click(); }
+    ZorvaniControl& panel() const { return *device->control(); }
+
+    ScriptedBoxes boxes;
+    std::unique_ptr<zorvani::sim::Simulator> sim;
+    HostBridge bridge;
+    std::unique_ptr<ZorvaniInterface> device;
 };
