@@ -240,9 +240,9 @@ private slots:
         sim().setCalibration(zorvani::sim::calibrationBlock({m20, m0}, 0.0), {});
         m_plugin.option<QCheckBox>("chbFeAtt")->setChecked(att);
         m_plugin.option<QCheckBox>("chbFePreamp")->setChecked(frontPreamp);
-        device()->setPreamp(uint(preamp));
         QVERIFY(device()->open());
         QVERIFY(device()->start());
+        device()->setPreamp(uint(preamp)); // a change while streaming rescales at once
         device()->setFreq(0, 0, 7100000.0);
         device()->setMode(0, 0, 4); // USB: the carrier is a 1 kHz tone in the passband
         device()->setFilter(0, 0, 0, 100.0, 2900.0);
