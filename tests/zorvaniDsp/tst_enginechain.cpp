@@ -13,6 +13,18 @@ using namespace dsptest;
 
 namespace {
 
+enum Modulation { Tone, Am, NarrowFm, WideFm };
+
+// A signal, the receiver's rate, mode, filter and channel offset, and where
+// its audio is expected.
+struct Reception {
+    double rate;
+    int mode;
+    double low, high, offset;
+    int kind;
+    double toneHz, expectedHz;
+};
+
 // `blocks` blocks of `signal` from input sample `start` through the
 // receiver's own step, woken as the engine wakes it; what each channel gave.
 std::array<Signal, 2> feed(ReceiverZorvani& rx, const Waveform& signal, long start, int blocks, double rate = kFs)
@@ -53,62 +65,52 @@ double peak(const std::vector<double>& v)
 
 } // namespace
 
+Q_DECLARE_METATYPE(Reception)
+
 class TestEngineChain : public QObject {
     Q_OBJECT
 private slots:
     void toneComesOutAtItsAudioFrequency_data()
     {
-        QTest::addColumn<double>("rate");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<double>("low");
-        QTest::addColumn<double>("high");
-        QTest::addColumn<double>("offset");
-        QTest::addColumn<int>("kind"); // 0 tone, 1 AM, 2 narrow FM, 3 wide FM
-        QTest::addColumn<double>("toneHz");
-        QTest::addColumn<double>("expectedHz");
+        QTest::addColumn<Reception>("r");
         // USB: a tone 1 kHz above the channel frequency is heard at 1 kHz; LSB: below.
-        QTest::newRow("USB 39062.5") << 39062.5 << 4 << 100.0 << 2900.0 << 0.0 << 0 << 1000.0 << 1000.0;
-        QTest::newRow("USB 312500") << 312500.0 << 4 << 100.0 << 2900.0 << 0.0 << 0 << 1000.0 << 1000.0;
-        QTest::newRow("USB offset 78125") << 78125.0 << 4 << 100.0 << 2900.0 << 15000.0 << 0 << 16000.0 << 1000.0;
-        QTest::newRow("LSB 78125") << 78125.0 << 3 << -2900.0 << -100.0 << 0.0 << 0 << -1000.0 << 1000.0;
-        QTest::newRow("LSB offset 156250") << 156250.0 << 3 << -2900.0 << -100.0 << -20000.0 << 0 << -21500.0 << 1500.0;
+        QTest::newRow("USB 39062.5") << Reception{39062.5, 4, 100.0, 2900.0, 0.0, Tone, 1000.0, 1000.0};
+        QTest::newRow("USB 312500") << Reception{312500.0, 4, 100.0, 2900.0, 0.0, Tone, 1000.0, 1000.0};
+        QTest::newRow("USB offset 78125") << Reception{78125.0, 4, 100.0, 2900.0, 15000.0, Tone, 16000.0, 1000.0};
+        QTest::newRow("LSB 78125") << Reception{78125.0, 3, -2900.0, -100.0, 0.0, Tone, -1000.0, 1000.0};
+        QTest::newRow("LSB offset 156250") << Reception{156250.0, 3, -2900.0, -100.0, -20000.0, Tone, -21500.0, 1500.0};
         // CW: a carrier on the channel frequency is heard at the 700 Hz pitch.
-        QTest::newRow("CW 156250") << 156250.0 << 5 << -250.0 << 250.0 << 0.0 << 0 << 0.0 << 700.0;
+        QTest::newRow("CW 156250") << Reception{156250.0, 5, -250.0, 250.0, 0.0, Tone, 0.0, 700.0};
         // AM and NFM: the 1 kHz modulation; WFM: the 1 kHz programme (mono).
-        QTest::newRow("AM 39062.5") << 39062.5 << 0 << -5000.0 << 5000.0 << 0.0 << 1 << 1000.0 << 1000.0;
-        QTest::newRow("NFM 312500") << 312500.0 << 6 << -6000.0 << 6000.0 << 0.0 << 2 << 1000.0 << 1000.0;
-        QTest::newRow("WFM 312500") << 312500.0 << 9 << -100000.0 << 100000.0 << 0.0 << 3 << 1000.0 << 1000.0;
+        QTest::newRow("AM 39062.5") << Reception{39062.5, 0, -5000.0, 5000.0, 0.0, Am, 1000.0, 1000.0};
+        QTest::newRow("NFM 312500") << Reception{312500.0, 6, -6000.0, 6000.0, 0.0, NarrowFm, 1000.0, 1000.0};
+        QTest::newRow("WFM 312500") << Reception{312500.0, 9, -100000.0, 100000.0, 0.0, WideFm, 1000.0, 1000.0};
         // DIGU and DIGL move the passband up by 2200 and 1500 Hz; DRM by 5200 Hz.
-        QTest::newRow("DIGU 78125") << 78125.0 << 8 << 100.0 << 2900.0 << 0.0 << 0 << 500.0 << 2700.0;
-        QTest::newRow("DIGL 39062.5") << 39062.5 << 7 << 100.0 << 2900.0 << 0.0 << 0 << -500.0 << 1000.0;
-        QTest::newRow("DRM 156250") << 156250.0 << 10 << -5000.0 << 5000.0 << 0.0 << 0 << 1000.0 << 6200.0;
+        QTest::newRow("DIGU 78125") << Reception{78125.0, 8, 100.0, 2900.0, 0.0, Tone, 500.0, 2700.0};
+        QTest::newRow("DIGL 39062.5") << Reception{39062.5, 7, 100.0, 2900.0, 0.0, Tone, -500.0, 1000.0};
+        QTest::newRow("DRM 156250") << Reception{156250.0, 10, -5000.0, 5000.0, 0.0, Tone, 1000.0, 6200.0};
     }
 
     void toneComesOutAtItsAudioFrequency()
     {
-        QFETCH(double, rate);
-        QFETCH(int, mode);
-        QFETCH(double, low);
-        QFETCH(double, high);
-        QFETCH(double, offset);
-        QFETCH(int, kind);
-        QFETCH(double, toneHz);
-        QFETCH(double, expectedHz);
+        QFETCH(Reception, r);
+        const double toneHz = r.toneHz, expectedHz = r.expectedHz;
+        const int kind = r.kind;
         Waveform signal = toneAt(toneHz, 0.05);
-        if (kind == 1) {
+        if (kind == Am) {
             signal = [toneHz](double t) { return C{0.05 * (1.0 + 0.5 * std::cos(2.0 * kPi * toneHz * t)), 0.0}; };
-        } else if (kind > 1) {
-            const double beta = (kind == 2 ? 2500.0 : 15000.0) / toneHz; // peak deviation over the tone
+        } else if (kind != Tone) {
+            const double beta = (kind == NarrowFm ? 2500.0 : 15000.0) / toneHz; // peak deviation over the tone
             signal = [toneHz, beta](double t) {
                 const double ph = beta * std::sin(2.0 * kPi * toneHz * t);
                 return C{0.05 * std::cos(ph), 0.05 * std::sin(ph)};
             };
         }
-        Rig rig(rate, mode, low, high, offset);
-        QCOMPARE(rig.dsp.receiver(0)->decimation(), int(std::lround(rate / kFs)));
+        Rig rig(r.rate, r.mode, r.low, r.high, r.offset);
+        QCOMPARE(rig.dsp.receiver(0)->decimation(), int(std::lround(r.rate / kFs)));
         rig.run(signal, 1.5);
         QVERIFY2(rig.entryLeft.size() >= 50000 && rig.mainLeft.size() >= 8192, "too little audio");
-        QCOMPARE(rig.dsp.receiver(0)->activeMode(), mode);
+        QCOMPARE(rig.dsp.receiver(0)->activeMode(), r.mode);
         const double top = expectedHz + 2000.0;
         const Spectrum e = analyse(Rig::tail(rig.entryLeft, 8192), kFs, 100.0, top);
         const Spectrum er = analyse(Rig::tail(rig.entryRight, 8192), kFs, 100.0, top);
