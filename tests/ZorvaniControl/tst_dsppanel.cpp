@@ -10,56 +10,50 @@
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSpinBox>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace {
 using Reader = std::function<double(const zorvaniDsp&)>;
-
-ReceiverZorvani::StageSettings stage(const zorvaniDsp& d)
-{
-    return d.receiver(0)->stageSettings();
-}
 
 // What the engine holds for each control, in the control's own units.
 const QHash<QString, Reader>& readers()
 {
     static const QHash<QString, Reader> table = [] {
         QHash<QString, Reader> t;
-        t["sbDspRxNrTaps"] = [](const zorvaniDsp& d) { return stage(d).nr.taps; };
-        t["sbDspRxNrDelay"] = [](const zorvaniDsp& d) { return stage(d).nr.delay; };
-        t["sbDspRxNrGain"] = [](const zorvaniDsp& d) { return stage(d).nr.rate; };
-        t["sbDspRxNrLeak"] = [](const zorvaniDsp& d) { return stage(d).nr.leak; };
-        t["sbDspRxAnfTaps"] = [](const zorvaniDsp& d) { return stage(d).anf.taps; };
-        t["sbDspRxAnfDelay"] = [](const zorvaniDsp& d) { return stage(d).anf.delay; };
-        t["sbDspRxAnfGain"] = [](const zorvaniDsp& d) { return stage(d).anf.rate; };
-        t["sbDspRxAnfLeak"] = [](const zorvaniDsp& d) { return stage(d).anf.leak; };
+#define STAGE(name, expression) t[name] = [](const zorvaniDsp& d) { const auto s = d.receiver(0)->stageSettings(); return double(expression); }
+        STAGE("sbDspRxNrTaps", s.nr.taps);
+        STAGE("sbDspRxNrDelay", s.nr.delay);
+        STAGE("sbDspRxNrGain", s.nr.rate);
+        STAGE("sbDspRxNrLeak", s.nr.leak);
+        STAGE("sbDspRxAnfTaps", s.anf.taps);
+        STAGE("sbDspRxAnfDelay", s.anf.delay);
+        STAGE("sbDspRxAnfGain", s.anf.rate);
+        STAGE("sbDspRxAnfLeak", s.anf.leak);
+        STAGE("sbDspApfSupression", s.cwApfGain);
+        STAGE("sbDspApfQuality", s.cwApfQuality);
+        STAGE("sbDspSsbApfSupression", s.ssbApfGain);
+        STAGE("sbDspSsbApfQuality", s.ssbApfQuality);
+        STAGE("sbDspSsbApfFreq", s.ssbApfFrequency);
+        STAGE("sbDspDseQuality", s.binauralTaps);
+        STAGE("chbDspDseSwap", s.binauralSwap);
+        STAGE("chbDspWfmUsa", s.wfmUsa);
+        STAGE("sbDspDiglOffset", -s.diglOffset); // the engine shifts by the negated offsets
+        STAGE("sbDspDiguOffset", -s.diguOffset);
+#undef STAGE
         t["sbDspRxNb1Threshold"] = [](const zorvaniDsp& d) { return d.nb1Threshold(); };
         t["sbDspRxNb2Threshold"] = [](const zorvaniDsp& d) { return d.nb2Threshold(); };
-        t["sbDspApfSupression"] = [](const zorvaniDsp& d) { return stage(d).cwApfGain; };
-        t["sbDspApfQuality"] = [](const zorvaniDsp& d) { return stage(d).cwApfQuality; };
-        t["sbDspSsbApfSupression"] = [](const zorvaniDsp& d) { return stage(d).ssbApfGain; };
-        t["sbDspSsbApfQuality"] = [](const zorvaniDsp& d) { return stage(d).ssbApfQuality; };
-        t["sbDspSsbApfFreq"] = [](const zorvaniDsp& d) { return stage(d).ssbApfFrequency; };
-        t["sbDspDseQuality"] = [](const zorvaniDsp& d) { return stage(d).binauralTaps; };
-        t["chbDspDseSwap"] = [](const zorvaniDsp& d) { return stage(d).binauralSwap ? 1.0 : 0.0; };
-        t["chbDspWfmUsa"] = [](const zorvaniDsp& d) { return stage(d).wfmUsa ? 1.0 : 0.0; };
-        // The engine shifts by the negated offsets.
-        t["sbDspDiglOffset"] = [](const zorvaniDsp& d) { return -stage(d).diglOffset; };
-        t["sbDspDiguOffset"] = [](const zorvaniDsp& d) { return -stage(d).diguOffset; };
-        const char* taps[] = {"sbDsp39kHzFilterTapsSSB", "sbDsp39kHzFilterTapsAM", "sbDsp39kHzFilterTapsDIG",
-                              "sbDsp39kHzFilterTapsCW"};
+        const char* taps[] = {"SSB", "AM", "DIG", "CW"};
         for (int c = 0; c < 4; ++c)
-            t[taps[c]] = [c](const zorvaniDsp& d) { return d.firTaps(c); };
+            t[QStringLiteral("sbDsp39kHzFilterTaps") + taps[c]] = [c](const zorvaniDsp& d) { return d.firTaps(c); };
         const char* presets[] = {"Long", "Slow", "Med", "Fast", "_User"};
         for (int p = 0; p < zorvaniDsp::kAgcPresets; ++p) {
-            const QString group = QLatin1String(presets[p]);
-            t["sbDspRxAgcAttack" + group] = [p](const zorvaniDsp& d) { return d.agcPreset(p).attack; };
-            t["sbDspRxAgcDecay" + group] = [p](const zorvaniDsp& d) { return d.agcPreset(p).decay; };
-            t["sbDspRxAgcHangTime" + group] = [p](const zorvaniDsp& d) { return double(d.agcPreset(p).hang); };
+            t[QStringLiteral("sbDspRxAgcAttack") + presets[p]] = [p](const zorvaniDsp& d) { return d.agcPreset(p).attack; };
+            t[QStringLiteral("sbDspRxAgcDecay") + presets[p]] = [p](const zorvaniDsp& d) { return d.agcPreset(p).decay; };
+            t[QStringLiteral("sbDspRxAgcHangTime") + presets[p]] = [p](const zorvaniDsp& d) { return double(d.agcPreset(p).hang); };
         }
         return t;
     }();
@@ -74,44 +68,33 @@ class TestDspPanel : public QObject {
     std::unique_ptr<zorvaniDsp> m_dsp;
     std::unique_ptr<DspPanelZorvani> m_panel;
 
-    QWidget* control(const QString& name)
+    // A control's value; with `set`, sets it first (-1: to another value in its range).
+    double value(const QString& name, std::optional<double> set = {})
     {
         QWidget* w = m_options->findChild<QWidget*>(name);
-        Q_ASSERT_X(w, "control", qPrintable(name));
-        return w;
-    }
-
-    double shown(const QString& name)
-    {
-        QWidget* w = control(name);
-        if (auto* box = qobject_cast<QCheckBox*>(w))
+        if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            if (set)
+                box->setChecked(*set < 0 ? !box->isChecked() : *set != 0.0);
             return box->isChecked() ? 1.0 : 0.0;
-        if (auto* spin = qobject_cast<QSpinBox*>(w))
+        }
+        if (auto* spin = qobject_cast<QSpinBox*>(w)) {
+            if (set)
+                spin->setValue(*set >= 0 ? int(*set) : spin->value() == spin->minimum() ? spin->maximum() : spin->minimum());
             return spin->value();
-        return qobject_cast<QDoubleSpinBox*>(w)->value();
-    }
-
-    void show(const QString& name, double value)
-    {
-        QWidget* w = control(name);
-        if (auto* box = qobject_cast<QCheckBox*>(w))
-            box->setChecked(value != 0.0);
-        else if (auto* spin = qobject_cast<QSpinBox*>(w))
-            spin->setValue(int(value));
-        else
-            qobject_cast<QDoubleSpinBox*>(w)->setValue(value);
-    }
-
-    // Another value inside the control's range, so that a change is seen.
-    double otherValue(const QString& name)
-    {
-        QWidget* w = control(name);
-        if (qobject_cast<QCheckBox*>(w))
-            return shown(name) != 0.0 ? 0.0 : 1.0;
-        if (auto* spin = qobject_cast<QSpinBox*>(w))
-            return spin->value() == spin->minimum() ? spin->maximum() : spin->minimum();
+        }
         auto* spin = qobject_cast<QDoubleSpinBox*>(w);
-        return spin->value() == spin->minimum() ? spin->maximum() : spin->minimum();
+        if (set)
+            spin->setValue(*set >= 0 ? *set : spin->value() == spin->minimum() ? spin->maximum() : spin->minimum());
+        return spin->value();
+    }
+    // Control and engine agree.
+    bool agree(const QString& name, double want)
+    {
+        const double engine = readers()[name](*m_dsp), shown = value(name);
+        if (qFuzzyCompare(1.0 + engine, 1.0 + want) && qFuzzyCompare(1.0 + shown, 1.0 + want))
+            return true;
+        qWarning().noquote() << name << "shows" << shown << "the engine holds" << engine << "expected" << want;
+        return false;
     }
 
 private slots:
@@ -121,7 +104,6 @@ private slots:
         m_dsp = std::make_unique<zorvaniDsp>(nullptr, nullptr, nullptr);
         m_panel = std::make_unique<DspPanelZorvani>(m_options.get(), m_dsp.get());
     }
-
     void cleanup()
     {
         m_panel.reset();
@@ -129,40 +111,19 @@ private slots:
         m_options.reset();
     }
 
-    // The engine starts with what the page shows, not with its own defaults.
-    void engineStartsWithThePage()
-    {
-        for (auto it = readers().cbegin(); it != readers().cend(); ++it)
-            QVERIFY2(qFuzzyCompare(1.0 + it.value()(*m_dsp), 1.0 + shown(it.key())),
-                     qPrintable(QStringLiteral("%1 shows %2, the engine holds %3")
-                                    .arg(it.key())
-                                    .arg(shown(it.key()))
-                                    .arg(it.value()(*m_dsp))));
-    }
-
-    void everyControlReachesTheEngine_data()
-    {
-        QTest::addColumn<QString>("name");
-        for (auto it = readers().cbegin(); it != readers().cend(); ++it)
-            QTest::newRow(qPrintable(it.key())) << it.key();
-    }
+    // The engine starts with what the page shows, not with its own defaults,
+    // and follows every change.
     void everyControlReachesTheEngine()
     {
-        QFETCH(QString, name);
-        const double value = otherValue(name);
-        show(name, value);
-        QCOMPARE(shown(name), value);
-        QCOMPARE(readers()[name](*m_dsp), value);
-    }
-
-    void digOffsetsAnnounced()
-    {
+        for (auto it = readers().cbegin(); it != readers().cend(); ++it) {
+            QVERIFY(agree(it.key(), value(it.key())));
+            QVERIFY(agree(it.key(), value(it.key(), -1)));
+        }
         QSignalSpy offsets(m_panel.get(), &DspPanelZorvani::digOffsetsChanged);
-        show(QStringLiteral("sbDspDiguOffset"), 1800);
-        show(QStringLiteral("sbDspDiglOffset"), 1200);
+        value(QStringLiteral("sbDspDiguOffset"), 1800);
+        value(QStringLiteral("sbDspDiglOffset"), 1200);
         QCOMPARE(offsets.count(), 2);
-        QCOMPARE(offsets.last().at(0).toInt(), 1200);
-        QCOMPARE(offsets.last().at(1).toInt(), -1800);
+        QCOMPARE(offsets.last(), (QVariantList{1200, -1800}));
         m_panel->announceDigOffsets();
         QCOMPARE(offsets.count(), 3);
         QCOMPARE(offsets.last(), offsets.at(1));
@@ -182,11 +143,9 @@ private slots:
         QTest::newRow("AGC Med") << "pbDspRxAgcDefaultMed" << agc("Med", 1.0, 250, 250);
         QTest::newRow("AGC Fast") << "pbDspRxAgcDefaultFast" << agc("Fast", 0.7, 100, 100);
         QTest::newRow("NR") << "pbDefaultNR"
-                            << QVariantMap{{"sbDspRxNrTaps", 98}, {"sbDspRxNrDelay", 20},
-                                           {"sbDspRxNrGain", 0.001}, {"sbDspRxNrLeak", 0.00002}};
+                            << QVariantMap{{"sbDspRxNrTaps", 98}, {"sbDspRxNrDelay", 20}, {"sbDspRxNrGain", 0.001}, {"sbDspRxNrLeak", 0.00002}};
         QTest::newRow("ANF") << "pbDefaultANF"
-                             << QVariantMap{{"sbDspRxAnfTaps", 65}, {"sbDspRxAnfDelay", 64},
-                                            {"sbDspRxAnfGain", 0.0007}, {"sbDspRxAnfLeak", 0.00001}};
+                             << QVariantMap{{"sbDspRxAnfTaps", 65}, {"sbDspRxAnfDelay", 64}, {"sbDspRxAnfGain", 0.0007}, {"sbDspRxAnfLeak", 0.00001}};
         QTest::newRow("NB1") << "pbDefaultNB1" << QVariantMap{{"sbDspRxNb1Threshold", 2.65}};
         QTest::newRow("NB2") << "pbDefaultNB2" << QVariantMap{{"sbDspRxNb2Threshold", 2.48}};
         QTest::newRow("filter taps") << "pbDspRxFilterTapsDefault"
@@ -197,21 +156,12 @@ private slots:
     {
         QFETCH(QString, button);
         QFETCH(QVariantMap, values);
-        for (auto it = values.cbegin(); it != values.cend(); ++it) {
-            double before = otherValue(it.key());
-            if (before == it.value().toDouble())
-                before = shown(it.key());
-            show(it.key(), before);
-            QVERIFY(shown(it.key()) != it.value().toDouble());
-        }
-        qobject_cast<QPushButton*>(control(button))->click();
-        for (auto it = values.cbegin(); it != values.cend(); ++it) {
-            const double want = it.value().toDouble();
-            QVERIFY2(qFuzzyCompare(1.0 + shown(it.key()), 1.0 + want),
-                     qPrintable(QStringLiteral("%1 shows %2").arg(it.key()).arg(shown(it.key()))));
-            QVERIFY2(qFuzzyCompare(1.0 + readers()[it.key()](*m_dsp), 1.0 + want),
-                     qPrintable(QStringLiteral("engine %1 for %2").arg(readers()[it.key()](*m_dsp)).arg(it.key())));
-        }
+        for (auto it = values.cbegin(); it != values.cend(); ++it) // away from the default first
+            if (value(it.key(), -1) == it.value().toDouble())
+                value(it.key(), -1);
+        m_options->findChild<QPushButton*>(button)->click();
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            QVERIFY(agree(it.key(), it.value().toDouble()));
     }
 };
 

@@ -10,7 +10,6 @@
 #include <QtTest>
 
 #include <atomic>
-#include <cmath>
 
 class TestCommandQueue : public QObject {
     Q_OBJECT
@@ -242,41 +241,6 @@ private slots:
         QCOMPARE(stopped.count(), 2);
     }
 
-    void startDemandingFirmwareUpdate_data()
-    {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("no") << int(QMessageBox::No);
-        QTest::newRow("yes") << int(QMessageBox::Yes);
-    }
-    void startDemandingFirmwareUpdate()
-    {
-        QFETCH(int, answer);
-        DriverFixture f(51006);
-        ox::ui::MessageRequest seen;
-        ox::ui::setMessageHandler([&](const ox::ui::MessageRequest& r) {
-            seen = r;
-            return QMessageBox::StandardButton(answer);
-        });
-        f.peer.setResponder([](const QByteArray& r) { return QList<QByteArray>{TestPeer::reply(r, commandOf(r) == 1 ? 2 : 1)}; });
-        QSignalSpy stop(&f.driver, &ZorvaniDriver::forceStop);
-        QSignalSpy firmware(&f.driver, &ZorvaniDriver::writeFirmware);
-        QSignalSpy started(&f.driver, &ZorvaniDriver::streamStarted);
-        QVERIFY(!f.driver.Start());
-        QCOMPARE(started.count(), 0);
-        QVERIFY(!f.driver.isStart());
-        QCOMPARE(stop.count(), 1);
-        QCOMPARE(seen.title, QStringLiteral("ZorvaniDDC"));
-        QCOMPARE(seen.text, QStringLiteral("You need update the ZorvaniDDC firmware."));
-        QCOMPARE(seen.icon, QMessageBox::Warning);
-        QVERIFY(!f.peer.requests(2).isEmpty());
-        if (answer == QMessageBox::Yes) {
-            QVERIFY(firmware.wait(1500));
-        } else {
-            QTest::qWait(700);
-            QCOMPARE(firmware.count(), 0);
-        }
-    }
-
     // Replies and IQ from another address never reach the driver or the
     // engine; the same from the receiver's address do.
     void foreignDatagramsAreIgnored()
@@ -304,24 +268,6 @@ private slots:
         QCOMPARE(blocks.load(), 0);
         f.peer.send(iqtest::packet(0, 0));
         QTRY_COMPARE_WITH_TIMEOUT(blocks.load(), 1, 2000);
-    }
-
-    // The engine's input follows the level correction of the front end.
-    void gainFollowsPreampCoefficient()
-    {
-        DriverFixture f(51302, false);
-        std::atomic<double> first{0.0};
-        f.driver.device()->stream().setBlockEntry([&](IqStream::Sample* in, IqStream::Sample*, quint32) {
-            first.store(in[0].re);
-            return false;
-        });
-        QVERIFY(f.open());
-        f.driver.setPreampCoeff(-6.0);
-        f.peer.setResponder(TestPeer::ok);
-        QVERIFY(f.driver.information(nullptr)); // the peer learns where the plug-in listens
-        f.peer.send(iqtest::packet(0, 0, [](int, int) { return 0x400000; }));
-        QTRY_VERIFY_WITH_TIMEOUT(first.load() != 0.0, 2000);
-        QVERIFY(qAbs(first.load() - 0.5 * std::pow(10.0, -6.0 / 20.0)) < 1e-12);
     }
 
     // Band-scope fragments from the socket reach the sink as frames: a whole

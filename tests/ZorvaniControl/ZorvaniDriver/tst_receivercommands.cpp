@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <array>
+#include <tuple>
 #include <cstring>
 
 namespace {
@@ -91,20 +92,17 @@ private slots:
         row("writeFPGA too large", [](ZorvaniDriver& d) { QByteArray c(1025, 'x'); return !d.writeFPGA(c, 0); }, {});
         row("wrireRootCalibrations",
             [](ZorvaniDriver& d) {
-                RootCoefficient root;
-                root.coefficients[0] = 27.6;
-                root.coefficients[1] = 9.9;
-                root.percent = -2.5;
+                RootCoefficient r;
+                std::tie(r.coefficients[0], r.coefficients[1], r.percent) = std::tuple(27.6, 9.9, -2.5);
                 bool crc = false;
-                return d.wrireRootCalibrations(&root, &crc) && crc;
+                return d.wrireRootCalibrations(&r, &crc) && crc;
             },
             {calibrationWrite(13, le<double>(27.6) + le<double>(9.9) + QByteArray(48, '\0') + le<double>(0.975))});
         row("readRootCalibrations",
             [](ZorvaniDriver& d) {
-                RootCoefficient root;
+                RootCoefficient r;
                 bool crc = false;
-                return d.readRootCalibrations(&root, &crc) && crc && root.coefficients[7] == 7.5 &&
-                       qAbs(root.percent - 1.25) < 1e-9 && root.reserved0[0] == 0.0;
+                return d.readRootCalibrations(&r, &crc) && crc && r.coefficients[7] == 7.5 && qAbs(r.percent - 1.25) < 1e-9 && r.reserved0[0] == 0.0;
             },
             {header(0xFF12, 14, 0, 0, 1)});
         row("wrireUserCalibrations",
