@@ -1,20 +1,22 @@
-// The options page and the device menu as a user works them, through the
-// plug-in loaded the way the host loads it: every control of the device
-// column, the "Ext Ctrl" page and the menu reaches the receiver; the network
-// and maintenance buttons send what they say, with their boxes; the options
-// that change what is heard (AGC presets, noise-reduction taps) do so on the
-// audio the receiver gets back; and the changes that restart a running stream
-// (sample rate, external reference) send the whole start sequence again and
-// bring the audio back.
+// The plug-in loaded the way the host loads it, worked as a user and as the
+// host work it: every control of the device column, the "Ext Ctrl" page and
+// the menu reaches the receiver; the network and maintenance buttons send what
+// they say, with their boxes; the options that change what is heard (AGC
+// presets, noise-reduction taps) do so on the audio the receiver gets back;
+// the changes that restart a running stream (sample rate, external reference)
+// send the whole start sequence again and bring the audio back; the host's
+// setters and settings calls reach the receiver and come back to the host.
 #include "AudioChecks.h"
 #include "SystemHost.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QCryptographicHash>
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QUdpSocket>
+#include <QtEndian>
 #include <QtTest>
 
 using zorvani::sim::State;
@@ -24,6 +26,8 @@ constexpr quint16 kPort = 53800;
 constexpr quint16 kHeldPort = 53810;
 constexpr quint16 kCmdStart = 1;
 constexpr quint16 kCmdStop = 2;
+constexpr quint16 kCmdPreamp = 5;
+constexpr quint16 kCmdFrequency = 8;
 constexpr quint16 kCmdStaticAddress = 18;
 constexpr quint16 kCmdBandScope = 34;
 constexpr quint16 kCmdNetworkMode = 39;
@@ -43,6 +47,8 @@ class TestPanel : public QObject {
     Q_OBJECT
 
     systest::LoadedPlugin m_plugin;
+    QTemporaryDir m_records;
+    int m_settingsFiles = 0;
 
     DeviceAbstract* device() { return m_plugin.device(); }
     zorvani::sim::Simulator& sim() { return *m_plugin.sim; }
@@ -64,6 +70,8 @@ class TestPanel : public QObject {
         QVERIFY(device()->start());
         device()->setRxEnable(0, true);
         device()->setChannelEnable(0, 0, true);
+        device()->setChannelEnable(0, 1, false);
+        device()->setRxEnable(1, false);
         device()->setMainVolume(-20);
         device()->setVolume(0, 0, 0);
         device()->setFreq(0, 0, 7100000.0);
@@ -71,6 +79,24 @@ class TestPanel : public QObject {
         device()->setFilter(0, 0, 0, 100.0, 2900.0);
         QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqAnswersFull > 20, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(kCmdBandScope).isEmpty(), 3000); // the start's last command
+    }
+
+    QString settingsFile(const QByteArray& content)
+    {
+        const QString path = m_records.filePath(QStringLiteral("settings%1.ini").arg(++m_settingsFiles));
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? path : QString();
+    }
+
+    double answeredLevel() { return systest::levelDb(systest::answered(sim(), 19531)); }
+
+    // A fire-and-forget command that the emulator logs: once it is there, every
+    // command sent before it is too.
+    bool barrier()
+    {
+        const int before = sim().commands(kCmdFrequency).size();
+        device()->setFreq(0, 0, 7100000.0 + 1.0 * before);
+        return sim().waitForCommand(kCmdFrequency, 2000, before + 1);
     }
 
     // Payload of the last command `code` the emulator received.
@@ -109,6 +135,8 @@ private slots:
         const QString error = m_plugin.attach(c);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QTRY_VERIFY_WITH_TIMEOUT(m_plugin.menuPanel(), 2000);
+        QVERIFY(m_records.isValid());
+        m_plugin.bridge.hostRecorder().setFolder(m_records.path());
     }
 
     void cleanupTestCase() { m_plugin.unload(); }
@@ -478,6 +506,233 @@ private slots:
         QVERIFY2(std::abs(t.hz - 1000.0) < 10.0 && t.dominance > 0.5,
                  qPrintable(QStringLiteral("%1 Hz holding %2 of the audio").arg(t.hz).arg(t.dominance)));
         QVERIFY(m_plugin.seen.isEmpty());
+    }
+
+    // Before the link is open and streaming, a recording is refused at once;
+    // one stops on request even when the stream has stopped before it, with
+    // its header complete.
+    void recordingAroundTheStream()
+    {
+        QSignalSpy answer(device(), &DeviceAbstract::sWriteIQ);
+        device()->setWriteIQ(true, 0);
+        QCOMPARE(answer.count(), 1);
+        QCOMPARE(answer.first(), (QList<QVariant>{false, 0}));
+        QVERIFY2(QDir(m_records.path()).entryList({"*.wav"}, QDir::Files).isEmpty(), "no file was created");
+        // Out-of-range receivers are ignored altogether.
+        device()->setWriteIQ(true, 2);
+        device()->setWriteIQ(true, -1);
+        QCOMPARE(answer.count(), 1);
+
+        openAndStream();
+        m_plugin.bridge.hostRecorder().setFormat(1);
+        device()->setWriteIQ(true, 0);
+        QVERIFY(systest::streamFor(sim(), 0.2));
+        device()->stop();
+        device()->setWriteIQ(false, 0);
+        const QStringList files = QDir(m_records.path()).entryList({"*.wav"}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QFile file(m_records.filePath(files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray head = file.read(44);
+        QVERIFY(file.size() > 44);
+        QCOMPARE(qFromLittleEndian<quint32>(head.constData() + 4), quint32(file.size() - 8));
+        QCOMPARE(qFromLittleEndian<quint32>(head.constData() + 40), quint32(file.size() - 44));
+    }
+
+    // Each change of the HF preamplifier sends one command and reaches the
+    // receiver; the index in force is refused and sends nothing.
+    void preampOnTheWire()
+    {
+        openAndStream();
+        for (const int index : {0, 1}) {
+            sim().clearCommandLog();
+            QVERIFY(device()->setPreamp(uint(index)));
+            QTRY_COMPARE_WITH_TIMEOUT(sim().state().preamp, index != 0, 2000);
+            QVERIFY(!device()->setPreamp(uint(index)));
+            QVERIFY(barrier());
+            QCOMPARE(sim().commands(kCmdPreamp).size(), 1);
+        }
+    }
+
+    // Quick successive settings of one command each reach the receiver: a
+    // reply to the first must not count as the answer to one not yet sent.
+    void rapidRetuningKeepsTheLastFrequency()
+    {
+        openAndStream();
+        for (int round = 0; round < 20; ++round) {
+            sim().clearCommandLog();
+            const double last = 7100000.0 + 1000.0 * (round + 1);
+            for (int i = 0; i < 10; ++i) {
+                device()->setFreq(0, 0, last - 100.0 * (9 - i));
+                QTest::qWait(i % 3); // replies to earlier ones come in between
+            }
+            QVERIFY(sim().waitForCommand(kCmdFrequency, 2000, 10));
+            QTRY_COMPARE_WITH_TIMEOUT(sim().state().freq[0], quint64(last * 10), 2000);
+            QTest::qWait(50);
+            QCOMPARE(sim().commands(kCmdFrequency).size(), 10);
+        }
+    }
+
+    // Only receiver 0 channel 0 on: its volume does not matter, the master
+    // does; with a second channel on, every volume applies.
+    void singleChannelVolumeRule()
+    {
+        openAndStream();
+        device()->setMainVolume(0);
+        device()->setAgc(0, 0, 4); // fast: the level settles within the test's windows
+        QVERIFY(systest::streamFor(sim(), 1.0));
+        const double reference = answeredLevel();
+        device()->setVolume(0, 0, -80);
+        QVERIFY(systest::streamFor(sim(), 0.2));
+        const double lone = answeredLevel();
+        device()->setMainVolume(-20);
+        QVERIFY(systest::streamFor(sim(), 0.2));
+        const double master = answeredLevel();
+        device()->setMainVolume(0);
+        device()->setChannelEnable(0, 1, true);
+        device()->setVolume(0, 1, -80);
+        QVERIFY(systest::streamFor(sim(), 0.2));
+        const double both = answeredLevel();
+        device()->setChannelEnable(0, 1, false);
+        const QString text = QStringLiteral("%1 dBFS at volume 0, %2 at -80, %3 with the master at -20 dB, "
+                                            "%4 with two channels at -80 dB")
+                                 .arg(reference).arg(lone).arg(master).arg(both);
+        QVERIFY2(std::abs(lone - reference) < 1.0, qPrintable(text));
+        QVERIFY2(std::abs(master - (reference - 20.0)) < 1.0, qPrintable(text));
+        QVERIFY2(both < reference - 60.0, qPrintable(text));
+    }
+
+    // The spectrum rate is clamped to 10..40 frames a second (counted over 2 s
+    // of stream: the ceiling is the interval's, the floor leaves room for a
+    // busy machine); 512 points would come 76 times a second at 39062.5 Hz.
+    // A size that is no power of two is ignored; the band scope keeps 4096.
+    void spectrum_data()
+    {
+        QTest::addColumn<int>("fps");
+        QTest::addColumn<int>("minFrames");
+        QTest::addColumn<int>("maxFrames");
+        QTest::newRow("5 -> 10 per second") << 5 << 12 << 22;
+        QTest::newRow("100 -> 40 per second") << 100 << 50 << 82;
+    }
+    void spectrum()
+    {
+        QFETCH(int, fps);
+        QFETCH(int, minFrames);
+        QFETCH(int, maxFrames);
+        openAndStream();
+        device()->setFftSize(512);
+        for (uint n : {1000u, 1u, 0u, 3000u, 32768u})
+            device()->setFftSize(n);
+        device()->setSpectrumRate(fps);
+        QVERIFY(systest::streamFor(sim(), 0.3));
+        QSignalSpy frames(device(), SIGNAL(rxSpectrum(quint32)));
+        QVERIFY(systest::streamFor(sim(), 2.0));
+        int rx0 = 0;
+        for (const QList<QVariant>& args : frames)
+            rx0 += args.at(0).toUInt() == 0 ? 1 : 0;
+        QVERIFY2(rx0 >= minFrames && rx0 <= maxFrames, qPrintable(QStringLiteral("%1 frames in 2 s").arg(rx0)));
+        QCOMPARE(device()->rxSpectrum(0).count, 512u);
+        QCOMPARE(device()->bandScopeSpectrum().count, 4096u);
+        device()->setFftSize(4096);
+    }
+
+    // The second receiver counts in the next start block (u16 at offset 54).
+    void secondReceiverInNextStart()
+    {
+        openAndStream();
+        for (const bool second : {true, false}) {
+            device()->setRxEnable(1, second);
+            device()->stop();
+            QVERIFY(sim().waitUntil([&] { return !sim().state().streaming; }, 2000));
+            sim().clearCommandLog();
+            QVERIFY(device()->start());
+            QVERIFY(sim().waitForCommand(kCmdStart, 2000));
+            QCOMPARE(qFromLittleEndian<quint16>(sim().commands(kCmdStart).last().bytes.constData() + 54),
+                     quint16(second ? 2 : 1));
+            QCOMPARE(sim().state().receivers, second ? 2 : 1);
+        }
+    }
+
+    // Settings loaded as the host loads them reach the host (rate and DIG
+    // offsets announced again, even unchanged) and the receiver at the next
+    // start, not only the controls. The page first points elsewhere: the
+    // receiver is found through the loaded address mode, address and port.
+    // The DSP subset on a running receiver brings no rate; the rest acts at once.
+    void loadedSettingsReachHostAndReceiver()
+    {
+        device()->stop();
+        device()->close();
+        m_plugin.option<QComboBox>("cbModeIP")->setCurrentIndex(0);
+        m_plugin.option<QLineEdit>("leIP")->setText(QStringLiteral("192.0.2.1"));
+        const QString path = settingsFile("[ZorvaniOptions]\nIP_Mode=1\nSdrAddress=127.0.0.2\nSdrPort=53800\n"
+                                          "SampleRate=1\nLpf=false\ndsp_nr_taps=40\ndigl_offset=1000\n"
+                                          "digu_offset=1800\nExtCtrlEnable=true\nExtCtrlRxEnable40_1=true\n"
+                                          "ExtCtrlRxEnable40_3=true\n");
+        QSignalSpy rate(device(), &DeviceAbstract::changedSampleRate);
+        QSignalSpy dig(device(), &DeviceAbstract::sDigOffset);
+        for (int load = 0; load < 2; ++load) {
+            rate.clear();
+            dig.clear();
+            QSettings store(path, QSettings::IniFormat);
+            device()->loadSettings(&store);
+            QVERIFY(!rate.isEmpty() && (load == 0 || rate.count() == 1));
+            QVERIFY(!dig.isEmpty() && (load == 0 || dig.count() == 1));
+            QCOMPARE(rate.last().at(0).toDouble(), device()->functions()->displayedRate());
+            QCOMPARE(dig.last(), (QList<QVariant>{1000, -1800}));
+        }
+        QCOMPARE(device()->functions()->streamRate(), 78125.0);
+        QCOMPARE(m_plugin.option<QSpinBox>("sbDspRxNrTaps")->value(), 40);
+
+        QVERIFY(device()->open());
+        QVERIFY(device()->start());
+        QVERIFY(sim().waitUntil([&] { return sim().state().streaming; }, 3000));
+        QCOMPARE(sim().state().rateIndex, 1);
+        QVERIFY(!sim().state().lpf);
+        device()->setFreq(0, 0, 7100000.0); // 40 m: outputs 1 and 3
+        QTRY_COMPARE_WITH_TIMEOUT(sim().state().extCtrl, quint32(5), 2000);
+
+        QSettings reduced(settingsFile("[ZorvaniOptions]\nSampleRate=3\ndsp_nr_taps=50\nLpf=true\n"
+                                       "ExtCtrlRxEnable40_3=false\n"),
+                          QSettings::IniFormat);
+        device()->loadDspSettings(&reduced);
+        QCOMPARE(m_plugin.option<QComboBox>("cbSampleRate")->currentIndex(), 1);
+        QCOMPARE(m_plugin.option<QSpinBox>("sbDspRxNrTaps")->value(), 50);
+        QTRY_VERIFY_WITH_TIMEOUT(sim().state().lpf && sim().state().extCtrl == 1u, 2000);
+        m_plugin.option<QCheckBox>("chbExtCtrlEnable")->setChecked(false);
+    }
+
+    // What a user may find in place of the settings gives the defaults, and
+    // the receiver still starts once it is pointed at again.
+    void unreadableSettingsStillStart_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // "folder": a folder of that name
+        QByteArray noise;
+        for (int i = 0; i < 4096; ++i)
+            noise.append(char((i * 7919 + 13) & 0xFF));
+        QTest::newRow("binary") << noise;
+        QTest::newRow("a folder") << QByteArray("folder");
+        QTest::newRow("cut short") << QByteArray("[ZorvaniOptions]\nSampleRate=2\nLpf=true\ndsp_nr_taps=4");
+    }
+    void unreadableSettingsStillStart()
+    {
+        QFETCH(QByteArray, content);
+        device()->stop();
+        device()->close();
+        m_plugin.option<QSpinBox>("sbDspRxNrTaps")->setValue(77);
+        QString path = m_records.filePath(QStringLiteral("folder.ini"));
+        if (content == "folder")
+            QVERIFY(QDir().mkpath(path));
+        else
+            path = settingsFile(content);
+        QSettings store(path, QSettings::IniFormat);
+        device()->loadSettings(&store);
+        QCOMPARE(m_plugin.option<QSpinBox>("sbDspRxNrTaps")->value(), content.endsWith("=4") ? 4 : 98);
+        QVERIFY(m_plugin.option<QLineEdit>("leIP")->isReadOnly()); // "Auto"
+        QVERIFY(m_plugin.useEmulator());
+        QVERIFY(device()->open());
+        QVERIFY(device()->start());
+        QVERIFY(sim().waitUntil([&] { return sim().state().streaming; }, 3000));
+        QCOMPARE(sim().state().rateIndex, m_plugin.option<QComboBox>("cbSampleRate")->currentIndex());
     }
 };
 
