@@ -30,11 +30,11 @@ bool SimulatorEngine::startStream(const QByteArray& d)
 {
     if (d.size() != kStartBytes)
         return false;
-    const int receivers = rd16(d, 54);
-    const int rate = rd16(d, 56);
-    bool valid = rate <= 3 && rd16(d, 58) == rate && (receivers == 1 || receivers == 2);
+    const int receivers = rd16(d, kOffStartReceivers);
+    const int rate = rd16(d, kOffStartRate);
+    bool valid = rate <= 3 && rd16(d, kOffStartRateAgain) == rate && (receivers == 1 || receivers == 2);
     for (int i = 0; valid && i < 8; ++i)
-        valid = rd32(d, 18 + 4 * i) == kRateParams[size_t(rate)][size_t(i)];
+        valid = rd32(d, kOffStartRateParams + 4 * i) == kRateParams[size_t(rate)][size_t(i)];
     if (!valid) {
         reply(d, 0);
         return true;
@@ -146,17 +146,17 @@ void SimulatorEngine::sendBlock(qint64 now)
         p.sentMs = now;
         QByteArray& bytes = m_sentBytes[m_seq & kResendMask];
         char* b = bytes.data();
-        wr16(bytes, 0, kMagicApp);
-        wr16(bytes, 2, kIqMark);
-        wr16(bytes, 4, quint16(kIqSamples * 6));
-        wr16(bytes, 6, m_seq);
-        b[8] = 0;
-        b[9] = char(rx);
+        wr16(bytes, kOffMagic, kMagicApp);
+        wr16(bytes, kOffCommand, kIqMark);
+        wr16(bytes, kOffLength, quint16(kIqSamples * 6));
+        wr16(bytes, kOffSequence, m_seq);
+        b[kOffChannel - 1] = 0; // reserved
+        b[kOffChannel] = char(rx);
         if (!playback)
             m_generators[size_t(rx)]->generate(m_block.data(), kIqSamples);
         for (int i = 0; i < kIqSamples; ++i) {
-            wr24(b + 10 + 6 * i, toSample24(m_block[size_t(i)].re));
-            wr24(b + 13 + 6 * i, toSample24(m_block[size_t(i)].im));
+            wr24(b + kOffSamples + 6 * i, toSample24(m_block[size_t(i)].re));
+            wr24(b + kOffSamples + 3 + 6 * i, toSample24(m_block[size_t(i)].im));
         }
         ++m_seq;
         ++m_inFlight;
@@ -258,10 +258,10 @@ void SimulatorEngine::handleIqAnswer(const QByteArray& d)
         countMalformed();
         return;
     }
-    const quint16 seq = rd16(d, 6);
+    const quint16 seq = rd16(d, kOffSequence);
     SentPacket& p = m_sent[seq & kSentMask];
     const bool known = p.used && p.seq == seq;
-    const bool full = rd16(d, 4) != 0;
+    const bool full = rd16(d, kOffLength) != 0;
     if (full && d.size() != kIqPacketBytes) {
         countMalformed();
         return;
@@ -285,7 +285,7 @@ void SimulatorEngine::handleIqAnswer(const QByteArray& d)
                 ++c.iqAnswersFull;
                 QVector<qint32>& cap = m_data->capture;
                 if (cap.size() + 2 * kIqSamples <= kMaxCaptureValues) {
-                    const char* b = d.constData() + 10;
+                    const char* b = d.constData() + kOffSamples;
                     for (int i = 0; i < 2 * kIqSamples; ++i)
                         cap.append(rd24(b + 3 * i));
                 }
@@ -316,11 +316,11 @@ void SimulatorEngine::sendBandScope(qint64 now)
         return;
     m_nextBandScopeMs = now + 1000 / m_config.bandScopeFps;
     QByteArray frag(kBandScopeBytes, '\0');
-    wr16(frag, 0, kMagicApp);
-    wr16(frag, 2, kBandScopeMark);
-    wr16(frag, 4, quint16(kBandScopeSamples * 4));
+    wr16(frag, kOffMagic, kMagicApp);
+    wr16(frag, kOffCommand, kBandScopeMark);
+    wr16(frag, kOffLength, quint16(kBandScopeSamples * 4));
     for (int k = 0; k < kBandScopeFragments; ++k) {
-        wr16(frag, 6, quint16(k));
+        wr16(frag, kOffSequence, quint16(k));
         for (int i = 0; i < kBandScopeSamples; i += kIqSamples / 8) {
             const int n = std::min(kIqSamples / 8, kBandScopeSamples - i);
             // A recording holds nothing of the wide band.
@@ -330,8 +330,8 @@ void SimulatorEngine::sendBandScope(qint64 now)
                 m_bandScope->generate(m_block.data(), n);
             for (int j = 0; j < n; ++j) {
                 const auto& s = m_block[size_t(j)];
-                wr16(frag, 10 + 4 * (i + j), quint16(qint16(std::clamp(std::round(s.re * 32767.0), -32768.0, 32767.0))));
-                wr16(frag, 12 + 4 * (i + j), quint16(qint16(std::clamp(std::round(s.im * 32767.0), -32768.0, 32767.0))));
+                wr16(frag, kOffSamples + 4 * (i + j), quint16(qint16(std::clamp(std::round(s.re * 32767.0), -32768.0, 32767.0))));
+                wr16(frag, kOffSamples + 2 + 4 * (i + j), quint16(qint16(std::clamp(std::round(s.im * 32767.0), -32768.0, 32767.0))));
             }
         }
         sendTo(frag, m_peer, m_peerPort);

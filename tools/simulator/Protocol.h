@@ -42,6 +42,7 @@ inline constexpr int kOffDiscoveryMode = 20;
 inline constexpr quint16 kIqMark = 0xFFFE;
 inline constexpr quint16 kBandScopeMark = 0xFFFC;
 inline constexpr int kOffSequence = 6;
+inline constexpr int kOffChannel = 9; // IQ packets: the receiver's number
 inline constexpr int kOffSamples = 10;
 inline constexpr int kIqSamples = 200;
 inline constexpr int kIqPacketBytes = kOffSamples + kIqSamples * 6;  // 1210

@@ -269,7 +269,7 @@ void SimulatorEngine::onTick()
         resendOverdue(now);
         if (m_config.paced)
             pace(now);
-        if (!m_held.isEmpty() && now - m_sent[rd16(m_held, 6) & kSentMask].sentMs >= kHeldPacketFlushMs) {
+        if (!m_held.isEmpty() && now - m_sent[rd16(m_held, kOffSequence) & kSentMask].sentMs >= kHeldPacketFlushMs) {
             sendTo(m_held, m_iqPeer, m_iqPeerPort);
             m_held.clear();
         }
