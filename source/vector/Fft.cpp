@@ -152,12 +152,6 @@ bool ComplexFft<T>::forward(Ostrovix::complex<T>* data)
 }
 
 template <typename T>
-bool ComplexFft<T>::forwardUnscaled(Ostrovix::complex<T>* data)
-{
-    return execute(true, data, data);
-}
-
-template <typename T>
 bool ComplexFft<T>::forwardUnscaled(const Ostrovix::complex<T>* in, Ostrovix::complex<T>* out)
 {
     return execute(true, in, out);

@@ -31,7 +31,6 @@ public:
     // Transforms `data` (size() points) in place. False when not initialised
     // or data is null.
     bool forward(Ostrovix::complex<T>* data);
-    bool forwardUnscaled(Ostrovix::complex<T>* data);
     bool inverse(Ostrovix::complex<T>* data);
     // Transforms `in` into `out` (size() points each; in is left unchanged).
     bool forwardUnscaled(const Ostrovix::complex<T>* in, Ostrovix::complex<T>* out);
