@@ -1,4 +1,5 @@
-// The engine's threads: receiver wake-up, and start/stop under load.
+// The engine's threads: receiver wake-up, and start/stop under load with
+// the socket thread feeding and the host's audio thread pulling.
 #include "DspTestSupport.h"
 #include "zorvaniDsp/Audio/MixerZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
@@ -102,6 +103,16 @@ private slots:
                 std::this_thread::yield();
             }
         });
+        // The host's audio thread pulls the main output and a VAC meanwhile.
+        std::atomic<long> pulls{0};
+        std::thread host([&] {
+            std::vector<float> buffer(512);
+            while (feeding.load()) {
+                pulls.fetch_add(dsp.soundCardPull(buffer.data(), 512, 2) && dsp.vacPull(0, buffer.data(), 512, 2));
+                std::this_thread::yield();
+            }
+        });
+        dsp.soundCardOpen();
         std::vector<C> drain(4096);
         for (int round = 0; round < 40; ++round) {
             dsp.start();
@@ -122,7 +133,11 @@ private slots:
             dsp.setNb1(round & 1, (round & 1) != 0);
             dsp.onRnfParam(0, 0, true, 1900000.0 + round, 100.0);
             if (round % 5 == 0)
-                dsp.openVac(round & 1, 48000);
+                dsp.openVac(0, round % 10 ? 44100 : 48000); // reopened at another rate: retuned while running
+            if (round % 7 == 2)
+                dsp.soundCardClose();
+            if (round % 7 == 4)
+                dsp.soundCardOpen();
             if (round % 5 == 3)
                 dsp.receiver(round & 1)->vacClose();
             const long target = blocks.load() + 20;
@@ -142,8 +157,9 @@ private slots:
         QVERIFY(waitFor([&] { return dsp.mixer().outputRing().fill() > 0; }));
         feeding.store(false);
         feeder.join();
+        host.join();
         dsp.stop();
-        QVERIFY(blocks.load() > 800);
+        QVERIFY(blocks.load() > 800 && pulls.load() > 0);
     }
 };
 
