@@ -2,19 +2,17 @@
 // parameter from the start and on every change, and each "Default" button
 // puts its documented values into the controls and so into the engine.
 #include "ZorvaniControl/DspPanelZorvani.h"
+#include "ZorvaniForms.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
 
-#include <QCheckBox>
-#include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 namespace {
 using Reader = std::function<double(const zorvaniDsp&)>;
@@ -68,25 +66,10 @@ class TestDspPanel : public QObject {
     std::unique_ptr<zorvaniDsp> m_dsp;
     std::unique_ptr<DspPanelZorvani> m_panel;
 
-    // A control's value; with `set`, sets it first (-1: to another value in its range).
-    double value(const QString& name, std::optional<double> set = {})
-    {
-        QWidget* w = m_options->findChild<QWidget*>(name);
-        if (auto* box = qobject_cast<QCheckBox*>(w)) {
-            if (set)
-                box->setChecked(*set < 0 ? !box->isChecked() : *set != 0.0);
-            return box->isChecked() ? 1.0 : 0.0;
-        }
-        if (auto* spin = qobject_cast<QSpinBox*>(w)) {
-            if (set)
-                spin->setValue(*set >= 0 ? int(*set) : spin->value() == spin->minimum() ? spin->maximum() : spin->minimum());
-            return spin->value();
-        }
-        auto* spin = qobject_cast<QDoubleSpinBox*>(w);
-        if (set)
-            spin->setValue(*set >= 0 ? *set : spin->value() == spin->minimum() ? spin->maximum() : spin->minimum());
-        return spin->value();
-    }
+    QWidget* control(const QString& name) const { return m_options->findChild<QWidget*>(name); }
+    double value(const QString& name) const { return testsupport::shown(control(name)).toDouble(); }
+    void change(const QString& name) { testsupport::show(control(name), testsupport::otherValue(control(name))); }
+
     // Control and engine agree.
     bool agree(const QString& name, double want)
     {
@@ -117,11 +100,12 @@ private slots:
     {
         for (auto it = readers().cbegin(); it != readers().cend(); ++it) {
             QVERIFY(agree(it.key(), value(it.key())));
-            QVERIFY(agree(it.key(), value(it.key(), -1)));
+            change(it.key());
+            QVERIFY(agree(it.key(), value(it.key())));
         }
         QSignalSpy offsets(m_panel.get(), &DspPanelZorvani::digOffsetsChanged);
-        value(QStringLiteral("sbDspDiguOffset"), 1800);
-        value(QStringLiteral("sbDspDiglOffset"), 1200);
+        testsupport::show(control(QStringLiteral("sbDspDiguOffset")), 1800);
+        testsupport::show(control(QStringLiteral("sbDspDiglOffset")), 1200);
         QCOMPARE(offsets.count(), 2);
         QCOMPARE(offsets.last(), (QVariantList{1200, -1800}));
         m_panel->announceDigOffsets();
@@ -156,9 +140,11 @@ private slots:
     {
         QFETCH(QString, button);
         QFETCH(QVariantMap, values);
-        for (auto it = values.cbegin(); it != values.cend(); ++it) // away from the default first
-            if (value(it.key(), -1) == it.value().toDouble())
-                value(it.key(), -1);
+        for (auto it = values.cbegin(); it != values.cend(); ++it) { // away from the default first
+            change(it.key());
+            if (value(it.key()) == it.value().toDouble())
+                change(it.key());
+        }
         m_options->findChild<QPushButton*>(button)->click();
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             QVERIFY(agree(it.key(), it.value().toDouble()));

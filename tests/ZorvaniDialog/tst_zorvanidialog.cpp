@@ -1,3 +1,4 @@
+#include "ReceiverRecord.h"
 #include "ZorvaniDialog/ReceiverItem.h"
 #include "ZorvaniDialog/ZorvaniDialog.h"
 #include "discovery/ZorvaniSearcher.h"
@@ -12,14 +13,8 @@ class TestZorvaniDialog : public QObject {
     static QList<Receiver> receivers(QStringList serials)
     {
         QList<Receiver> list;
-        for (const QString& serial : serials) {
-            Receiver r;
-            r.name = QStringLiteral("ZorvaniDDC");
-            r.serial = serial;
-            r.port = quint16(list.size() + 10);
-            r.address = QHostAddress(QStringLiteral("10.0.0.%1").arg(r.port));
-            list << r;
-        }
+        for (const QString& serial : serials)
+            list << testsupport::receiver(serial, QStringLiteral("10.0.0.%1").arg(list.size() + 10), quint16(list.size() + 10));
         return list;
     }
 

@@ -2,19 +2,17 @@
 // documented key list, drives the round trips, the defaults and the checks of
 // stored values), its behaviours and its device menu.
 #include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
+#include "ReceiverRecord.h"
+#include "ZorvaniForms.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "discovery/DiscoverLockMediator.h"
 #include "discovery/ZorvaniSearcher.h"
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QSpinBox>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -25,6 +23,9 @@
 #include <memory>
 
 using Set = OptionsSettings::Set;
+using testsupport::receiver;
+using testsupport::show;
+using testsupport::shown;
 Q_DECLARE_METATYPE(Set)
 
 namespace {
@@ -105,29 +106,6 @@ QVector<Key> keyTable(int pattern)
 const QString kSerial = QStringLiteral("OXD01000100001");
 const QString kAddress = QStringLiteral("127.0.0.7");
 
-QVariant shown(const QWidget* w)
-{
-    if (auto* box = qobject_cast<const QCheckBox*>(w))
-        return box->isChecked();
-    if (auto* combo = qobject_cast<const QComboBox*>(w))
-        return combo->currentIndex();
-    if (auto* spin = qobject_cast<const QSpinBox*>(w))
-        return spin->value();
-    return static_cast<const QDoubleSpinBox*>(w)->value();
-}
-
-void show(QWidget* w, const QVariant& v)
-{
-    if (auto* box = qobject_cast<QCheckBox*>(w))
-        box->setChecked(v.toBool());
-    else if (auto* combo = qobject_cast<QComboBox*>(w))
-        combo->setCurrentIndex(v.toInt());
-    else if (auto* spin = qobject_cast<QSpinBox*>(w))
-        spin->setValue(v.toInt());
-    else
-        static_cast<QDoubleSpinBox*>(w)->setValue(v.toDouble());
-}
-
 // Doubles to a millionth of the value: the controls keep their decimals only.
 bool same(const QVariant& a, const QVariant& b)
 {
@@ -138,15 +116,6 @@ bool same(const QVariant& a, const QVariant& b)
 
 #define COMPARE_SHOWN(key, got, want)                                                                              \
     QVERIFY2(same(got, want), qPrintable(QStringLiteral("%1: %2, expected %3").arg(key, got.toString(), want.toString())))
-
-Receiver receiver(const QString& serial, const QString& address, quint16 port)
-{
-    Receiver r;
-    r.serial = serial;
-    r.address = QHostAddress(address);
-    r.port = port;
-    return r;
-}
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ReceiverRecord.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 
@@ -129,16 +130,6 @@ private:
     quint16 m_clientPort = 0;
 };
 
-inline Receiver receiverAt(const QString& serial, const QString& address, quint16 port)
-{
-    Receiver r;
-    r.name = QStringLiteral("ZorvaniDDC");
-    r.serial = serial;
-    r.address = QHostAddress(address);
-    r.port = port;
-    return r;
-}
-
 // A driver opened on a stand-in receiver at 127.0.0.2:port.
 struct DriverFixture {
     TestPeer peer;
@@ -152,5 +143,5 @@ struct DriverFixture {
         if (openLink)
             open();
     }
-    bool open() { return driver.open(receiverAt(QStringLiteral("OXD01000100001"), QStringLiteral("127.0.0.2"), port)); }
+    bool open() { return driver.open(testsupport::receiver(QStringLiteral("OXD01000100001"), QStringLiteral("127.0.0.2"), port)); }
 };

@@ -65,13 +65,13 @@ private slots:
         const QString serial = QStringLiteral("OXD01000100001");
         // Without port or address nothing is added; the same record once; another port is another receiver.
         for (const auto& [address, port] : {std::pair{"10.0.0.1", 0}, {"0.0.0.0", 5}, {"10.0.0.1", 5}, {"10.0.0.1", 5}, {"10.0.0.1", 6}}) {
-            Receiver r = receiverAt(serial, QLatin1String(address), quint16(port));
+            Receiver r = testsupport::receiver(serial, QLatin1String(address), quint16(port));
             driver.addNewDevice(r);
         }
         QCOMPARE(driver.foundReceivers().size(), 2);
         QList<Receiver> list;
         for (const char* s : {"OXD01000100001", "OXD01000300001", "OXD01000200001"})
-            list << receiverAt(QLatin1String(s), QStringLiteral("1.1.1.1"), 1);
+            list << testsupport::receiver(QLatin1String(s), QStringLiteral("1.1.1.1"), 1);
         driver.sortRxList(list);
         QCOMPARE(list[0].serial, QStringLiteral("OXD01000300001"));
         QCOMPARE(list[2].serial, QStringLiteral("OXD01000100001"));
