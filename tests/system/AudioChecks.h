@@ -2,7 +2,7 @@
 
 #include "ToneAnalysis.h"
 
-#include <QString>
+#include <QtCore>
 
 #include <algorithm>
 #include <cmath>

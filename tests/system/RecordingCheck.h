@@ -2,10 +2,7 @@
 
 #include "SceneGenerator.h"
 
-#include <QByteArray>
-#include <QDateTime>
-#include <QFile>
-#include <QtEndian>
+#include <QtCore>
 
 #include <algorithm>
 #include <cmath>

@@ -5,20 +5,8 @@
 #include "PrivateHome.h"
 #include "Simulator.h"
 
-#include <QPushButton>
-#include <QApplication>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMessageBox>
-#include <QSignalSpy>
-#include <QSpinBox>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QVBoxLayout>
-#include <QWidgetAction>
 #include <QtTest>
+#include <QtWidgets>
 
 #include <cmath>
 #include <memory>
@@ -41,20 +29,13 @@ constexpr double kAnswerRate = 39062.5;
 // A wait gives up only when the stream makes no progress for this long.
 constexpr int kStalledMs = 20000;
 
-inline Scene scene(const QString& text)
-{
-    Scene s;
-    QString error;
-    if (!Scene::parse(text, &s, &error))
-        qFatal("scene: %s", qPrintable(error));
-    return s;
-}
-
-inline Config emulator(quint16 port, const QString& sceneText)
+inline Config emulator(quint16 port, const QString& scene)
 {
     Config c;
     c.port = port;
-    c.scene = scene(sceneText);
+    QString error;
+    if (!Scene::parse(scene, &c.scene, &error))
+        qFatal("scene: %s", qPrintable(error));
     return c;
 }
 

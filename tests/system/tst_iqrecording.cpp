@@ -5,12 +5,6 @@
 #include "RecordingCheck.h"
 #include "SystemHost.h"
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QtTest>
-
 namespace {
 constexpr double kCentre = 7100000.0;
 #ifdef LONG_RECORDING

@@ -8,8 +8,6 @@
 #include "AudioChecks.h"
 #include "Lockstep.h"
 
-#include <QtTest>
-
 using Host = systest::SteppedHost;
 
 namespace {

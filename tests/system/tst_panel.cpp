@@ -9,15 +9,7 @@
 #include "AudioChecks.h"
 #include "SystemHost.h"
 
-#include <QCheckBox>
-#include <QDir>
-#include <QCryptographicHash>
-#include <QDoubleSpinBox>
-#include <QPushButton>
-#include <QSettings>
 #include <QUdpSocket>
-#include <QtEndian>
-#include <QtTest>
 
 using zorvani::sim::State;
 

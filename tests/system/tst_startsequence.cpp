@@ -8,10 +8,6 @@
 #include "CalibrationMemory.h"
 #include "Protocol.h"
 
-#include <QCheckBox>
-#include <QDoubleSpinBox>
-#include <QtTest>
-
 using zorvani::sim::Config;
 
 namespace {
