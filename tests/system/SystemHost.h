@@ -3,6 +3,7 @@
 #include "HostBridge.h"
 #include "PluginHost.h"
 #include "PrivateHome.h"
+#include "Protocol.h"
 #include "Simulator.h"
 
 #include <QtTest>
@@ -24,6 +25,13 @@ namespace systest {
 using zorvani::sim::Config;
 using zorvani::sim::Scene;
 using zorvani::sim::Simulator;
+using namespace zorvani::sim::proto;
+
+// The commands of a full start, in order: information, root and user
+// calibration, preamplifier, LPF, reference, Start, external outputs, then
+// the front-end word and the band scope.
+const QList<int> kBeforeStart = {CmdInformation, CmdReadRootCal, CmdReadUserCal, CmdPreamp, CmdLpf, CmdPll};
+const QList<int> kFullStart = kBeforeStart + QList<int>{CmdStart, CmdExtCtrl, CmdFrontEnd, CmdBandScope};
 
 constexpr double kAnswerRate = 39062.5;
 // A wait gives up only when the stream makes no progress for this long.

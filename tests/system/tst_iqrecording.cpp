@@ -5,6 +5,8 @@
 #include "RecordingCheck.h"
 #include "SystemHost.h"
 
+using namespace systest;
+
 namespace {
 constexpr double kCentre = 7100000.0;
 #ifdef LONG_RECORDING
@@ -22,7 +24,7 @@ const QString kScene = QStringLiteral("seed 11; noise -120; carrier 7105000 -30;
 class TestIqRecording : public QObject {
     Q_OBJECT
 
-    systest::LoadedPlugin m_plugin;
+    LoadedPlugin m_plugin;
     QTemporaryDir m_folder;
 
     DeviceAbstract* device() { return m_plugin.device(); }
@@ -60,7 +62,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_folder.isValid());
-        const QString failed = m_plugin.attach(systest::emulator(kPort, kScene));
+        const QString failed = m_plugin.attach(emulator(kPort, kScene));
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         m_plugin.option<QComboBox>("cbSampleRate")->setCurrentIndex(kRateIndex);
         m_plugin.bridge.hostRecorder().setFolder(m_folder.path());
@@ -71,7 +73,7 @@ private slots:
         QVERIFY(sim().waitUntil([&] { return sim().state().streaming; }, 5000));
         QCOMPARE(sim().state().rateIndex, kRateIndex);
         QCOMPARE(sim().state().freq[0], quint64(kCentre * 10));
-        QVERIFY(systest::streamFor(sim(), 0.3));
+        QVERIFY(streamFor(sim(), 0.3));
     }
 
     void cleanupTestCase()
@@ -104,7 +106,7 @@ private slots:
         const QDateTime started = QDateTime::currentDateTime();
         device()->setWriteIQ(true, 0);
         QVERIFY(refused.isEmpty());
-        QVERIFY(systest::streamFor(sim(), 1.0));
+        QVERIFY(streamFor(sim(), 1.0));
         const QDateTime stopped = QDateTime::currentDateTime();
         device()->setWriteIQ(false, 0);
         const QDateTime stopEnd = QDateTime::currentDateTime();
@@ -119,31 +121,31 @@ private slots:
         const qint64 d = file.size() - dataOffset;
 
         QCOMPARE(head.left(4), QByteArray("RIFF"));
-        QCOMPARE(systest::le32(head, 4), quint32(format == 1 ? d + 36 : d + 100));
+        QCOMPARE(le32(head, 4), quint32(format == 1 ? d + 36 : d + 100));
         QCOMPARE(head.mid(8, 8), QByteArray("WAVEfmt "));
         const QByteArray pcm24Stereo = QByteArray::fromHex("10000000" "0100" "0200" "96980000" "84930300" "0600" "1800");
         QCOMPARE(head.mid(16, 20), pcm24Stereo); // 39062 frames/s of 6 bytes
         QDateTime start, stop;
         if (format == 0) {
             QCOMPARE(head.mid(36, 12), QByteArray::fromHex("766d7364" "40000000" "01000000")); // "vmsd", 64, 1
-            start = systest::stamp(head, 48);
-            stop = systest::stamp(head, 64);
-            QCOMPARE(systest::le32(head, 80), 0u);
-            QCOMPARE(systest::leDouble(head, 84), kCentre);
-            QCOMPARE(systest::leDouble(head, 92), kRate);
-            QCOMPARE(systest::leDouble(head, 100), 0.0);
+            start = stamp(head, 48);
+            stop = stamp(head, 64);
+            QCOMPARE(le32(head, 80), 0u);
+            QCOMPARE(leDouble(head, 84), kCentre);
+            QCOMPARE(leDouble(head, 92), kRate);
+            QCOMPARE(leDouble(head, 100), 0.0);
             QCOMPARE(head.mid(108, 4), QByteArray("data"));
         } else if (format == 1) {
             QCOMPARE(head.mid(36, 4), QByteArray("data"));
-            QCOMPARE(systest::le32(head, 40), quint32(d));
+            QCOMPARE(le32(head, 40), quint32(d));
         } else {
             QCOMPARE(head.mid(36, 8), QByteArray::fromHex("61757869" "a4000000")); // "auxi", 164
-            start = systest::stamp(head, 44);
-            stop = systest::stamp(head, 60);
-            QCOMPARE(systest::le32(head, 76), quint32(kCentre));
+            start = stamp(head, 44);
+            stop = stamp(head, 60);
+            QCOMPARE(le32(head, 76), quint32(kCentre));
             QCOMPARE(head.mid(80, 128), QByteArray(128, '\0'));
             QCOMPARE(head.mid(208, 4), QByteArray("data"));
-            QCOMPARE(systest::le32(head, 212), quint32(d));
+            QCOMPARE(le32(head, 212), quint32(d));
         }
         if (format != 1) {
             // Local time, to the millisecond: opened within the start call, closed within the stop call.
@@ -153,8 +155,8 @@ private slots:
         }
 
         // The samples: the stream's packets, in order, none missing, as the format scales them.
-        systest::StreamReplica replica(m_plugin.sim->config().scene, kCentre, kRate);
-        const systest::SampleMatch match = systest::matchStream(replica, file, dataOffset, gain, 5000);
+        StreamReplica replica(m_plugin.sim->config().scene, kCentre, kRate);
+        const SampleMatch match = matchStream(replica, file, dataOffset, gain, 5000);
         QVERIFY2(match.ok, qPrintable(match.why));
         QVERIFY2(match.packets >= 150, qPrintable(QStringLiteral("%1 packets in 1 s").arg(match.packets)));
         QVERIFY2(format == 0 ? match.saturated == 0 : match.saturated > 0, "only the scaled carrier saturates");
@@ -186,8 +188,8 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray all = file.readAll();
         QCOMPARE(all.size(), 44);
-        QCOMPARE(systest::le32(all, 4), 36u);
-        QCOMPARE(systest::le32(all, 40), 0u);
+        QCOMPARE(le32(all, 4), 36u);
+        QCOMPARE(le32(all, 40), 0u);
     }
 #else
     // Every packet the plug-in answered while recording is in the file, in the
@@ -210,7 +212,7 @@ private slots:
         QVERIFY(sim().waitUntil([&] { return sim().counters().iqAnswered > sentAtStart; }, 10000));
         const auto atStart = sim().counters();
         const qint64 packets = qint64(kRate / 200.0 * 120.0);
-        QVERIFY(systest::streamPackets(sim(), double(packets - qint64(atStart.iqSent - sentAtStart))));
+        QVERIFY(streamPackets(sim(), double(packets - qint64(atStart.iqSent - sentAtStart))));
         const auto beforeStop = sim().counters();
         device()->setWriteIQ(false, 0);
         const qint64 sentAfter = qint64(sim().counters().iqSent);
@@ -220,9 +222,9 @@ private slots:
         QFile file(newFile({}));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const qint64 d = file.size() - 112;
-        QCOMPARE(systest::le32(file.read(8), 4), quint32(d + 100));
-        systest::StreamReplica replica(m_plugin.sim->config().scene, kCentre, kRate);
-        const systest::SampleMatch match = systest::matchStream(replica, file, 112, 1.0, sentAfter, true);
+        QCOMPARE(le32(file.read(8), 4), quint32(d + 100));
+        StreamReplica replica(m_plugin.sim->config().scene, kCentre, kRate);
+        const SampleMatch match = matchStream(replica, file, 112, 1.0, sentAfter, true);
         const auto link = sim().counters();
         const qint64 handled = qint64(beforeStop.iqAnswered - atStart.iqAnswered) -
                                qint64(beforeStop.iqAnswersShort - atStart.iqAnswersShort);

@@ -13,21 +13,13 @@
 
 using zorvani::sim::State;
 
+using namespace systest;
+
 namespace {
 constexpr quint16 kPort = 53800;
 constexpr quint16 kHeldPort = 53810;
-constexpr quint16 kCmdStart = 1;
-constexpr quint16 kCmdStop = 2;
-constexpr quint16 kCmdPreamp = 5;
-constexpr quint16 kCmdFrequency = 8;
-constexpr quint16 kCmdStaticAddress = 18;
-constexpr quint16 kCmdBandScope = 34;
-constexpr quint16 kCmdNetworkMode = 39;
-constexpr quint16 kCmdReset = 40;
 constexpr int kStation = 1; // the USB station's emitter index
 constexpr double kStationDbfs = -50.0;
-// What follows the Stop of a restart: the whole start sequence.
-const QList<int> kStartSequence = {26, 14, 16, 5, 27, 29, kCmdStart, 7, 41, kCmdBandScope};
 
 // What a check box changes in the receiver's state.
 enum class Effect { Lpf, Att, Preamp, Bpf };
@@ -38,7 +30,7 @@ Q_DECLARE_METATYPE(Effect)
 class TestPanel : public QObject {
     Q_OBJECT
 
-    systest::LoadedPlugin m_plugin;
+    LoadedPlugin m_plugin;
     QTemporaryDir m_records;
     int m_settingsFiles = 0;
 
@@ -70,7 +62,7 @@ class TestPanel : public QObject {
         device()->setMode(0, 0, 4);
         device()->setFilter(0, 0, 0, 100.0, 2900.0);
         QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqAnswersFull > 20, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(kCmdBandScope).isEmpty(), 3000); // the start's last command
+        QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(CmdBandScope).isEmpty(), 3000); // the start's last command
     }
 
     QString settingsFile(const QByteArray& content)
@@ -80,15 +72,15 @@ class TestPanel : public QObject {
         return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() ? path : QString();
     }
 
-    double answeredLevel() { return systest::levelDb(systest::answered(sim(), 19531)); }
+    double answeredLevel() { return levelDb(answered(sim(), 19531)); }
 
     // A fire-and-forget command that the emulator logs: once it is there, every
     // command sent before it is too.
     bool barrier()
     {
-        const int before = sim().commands(kCmdFrequency).size();
+        const int before = sim().commands(CmdFreq).size();
         device()->setFreq(0, 0, 7100000.0 + 1.0 * before);
-        return sim().waitForCommand(kCmdFrequency, 2000, before + 1);
+        return sim().waitForCommand(CmdFreq, 2000, before + 1);
     }
 
     // Payload of the last command `code` the emulator received.
@@ -104,7 +96,7 @@ class TestPanel : public QObject {
     {
         double previous = qQNaN();
         for (int window = 0; window < 200; ++window) {
-            const double level = systest::levelDb(systest::answered(sim(), 2048));
+            const double level = levelDb(answered(sim(), 2048));
             if (level > -100.0 && std::abs(level - previous) < 0.5)
                 return level;
             previous = level;
@@ -121,7 +113,7 @@ private slots:
         QVERIFY(QDir().mkpath(config));
         QSettings(config + QStringLiteral("/itu.ini"), QSettings::IniFormat)
             .setValue(QStringLiteral("ITU/Country"), int(QLocale::Germany));
-        zorvani::sim::Config c = systest::emulator(kPort, QStringLiteral("noise -150; usb 7100000 %1 tone=1000").arg(kStationDbfs));
+        zorvani::sim::Config c = emulator(kPort, QStringLiteral("noise -150; usb 7100000 %1 tone=1000").arg(kStationDbfs));
         c.resetSilenceMs = 100;
         c.statusBits |= 0x8; // an external reference is present
         const QString error = m_plugin.attach(c);
@@ -184,8 +176,8 @@ private slots:
             box->setChecked(on);
             QTRY_COMPARE_WITH_TIMEOUT(seen(sim().state()), on, 2000);
             // The stream goes on; the LPF has a command of its own.
-            QVERIFY(sim().commands(kCmdStop).isEmpty());
-            const QString mismatch = systest::wireMismatch(sim().commandLog(), {27});
+            QVERIFY(sim().commands(CmdStop).isEmpty());
+            const QString mismatch = wireMismatch(sim().commandLog(), {CmdLpf});
             QVERIFY2(effect != Effect::Lpf || mismatch.isEmpty(), qPrintable(mismatch));
         }
         QVERIFY(sim().state().streaming);
@@ -257,7 +249,7 @@ private slots:
         QTest::newRow("refused by the receiver") << "10.1.2.3" << 0 << 0 << QMessageBox::Yes
                                                  << "Error|Failed to set static address!"
                                                  << QByteArray::fromHex("0a010203" "00000000");
-        QTest::newRow("unanswered") << "10.1.2.3" << 50001 << int(kCmdStaticAddress) << QMessageBox::Yes
+        QTest::newRow("unanswered") << "10.1.2.3" << 50001 << int(CmdStaticAddress) << QMessageBox::Yes
                                     << "Error|Failed to set static address!" << accepted;
         QTest::newRow("answered No") << "10.1.2.3" << 50001 << 0 << QMessageBox::No << QString() << QByteArray();
     }
@@ -283,9 +275,9 @@ private slots:
                  QStringLiteral("  new port: %1\nNew Static IP: %2").arg(newPort).arg(typed));
         QCOMPARE(m_plugin.seen.first().defaultButton, QMessageBox::No);
         QCOMPARE(m_plugin.boxTexts().mid(1), error.isEmpty() ? QStringList() : QStringList{error});
-        QCOMPARE(lastPayload(kCmdStaticAddress), sent);
+        QCOMPARE(lastPayload(CmdStaticAddress), sent);
         const bool accepted = error.isEmpty() && !sent.isEmpty();
-        QCOMPARE(sim().commands(kCmdReset).size(), accepted ? 1 : 0);
+        QCOMPARE(sim().commands(CmdReset).size(), accepted ? 1 : 0);
         if (accepted) {
             QCOMPARE(sim().state().staticAddress, QHostAddress(typed));
             // In "Static IP" mode the page now points at the new address.
@@ -323,15 +315,15 @@ private slots:
         QFETCH(int, mode);
         QFETCH(bool, answered);
         if (!answered)
-            sim().dropReplies(kCmdNetworkMode, -1);
+            sim().dropReplies(CmdNetworkMode, -1);
         m_plugin.option<QComboBox>("cbNetworkMode")->setCurrentIndex(mode);
         click("pbNetworkModeSet");
         QVERIFY(!device()->isOpen());
-        QCOMPARE(lastPayload(kCmdNetworkMode), QByteArray(1, char(mode)) + QByteArray(3, '\0'));
+        QCOMPARE(lastPayload(CmdNetworkMode), QByteArray(1, char(mode)) + QByteArray(3, '\0'));
         QCOMPARE(m_plugin.boxTexts(),
                  answered ? QStringList() : QStringList{"Error|Failed to set network mode to ZorvaniDDC!"});
         // The receiver takes a new mode when it restarts.
-        QCOMPARE(sim().commands(kCmdReset).size(), answered ? 1 : 0);
+        QCOMPARE(sim().commands(CmdReset).size(), answered ? 1 : 0);
         if (answered)
             QCOMPARE(sim().state().networkMode, quint32(mode));
         QTRY_VERIFY_WITH_TIMEOUT(!sim().state().silent, 3000);
@@ -366,7 +358,7 @@ private slots:
         QVERIFY(!device()->isStarted());
         QTRY_VERIFY_WITH_TIMEOUT(!sim().state().streaming, 2000);
         if (button == QLatin1String("pbNetworkReset")) {
-            QCOMPARE(sim().commands(kCmdReset).size(), 1);
+            QCOMPARE(sim().commands(CmdReset).size(), 1);
             QTRY_VERIFY_WITH_TIMEOUT(!sim().state().silent, 3000);
         } else if (button == QLatin1String("pbUpdateFpga")) {
             QCOMPARE(sim().fpgaDigest(), QCryptographicHash::hash(image.readAll().mid(1056), QCryptographicHash::Sha256));
@@ -398,7 +390,7 @@ private slots:
         };
         // Each change fades the receiver out and in again; the level is read
         // once that has begun (the audio comes back late) and ended.
-        const auto settled = [&] { return systest::streamFor(sim(), 0.2) ? steadyLevel() : qQNaN(); };
+        const auto settled = [&] { return streamFor(sim(), 0.2) ? steadyLevel() : qQNaN(); };
         device()->setAgc(0, 0, QStringList{"Long", "Slow", "Med", "Fast", "_User"}.indexOf(preset) + 1);
         setTimes(10);
         const double before = settled();
@@ -409,16 +401,16 @@ private slots:
         // The longest hang (3 s) holds the gain: 1.5 s after the drop reached
         // the audio it is still heard in full, which no preset's own times do.
         sim().setEmitterLevel(kStation, kStationDbfs - 30.0);
-        QVERIFY(QTest::qWaitFor([&] { return systest::levelDb(systest::answered(sim(), 1024)) < before - 20.0; }, 5000));
-        QVERIFY(systest::streamFor(sim(), 1.5));
-        const double held = systest::levelDb(systest::answered(sim(), 4096));
+        QVERIFY(QTest::qWaitFor([&] { return levelDb(answered(sim(), 1024)) < before - 20.0; }, 5000));
+        QVERIFY(streamFor(sim(), 1.5));
+        const double held = levelDb(answered(sim(), 4096));
         QVERIFY2(std::abs(held - (before - 30.0)) < 3.0,
                  qPrintable(QStringLiteral("%1 dBFS, then %2 dBFS while the gain should hold").arg(before).arg(held)));
 
         // With short times the gain comes back within a second of stream.
         setTimes(10);
-        QVERIFY(systest::streamFor(sim(), 1.0));
-        const double recovered = systest::levelDb(systest::answered(sim(), 4096));
+        QVERIFY(streamFor(sim(), 1.0));
+        const double recovered = levelDb(answered(sim(), 4096));
         sim().setEmitterLevel(kStation, kStationDbfs);
         QVERIFY2(std::abs(recovered - before) < 3.0,
                  qPrintable(QStringLiteral("%1 dBFS, back to %2 dBFS expected").arg(recovered).arg(before)));
@@ -438,8 +430,8 @@ private slots:
         const int taps[2] = {2, 256};
         for (int i = 0; i < 2; ++i) {
             setValue("sbDspRxNrTaps", taps[i]);
-            QVERIFY(systest::streamFor(sim(), 2.0));
-            dominance[i] = systest::strongestTone(systest::answered(sim(), 16384), systest::kAnswerRate, 150.0, 3000.0).dominance;
+            QVERIFY(streamFor(sim(), 2.0));
+            dominance[i] = strongestTone(answered(sim(), 16384), kAnswerRate, 150.0, 3000.0).dominance;
         }
         device()->setNr(0, false);
         sim().setEmitterLevel(0, -150.0);
@@ -470,31 +462,31 @@ private slots:
         openAndStream();
         sim().clearCommandLog();
         QSignalSpy announced(device(), &DeviceAbstract::changedSampleRate);
-        QList<int> expected = {kCmdStop};
+        QList<int> expected = {CmdStop};
         if (rate < 0) {
             auto* pll = m_plugin.control<QCheckBox>(where, "chbPll");
             QVERIFY(pll);
             const bool on = !pll->isChecked();
             pll->setChecked(on);
             QCOMPARE(sim().state().pll, on);
-            expected << 29;
+            expected << CmdPll;
         } else {
             m_plugin.control<QComboBox>(where, "cbSampleRate")->setCurrentIndex(rate);
-            QVERIFY(sim().waitForCommand(kCmdStart, 3000));
-            QCOMPARE(int(quint8(sim().commands(kCmdStart).last().bytes[56])), rate);
+            QVERIFY(sim().waitForCommand(CmdStart, 3000));
+            QCOMPARE(int(quint8(sim().commands(CmdStart).last().bytes[kOffStartRate])), rate);
             QCOMPARE(sim().state().rateIndex, rate);
             QVERIFY(!announced.isEmpty());
             QCOMPARE(announced.last().at(0).toDouble(), 39062.5 * (1 << rate));
         }
         // The band scope follows 100 ms after the Start, on this thread's timer.
-        QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(kCmdBandScope).isEmpty(), 3000);
-        const QString mismatch = systest::wireMismatch(sim().commandLog(), expected + kStartSequence);
+        QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(CmdBandScope).isEmpty(), 3000);
+        const QString mismatch = wireMismatch(sim().commandLog(), expected + kFullStart);
         QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
         QVERIFY(device()->isStarted());
         QTRY_VERIFY_WITH_TIMEOUT(sim().state().streaming, 2000);
-        const std::vector<double> audio = systest::answered(sim(), 8192);
+        const std::vector<double> audio = answered(sim(), 8192);
         QVERIFY2(audio.size() == 8192, "no audio after the restart");
-        const systest::Tone t = systest::strongestTone(audio, systest::kAnswerRate, 150.0, 3000.0);
+        const Tone t = strongestTone(audio, kAnswerRate, 150.0, 3000.0);
         QVERIFY2(std::abs(t.hz - 1000.0) < 10.0 && t.dominance > 0.5,
                  qPrintable(QStringLiteral("%1 Hz holding %2 of the audio").arg(t.hz).arg(t.dominance)));
         QVERIFY(m_plugin.seen.isEmpty());
@@ -518,7 +510,7 @@ private slots:
         openAndStream();
         m_plugin.bridge.hostRecorder().setFormat(1);
         device()->setWriteIQ(true, 0);
-        QVERIFY(systest::streamFor(sim(), 0.2));
+        QVERIFY(streamFor(sim(), 0.2));
         device()->stop();
         device()->setWriteIQ(false, 0);
         const QStringList files = QDir(m_records.path()).entryList({"*.wav"}, QDir::Files);
@@ -542,7 +534,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(sim().state().preamp, index != 0, 2000);
             QVERIFY(!device()->setPreamp(uint(index)));
             QVERIFY(barrier());
-            QCOMPARE(sim().commands(kCmdPreamp).size(), 1);
+            QCOMPARE(sim().commands(CmdPreamp).size(), 1);
         }
     }
 
@@ -558,10 +550,10 @@ private slots:
                 device()->setFreq(0, 0, last - 100.0 * (9 - i));
                 QTest::qWait(i % 3); // replies to earlier ones come in between
             }
-            QVERIFY(sim().waitForCommand(kCmdFrequency, 2000, 10));
+            QVERIFY(sim().waitForCommand(CmdFreq, 2000, 10));
             QTRY_COMPARE_WITH_TIMEOUT(sim().state().freq[0], quint64(last * 10), 2000);
             QTest::qWait(50);
-            QCOMPARE(sim().commands(kCmdFrequency).size(), 10);
+            QCOMPARE(sim().commands(CmdFreq).size(), 10);
         }
     }
 
@@ -572,18 +564,18 @@ private slots:
         openAndStream();
         device()->setMainVolume(0);
         device()->setAgc(0, 0, 4); // fast: the level settles within the test's windows
-        QVERIFY(systest::streamFor(sim(), 1.0));
+        QVERIFY(streamFor(sim(), 1.0));
         const double reference = answeredLevel();
         device()->setVolume(0, 0, -80);
-        QVERIFY(systest::streamFor(sim(), 0.2));
+        QVERIFY(streamFor(sim(), 0.2));
         const double lone = answeredLevel();
         device()->setMainVolume(-20);
-        QVERIFY(systest::streamFor(sim(), 0.2));
+        QVERIFY(streamFor(sim(), 0.2));
         const double master = answeredLevel();
         device()->setMainVolume(0);
         device()->setChannelEnable(0, 1, true);
         device()->setVolume(0, 1, -80);
-        QVERIFY(systest::streamFor(sim(), 0.2));
+        QVERIFY(streamFor(sim(), 0.2));
         const double both = answeredLevel();
         device()->setChannelEnable(0, 1, false);
         const QString text = QStringLiteral("%1 dBFS at volume 0, %2 at -80, %3 with the master at -20 dB, "
@@ -616,9 +608,9 @@ private slots:
         for (uint n : {1000u, 1u, 0u, 3000u, 32768u})
             device()->setFftSize(n);
         device()->setSpectrumRate(fps);
-        QVERIFY(systest::streamFor(sim(), 0.3));
+        QVERIFY(streamFor(sim(), 0.3));
         QSignalSpy frames(device(), SIGNAL(rxSpectrum(quint32)));
-        QVERIFY(systest::streamFor(sim(), 2.0));
+        QVERIFY(streamFor(sim(), 2.0));
         int rx0 = 0;
         for (const QList<QVariant>& args : frames)
             rx0 += args.at(0).toUInt() == 0 ? 1 : 0;
@@ -638,8 +630,8 @@ private slots:
             QVERIFY(sim().waitUntil([&] { return !sim().state().streaming; }, 2000));
             sim().clearCommandLog();
             QVERIFY(device()->start());
-            QVERIFY(sim().waitForCommand(kCmdStart, 2000));
-            QCOMPARE(qFromLittleEndian<quint16>(sim().commands(kCmdStart).last().bytes.constData() + 54),
+            QVERIFY(sim().waitForCommand(CmdStart, 2000));
+            QCOMPARE(qFromLittleEndian<quint16>(sim().commands(CmdStart).last().bytes.constData() + kOffStartReceivers),
                      quint16(second ? 2 : 1));
             QCOMPARE(sim().state().receivers, second ? 2 : 1);
         }

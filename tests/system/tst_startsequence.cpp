@@ -6,28 +6,19 @@
 #include "SystemHost.h"
 
 #include "CalibrationMemory.h"
-#include "Protocol.h"
 
 using zorvani::sim::Config;
+using namespace systest;
 
 namespace {
 constexpr quint16 kPort = 53700;
-constexpr quint16 kCmdStart = 1;
-constexpr quint16 kCmdBandScope = 34;
-constexpr quint16 kInformation = 26;
-// The commands of a full start, in order: information, root and user
-// calibration, preamplifier, LPF, reference, Start, external outputs, then
-// the front-end word and the band scope.
-const QList<int> kFullStart = {26, 14, 16, 5, 27, 29, 1, 7, 41, 34};
-const QList<int> kBeforeStart = {26, 14, 16, 5, 27, 29};
-constexpr int kFlashBytes = 458752;
 constexpr quint32 kLocked = 0x1 | 0x2 | 0x4 | 0x10 | 0x40 | 0x80 | 0x100 | 0x800;
 } // namespace
 
 class TestStartSequence : public QObject {
     Q_OBJECT
 
-    systest::LoadedPlugin m_plugin;
+    LoadedPlugin m_plugin;
 
     DeviceAbstract* device() { return m_plugin.device(); }
     zorvani::sim::Simulator& sim() { return *m_plugin.sim; }
@@ -43,7 +34,7 @@ class TestStartSequence : public QObject {
 private slots:
     void initTestCase()
     {
-        const QString error = m_plugin.attach(systest::emulator(kPort, QStringLiteral("noise -150")));
+        const QString error = m_plugin.attach(emulator(kPort, QStringLiteral("noise -150")));
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
@@ -79,20 +70,20 @@ private slots:
         QTest::newRow("11.2, Ignore: streams") << false << 11 << 2 << kLocked << 0 << QMessageBox::Ignore << update
                                                << "version 11.2" << kFullStart << true;
         QTest::newRow("11.2, No: closed") << false << 11 << 2 << kLocked << 0 << QMessageBox::No << update << QString()
-                                          << QList<int>{26} << false;
+                                          << QList<int>{CmdInformation} << false;
         QTest::newRow("unknown firmware 0.1 is named") << false << 0 << 1 << kLocked << 0 << QMessageBox::No << update
-                                                       << "version 0.1" << QList<int>{26} << false;
+                                                       << "version 0.1" << QList<int>{CmdInformation} << false;
         QTest::newRow("bootloader: no Start, update offered")
             << true << 11 << 3 << kLocked << 0 << QMessageBox::No
             << QStringList{"Velmora2", "ZorvaniDDC receiver is in the firmware updating mode."} << QString()
             << QList<int>() << false;
         QTest::newRow("information unanswered")
-            << false << 11 << 3 << kLocked << int(kInformation) << none
-            << QStringList{"Velmora2", "Can't get information"} << QString() << QList<int>{26} << false;
+            << false << 11 << 3 << kLocked << int(CmdInformation) << none
+            << QStringList{"Velmora2", "Can't get information"} << QString() << QList<int>{CmdInformation} << false;
         QTest::newRow("Start unanswered")
-            << false << 11 << 3 << kLocked << int(kCmdStart) << none
+            << false << 11 << 3 << kLocked << int(CmdStart) << none
             << QStringList{"Velmora2", "ZorvaniDDC did not answer the start command."} << QString()
-            << (kBeforeStart + QList<int>{1, 2}) << false;
+            << (kBeforeStart + QList<int>{CmdStart, CmdStop}) << false;
         QTest::newRow("reference not locked: warned, streams")
             << false << 11 << 3 << (kLocked & ~0x2u) << 0 << none
             << QStringList{"Velmora2", "The ZorvaniDDC frequency reference is not locked (PLL1 Lock: NO)."}
@@ -129,14 +120,14 @@ private slots:
         QCOMPARE(closed.count(), streams ? 0 : 1);
         QCOMPARE(device()->isStarted(), streams);
         if (streams) {
-            QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(kCmdBandScope).isEmpty(), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(CmdBandScope).isEmpty(), 2000);
             QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqAnswersFull > 50, 5000);
         } else {
             QVERIFY(!device()->isOpen());
             QTest::qWait(300); // nothing more is to come: no late Start, no stream
             QVERIFY(!sim().state().streaming);
         }
-        const QString mismatch = systest::wireMismatch(sim().commandLog(), commands);
+        const QString mismatch = wireMismatch(sim().commandLog(), commands);
         QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
         // An unanswered request went out five times before it failed.
         if (unanswered)
@@ -165,7 +156,7 @@ private slots:
             QSKIP("the firmware image of the source tree is not at hand (ZORVANI_SOURCE_DIR)");
         QByteArray flash = resource.readAll();
         flash.append(QByteArray(kFlashBytes - flash.size(), '\0'));
-        zorvani::sim::proto::wr32(flash, kFlashBytes - 4, ~zorvani::sim::proto::crc32(flash.constData(), kFlashBytes - 4));
+        wr32(flash, kFlashBytes - 4, ~crc32(flash.constData(), kFlashBytes - 4));
 
         Config c;
         c.versionMinor = 2;
@@ -198,7 +189,7 @@ private slots:
         m_plugin.option<QCheckBox>("chbPll")->setChecked(true);
         QVERIFY(device()->open());
         QVERIFY(device()->start());
-        QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(kCmdBandScope).isEmpty(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(CmdBandScope).isEmpty(), 2000);
         QVERIFY(!sim().state().lpf);
         QVERIFY(sim().state().pll);
         QVERIFY(m_plugin.seen.isEmpty());
@@ -232,7 +223,7 @@ private slots:
         QFETCH(double, correction);
         constexpr double kCarrierDbfs = -90.0;
 
-        QVERIFY(useReceiver(systest::emulator(kPort, QStringLiteral("noise -170; carrier 7101000 %1").arg(kCarrierDbfs))));
+        QVERIFY(useReceiver(emulator(kPort, QStringLiteral("noise -170; carrier 7101000 %1").arg(kCarrierDbfs))));
         sim().setCalibration(zorvani::sim::calibrationBlock({m20, m0}, 0.0), {});
         m_plugin.option<QCheckBox>("chbFeAtt")->setChecked(att);
         m_plugin.option<QCheckBox>("chbFePreamp")->setChecked(frontPreamp);
@@ -242,7 +233,7 @@ private slots:
         device()->setFreq(0, 0, 7100000.0);
         device()->setMode(0, 0, 4); // USB: the carrier is a 1 kHz tone in the passband
         device()->setFilter(0, 0, 0, 100.0, 2900.0);
-        const double reading = systest::settledMeter(device(), sim());
+        const double reading = settledMeter(device(), sim());
         QVERIFY2(std::abs(reading - (kCarrierDbfs + correction)) < 0.3,
                  qPrintable(QStringLiteral("%1 dB for a carrier at %2 dBFS; want %3 dB more")
                                 .arg(reading).arg(kCarrierDbfs).arg(correction)));
