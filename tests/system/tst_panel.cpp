@@ -175,10 +175,11 @@ private slots:
             const bool on = !box->isChecked();
             box->setChecked(on);
             QTRY_COMPARE_WITH_TIMEOUT(seen(sim().state()), on, 2000);
-            // The stream goes on; the LPF has a command of its own.
-            QVERIFY(sim().commands(CmdStop).isEmpty());
-            const QString mismatch = wireMismatch(sim().commandLog(), {CmdLpf});
-            QVERIFY2(effect != Effect::Lpf || mismatch.isEmpty(), qPrintable(mismatch));
+            QVERIFY(sim().commands(CmdStop).isEmpty()); // the stream goes on
+            if (effect == Effect::Lpf) { // with a command of its own
+                const QString mismatch = wireMismatch(sim().commandLog(), {CmdLpf});
+                QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+            }
         }
         QVERIFY(sim().state().streaming);
     }
@@ -524,8 +525,10 @@ private slots:
     }
 
     // Each change of the HF preamplifier sends one command and reaches the
-    // receiver; the index in force is refused and sends nothing.
-    void preampOnTheWire()
+    // receiver; the index in force is refused and sends nothing. Quick
+    // successive settings of one command each reach the receiver: a reply to
+    // the first must not count as the answer to one not yet sent.
+    void settersOnTheWire()
     {
         openAndStream();
         for (const int index : {0, 1}) {
@@ -536,13 +539,6 @@ private slots:
             QVERIFY(barrier());
             QCOMPARE(sim().commands(CmdPreamp).size(), 1);
         }
-    }
-
-    // Quick successive settings of one command each reach the receiver: a
-    // reply to the first must not count as the answer to one not yet sent.
-    void rapidRetuningKeepsTheLastFrequency()
-    {
-        openAndStream();
         for (int round = 0; round < 20; ++round) {
             sim().clearCommandLog();
             const double last = 7100000.0 + 1000.0 * (round + 1);
