@@ -2,7 +2,7 @@
 // loaded as the host loads it, one station per mode, the audio heard both in
 // the answers to the receiver and at the 48000 Hz main output. Built twice:
 // tst_e2emodes hears a second of each station, checks its tone, broadcast FM
-// stereo separation and the meter; tst_modeminute (MODE_MINUTE) hears a minute
+// stereo separation, the meter and a held stream; tst_modeminute (MODE_MINUTE) hears a minute
 // of each and asks for the exact frequency, a clean noise floor and not a
 // single break (no sample step the tone cannot make, no dip in its level).
 #include "AudioChecks.h"
