@@ -2,6 +2,7 @@
 // "Auto" address mode they broadcast, so this runs only inside the private
 // network namespace of tests/netns-run.
 #include "ControlRig.h"
+#include "DiscoveryNetwork.h"
 
 #include "ZorvaniDialog/ZorvaniDialog.h"
 #include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
@@ -35,16 +36,11 @@ class TestLinkOperations : public QObject {
 private slots:
     void initTestCase()
     {
-        if (qgetenv("ZORVANI_NETNS") != "1")
-            QSKIP("Auto address mode broadcasts; only inside the private network namespace of tests/netns-run");
-        QVERIFY(Simulator::prepareNamespace({kAddress}));
-        zorvani::sim::Config c;
-        c.address = kAddress;
-        c.port = ZorvaniControl::kDefaultPort;
-        c.receiverNamespace = true;
-        c.serialDecimal = 321;
-        m_sim = std::make_unique<Simulator>(c);
-        QVERIFY(m_sim->start());
+        REQUIRE_DISCOVERY_NETWORK(); // Auto address mode broadcasts
+        zorvani::sim::Config c = testsupport::networkReceiver("10.77.0.2", ZorvaniControl::kDefaultPort, 321);
+        c.paced = true;
+        m_sim = testsupport::startedReceiver(c);
+        QVERIFY(m_sim);
     }
     void init()
     {

@@ -1,6 +1,6 @@
 // Discovery against emulated receivers on the far side of a private network
 // namespace's wire; nothing here runs outside that namespace.
-#include "Simulator.h"
+#include "DiscoveryNetwork.h"
 #include "discovery/Searcher.h"
 
 #include <QUdpSocket>
@@ -15,17 +15,10 @@ namespace {
 std::unique_ptr<Simulator> emulator(const char* address, quint16 port, quint32 decimal, quint8 hi, quint8 lo,
                                     bool bootloader = false)
 {
-    Config c;
-    c.address = QHostAddress(QLatin1String(address));
-    c.port = port;
-    c.receiverNamespace = true;
-    c.serialDecimal = decimal;
+    Config c = testsupport::networkReceiver(address, port, decimal, bootloader);
     c.serialHi = hi;
     c.serialLo = lo;
-    c.startInBootloader = bootloader;
-    c.paced = false;
-    auto sim = std::make_unique<Simulator>(c);
-    return sim->start() ? std::move(sim) : nullptr;
+    return testsupport::startedReceiver(c);
 }
 } // namespace
 
@@ -34,10 +27,7 @@ class TestSearcher : public QObject {
 private slots:
     void initTestCase()
     {
-        if (qgetenv("ZORVANI_NETNS") != "1")
-            QSKIP("discovery broadcasts only inside the private network namespace of tests/netns-run");
-        QVERIFY(Simulator::prepareNamespace(
-            {QHostAddress(QStringLiteral("10.77.0.2")), QHostAddress(QStringLiteral("10.77.0.3"))}));
+        REQUIRE_DISCOVERY_NETWORK();
     }
 
     void findsReceiversWithSerialAndBootloaderFlag()

@@ -2,8 +2,8 @@
 // discovery, or named with --receiver. Discovery broadcasts, so this runs only
 // in the private network namespace of tests/netns-run, with the emulator in the
 // receivers' namespace behind the veth pair.
+#include "DiscoveryNetwork.h"
 #include "MinihostRun.h"
-#include "Simulator.h"
 
 #include <QtTest>
 
@@ -28,16 +28,11 @@ class TestMainJobNetwork : public QObject {
 private slots:
     void initTestCase()
     {
-        if (qgetenv("ZORVANI_NETNS") != "1")
-            QSKIP("discovery broadcasts; only inside the private network namespace of tests/netns-run");
-        QVERIFY(Simulator::prepareNamespace({QHostAddress(QStringLiteral("10.77.0.2"))}));
-        zorvani::sim::Config c;
-        c.address = QHostAddress(QStringLiteral("10.77.0.2"));
-        c.port = kPort;
-        c.receiverNamespace = true;
-        c.serialDecimal = 77;
-        m_sim = std::make_unique<Simulator>(c);
-        QVERIFY(m_sim->start());
+        REQUIRE_DISCOVERY_NETWORK();
+        zorvani::sim::Config c = testsupport::networkReceiver("10.77.0.2", kPort, 77);
+        c.paced = true; // the host streams in real time
+        m_sim = testsupport::startedReceiver(c);
+        QVERIFY(m_sim);
     }
 
     void discoveryFindsTheReceiverAndStreams()

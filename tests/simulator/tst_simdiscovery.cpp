@@ -2,6 +2,7 @@
 // searcher bound to any address on the discovery port, as the plug-in's is,
 // hears every emulator on that port once, and the announced address serves
 // the control link.
+#include "DiscoveryNetwork.h"
 #include "SimClient.h"
 
 #include <QtTest>
@@ -13,24 +14,10 @@ class TestSimDiscovery : public QObject {
 
     static constexpr quint16 kPort = 50001;
 
-    static Config receiver(const char* address, quint32 serial, bool bootloader, quint16 port = kPort)
-    {
-        Config c;
-        c.address = QHostAddress(QLatin1String(address));
-        c.port = port;
-        c.receiverNamespace = true;
-        c.serialDecimal = serial;
-        c.startInBootloader = bootloader;
-        return c;
-    }
-
 private slots:
     void initTestCase()
     {
-        if (qEnvironmentVariable("ZORVANI_NETNS") != QLatin1String("1"))
-            QSKIP("needs the private network namespace of tests/netns-run (root)");
-        QVERIFY(Simulator::prepareNamespace({QHostAddress(QStringLiteral("10.77.0.2")),
-                                             QHostAddress(QStringLiteral("10.77.0.3"))}));
+        REQUIRE_DISCOVERY_NETWORK();
     }
 
     void broadcastsFindEveryReceiver_data()
@@ -42,8 +29,9 @@ private slots:
     void broadcastsFindEveryReceiver()
     {
         QFETCH(QString, destination);
-        Simulator a(receiver("10.77.0.2", 11, false)), b(receiver("10.77.0.3", 22, true));
-        Simulator elsewhere(receiver("10.77.0.2", 33, false, kPort + 7)); // another port: not asked
+        using testsupport::networkReceiver;
+        Simulator a(networkReceiver("10.77.0.2", kPort, 11)), b(networkReceiver("10.77.0.3", kPort, 22, true));
+        Simulator elsewhere(networkReceiver("10.77.0.2", kPort + 7, 33)); // another port: not asked
         QVERIFY(a.start() && b.start() && elsewhere.start());
 
         SimClient searcher(kPort, QHostAddress::AnyIPv4);
@@ -53,15 +41,15 @@ private slots:
         int count = 0;
         for (QByteArray r; !(r = searcher.receive(2000, kDiscoveryReply)).isEmpty(); ++count) {
             QCOMPARE(r.size(), kDiscoveryReplyBytes);
-            replies.insert(rd32(r, 4), r);
+            replies.insert(rd32(r, kOffDiscoverySerial), r);
         }
         QCOMPARE(count, 2);
         QCOMPARE(replies.keys(), (QList<quint32>{11, 22}));
-        QCOMPARE(replies[11].mid(10, 4), QByteArray::fromHex("0a4d0002"));
-        QCOMPARE(replies[22].mid(10, 4), QByteArray::fromHex("0a4d0003"));
-        QCOMPARE(rd16(replies[11], 18), kPort);
-        QVERIFY(rd16(replies[11], 20) != 0);
-        QCOMPARE(rd16(replies[22], 20), quint16(0)); // bootloader
+        QCOMPARE(replies[11].mid(kOffDiscoveryAddress, 4), QByteArray::fromHex("0a4d0002"));
+        QCOMPARE(replies[22].mid(kOffDiscoveryAddress, 4), QByteArray::fromHex("0a4d0003"));
+        QCOMPARE(rd16(replies[11], kOffDiscoveryPort), kPort);
+        QVERIFY(rd16(replies[11], kOffDiscoveryMode) != 0);
+        QCOMPARE(rd16(replies[22], kOffDiscoveryMode), quint16(0)); // bootloader
         // Neither heard its own or the other's reply as a request.
         QCOMPARE(a.counters().malformed + b.counters().malformed, 0u);
         QCOMPARE(a.counters().discoveryReplies, 1u);

@@ -1,6 +1,6 @@
 // The driver's own discovery (limited broadcast), inside a private network namespace only.
+#include "DiscoveryNetwork.h"
 #include "DriverFixture.h"
-#include "Simulator.h"
 
 #include <QtTest>
 
@@ -11,22 +11,13 @@ class TestDriverSearch : public QObject {
 
     static std::unique_ptr<Simulator> emulator(const char* address, quint16 port, quint32 decimal)
     {
-        zorvani::sim::Config c;
-        c.address = QHostAddress(QLatin1String(address));
-        c.port = port;
-        c.receiverNamespace = true;
-        c.serialDecimal = decimal;
-        c.paced = false;
-        auto sim = std::make_unique<Simulator>(c);
-        return sim->start() ? std::move(sim) : nullptr;
+        return testsupport::startedReceiver(testsupport::networkReceiver(address, port, decimal));
     }
 
 private slots:
     void initTestCase()
     {
-        if (qgetenv("ZORVANI_NETNS") != "1")
-            QSKIP("discovery broadcasts only inside the private network namespace of tests/netns-run");
-        QVERIFY(Simulator::prepareNamespace({QHostAddress(QStringLiteral("10.77.0.2")), QHostAddress(QStringLiteral("10.77.0.3"))}));
+        REQUIRE_DISCOVERY_NETWORK();
     }
 
     // Both receivers are listed, in descending order of serial, the same
