@@ -2,13 +2,13 @@
 // in-process emulator: stations painted at their frequencies, a click tunes
 // and the meter rises, the mode is heard, a recording plays back like the
 // live signal, and the settings are kept.
-#include "AudioChecks.h"
 #include "DeviceAbstract.h"
 #include "FrequencyDisplay.h"
 #include "IqPlayback.h"
 #include "PanoramaView.h"
 #include "PrivateHome.h"
 #include "TestPorts.h"
+#include "ToneAnalysis.h"
 #include "ReceiverHost.h"
 #include "ReceiverWindow.h"
 #include "SignalMeter.h"
