@@ -1,5 +1,7 @@
 #include "spectrum/PanSpectrumZorvaniDDC.h"
 
+#include "common/SimdClones.h"
+
 #include "spectrum/Decibels.h"
 #include "spectrum/SpectrumHistoryAverager.h"
 #include "vector/Vector.h"
@@ -151,7 +153,7 @@ void PanSpectrumZorvaniDDC::run()
     emit spectrum(m_id);
 }
 
-void PanSpectrumZorvaniDDC::computeFrame(uint32_t n)
+ZORVANI_SIMD_CLONES void PanSpectrumZorvaniDDC::computeFrame(uint32_t n)
 {
     // Narrowing and windowing happen while copying out of the ring.
     Ostrovix::complex<float>* x = m_samples32.data();

@@ -1,5 +1,6 @@
 #include "spectrum/SpectrumExpAverager.h"
 
+#include "common/SimdClones.h"
 #include "spectrum/Decibels.h"
 
 #include <QDebug>
@@ -7,6 +8,14 @@
 #include <algorithm>
 
 namespace zorvaniddc {
+
+namespace {
+ZORVANI_SIMD_CLONES void decay(float* state, const float* factor, const float* data, size_t n)
+{
+    for (size_t k = 0; k < n; ++k)
+        state[k] = factor[k] * (state[k] + data[k]);
+}
+} // namespace
 
 SpectrumExpAverager::SpectrumExpAverager() : m_output(m_size, 0.0f), m_factor(m_size, 0.95f), m_state(m_size, 0.0f) {}
 
@@ -52,11 +61,8 @@ void SpectrumExpAverager::write(const float* data, size_t n)
             << " incorrect input buffer size!";
         return;
     }
-    float* state = m_state.data();
-    const float* a = m_factor.data();
-    for (size_t k = 0; k < n; ++k)
-        state[k] = a[k] * (state[k] + data[k]);
-    powerToDb(state, m_output.data(), n, 1.0f, m_offset + 8.0f);
+    decay(m_state.data(), m_factor.data(), data, n);
+    powerToDb(m_state.data(), m_output.data(), n, 1.0f, m_offset + 8.0f);
 }
 
 void SpectrumExpAverager::read(float* dst, size_t n)

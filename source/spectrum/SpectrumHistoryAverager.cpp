@@ -1,5 +1,6 @@
 #include "spectrum/SpectrumHistoryAverager.h"
 
+#include "common/SimdClones.h"
 #include "spectrum/Decibels.h"
 
 #include <QDebug>
@@ -8,6 +9,27 @@
 #include <cmath>
 
 namespace zorvaniddc {
+
+namespace {
+ZORVANI_SIMD_CLONES void square(const float* data, float* out, size_t n)
+{
+    for (size_t k = 0; k < n; ++k)
+        out[k] = data[k] * data[k];
+}
+
+// out[k] += a[k] + b[k]
+ZORVANI_SIMD_CLONES void addPair(const float* a, const float* b, float* out, size_t n)
+{
+    for (size_t k = 0; k < n; ++k)
+        out[k] += a[k] + b[k];
+}
+
+ZORVANI_SIMD_CLONES void rootOfMean(float* v, float scale, size_t n)
+{
+    for (size_t k = 0; k < n; ++k)
+        v[k] = std::sqrt(v[k] * scale);
+}
+} // namespace
 
 SpectrumHistoryAverager::SpectrumHistoryAverager(bool rms, const char* writeSignature)
     : m_rms(rms), m_writeSignature(writeSignature), m_output(m_size, 0.0f)
@@ -53,8 +75,7 @@ void SpectrumHistoryAverager::write(const float* data, size_t n)
     }
     float* slot = m_store[m_writeIndex].data();
     if (m_rms) {
-        for (size_t k = 0; k < n; ++k)
-            slot[k] = data[k] * data[k];
+        square(data, slot, n);
     } else {
         std::copy(data, data + n, slot);
     }
@@ -68,16 +89,11 @@ void SpectrumHistoryAverager::write(const float* data, size_t n)
     } else {
         std::fill(out, out + n, 0.0f);
     }
-    for (; f < m_frames; f += 2) {
-        const float* a = m_store[f].data();
-        const float* b = m_store[f + 1].data();
-        for (size_t k = 0; k < n; ++k)
-            out[k] += a[k] + b[k];
-    }
+    for (; f < m_frames; f += 2)
+        addPair(m_store[f].data(), m_store[f + 1].data(), out, n);
     const float scale = float(1.0 / double(m_frames));
     if (m_rms) {
-        for (size_t k = 0; k < n; ++k)
-            out[k] = std::sqrt(out[k] * scale);
+        rootOfMean(out, scale, n);
         powerToDb(out, n);
     } else {
         powerToDb(out, out, n, scale);

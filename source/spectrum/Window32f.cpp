@@ -1,5 +1,6 @@
 #include "spectrum/Window32f.h"
 
+#include "common/SimdClones.h"
 #include "vector/Vector.h"
 
 void Window32f::init(int length)
@@ -18,7 +19,7 @@ void Window32f::apply(Ostrovix::complex<float>* data) const
     }
 }
 
-void Window32f::applyFrom(const Ostrovix::complex<double>* src, Ostrovix::complex<float>* dst, int offset,
+ZORVANI_SIMD_CLONES void Window32f::applyFrom(const Ostrovix::complex<double>* src, Ostrovix::complex<float>* dst, int offset,
                           int count) const
 {
     const float* w = m_coefficients.data() + offset;
