@@ -46,6 +46,12 @@ public:
     // packet the emulator sends an IQ datagram without samples, which the
     // plug-in takes as a sign of life and drops as malformed.
     static constexpr auto kKeepAlive = std::chrono::milliseconds(500);
+    // Granted, answered and processed, yet nothing more to pull: audio the
+    // plug-in did not deliver (a chain reset after a retune, a demodulator
+    // starting over) would hold the stream for good, since the count expects
+    // it. After this long without progress the count starts afresh; what is
+    // recorded is still checked for gaps.
+    static constexpr auto kRecount = std::chrono::seconds(2);
 
     Lockstep(Simulator& sim, PullEngine& mainOut) : m_sim(sim), m_mainOut(mainOut) {}
     ~Lockstep() override { stop(); }
@@ -191,6 +197,19 @@ private:
         const double byOutput = (pulled - m_pulledBase + kBehind) / frames;
         const quint64 limit = m_sentBase + quint64(std::max(0.0, std::min(byInput, byOutput)));
         m_sim.setPacketLimit(limit);
+        const auto now = std::chrono::steady_clock::now();
+        const bool waiting = c.iqSent >= limit && c.iqAnswered >= c.iqSent;
+        if (!waiting || processed != m_lastProcessed || pulled != m_lastPulled) {
+            m_lastProcessed = processed;
+            m_lastPulled = pulled;
+            m_lastProgress = now;
+        } else if (now - m_lastProgress > kRecount) {
+            qWarning().noquote() << "lockstep: no audio for the granted packets, counting afresh";
+            m_sentBase = c.iqSent;
+            m_processedBase = processed;
+            m_pulledBase = pulled + (m_ring ? double(m_ring->fill()) * kWorkingPerMain : 0.0);
+            m_lastProgress = now;
+        }
         std::lock_guard<std::mutex> lock(m_mutex);
         m_state = QStringLiteral("sent %1 of %2 granted, answered %3; since released: sent %4, processed %5 frames; "
                                  "pulled %6 of %7 frames processed")
@@ -215,6 +234,9 @@ private:
     quint64 m_sentBase = 0;
     double m_processedBase = 0.0;
     double m_pulledBase = 0.0; // working-rate frames
+    double m_lastProcessed = 0.0;
+    double m_lastPulled = 0.0;
+    std::chrono::steady_clock::time_point m_lastProgress;
     mutable std::mutex m_mutex; // guards the recording and the description
     bool m_recording = false;
     std::vector<float> m_recorded;
