@@ -20,6 +20,7 @@ const QHostAddress kAddress(QStringLiteral("10.77.0.2"));
 class TestLinkOperations : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_home;
     std::unique_ptr<Simulator> m_sim;
     std::unique_ptr<PanelRig> m_rig; // its own emulator not started: the one above answers
 
@@ -36,6 +37,7 @@ class TestLinkOperations : public QObject {
 private slots:
     void initTestCase()
     {
+        QVERIFY(support::isolateHome(m_home)); // the band plan writes "itu.ini"
         REQUIRE_DISCOVERY_NETWORK(); // Auto address mode broadcasts
         zorvani::sim::Config c = testsupport::networkReceiver("10.77.0.2", ZorvaniControl::kDefaultPort, 321);
         c.paced = true;
