@@ -21,41 +21,30 @@ void setUp(AgcZorvani& agc, double attack, double decay, uint32_t hang, double m
 class TestAgc : public QObject {
     Q_OBJECT
 private slots:
-    void lookAhead_data()
-    {
-        QTest::addColumn<double>("attack");
-        QTest::addColumn<int>("length");
-        QTest::newRow("1 ms") << 1.0 << 1172; // round(1171.875)
-        QTest::newRow("0.1 ms") << 0.1 << 117;
-        QTest::newRow("5 ms") << 5.0 << 5859;
-        QTest::newRow("0.01 ms clamped to 0.1") << 0.01 << 117;
-        QTest::newRow("9 ms clamped to 5") << 9.0 << 5859;
-    }
-
-    // An impulse leaves after the look-ahead, its gain already lowered for it
-    // (1/0.5 = 2 at most); nothing else leaves.
+    // An impulse leaves after the look-ahead (the attack time, 0.1 .. 5 ms),
+    // its gain already lowered for it (1/0.5 = 2 at most); nothing else
+    // leaves. Reset empties the line: an impulse in it never comes out.
     void lookAhead()
     {
-        QFETCH(double, attack);
-        QFETCH(int, length);
-        AgcZorvani agc;
-        setUp(agc, attack, 400.0, 400);
-        agc.setSampleRate(0.0);
-        agc.setSampleRate(std::nan(""));
-        QCOMPARE(agc.sampleRate(), kFs);
-        QCOMPARE(agc.delayLength(), length);
-        Signal x(7000, C{0.0, 0.0});
-        x[0] = {0.5, -0.25};
-        QVERIFY(agc.process(x.data(), 7000));
-        QVERIFY(x[size_t(length)].re > 0.0 && x[size_t(length)].re <= 1.0 + 1e-12 && x[size_t(length)].im < 0.0);
-        x[size_t(length)] = {0.0, 0.0};
-        QVERIFY(silent(x.data(), 7000));
-        // Reset empties the line: an impulse in it never comes out.
-        x[0] = {0.5, -0.25};
-        QVERIFY(agc.process(x.data(), 1));
-        agc.reset();
-        QVERIFY(agc.process(x.data(), 7000));
-        QVERIFY(silent(x.data(), 7000));
+        const double rows[][2] = {{1.0, 1172}, {0.1, 117}, {5.0, 5859}, {0.01, 117}, {9.0, 5859}}; // round(1171.875) for 1 ms
+        for (const auto& r : rows) {
+            const int length = int(r[1]);
+            AgcZorvani agc;
+            setUp(agc, r[0], 400.0, 400);
+            agc.setSampleRate(0.0);
+            agc.setSampleRate(std::nan(""));
+            QVERIFY2(agc.sampleRate() == kFs && agc.delayLength() == length, qPrintable(QString::number(r[0])));
+            Signal x(7000, C{0.0, 0.0});
+            x[0] = {0.5, -0.25};
+            QVERIFY(agc.process(x.data(), 7000));
+            QVERIFY(x[size_t(length)].re > 0.0 && x[size_t(length)].re <= 1.0 + 1e-12 && x[size_t(length)].im < 0.0);
+            x[size_t(length)] = {0.0, 0.0};
+            QVERIFY(silent(x.data(), 7000));
+            x[0] = {0.5, -0.25};
+            QVERIFY(agc.process(x.data(), 1));
+            agc.reset();
+            QVERIFY(agc.process(x.data(), 7000) && silent(x.data(), 7000));
+        }
     }
 
     // Silence gives an unbounded target without a division fault: g holds
@@ -67,10 +56,8 @@ private slots:
         const uint32_t H = agc.hangLimit();
         QCOMPARE(H, uint32_t(0.4 * kFs + 1172));
         Signal x(1, C{0.0, 0.0});
-        for (uint32_t k = 0; k <= H; ++k) {
-            QVERIFY(agc.process(x.data(), 1));
-            QCOMPARE(agc.gain(), 1.0);
-        }
+        for (uint32_t k = 0; k <= H; ++k)
+            QVERIFY(agc.process(x.data(), 1) && agc.gain() == 1.0);
         QVERIFY(agc.process(x.data(), 1));
         const double ed = std::exp(-1.0 / (kFs * 0.4)), max = 1e6;
         QVERIFY(std::abs(agc.gain() - (max * (1 - ed) + ed)) < 1e-6);
@@ -87,41 +74,34 @@ private slots:
     {
         AgcZorvani agc;
         setUp(agc, 1.0, 100.0, 100, 40.0);
-        const int L = agc.delayLength();
-        const uint32_t H = agc.hangLimit();
+        const int L = agc.delayLength(), H = int(agc.hangLimit()), burst = 8000;
         const double ea = std::exp(-1.0 / (kFs * 0.001)), ed = std::exp(-1.0 / (kFs * 0.1));
-        Signal silence(80000, C{0.0, 0.0});
+        Signal silence(80000, C{0.0, 0.0}), out(burst);
         QVERIFY(agc.process(silence.data(), int(silence.size())));
         const double g0 = agc.gain();
         QVERIFY(std::abs(g0 - 100.0) < 1e-3);
-
-        const int burst = 8000; // constant peak 0.5: the target is exactly 2
-        Signal out(burst);
-        for (int k = 0; k < burst; ++k)
+        for (int k = 0; k < burst; ++k) // constant peak 0.5: the target is exactly 2
             out[k] = {k % 2 ? -0.5 : 0.5, 0.25};
         QVERIFY(agc.process(out.data(), 1));
         QVERIFY2(std::abs(agc.gain() - (2.0 * (1 - ea) + g0 * ea)) < 1e-9, "no immediate attack");
-        QVERIFY(agc.process(out.data() + 1, burst - 1));
-        QVERIFY(std::abs(agc.gain() - 2.0) < 1e-9);
+        QVERIFY(agc.process(out.data() + 1, burst - 1) && std::abs(agc.gain() - 2.0) < 1e-9);
         double largest = 0.0;
         for (int k = L; k < burst; ++k)
             largest = std::max({largest, std::abs(out[k].re), std::abs(out[k].im)});
         QVERIFY2(largest <= 1.0 + 1e-3, qPrintable(QString::number(largest)));
         QVERIFY(std::abs(std::abs(out[burst - 1].re) - 1.0) < 1e-6);
-
         const double held = agc.gain();
         double before = held;
         int firstChange = -1;
-        for (int k = 0; k < L + int(H) + 10 && firstChange < 0; ++k) {
+        for (int k = 0; k < L + H + 10 && firstChange < 0; ++k) {
             before = agc.gain();
             C zero{0.0, 0.0};
             QVERIFY(agc.process(&zero, 1));
-            if (agc.gain() > held * (1.0 + 1e-12))
-                firstChange = k;
+            firstChange = agc.gain() > held * (1.0 + 1e-12) ? k : -1;
         }
         // The burst's last sample stays in the line for L more samples, then
         // the hang counter must pass H.
-        QCOMPARE(firstChange, L + 1 + int(H));
+        QCOMPARE(firstChange, L + 1 + H);
         QVERIFY(std::abs(agc.gain() - (100.0 * (1 - ed) + before * ed)) < 1e-9);
     }
 

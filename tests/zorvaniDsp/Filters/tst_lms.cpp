@@ -1,14 +1,13 @@
 #include "DspTestSupport.h"
-
 #include "zorvaniDsp/Filters/LmsFilterZorvani.h"
 
 #include <QtTest>
 
-#include <complex>
 #include <deque>
 
 using namespace dsptest;
 using Kind = LmsFilterZorvani::Kind;
+using std::complex;
 
 namespace {
 
@@ -18,30 +17,21 @@ struct ReferenceLms {
     bool nr;
     int delay, taps;
     double mu, leak;
-    std::deque<std::complex<double>> history; // history[j] = x[n - j]
-    std::vector<std::complex<double>> w;
+    std::deque<complex<double>> history = std::deque<complex<double>>(size_t(delay + taps + 1)); // [j] = x[n - j]
+    std::vector<complex<double>> w = std::vector<complex<double>>(size_t(taps));
 
-    ReferenceLms(bool isNr, int d, int t, double m, double l)
-        : nr(isNr), delay(d), taps(t), mu(m), leak(l), history(static_cast<size_t>(d + t + 1)), w(static_cast<size_t>(t))
-    {
-    }
-
-    std::complex<double> step(std::complex<double> x)
+    complex<double> step(complex<double> x)
     {
         history.push_front(x);
         history.pop_back();
-        std::complex<double> y = 0.0;
+        complex<double> y = 0.0;
         double p = 0.0;
-        for (int k = 0; k < taps; ++k) {
-            const std::complex<double> s = history[static_cast<size_t>(delay + k)];
-            y += std::conj(w[static_cast<size_t>(k)]) * s;
-            p += std::norm(s);
-        }
-        const std::complex<double> e = x - y;
+        for (int k = 0; k < taps; ++k)
+            y += std::conj(w[size_t(k)]) * history[size_t(delay + k)], p += std::norm(history[size_t(delay + k)]);
+        const complex<double> e = x - y;
         const double g = mu / std::max(p, nr ? 1e-12 : 1e-10);
         for (int k = 0; k < taps; ++k)
-            w[static_cast<size_t>(k)] = (1.0 - mu * leak) * w[static_cast<size_t>(k)]
-                                        + g * history[static_cast<size_t>(delay + k)] * std::conj(e);
+            w[size_t(k)] = (1.0 - mu * leak) * w[size_t(k)] + g * history[size_t(delay + k)] * std::conj(e);
         return nr ? y : e;
     }
 };
@@ -64,54 +54,37 @@ double restPower(const Signal& x, double hz)
 class TestLms : public QObject {
     Q_OBJECT
 private slots:
-    void matchesReference_data()
-    {
-        QTest::addColumn<bool>("nr");
-        QTest::addColumn<int>("delay");
-        QTest::addColumn<int>("taps");
-        QTest::addColumn<double>("mu");
-        QTest::addColumn<double>("leak");
-        // The first two rows leave the filter at its defaults; "frozen" sets
-        // mu to 0 half way: the weights stay, neither adapting nor leaking.
-        QTest::newRow("NR defaults") << true << 20 << 40 << 0.0025 << 0.005;
-        QTest::newRow("ANF defaults") << false << 64 << 64 << 0.0025 << 0.0001;
-        QTest::newRow("NR fast, 257 taps") << true << 5 << 257 << 0.05 << 0.01;
-        QTest::newRow("ANF delay 0") << false << 0 << 16 << 0.01 << 0.0;
-        QTest::newRow("NR 1 tap") << true << 1 << 1 << 0.1 << 0.1;
-        QTest::newRow("NR frozen") << true << 20 << 40 << 0.0025 << 0.005;
-    }
-
+    // Sample for sample the reference, at the defaults (the first two rows),
+    // at odd shapes, and "frozen": mu set to 0 half way, the weights stay,
+    // neither adapting nor leaking.
     void matchesReference()
     {
-        QFETCH(bool, nr);
-        QFETCH(int, delay);
-        QFETCH(int, taps);
-        QFETCH(double, mu);
-        QFETCH(double, leak);
-        const QByteArray tag = QTest::currentDataTag();
-        LmsFilterZorvani f(nr ? Kind::NoiseReduction : Kind::AutoNotch);
-        f.setEnabled(true);
-        if (!tag.endsWith("defaults")) {
-            f.setDelay(delay);
-            f.setTaps(taps);
-            f.setRate(mu);
-            f.setLeak(leak);
-        }
-        ReferenceLms ref(nr, delay, taps, mu, leak);
+        const struct { const char* name; bool nr; int delay, taps; double mu, leak; } rows[] = {
+            {"NR defaults", true, 20, 40, 0.0025, 0.005}, {"ANF defaults", false, 64, 64, 0.0025, 0.0001},
+            {"NR fast, 257 taps", true, 5, 257, 0.05, 0.01}, {"ANF delay 0", false, 0, 16, 0.01, 0.0},
+            {"NR 1 tap", true, 1, 1, 0.1, 0.1}, {"NR frozen", true, 20, 40, 0.0025, 0.005}};
         const Signal input = toneInNoise(6000, 1300.0, 0.5, 0.3, 11);
-        Signal x = input;
-        inBlocks(x, 200, [&](C* p, int n) {
-            if (tag.endsWith("frozen") && p == x.data() + 3000)
-                f.setRate(0.0);
-            QVERIFY(f.process(p, n));
-        });
-        for (int k = 0; k < 6000; ++k) {
-            if (k == 3000 && tag.endsWith("frozen"))
-                ref.mu = 0.0;
-            const std::complex<double> r = ref.step(toStd(input[k]));
-            QVERIFY2(std::abs(r - toStd(x[k])) <= 1e-12 * (1.0 + std::abs(r)), qPrintable(QString("sample %1").arg(k)));
+        for (const auto& r : rows) {
+            const bool frozen = QByteArray(r.name).endsWith("frozen");
+            LmsFilterZorvani f(r.nr ? Kind::NoiseReduction : Kind::AutoNotch);
+            f.setEnabled(true);
+            if (!QByteArray(r.name).endsWith("defaults"))
+                f.setDelay(r.delay), f.setTaps(r.taps), f.setRate(r.mu), f.setLeak(r.leak);
+            ReferenceLms ref{r.nr, r.delay, r.taps, r.mu, r.leak};
+            Signal x = input;
+            inBlocks(x, 200, [&](C* p, int n) {
+                if (frozen && p == x.data() + 3000)
+                    f.setRate(0.0);
+                QVERIFY(f.process(p, n));
+            });
+            for (int k = 0; k < 6000; ++k) {
+                if (k == 3000 && frozen)
+                    ref.mu = 0.0;
+                const complex<double> y = ref.step(toStd(input[k]));
+                QVERIFY2(std::abs(y - toStd(x[k])) <= 1e-12 * (1.0 + std::abs(y)), qPrintable(QString("%1: sample %2").arg(r.name).arg(k)));
+            }
+            QVERIFY2(std::abs(ref.w[0]) > 0.0, "weights should have adapted");
         }
-        QVERIFY2(std::abs(ref.w[0]) > 0.0, "weights should have adapted");
     }
 
     // NR keeps a tone as strong as the white noise and drops most of the
@@ -157,31 +130,21 @@ private slots:
         QVERIFY(off.rate() == 0.0025 && off.leak() == 0.005);
     }
 
-    void clearingStartsAfresh_data()
-    {
-        QTest::addColumn<int>("how");
-        QTest::newRow("re-enable") << 0;
-        QTest::newRow("set delay") << 1;
-        QTest::newRow("set taps") << 2;
-    }
-
-    // Re-enabling or a new shape starts from clear weights and samples, like reset().
+    // Re-enabling or a new shape (delay, taps) starts from clear weights and
+    // samples, like reset().
     void clearingStartsAfresh()
     {
-        QFETCH(int, how);
-        LmsFilterZorvani used(Kind::AutoNotch), fresh(Kind::AutoNotch);
-        used.setEnabled(true);
-        fresh.setEnabled(true);
-        Signal warm = toneInNoise(5000, 800.0, 0.5, 0.1, 9);
-        QVERIFY(used.process(warm.data(), 5000));
-        if (how == 0) {
-            used.setEnabled(false);
+        for (int how : {0, 1, 2}) {
+            LmsFilterZorvani used(Kind::AutoNotch), fresh(Kind::AutoNotch);
             used.setEnabled(true);
+            fresh.setEnabled(true);
+            Signal warm = toneInNoise(5000, 800.0, 0.5, 0.1, 9);
+            QVERIFY(used.process(warm.data(), 5000));
+            how == 0 ? (used.setEnabled(false), used.setEnabled(true)) : how == 1 ? used.setDelay(64) : used.setTaps(64);
+            Signal a = toneInNoise(3000, 1200.0, 0.5, 0.1, 10), b = a;
+            QVERIFY(used.process(a.data(), 3000) && fresh.process(b.data(), 3000));
+            QVERIFY2(sameBits(a, b), qPrintable(QString("case %1: the filter kept old weights or samples").arg(how)));
         }
-        how == 1 ? used.setDelay(64) : how == 2 ? used.setTaps(64) : void();
-        Signal a = toneInNoise(3000, 1200.0, 0.5, 0.1, 10), b = a;
-        QVERIFY(used.process(a.data(), 3000) && fresh.process(b.data(), 3000));
-        QVERIFY2(sameBits(a, b), "the filter kept old weights or samples");
     }
 };
 

@@ -1,5 +1,4 @@
 #include "DspTestSupport.h"
-
 #include "zorvaniDsp/Filters/ZorvaniNB.h"
 
 #include <QtTest>
@@ -8,12 +7,16 @@ using namespace dsptest;
 
 namespace {
 
-// Steady tone of magnitude 0.1 with one impulse of magnitude 5 at `at`.
-Signal toneWithImpulse(int n, int at)
+constexpr int kAt = 6000;
+
+// A steady tone of magnitude 0.1 with one impulse of magnitude 5 at kAt,
+// through the blanker in 200-sample blocks.
+Signal blanked(ZorvaniNB& nb, Signal& input)
 {
-    Signal x = toneHz(n, 1234.0, 0.1, 0.2);
-    if (at >= 0)
-        x[static_cast<size_t>(at)] = {3.0, -4.0};
+    input = toneHz(8000, 1234.0, 0.1, 0.2);
+    input[kAt] = {3.0, -4.0};
+    Signal x = input;
+    inBlocks(x, 200, [&](C* p, int n) { nb.process(p, n); });
     return x;
 }
 
@@ -32,15 +35,12 @@ private slots:
             nb.setNb1(true);
             if (threshold > 0.0)
                 nb.setNb1Threshold(threshold);
-            const int at = 6000;
-            const Signal input = toneWithImpulse(8000, at);
-            Signal x = input;
-            inBlocks(x, 200, [&](C* p, int n) { nb.process(p, n); });
+            Signal input;
+            const Signal x = blanked(nb, input);
             QVERIFY(silent(x.data(), 2));
             for (int k = 2; k < 8000; ++k) {
-                const bool blanked = threshold == 0.0 && k >= at && k < at + 7;
-                const C expected = blanked ? C{0.0, 0.0} : input[k - 2];
-                QVERIFY2(x[k].re == expected.re && x[k].im == expected.im, qPrintable(QString("slot %1").arg(k)));
+                const C expected = threshold == 0.0 && k >= kAt && k < kAt + 7 ? C{0.0, 0.0} : input[k - 2];
+                QVERIFY2(x[k].re == expected.re && x[k].im == expected.im, qPrintable(QString("threshold %1, slot %2").arg(threshold).arg(k)));
             }
         }
     }
@@ -51,28 +51,15 @@ private slots:
     {
         ZorvaniNB nb;
         nb.setNb2(true);
-        const int at = 6000;
-        const Signal input = toneWithImpulse(8000, at);
-        Signal x = input;
-        inBlocks(x, 200, [&](C* p, int n) { nb.process(p, n); });
+        Signal input;
+        Signal x = blanked(nb, input);
         C s{0.0, 0.0};
-        for (int k = 0; k <= at; ++k)
+        for (int k = 0; k <= kAt; ++k)
             s = {0.75 * s.re + 0.25 * input[k].re, 0.75 * s.im + 0.25 * input[k].im};
-        QVERIFY2(std::fabs(x[at].re - s.re) < 1e-15 && std::fabs(x[at].im - s.im) < 1e-15,
-                 qPrintable(QString("replaced by %1,%2 expected %3,%4").arg(x[at].re).arg(x[at].im).arg(s.re).arg(s.im)));
-        x[at] = input[at];
+        QVERIFY2(std::fabs(x[kAt].re - s.re) < 1e-15 && std::fabs(x[kAt].im - s.im) < 1e-15,
+                 qPrintable(QString("replaced by %1,%2 expected %3,%4").arg(x[kAt].re).arg(x[kAt].im).arg(s.re).arg(s.im)));
+        x[kAt] = input[kAt];
         QVERIFY(sameBits(x, input));
-    }
-
-    void sharedAverage_data()
-    {
-        QTest::addColumn<bool>("nb1");
-        QTest::addColumn<bool>("nb2");
-        QTest::addColumn<int>("updates");
-        QTest::newRow("off") << false << false << 0;
-        QTest::newRow("NB1") << true << false << 1;
-        QTest::newRow("NB2") << false << true << 1;
-        QTest::newRow("both") << true << true << 2;
     }
 
     // One average serves both: A_n = 0.5 + (1 - 0.5) 0.999^(updates n) for
@@ -80,17 +67,16 @@ private slots:
     // the block is left alone.
     void sharedAverage()
     {
-        QFETCH(bool, nb1);
-        QFETCH(bool, nb2);
-        QFETCH(int, updates);
-        ZorvaniNB nb;
-        nb.setNb1(nb1);
-        nb.setNb2(nb2);
-        Signal x(500, C{0.3, 0.4});
-        nb.process(x.data(), 500);
-        const double expected = 0.5 + 0.5 * std::pow(0.999, updates * 500);
-        QVERIFY2(std::fabs(nb.averageMagnitude() - expected) < 1e-12, qPrintable(QString::number(nb.averageMagnitude())));
-        QVERIFY(nb1 || nb2 || sameBits(x, Signal(500, C{0.3, 0.4})));
+        for (int on = 0; on < 4; ++on) { // bit 0 NB1, bit 1 NB2
+            ZorvaniNB nb;
+            nb.setNb1(on & 1);
+            nb.setNb2(on & 2);
+            Signal x(500, C{0.3, 0.4});
+            nb.process(x.data(), 500);
+            const double expected = 0.5 + 0.5 * std::pow(0.999, ((on & 1) + (on >> 1)) * 500);
+            QVERIFY2(std::fabs(nb.averageMagnitude() - expected) < 1e-12, qPrintable(QString("%1: %2").arg(on).arg(nb.averageMagnitude())));
+            QVERIFY(on || sameBits(x, Signal(500, C{0.3, 0.4})));
+        }
     }
 };
 
