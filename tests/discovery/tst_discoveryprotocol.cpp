@@ -7,7 +7,7 @@
 #include <QtTest>
 
 namespace {
-QByteArray reply(quint32 decimal, quint8 hi, quint8 lo, const QByteArray& address, quint16 port, quint16 mode)
+QByteArray reply(quint32 decimal, quint8 hi, quint8 lo, const char* addressHex, quint16 port, quint16 mode)
 {
     QByteArray r(22, '\0');
     qToLittleEndian<quint16>(0xFF12, r.data());
@@ -15,7 +15,7 @@ QByteArray reply(quint32 decimal, quint8 hi, quint8 lo, const QByteArray& addres
     qToLittleEndian<quint32>(decimal, r.data() + 4);
     r[8] = char(hi);
     r[9] = char(lo);
-    r.replace(10, 4, address);
+    r.replace(10, 4, QByteArray::fromHex(addressHex));
     qToLittleEndian<quint16>(port, r.data() + 18);
     qToLittleEndian<quint16>(mode, r.data() + 20);
     return r;
@@ -34,49 +34,34 @@ private slots:
         QCOMPARE(zorvani::discovery::checksum(QByteArray::fromHex("ffff0100").constData(), 2), quint16(0xFFFE));
     }
 
-    void replyParsing_data()
-    {
-        QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<bool>("bootloader");
-        QTest::newRow("example") << reply(123, 0x0A, 0x1B, QByteArray::fromHex("c0a80105"), 50001, 1) << true
-                                 << "OXD010a1b00123" << "192.168.1.5" << 50001 << false;
-        QTest::newRow("small serial") << reply(7, 0x01, 0x02, QByteArray::fromHex("0a4d0002"), 50002, 0x55) << true
-                                      << "OXD01010200007" << "10.77.0.2" << 50002 << false;
-        QTest::newRow("bootloader") << reply(99999, 0xFF, 0xFF, QByteArray::fromHex("7f000002"), 1, 0) << true
-                                    << "OXD01ffff99999" << "127.0.0.2" << 1 << true;
-        QTest::newRow("longer datagram") << reply(5, 0, 1, QByteArray::fromHex("01020304"), 7, 1) + QByteArray(40, 'x')
-                                         << true << "OXD01000100005" << "1.2.3.4" << 7 << false;
-        QTest::newRow("21 bytes") << reply(5, 0, 1, QByteArray::fromHex("01020304"), 7, 1).left(21) << false << ""
-                                  << "" << 0 << false;
-        QByteArray request = zorvani::discovery::requestPacket();
-        QTest::newRow("own request") << request << false << "" << "" << 0 << false;
-        QByteArray wrongMagic = reply(5, 0, 1, QByteArray::fromHex("01020304"), 7, 1);
-        wrongMagic[0] = 0x11;
-        QTest::newRow("wrong magic") << wrongMagic << false << "" << "" << 0 << false;
-    }
     void replyParsing()
     {
-        QFETCH(QByteArray, datagram);
-        QFETCH(bool, valid);
-        Receiver r;
-        QCOMPARE(zorvani::discovery::parseReply(datagram.constData(), datagram.size(), r), valid);
-        if (!valid) {
-            QCOMPARE(r, Receiver());
-            return;
+        struct Row { QByteArray datagram; const char* serial; const char* address; int port; bool bootloader; };
+        QByteArray wrongMagic = reply(5, 0, 1, "01020304", 7, 1);
+        wrongMagic[0] = 0x11;
+        const Row rows[] = {
+            {reply(123, 0x0A, 0x1B, "c0a80105", 50001, 1), "OXD010a1b00123", "192.168.1.5", 50001, false},
+            {reply(7, 0x01, 0x02, "0a4d0002", 50002, 0x55), "OXD01010200007", "10.77.0.2", 50002, false},
+            {reply(99999, 0xFF, 0xFF, "7f000002", 1, 0), "OXD01ffff99999", "127.0.0.2", 1, true},
+            {reply(5, 0, 1, "01020304", 7, 1) + QByteArray(40, 'x'), "OXD01000100005", "1.2.3.4", 7, false},
+            {reply(5, 0, 1, "01020304", 7, 1).left(21), nullptr, nullptr, 0, false},
+            {zorvani::discovery::requestPacket(), nullptr, nullptr, 0, false},
+            {wrongMagic, nullptr, nullptr, 0, false},
+        };
+        for (const Row& row : rows) {
+            Receiver r;
+            const bool valid = zorvani::discovery::parseReply(row.datagram.constData(), row.datagram.size(), r);
+            QVERIFY2(valid == bool(row.serial), row.datagram.toHex().constData());
+            if (!valid) {
+                QCOMPARE(r, Receiver());
+                continue;
+            }
+            QCOMPARE(r.name, QStringLiteral("ZorvaniDDC"));
+            QCOMPARE(r.serial, QString(row.serial));
+            QCOMPARE(r.address, QHostAddress(row.address));
+            QCOMPARE(int(r.port), row.port);
+            QCOMPARE(r.bootloader, row.bootloader);
         }
-        QFETCH(QString, serial);
-        QFETCH(QString, address);
-        QFETCH(int, port);
-        QFETCH(bool, bootloader);
-        QCOMPARE(r.name, QStringLiteral("ZorvaniDDC"));
-        QCOMPARE(r.serial, serial);
-        QCOMPARE(r.address, QHostAddress(address));
-        QCOMPARE(int(r.port), port);
-        QCOMPARE(r.bootloader, bootloader);
     }
 
     void lockAndCurrentReceiverAnnounceChanges()

@@ -43,47 +43,20 @@ void* __libc_calloc(std::size_t, std::size_t);
 void* __libc_realloc(void*, std::size_t);
 void* __libc_memalign(std::size_t, std::size_t);
 
-void* malloc(std::size_t size)
-{
-    ++allocations;
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size)
-{
-    ++allocations;
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, std::size_t size)
-{
-    ++allocations;
-    return __libc_realloc(p, size);
-}
-void* memalign(std::size_t align, std::size_t size)
-{
-    ++allocations;
-    return __libc_memalign(align, size);
-}
-void* aligned_alloc(std::size_t align, std::size_t size)
-{
-    return memalign(align, size);
-}
+void* malloc(std::size_t size) { return ++allocations, __libc_malloc(size); }
+void* calloc(std::size_t count, std::size_t size) { return ++allocations, __libc_calloc(count, size); }
+void* realloc(void* p, std::size_t size) { return ++allocations, __libc_realloc(p, size); }
+void* memalign(std::size_t align, std::size_t size) { return ++allocations, __libc_memalign(align, size); }
+void* aligned_alloc(std::size_t align, std::size_t size) { return memalign(align, size); }
 int posix_memalign(void** out, std::size_t align, std::size_t size)
 {
-    void* p = memalign(align, size);
-    if (!p)
-        return ENOMEM;
-    *out = p;
-    return 0;
+    *out = memalign(align, size);
+    return *out ? 0 : ENOMEM;
 }
 }
 #endif
 
-namespace testsupport {
-std::uint64_t threadAllocations()
-{
-    return allocations;
-}
-} // namespace testsupport
+std::uint64_t testsupport::threadAllocations() { return allocations; }
 
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
