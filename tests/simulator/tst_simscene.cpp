@@ -14,6 +14,7 @@
 
 using namespace simtest;
 using Sample = Ostrovix::complex<double>;
+Q_DECLARE_METATYPE(WfmProgramme)
 
 namespace {
 
@@ -100,65 +101,39 @@ class TestSimScene : public QObject {
 private slots:
     // Lines of a 10 Hz (or rate/1024) grid at their levels; elsewhere nothing
     // above the floor (the oscillators are exact far below the 24-bit floor).
-    void spectralLines_data()
-    {
-        QTest::addColumn<QString>("scene");
-        QTest::addColumn<double>("rate");
-        QTest::addColumn<int>("n");
-        QTest::addColumn<QList<int>>("bins");
-        QTest::addColumn<QList<double>>("levels");
-        QTest::addColumn<double>("tolerance"); // dB
-        QTest::addColumn<QList<int>>("empty");
-        QTest::addColumn<double>("floor");     // dB
-        auto carrier = [](double rate, int bin, double level) {
-            const QString scene = QStringLiteral("carrier %1 %2").arg(7000000.0 + bin * rate / 1024, 0, 'f', 6).arg(level);
-            const int k = (bin + 1024) % 1024;
-            QList<int> empty;
-            for (int e : {0, 5, (k + 1) % 1024, (k + 1023) % 1024, 512})
-                if (e != k)
-                    empty << e;
-            QTest::addRow("%.1f Hz, bin %d, %.1f dBFS", rate, bin, level)
-                << scene << rate << 1024 << QList<int>{k} << QList<double>{level} << 0.01 << empty << level - 100.0;
-        };
-        for (double rate : {39062.5, 78125.0, 156250.0, 312500.0}) {
-            carrier(rate, 37, -20.0);
-            carrier(rate, -300, -60.0);
-        }
-        carrier(78125.0, 1, -0.5);
-        const double side = -20.0 + 20.0 * std::log10(0.25);
-        QTest::newRow("am: carrier and two sidebands")
-            << "am 7002000 -20 tone=1000 depth=0.5" << 40000.0 << 4000 << QList<int>{200, 300, 100}
-            << QList<double>{-20.0, side, side} << 8e-5 << QList<int>{400} << -120.0;
-        QTest::newRow("usb") << "usb 7005000 -30 tone=1000" << 40000.0 << 4000 << QList<int>{600}
-                             << QList<double>{-30.0} << 0.01 << QList<int>{400, 500} << -130.0;
-        QTest::newRow("lsb") << "lsb 7005000 -30 tone=1000" << 40000.0 << 4000 << QList<int>{400}
-                             << QList<double>{-30.0} << 0.01 << QList<int>{600, 500} << -130.0;
-        QTest::newRow("usb two-tone") << "usb 7005000 -30 tone=700 tone2=1900" << 40000.0 << 4000 << QList<int>{570, 690}
-                                      << QList<double>{-30.0, -30.0} << 0.01 << QList<int>{430, 310, 500} << -130.0;
-        QTest::newRow("lsb two-tone") << "lsb 7005000 -30 tone=700 tone2=1900" << 40000.0 << 4000 << QList<int>{430, 310}
-                                      << QList<double>{-30.0, -30.0} << 0.01 << QList<int>{570, 690, 500} << -130.0;
-        QTest::newRow("emitters outside the band: silence") << "carrier 7030000 -10; am 6950000 -10" << 39062.5 << 400
-                                                            << QList<int>() << QList<double>() << 0.0 << QList<int>() << 0.0;
-    }
     void spectralLines()
     {
-        QFETCH(QString, scene);
-        QFETCH(double, rate);
-        QFETCH(int, n);
-        QFETCH(QList<int>, bins);
-        QFETCH(QList<double>, levels);
-        QFETCH(double, tolerance);
-        QFETCH(QList<int>, empty);
-        QFETCH(double, floor);
-        const auto x = render(scene, 7000000.0, rate, n);
-        for (int i = 0; i < bins.size(); ++i)
-            QVERIFY2(std::abs(binDb(x, bins[i]) - levels[i]) < tolerance,
-                     qPrintable(QStringLiteral("bin %1: %2 dB").arg(bins[i]).arg(binDb(x, bins[i]), 0, 'f', 6)));
-        for (int k : empty)
-            QVERIFY2(binDb(x, k) < floor, qPrintable(QStringLiteral("bin %1: %2 dB").arg(k).arg(binDb(x, k))));
-        if (bins.isEmpty())
-            for (const Sample& s : x)
-                QCOMPARE(std::abs(z(s)), 0.0);
+        struct Row { QString scene; double rate; int n; QList<int> bins; QList<double> levels; double tolerance;
+                     QList<int> empty; double floor; };
+        QList<Row> rows;
+        for (double rate : {39062.5, 78125.0, 156250.0, 312500.0, -78125.0})
+            for (auto [bin, level] : {std::pair{37, -20.0}, {-300, -60.0}, {1, -0.5}}) {
+                if ((rate < 0) != (bin == 1))
+                    continue;
+                const int k = (bin + 1024) % 1024;
+                QList<int> empty;
+                for (int e : {0, 5, (k + 1) % 1024, (k + 1023) % 1024, 512})
+                    if (e != k)
+                        empty << e;
+                rows.append({QStringLiteral("carrier %1 %2").arg(7000000.0 + bin * std::abs(rate) / 1024, 0, 'f', 6).arg(level),
+                             std::abs(rate), 1024, {k}, {level}, 0.01, empty, level - 100.0});
+            }
+        const double side = -20.0 + 20.0 * std::log10(0.25);
+        rows.append({"am 7002000 -20 tone=1000 depth=0.5", 40000.0, 4000, {200, 300, 100}, {-20.0, side, side}, 8e-5, {400}, -120.0});
+        rows.append({"usb 7005000 -30 tone=1000", 40000.0, 4000, {600}, {-30.0}, 0.01, {400, 500}, -130.0});
+        rows.append({"lsb 7005000 -30 tone=1000", 40000.0, 4000, {400}, {-30.0}, 0.01, {600, 500}, -130.0});
+        rows.append({"usb 7005000 -30 tone=700 tone2=1900", 40000.0, 4000, {570, 690}, {-30.0, -30.0}, 0.01, {430, 310, 500}, -130.0});
+        rows.append({"lsb 7005000 -30 tone=700 tone2=1900", 40000.0, 4000, {430, 310}, {-30.0, -30.0}, 0.01, {570, 690, 500}, -130.0});
+        for (const Row& r : rows) {
+            const auto x = render(r.scene, 7000000.0, r.rate, r.n);
+            const auto where = [&](int bin) { return qPrintable(QStringLiteral("%1 at %2 Hz, bin %3: %4 dB").arg(r.scene).arg(r.rate).arg(bin).arg(binDb(x, bin), 0, 'f', 6)); };
+            for (int i = 0; i < r.bins.size(); ++i)
+                QVERIFY2(std::abs(binDb(x, r.bins[i]) - r.levels[i]) < r.tolerance, where(r.bins[i]));
+            for (int k : r.empty)
+                QVERIFY2(binDb(x, k) < r.floor, where(k));
+        }
+        for (const Sample& s : render("carrier 7030000 -10; am 6950000 -10", 7000000.0, 39062.5, 400))
+            QVERIFY2(std::abs(z(s)) == 0.0, "emitters outside the band must be silent");
     }
 
     // 3 kHz above the tuning, 2500 Hz deviation by 1 kHz and 300 Hz by 88.5 Hz:
@@ -203,37 +178,30 @@ private slots:
         QVERIFY2(std::abs(transitions - 2 * 2000 / 120) <= 2, qPrintable(QString::number(transitions)));
     }
 
-    void noiseHasItsDensity_data()
+    // Noise at its density at two rates (200000 samples: the estimate's
+    // deviation is 0.22 %); impulses at their rate (Poisson, mean 1000 in 10 s).
+    void noiseAndImpulses()
     {
-        QTest::addColumn<double>("rate");
-        QTest::newRow("39k") << 39062.5;
-        QTest::newRow("312k") << 312500.0;
-    }
-    void noiseHasItsDensity()
-    {
-        QFETCH(double, rate);
         const int n = 200000;
-        double power = 0.0, mean = 0.0;
-        for (const Sample& s : render("noise -120", 7000000.0, rate, n)) {
-            power += std::norm(z(s)) / n;
-            mean += s.re / n;
+        for (double rate : {39062.5, 312500.0}) {
+            double power = 0.0, mean = 0.0;
+            for (const Sample& s : render("noise -120", 7000000.0, rate, n)) {
+                power += std::norm(z(s)) / n;
+                mean += s.re / n;
+            }
+            const double expected = 1e-12 * rate;
+            QVERIFY2(std::abs(power / expected - 1.0) < 0.015, qPrintable(QString::number(power / expected)));
+            QVERIFY(std::abs(mean) < 5.0 * std::sqrt(expected / 2.0 / n));
         }
-        const double expected = 1e-12 * rate;
-        // 200000 complex samples: the estimate's standard deviation is 0.22 %.
-        QVERIFY2(std::abs(power / expected - 1.0) < 0.015, qPrintable(QString::number(power / expected)));
-        QVERIFY(std::abs(mean) < 5.0 * std::sqrt(expected / 2.0 / n));
-    }
-
-    void impulsesComeAtTheirRate()
-    {
         int count = 0;
-        for (const Sample& s : render("impulse -6 rate=100", 7000000.0, 78125.0, 781250)) // 10 s
+        for (const Sample& s : render("impulse -6 rate=100", 7000000.0, 78125.0, 781250))
             count += s.re > 0.25;
-        // Poisson with mean 1000: 5 sigma is about 160.
         QVERIFY2(std::abs(count - 1000) < 160, qPrintable(QString::number(count)));
     }
 
-    void blocksAreContinuousAndResetRepeats()
+    // Blocks join seamlessly, a reset repeats, another receiver has its own
+    // noise, and a retuned carrier keeps its phase.
+    void generatorState()
     {
         const Scene scene = sceneOf("seed 7; noise -130; am 7001000 -30; nfm 6990000 -40 ctcss=100; "
                                     "wfm 7050000 -20 left=500 right=700; cw 7002000 -50; impulse -20 rate=300; "
@@ -250,13 +218,9 @@ private slots:
         other.generate(d.data(), 400);
         for (int i = 0; i < 400; ++i)
             QVERIFY2(z(a[size_t(i)]) == z(b[size_t(i)]) && z(a[size_t(i)]) == z(c[size_t(i)]), qPrintable(QString::number(i)));
-        QVERIFY(a[3].re != d[3].re); // another receiver of the scene has its own noise
-    }
+        QVERIFY(a[3].re != d[3].re);
 
-    void retuningKeepsThePhase()
-    {
-        // A carrier seen at +1 kHz, then retuned to sit at 0 Hz: the phase goes on.
-        SceneGenerator g(sceneOf("carrier 7001000 -10"), 1);
+        SceneGenerator g(sceneOf("carrier 7001000 -10"), 1); // seen at +1 kHz, then retuned to 0 Hz
         g.setTuning(7000000.0, 39062.5);
         std::vector<Sample> x(201);
         g.generate(x.data(), 200);
@@ -266,81 +230,52 @@ private slots:
         QVERIFY2(std::abs(step - 2.0 * kPi * 1000.0 / 39062.5) < 1e-9, qPrintable(QString::number(step)));
     }
 
-    void parseRefusesBadScenes_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("every kind") << "seed 3\nnoise -140\ncarrier 1e6 -3 # comment\nwfm 98e6 -20 left=1000 right=400"
-                                    << true;
-        QTest::newRow("empty") << "" << true;
-        QTest::newRow("unknown kind") << "fm 7000000 -20" << false;
-        QTest::newRow("missing level") << "carrier 7000000" << false;
-        QTest::newRow("above full scale") << "carrier 7000000 3" << false;
-        QTest::newRow("negative frequency") << "am -5 -20" << false;
-        QTest::newRow("bad option") << "am 7000000 -20 tone" << false;
-        QTest::newRow("unknown option") << "am 7000000 -20 colour=1" << false;
-        QTest::newRow("depth out of range") << "am 7000000 -20 depth=1.5" << false;
-        QTest::newRow("bad seed") << "seed x" << false;
-    }
     void parseRefusesBadScenes()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, valid);
-        Scene s;
-        s.seed = 99;
-        QString error;
-        QCOMPARE(Scene::parse(text, &s, &error), valid);
-        QCOMPARE(error.isEmpty(), valid);
-        if (!valid)
+        Scene valid;
+        QVERIFY(Scene::parse("seed 3\nnoise -140\ncarrier 1e6 -3 # comment\nwfm 98e6 -20 left=1000 right=400", &valid, nullptr));
+        QVERIFY(Scene::parse("", &valid, nullptr) && valid.emitters.isEmpty());
+        for (const char* text : {"fm 7000000 -20", "carrier 7000000", "carrier 7000000 3", "am -5 -20", "am 7000000 -20 tone",
+                                 "am 7000000 -20 colour=1", "am 7000000 -20 depth=1.5", "seed x"}) {
+            Scene s;
+            s.seed = 99;
+            QString error;
+            QVERIFY2(!Scene::parse(text, &s, &error) && !error.isEmpty(), text);
             QCOMPARE(s.seed, quint64(99)); // untouched
+        }
     }
 
+    // The station 20 kHz above the tuning, over two blocks (the generator's
+    // state carries over), against the multiplex phase integrated sample by sample.
     void wfmMatchesTheMultiplexDefinition_data()
     {
         QTest::addColumn<QString>("options");
-        QTest::addColumn<double>("leftHz");
-        QTest::addColumn<double>("rightHz");
-        QTest::addColumn<double>("tauUs");
-        QTest::addColumn<double>("pilot");
-        QTest::addColumn<double>("data");
-        // Defaults: 50 us, pilot at 9 %, no data subcarrier.
-        QTest::newRow("stereo, defaults") << "left=1000 right=3000" << 1000.0 << 3000.0 << 50.0 << 0.09 << 0.0;
-        QTest::newRow("75 us, left only, data at 5 %") << "left=400 tau=75 rds=0.05" << 400.0 << 0.0 << 75.0 << 0.09
-                                                       << 0.05;
-        QTest::newRow("mono station") << "left=1000 right=6000 pilot=0" << 1000.0 << 6000.0 << 50.0 << 0.0 << 0.0;
-        QTest::newRow("no pre-emphasis, half level, 15 kHz")
-            << "left=15000 right=200 tau=0 audio=0.5 pilot=0.1" << 15000.0 << 200.0 << 0.0 << 0.1 << 0.0;
+        QTest::addColumn<WfmProgramme>("p"); // audio < 0: the loudest that fits
+        auto programme = [](double l, double r, double tau, double pilot, double data, double audio) {
+            return WfmProgramme{l, r, tau * 1e-6, pilot, data, audio};
+        };
+        QTest::newRow("stereo, defaults: 50 us, pilot 9 %") << "left=1000 right=3000" << programme(1000, 3000, 50, 0.09, 0, -1);
+        QTest::newRow("75 us, left only, data at 5 %") << "left=400 tau=75 rds=0.05" << programme(400, 0, 75, 0.09, 0.05, -1);
+        QTest::newRow("mono station") << "left=1000 right=6000 pilot=0" << programme(1000, 6000, 50, 0, 0, -1);
+        QTest::newRow("no pre-emphasis, half level, 15 kHz") << "left=15000 right=200 tau=0 audio=0.5 pilot=0.1"
+                                                             << programme(15000, 200, 0, 0.1, 0, 0.5);
     }
     void wfmMatchesTheMultiplexDefinition()
     {
         QFETCH(QString, options);
-        QFETCH(double, leftHz);
-        QFETCH(double, rightHz);
-        QFETCH(double, tauUs);
-        QFETCH(double, pilot);
-        QFETCH(double, data);
-        const double rate = 312500.0, offset = 20000.0; // the station's carrier above the tuning
+        QFETCH(WfmProgramme, p);
+        const double rate = 312500.0, offset = 20000.0;
         SceneGenerator g(sceneOf(QStringLiteral("wfm %1 -6 %2").arg(98000000.0 + offset, 0, 'f', 1).arg(options)), 1);
         g.setTuning(98000000.0, rate);
         const int n = 31250; // 0.1 s: 118 data bits
         std::vector<Sample> x(size_t(n) + 1);
-        g.generate(x.data(), 100); // two blocks: the generator's state carries over
+        g.generate(x.data(), 100);
         g.generate(x.data() + 100, n + 1 - 100);
-
-        WfmProgramme programme;
-        programme.leftHz = leftHz;
-        programme.rightHz = rightHz;
-        programme.tauSeconds = tauUs * 1e-6;
-        programme.pilot = pilot;
-        programme.data = data;
-        programme.audio = options.contains(QLatin1String("audio=")) ? 0.5 : -1.0;
-        const double audio = WfmTransmitter(programme).audioAmplitude();
+        const double audio = WfmTransmitter(p).audioAmplitude();
         // Without a given level the louder pre-emphasised tone peaks at exactly full programme.
-        if (programme.audio < 0.0) {
-            auto emphasis = [&](double hz) { return hz > 0.0 ? std::hypot(1.0, 2.0 * kPi * hz * programme.tauSeconds) : 0.0; };
-            QVERIFY(std::fabs(audio * std::max(emphasis(leftHz), emphasis(rightHz)) - 1.0) < 1e-12);
-        }
-        const Multiplex m{leftHz, rightHz, programme.tauSeconds, pilot, data, audio};
+        auto emphasis = [&](double hz) { return hz > 0.0 ? std::hypot(1.0, 2.0 * kPi * hz * p.tauSeconds) : 0.0; };
+        QVERIFY(p.audio >= 0.0 || std::fabs(audio * std::max(emphasis(p.leftHz), emphasis(p.rightHz)) - 1.0) < 1e-12);
+        const Multiplex m{p.leftHz, p.rightHz, p.tauSeconds, p.pilot, p.data, audio};
         const double amplitude = std::pow(10.0, -6.0 / 20.0);
         double phase = 0.0, worst = 0.0;
         for (int k = 1; k <= n; ++k) {
@@ -355,7 +290,7 @@ private slots:
 
     void wfmDataBitsArePrbs9()
     {
-        // x^9 + x^5 + 1 repeats after 511 bits and holds 256 ones in a period.
+        // x^9 + x^5 + 1: period 511, 256 ones in it.
         int ones = 0;
         for (std::uint64_t k = 0; k < 511; ++k)
             ones += WfmTransmitter::dataBit(k) > 0;
