@@ -13,16 +13,11 @@ using namespace dsptest;
 
 namespace {
 
-enum Modulation { Tone, Am, NarrowFm, WideFm };
-
-// A signal, the receiver's rate, mode, filter and channel offset, and where
-// its audio is expected.
+// The receiver's rate, mode, filter and channel offset, a tone and where it is heard.
 struct Reception {
     double rate;
     int mode;
-    double low, high, offset;
-    int kind;
-    double toneHz, expectedHz;
+    double low, high, offset, toneHz, expectedHz;
 };
 
 // `blocks` blocks of `signal` from input sample `start` through the
@@ -70,48 +65,31 @@ Q_DECLARE_METATYPE(Reception)
 class TestEngineChain : public QObject {
     Q_OBJECT
 private slots:
+    // Rates, offsets and shifted passbands the whole-host mode test does not
+    // visit: USB and LSB hear a tone above or below the channel frequency, CW
+    // a carrier at the 700 Hz pitch; DIGU moves the passband up by 2200 Hz,
+    // DRM by 5200 Hz.
     void toneComesOutAtItsAudioFrequency_data()
     {
         QTest::addColumn<Reception>("r");
-        // USB: a tone 1 kHz above the channel frequency is heard at 1 kHz; LSB: below.
-        QTest::newRow("USB 39062.5") << Reception{39062.5, 4, 100.0, 2900.0, 0.0, Tone, 1000.0, 1000.0};
-        QTest::newRow("USB 312500") << Reception{312500.0, 4, 100.0, 2900.0, 0.0, Tone, 1000.0, 1000.0};
-        QTest::newRow("USB offset 78125") << Reception{78125.0, 4, 100.0, 2900.0, 15000.0, Tone, 16000.0, 1000.0};
-        QTest::newRow("LSB 78125") << Reception{78125.0, 3, -2900.0, -100.0, 0.0, Tone, -1000.0, 1000.0};
-        QTest::newRow("LSB offset 156250") << Reception{156250.0, 3, -2900.0, -100.0, -20000.0, Tone, -21500.0, 1500.0};
-        // CW: a carrier on the channel frequency is heard at the 700 Hz pitch.
-        QTest::newRow("CW 156250") << Reception{156250.0, 5, -250.0, 250.0, 0.0, Tone, 0.0, 700.0};
-        // AM and NFM: the 1 kHz modulation; WFM: the 1 kHz programme (mono).
-        QTest::newRow("AM 39062.5") << Reception{39062.5, 0, -5000.0, 5000.0, 0.0, Am, 1000.0, 1000.0};
-        QTest::newRow("NFM 312500") << Reception{312500.0, 6, -6000.0, 6000.0, 0.0, NarrowFm, 1000.0, 1000.0};
-        QTest::newRow("WFM 312500") << Reception{312500.0, 9, -100000.0, 100000.0, 0.0, WideFm, 1000.0, 1000.0};
-        // DIGU and DIGL move the passband up by 2200 and 1500 Hz; DRM by 5200 Hz.
-        QTest::newRow("DIGU 78125") << Reception{78125.0, 8, 100.0, 2900.0, 0.0, Tone, 500.0, 2700.0};
-        QTest::newRow("DIGL 39062.5") << Reception{39062.5, 7, 100.0, 2900.0, 0.0, Tone, -500.0, 1000.0};
-        QTest::newRow("DRM 156250") << Reception{156250.0, 10, -5000.0, 5000.0, 0.0, Tone, 1000.0, 6200.0};
+        QTest::newRow("USB 312500") << Reception{312500.0, 4, 100.0, 2900.0, 0.0, 1000.0, 1000.0};
+        QTest::newRow("USB offset 78125") << Reception{78125.0, 4, 100.0, 2900.0, 15000.0, 16000.0, 1000.0};
+        QTest::newRow("LSB offset 156250") << Reception{156250.0, 3, -2900.0, -100.0, -20000.0, -21500.0, 1500.0};
+        QTest::newRow("CW 156250") << Reception{156250.0, 5, -250.0, 250.0, 0.0, 0.0, 700.0};
+        QTest::newRow("DIGU 78125") << Reception{78125.0, 8, 100.0, 2900.0, 0.0, 500.0, 2700.0};
+        QTest::newRow("DRM 156250") << Reception{156250.0, 10, -5000.0, 5000.0, 0.0, 1000.0, 6200.0};
     }
 
+    // At the entry (both sides) and at the main output, at the same level.
     void toneComesOutAtItsAudioFrequency()
     {
         QFETCH(Reception, r);
-        const double toneHz = r.toneHz, expectedHz = r.expectedHz;
-        const int kind = r.kind;
-        Waveform signal = toneAt(toneHz, 0.05);
-        if (kind == Am) {
-            signal = [toneHz](double t) { return C{0.05 * (1.0 + 0.5 * std::cos(2.0 * kPi * toneHz * t)), 0.0}; };
-        } else if (kind != Tone) {
-            const double beta = (kind == NarrowFm ? 2500.0 : 15000.0) / toneHz; // peak deviation over the tone
-            signal = [toneHz, beta](double t) {
-                const double ph = beta * std::sin(2.0 * kPi * toneHz * t);
-                return C{0.05 * std::cos(ph), 0.05 * std::sin(ph)};
-            };
-        }
         Rig rig(r.rate, r.mode, r.low, r.high, r.offset);
         QCOMPARE(rig.dsp.receiver(0)->decimation(), int(std::lround(r.rate / kFs)));
-        rig.run(signal, 1.5);
+        rig.run(toneAt(r.toneHz, 0.05), 1.5);
         QVERIFY2(rig.entryLeft.size() >= 50000 && rig.mainLeft.size() >= 8192, "too little audio");
         QCOMPARE(rig.dsp.receiver(0)->activeMode(), r.mode);
-        const double top = expectedHz + 2000.0;
+        const double top = r.expectedHz + 2000.0;
         const Spectrum e = analyse(Rig::tail(rig.entryLeft, 8192), kFs, 100.0, top);
         const Spectrum er = analyse(Rig::tail(rig.entryRight, 8192), kFs, 100.0, top);
         const Spectrum m = analyse(Rig::tail(rig.mainLeft, 8192), 48000.0, 100.0, top);
@@ -119,7 +97,7 @@ private slots:
                                  .arg(e.peakHz).arg(e.toneFraction).arg(e.amplitude).arg(er.peakHz)
                                  .arg(m.peakHz).arg(m.toneFraction).arg(m.amplitude);
         for (const Spectrum& s : {e, er, m})
-            QVERIFY2(std::fabs(s.peakHz - expectedHz) <= 5.0, qPrintable(text)); // also: finite audio
+            QVERIFY2(std::fabs(s.peakHz - r.expectedHz) <= 5.0, qPrintable(text)); // also: finite audio
         QVERIFY2(e.toneFraction > 0.9 && m.toneFraction > 0.9 && e.amplitude > 0.05, qPrintable(text));
         // The converter keeps the level (DC gain 1 of its low-pass).
         QVERIFY2(std::fabs(m.amplitude / e.amplitude - 1.0) < 0.05, qPrintable(text));
@@ -129,7 +107,6 @@ private slots:
     {
         QTest::addColumn<double>("aboveMeterDb"); // squelch level minus the meter level
         QTest::addColumn<bool>("passes");
-        QTest::newRow("meter + 2.5 dB passes") << 2.5 << true;
         QTest::newRow("meter + 2.9 dB passes") << 2.9 << true;
         QTest::newRow("meter + 3.1 dB mutes") << 3.1 << false;
         QTest::newRow("meter + 10 dB mutes") << 10.0 << false;
@@ -158,18 +135,24 @@ private slots:
         QVERIFY2(passes ? peak(after) > 0.1 : peak(after) == 0.0, qPrintable(QString("audio peak %1").arg(peak(after))));
     }
 
-    // -6 dB gives 10^(-6/20) of the level, -60 dB silence; the master mute
-    // fades to silence and releasing it restores the level.
-    void masterVolumeAndMute()
+    // AGC off, the RF gain is a fixed gain (USB: the tone's real part, mono
+    // in the mixer); the master volume scales it (-60 dB: silence); the
+    // master mute fades to silence and releasing it restores the level.
+    void fixedGainVolumeAndMute()
     {
         Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
-        const Waveform signal = toneAt(1000.0, 0.05);
+        rig.dsp.setAgc(0, 0);
+        const Waveform signal = toneAt(1000.0, 0.02);
         auto level = [&](double seconds) {
             rig.run(signal, seconds);
-            return analyse(Rig::tail(rig.entryLeft, 4096), kFs, 900.0, 1100.0).amplitude;
+            return analyse(Rig::tail(rig.entryLeft, 8192), kFs, 900.0, 1100.0).amplitude;
         };
-        const double unity = level(1.0);
-        QVERIFY2(unity > 0.1, qPrintable(QString("amplitude %1").arg(unity)));
+        for (int rf : {0, -20, 20}) {
+            rig.dsp.setRf(0, rf);
+            const double a = level(rf == 0 ? 1.5 : 0.5);
+            QVERIFY2(std::fabs(a / (0.02 * std::pow(10.0, rf / 20.0)) - 1.0) < 0.02, qPrintable(QString("%1 dB: %2").arg(rf).arg(a)));
+        }
+        const double unity = level(0.3);
         rig.dsp.setMainVolume(-6.0);
         QVERIFY(std::fabs(level(0.3) / unity - std::pow(10.0, -0.3)) < 0.01);
         rig.dsp.setMainVolume(-60.0);
@@ -183,28 +166,6 @@ private slots:
         QVERIFY(std::fabs(level(0.3) / unity - 1.0) < 0.01);
     }
 
-    void rfGainSetsFixedGainWithAgcOff_data()
-    {
-        QTest::addColumn<int>("rfDb");
-        QTest::addColumn<double>("gain");
-        QTest::newRow("+20 dB") << 20 << 10.0;
-        QTest::newRow("0 dB") << 0 << 1.0;
-        QTest::newRow("-20 dB") << -20 << 0.1;
-    }
-
-    // USB: the tone's real part, mono in the mixer, at the fixed gain.
-    void rfGainSetsFixedGainWithAgcOff()
-    {
-        QFETCH(int, rfDb);
-        QFETCH(double, gain);
-        Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
-        rig.dsp.setAgc(0, 0);
-        rig.dsp.setRf(0, rfDb);
-        rig.run(toneAt(1000.0, 0.02), 1.5);
-        const double a = analyse(Rig::tail(rig.entryLeft, 8192), kFs, 900.0, 1100.0).amplitude;
-        QVERIFY2(std::fabs(a / (0.02 * gain) - 1.0) < 0.02, qPrintable(QString("amplitude %1").arg(a)));
-    }
-
     // Channel 1 listens 200 Hz higher: the tone drops to 800 Hz there only.
     void ritMovesOnlyItsChannel()
     {
@@ -214,10 +175,9 @@ private slots:
             rx.setFilter(ch, 100.0, 2900.0);
         rx.setRit(1, 200.0);
         const auto heard = feed(rx, toneAt(1000.0, 0.05), 0, 196);
-        const Spectrum s0 = analyse(parts(heard[0], 8192), kFs, 100.0, 3000.0);
-        const Spectrum s1 = analyse(parts(heard[1], 8192), kFs, 100.0, 3000.0);
-        QVERIFY2(std::fabs(s0.peakHz - 1000.0) <= 5.0 && std::fabs(s1.peakHz - 800.0) <= 5.0,
-                 qPrintable(QString("channels at %1 and %2 Hz").arg(s0.peakHz).arg(s1.peakHz)));
+        const double f0 = analyse(parts(heard[0], 8192), kFs, 100.0, 3000.0).peakHz;
+        const double f1 = analyse(parts(heard[1], 8192), kFs, 100.0, 3000.0).peakHz;
+        QVERIFY2(std::fabs(f0 - 1000.0) <= 5.0 && std::fabs(f1 - 800.0) <= 5.0, qPrintable(QString("channels at %1 and %2 Hz").arg(f0).arg(f1)));
     }
 
     // A receiver thread kept waiting for 100 ms at 312500 Hz (a busy
@@ -230,8 +190,7 @@ private slots:
         ReceiverZorvani late(0), steady(0);
         late.setInputRate(312500.0);
         steady.setInputRate(312500.0);
-        std::array<Signal, 2> heard = {Signal(), feed(steady, signal, 0, blocks, 312500.0)[0]};
-        Signal block(200), out(ReceiverZorvani::kRingSize);
+        Signal heard[2] = {Signal(), feed(steady, signal, 0, blocks, 312500.0)[0]}, block(200), out(ReceiverZorvani::kRingSize);
         for (int b = 0; b < blocks; ++b) {
             for (int k = 0; k < 200; ++k)
                 block[size_t(k)] = signal(double(b * 200 + k) / 312500.0);
