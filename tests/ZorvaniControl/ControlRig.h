@@ -32,9 +32,7 @@ public:
             m_boxes << r;
             if (!m_answers.isEmpty())
                 return m_answers.takeFirst();
-            if (r.buttons & QMessageBox::No)
-                return QMessageBox::No;
-            return (r.buttons & QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok;
+            return (r.buttons & QMessageBox::No) ? QMessageBox::No : (r.buttons & QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok;
         });
         ox::ui::setFileHandler([this](const ox::ui::FileRequest& r) {
             QMutexLocker lock(&m_mutex);
@@ -47,29 +45,12 @@ public:
         ox::ui::setMessageHandler({});
         ox::ui::setFileHandler({});
     }
-    ScriptedBoxes(const ScriptedBoxes&) = delete;
-    ScriptedBoxes& operator=(const ScriptedBoxes&) = delete;
+    Q_DISABLE_COPY(ScriptedBoxes)
 
-    void answer(QList<QMessageBox::StandardButton> buttons)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_answers << buttons;
-    }
-    void chooseFile(const QString& path)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_fileAnswers << path;
-    }
-    QList<ox::ui::MessageRequest> boxes() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_boxes;
-    }
-    QList<ox::ui::FileRequest> files() const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_files;
-    }
+    void answer(QList<QMessageBox::StandardButton> buttons) { QMutexLocker lock(&m_mutex); m_answers << buttons; }
+    void chooseFile(const QString& path) { QMutexLocker lock(&m_mutex); m_fileAnswers << path; }
+    QList<ox::ui::MessageRequest> boxes() const { QMutexLocker lock(&m_mutex); return m_boxes; }
+    QList<ox::ui::FileRequest> files() const { QMutexLocker lock(&m_mutex); return m_files; }
     QStringList texts() const // of the boxes shown so far, in order
     {
         QStringList t;
@@ -80,10 +61,7 @@ public:
     void clear()
     {
         QMutexLocker lock(&m_mutex);
-        m_boxes.clear();
-        m_files.clear();
-        m_answers.clear();
-        m_fileAnswers.clear();
+        m_boxes.clear(), m_files.clear(), m_answers.clear(), m_fileAnswers.clear();
     }
 
 private:
@@ -100,8 +78,7 @@ private:
 class PanelRig {
 public:
     PanelRig() = default;
-    PanelRig(const PanelRig&) = delete;
-    PanelRig& operator=(const PanelRig&) = delete;
+    Q_DISABLE_COPY(PanelRig)
     ~PanelRig()
     {
         if (device) {
@@ -121,14 +98,9 @@ public:
         device = std::make_unique<ZorvaniInterface>();
         if (!device->init(bridge, nullptr, false, true))
             return false;
-        auto* mode = control<QComboBox>("cbModeIP");
-        auto* address = control<QLineEdit>("leIP");
-        auto* port = control<QSpinBox>("sbPort");
-        if (!mode || !address || !port)
-            return false;
-        mode->setCurrentIndex(1);
-        address->setText(c.address.toString());
-        port->setValue(c.port);
+        control<QComboBox>("cbModeIP")->setCurrentIndex(1);
+        control<QLineEdit>("leIP")->setText(c.address.toString());
+        control<QSpinBox>("sbPort")->setValue(c.port);
         return true;
     }
 

@@ -4,14 +4,10 @@
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 
-#include <QByteArray>
-#include <QHostAddress>
-#include <QList>
 #include <QUdpSocket>
 #include <QtEndian>
 
 #include <functional>
-#include <memory>
 
 // Datagrams as the receiver sends and expects them: little-endian.
 template <typename T>
@@ -21,13 +17,12 @@ QByteArray le(T value)
     qToLittleEndian<T>(value, b.data());
     return b;
 }
-
 inline QByteArray header(quint16 magic, quint16 command, quint16 length, quint32 param, quint32 status, quint32 crc = 0)
 {
     return le(magic) + le(command) + le(length) + le(param) + le(status) + le(crc);
 }
-
 inline quint16 commandOf(const QByteArray& d) { return d.size() >= 4 ? qFromLittleEndian<quint16>(d.constData() + 2) : 0xFFFF; }
+inline quint32 paramOf(const QByteArray& d) { return qFromLittleEndian<quint32>(d.constData() + 6); }
 
 // Bitwise CRC-32, written independently of the table version.
 inline quint32 referenceCrc(const QByteArray& data)
@@ -43,13 +38,11 @@ inline quint32 referenceCrc(const QByteArray& data)
 
 // Receiver IQ packets: 200 samples of 24-bit I and Q.
 namespace iqtest {
-
 inline qint32 get24(const char* p)
 {
     const quint32 u = quint8(p[0]) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16;
     return (u & 0x800000) ? qint32(u | 0xFF000000u) : qint32(u);
 }
-
 // `sample(i, q)` gives the 24-bit value of sample i, component q (0 = I, 1 = Q).
 inline QByteArray packet(quint16 sequence, quint8 channel,
                          const std::function<qint32(int, int)>& sample = [](int i, int q) { return (i + 1) * (q ? -3 : 5); })
@@ -61,15 +54,12 @@ inline QByteArray packet(quint16 sequence, quint8 channel,
     p.resize(1210);
     return p;
 }
-
 inline quint16 sequenceOf(const QByteArray& p) { return qFromLittleEndian<quint16>(p.constData() + 6); }
 inline quint16 lengthOf(const QByteArray& p) { return qFromLittleEndian<quint16>(p.constData() + 4); }
-
 } // namespace iqtest
 
-// A stand-in receiver on a loopback address: logs every datagram it gets and
-// answers with whatever the test's responder returns. Lives in the test's
-// thread; the driver's waits and QTRY_* keep its events flowing.
+// A stand-in receiver on a loopback address: logs every datagram and answers
+// with what the test's responder returns. Lives in the test's thread.
 class TestPeer : public QObject {
 public:
     using Responder = std::function<QList<QByteArray>(const QByteArray& request)>;
@@ -77,16 +67,22 @@ public:
     explicit TestPeer(quint16 port, const QHostAddress& address = QHostAddress(QStringLiteral("127.0.0.2")))
     {
         m_bound = m_socket.bind(address, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
-        connect(&m_socket, &QUdpSocket::readyRead, this, &TestPeer::drain);
+        connect(&m_socket, &QUdpSocket::readyRead, this, [this] {
+            while (m_socket.hasPendingDatagrams()) {
+                QByteArray d(int(m_socket.pendingDatagramSize()), '\0');
+                m_socket.readDatagram(d.data(), d.size(), &m_client, &m_clientPort);
+                m_log << d;
+                for (const QByteArray& answer : m_responder ? m_responder(d) : QList<QByteArray>())
+                    send(answer);
+            }
+        });
     }
-
     bool isBound() const { return m_bound; }
     void setResponder(Responder r) { m_responder = std::move(r); }
     QList<QByteArray> log() const { return m_log; }
     // To the plug-in's socket (known once it has sent something).
     void send(const QByteArray& datagram) { m_socket.writeDatagram(datagram, m_client, m_clientPort); }
     void sendTo(const TestPeer& peer, const QByteArray& datagram) { m_socket.writeDatagram(datagram, peer.m_client, peer.m_clientPort); }
-
     QList<QByteArray> requests(quint16 command) const
     {
         QList<QByteArray> found;
@@ -95,33 +91,18 @@ public:
                 found << d;
         return found;
     }
-
     // A reply to a request: same magic and command, the given status and payload.
     static QByteArray reply(const QByteArray& request, quint32 status, const QByteArray& payload = {})
     {
         return request.left(4) + le(quint16(payload.size())) + le<quint32>(0) + le(status) + le<quint32>(0) + payload;
     }
-    // A healthy receiver's answer to a request: status 1, the information record where one is asked for.
-    static QList<QByteArray> ok(const QByteArray& request)
+    // A healthy receiver: status 1, the information record where one is asked for; IQ answers need none.
+    static QList<QByteArray> ok(const QByteArray& r)
     {
-        if (commandOf(request) == 0xFFFE) // answers to IQ come back to the peer too
-            return {};
-        return {reply(request, 1, commandOf(request) == 26 ? QByteArray(36, 2) : QByteArray())};
+        return commandOf(r) == 0xFFFE ? QList<QByteArray>() : QList<QByteArray>{reply(r, 1, commandOf(r) == 26 ? QByteArray(36, 2) : QByteArray())};
     }
 
 private:
-    void drain()
-    {
-        while (m_socket.hasPendingDatagrams()) {
-            QByteArray d(int(m_socket.pendingDatagramSize()), '\0');
-            m_socket.readDatagram(d.data(), d.size(), &m_client, &m_clientPort);
-            m_log << d;
-            if (m_responder)
-                for (const QByteArray& answer : m_responder(d))
-                    send(answer);
-        }
-    }
-
     QUdpSocket m_socket;
     bool m_bound = false;
     Responder m_responder;
@@ -130,13 +111,13 @@ private:
     quint16 m_clientPort = 0;
 };
 
-// A driver opened on a stand-in receiver at 127.0.0.2:port.
+// A driver on a stand-in receiver at 127.0.0.2:port; `openLink` false lets
+// the test set what the socket thread uses before open().
 struct DriverFixture {
     TestPeer peer;
     ZorvaniDriver driver{nullptr, nullptr};
     quint16 port;
 
-    // `openLink` false: the test sets what the socket thread uses, then calls open().
     explicit DriverFixture(quint16 port, bool openLink = true) : peer(port), port(port)
     {
         driver.setBootSettleTime(0);

@@ -8,22 +8,20 @@
 #include <chrono>
 #include <cmath>
 #include <numeric>
-#include <vector>
 
 using Sample = IqStream::Sample;
 using Clock = IqStream::Clock;
+using std::chrono::milliseconds;
 
 namespace {
-// A packet whose first I value is its own sequence number, so the engine
-// side can tell which packet it got.
+// A packet whose first I value is its own sequence number, so the engine side can tell which packet it got.
 QByteArray numbered(quint16 sequence, quint8 channel = 0)
 {
     return iqtest::packet(sequence, channel, [sequence](int i, int q) { return i == 0 && q == 0 ? int(sequence) : i; });
 }
-} // namespace
+bool isAcknowledge(const QByteArray& a) { return a.size() == 10 && iqtest::lengthOf(a) == 0 && commandOf(a) == 0xFFFE; }
 
-// Engine stand-in: keeps the last input and the sequence of every numbered
-// packet it got, and answers with a fixed audio frame when asked to.
+// Engine stand-in: keeps the last input and the number of every packet it got, answers with a fixed frame if asked.
 struct FakeEngine {
     bool produce = false;
     double left = 0.25, right = -0.5;
@@ -45,14 +43,10 @@ struct FakeEngine {
             return produce;
         };
     }
-    bool inputIsZero() const
-    {
-        return std::all_of(lastInput, lastInput + 200, [](const Sample& s) { return s.re == 0.0 && s.im == 0.0; });
-    }
+    bool inputIsZero() const { return std::all_of(lastInput, lastInput + 200, [](const Sample& s) { return s.re == 0.0 && s.im == 0.0; }); }
 };
 
-// A stream on a fake engine whose answers are collected. Its clock stands
-// still unless a test moves it.
+// A stream on a fake engine whose answers are collected; its clock stands still unless a test moves it.
 struct Harness {
     FakeEngine engine;
     IqStream stream;
@@ -63,13 +57,11 @@ struct Harness {
     {
         stream.setAnswerSink([this](const char* d, qint64 n) { answers << QByteArray(d, int(n)); });
     }
-    // Feeds one packet, then looks for overdue gaps as the socket thread does
-    // when nothing more waits; the answers it caused.
+    // One packet, then a look for overdue gaps as the socket thread does when nothing more waits.
     QList<QByteArray> feed(const QByteArray& packet)
     {
         const int before = answers.size();
-        int n = stream.handle(packet.constData(), packet.size(), now);
-        n += stream.expireGaps(now);
+        const int n = stream.handle(packet.constData(), packet.size(), now) + stream.expireGaps(now);
         if (n != answers.size() - before)
             qFatal("handle() reported %d answers, the sink got %d", n, int(answers.size() - before));
         return answers.mid(before);
@@ -77,117 +69,92 @@ struct Harness {
     QList<QByteArray> feed(quint16 sequence) { return feed(numbered(sequence)); }
     QList<QByteArray> feedAt(quint16 sequence, int ms)
     {
-        now = t0 + std::chrono::milliseconds(ms);
+        now = t0 + milliseconds(ms);
         return feed(sequence);
-    }
-    QList<int> answeredSequences() const
-    {
-        QList<int> s;
-        for (const QByteArray& a : answers)
-            s << iqtest::sequenceOf(a);
-        return s;
     }
 };
 
-bool isAcknowledge(const QByteArray& a)
-{
-    return a.size() == 10 && iqtest::lengthOf(a) == 0 && commandOf(a) == 0xFFFE;
-}
+// Arrivals at given times (ms); answers caused by each; what the engine got (empty: every sequence up to the last).
+struct Arrivals {
+    QList<int> sequences, times, answers, processed;
+    int givenUp;
+};
+struct Conversion {
+    qint32 raw;
+    double gain, input, audio;
+    qint32 answered;
+};
+} // namespace
+Q_DECLARE_METATYPE(Arrivals)
+Q_DECLARE_METATYPE(Conversion)
 
 class TestIqStream : public QObject {
     Q_OBJECT
 
 private slots:
-    void inOrderPacketsAreProcessedAndWrap()
-    {
-        Harness h;
-        for (int s = 0; s <= 65536 + 3; ++s) {
-            const QList<QByteArray> a = h.feed(quint16(s));
-            QVERIFY(a.size() == 1 && isAcknowledge(a[0]));
-        }
-        QCOMPARE(h.engine.calls, 65540);
-        QCOMPARE(h.stream.expectedSequence(), quint16(4));
-        QCOMPARE(h.stream.counters().processed, quint64(65540));
-    }
-
-    void resentPacketIsAnsweredFromTheRing()
+    void inOrderWrapsAndResendsComeFromTheRing()
     {
         Harness h;
         h.engine.produce = true;
-        for (int s = 0; s < 300; ++s)
-            h.feed(quint16(s));
-        const int calls = h.engine.calls;
-        // Any of the last half ring of answers is there for a re-send.
-        for (int s : {299, 200, 44})
-            QCOMPARE(h.feed(iqtest::packet(quint16(s), 0, [](int, int) { return 77; })), QList<QByteArray>{h.answers[s]});
-        QCOMPARE(h.engine.calls, calls);
-        QCOMPARE(h.stream.expectedSequence(), quint16(300));
-        QCOMPARE(h.feed(300).size(), 1);
-        QCOMPARE(h.engine.calls, calls + 1);
+        for (int s = 0; s <= 65536 + 3; ++s) {
+            const QList<QByteArray> a = h.feed(quint16(s));
+            QVERIFY(a.size() == 1 && a[0].size() == 1210);
+        }
+        QCOMPARE(h.engine.calls, 65540);
+        QCOMPARE(h.stream.counters().processed, quint64(65540));
+        // Any of the last half ring of answers is there for a re-send, without processing.
+        for (int back : {1, 100, 256})
+            QCOMPARE(h.feed(iqtest::packet(quint16(4 - back), 0, [](int, int) { return 77; })), QList<QByteArray>{h.answers[65540 - back]});
+        QCOMPARE(h.engine.calls, 65540);
+        QCOMPARE(h.stream.expectedSequence(), quint16(4));
+        QCOMPARE(h.feed(4).size(), 1);
+        QCOMPARE(h.engine.calls, 65541);
     }
 
-    // Arrivals at given times (ms). Every packet reaches the engine at most
-    // once, in sequence order, and is answered in sequence order as soon as
-    // its gap closes or is given up, 150 ms after the first packet held
-    // behind it; each gap has its own clock, which starts when the packet
-    // before it was processed (a packet held far ahead may be early or forged).
+    // Every packet reaches the engine at most once, in sequence order, and is
+    // answered in sequence order as soon as its gap closes or is given up,
+    // 150 ms after the first packet held behind it; each gap has its own
+    // clock, started when the packet before it was processed.
     void packetsAreProcessedInOrder_data()
     {
-        QTest::addColumn<QList<int>>("arrivals");
-        QTest::addColumn<QList<int>>("times");
-        QTest::addColumn<QList<int>>("answersAfterEach");
-        QTest::addColumn<QList<int>>("processed"); // empty: every sequence up to the last
-        QTest::addColumn<int>("givenUp");
-        const QList<int> zero{0, 0, 0, 0, 0, 0, 0, 0};
-        QTest::newRow("swapped pair") << QList<int>{0, 2, 1, 3} << zero << QList<int>{1, 0, 2, 1} << QList<int>() << 0;
-        QTest::newRow("one late by five") << QList<int>{0, 2, 3, 4, 5, 6, 1, 7} << zero
-                                          << QList<int>{1, 0, 0, 0, 0, 0, 6, 1} << QList<int>() << 0;
-        QTest::newRow("two gaps") << QList<int>{0, 3, 1, 5, 2, 4} << zero << QList<int>{1, 0, 1, 0, 2, 2} << QList<int>() << 0;
-        QTest::newRow("re-sent while held") << QList<int>{0, 2, 2, 3, 2, 1} << zero << QList<int>{1, 0, 0, 0, 0, 3}
-                                            << QList<int>() << 0;
-        QTest::newRow("re-sent after answered") << QList<int>{0, 1, 0, 3, 1, 2} << zero << QList<int>{1, 1, 1, 0, 1, 2}
-                                                << QList<int>() << 0;
-        QTest::newRow("first packet late") << QList<int>{1, 2, 0, 3} << zero << QList<int>{0, 0, 3, 1} << QList<int>() << 0;
+        QTest::addColumn<Arrivals>("a");
+        const QList<int> zero = QVector<int>(10, 0).toList();
+        QTest::newRow("swapped pair") << Arrivals{{0, 2, 1, 3}, zero, {1, 0, 2, 1}, {}, 0};
+        QTest::newRow("one late by five") << Arrivals{{0, 2, 3, 4, 5, 6, 1, 7}, zero, {1, 0, 0, 0, 0, 0, 6, 1}, {}, 0};
+        QTest::newRow("two gaps") << Arrivals{{0, 3, 1, 5, 2, 4}, zero, {1, 0, 1, 0, 2, 2}, {}, 0};
+        QTest::newRow("re-sent while held") << Arrivals{{0, 2, 2, 3, 2, 1}, zero, {1, 0, 0, 0, 0, 3}, {}, 0};
+        QTest::newRow("re-sent after answered") << Arrivals{{0, 1, 0, 3, 1, 2}, zero, {1, 1, 1, 0, 1, 2}, {}, 0};
+        QTest::newRow("first packet late") << Arrivals{{1, 2, 0, 3}, zero, {0, 0, 3, 1}, {}, 0};
         // The late re-send of 1 gets the same acknowledge, and no processing.
-        QTest::newRow("gap given up") << QList<int>{0, 2, 3, 4, 5, 6, 7, 1} << QList<int>{0, 20, 30, 40, 50, 170, 171, 200}
-                                      << QList<int>{1, 0, 0, 0, 0, 0, 7, 1} << QList<int>{0, 2, 3, 4, 5, 6, 7} << 1;
-        QTest::newRow("each gap its own clock") << QList<int>{0, 2, 3, 5, 1, 6, 7, 8, 9, 10}
-                                                << QList<int>{0, 1, 2, 3, 140, 200, 200, 200, 290, 291}
-                                                << QList<int>{1, 0, 0, 0, 3, 0, 0, 0, 0, 7}
-                                                << QList<int>{0, 1, 2, 3, 5, 6, 7, 8, 9, 10} << 1;
-        QTest::newRow("missing in a row, given up together") << QList<int>{0, 6, 7, 8, 9} << QList<int>{0, 10, 10, 10, 161}
-                                                             << QList<int>{1, 0, 0, 0, 9} << QList<int>{0, 6, 7, 8, 9} << 5;
+        QTest::newRow("gap given up") << Arrivals{{0, 2, 3, 4, 5, 6, 7, 1}, {0, 20, 30, 40, 50, 170, 171, 200},
+                                                  {1, 0, 0, 0, 0, 0, 7, 1}, {0, 2, 3, 4, 5, 6, 7}, 1};
+        QTest::newRow("each gap its own clock") << Arrivals{{0, 2, 3, 5, 1, 6, 7, 8, 9, 10}, {0, 1, 2, 3, 140, 200, 200, 200, 290, 291},
+                                                            {1, 0, 0, 0, 3, 0, 0, 0, 0, 7}, {0, 1, 2, 3, 5, 6, 7, 8, 9, 10}, 1};
+        QTest::newRow("missing in a row, given up together") << Arrivals{{0, 6, 7, 8, 9}, {0, 10, 10, 10, 161}, {1, 0, 0, 0, 9}, {0, 6, 7, 8, 9}, 5};
     }
     void packetsAreProcessedInOrder()
     {
-        QFETCH(QList<int>, arrivals);
-        QFETCH(QList<int>, times);
-        QFETCH(QList<int>, answersAfterEach);
-        QFETCH(QList<int>, processed);
-        QFETCH(int, givenUp);
+        QFETCH(Arrivals, a);
         Harness h;
         QList<int> caused;
-        for (int i = 0; i < arrivals.size(); ++i)
-            caused << h.feedAt(quint16(arrivals[i]), times[i]).size();
-        QCOMPARE(caused, answersAfterEach);
-        const int last = *std::max_element(arrivals.cbegin(), arrivals.cend());
-        std::vector<int> every(size_t(last + 1));
+        for (int i = 0; i < a.sequences.size(); ++i)
+            caused << h.feedAt(quint16(a.sequences[i]), a.times[i]).size();
+        QCOMPARE(caused, a.answers);
+        std::vector<int> every(size_t(*std::max_element(a.sequences.cbegin(), a.sequences.cend()) + 1));
         std::iota(every.begin(), every.end(), 0);
-        QCOMPARE(h.engine.seen, processed.isEmpty() ? every : std::vector<int>(processed.cbegin(), processed.cend()));
-        // First answers in order; repeats only for packets re-sent after their answer.
-        QList<int> firsts;
-        for (int s : h.answeredSequences())
-            if (!firsts.contains(s))
-                firsts << s;
+        QCOMPARE(h.engine.seen, a.processed.isEmpty() ? every : std::vector<int>(a.processed.cbegin(), a.processed.cend()));
+        QList<int> firsts; // first answers in order; repeats only for packets re-sent after their answer
+        for (const QByteArray& answer : h.answers)
+            if (!firsts.contains(iqtest::sequenceOf(answer)))
+                firsts << iqtest::sequenceOf(answer);
         QCOMPARE(firsts, QList<int>(every.cbegin(), every.cend()));
         QVERIFY(std::all_of(h.answers.cbegin(), h.answers.cend(), isAcknowledge));
-        QCOMPARE(h.stream.counters().givenUp, quint64(givenUp));
+        QCOMPARE(h.stream.counters().givenUp, quint64(a.givenUp));
     }
 
-    void gapsAreGivenUpOnlyWhenNothingWaits()
+    void gapsAreGivenUpOnlyWhenNothingWaitsAndByDistance()
     {
-        // The socket thread reads what waits before it looks at the clock: a
-        // re-send queued behind later packets still closes the gap, however late.
+        // A re-send queued behind later packets still closes the gap, however late.
         Harness h;
         h.feed(0);
         const Clock::time_point late = h.now + std::chrono::seconds(1);
@@ -200,47 +167,39 @@ private slots:
             h.feed(quint16(s));
         QCOMPARE(h.stream.expireGaps(late + std::chrono::seconds(10)), 0);
         QCOMPARE(h.stream.counters().givenUp, quint64(0));
-    }
-
-    void packetBeyondTheHoldWindowGivesUpTheOldestGaps()
-    {
-        Harness h;
-        h.feed(0);
+        // A packet beyond the hold window gives up the oldest gaps at once.
+        Harness d;
+        d.feed(0);
         const int far = IqStream::kHoldWindow + 44;
-        QCOMPARE(h.feed(quint16(far)).size(), 44);
-        QCOMPARE(h.stream.counters().givenUp, quint64(44));
-        QCOMPARE(h.stream.expectedSequence(), quint16(45));
-        QCOMPARE(h.answeredSequences().last(), 44);
+        QCOMPARE(d.feed(quint16(far)).size(), 44);
+        QCOMPARE(d.stream.counters().givenUp, quint64(44));
+        QCOMPARE(iqtest::sequenceOf(d.answers.last()), quint16(44));
         for (int s = 45; s < far; ++s) // the held packet is processed once its own gap closes
-            h.feed(quint16(s));
-        QCOMPARE(h.engine.seen.back(), far);
-        QCOMPARE(h.stream.expectedSequence(), quint16(far + 1));
+            d.feed(quint16(s));
+        QCOMPARE(d.engine.seen.back(), far);
+        QCOMPARE(d.stream.expectedSequence(), quint16(far + 1));
     }
 
     void foreignSequencesDropThenResynchronise()
     {
         Harness h;
-        for (int s = 0; s < 5; ++s)
+        for (int s : {0, 1, 2, 3, 4, 7}) // 7 held when the receiver moves on
             h.feed(quint16(s));
-        h.feed(7); // held when the receiver moves on
-        const int calls = h.engine.calls;
         for (int i = 0; i < 33; ++i)
             QVERIFY2(h.feed(quint16(1000 + 50 * i)).isEmpty(), qPrintable(QStringLiteral("miss %1 was answered").arg(i + 1)));
-        const QList<QByteArray> resync = h.feed(4000);
         // The held packet is processed (its gap given up) before the acknowledge of 4000.
+        const QList<QByteArray> resync = h.feed(4000);
         QCOMPARE(resync.size(), 4);
         QVERIFY(isAcknowledge(resync.last()) && iqtest::sequenceOf(resync.last()) == 4000);
         QCOMPARE(h.stream.expectedSequence(), quint16(4008));
-        QCOMPARE(h.engine.calls, calls + 1);
+        QCOMPARE(h.engine.calls, 6);
         QCOMPARE(h.stream.counters().resyncs, quint64(1));
         // The numbers between are in the ring and get acknowledges.
         const QList<QByteArray> between = h.feed(4003);
         QVERIFY(between.size() == 1 && isAcknowledge(between[0]) && iqtest::sequenceOf(between[0]) == 4003);
-        QCOMPARE(h.engine.calls, calls + 1);
         QCOMPARE(h.feed(4008).size(), 1);
-        QCOMPARE(h.engine.calls, calls + 2);
-        // A further consecutive miss resynchronises again at once; an in-order
-        // packet resets the count, so the next foreign one is dropped.
+        QCOMPARE(h.engine.calls, 7);
+        // A further consecutive miss resynchronises again at once; an in-order packet resets the count.
         Harness m;
         for (int i = 0; i < 33; ++i)
             QVERIFY(m.feed(quint16(1000 + 20 * i)).isEmpty());
@@ -253,8 +212,8 @@ private slots:
 
     void lateResendsNeverTakeTheStreamBack()
     {
-        // Re-sends of packets whose answers have left the ring (a long stall,
-        // then the receiver catching up) are dropped, however many in a row.
+        // Re-sends whose answers have left the ring (a long stall, then the
+        // receiver catching up) are dropped, however many in a row.
         Harness h;
         for (int s = 0; s < 2000; ++s)
             h.feed(quint16(s));
@@ -274,8 +233,7 @@ private slots:
         QCOMPARE(h.feed(9100).size(), 1);
         QCOMPARE(h.stream.expectedSequence(), quint16(9108));
         QCOMPARE(h.stream.counters().late, quint64(4 * IqStream::kDroppedMisses));
-        // Beyond the late window a packet behind is foreign: the miss count
-        // goes on after a resynchronisation, so it resynchronises at once.
+        // Beyond the late window a packet behind is foreign: the miss count goes on, so it resynchronises at once.
         QCOMPARE(h.feed(quint16(9108 - IqStream::kLateWindow - 1)).size(), 1);
         QCOMPARE(h.stream.counters().resyncs, quint64(2));
     }
@@ -305,58 +263,47 @@ private slots:
     // truncated toward zero and clipped, its upper three bytes.
     void sampleConversions_data()
     {
-        QTest::addColumn<qint32>("raw");
-        QTest::addColumn<double>("gain");
-        QTest::addColumn<double>("input");
-        QTest::addColumn<double>("audio");
-        QTest::addColumn<qint32>("answered");
-        QTest::newRow("max, half") << 0x7FFFFF << 1.0 << 8388607.0 / 8388608.0 << 0.5 << qint32(1073741823 >> 8);
-        QTest::newRow("min, minus full") << -0x800000 << 1.0 << -1.0 << -1.0 << qint32(-2147483647 >> 8);
-        QTest::newRow("lsb, full") << 1 << 1.0 << std::ldexp(1.0, -23) << 1.0 << qint32(2147483647 >> 8);
-        QTest::newRow("minus lsb, zero") << -1 << 1.0 << -std::ldexp(1.0, -23) << 0.0 << 0;
-        QTest::newRow("gain 20 dB, clipped high") << 0x400000 << 10.0 << 5.0 << 3.0 << qint32(2147483647 >> 8);
-        QTest::newRow("zero, clipped low") << 0 << 3.0 << 0.0 << -7.0 << qint32(-2147483647 >> 8);
-        QTest::newRow("small negative") << 2 << 1.0 << std::ldexp(1.0, -22) << -1e-9 << qint32(-2 >> 8);
+        QTest::addColumn<Conversion>("c");
+        QTest::newRow("max, half") << Conversion{0x7FFFFF, 1.0, 8388607.0 / 8388608.0, 0.5, 1073741823 >> 8};
+        QTest::newRow("min, minus full") << Conversion{-0x800000, 1.0, -1.0, -1.0, -2147483647 >> 8};
+        QTest::newRow("lsb, full") << Conversion{1, 1.0, std::ldexp(1.0, -23), 1.0, 2147483647 >> 8};
+        QTest::newRow("minus lsb, zero") << Conversion{-1, 1.0, -std::ldexp(1.0, -23), 0.0, 0};
+        QTest::newRow("gain 20 dB, clipped high") << Conversion{0x400000, 10.0, 5.0, 3.0, 2147483647 >> 8};
+        QTest::newRow("zero, clipped low") << Conversion{0, 3.0, 0.0, -7.0, -2147483647 >> 8};
+        QTest::newRow("small negative") << Conversion{2, 1.0, std::ldexp(1.0, -22), -1e-9, -2 >> 8};
     }
     void sampleConversions()
     {
-        QFETCH(qint32, raw);
-        QFETCH(double, gain);
-        QFETCH(double, input);
-        QFETCH(double, audio);
-        QFETCH(qint32, answered);
+        QFETCH(Conversion, c);
         Harness h;
-        h.stream.setGain(gain);
+        h.stream.setGain(c.gain);
         h.engine.produce = true;
-        h.engine.left = audio;
-        h.engine.right = -audio;
-        const QByteArray a = h.feed(iqtest::packet(0, 0, [raw](int, int q) { return q == 0 ? raw : -raw; })).value(0);
+        h.engine.left = c.audio;
+        h.engine.right = -c.audio;
+        const QByteArray a = h.feed(iqtest::packet(0, 0, [&c](int, int q) { return q == 0 ? c.raw : -c.raw; })).value(0);
         QCOMPARE(a.size(), 1210);
         QCOMPARE(iqtest::lengthOf(a), quint16(1200));
-        const qint32 right = qint32(qint32(-std::clamp(audio, -1.0, 1.0) * 2147483647.0) >> 8);
+        const qint32 right = qint32(qint32(-std::clamp(c.audio, -1.0, 1.0) * 2147483647.0) >> 8);
         for (int i : {0, 117, 199}) {
-            QCOMPARE(h.engine.lastInput[i].re, input);
-            QCOMPARE(h.engine.lastInput[i].im, raw == -0x800000 ? input : -input); // -(-0x800000) wraps to itself
-            QCOMPARE(iqtest::get24(a.constData() + 10 + 6 * i), answered);
+            QCOMPARE(h.engine.lastInput[i].re, c.input);
+            QCOMPARE(h.engine.lastInput[i].im, c.raw == -0x800000 ? c.input : -c.input); // -(-0x800000) wraps to itself
+            QCOMPARE(iqtest::get24(a.constData() + 10 + 6 * i), c.answered);
             QCOMPARE(iqtest::get24(a.constData() + 13 + 6 * i), right);
         }
     }
 
-    // A (re)started stream numbers from 0, drops what the old numbering
-    // held, and passes its first 20 ms to the engine as zeros; a stream that
-    // was never started is not muted.
+    // A (re)started stream numbers from 0, drops what the old numbering held,
+    // and passes its first 20 ms to the engine as zeros; one never started is not muted.
     void resetSequence()
     {
         Harness h;
-        for (int s = 0; s < 5; ++s)
+        for (int s : {0, 1, 2, 3, 4, 7})
             h.feed(quint16(s));
-        h.feed(7);
         QVERIFY(!h.engine.inputIsZero());
         h.stream.resetSequence();
         h.t0 = Clock::now();
         QCOMPARE(h.stream.expectedSequence(), quint16(0));
-        // Packets stamped before and after the mute's end, the gap closing after it.
-        QCOMPARE(h.feedAt(0, 1).size(), 1);
+        QCOMPARE(h.feedAt(0, 1).size(), 1); // stamped before the mute's end
         QVERIFY(h.engine.inputIsZero());
         h.feedAt(2, 2);
         QCOMPARE(h.feedAt(1, 60).size(), 2);
@@ -368,30 +315,25 @@ private slots:
 
     void malformedPacketsAreCountedAndDropped_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("channel");
-        QTest::addColumn<int>("fileSlots"); // 0: none
-        QTest::newRow("one byte short") << 1209 << 1200 << 0 << 0;
-        QTest::newRow("one byte long") << 1211 << 1200 << 0 << 0;
-        QTest::newRow("header only") << 10 << 1200 << 0 << 0;
-        QTest::newRow("empty") << 0 << 1200 << 0 << 0;
-        QTest::newRow("length word 0") << 1210 << 0 << 0 << 0;
-        QTest::newRow("length word 1199") << 1210 << 1199 << 0 << 0;
-        QTest::newRow("channel 2") << 1210 << 1200 << 2 << 0;
-        QTest::newRow("channel 255") << 1210 << 1200 << 255 << 0;
-        QTest::newRow("channel beyond the IQ file slots") << 1210 << 1200 << 1 << 1;
+        QTest::addColumn<QList<int>>("sizeLengthChannelSlots"); // slots 0: no IQ files
+        QTest::newRow("one byte short") << QList<int>{1209, 1200, 0, 0};
+        QTest::newRow("one byte long") << QList<int>{1211, 1200, 0, 0};
+        QTest::newRow("header only") << QList<int>{10, 1200, 0, 0};
+        QTest::newRow("empty") << QList<int>{0, 1200, 0, 0};
+        QTest::newRow("length word 0") << QList<int>{1210, 0, 0, 0};
+        QTest::newRow("length word 1199") << QList<int>{1210, 1199, 0, 0};
+        QTest::newRow("channel 2") << QList<int>{1210, 1200, 2, 0};
+        QTest::newRow("channel 255") << QList<int>{1210, 1200, 255, 0};
+        QTest::newRow("channel beyond the IQ file slots") << QList<int>{1210, 1200, 1, 1};
     }
     void malformedPacketsAreCountedAndDropped()
     {
-        QFETCH(int, size);
-        QFETCH(int, length);
-        QFETCH(int, channel);
-        QFETCH(int, fileSlots);
+        QFETCH(QList<int>, sizeLengthChannelSlots);
+        const int size = sizeLengthChannelSlots[0], fileSlots = sizeLengthChannelSlots[3];
         IqFileSlots files(static_cast<size_t>(fileSlots));
         Harness h(fileSlots ? &files : nullptr);
-        QByteArray p = iqtest::packet(0, quint8(channel));
-        qToLittleEndian<quint16>(quint16(length), p.data() + 4);
+        QByteArray p = iqtest::packet(0, quint8(sizeLengthChannelSlots[2]));
+        qToLittleEndian<quint16>(quint16(sizeLengthChannelSlots[1]), p.data() + 4);
         p.resize(std::max(size, 1210));
         QCOMPARE(h.stream.handle(p.constData(), size), 0);
         QCOMPARE(h.engine.calls, 0);
@@ -414,8 +356,7 @@ private slots:
             packets << iqtest::packet(quint16(s), 1, [s](int i, int q) { return (s * 1000 + i) * (q ? -1 : 1); });
             payloads += packets.last().mid(10);
         }
-        // Arriving out of order, re-sent, and on the receiver that is not recording.
-        for (int s : {0, 2, 1, 3, 5, 4, 6, 7, 9, 8, 8})
+        for (int s : {0, 2, 1, 3, 5, 4, 6, 7, 9, 8, 8}) // out of order, re-sent, then one on the receiver not recording
             h.feed(packets[s]);
         h.feed(numbered(10, 0));
         files[1]->stop();
@@ -437,9 +378,8 @@ private slots:
         int answers = 0;
         stream.setAnswerSink([&answers](const char*, qint64) { ++answers; });
         // In order, swapped, held behind a gap, re-sent, given up by distance, foreign.
-        QList<int> order;
-        for (int s = 0; s < 64; ++s)
-            order << s;
+        QList<int> order = QVector<int>(64).toList();
+        std::iota(order.begin(), order.end(), 0);
         std::swap(order[10], order[11]);
         order.move(20, 30);
         order << 60 << 63 << 64 + IqStream::kHoldWindow + 3;
@@ -461,10 +401,9 @@ private slots:
             stream.handle(packets[i].constData(), 1210, now);
             stream.expireGaps(now);
         }
-        // The 34th foreign packet resynchronises, giving up what is still held; then a gap of five times out.
-        for (int i = 0; i < 40; ++i)
+        for (int i = 0; i < 40; ++i) // the 34th foreign packet resynchronises, giving up what is held
             stream.handle(foreign.constData(), 1210, now);
-        for (const QByteArray& p : afterGap)
+        for (const QByteArray& p : afterGap) // then a gap of five times out
             stream.handle(p.constData(), 1210, now);
         stream.expireGaps(now + std::chrono::seconds(1));
         const auto allocations = scope.count();
@@ -477,9 +416,9 @@ private slots:
         QVERIFY(files[0]->dataBytes() > 0);
     }
 
-    // The socket thread's path, socket calls included: the socket is
-    // connected to the receiver, so reads need no sender address and answers
-    // go out with write(), both free of Qt's per-datagram headers.
+    // The socket thread's path, socket calls included: the socket is connected
+    // to the receiver, so reads need no sender address and answers go out with
+    // write(), both free of Qt's per-datagram headers.
     void socketPathDoesNotAllocate()
     {
         QUdpSocket device, receiver;
@@ -488,13 +427,9 @@ private slots:
         device.connectToHost(peer, 51401);
         QVERIFY(device.waitForConnected(1000));
         QVERIFY(receiver.bind(peer, 51401, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
-        IqStream stream([](Sample* in, Sample* audio, quint32) {
-            std::copy(in, in + 200, audio);
-            return true;
-        }, nullptr);
+        IqStream stream([](Sample* in, Sample* audio, quint32) { return std::copy(in, in + 200, audio) != nullptr; }, nullptr);
         stream.setAnswerSink([&device](const char* answer, qint64 size) { device.write(answer, size); });
         std::vector<char> buffer(65536);
-        char drain[2048];
         for (int s = 0; s < 40; ++s) {
             receiver.writeDatagram(iqtest::packet(quint16(s), 0), QHostAddress(QStringLiteral("127.0.0.1")), 51401);
             QVERIFY(device.waitForReadyRead(1000));
@@ -509,7 +444,7 @@ private slots:
             QVERIFY2(count == 0, qPrintable(QStringLiteral("%1 allocations for packet %2").arg(count).arg(s)));
             QCOMPARE(received, qint64(1210));
             QVERIFY(receiver.waitForReadyRead(1000));
-            QCOMPARE(receiver.readDatagram(drain, sizeof drain), qint64(1210));
+            QCOMPARE(receiver.readDatagram(buffer.data(), 2048), qint64(1210));
         }
     }
 };
