@@ -2,9 +2,6 @@
 // minimal host: linking the plug-in's own libraries would give the process two
 // copies of every singleton.
 #include "DeviceAbstract.h"
-#include "HostBridge.h"
-#include "PluginHost.h"
-
 #include "PrivateHome.h"
 
 #include <QJsonArray>
@@ -16,9 +13,7 @@
 class TestPluginLoad : public QObject {
     Q_OBJECT
 
-private:
-    // The plug-in writes its band-plan file on construction; keep it private.
-    QTemporaryDir m_home;
+    QTemporaryDir m_home; // the plug-in writes its band-plan file on construction
     QString m_path;
 
 private slots:
@@ -36,25 +31,20 @@ private slots:
         QPluginLoader loader(m_path);
         const QJsonObject meta = loader.metaData();
         QVERIFY2(!meta.isEmpty(), qPrintable(loader.errorString()));
-        QCOMPARE(meta.value("IID").toString(), QString("Ostrovix.Velmora2.plugin"));
-        QCOMPARE(meta.value("className").toString(), QString("ZorvaniInterface"));
+        QCOMPARE(meta.value("IID").toString() + " " + meta.value("className").toString(),
+                 QString("Ostrovix.Velmora2.plugin ZorvaniInterface"));
         const QJsonObject data = meta.value("MetaData").toObject();
-        QCOMPARE(data.value("name").toString(), QString("ZorvaniDDC"));
-        QCOMPARE(data.value("version").toString(), QString("0.0.1"));
-        QVERIFY2(data.value("dependencies").isArray(), "dependencies is a list");
-        QVERIFY(data.value("dependencies").toArray().isEmpty());
+        QCOMPARE(data.value("name").toString() + " " + data.value("version").toString(), QString("ZorvaniDDC 0.0.1"));
+        QVERIFY2(data.value("dependencies").isArray() && data.value("dependencies").toArray().isEmpty(), "dependencies: an empty list");
 
         // One object with its interface, whatever the loader.
         QObject* first = loader.instance();
         QVERIFY2(first, qPrintable(loader.errorString()));
         QPointer<QObject> guard(first);
 
-        QVERIFY(first->qt_metacast("Ostrovix.Velmora2.plugin"));
-        QVERIFY(qobject_cast<DeviceAbstract*>(first));
-
+        QVERIFY(first->qt_metacast("Ostrovix.Velmora2.plugin") && qobject_cast<DeviceAbstract*>(first));
         QCOMPARE(loader.instance(), first);
-        QPluginLoader second(m_path);
-        QCOMPARE(second.instance(), first);
+        QCOMPARE(QPluginLoader(m_path).instance(), first);
 
         // Once destroyed, the next call makes a new object.
         delete first;
@@ -62,28 +52,6 @@ private slots:
         QObject* again = loader.instance();
         QVERIFY(qobject_cast<DeviceAbstract*>(again));
         delete again;
-    }
-
-    void hostDrivesTheLifecycle()
-    {
-        PluginHost host;
-        QVERIFY2(host.load(m_path), qPrintable(host.errorString()));
-        QCOMPARE(host.pluginName(), QString("ZorvaniDDC"));
-        QCOMPARE(host.pluginVersion(), QString("0.0.1"));
-        DeviceAbstract* device = host.device();
-        QCOMPARE(device->name(), QString("ZorvaniDDC"));
-        QCOMPARE(device->functions()->modes().size(), 11);
-
-        HostBridge bridge;
-        HostManager manager;
-        QVERIFY(device->init(bridge, nullptr, false, true));
-        device->setManager(&manager);
-        QCOMPARE(bridge.hostVacs().count(), 2);
-        QCOMPARE(bridge.hostLineOuts().count(), 2);
-        QCOMPARE(bridge.hostSoundOut().engine().pullOnce(64), std::vector<float>(128, 0.0f));
-        QTRY_VERIFY_WITH_TIMEOUT(manager.deviceMenu() != nullptr, 5000);
-        device->deinit();
-        QVERIFY(bridge.hostSoundOut().engine().pullOnce(64).empty());
     }
 };
 

