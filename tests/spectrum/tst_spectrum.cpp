@@ -124,11 +124,21 @@ Lines frameOf(PanSpectrumZorvaniDDC& pan, const std::vector<Sample>& frame)
 
 int argMax(const Line& v) { return int(std::max_element(v.begin(), v.end()) - v.begin()); }
 
+using Pan = std::unique_ptr<PanSpectrumZorvaniDDC>;
+
+// A panorama switched on at `size` points; with a pool, a frame every 10 ms
+// (without, the test runs the jobs itself).
+Pan panorama(int size = 4096, ThreadPoolAbstract* pool = nullptr)
+{
+    Pan pan = std::make_unique<PanSpectrumZorvaniDDC>(pool, 1);
+    pan->setOn(pan->setFftSize(size));
+    pan->setFrameInterval(10);
+    return pan;
+}
+
 // Starts a frame job in `pool` (a fresh ring, then blocks until one is taken).
 bool queueJob(PanSpectrumZorvaniDDC& pan, RecordingPool& pool)
 {
-    pan.setOn(true);
-    pan.setFrameInterval(10);
     const auto frame = tone(4096, 3);
     return QTest::qWaitFor([&] { return pan.writeSamples(frame.data(), 4096), pool.count > 0; }, 2000);
 }
@@ -236,35 +246,16 @@ private slots:
         }
     }
 
-    void averagersAllocateNothing()
-    {
-        for (int kind = 0; kind < 3; ++kind) {
-            auto a = averager(kind, 4096, 30);
-            Line frame(4096, 1.0f), out(4096);
-            for (int i = 0; i < 30; ++i)
-                a->write(frame.data(), frame.size());
-            a->reset(); // after a restart the history refills without new storage
-            testsupport::AllocationScope scope;
-            for (int i = 0; i < 40; ++i) {
-                a->write(frame.data(), frame.size());
-                a->read(out.data(), out.size());
-            }
-            QCOMPARE(scope.count(), 0u);
-        }
-    }
-
     void lineMatchesNaiveDft()
     {
         const int n = 256;
-        PanSpectrumZorvaniDDC pan(nullptr, 0);
-        QVERIFY(pan.setFftSize(n));
-        pan.setOn(true);
+        Pan pan = panorama(n);
         std::mt19937 rng(11);
         std::normal_distribution<double> noise(0.0, 0.1);
         std::vector<Sample> frame = tone(n, 17.3, 0.5);
         for (Sample& s : frame)
             s = {s.re + noise(rng), s.im + noise(rng)};
-        const Lines l = frameOf(pan, frame);
+        const Lines l = frameOf(*pan, frame);
         for (int k = 0; k < n; ++k) {
             // The windowed frame's DFT over N, halves swapped (index N/2 is 0 Hz).
             std::complex<double> sum = 0;
@@ -289,15 +280,13 @@ private slots:
             s = {noise(rng), noise(rng)};
         std::vector<Line> lines;
         for (int block : {200, 7, 5000}) {
-            PanSpectrumZorvaniDDC pan(nullptr, 0);
-            QVERIFY(pan.setFftSize(1024));
-            pan.setOn(true);
-            pan.setWaterfallFilter(true);
+            Pan pan = panorama(1024);
+            pan->setWaterfallFilter(true);
             for (size_t at = 0; at < stream.size(); at += size_t(block))
-                pan.writeSamples(stream.data() + at, int(std::min<size_t>(size_t(block), stream.size() - at)));
-            pan.run();
+                pan->writeSamples(stream.data() + at, int(std::min<size_t>(size_t(block), stream.size() - at)));
+            pan->run();
             Line p, w;
-            pan.getSpectrum(p, w);
+            pan->getSpectrum(p, w);
             p.insert(p.end(), w.begin(), w.end());
             lines.push_back(p);
         }
@@ -362,13 +351,11 @@ private slots:
     {
         for (int size : {0, -4096, 8, 6000, 32768, 16, 1024, 16384}) {
             const bool accepted = size == 16 || size == 1024 || size == 16384;
-            PanSpectrumZorvaniDDC pan(nullptr, 0);
-            QVERIFY(pan.setFftSize(2048));
-            QCOMPARE(pan.setFftSize(size), accepted);
+            Pan pan = panorama(2048);
+            QCOMPARE(pan->setFftSize(size), accepted);
             const int used = accepted ? size : 2048, bin = used / 2 + used / 4;
-            QCOMPARE(int(pan.ringCapacity()), std::max(used, 64));
-            pan.setOn(true);
-            const Lines l = frameOf(pan, tone(used, used / 4));
+            QCOMPARE(int(pan->ringCapacity()), std::max(used, 64));
+            const Lines l = frameOf(*pan, tone(used, used / 4));
             QVERIFY2(int(l.waterfall.size()) == used && argMax(l.waterfall) == bin && argMax(l.panorama) == bin
                          && std::abs(l.waterfall[size_t(bin)] - db(tonePower(used))) < 0.01,
                      qPrintable(QString("size %1: peak %2 dB at %3").arg(size).arg(l.waterfall[size_t(bin)]).arg(argMax(l.waterfall))));
@@ -381,28 +368,23 @@ private slots:
     void averagerSelectionAndWaterfallFilter()
     {
         const int n = 1024;
-        PanSpectrumZorvaniDDC pan(nullptr, 0);
-        QVERIFY(pan.setFftSize(n));
-        pan.setOn(true);
-        pan.setAverageCount(2);
+        Pan pan = panorama(n), filtered = panorama(512);
+        pan->setAverageCount(2);
         const double p1 = tonePower(n), p2 = 9 * p1;
         const double expected[] = {(p1 + p2) / 2, std::sqrt((p1 * p1 + p2 * p2) / 2)};
         for (int type : {0, 1}) {
-            pan.setAveragerType(type);
-            pan.resetAccumulation();
-            frameOf(pan, tone(n, 10, 1.0));
-            const float got = frameOf(pan, tone(n, 10, 3.0)).panorama[size_t(n / 2 + 10)];
+            pan->setAveragerType(type);
+            pan->resetAccumulation();
+            frameOf(*pan, tone(n, 10, 1.0));
+            const float got = frameOf(*pan, tone(n, 10, 3.0)).panorama[size_t(n / 2 + 10)];
             QVERIFY2(std::abs(got - db(expected[type])) < 0.01,
                      qPrintable(QString("type %1: %2 vs %3").arg(type).arg(got).arg(db(expected[type]))));
         }
-        PanSpectrumZorvaniDDC filtered(nullptr, 0);
-        QVERIFY(filtered.setFftSize(512));
-        filtered.setOn(true);
-        filtered.setWaterfallFilter(true);
+        filtered->setWaterfallFilter(true);
         const double a = 0.74 + 3 * 0.0068965517;
         double state = 0;
         for (int i = 0; i < 5; ++i) {
-            const float got = frameOf(filtered, tone(512, -20)).waterfall[size_t(256 - 20)];
+            const float got = frameOf(*filtered, tone(512, -20)).waterfall[size_t(256 - 20)];
             state = a * (state + tonePower(512));
             QVERIFY2(std::abs(got - (db(state) - 1.975395)) < 0.01, qPrintable(QString("frame %1: %2 vs %3").arg(i).arg(got).arg(db(state) - 1.975395)));
         }
@@ -446,11 +428,10 @@ private slots:
 
     void hiddenSlopesInFrame()
     {
-        PanSpectrumZorvaniDDC pan(nullptr, 0);
-        pan.setOn(true);
-        pan.setHideSlopes(true);
+        Pan pan = panorama();
+        pan->setHideSlopes(true);
         // A tone at +1500 bins: stretched by 4099/3777 about the centre.
-        const Lines l = frameOf(pan, tone(4096, 1500));
+        const Lines l = frameOf(*pan, tone(4096, 1500));
         QVERIFY(l.waterfall[0] == l.waterfall[1] && l.panorama[0] == l.panorama[1]);
         const double expected = 2048 + 1500 * 4099.0 / 3777.0;
         QVERIFY2(std::abs(argMax(l.waterfall) - expected) <= 3, qPrintable(QString("peak at %1, expected near %2").arg(argMax(l.waterfall)).arg(expected)));
@@ -463,9 +444,7 @@ private slots:
     {
         RecordingPool pool;
         pool.accept = false;
-        auto pan = std::make_unique<PanSpectrumZorvaniDDC>(&pool, 0);
-        pan->setOn(true);
-        pan->setFrameInterval(10);
+        Pan pan = panorama(4096, &pool);
         const auto frame = tone(4096, 3);
         pan->writeSamples(frame.data(), 4096);
         QTest::qWait(15);
@@ -490,7 +469,7 @@ private slots:
         worker.join();
         QVERIFY2(ranBeforeDestroyed, "destructor returned while a job was still queued");
 
-        pan = std::make_unique<PanSpectrumZorvaniDDC>(&pool, 0);
+        pan = panorama(4096, &pool);
         QVERIFY(queueJob(*pan, pool));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("a queued frame job never ran$"));
         pan.reset();
@@ -501,26 +480,24 @@ private slots:
         // A producer thread, the pool's workers and this thread (setters and
         // fetches) all at once; run under ThreadSanitizer as well.
         HostThreadPool pool(2, 16);
-        PanSpectrumZorvaniDDC pan(&pool, 1);
-        pan.setOn(true);
-        pan.setFrameInterval(10);
+        Pan pan = panorama(4096, &pool);
         std::atomic<int> frames{0};
-        connect(&pan, &PanSpectrumZorvaniDDC::spectrum, &pan, [&frames](uint) { ++frames; }, Qt::DirectConnection);
+        connect(pan.get(), &PanSpectrumZorvaniDDC::spectrum, this, [&frames](uint) { ++frames; }, Qt::DirectConnection);
         std::atomic<bool> running{true};
         std::thread producer([&] {
             const auto block = tone(200, 9);
             for (; running; std::this_thread::sleep_for(std::chrono::microseconds(200)))
-                pan.writeSamples(block.data(), 200);
+                pan->writeSamples(block.data(), 200);
         });
         Line p, w;
         const int sizes[] = {1024, 4096, 2048, 16384};
         for (int round = 0; round < 300; ++round) {
-            pan.setAveragerType(round % 3);
-            pan.setAverageCount(round % 7);
-            pan.setWaterfallFilter(round % 2 == 0);
-            pan.setHideSlopes(round % 3 == 0);
-            QVERIFY(round % 10 || pan.setFftSize(sizes[(round / 10) % 4]));
-            pan.getSpectrum(p, w);
+            pan->setAveragerType(round % 3);
+            pan->setAverageCount(round % 7);
+            pan->setWaterfallFilter(round % 2 == 0);
+            pan->setHideSlopes(round % 3 == 0);
+            QVERIFY(round % 10 || pan->setFftSize(sizes[(round / 10) % 4]));
+            pan->getSpectrum(p, w);
             QVERIFY(p.size() == w.size() && std::count(std::begin(sizes), std::end(sizes), int(p.size())) == 1);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -532,42 +509,49 @@ private slots:
         pool.waitIdle();
     }
 
-    void panoramaAllocatesNothing()
+    // Once running nothing allocates: an averager refilling its history after
+    // a restart; a frame with every averager's history full, waterfall filter
+    // on or off; handing samples over, submissions to the pool included.
+    void allocatesNothing()
     {
-        // A frame, with every averager's history full, waterfall filter on or off.
+        for (int kind = 0; kind < 3; ++kind) {
+            auto a = averager(kind, 4096, 30);
+            Line frame(4096, 1.0f), out(4096);
+            for (int i = 0; i < 30; ++i)
+                a->write(frame.data(), frame.size());
+            a->reset();
+            testsupport::AllocationScope scope;
+            for (int i = 0; i < 40; ++i)
+                a->write(frame.data(), frame.size()), a->read(out.data(), out.size());
+            const auto allocations = scope.count(); // before the message allocates
+            QVERIFY2(allocations == 0u, qPrintable(QString("averager %1: %2 allocations").arg(kind).arg(allocations)));
+        }
         for (bool filter : {false, true}) {
-            PanSpectrumZorvaniDDC pan(nullptr, 0);
-            pan.setOn(true);
-            pan.setWaterfallFilter(filter);
-            pan.setHideSlopes(true);
-            pan.setAverageCount(30);
+            Pan pan = panorama();
+            pan->setWaterfallFilter(filter);
+            pan->setHideSlopes(true);
+            pan->setAverageCount(30);
             const auto frame = tone(4096, 7);
             int frames = 0; // a spy would allocate per emission; a plain counter does not
-            connect(&pan, &PanSpectrumZorvaniDDC::spectrum, this, [&frames](uint) { ++frames; }, Qt::DirectConnection);
+            connect(pan.get(), &PanSpectrumZorvaniDDC::spectrum, this, [&frames](uint) { ++frames; }, Qt::DirectConnection);
             for (int i = 0; i < 93; ++i)
-                pan.setAveragerType(i / 31), frameOf(pan, frame);
+                pan->setAveragerType(i / 31), frameOf(*pan, frame);
             frames = 0;
             testsupport::AllocationScope scope;
-            for (int i = 0; i < 5; ++i) {
-                pan.writeSamples(frame.data(), 200);
-                pan.run();
-            }
-            QCOMPARE(scope.count(), 0u);
-            QCOMPARE(frames, 5);
+            for (int i = 0; i < 5; ++i)
+                pan->writeSamples(frame.data(), 200), pan->run();
+            const auto allocations = scope.count();
+            QVERIFY2(allocations == 0u && frames == 5, qPrintable(QString("%1 allocations, %2 frames").arg(allocations).arg(frames)));
         }
-        // Handing samples over, submissions to the pool included.
         RecordingPool pool;
-        PanSpectrumZorvaniDDC pan(&pool, 0);
-        pan.setOn(true);
-        pan.setFrameInterval(10);
+        Pan pan = panorama(4096, &pool);
         const auto block = tone(200, 1);
-        pan.writeSamples(block.data(), 200);
+        pan->writeSamples(block.data(), 200);
         testsupport::AllocationScope scope;
         for (const auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < std::chrono::milliseconds(60);)
-            pan.writeSamples(block.data(), 200);
+            pan->writeSamples(block.data(), 200);
         const auto allocations = scope.count();
-        QCOMPARE(allocations, 0u);
-        QVERIFY2(pool.count >= 2, qPrintable(QString("%1 submissions").arg(pool.count)));
+        QVERIFY2(allocations == 0u && pool.count >= 2, qPrintable(QString("%1 allocations, %2 submissions").arg(allocations).arg(pool.count)));
         pool.drain();
     }
 };

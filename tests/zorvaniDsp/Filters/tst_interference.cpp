@@ -1,5 +1,9 @@
+// The stages that take interference out: the noise blankers, the IQ notches
+// and the LMS noise reduction and auto-notch.
 #include "DspTestSupport.h"
+#include "zorvaniDsp/Filters/IQNotchFilter.h"
 #include "zorvaniDsp/Filters/LmsFilterZorvani.h"
+#include "zorvaniDsp/Filters/ZorvaniNB.h"
 
 #include <QtTest>
 
@@ -10,6 +14,20 @@ using Kind = LmsFilterZorvani::Kind;
 using std::complex;
 
 namespace {
+
+constexpr double kCentre = 7100000.0;
+constexpr int kAt = 6000;
+
+// A steady tone of magnitude 0.1 with one impulse of magnitude 5 at kAt,
+// through the blanker in 200-sample blocks.
+Signal blanked(ZorvaniNB& nb, Signal& input)
+{
+    input = toneHz(8000, 1234.0, 0.1, 0.2);
+    input[kAt] = {3.0, -4.0};
+    Signal x = input;
+    inBlocks(x, 200, [&](C* p, int n) { nb.process(p, n); });
+    return x;
+}
 
 // Straightforward leaky normalised LMS predictor on std::complex, with an
 // explicit history (newest first), as the reference.
@@ -51,13 +69,123 @@ double restPower(const Signal& x, double hz)
 
 } // namespace
 
-class TestLms : public QObject {
+class TestInterference : public QObject {
     Q_OBJECT
 private slots:
+    // NB1 delays by two samples and blanks seven slots from an impulse far
+    // above the average (the average has settled near 0.1 by 6000); with a
+    // threshold of 60 the impulse (50 x the average) passes.
+    void nb1BlanksSevenSlots()
+    {
+        for (double threshold : {0.0, 60.0}) {
+            ZorvaniNB nb;
+            nb.setNb1(true);
+            if (threshold > 0.0)
+                nb.setNb1Threshold(threshold);
+            Signal input;
+            const Signal x = blanked(nb, input);
+            QVERIFY(silent(x.data(), 2));
+            for (int k = 2; k < 8000; ++k) {
+                const C expected = threshold == 0.0 && k >= kAt && k < kAt + 7 ? C{0.0, 0.0} : input[k - 2];
+                QVERIFY2(x[k].re == expected.re && x[k].im == expected.im, qPrintable(QString("threshold %1, slot %2").arg(threshold).arg(k)));
+            }
+        }
+    }
+
+    // NB2 replaces the impulse by the smoothed sample s = 0.75 s + 0.25 x,
+    // taken before the comparison, and touches nothing else.
+    void nb2ReplacesImpulseBySmoothedValue()
+    {
+        ZorvaniNB nb;
+        nb.setNb2(true);
+        Signal input;
+        Signal x = blanked(nb, input);
+        C s{0.0, 0.0};
+        for (int k = 0; k <= kAt; ++k)
+            s = {0.75 * s.re + 0.25 * input[k].re, 0.75 * s.im + 0.25 * input[k].im};
+        QVERIFY2(std::fabs(x[kAt].re - s.re) < 1e-15 && std::fabs(x[kAt].im - s.im) < 1e-15,
+                 qPrintable(QString("replaced by %1,%2 expected %3,%4").arg(x[kAt].re).arg(x[kAt].im).arg(s.re).arg(s.im)));
+        x[kAt] = input[kAt];
+        QVERIFY(sameBits(x, input));
+    }
+
+    // One average serves both: A_n = 0.5 + (1 - 0.5) 0.999^(updates n) for
+    // magnitude 0.5, each blanker on updating it once per sample. Both off,
+    // the block is left alone.
+    void blankersShareOneAverage()
+    {
+        for (int on = 0; on < 4; ++on) { // bit 0 NB1, bit 1 NB2
+            ZorvaniNB nb;
+            nb.setNb1(on & 1);
+            nb.setNb2(on & 2);
+            Signal x(500, C{0.3, 0.4});
+            nb.process(x.data(), 500);
+            const double expected = 0.5 + 0.5 * std::pow(0.999, ((on & 1) + (on >> 1)) * 500);
+            QVERIFY2(std::fabs(nb.averageMagnitude() - expected) < 1e-12, qPrintable(QString("%1: %2").arg(on).arg(nb.averageMagnitude())));
+            QVERIFY(on || sameBits(x, Signal(500, C{0.3, 0.4})));
+        }
+    }
+
+    // An active notch takes a carrier down by 30 dB or more and leaves a tone
+    // 1 kHz away within 1 dB; a notch at or beyond half the rate is inactive
+    // and the block passes bit for bit, as it does with the bank off.
+    void notchesRemoveCarriers()
+    {
+        const double rows[][3] = {{3000.0, 100.0, 1}, {-5000.0, 100.0, 1}, {12000.0, 20.0, 1}, {-19000.0, 100.0, 1},
+                                  {kFs / 2.0 - 1.0, 100.0, 1}, {kFs / 2.0, 100.0, 0}, {-kFs / 2.0, 100.0, 0}, {30000.0, 100.0, 0}};
+        for (const auto& r : rows) { // carrier offset, width, active
+            const double carrier = r[0], other = carrier > 0.0 ? carrier - 1000.0 : carrier + 1000.0;
+            IQNotchFilter bank;
+            bank.setCenterFrequency(kCentre);
+            bank.setEnabled(true);
+            bank.setNotchEnabled(3, true);
+            bank.setNotchFrequency(3, kCentre + carrier);
+            bank.setNotchWidth(3, r[1]);
+            QVERIFY(bank.notchActive(3) == bool(r[2]) && bank.notchOffset(3) == carrier);
+            const Signal input = toneHz(40000, carrier, 0.5, 0.1) + toneHz(40000, other, 0.2, 1.3);
+            Signal x = input;
+            inBlocks(x, 200, [&](C* p, int n) { bank.process(p, n); });
+            const int first = 40000 - 31250;
+            const double down = db(complexAmplitude(input, first, 31250, carrier) / complexAmplitude(x, first, 31250, carrier));
+            const double moved = db(complexAmplitude(x, first, 31250, other) / complexAmplitude(input, first, 31250, other));
+            QVERIFY2(r[2] ? down >= 30.0 && std::fabs(moved) <= 1.0 : sameBits(x, input),
+                     qPrintable(QString("%1 Hz: carrier down by %2 dB, tone 1 kHz away by %3 dB").arg(carrier).arg(down).arg(moved)));
+            bank.setEnabled(false);
+            x = input;
+            bank.process(x.data(), 40000);
+            QVERIFY(sameBits(x, input));
+        }
+    }
+
+    // Widths are limited to 10 .. 10000 Hz (NaN ignored); the pole is about
+    // exp(-2 pi W / fs) (its time constant kept in single precision) and
+    // follows the rate. Offsets follow the centre.
+    void notchSettings()
+    {
+        IQNotchFilter bank;
+        const double widths[][2] = {{10.0, 10.0}, {30000.0, 10000.0}, {200.0, 100.0}, {0.0, 10.0}};
+        for (const auto& w : widths) {
+            bank.setNotchWidth(5, w[0]);
+            bank.setNotchWidth(5, std::nan(""));
+            QVERIFY2(bank.notchWidth(5) == w[1] && std::fabs(bank.notchPole(5) - std::exp(-2.0 * kPi * w[1] / kFs)) < 1e-6,
+                     qPrintable(QString("width %1: %2").arg(w[0]).arg(bank.notchWidth(5))));
+        }
+        bank.setCenterFrequency(kCentre);
+        bank.setNotchFrequency(2, kCentre + 2000.0);
+        bank.setCenterFrequency(kCentre + 500.0);
+        QCOMPARE(bank.notchOffset(2), 1500.0);
+        bank.setNotchFrequency(2, kCentre + 30000.0);
+        QVERIFY(!bank.notchActive(2));
+        bank.setSampleRate(78125.0);
+        QVERIFY(bank.notchActive(2) && std::fabs(bank.notchPole(2) - std::exp(-2.0 * kPi * 10.0 / 78125.0)) < 1e-6);
+        bank.setNotchEnabled(99, true);
+        QVERIFY(!bank.notchEnabled(99));
+    }
+
     // Sample for sample the reference, at the defaults (the first two rows),
     // at odd shapes, and "frozen": mu set to 0 half way, the weights stay,
     // neither adapting nor leaking.
-    void matchesReference()
+    void lmsMatchesReference()
     {
         const struct { const char* name; bool nr; int delay, taps; double mu, leak; } rows[] = {
             {"NR defaults", true, 20, 40, 0.0025, 0.005}, {"ANF defaults", false, 64, 64, 0.0025, 0.0001},
@@ -108,7 +236,7 @@ private slots:
 
     // No taps: NR predicts nothing, ANF passes everything; switched off, the
     // block is left alone. Settings out of range are clamped or ignored.
-    void zeroTapsDisabledAndRanges()
+    void lmsZeroTapsDisabledAndRanges()
     {
         const Signal input = toneInNoise(1000, 700.0, 0.5, 0.1, 8);
         Signal x = input, y = input, z = input;
@@ -132,7 +260,7 @@ private slots:
 
     // Re-enabling or a new shape (delay, taps) starts from clear weights and
     // samples, like reset().
-    void clearingStartsAfresh()
+    void lmsClearingStartsAfresh()
     {
         for (int how : {0, 1, 2}) {
             LmsFilterZorvani used(Kind::AutoNotch), fresh(Kind::AutoNotch);
@@ -148,5 +276,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestLms)
-#include "tst_lms.moc"
+QTEST_APPLESS_MAIN(TestInterference)
+#include "tst_interference.moc"
