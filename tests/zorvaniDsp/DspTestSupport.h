@@ -1,7 +1,7 @@
 #pragma once
 
 // References for the DSP tests, written independently of the code under test:
-// signals from closed forms, a direct DFT in long double, tone analysis, and a
+// signals from closed forms, a direct DFT in long double, tone measures, and a
 // capture of Qt warnings.
 #include "OstrovixComplex.h"
 
@@ -31,10 +31,8 @@ inline std::complex<double> toStd(const C& c) { return {c.re, c.im}; }
 inline Signal tone(int n, double rel, double amplitude = 1.0, double phase = 0.0)
 {
     Signal s(static_cast<size_t>(n));
-    for (int k = 0; k < n; ++k) {
-        const long double p = kTwoPiL * rel * k + phase;
-        s[k] = {double(amplitude * std::cos(p)), double(amplitude * std::sin(p))};
-    }
+    for (int k = 0; k < n; ++k)
+        s[k] = {double(amplitude * std::cos(kTwoPiL * rel * k + phase)), double(amplitude * std::sin(kTwoPiL * rel * k + phase))};
     return s;
 }
 
@@ -53,26 +51,27 @@ inline Signal monoTone(int n, double hz, double amplitude = 1.0)
     return x;
 }
 
+// n samples whose parts are drawn from `dist`.
+template <typename Distribution>
+Signal drawn(int n, unsigned seed, Distribution dist)
+{
+    std::mt19937 gen(seed);
+    Signal s(static_cast<size_t>(n));
+    for (C& c : s)
+        c = {dist(gen), dist(gen)};
+    return s;
+}
+
 // Uniform in [-amplitude, amplitude] per part.
 inline Signal noise(int n, unsigned seed, double amplitude = 1.0)
 {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> dist(-amplitude, amplitude);
-    Signal s(static_cast<size_t>(n));
-    for (auto& c : s)
-        c = {dist(gen), dist(gen)};
-    return s;
+    return drawn(n, seed, std::uniform_real_distribution<double>(-amplitude, amplitude));
 }
 
 // Complex white Gaussian noise of the given total rms.
 inline Signal gaussian(int n, double rms, unsigned seed)
 {
-    std::mt19937 rng(seed);
-    std::normal_distribution<double> g(0.0, rms / std::sqrt(2.0));
-    Signal x(static_cast<size_t>(n));
-    for (C& s : x)
-        s = {g(rng), g(rng)};
-    return x;
+    return drawn(n, seed, std::normal_distribution<double>(0.0, rms / std::sqrt(2.0)));
 }
 
 inline Signal operator+(Signal x, const Signal& y)
@@ -156,40 +155,6 @@ inline double maxDifference(const Signal& a, const Signal& b)
 inline bool silent(const C* x, int n)
 {
     return std::all_of(x, x + n, [](const C& c) { return c.re == 0.0 && c.im == 0.0; });
-}
-
-struct Spectrum {
-    double peakHz = 0.0;
-    double toneFraction = 0.0; // power at the peak / total power (mean removed)
-    double amplitude = 0.0;
-};
-
-// Hann-windowed single-frequency DFT of the mean-free real signal, searched
-// on a 5 Hz grid: where the energy is and how much of it the tone holds.
-inline Spectrum analyse(std::vector<double> x, double fs, double fromHz, double toHz)
-{
-    const size_t n = x.size();
-    double mean = 0.0, power = 0.0, wsum = 0.0;
-    for (double v : x)
-        mean += v / double(n);
-    std::vector<double> w(n);
-    for (size_t k = 0; k < n; ++k) {
-        x[k] -= mean;
-        power += x[k] * x[k] / double(n);
-        w[k] = 0.5 - 0.5 * std::cos(2.0 * kPi * double(k) / double(n));
-        wsum += w[k];
-    }
-    Spectrum s;
-    for (double f = fromHz; f <= toHz; f += 5.0) {
-        std::complex<double> acc = 0.0;
-        for (size_t k = 0; k < n; ++k)
-            acc += x[k] * w[k] * std::polar(1.0, -2.0 * kPi * f * double(k) / fs);
-        const double a = 2.0 * std::abs(acc) / wsum;
-        if (a > s.amplitude)
-            s = {f, 0.0, a};
-    }
-    s.toneFraction = power > 0.0 ? s.amplitude * s.amplitude / 2.0 / power : 0.0;
-    return s;
 }
 
 // Collects Qt messages while alive.

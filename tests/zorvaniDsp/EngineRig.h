@@ -21,9 +21,24 @@ inline Waveform toneAt(double hz, double amplitude)
     return [hz, amplitude](double t) { return C{amplitude * std::cos(2.0 * kPi * hz * t), amplitude * std::sin(2.0 * kPi * hz * t)}; };
 }
 
+// Amplitude of a cosine at hz in the newest n frames of x, left (part 0) or right (1).
+inline double level(const Signal& x, double hz, int part = 0, double fs = kFs, int n = 8192)
+{
+    return realAmplitude(x, int(x.size()) - n, n, hz, part, fs);
+}
+
+// Largest left value from frame `from` on.
+inline double peak(const Signal& x, size_t from)
+{
+    double p = 0.0;
+    for (size_t k = from; k < x.size(); ++k)
+        p = std::max(p, std::fabs(x[k].re));
+    return p;
+}
+
 struct Rig {
     zorvaniDsp dsp{nullptr, nullptr, nullptr};
-    std::vector<double> entryLeft, entryRight, mainLeft, mainRight;
+    Signal entry, main; // audio at the block entry (working rate) and at the main output (48000 Hz)
     long t = 0;
 
     Rig(double rate, int mode, double lowHz, double highHz, double offsetHz)
@@ -44,16 +59,12 @@ struct Rig {
         ReceiverZorvani* rx = dsp.receiver(0);
         const double fs = dsp.sampleRate();
         const long end = t + long(seconds * fs);
-        std::vector<C> block(200), audio(200), drain(4096);
+        Signal block(200), audio(200), drain(4096);
         while (t < end) {
             for (int k = 0; k < 200; ++k, ++t)
                 block[size_t(k)] = signal(double(t) / fs);
-            if (dsp.processBlock(block.data(), audio.data(), 0)) {
-                for (const C& s : audio) {
-                    entryLeft.push_back(s.re);
-                    entryRight.push_back(s.im);
-                }
-            }
+            if (dsp.processBlock(block.data(), audio.data(), 0))
+                entry.insert(entry.end(), audio.begin(), audio.end());
             rx->inputRing().write(block.data(), 200);
             if (rx->inputRing().fill() < rx->wakeThreshold())
                 continue;
@@ -64,17 +75,9 @@ struct Rig {
                 CircularBuffer<C>& out = dsp.soundCardConverter().outputRing();
                 const uint32_t n = out.fill();
                 out.read(drain.data(), n);
-                for (uint32_t i = 0; i < n; ++i) {
-                    mainLeft.push_back(drain[i].re);
-                    mainRight.push_back(drain[i].im);
-                }
+                main.insert(main.end(), drain.begin(), drain.begin() + n);
             }
         }
-    }
-
-    static std::vector<double> tail(const std::vector<double>& v, size_t n)
-    {
-        return std::vector<double>(v.end() - long(std::min(n, v.size())), v.end());
     }
 };
 
