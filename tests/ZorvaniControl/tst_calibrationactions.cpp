@@ -28,7 +28,21 @@ const char* const kSpins[] = {"dsbFreqCoeffUser", "dsbHfPreampM20", "dsbHfPreamp
 
 QByteArray rootBlock(double m20, double m0, double percent) { return calibrationBlock({m20, m0, 0, 0, 0, 0, 0, 0}, percent); }
 QByteArray userBlock(double percent) { return calibrationBlock({0, 0, 0, 0, 0, 0, 0, 0}, percent); }
+
+// A button, its block before (empty: erased), the write's fault (0 none, 1
+// refused, 2 unanswered), the answers, the boxes, the controls afterwards, the
+// blocks stored afterwards (empty: as before).
+struct Action {
+    QString button;
+    QByteArray stored;
+    int fault;
+    Answers answers;
+    QStringList texts;
+    Values shown;
+    QByteArray rootAfter, userAfter;
+};
 } // namespace
+Q_DECLARE_METATYPE(Action)
 
 class TestCalibrationActions : public QObject {
     Q_OBJECT
@@ -36,11 +50,6 @@ class TestCalibrationActions : public QObject {
     QTemporaryDir m_home;
     std::unique_ptr<PanelRig> m_rig;
 
-    void setValues(const Values& v)
-    {
-        for (int i = 0; i < 4; ++i)
-            m_rig->control<QDoubleSpinBox>(kSpins[i])->setValue(v[i]);
-    }
     Values values() const
     {
         Values v;
@@ -64,7 +73,8 @@ private slots:
     void init()
     {
         QVERIFY(startRig(37300));
-        setValues(kTyped);
+        for (int i = 0; i < 4; ++i)
+            m_rig->control<QDoubleSpinBox>(kSpins[i])->setValue(kTyped[i]);
     }
     void cleanup() { m_rig.reset(); }
 
@@ -74,74 +84,53 @@ private slots:
     // then written and shown, the controls kept if refused.
     void actions_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QByteArray>("stored"); // the button's block before; empty: erased
-        QTest::addColumn<int>("fault");       // of the write: 0 none, 1 refused, 2 unanswered
-        QTest::addColumn<Answers>("answers");
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<Values>("shown");
-        QTest::addColumn<QByteArray>("rootAfter"); // stored afterwards; empty: as before
-        QTest::addColumn<QByteArray>("userAfter");
+        QTest::addColumn<Action>("a");
         const QByteArray none;
         const Answers yes{QMessageBox::Yes, QMessageBox::Yes}, no{QMessageBox::No};
         QByteArray corrupt = rootBlock(30.5, -4.5, -0.75);
         corrupt[40] = char(corrupt[40] ^ 0x01);
-        QTest::newRow("read user, valid") << "pbUserCoeffRead" << userBlock(-0.125) << 0 << Answers() << QStringList()
-                                          << Values{-0.125, 1.0, 2.0, 0.25} << none << none;
-        QTest::newRow("read user, erased, No") << "pbUserCoeffRead" << none << 0 << no << QStringList{kNoUser} << kTyped << none << none;
-        QTest::newRow("read user, erased, Yes") << "pbUserCoeffRead" << none << 0 << yes << QStringList{kNoUser, kReally}
-                                                << Values{0.0, 1.0, 2.0, 0.25} << none << userBlock(0.0);
-        QTest::newRow("read root, valid") << "pbCoeRootRead" << rootBlock(30.5, -4.5, -0.75) << 0 << Answers() << QStringList()
-                                          << Values{0.5, 30.5, -4.5, -0.75} << none << none;
-        QTest::newRow("read root, erased, No") << "pbCoeRootRead" << none << 0 << no << QStringList{kNoRoot} << kTyped << none << none;
+        const QStringList refused{"Failed to write calibrations!"};
+        QTest::newRow("read user, valid") << Action{"pbUserCoeffRead", userBlock(-0.125), 0, {}, {}, {-0.125, 1.0, 2.0, 0.25}, none, none};
+        QTest::newRow("read user, erased, No") << Action{"pbUserCoeffRead", none, 0, no, {kNoUser}, kTyped, none, none};
+        QTest::newRow("read user, erased, Yes") << Action{"pbUserCoeffRead", none, 0, yes, {kNoUser, kReally}, {0.0, 1.0, 2.0, 0.25}, none, userBlock(0.0)};
+        QTest::newRow("read root, valid") << Action{"pbCoeRootRead", rootBlock(30.5, -4.5, -0.75), 0, {}, {}, {0.5, 30.5, -4.5, -0.75}, none, none};
+        QTest::newRow("read root, erased, No") << Action{"pbCoeRootRead", none, 0, no, {kNoRoot}, kTyped, none, none};
         // The defaults with the root frequency correction as it stands.
-        QTest::newRow("read root, erased, Yes") << "pbCoeRootRead" << none << 0 << yes << QStringList{kNoRoot, kReally}
-                                                << Values{0.5, 27.6, 9.9, 0.25} << rootBlock(27.6, 9.9, 0.25) << none;
-        QTest::newRow("read root, corrupt, Yes then No") << "pbCoeRootRead" << corrupt << 0 << Answers{QMessageBox::Yes, QMessageBox::No}
-                                                         << QStringList{kNoRoot, kReally} << kTyped << none << none;
-        QTest::newRow("write user") << "pbUserCoeffWrite" << none << 0 << Answers() << QStringList() << kTyped << none << userBlock(0.5);
-        QTest::newRow("write root") << "pbCoeRootWrite" << none << 0 << Answers() << QStringList() << kTyped
-                                    << rootBlock(1.0, 2.0, 0.25) << none;
-        QTest::newRow("write user, refused") << "pbUserCoeffWrite" << none << 1 << Answers()
-                                             << QStringList{"Failed to write calibrations!"} << kTyped << none << none;
+        QTest::newRow("read root, erased, Yes")
+            << Action{"pbCoeRootRead", none, 0, yes, {kNoRoot, kReally}, {0.5, 27.6, 9.9, 0.25}, rootBlock(27.6, 9.9, 0.25), none};
+        QTest::newRow("read root, corrupt, Yes then No")
+            << Action{"pbCoeRootRead", corrupt, 0, {QMessageBox::Yes, QMessageBox::No}, {kNoRoot, kReally}, kTyped, none, none};
+        QTest::newRow("write user") << Action{"pbUserCoeffWrite", none, 0, {}, {}, kTyped, none, userBlock(0.5)};
+        QTest::newRow("write root") << Action{"pbCoeRootWrite", none, 0, {}, {}, kTyped, rootBlock(1.0, 2.0, 0.25), none};
+        QTest::newRow("write user, refused") << Action{"pbUserCoeffWrite", none, 1, {}, refused, kTyped, none, none};
         // The block arrived; only its answer was lost.
-        QTest::newRow("write root, unanswered") << "pbCoeRootWrite" << none << 2 << Answers()
-                                                << QStringList{"Failed to get answer from ZorvaniDDC!"} << kTyped
-                                                << rootBlock(1.0, 2.0, 0.25) << none;
-        QTest::newRow("user default") << "pbUserCoeffDefault" << none << 0 << Answers{QMessageBox::Yes} << QStringList{kReally}
-                                      << Values{0.0, 1.0, 2.0, 0.25} << none << userBlock(0.0);
-        QTest::newRow("user default, No") << "pbUserCoeffDefault" << none << 0 << no << QStringList{kReally} << kTyped << none << none;
-        QTest::newRow("root default") << "pbCoeRootDefault" << none << 0 << Answers{QMessageBox::Yes} << QStringList{kReally}
-                                      << Values{0.5, 27.6, 9.9, 0.25} << rootBlock(27.6, 9.9, 0.25) << none;
-        QTest::newRow("root default refused: controls kept") << "pbCoeRootDefault" << none << 1 << Answers{QMessageBox::Yes}
-                                                             << QStringList{kReally, "Failed to write calibrations!"} << kTyped
-                                                             << none << none;
+        QTest::newRow("write root, unanswered")
+            << Action{"pbCoeRootWrite", none, 2, {}, {"Failed to get answer from ZorvaniDDC!"}, kTyped, rootBlock(1.0, 2.0, 0.25), none};
+        QTest::newRow("user default") << Action{"pbUserCoeffDefault", none, 0, {QMessageBox::Yes}, {kReally}, {0.0, 1.0, 2.0, 0.25}, none, userBlock(0.0)};
+        QTest::newRow("user default, No") << Action{"pbUserCoeffDefault", none, 0, no, {kReally}, kTyped, none, none};
+        QTest::newRow("root default")
+            << Action{"pbCoeRootDefault", none, 0, {QMessageBox::Yes}, {kReally}, {0.5, 27.6, 9.9, 0.25}, rootBlock(27.6, 9.9, 0.25), none};
+        QTest::newRow("root default refused: controls kept")
+            << Action{"pbCoeRootDefault", none, 1, {QMessageBox::Yes}, QStringList{kReally} + refused, kTyped, none, none};
     }
     void actions()
     {
-        QFETCH(QString, button);
-        QFETCH(QByteArray, stored);
-        QFETCH(int, fault);
-        QFETCH(Answers, answers);
-        QFETCH(QStringList, texts);
-        QFETCH(Values, shown);
-        QFETCH(QByteArray, rootAfter);
-        QFETCH(QByteArray, userAfter);
-        const quint16 write = button.contains(QLatin1String("Root")) ? kWriteRoot : kWriteUser;
-        sim().setCalibration(write == kWriteRoot ? stored : QByteArray(), write == kWriteUser ? stored : QByteArray());
+        QFETCH(Action, a);
+        const quint16 write = a.button.contains(QLatin1String("Root")) ? kWriteRoot : kWriteUser;
+        sim().setCalibration(write == kWriteRoot ? a.stored : QByteArray(), write == kWriteUser ? a.stored : QByteArray());
         const auto before = sim().state();
-        if (fault == 1)
+        if (a.fault == 1)
             sim().failCommands(write, -1);
-        if (fault == 2)
+        if (a.fault == 2)
             sim().dropReplies(write, -1);
-        m_rig->boxes.answer(answers);
-        m_rig->click(qPrintable(button));
-        QCOMPARE(m_rig->boxes.texts(), texts);
-        QCOMPARE(values(), shown);
-        QCOMPARE(sim().state().rootCalibration, rootAfter.isEmpty() ? before.rootCalibration : rootAfter);
-        QCOMPARE(sim().state().userCalibration, userAfter.isEmpty() ? before.userCalibration : userAfter);
-        if (fault == 0) // nothing written unless something was to be stored
-            QCOMPARE(sim().commands(write).isEmpty(), (write == kWriteRoot ? rootAfter : userAfter).isEmpty());
+        m_rig->boxes.answer(a.answers);
+        m_rig->click(qPrintable(a.button));
+        QCOMPARE(m_rig->boxes.texts(), a.texts);
+        QCOMPARE(values(), a.shown);
+        QCOMPARE(sim().state().rootCalibration, a.rootAfter.isEmpty() ? before.rootCalibration : a.rootAfter);
+        QCOMPARE(sim().state().userCalibration, a.userAfter.isEmpty() ? before.userCalibration : a.userAfter);
+        if (a.fault == 0) // nothing written unless something was to be stored
+            QCOMPARE(sim().commands(write).isEmpty(), (write == kWriteRoot ? a.rootAfter : a.userAfter).isEmpty());
         QVERIFY(!m_rig->device->isOpen()); // the action opened the link for itself and closed it again
     }
 
@@ -176,17 +165,14 @@ private slots:
         m_rig->boxes.chooseFile(path);
         m_rig->click("pbSaveAdmin");
         const auto asked = m_rig->boxes.files();
-        QCOMPARE(asked.size(), 1);
-        QCOMPARE(asked[0].kind, ox::ui::FileRequest::SaveFile);
-        QCOMPARE(asked[0].title, QStringLiteral("Save File"));
+        QVERIFY(asked.size() == 1 && asked[0].kind == ox::ui::FileRequest::SaveFile && asked[0].title == "Save File");
         QCOMPARE(asked[0].filter, QStringLiteral("Calibrations (*.cff)"));
         QCOMPARE(asked[0].directory, documents + QStringLiteral("/Zorvani_") + sim().serialText() + QStringLiteral(".cff"));
         QVERIFY(!m_rig->device->isOpen());
         QSettings saved(path, QSettings::IniFormat);
         QCOMPARE(saved.childGroups(), QStringList{QStringLiteral("ZorvaniRoot")});
-        QCOMPARE(saved.value(QStringLiteral("ZorvaniRoot/HfPreampM20")).toDouble(), 1.0);
-        QCOMPARE(saved.value(QStringLiteral("ZorvaniRoot/HfPreampM0")).toDouble(), 2.0);
-        QCOMPARE(saved.value(QStringLiteral("ZorvaniRoot/Frequency")).toDouble(), 0.25);
+        for (const auto& [key, value] : {std::pair{"HfPreampM20", 1.0}, {"HfPreampM0", 2.0}, {"Frequency", 0.25}})
+            QCOMPARE(saved.value(QStringLiteral("ZorvaniRoot/") + key).toDouble(), value);
         m_rig->click("pbLoadAdmin");
         QCOMPARE(m_rig->boxes.files().last().directory, m_home.path());
         QCOMPARE(values(), kTyped);
@@ -202,23 +188,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("text"); // "-": no such file
         QTest::addColumn<Values>("shown");
-        QTest::addColumn<QString>("box");
-        QTest::newRow("all three") << QByteArray("[ZorvaniRoot]\nHfPreampM20=27.6\nHfPreampM0=9.9\nFrequency=-0.5\n")
-                                   << Values{0.5, 27.6, 9.9, -0.5} << QString();
-        QTest::newRow("no Frequency") << QByteArray("[ZorvaniRoot]\nHfPreampM20=27.6\nHfPreampM0=9.9\n") << Values{0.5, 27.6, 9.9, 0.0}
-                                      << QString();
-        QTest::newRow("Frequency=1.5") << QByteArray("[ZorvaniRoot]\nHfPreampM20=27.6\nHfPreampM0=9.9\nFrequency=1.5\n")
-                                       << Values{0.5, 27.6, 9.9, 0.0} << QString();
+        const QByteArray both("[ZorvaniRoot]\nHfPreampM20=27.6\nHfPreampM0=9.9\n");
+        QTest::newRow("all three") << both + "Frequency=-0.5\n" << Values{0.5, 27.6, 9.9, -0.5};
+        QTest::newRow("no Frequency") << both << Values{0.5, 27.6, 9.9, 0.0};
+        QTest::newRow("Frequency=1.5") << both + "Frequency=1.5\n" << Values{0.5, 27.6, 9.9, 0.0};
         QTest::newRow("HfPreampM20=70, HfPreampM0 not a number")
-            << QByteArray("[ZorvaniRoot]\nHfPreampM20=70\nHfPreampM0=abc\nFrequency=0.125\n") << Values{0.5, 20.0, 0.0, 0.125} << QString();
-        QTest::newRow("another group only") << QByteArray("[Other]\nHfPreampM20=5\n") << Values{0.5, 20.0, 0.0, 0.0} << QString();
-        QTest::newRow("no such file") << QByteArray("-") << kTyped << QStringLiteral("Failed to read the calibration file %1!");
+            << QByteArray("[ZorvaniRoot]\nHfPreampM20=70\nHfPreampM0=abc\nFrequency=0.125\n") << Values{0.5, 20.0, 0.0, 0.125};
+        QTest::newRow("another group only") << QByteArray("[Other]\nHfPreampM20=5\n") << Values{0.5, 20.0, 0.0, 0.0};
+        QTest::newRow("no such file") << QByteArray("-") << kTyped;
     }
     void load()
     {
         QFETCH(QByteArray, text);
         QFETCH(Values, shown);
-        QFETCH(QString, box);
         const QString path = m_home.filePath(text == "-" ? QStringLiteral("missing.cff") : QStringLiteral("load.cff"));
         QFile f(path);
         QVERIFY(text == "-" || (f.open(QIODevice::WriteOnly) && f.write(text) == text.size()));
@@ -226,12 +208,10 @@ private slots:
         m_rig->boxes.chooseFile(path);
         m_rig->click("pbLoadAdmin");
         const auto asked = m_rig->boxes.files();
-        QCOMPARE(asked.size(), 1);
-        QCOMPARE(asked[0].kind, ox::ui::FileRequest::OpenFile);
-        QCOMPARE(asked[0].title, QStringLiteral("Open File"));
+        QVERIFY(asked.size() == 1 && asked[0].kind == ox::ui::FileRequest::OpenFile && asked[0].title == "Open File");
         QCOMPARE(asked[0].filter, QStringLiteral("Calibrations (*.cff)"));
         QCOMPARE(values(), shown);
-        QCOMPARE(m_rig->boxes.texts(), box.isEmpty() ? QStringList() : QStringList{box.arg(path)});
+        QCOMPARE(m_rig->boxes.texts(), text != "-" ? QStringList() : QStringList{QStringLiteral("Failed to read the calibration file %1!").arg(path)});
         QVERIFY(sim().commands(kWriteRoot).isEmpty()); // loading only shows the values
     }
 };

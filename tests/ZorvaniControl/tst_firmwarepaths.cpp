@@ -21,16 +21,18 @@ class TestFirmwarePaths : public QObject {
 
     QTemporaryDir m_home;
 
-    // The plug-in on an emulator, its writer with short waits and a 5000-byte image.
-    bool start(PanelRig& rig, zorvani::sim::Config c)
+    // The plug-in on an emulator at `port`, its writer with short waits and a 5000-byte image.
+    bool start(PanelRig& rig, quint16 port, bool oldFirmware)
     {
-        c.bootSwitchMs = 50;
-        const QString path = m_home.filePath(QStringLiteral("image.mcu"));
-        QFile f(path);
+        zorvani::sim::Config c;
+        c.port = port, c.bootSwitchMs = 50;
+        c.versionMinor = oldFirmware ? 2 : c.versionMinor;
+        c.startInBootloader = !oldFirmware;
+        QFile f(m_home.filePath(QStringLiteral("image.mcu")));
         if (!rig.start(c) || !f.open(QIODevice::WriteOnly) || f.write(QByteArray(5000, '\x5a')) != 5000)
             return false;
         rig.panel().firmwareWriter()->setTiming({12, 20, 10});
-        rig.panel().firmwareWriter()->setImagePath(path);
+        rig.panel().firmwareWriter()->setImagePath(f.fileName());
         rig.panel().driver()->setBootSettleTime(150);
         return true;
     }
@@ -41,10 +43,7 @@ private slots:
     void interruptedUpdateIsOfferedAgainUntilItIsDone()
     {
         PanelRig rig;
-        zorvani::sim::Config c;
-        c.port = 37200;
-        c.versionMinor = 2;
-        QVERIFY(start(rig, c));
+        QVERIFY(start(rig, 37200, true));
         QSignalSpy states(rig.device.get(), &ZorvaniInterface::firmwareState);
         const auto ended = [&](int state) {
             return QTest::qWaitFor([&] {
@@ -61,8 +60,7 @@ private slots:
         QVERIFY(ended(12));
         QCOMPARE(rig.boxes.texts(), (QStringList{"You need update the ZorvaniDDC firmware.",
                                                  "Firmware update error! Can not firmware update for ZorvaniDDC."}));
-        QVERIFY(rig.sim->state().bootloader);
-        QVERIFY(!rig.device->isOpen());
+        QVERIFY(rig.sim->state().bootloader && !rig.device->isOpen());
         QVERIFY(states.contains(QVariantList{3, QStringLiteral("Executing step 1")})); // the window showed the steps
         // The receiver waits in its bootloader: the next start offers the update.
         rig.sim->dropReplies(kWrite, 0, kBoot);
@@ -89,23 +87,18 @@ private slots:
     void theUpdateOwnsTheLinkUntilTeardown()
     {
         PanelRig rig;
-        zorvani::sim::Config c;
-        c.port = 37201;
-        c.startInBootloader = true;
-        QVERIFY(start(rig, c));
+        QVERIFY(start(rig, 37201, false));
         rig.boxes.answer({QMessageBox::Yes});
         rig.device->info();
         QCOMPARE(rig.boxes.texts(), QStringList{kInBootloader});
         QTRY_VERIFY_WITH_TIMEOUT(rig.panel().firmwareUpdating(), 5000);
         QVERIFY(rig.sim->waitForCommand(kWrite, 30000, 5, kBoot));
-        QVERIFY(!rig.device->start());
-        QVERIFY(!rig.device->open());
+        QVERIFY(!rig.device->start() && !rig.device->open());
         rig.device->close();
         QVERIFY(rig.panel().firmwareUpdating());
         rig.device->deinit();
         rig.device.reset();
-        QVERIFY(rig.sim->state().bootloader);
-        QVERIFY(rig.sim->commands(6, kBoot).isEmpty());
+        QVERIFY(rig.sim->state().bootloader && rig.sim->commands(6, kBoot).isEmpty());
         QVERIFY(rig.sim->commands(kWrite, kBoot).size() < 448);
     }
 };

@@ -46,40 +46,23 @@ const char* const kBands[] = {"160", "80", "60", "40", "30", "20", "17", "15", "
 QVector<Key> keyTable(int pattern)
 {
     QVector<Key> t = {
-        {"SdrPort", "sbPort", 50001, 50010, 70000, false},
-        {"SampleRate", "cbSampleRate", 0, 2, 9, false},
-        {"IP_Mode", "cbModeIP", 0, 1, 2, false},
-        {"Lpf", "chbLpf", true, false, {}, true},
-        {"Mute", "chbDisableAudio", false, true, {}, true},
-        {"PLL", "chbPll", false, true, {}, false},
-        {"Bpf", "chbBpf", true, false, {}, true},
-        {"FeAtt", "chbFeAtt", false, true, {}, true},
-        {"FePream", "chbFePreamp", false, true, {}, true},
-        {"dsp_nr_taps", "sbDspRxNrTaps", 98, 40, 300, true},
-        {"dsp_nr_delay", "sbDspRxNrDelay", 20, 33, 0, true},
-        {"dsp_nr_rate", "sbDspRxNrGain", 0.0001, 0.0005, 2.0, true},
-        {"dsp_nr_leak", "sbDspRxNrLeak", 0.00002, 0.00005, -0.1, true},
-        {"dsp_anf_taps", "sbDspRxAnfTaps", 65, 100, 258, true},
-        {"dsp_anf_delay", "sbDspRxAnfDelay", 64, 10, 0, true},
-        {"dsp_anf_rate", "sbDspRxAnfGain", 0.0007, 0.0003, 0.0, true},
-        {"dsp_anf_leak", "sbDspRxAnfLeak", 0.00001, 0.00004, 1.5, true},
-        {"dsp_nb1_thr", "sbDspRxNb1Threshold", 2.65, 3.5, 25.0, true},
-        {"dsp_nb2_thr", "sbDspRxNb2Threshold", 2.48, 1.25, 0.0, true},
-        {"dsp_apf_gain", "sbDspApfSupression", 30, 40, 5, false},
-        {"dsp_apf_quolity", "sbDspApfQuality", 5, 9, 21, false},
-        {"dsp_ssb_apf_gain", "sbDspSsbApfSupression", 12, 20, 2, false},
-        {"dsp_ssb_apf_quolity", "sbDspSsbApfQuality", 1.0, 0.8, 11.0, false},
-        {"dsp_ssb_apf_freq", "sbDspSsbApfFreq", 500, 550, 2100, false},
-        {"dsp_dse_taps", "sbDspDseQuality", 140, 60, 10, false},
-        {"dsp_dse_swap", "chbDspDseSwap", false, true, {}, false},
-        {"dsp_wfm_usa", "chbDspWfmUsa", false, true, {}, false},
-        {"fir_taps_ssb", "sbDsp39kHzFilterTapsSSB", 1537, 2049, 499, true},
-        {"fir_taps_am", "sbDsp39kHzFilterTapsAM", 1537, 1025, 8000, true},
-        {"fir_taps_dig", "sbDsp39kHzFilterTapsDIG", 1537, 3073, 100, true},
-        {"fir_taps_cw", "sbDsp39kHzFilterTapsCW", 1537, 769, 7682, true},
-        {"digl_offset", "sbDspDiglOffset", 1500, 1000, -1, true},
-        {"digu_offset", "sbDspDiguOffset", 2200, 1800, 10001, true},
-        {"cw_pitch", "sbCwPitch", 700, 600, 200, false},
+        {"SdrPort", "sbPort", 50001, 50010, 70000, false}, {"SampleRate", "cbSampleRate", 0, 2, 9, false},
+        {"IP_Mode", "cbModeIP", 0, 1, 2, false}, {"Lpf", "chbLpf", true, false, {}, true},
+        {"Mute", "chbDisableAudio", false, true, {}, true}, {"PLL", "chbPll", false, true, {}, false},
+        {"Bpf", "chbBpf", true, false, {}, true}, {"FeAtt", "chbFeAtt", false, true, {}, true},
+        {"FePream", "chbFePreamp", false, true, {}, true}, {"dsp_nr_taps", "sbDspRxNrTaps", 98, 40, 300, true},
+        {"dsp_nr_delay", "sbDspRxNrDelay", 20, 33, 0, true}, {"dsp_nr_rate", "sbDspRxNrGain", 0.0001, 0.0005, 2.0, true},
+        {"dsp_nr_leak", "sbDspRxNrLeak", 0.00002, 0.00005, -0.1, true}, {"dsp_anf_taps", "sbDspRxAnfTaps", 65, 100, 258, true},
+        {"dsp_anf_delay", "sbDspRxAnfDelay", 64, 10, 0, true}, {"dsp_anf_rate", "sbDspRxAnfGain", 0.0007, 0.0003, 0.0, true},
+        {"dsp_anf_leak", "sbDspRxAnfLeak", 0.00001, 0.00004, 1.5, true}, {"dsp_nb1_thr", "sbDspRxNb1Threshold", 2.65, 3.5, 25.0, true},
+        {"dsp_nb2_thr", "sbDspRxNb2Threshold", 2.48, 1.25, 0.0, true}, {"dsp_apf_gain", "sbDspApfSupression", 30, 40, 5, false},
+        {"dsp_apf_quolity", "sbDspApfQuality", 5, 9, 21, false}, {"dsp_ssb_apf_gain", "sbDspSsbApfSupression", 12, 20, 2, false},
+        {"dsp_ssb_apf_quolity", "sbDspSsbApfQuality", 1.0, 0.8, 11.0, false}, {"dsp_ssb_apf_freq", "sbDspSsbApfFreq", 500, 550, 2100, false},
+        {"dsp_dse_taps", "sbDspDseQuality", 140, 60, 10, false}, {"dsp_dse_swap", "chbDspDseSwap", false, true, {}, false},
+        {"dsp_wfm_usa", "chbDspWfmUsa", false, true, {}, false}, {"fir_taps_ssb", "sbDsp39kHzFilterTapsSSB", 1537, 2049, 499, true},
+        {"fir_taps_am", "sbDsp39kHzFilterTapsAM", 1537, 1025, 8000, true}, {"fir_taps_dig", "sbDsp39kHzFilterTapsDIG", 1537, 3073, 100, true},
+        {"fir_taps_cw", "sbDsp39kHzFilterTapsCW", 1537, 769, 7682, true}, {"digl_offset", "sbDspDiglOffset", 1500, 1000, -1, true},
+        {"digu_offset", "sbDspDiguOffset", 2200, 1800, 10001, true}, {"cw_pitch", "sbCwPitch", 700, 600, 200, false},
         {"ExtCtrlEnable", "chbExtCtrlEnable", false, true, {}, true},
     };
     // AGC presets: default, chosen, outside for attack, decay and hang time.
@@ -117,7 +100,14 @@ bool same(const QVariant& a, const QVariant& b)
 #define COMPARE_SHOWN(key, got, want)                                                                              \
     QVERIFY2(same(got, want), qPrintable(QStringLiteral("%1: %2, expected %3").arg(key, got.toString(), want.toString())))
 
+// A stored address mode, serial and address; whether address and port are then read-only; what the page shows.
+struct Stored {
+    QString mode, serial, address;
+    bool readOnly;
+    QString shownSerial, shownAddress;
+};
 } // namespace
+Q_DECLARE_METATYPE(Stored)
 
 class TestZorvaniOptions : public QObject {
     Q_OBJECT
@@ -128,23 +118,19 @@ class TestZorvaniOptions : public QObject {
 
     template <typename T = QWidget> T* child(const QString& name) const { return m_options->findChild<T*>(name); }
     QLineEdit* field(const char* name) const { return child<QLineEdit>(QLatin1String(name)); }
-    template <typename T> T* menuChild(const char* name) const
-    {
-        return m_options->deviceMenuWidget()->findChild<T*>(QLatin1String(name));
-    }
+    template <typename T> T* menuChild(const char* name) const { return m_options->deviceMenuWidget()->findChild<T*>(QLatin1String(name)); }
     QString newPath() { return m_dir.filePath(QStringLiteral("s%1.ini").arg(++m_files)); }
 
     // Loads an INI file written by hand: the group and one line per key.
     void loadLines(const QList<QPair<QString, QString>>& lines, Set set)
     {
-        const QString path = newPath();
-        QFile file(path);
+        QFile file(newPath());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Text));
         file.write("[ZorvaniOptions]\n");
         for (const auto& line : lines)
             file.write((line.first + QLatin1Char('=') + line.second + QLatin1Char('\n')).toUtf8());
         file.close();
-        QSettings store(path, QSettings::IniFormat);
+        QSettings store(file.fileName(), QSettings::IniFormat);
         m_options->loadSettings(store, set);
     }
     void showChosen(int pattern)
@@ -170,10 +156,10 @@ private slots:
     {
         QTest::addColumn<Set>("set");
         QTest::addColumn<int>("pattern");
-        QTest::newRow("full, pattern 0") << Set::Full << 0;
-        QTest::newRow("full, pattern 1") << Set::Full << 1;
-        QTest::newRow("reduced, pattern 0") << Set::Reduced << 0;
-        QTest::newRow("reduced, pattern 1") << Set::Reduced << 1;
+        for (int pattern : {0, 1}) {
+            QTest::addRow("full, pattern %d", pattern) << Set::Full << pattern;
+            QTest::addRow("reduced, pattern %d", pattern) << Set::Reduced << pattern;
+        }
     }
     void roundTrip()
     {
@@ -198,8 +184,7 @@ private slots:
                 COMPARE_SHOWN(k.name, stored, k.chosen);
             }
             QStringList written = store.allKeys();
-            written.sort();
-            expected.sort();
+            written.sort(), expected.sort();
             QCOMPARE(written, expected);
             if (full) {
                 QCOMPARE(store.value(QStringLiteral("SdrSerial")), QVariant(kSerial.toLatin1()));
@@ -215,15 +200,12 @@ private slots:
         m_options->loadSettings(store, set);
         for (const Key& k : keys)
             COMPARE_SHOWN(k.name, shown(child(k.control)), (full || k.reduced ? k.chosen : k.fallback));
-        if (full) {
-            QCOMPARE(field("leSerial")->text(), QStringLiteral("SN: ") + kSerial);
-            QCOMPARE(field("leIP")->text(), kAddress);
-            const Receiver r = m_options->receiverRecord();
-            QVERIFY(r.serial == kSerial && r.address == QHostAddress(kAddress) && r.port == 50010);
-        } else {
-            QCOMPARE(field("leSerial")->text(), serialBefore);
-            QCOMPARE(m_options->receiverRecord(), Receiver());
-        }
+        const Receiver r = m_options->receiverRecord();
+        QCOMPARE(field("leSerial")->text(), full ? QStringLiteral("SN: ") + kSerial : serialBefore);
+        if (full)
+            QVERIFY(field("leIP")->text() == kAddress && r.serial == kSerial && r.address == QHostAddress(kAddress) && r.port == 50010);
+        else
+            QCOMPARE(r, Receiver());
     }
 
     // A full load replaces what it cannot use by the documented default; a
@@ -262,40 +244,27 @@ private slots:
     // change only for text worth showing.
     void storedReceiver_data()
     {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("shownSerial");
-        QTest::addColumn<QString>("shownAddress");
+        QTest::addColumn<Stored>("s");
         const QString before = QStringLiteral("10.1.2.3");
-        QTest::newRow("Auto, plain text") << "0" << true << kSerial << kAddress << kSerial << kAddress;
-        QTest::newRow("Static IP, bytes") << "1" << false << "@ByteArray(" + kSerial + ")" << "@ByteArray(" + kAddress + ")"
-                                          << kSerial << kAddress;
-        QTest::newRow("no such mode: Auto; leading zeros are decimal")
-            << "2" << true << kSerial << "192.168.001.010" << kSerial << "192.168.1.10";
-        QTest::newRow("empty keeps the receiver") << "1" << false << "" << "" << "OXD0100ff00009" << before;
-        QTest::newRow("no address keeps the receiver") << "0" << true << kSerial << "12.34" << kSerial << before;
+        QTest::newRow("Auto, plain text") << Stored{"0", kSerial, kAddress, true, kSerial, kAddress};
+        QTest::newRow("Static IP, bytes") << Stored{"1", "@ByteArray(" + kSerial + ")", "@ByteArray(" + kAddress + ")", false, kSerial, kAddress};
+        QTest::newRow("no such mode: Auto; leading zeros are decimal") << Stored{"2", kSerial, "192.168.001.010", true, kSerial, "192.168.1.10"};
+        QTest::newRow("empty keeps the receiver") << Stored{"1", "", "", false, "OXD0100ff00009", before};
+        QTest::newRow("no address keeps the receiver") << Stored{"0", kSerial, "12.34", true, kSerial, before};
     }
     void storedReceiver()
     {
-        QFETCH(QString, mode);
-        QFETCH(bool, readOnly);
-        QFETCH(QString, serial);
-        QFETCH(QString, address);
-        QFETCH(QString, shownSerial);
-        QFETCH(QString, shownAddress);
+        QFETCH(Stored, s);
         m_options->setReceiver(receiver(QStringLiteral("OXD0100ff00009"), QStringLiteral("10.1.2.3"), 50001));
         // The opposite state first, chosen as a user would ("Auto" is the start).
-        child<QComboBox>(QStringLiteral("cbModeIP"))->setCurrentIndex(readOnly ? 1 : 0);
-        QCOMPARE(field("leIP")->isReadOnly(), !readOnly);
-        loadLines({{"IP_Mode", mode}, {"SdrSerial", serial}, {"SdrAddress", address}}, Set::Full);
-        QCOMPARE(field("leIP")->isReadOnly(), readOnly);
-        QCOMPARE(child<QSpinBox>(QStringLiteral("sbPort"))->isReadOnly(), readOnly);
-        QCOMPARE(field("leSerial")->text(), QStringLiteral("SN: ") + shownSerial);
-        QCOMPARE(m_options->receiverRecord().serial, shownSerial);
-        QCOMPARE(field("leIP")->text(), shownAddress);
-        QCOMPARE(m_options->receiverRecord().address, QHostAddress(shownAddress));
+        child<QComboBox>(QStringLiteral("cbModeIP"))->setCurrentIndex(s.readOnly ? 1 : 0);
+        QCOMPARE(field("leIP")->isReadOnly(), !s.readOnly);
+        loadLines({{"IP_Mode", s.mode}, {"SdrSerial", s.serial}, {"SdrAddress", s.address}}, Set::Full);
+        QVERIFY(field("leIP")->isReadOnly() == s.readOnly && child<QSpinBox>(QStringLiteral("sbPort"))->isReadOnly() == s.readOnly);
+        QCOMPARE(field("leSerial")->text(), QStringLiteral("SN: ") + s.shownSerial);
+        QCOMPARE(m_options->receiverRecord().serial, s.shownSerial);
+        QCOMPARE(field("leIP")->text(), s.shownAddress);
+        QCOMPARE(m_options->receiverRecord().address, QHostAddress(s.shownAddress));
     }
 
     void receiverIsShown()
@@ -303,10 +272,8 @@ private slots:
         Receiver r = receiver(QStringLiteral("OXD010a1b00123"), QStringLiteral("10.1.2.3"), 50005);
         m_options->setReceiver(r);
         QCOMPARE(m_options->receiverRecord(), r);
-        QCOMPARE(field("leIP")->text(), QString("10.1.2.3"));
-        QCOMPARE(child<QSpinBox>("sbPort")->value(), 50005);
-        QCOMPARE(field("leSerial")->text(), QString("SN: OXD010a1b00123"));
-        QCOMPARE(menuChild<QLabel>("lbSerial")->text(), QString("OXD010a1b00123"));
+        QVERIFY(field("leIP")->text() == "10.1.2.3" && child<QSpinBox>("sbPort")->value() == 50005);
+        QVERIFY(field("leSerial")->text() == "SN: OXD010a1b00123" && menuChild<QLabel>("lbSerial")->text() == "OXD010a1b00123");
         // The Expert page's new address starts from the receiver's, until the user types one.
         QCOMPARE(field("leStaticIP")->text(), QString("10.1.2.3"));
         QTest::keyClicks(field("leStaticIP"), "4");
@@ -338,8 +305,7 @@ private slots:
         for (const char* name : {"leSerial", "leIP", "leStaticIP"}) {
             auto* f = field(name);
             const int needed = f->fontMetrics().horizontalAdvance(f->text());
-            QVERIFY2(f->contentsRect().width() > needed + 4, qPrintable(QStringLiteral("%1: %2 px for %3 in %4 px").arg(
-                name).arg(needed).arg(f->text()).arg(f->contentsRect().width())));
+            QVERIFY2(f->contentsRect().width() > needed + 4, qPrintable(QStringLiteral("%1: %2 px for %3").arg(name).arg(needed).arg(f->text())));
         }
         auto* grid = child<QGridLayout>(QStringLiteral("glExtCtrl"));
         QVERIFY(grid);
@@ -347,8 +313,7 @@ private slots:
         for (const char* band : kBands) {
             grid->getItemPosition(grid->indexOf(child<QLabel>(QString("lbExtCtrl") + band)), &row, &column, &rows, &columns);
             for (int bit = 0; bit < 7; ++bit) {
-                grid->getItemPosition(grid->indexOf(child(QString("chbExtCtrlRx%1_%2").arg(band).arg(bit))), &boxRow,
-                                      &boxColumn, &rows, &columns);
+                grid->getItemPosition(grid->indexOf(child(QString("chbExtCtrlRx%1_%2").arg(band).arg(bit))), &boxRow, &boxColumn, &rows, &columns);
                 QVERIFY(boxRow == row && boxColumn == column + 1 + bit);
             }
         }
@@ -364,13 +329,10 @@ private slots:
         QSignalSpy changed(rate, qOverload<int>(&QComboBox::currentIndexChanged));
         for (QComboBox* combo : {rate, rate, mode}) {
             const QPoint centre = combo->rect().center();
-            QWheelEvent wheel(centre, combo->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QWheelEvent wheel(centre, combo->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(combo, &wheel);
         }
-        QCOMPARE(rate->currentIndex(), 1);
-        QCOMPARE(changed.count(), 0);
-        QCOMPARE(mode->currentIndex(), 1);
+        QVERIFY(rate->currentIndex() == 1 && changed.count() == 0 && mode->currentIndex() == 1);
         auto* warning = child<QTextBrowser>("tbWarning");
         QVERIFY(warning->toPlainText().contains("With the set sample rate the audio output to the receiver is disabled!"));
         for (int index : {3, 4, 3}) {
@@ -380,61 +342,11 @@ private slots:
         }
     }
 
-    void defaultButtons_data()
-    {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QStringList>("controls");
-        QTest::addColumn<QVariantList>("away");
-        QTest::addColumn<QVariantList>("defaults");
-        QTest::newRow("SSB APF") << "pbDefaultSsbApf"
-                                 << QStringList{"sbDspSsbApfSupression", "sbDspSsbApfFreq", "sbDspSsbApfQuality"}
-                                 << QVariantList{40, 1000, 5.0} << QVariantList{20, 550, 0.8};
-        QTest::newRow("DSE") << "pbDefaultDse" << QStringList{"sbDspDseQuality", "chbDspDseSwap"}
-                             << QVariantList{60, true} << QVariantList{140, false};
-    }
-    void defaultButtons()
-    {
-        QFETCH(QString, button);
-        QFETCH(QStringList, controls);
-        QFETCH(QVariantList, away);
-        QFETCH(QVariantList, defaults);
-        for (int i = 0; i < controls.size(); ++i)
-            show(child(controls[i]), away[i]);
-        child<QPushButton>(button)->click();
-        for (int i = 0; i < controls.size(); ++i)
-            COMPARE_SHOWN(controls[i], shown(child(controls[i])), defaults[i]);
-    }
-
-    // The device menu announces changes only, whether set or clicked; the CW
-    // pitch is announced too.
-    void menuAnnouncesChanges()
-    {
-        DeviceMenuZorvaniDDC menu;
-        QSignalSpy att(&menu, &DeviceMenuZorvaniDDC::attChanged);
-        QSignalSpy serial(&menu, &DeviceMenuZorvaniDDC::serialChanged);
-        QSignalSpy lpf(&menu, &DeviceMenuZorvaniDDC::lpfChanged);
-        menu.setAtt(true);
-        menu.setAtt(true);
-        QCOMPARE(att.count(), 1);
-        QVERIFY(menu.findChild<QCheckBox*>("chbAtt")->isChecked());
-        menu.setAtt(false);
-        QCOMPARE(att.count(), 2);
-        QCOMPARE(att.at(1).at(0).toBool(), false);
-        menu.setSerial(u"OXD01000000001");
-        menu.setSerial(u"OXD01000000001");
-        QCOMPARE(serial.count(), 1);
-        const bool before = menu.lpf();
-        menu.findChild<QCheckBox*>("chbLpf")->click();
-        QCOMPARE(lpf.count(), 1);
-        QCOMPARE(menu.lpf(), !before);
-        QSignalSpy pitch(m_options.get(), &ZorvaniOptions::cwPitchChanged);
-        child<QSpinBox>("sbCwPitch")->setValue(650);
-        QCOMPARE(pitch.count(), 1);
-        QCOMPARE(pitch.at(0).at(0).toInt(), 650);
-    }
-
-    // Each of the menu's boxes and its twin on the page show the same state, whichever is changed.
-    void menuAndOptionsFollowEachOther()
+    // Each of the menu's boxes and its twin on the page show the same state,
+    // whichever is changed, without echoes; the menu's rate clamps to the rates
+    // it offers and follows the page both ways; a running discovery disables
+    // "Discover", which starts the page's search; the CW pitch is announced.
+    void deviceMenu()
     {
         const QPair<const char*, const char*> twins[] = {
             {"chbFeAtt", "chbAtt"}, {"chbFePreamp", "chbPreamp"}, {"chbBpf", "chbBpf"}, {"chbLpf", "chbLpf"}, {"chbPll", "chbPll"}};
@@ -449,52 +361,39 @@ private slots:
             QCOMPARE(option->isChecked(), menuCheck->isChecked());
             QVERIFY2(optionToggled.count() == 2, twin.first);
         }
-    }
-
-    // The menu's rate clamps to the rates it offers, and page and menu follow each other.
-    void menuSampleRate_data()
-    {
-        QTest::addColumn<int>("requested");
-        QTest::addColumn<int>("selected");
-        QTest::newRow("7") << 7 << 3;
-        QTest::newRow("4") << 4 << 3;
-        QTest::newRow("2") << 2 << 2;
-        QTest::newRow("-1") << -1 << 0;
-    }
-    void menuSampleRate()
-    {
-        QFETCH(int, requested);
-        QFETCH(int, selected);
         auto* menu = m_options->deviceMenuWidget();
+        QSignalSpy att(menu, &DeviceMenuZorvaniDDC::attChanged), serial(menu, &DeviceMenuZorvaniDDC::serialChanged);
+        const bool on = !menuChild<QCheckBox>("chbAtt")->isChecked();
+        for (int i = 0; i < 2; ++i)
+            menu->setAtt(on), menu->setSerial(u"OXD01000000001");
+        QVERIFY(att.count() == 1 && serial.count() == 1);
         auto* page = child<QComboBox>("cbSampleRate");
         auto* menuRate = menuChild<QComboBox>("cbSampleRate");
-        if (selected == 0)
-            menu->setSampleRate(SR156k);
-        menu->setSampleRate(ZorvaniSR(requested));
-        QCOMPARE(int(menu->sampleRate()), selected);
-        QCOMPARE(menuRate->currentIndex(), selected);
-        QCOMPARE(page->currentIndex(), selected);
-        QSignalSpy announced(menu, &DeviceMenuZorvaniDDC::sampleRateChanged);
-        page->setCurrentIndex((selected + 1) % 4);
-        QCOMPARE(menuRate->currentIndex(), (selected + 1) % 4);
-        menuRate->setCurrentIndex(selected);
-        QCOMPARE(page->currentIndex(), selected);
-        QCOMPARE(announced.count(), 2);
-    }
-
-    // A running discovery disables the menu's Discover; the button starts the page's search.
-    void menuDiscover()
-    {
+        for (const auto& [requested, selected] : {std::pair{7, 3}, {4, 3}, {2, 2}, {-1, 0}}) {
+            if (selected == 0)
+                menu->setSampleRate(SR156k);
+            menu->setSampleRate(ZorvaniSR(requested));
+            QVERIFY2(int(menu->sampleRate()) == selected && menuRate->currentIndex() == selected && page->currentIndex() == selected,
+                     qPrintable(QString::number(requested)));
+            QSignalSpy announced(menu, &DeviceMenuZorvaniDDC::sampleRateChanged);
+            page->setCurrentIndex((selected + 1) % 4);
+            QCOMPARE(menuRate->currentIndex(), (selected + 1) % 4);
+            menuRate->setCurrentIndex(selected);
+            QVERIFY(page->currentIndex() == selected && announced.count() == 2);
+        }
         auto* discover = menuChild<QPushButton>("pbDiscover");
-        QSignalSpy spy(m_options->deviceMenuWidget(), &DeviceMenuZorvaniDDC::dicoverLockChanged);
+        QSignalSpy lock(menu, &DeviceMenuZorvaniDDC::dicoverLockChanged);
         for (bool locked : {true, false}) {
             m_options->discoverLock()->setStart(locked);
             QCOMPARE(discover->isEnabled(), !locked);
         }
-        QCOMPARE(spy.count(), 2);
+        QCOMPARE(lock.count(), 2);
         QSignalSpy clicked(child<QPushButton>("pbSearch"), &QPushButton::clicked);
         discover->click();
         QCOMPARE(clicked.count(), 1);
+        QSignalSpy pitch(m_options.get(), &ZorvaniOptions::cwPitchChanged);
+        child<QSpinBox>("sbCwPitch")->setValue(650);
+        QVERIFY(pitch.count() == 1 && pitch.at(0).at(0).toInt() == 650);
     }
 };
 

@@ -15,42 +15,34 @@ private slots:
     void endsOnItsCause_data()
     {
         QTest::addColumn<QString>("cause");
-        QTest::addColumn<int>("timeoutMs");
-        QTest::newRow("woken before") << "wake before" << -1;
-        QTest::newRow("woken during") << "wake during" << -1;
-        QTest::newRow("datagram waiting") << "datagram" << -1;
-        QTest::newRow("time limit") << "none" << 20;
-        // Two wake-ups before a sleep end it; the next sleep waits again until
-        // a datagram arrives, sent only once the test saw it still asleep.
-        QTest::newRow("wake-up used up") << "wake twice, then a datagram" << -1;
+        for (const char* cause : {"wake before", "wake during", "datagram", "time limit",
+                                  "wake twice, then a datagram"}) // the second sleep waits until the datagram, sent once the test saw it asleep
+            QTest::newRow(cause) << cause;
     }
     void endsOnItsCause()
     {
         QFETCH(QString, cause);
-        QFETCH(int, timeoutMs);
         QUdpSocket socket, peer;
         QVERIFY(socket.bind(QHostAddress(QHostAddress::LocalHost), 0));
         const auto datagram = [&] { return peer.writeDatagram("x", 1, QHostAddress::LocalHost, socket.localPort()) == 1; };
         SocketSleep sleep;
-        if (cause == "wake before")
+        if (cause == "wake before" || cause.startsWith("wake twice"))
             sleep.wake();
-        if (cause == "datagram")
-            QVERIFY(datagram());
         if (cause.startsWith("wake twice")) {
-            sleep.wake();
             sleep.wake();
             sleep.sleep(socket.socketDescriptor(), -1);
         }
+        QVERIFY(cause != "datagram" || datagram());
         std::atomic<bool> asleep{false}, done{false};
         std::thread sleeper([&] {
             asleep.store(true);
-            sleep.sleep(socket.socketDescriptor(), timeoutMs);
+            sleep.sleep(socket.socketDescriptor(), cause == "time limit" ? 20 : -1);
             done.store(true);
         });
         QTRY_VERIFY_WITH_TIMEOUT(asleep.load(), 5000);
-        bool stillAsleep = true;
         if (cause == "wake during")
             sleep.wake();
+        bool stillAsleep = true;
         if (cause.startsWith("wake twice")) {
             QTest::qWait(50);
             stillAsleep = !done.load();
@@ -60,8 +52,7 @@ private slots:
         if (!ended)
             sleep.wake();
         sleeper.join();
-        QVERIFY2(ended, qPrintable(cause));
-        QVERIFY(stillAsleep);
+        QVERIFY2(ended && stillAsleep, qPrintable(cause));
     }
 };
 
