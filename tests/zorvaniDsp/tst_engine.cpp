@@ -112,27 +112,14 @@ private slots:
         QVERIFY(delivered == 200 && tap.blocks == 200);
     }
 
-    // The host's index: 0 off (the first preset's times, disabled), 1..5 a
-    // preset, passed on unclamped. The queue clamps (attack 0.1..5 ms, decay
-    // and hang 1..3000 ms); a full queue keeps the newest.
+    // Host indices out of range are refused (the presets on the audio: the
+    // panel's system test). The queue clamps (attack 0.1..5 ms, decay and
+    // hang 1..3000 ms); a full queue keeps the newest.
     void agcPresetsAndQueue()
     {
         AgcPresetTable table;
         QVERIFY(!table.select(0, 1) && !table.select(0, 6) && !table.select(2, 3)); // already "Long", no such preset or receiver
-        QCOMPARE(table.hostIndex(2), 0);
-        QVERIFY(table.select(0, 4)); // "Fast"
-        AgcSettings s = table.settings(0);
-        QVERIFY(s.attackMs == 0.7 && s.decayMs == 100.0 && s.hangMs == 100u && s.enabled);
-        QVERIFY(table.follows(0, 3) && !table.follows(1, 3));
-        QVERIFY(table.select(0, 0));
-        s = table.settings(0);
-        QVERIFY(s.decayMs == 800.0 && !s.enabled && !table.follows(0, 0) && table.hostIndex(0) == 0);
-        QVERIFY(table.set(4, &AgcPresetTable::Preset::attack, 2.5) && table.set(4, &AgcPresetTable::Preset::hang, 5000u));
-        QVERIFY(!table.set(5, &AgcPresetTable::Preset::decay, 1.0));
-        QVERIFY(table.select(1, 5)); // "User"
-        s = table.settings(1);
-        QVERIFY(s.attackMs == 2.5 && s.decayMs == 1000.0 && s.hangMs == 5000u);
-
+        QVERIFY(table.hostIndex(2) == 0 && !table.set(5, &AgcPresetTable::Preset::decay, 1.0));
         const AgcSettings in[] = {{0.01, 5000.0, 0, false}, {9.0, 0.5, 5000, false}, {0.1, 3000.0, 1, false}};
         const AgcSettings out[] = {{0.1, 3000.0, 1, false}, {5.0, 1.0, 3000, false}, {0.1, 3000.0, 1, false}};
         for (int row = 0; row < 3; ++row) {

@@ -17,20 +17,12 @@ namespace {
 // Runs every job at once on the submitting thread.
 class InlinePool : public ThreadPoolAbstract {
 public:
-    bool submit(ThreadPoolItemAbstract* job) override
-    {
-        job->run();
-        return true;
-    }
+    bool submit(ThreadPoolItemAbstract* job) override { return job->run(), true; }
 };
 
 class BandCatalogue : public DeviceFunctionsAbstract {
 public:
-    QList<DeviceBand> bands() const override
-    {
-        return {DeviceBand{3500000, 3800000, "80m"}, DeviceBand{7000000, 7200000, "40m"},
-                DeviceBand{14000000, 14350000, "20m"}};
-    }
+    QList<DeviceBand> bands() const override { return {{3500000, 3800000, "80m"}, {7000000, 7200000, "40m"}, {14000000, 14350000, "20m"}}; }
 };
 
 class Analyzer : public SignalAnalyzerAbstract {
@@ -42,12 +34,7 @@ public:
     quint32 receiver = 99;
     void setSampleRate(double hz) override { rate = hz; }
     bool isActive(int which) const override { return which == 0 && active; }
-    void write(quint32 rx, const C*, std::size_t count) override
-    {
-        ++writes;
-        samples += count;
-        receiver = rx;
-    }
+    void write(quint32 rx, const C*, std::size_t count) override { ++writes, samples += count, receiver = rx; }
 };
 
 // The raw rings have no consumer inside the engine and a full ring takes no

@@ -128,30 +128,19 @@ private slots:
         QVERIFY(sameBits(mix(mixer, source, 1), constant(0.5, 0.0)));
     }
 
-    void balanceLaw_data()
-    {
-        QTest::addColumn<double>("gain");
-        QTest::addColumn<double>("balance");
-        QTest::addColumn<double>("left");
-        QTest::addColumn<double>("right");
-        QTest::newRow("centre") << 1.0 << 0.0 << 1.0 << 1.0;
-        QTest::newRow("half right") << 1.0 << 50.0 << 0.5 << 1.0;
-        QTest::newRow("full left") << 0.5 << -100.0 << 0.5 << 0.0;
-        QTest::newRow("beyond right clamps") << 2.0 << 250.0 << 0.0 << 2.0;
-        QTest::newRow("negative gain is silence") << -1.0 << 0.0 << 0.0 << 0.0;
-    }
-
+    // Once the ramp is done (0.98^2000 is far below the snap to the
+    // target): balance -100 is left only, +100 right only, beyond clamps; a
+    // negative gain is silence.
     void balanceLaw()
     {
-        QFETCH(double, gain);
-        QFETCH(double, balance);
-        QFETCH(double, left);
-        QFETCH(double, right);
-        FakeSource source;
-        MixerZorvani mixer({&source}, nullptr);
-        mixer.setGain(0, 0, gain, balance);
-        mix(mixer, source, 10); // 0.98^2000 is far below the snap to the target
-        QVERIFY(sameBits(mix(mixer, source, 1), constant(left, right)));
+        const double rows[][4] = {{1.0, 0.0, 1.0, 1.0}, {1.0, 50.0, 0.5, 1.0}, {0.5, -100.0, 0.5, 0.0}, {2.0, 250.0, 0.0, 2.0}, {-1.0, 0.0, 0.0, 0.0}};
+        for (const auto& r : rows) { // gain, balance, left, right
+            FakeSource source;
+            MixerZorvani mixer({&source}, nullptr);
+            mixer.setGain(0, 0, r[0], r[1]);
+            mix(mixer, source, 10);
+            QVERIFY2(sameBits(mix(mixer, source, 1), constant(r[2], r[3])), qPrintable(QString("gain %1 balance %2").arg(r[0]).arg(r[1])));
+        }
     }
 
     // A muted channel fades at 0.98 per frame to silence and keeps being
@@ -280,39 +269,30 @@ private slots:
         QVERIFY(!MixerZorvani({}, nullptr).mixOnce());
     }
 
-    void gainTable_data()
-    {
-        QTest::addColumn<int>("enabledMask"); // bit rx*2+ch
-        QTest::addColumn<bool>("single");
-        QTest::newRow("only rx0 ch0") << 0b0001 << true;
-        QTest::newRow("rx0 ch0 and rx1 ch1") << 0b1001 << true;
-        QTest::newRow("rx0 both") << 0b0011 << false;
-        QTest::newRow("rx0 ch0 and rx1 ch0") << 0b0101 << false;
-    }
-
-    // A lone audible channel plays at unity gain whatever its volume;
-    // otherwise volumes (-60 dB or less is silence) and balances apply.
-    // Controls out of range change nothing.
+    // A lone audible channel (receiver 1's second channel does not count)
+    // plays at unity gain whatever its volume; otherwise volumes (-60 dB or
+    // less is silence) and balances apply. Controls out of range change nothing.
     void gainTable()
     {
-        QFETCH(int, enabledMask);
-        QFETCH(bool, single);
         const double volume[4] = {-80.0, -6.0, -60.0, 20.0}, balance[4] = {0.5, -0.25, 0.75, -1.0};
-        MixerGains gains;
-        for (int i = 0; i < 4; ++i)
-            QVERIFY(gains.setVolume(i / 2, i % 2, volume[i]) && gains.setBalance(i / 2, i % 2, balance[i])
-                    && gains.setEnabled(i / 2, i % 2, (enabledMask >> i) & 1));
-        QVERIFY(!gains.setVolume(2, 0, 0.0) && !gains.setBalance(0, 2, 0.0) && !gains.setEnabled(-1, 0, true));
-        const MixerGainTable t = gains.table();
-        if (single) {
-            QVERIFY(t[0][0].gain == 1.0 && t[0][0].balance == 0.0);
-            QCOMPARE(t[0][1].gain + t[1][0].gain + t[1][1].gain, 0.0);
-            return;
+        const std::pair<int, bool> cases[] = {{0b0001, true}, {0b1001, true}, {0b0011, false}, {0b0101, false}};
+        for (const auto& [enabledMask, single] : cases) { // enabled channels (bit rx*2+ch), one alone audible
+            MixerGains gains;
+            for (int i = 0; i < 4; ++i)
+                QVERIFY(gains.setVolume(i / 2, i % 2, volume[i]) && gains.setBalance(i / 2, i % 2, balance[i])
+                        && gains.setEnabled(i / 2, i % 2, (enabledMask >> i) & 1));
+            QVERIFY(!gains.setVolume(2, 0, 0.0) && !gains.setBalance(0, 2, 0.0) && !gains.setEnabled(-1, 0, true));
+            const MixerGainTable t = gains.table();
+            const QByteArray row = QByteArray::number(enabledMask, 2);
+            if (single) {
+                QVERIFY2(t[0][0].gain == 1.0 && t[0][0].balance == 0.0 && t[0][1].gain + t[1][0].gain + t[1][1].gain == 0.0, row);
+                continue;
+            }
+            QVERIFY2(t[0][0].gain == 0.0 && t[1][0].gain == 0.0 && std::fabs(t[1][1].gain - 10.0) < 1e-12, row);
+            QVERIFY2(std::fabs(t[0][1].gain - 0.501187233627) < 1e-9, row);
+            for (int i = 0; i < 4; ++i)
+                QVERIFY2(t[i / 2][i % 2].balance == balance[i], row);
         }
-        QVERIFY(t[0][0].gain == 0.0 && t[1][0].gain == 0.0);
-        QVERIFY(std::fabs(t[0][1].gain - 0.501187233627) < 1e-9 && std::fabs(t[1][1].gain - 10.0) < 1e-12);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(t[i / 2][i % 2].balance, balance[i]);
     }
 };
 
