@@ -171,27 +171,6 @@ private slots:
         QVERIFY(mixer.mixOnce() && source.rings[0].fill() == 0u);
     }
 
-    // Off, the level stage passes audio bit for bit; on, it holds peaks at
-    // 0.9 once settled and leaves quiet audio alone; off again, gain 1.
-    void levelStage()
-    {
-        FakeSource source(9);
-        MixerZorvani mixer({&source}, nullptr);
-        Signal in = ramp(0);
-        for (C& f : in)
-            f = {f.re * 0.01, f.im * 0.003};
-        QVERIFY(sameBits(mix(mixer, source, 1, in), in));
-        mixer.setLevelStageEnabled(true);
-        QVERIFY(sameBits(mix(mixer, source, 1, constant(0.1, -0.1)), constant(0.1, -0.1)));
-        mix(mixer, source, 6, constant(2.0, -1.0));
-        double peak = 0.0;
-        for (const C& f : mix(mixer, source, 4, constant(2.0, -1.0)))
-            peak = std::max({peak, std::abs(f.re), std::abs(f.im)});
-        QVERIFY2(std::abs(peak - 0.9) < 1e-6, qPrintable(QString("settled peak %1").arg(peak)));
-        mixer.setLevelStageEnabled(false);
-        QCOMPARE(mix(mixer, source, 20, constant(0.5, 0.5)).back().re, 0.5);
-    }
-
     // Receivers are summed and the sum goes to the sound card too; a sound
     // card ring without room for a block is skipped, the mixer's is not.
     // Once running, mixing allocates nothing.
