@@ -13,29 +13,29 @@ using namespace dsptest;
 
 namespace {
 
-// Carrier at `offsetHz`, modulated `depth` by a 1 kHz tone, with faint noise.
-Signal amSignal(int n, double offsetHz, double depth, double phase)
+// n samples of the carrier f(t) (t in seconds) plus complex noise of the given rms.
+template <typename F>
+Signal carrier(int n, F f, double noiseRms = 0.0, unsigned seed = 7)
 {
-    Signal x(static_cast<size_t>(n));
-    const Signal hiss = gaussian(n, 1e-4, 7);
-    for (int k = 0; k < n; ++k) {
-        const double a = 0.5 * (1.0 + depth * std::cos(2.0 * kPi * 1000.0 * k / kFs)), p = 2.0 * kPi * offsetHz * k / kFs + phase;
-        x[k] = {a * std::cos(p) + hiss[k].re, a * std::sin(p) + hiss[k].im};
-    }
+    Signal x = gaussian(n, noiseRms, seed);
+    for (int k = 0; k < n; ++k)
+        x[k] = {x[k].re + f(k / kFs).real(), x[k].im + f(k / kFs).imag()};
     return x;
+}
+
+// Carrier at `offsetHz`, modulated 50 % by a 1 kHz tone, with faint noise.
+Signal amSignal(int n, double offsetHz, double phase)
+{
+    return carrier(n, [&](double t) { return std::polar(0.5 + 0.25 * std::cos(2.0 * kPi * 1000.0 * t), 2.0 * kPi * offsetHz * t + phase); }, 1e-4);
 }
 
 // FM carrier whose instantaneous frequency is deviationHz * cos(2 pi toneHz t),
 // or a constant offset when toneHz is 0.
 Signal fmSignal(int n, double deviationHz, double toneHz)
 {
-    Signal x(static_cast<size_t>(n));
-    for (int k = 0; k < n; ++k) {
-        const double t = k / kFs;
-        const double phase = toneHz > 0.0 ? deviationHz / toneHz * std::sin(2.0 * kPi * toneHz * t) : 2.0 * kPi * deviationHz * t;
-        x[k] = {std::cos(phase), std::sin(phase)};
-    }
-    return x;
+    return carrier(n, [&](double t) {
+        return std::polar(1.0, toneHz > 0.0 ? deviationHz / toneHz * std::sin(2.0 * kPi * toneHz * t) : 2.0 * kPi * deviationHz * t);
+    });
 }
 
 template <typename Demod>
@@ -49,13 +49,9 @@ void demodulate(Demod& d, Signal& x)
 // deviation), demodulated by the FM detector. toneHz 0: no sub-audible tone.
 Signal nfmAudio(int n, double toneHz, FmDemodZorvani& fm, double noiseRms = 0.0)
 {
-    Signal x(static_cast<size_t>(n));
-    const Signal hiss = gaussian(n, noiseRms, 99);
-    double phase = 0.0;
-    for (int k = 0; k < n; ++k) {
-        phase += 2.0 * kPi / kFs * (2500.0 * std::sin(2.0 * kPi * 1000.0 * k / kFs) + 350.0 * std::sin(2.0 * kPi * toneHz * k / kFs));
-        x[k] = {std::cos(phase) + hiss[k].re, std::sin(phase) + hiss[k].im};
-    }
+    Signal x = carrier(n, [&](double t) {
+        return std::polar(1.0, 2.5 * (1.0 - std::cos(2.0 * kPi * 1000.0 * t)) + (toneHz > 0.0 ? 350.0 / toneHz * (1.0 - std::cos(2.0 * kPi * toneHz * t)) : 0.0));
+    }, noiseRms, 99);
     demodulate(fm, x);
     return x;
 }
@@ -96,7 +92,7 @@ private slots:
         for (double offsetHz : {0.0, 300.0}) {
             DemodAMZorvani am;
             QVERIFY(!am.setBandwidth(0.0) && am.setBandwidth(5000.0 / kFs));
-            Signal x = amSignal(20000, offsetHz, 0.5, 0.4);
+            Signal x = amSignal(20000, offsetHz, 0.4);
             demodulate(am, x);
             // 6250 samples hold whole cycles of 1 kHz and its harmonics.
             const double distortion = thd(x, 12000, 6250, 1000.0), distortionIm = thd(x, 12000, 6250, 1000.0, 1);
@@ -112,7 +108,7 @@ private slots:
     {
         SamDemodZorvani sam;
         QVERIFY(!sam.setBandwidth(0.7) && sam.setBandwidth(5000.0 / kFs));
-        Signal x = amSignal(60000, 50.0, 0.5, 2.0);
+        Signal x = amSignal(60000, 50.0, 2.0);
         demodulate(sam, x);
         QVERIFY2(thd(x, 50000, 6250, 1000.0) < 0.01, qPrintable(QString("THD %1").arg(thd(x, 50000, 6250, 1000.0))));
         // Locked: the loop frequency cancels the 50 Hz offset (x e^(j theta)),
