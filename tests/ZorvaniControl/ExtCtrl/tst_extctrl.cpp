@@ -3,86 +3,69 @@
 #include "bandplan/AmateurRegion.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QLocale>
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <memory>
-
 class ExtCtrlTest : public QObject {
     Q_OBJECT
-
     QTemporaryDir m_home; // the band plan writes "itu.ini"
-    std::unique_ptr<AmateurRegion> m_region;
-    std::unique_ptr<QWidget> m_form; // with the check boxes the options page carries
-    std::unique_ptr<ExtCtrlZorvani> m_ext;
-
-    QCheckBox* box(const QString& name) { return m_form->findChild<QCheckBox*>(name); }
-    QCheckBox* box(const char* row, int bit) { return box(QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(row)).arg(bit)); }
 
 private slots:
     void initTestCase() { QVERIFY(support::isolateHome(m_home)); }
-    void init()
-    {
-        QFile::remove(AmateurRegion::settingsPath());
-        m_region = std::make_unique<AmateurRegion>();
-        m_region->setCountry(QLocale::Germany); // ITU region 1
-        m_form = std::make_unique<QWidget>();
-        (new QCheckBox(m_form.get()))->setObjectName(QStringLiteral("chbExtCtrlEnable"));
-        for (const char* row : {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"})
-            for (int bit = 0; bit < 7; ++bit)
-                (new QCheckBox(m_form.get()))->setObjectName(QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(row)).arg(bit));
-        m_ext = std::make_unique<ExtCtrlZorvani>(m_form.get(), m_region.get());
-    }
-
-    // The band of the tuned frequency plus the offset; edges belong to the
-    // band, 11 m only when the plan has it.
-    void bandOfFrequency()
-    {
-        box(QStringLiteral("chbExtCtrlEnable"))->setChecked(true);
-        const struct { double hz, offset; bool band11; int band; } cases[] = {
-            {7100000.0, 0, false, 3}, {7000000.0, 0, false, 3}, {7200000.0, 0, false, 3}, {7200000.1, 0, false, 13},
-            {6990000.0, 0, false, 13}, {6990000.0, 20000.0, false, 3}, {27000000.0, 0, false, 13}, {27000000.0, 0, true, 9}};
-        for (const auto& c : cases) {
-            m_ext->setFrequency(0.0); // a band plan change alone does not look again
-            m_region->setBand11M(c.band11);
-            m_ext->setOffset(c.offset);
-            m_ext->setFrequency(c.hz);
-            QVERIFY2(m_ext->currentBand() == c.band, qPrintable(QStringLiteral("%1 Hz + %2").arg(c.hz, 0, 'f', 1).arg(c.offset)));
-        }
-    }
 
     // Each row makes its band's pattern (11 m has no row). The pattern goes
     // out when the band changes, when the current band's row changes, and on
-    // enabling (zero on disabling); nothing while disabled.
-    void patternsAndWhenTheyGoOut()
+    // enabling (zero on disabling); nothing while disabled. The band is that
+    // of the tuned frequency plus the offset; edges belong to the band, 11 m
+    // only when the plan has it.
+    void patternsAndBands()
     {
+        AmateurRegion region;
+        region.setCountry(QLocale::Germany); // ITU region 1
+        QWidget form; // with the check boxes the options page carries
+        (new QCheckBox(&form))->setObjectName(QStringLiteral("chbExtCtrlEnable"));
+        for (const char* row : {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"})
+            for (int bit = 0; bit < 7; ++bit)
+                (new QCheckBox(&form))->setObjectName(QStringLiteral("chbExtCtrlRx%1_%2").arg(QLatin1String(row)).arg(bit));
+        const auto box = [&](const char* row, int bit) { return form.findChild<QCheckBox*>(QStringLiteral("chbExtCtrlRx%1_%2").arg(row).arg(bit)); };
+        QCheckBox* enable = form.findChild<QCheckBox*>(QStringLiteral("chbExtCtrlEnable"));
+        ExtCtrlZorvani ext(&form, &region);
         for (const auto& [row, bit] : {std::pair{"40", 0}, {"40", 2}, {"Gen", 3}, {"160", 1}})
             box(row, bit)->setChecked(true);
         const uint expected[] = {2, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0};
         for (int band = -1; band < 15; ++band)
-            QCOMPARE(m_ext->pattern(band), band < 0 ? 0u : expected[band]);
-        m_ext->setFrequency(7100000.0);
-        QSignalSpy values(m_ext.get(), &ExtCtrlZorvani::valueChanged);
-        QCheckBox* enable = box(QStringLiteral("chbExtCtrlEnable"));
+            QCOMPARE(ext.pattern(band), band < 0 ? 0u : expected[band]);
+        ext.setFrequency(7100000.0);
+        QSignalSpy values(&ext, &ExtCtrlZorvani::valueChanged);
         const auto sent = [&](int count, uint value) { return values.count() == count && values.last().at(0).toUInt() == value; };
         enable->setChecked(true);
         QVERIFY(sent(1, 5));
-        m_ext->setFrequency(7150000.0); // same band: nothing to send
+        ext.setFrequency(7150000.0); // same band: nothing to send
         box("80", 1)->setChecked(true);
         QCOMPARE(values.count(), 1);
         box("40", 6)->setChecked(true);
         QVERIFY(sent(2, 69));
-        m_ext->setFrequency(27000000.0);
+        ext.setFrequency(27000000.0);
         QVERIFY(sent(3, 8));
         enable->setChecked(false);
-        QVERIFY(sent(4, 0) && m_ext->currentValue() == 0u);
-        m_ext->changedEnable(false);
-        m_ext->setFrequency(7100000.0);
+        QVERIFY(sent(4, 0) && ext.currentValue() == 0u);
+        ext.changedEnable(false);
+        ext.setFrequency(7100000.0);
         QCOMPARE(values.count(), 4);
         enable->setChecked(true);
         QVERIFY(sent(5, 69));
+
+        const struct { double hz, offset; bool band11; int band; } cases[] = {
+            {7100000.0, 0, false, 3}, {7000000.0, 0, false, 3}, {7200000.0, 0, false, 3}, {7200000.1, 0, false, 13},
+            {6990000.0, 0, false, 13}, {6990000.0, 20000.0, false, 3}, {27000000.0, 0, false, 13}, {27000000.0, 0, true, 9}};
+        for (const auto& c : cases) {
+            ext.setFrequency(0.0); // a band plan change alone does not look again
+            region.setBand11M(c.band11);
+            ext.setOffset(c.offset);
+            ext.setFrequency(c.hz);
+            QVERIFY2(ext.currentBand() == c.band, qPrintable(QStringLiteral("%1 Hz + %2").arg(c.hz, 0, 'f', 1).arg(c.offset)));
+        }
     }
 };
 
