@@ -21,26 +21,33 @@ struct Reception {
 };
 
 // `blocks` blocks of `signal` from input sample `start` through the
-// receiver's own step, woken as the engine wakes it; what each channel gave.
-std::array<Signal, 2> feed(ReceiverZorvani& rx, const Waveform& signal, long start, int blocks, double rate = kFs)
+// receiver's own step, woken as the engine wakes it or, held back, only once
+// all are in; at the end until its input is empty. What each channel gave
+// (nothing if a block found no room).
+std::array<Signal, 2> feed(ReceiverZorvani& rx, const Waveform& signal, long start, int blocks, double rate = kFs, bool held = false)
 {
     std::array<Signal, 2> heard;
     Signal block(200), out(ReceiverZorvani::kRingSize);
     for (int b = 0; b < blocks; ++b) {
         for (int k = 0; k < 200; ++k)
             block[size_t(k)] = signal(double(start + 200 * b + k) / rate);
-        rx.inputRing().write(block.data(), 200);
-        if (rx.inputRing().fill() < rx.wakeThreshold())
+        if (!rx.inputRing().write(block.data(), 200))
+            return {};
+        if (b + 1 < blocks && (held || rx.inputRing().fill() < rx.wakeThreshold()))
             continue;
-        rx.processBuffered();
-        for (int ch = 0; ch < 2; ++ch) {
-            const uint32_t n = rx.outputRing(ch).fill();
-            rx.outputRing(ch).read(out.data(), n);
-            heard[ch].insert(heard[ch].end(), out.begin(), out.begin() + n);
-        }
+        do {
+            rx.processBuffered();
+            for (int ch = 0; ch < 2; ++ch) {
+                const uint32_t n = rx.outputRing(ch).fill();
+                rx.outputRing(ch).read(out.data(), n);
+                heard[ch].insert(heard[ch].end(), out.begin(), out.begin() + n);
+            }
+        } while (b + 1 == blocks && rx.inputRing().fill() > 0);
     }
     return heard;
 }
+
+const AgcSettings kAgcOff{1.0, 800.0, 800, false};
 
 } // namespace
 
@@ -158,28 +165,13 @@ private slots:
     // its audio is that of a receiver woken for every block.
     void heldBackReceiverLosesNothing()
     {
-        const Waveform signal = toneAt(1000.0, 0.05);
-        const int blocks = 156; // 99.8 ms
         ReceiverZorvani late(0), steady(0);
         late.setInputRate(312500.0);
         steady.setInputRate(312500.0);
-        Signal heard[2] = {Signal(), feed(steady, signal, 0, blocks, 312500.0)[0]}, block(200), out(ReceiverZorvani::kRingSize);
-        for (int b = 0; b < blocks; ++b) {
-            for (int k = 0; k < 200; ++k)
-                block[size_t(k)] = signal(double(b * 200 + k) / 312500.0);
-            QVERIFY2(late.inputRing().write(block.data(), 200), qPrintable(QString("block %1 lost").arg(b)));
-        }
-        for (int i = 0; i < 2; ++i) {
-            ReceiverZorvani& rx = i == 0 ? late : steady;
-            while (rx.inputRing().fill() > 0) {
-                rx.processBuffered();
-                const uint32_t n = rx.outputRing(0).fill();
-                rx.outputRing(0).read(out.data(), n);
-                heard[i].insert(heard[i].end(), out.begin(), out.begin() + n);
-            }
-        }
-        QCOMPARE(heard[0].size(), heard[1].size());
-        QVERIFY2(maxDifference(heard[0], heard[1]) < 1e-9, qPrintable(QString::number(maxDifference(heard[0], heard[1]))));
+        const Signal a = feed(late, toneAt(1000.0, 0.05), 0, 156, 312500.0, true)[0]; // 99.8 ms
+        const Signal b = feed(steady, toneAt(1000.0, 0.05), 0, 156, 312500.0)[0];
+        QVERIFY(!a.empty() && a.size() == b.size());
+        QVERIFY2(maxDifference(a, b) < 1e-9, qPrintable(QString::number(maxDifference(a, b))));
     }
 
     // A disabled channel is processed only while the mixer fades it out: then
@@ -189,11 +181,9 @@ private slots:
     void disabledChannelPausesAndResumesClean()
     {
         ReceiverZorvani rx(0), fresh(1);
-        AgcSettings off;
-        off.enabled = false;
         for (ReceiverZorvani* r : {&rx, &fresh}) {
             r->setMode(ReceiverZorvani::USB);
-            r->queueAgc(off);
+            r->queueAgc(kAgcOff);
             for (int ch = 0; ch < 2; ++ch)
                 r->setFilter(ch, 100.0, 2900.0);
         }
@@ -205,8 +195,7 @@ private slots:
         const double frozen = rx.meterLevel(1);
         const Signal more = feed(rx, toneAt(2000.0, 0.2), 40000, 10)[1];
         paused.insert(paused.end(), more.begin(), more.end());
-        QCOMPARE(rx.meterLevel(1), frozen);
-        QVERIFY2(rx.meterLevel(0) > frozen + 6.0, "channel 0 stopped too");
+        QVERIFY2(rx.meterLevel(1) == frozen && rx.meterLevel(0) > frozen + 6.0, "the paused meter moved, or channel 0 stopped too");
         QVERIFY2(std::abs(paused[ReceiverZorvani::kFadeTail - 1].re) > 0.0, "cut before the mixer's fade");
         // Silent from the block after the one that completes the tail.
         const int tail = ReceiverZorvani::kFadeTail + 200;
@@ -214,11 +203,8 @@ private slots:
         rx.setChannelEnabled(1, true);
         const Signal resumed = feed(rx, toneAt(2000.0, 0.2), 42000, 20)[1];
         const Signal reference = feed(fresh, toneAt(2000.0, 0.2), 42000, 20)[1];
-        QCOMPARE(resumed.size(), reference.size());
-        double level = 0.0;
-        for (const C& c : reference)
-            level = std::max(level, std::hypot(c.re, c.im));
-        QVERIFY2(level > 0.0 && maxDifference(resumed, reference) < 1e-3 * level,
+        const double level = maxDifference(reference, Signal(reference.size()));
+        QVERIFY2(resumed.size() == reference.size() && level > 0.0 && maxDifference(resumed, reference) < 1e-3 * level,
                  qPrintable(QString("differs by %1 of %2").arg(maxDifference(resumed, reference)).arg(level)));
     }
 
@@ -239,9 +225,7 @@ private slots:
         rx.setInputRate(rate);
         rx.setMode(ReceiverZorvani::USB);
         rx.setFilter(0, 100.0, 2900.0);
-        AgcSettings off;
-        off.enabled = false;
-        rx.queueAgc(off);
+        rx.queueAgc(kAgcOff);
         const int d = rx.decimation();
         const long onset = 40000L * d; // input samples of silence, past the fade of the mode change
         const Waveform tone = toneAt(1000.0, 0.05);
