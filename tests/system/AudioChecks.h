@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <numeric>
 #include <vector>
 
 // Listening checks for the system tests, on one channel of audio holding one
@@ -15,6 +16,8 @@
 // dip in level). Written here from first principles; nothing of the plug-in
 // is used.
 namespace systest {
+
+constexpr double kPi = 3.14159265358979323846;
 
 // Least-squares fit of x = sum of a_k cos(w_k n) + b_k sin(w_k n) + c over a
 // window, for known frequencies: the tones' amplitudes and the power of what
@@ -27,52 +30,42 @@ struct Fit {
 inline Fit fitTones(const double* x, int n, double fs, const std::vector<double>& hz)
 {
     const int m = 2 * int(hz.size()) + 1;
-    auto basis = [&](int j, int i) {
-        if (j == m - 1)
-            return 1.0;
-        const double phase = 2.0 * 3.14159265358979323846 * hz[size_t(j / 2)] * i / fs;
-        return j % 2 ? std::sin(phase) : std::cos(phase);
+    const auto basis = [&](int j, int i) {
+        return j == m - 1 ? 1.0 : j % 2 ? std::sin(2.0 * kPi * hz[size_t(j / 2)] * i / fs)
+                                        : std::cos(2.0 * kPi * hz[size_t(j / 2)] * i / fs);
     };
-    std::vector<double> a(size_t(m * (m + 1)), 0.0); // normal equations, augmented
-    std::vector<double> row(static_cast<size_t>(m), 0.0);
+    std::vector<double> a(size_t(m * (m + 1)), 0.0), row(size_t(m), 0.0); // normal equations, augmented
+    const auto at = [&](int r, int k) -> double& { return a[size_t(r * (m + 1) + k)]; };
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < m; ++j)
             row[size_t(j)] = basis(j, i);
         for (int j = 0; j < m; ++j) {
             for (int k = 0; k < m; ++k)
-                a[size_t(j * (m + 1) + k)] += row[size_t(j)] * row[size_t(k)];
-            a[size_t(j * (m + 1) + m)] += row[size_t(j)] * x[i];
+                at(j, k) += row[size_t(j)] * row[size_t(k)];
+            at(j, m) += row[size_t(j)] * x[i];
         }
     }
     for (int p = 0; p < m; ++p) { // Gauss-Jordan with partial pivoting
         int best = p;
         for (int r = p + 1; r < m; ++r)
-            if (std::abs(a[size_t(r * (m + 1) + p)]) > std::abs(a[size_t(best * (m + 1) + p)]))
-                best = r;
+            best = std::abs(at(r, p)) > std::abs(at(best, p)) ? r : best;
         for (int k = 0; k <= m; ++k)
-            std::swap(a[size_t(p * (m + 1) + k)], a[size_t(best * (m + 1) + k)]);
-        const double pivot = a[size_t(p * (m + 1) + p)];
-        for (int k = 0; k <= m; ++k)
-            a[size_t(p * (m + 1) + k)] /= pivot;
-        for (int r = 0; r < m; ++r) {
-            const double f = a[size_t(r * (m + 1) + p)];
-            if (r != p && f != 0.0)
-                for (int k = 0; k <= m; ++k)
-                    a[size_t(r * (m + 1) + k)] -= f * a[size_t(p * (m + 1) + k)];
-        }
+            std::swap(at(p, k), at(best, k));
+        for (int k = m; k >= p; --k)
+            at(p, k) /= at(p, p);
+        for (int r = 0; r < m; ++r)
+            for (int k = m; k >= p && r != p; --k)
+                at(r, k) -= at(r, p) * at(p, k);
     }
     Fit fit;
-    for (size_t t = 0; t < hz.size(); ++t)
-        fit.amplitude.push_back(
-            std::hypot(a[(2 * t) * size_t(m + 1) + size_t(m)], a[(2 * t + 1) * size_t(m + 1) + size_t(m)]));
-    double sum = 0.0;
+    for (int t = 0; t < int(hz.size()); ++t)
+        fit.amplitude.push_back(std::hypot(at(2 * t, m), at(2 * t + 1, m)));
     for (int i = 0; i < n; ++i) {
         double model = 0.0;
         for (int j = 0; j < m; ++j)
-            model += a[size_t(j * (m + 1) + m)] * basis(j, i);
-        sum += (x[i] - model) * (x[i] - model);
+            model += at(j, m) * basis(j, i);
+        fit.residualPower += (x[i] - model) * (x[i] - model) / n;
     }
-    fit.residualPower = sum / n;
     return fit;
 }
 
@@ -81,20 +74,15 @@ inline Fit fitTones(const double* x, int n, double fs, const std::vector<double>
 inline double toneFrequency(const std::vector<double>& x, double fs, double guessHz)
 {
     const int segment = int(0.1 * fs);
-    const int count = int(x.size()) / segment;
-    const double w = -2.0 * 3.14159265358979323846 * guessHz / fs;
     std::complex<double> previous, advance;
-    for (int s = 0; s < count; ++s) {
+    for (int s = 0; s < int(x.size()) / segment; ++s) {
         std::complex<double> sum;
-        for (int i = 0; i < segment; ++i) {
-            const int k = s * segment + i;
-            sum += x[size_t(k)] * std::polar(1.0, w * k);
-        }
-        if (s > 0)
-            advance += sum * std::conj(previous);
+        for (int k = s * segment; k < (s + 1) * segment; ++k)
+            sum += x[size_t(k)] * std::polar(1.0, -2.0 * kPi * guessHz / fs * k);
+        advance += s > 0 ? sum * std::conj(previous) : std::complex<double>();
         previous = sum;
     }
-    return guessHz + std::arg(advance) / (2.0 * 3.14159265358979323846 * segment / fs);
+    return guessHz + std::arg(advance) / (2.0 * kPi * segment / fs);
 }
 
 // The first place where the audio breaks, or empty. A step is a sample that
@@ -116,44 +104,32 @@ inline Continuity checkContinuity(const std::vector<double>& x, double fs, const
 {
     Continuity c;
     std::vector<double> r(x);
-    for (double f : hz) {
-        const double k = 2.0 * std::cos(2.0 * 3.14159265358979323846 * f / fs);
+    for (double f : hz)
         for (size_t i = r.size() - 1; i >= 2; --i)
-            r[i] = r[i] - k * r[i - 1] + r[i - 2];
-    }
+            r[i] += r[i - 2] - 2.0 * std::cos(2.0 * kPi * f / fs) * r[i - 1];
     const size_t settled = 2 * hz.size() + 1;
     for (size_t i = r.size() - 1; i >= settled; --i)
         r[i] -= r[i - 1];
     for (size_t i = settled; i < r.size(); ++i) {
         const double step = std::abs(r[i]) / amplitude;
-        if (step > c.worstStep) {
-            c.worstStep = step;
-            if (step > stepFraction && c.problem.isEmpty())
-                c.problem = QStringLiteral("step of %1 of the amplitude at %2 s").arg(step).arg(double(i) / fs);
-        }
+        if (step > stepFraction && c.problem.isEmpty())
+            c.problem = QStringLiteral("step of %1 of the amplitude at %2 s").arg(step).arg(double(i) / fs);
+        c.worstStep = std::max(c.worstStep, step);
     }
     const double lowest = *std::min_element(hz.begin(), hz.end());
-    const int periods = int(std::ceil(0.005 * lowest));
-    const int window = std::max(1, int(std::lround(periods * fs / lowest)));
+    const size_t window = size_t(std::max(1L, std::lround(std::ceil(0.005 * lowest) * fs / lowest)));
     std::vector<double> levels;
-    for (size_t i = 0; i + size_t(window) <= x.size(); i += size_t(window)) {
-        double sum = 0.0;
-        for (int k = 0; k < window; ++k)
-            sum += x[i + size_t(k)] * x[i + size_t(k)];
-        levels.push_back(std::sqrt(sum / window));
-    }
+    for (size_t i = 0; i + window <= x.size(); i += window)
+        levels.push_back(std::sqrt(std::inner_product(&x[i], &x[i] + window, &x[i], 0.0) / double(window)));
     if (levels.empty())
         return c;
     std::vector<double> sorted(levels);
     std::nth_element(sorted.begin(), sorted.begin() + long(sorted.size() / 2), sorted.end());
-    const double median = sorted[sorted.size() / 2];
     for (size_t w = 0; w < levels.size(); ++w) {
-        const double db = 20.0 * std::log10(std::max(levels[w], 1e-30) / median);
-        if (db < c.worstDipDb) {
-            c.worstDipDb = db;
-            if (db < -dipDb && c.problem.isEmpty())
-                c.problem = QStringLiteral("level %1 dB at %2 s").arg(db).arg(double(w * size_t(window)) / fs);
-        }
+        const double db = 20.0 * std::log10(std::max(levels[w], 1e-30) / sorted[sorted.size() / 2]);
+        if (db < -dipDb && c.problem.isEmpty())
+            c.problem = QStringLiteral("level %1 dB at %2 s").arg(db).arg(double(w * window) / fs);
+        c.worstDipDb = std::min(c.worstDipDb, db);
     }
     return c;
 }

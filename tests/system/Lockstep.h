@@ -56,8 +56,7 @@ public:
     Lockstep(Simulator& sim, PullEngine& mainOut) : m_sim(sim), m_mainOut(mainOut) {}
     ~Lockstep() override { stop(); }
 
-    // Taps the receivers and opens the plug-in's main output, then pulls it;
-    // before the stream starts.
+    // Taps the receivers and opens the plug-in's main output, then pulls it; before the stream starts.
     void start(DeviceAbstract* device)
     {
         m_sim.setPacketLimit(0);
@@ -94,18 +93,14 @@ public:
     // afresh and the main output is kept (interleaved left, right) until takeMain().
     void recordMain() { m_startRecording = true; }
     bool recording() const { return !m_startRecording; }
-
     std::vector<float> takeMain()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_recording = false;
-        std::vector<float> out;
-        out.swap(m_recorded);
-        return out;
+        return std::move(m_recorded);
     }
 
-    // What the pump last saw, for a stalled stream's message.
-    QString describe() const
+    QString describe() const // what the pump last saw, for a stalled stream's message
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_state;
@@ -148,11 +143,10 @@ private:
         }
     }
 
+    // All beyond the ring's reserve, as a host's audio thread at a steady pace would.
     void pullMain()
     {
-        // All beyond the ring's reserve, as a host's audio thread at a steady pace would.
-        const quint32 fill = m_ring ? m_ring->fill() : 0;
-        const quint32 reserve = m_ring ? m_ring->prefill() : 0;
+        const quint32 fill = m_ring ? m_ring->fill() : 0, reserve = m_ring ? m_ring->prefill() : 0;
         if (fill <= reserve)
             return;
         const std::vector<float> frames = m_mainOut.pullOnce(fill - reserve);
@@ -162,14 +156,22 @@ private:
             m_recorded.insert(m_recorded.end(), frames.begin(), frames.end());
     }
 
+    // Counts from here; audio from before (the reserve, or all if the rings
+    // were not flushed) is pulled on top of what the granted packets make.
+    void rebase(quint64 sent, double processed, double pulled)
+    {
+        m_sentBase = sent;
+        m_processedBase = processed;
+        m_pulledBase = pulled + (m_ring ? double(m_ring->fill()) * kWorkingPerMain : 0.0);
+    }
+
     // A block of 200 working-rate frames takes `decimation` packets.
     void grant()
     {
         const zorvani::sim::Counters c = m_sim.counters();
         const zorvani::sim::State s = m_sim.state();
         const quint64 decimation = quint64(1) << s.rateIndex;
-        const double processed = double(m_processed.load());
-        const double pulled = double(m_pulled) * kWorkingPerMain;
+        const double processed = double(m_processed.load()), pulled = double(m_pulled) * kWorkingPerMain;
         if (!s.streaming || decimation != m_decimation || m_holdWanted) {
             m_decimation = s.streaming ? decimation : 0;
             m_release = false;
@@ -178,16 +180,10 @@ private:
         }
         if (m_held && m_release) {
             m_held = false;
-            m_sentBase = c.iqSent;
-            m_processedBase = processed;
-            // Audio from before (the reserve, or all if the rings were not
-            // flushed) is pulled on top of what the granted packets make.
-            m_pulledBase = pulled + (m_ring ? double(m_ring->fill()) * kWorkingPerMain : 0.0);
+            rebase(c.iqSent, processed, pulled);
         }
-        if (m_held) {
-            m_sim.setPacketLimit(c.iqSent);
-            return;
-        }
+        if (m_held)
+            return m_sim.setPacketLimit(c.iqSent);
         // Unprocessed samples fit the input ring's share at this rate, less
         // the packet that may be on its way; audio not yet pulled, made or
         // still to be made from the granted samples, fits the rings behind.
@@ -198,44 +194,31 @@ private:
         const quint64 limit = m_sentBase + quint64(std::max(0.0, std::min(byInput, byOutput)));
         m_sim.setPacketLimit(limit);
         const auto now = std::chrono::steady_clock::now();
-        const bool waiting = c.iqSent >= limit && c.iqAnswered >= c.iqSent;
-        if (!waiting || processed != m_lastProcessed || pulled != m_lastPulled) {
+        if (c.iqSent < limit || c.iqAnswered < c.iqSent || processed != m_lastProcessed || pulled != m_lastPulled) {
             m_lastProcessed = processed;
             m_lastPulled = pulled;
             m_lastProgress = now;
         } else if (now - m_lastProgress > kRecount) {
             qWarning().noquote() << "lockstep: no audio for the granted packets, counting afresh";
-            m_sentBase = c.iqSent;
-            m_processedBase = processed;
-            m_pulledBase = pulled + (m_ring ? double(m_ring->fill()) * kWorkingPerMain : 0.0);
+            rebase(c.iqSent, processed, pulled);
             m_lastProgress = now;
         }
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_state = QStringLiteral("sent %1 of %2 granted, answered %3; since released: sent %4, processed %5 frames; "
-                                 "pulled %6 of %7 frames processed")
-                      .arg(c.iqSent).arg(limit).arg(c.iqAnswered).arg(c.iqSent - m_sentBase)
-                      .arg(processed - m_processedBase).arg(pulled, 0, 'f', 0).arg(processed, 0, 'f', 0);
+        m_state = QStringLiteral("sent %1 of %2 granted, answered %3; processed %4 frames, pulled %5")
+                      .arg(c.iqSent).arg(limit).arg(c.iqAnswered).arg(processed).arg(pulled, 0, 'f', 0);
     }
 
     Simulator& m_sim;
     PullEngine& m_mainOut;
     DeviceAbstract* m_device = nullptr;
     StereoRing* m_ring = nullptr; // set before the thread starts
-    std::atomic<bool> m_running{false};
-    std::atomic<bool> m_release{false};
-    std::atomic<bool> m_holdWanted{false};
-    std::atomic<bool> m_startRecording{false};
+    std::atomic<bool> m_running{false}, m_release{false}, m_holdWanted{false}, m_startRecording{false};
     std::atomic<quint64> m_processed{0}; // frames of receiver 0
     std::thread m_thread;
-    // The pump thread's own.
-    quint64 m_pulled = 0; // frames at 48000 Hz
-    quint64 m_decimation = 0;
+    // The pump thread's own; pulled frames at 48000 Hz, bases at the working rate.
+    quint64 m_pulled = 0, m_decimation = 0, m_sentBase = 0;
     bool m_held = true;
-    quint64 m_sentBase = 0;
-    double m_processedBase = 0.0;
-    double m_pulledBase = 0.0; // working-rate frames
-    double m_lastProcessed = 0.0;
-    double m_lastPulled = 0.0;
+    double m_processedBase = 0.0, m_pulledBase = 0.0, m_lastProcessed = 0.0, m_lastPulled = 0.0;
     std::chrono::steady_clock::time_point m_lastProgress;
     mutable std::mutex m_mutex; // guards the recording and the description
     bool m_recording = false;
@@ -251,7 +234,6 @@ class SteppedHost {
 public:
     enum Mode { AM = 0, SAM, DSB, LSB, USB, CW, NFM, DIGL, DIGU, WFM, DRM };
     static constexpr double kMainRate = 48000.0;
-
     struct Audio {
         std::vector<double> left, right;
     };
@@ -313,9 +295,7 @@ public:
         device()->setFreq(0, 0, hz);
         device()->setMode(0, 0, mode);
         const DeviceFunctionsAbstract* f = device()->functions();
-        const uint choice = filterChoice >= 0 ? uint(filterChoice)
-                            : mode == WFM    ? 8u
-                                             : uint(f->defaultFilter(uint(mode)));
+        const uint choice = filterChoice >= 0 ? uint(filterChoice) : mode == WFM ? 8u : uint(f->defaultFilter(uint(mode)));
         const FilterEdges edges = f->filterEdges(mode, choice);
         device()->setFilter(0, 0, 0, edges.first, edges.second);
         device()->setAgc(0, 0, f->defaultAgc(uint(mode)));
@@ -338,8 +318,7 @@ public:
             return false;
         const std::vector<float> pulled = pump->takeMain();
         const QVector<qint32> captured = sim().capture();
-        *answers = Audio();
-        *main = Audio();
+        *answers = *main = Audio();
         for (int i = 0; i + 1 < captured.size(); i += 2) {
             answers->left.push_back(captured[i] / 8388608.0);
             answers->right.push_back(captured[i + 1] / 8388608.0);

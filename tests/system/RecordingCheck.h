@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 // Reads back an IQ recording and compares its samples with the stream the
@@ -16,20 +15,10 @@ namespace systest {
 
 constexpr int kPacketBytes = 1200; // 200 frames of two 24-bit values
 
-inline quint16 le16(const QByteArray& d, int at)
+template <typename T>
+T le(const QByteArray& d, int at)
 {
-    return qFromLittleEndian<quint16>(d.constData() + at);
-}
-inline quint32 le32(const QByteArray& d, int at)
-{
-    return qFromLittleEndian<quint32>(d.constData() + at);
-}
-inline double leDouble(const QByteArray& d, int at)
-{
-    const quint64 bits = qFromLittleEndian<quint64>(d.constData() + at);
-    double v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
+    return qFromLittleEndian<T>(d.constData() + at);
 }
 inline qint32 le24(const char* p)
 {
@@ -37,23 +26,22 @@ inline qint32 le24(const char* p)
     return v >= 0x800000 ? v - 0x1000000 : v;
 }
 
+inline bool atLimit(qint32 v) { return v == 8388607 || v == -8388608; }
+
 // Eight u16: year, month, day of week (1 = Monday), day, hour, minute, second, ms.
 inline QDateTime stamp(const QByteArray& d, int at)
 {
-    const QDate date(le16(d, at), le16(d, at + 2), le16(d, at + 6));
-    if (!date.isValid() || date.dayOfWeek() != le16(d, at + 4))
-        return {};
-    return QDateTime(date, QTime(le16(d, at + 8), le16(d, at + 10), le16(d, at + 12), le16(d, at + 14)));
+    const auto u = [&](int i) { return le<quint16>(d, at + 2 * i); };
+    const QDate date(u(0), u(1), u(3));
+    return date.isValid() && date.dayOfWeek() == u(2) ? QDateTime(date, QTime(u(4), u(5), u(6), u(7))) : QDateTime();
 }
 
 // A recorded value: the 24-bit value in the top of 32 bits, times gain g, kept
 // within the 24-bit range (the scaled formats saturate rather than wrap).
 inline qint32 scaled24(qint32 v, double g)
 {
-    if (g == 1.0)
-        return v;
     const double x = std::trunc(double(v) * 256.0 * g * 2147483392.0 / 2147483648.0);
-    return qint32(std::clamp(std::floor(x / 256.0), -8388608.0, 8388607.0));
+    return g == 1.0 ? v : qint32(std::clamp(std::floor(x / 256.0), -8388608.0, 8388607.0));
 }
 
 class StreamReplica {
@@ -67,10 +55,9 @@ public:
     {
         m_generator.generate(m_block.data(), 200);
         values->resize(400);
-        for (size_t i = 0; i < 400; ++i) {
-            const double v = i % 2 ? m_block[i / 2].im : m_block[i / 2].re;
-            (*values)[i] = qint32(std::clamp(std::round(v * 8388607.0), -8388608.0, 8388607.0));
-        }
+        for (size_t i = 0; i < 400; ++i)
+            (*values)[i] = qint32(std::clamp(std::round((i % 2 ? m_block[i / 2].im : m_block[i / 2].re) * 8388607.0),
+                                             -8388608.0, 8388607.0));
         ++m_index;
     }
     qint64 index() const { return m_index; }
@@ -82,12 +69,11 @@ private:
 };
 
 struct SampleMatch {
-    bool ok = false;
-    QString why;
+    QString why; // empty when the samples match
     qint64 firstPacket = -1; // index of the stream's packet the file starts with
     qint64 packets = 0;
-    qint64 missing = 0;      // stream packets skipped between the first and the last (gaps allowed)
-    qint64 saturated = 0;    // values at the 24-bit limits in the file
+    qint64 missing = 0;   // stream packets skipped between the first and the last (gaps allowed)
+    qint64 saturated = 0; // values at the 24-bit limits in the file
 };
 
 // Compares the samples of `file` from `offset` to its end with the stream:
@@ -103,24 +89,19 @@ inline SampleMatch matchStream(StreamReplica& replica, QFile& file, qint64 offse
         m.why = QStringLiteral("%1 sample bytes are no whole number of packets").arg(size);
         return m;
     }
-    m.packets = size / kPacketBytes;
     std::vector<qint32> expected;
-    const auto find = [&](const QByteArray& bytes, qint64 limit) {
-        while (replica.index() < limit) {
-            replica.next(&expected);
-            bool equal = true;
-            for (int i = 0; i < 400 && equal; ++i)
-                equal = le24(bytes.constData() + 3 * i) == scaled24(expected[size_t(i)], gain);
-            if (equal)
-                return true;
-        }
-        return false;
-    };
-    for (qint64 p = 0; p < m.packets; ++p) {
+    for (qint64 p = 0; p < size / kPacketBytes; ++p, ++m.packets) {
         const QByteArray packet = file.read(kPacketBytes);
         const qint64 wanted = replica.index();
         const qint64 limit = p == 0 ? searchLimit : gapsAllowed ? wanted + 20000 : wanted + 1;
-        if (packet.size() != kPacketBytes || !find(packet, limit)) {
+        bool equal = false;
+        while (!equal && packet.size() == kPacketBytes && replica.index() < limit) {
+            replica.next(&expected);
+            equal = true;
+            for (int i = 0; i < 400 && equal; ++i)
+                equal = le24(packet.constData() + 3 * i) == scaled24(expected[size_t(i)], gain);
+        }
+        if (!equal) {
             m.why = p == 0 ? QStringLiteral("the first packet is none of the stream's first %1").arg(searchLimit)
                            : QStringLiteral("packet %1 of the file is not packet %2 of the stream").arg(p).arg(wanted);
             return m;
@@ -129,12 +110,9 @@ inline SampleMatch matchStream(StreamReplica& replica, QFile& file, qint64 offse
             m.firstPacket = replica.index() - 1;
         else
             m.missing += replica.index() - 1 - wanted;
-        for (int i = 0; i < 400; ++i) {
-            const qint32 v = le24(packet.constData() + 3 * i);
-            m.saturated += v == 8388607 || v == -8388608 ? 1 : 0;
-        }
+        for (int i = 0; i < 400; ++i)
+            m.saturated += atLimit(le24(packet.constData() + 3 * i)) ? 1 : 0;
     }
-    m.ok = true;
     return m;
 }
 

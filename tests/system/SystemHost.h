@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 // Answers to the plug-in's message boxes travel in test data rows.
@@ -23,26 +24,22 @@ Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 namespace systest {
 
 using zorvani::sim::Config;
-using zorvani::sim::Scene;
 using zorvani::sim::Simulator;
 using namespace zorvani::sim::proto;
 
-// The commands of a full start, in order: information, root and user
-// calibration, preamplifier, LPF, reference, Start, external outputs, then
-// the front-end word and the band scope.
+// A full start on the wire: information, root and user calibration,
+// preamplifier, LPF, reference, Start, external outputs, front-end word, band scope.
 const QList<int> kBeforeStart = {CmdInformation, CmdReadRootCal, CmdReadUserCal, CmdPreamp, CmdLpf, CmdPll};
 const QList<int> kFullStart = kBeforeStart + QList<int>{CmdStart, CmdExtCtrl, CmdFrontEnd, CmdBandScope};
-
 constexpr double kAnswerRate = 39062.5;
-// A wait gives up only when the stream makes no progress for this long.
-constexpr int kStalledMs = 20000;
+constexpr int kStalledMs = 20000; // a wait gives up only when the stream makes no progress for this long
 
 inline Config emulator(quint16 port, const QString& scene)
 {
     Config c;
     c.port = port;
     QString error;
-    if (!Scene::parse(scene, &c.scene, &error))
+    if (!zorvani::sim::Scene::parse(scene, &c.scene, &error))
         qFatal("scene: %s", qPrintable(error));
     return c;
 }
@@ -52,46 +49,38 @@ inline Config emulator(quint16 port, const QString& scene)
 inline bool streamPackets(Simulator& sim, double packets)
 {
     const quint64 start = sim.counters().iqSent;
-    quint64 last = start;
     QElapsedTimer still;
     still.start();
-    while (double(sim.counters().iqSent - start) < packets) {
-        QTest::qWait(5);
+    for (quint64 last = start; double(last - start) < packets; QTest::qWait(5)) {
         const quint64 now = sim.counters().iqSent;
-        if (now != last) {
-            last = now;
-            still.restart();
-        } else if (still.elapsed() > kStalledMs) {
+        if (now == last && still.elapsed() > kStalledMs)
             return false;
-        }
+        if (now != last)
+            still.restart();
+        last = now;
     }
     return true;
 }
 
-// `seconds` of signal at the stream's rate.
 inline bool streamFor(Simulator& sim, double seconds)
 {
     return streamPackets(sim, kAnswerRate * double(1 << sim.state().rateIndex) / 200.0 * seconds);
 }
 
-// The next `frames` frames of one channel of the answers, full scale 1 (empty if they never came).
-inline std::vector<double> answered(Simulator& sim, int frames, int channel = 0)
+// The next `frames` frames of the answers' left channel, full scale 1 (empty if they never came).
+inline std::vector<double> answered(Simulator& sim, int frames)
 {
     sim.clearCapture();
     std::vector<double> x;
-    if (!sim.waitUntil([&] { return sim.captureFrames() >= frames; }, kStalledMs))
-        return x;
-    const QVector<qint32> c = sim.capture();
-    for (int i = 0; i < frames; ++i)
-        x.push_back(c[2 * i + channel] / 8388608.0);
+    if (sim.waitUntil([&] { return sim.captureFrames() >= frames; }, kStalledMs))
+        for (const QVector<qint32> c = sim.capture(); int(x.size()) < frames;)
+            x.push_back(c[2 * int(x.size())] / 8388608.0);
     return x;
 }
 
 inline double levelDb(const std::vector<double>& x)
 {
-    double sum = 0.0;
-    for (double v : x)
-        sum += v * v;
+    const double sum = std::inner_product(x.begin(), x.end(), x.begin(), 0.0);
     return x.empty() ? qQNaN() : 10.0 * std::log10(sum / double(x.size()) + 1e-30);
 }
 
@@ -112,7 +101,7 @@ inline double settledMeter(DeviceAbstract* device, Simulator& sim)
                 sum += args.at(2).toDouble();
                 ++n;
             }
-        const double mean = n > 0 ? sum / n : qQNaN();
+        const double mean = sum / n; // NaN without a reading
         if (std::abs(mean - previous) < 0.05)
             return mean;
         previous = mean;
@@ -126,7 +115,7 @@ inline double settledMeter(DeviceAbstract* device, Simulator& sim)
 inline QString wireMismatch(const QVector<zorvani::sim::LoggedCommand>& log, const QList<int>& expected)
 {
     QList<QByteArray> seen;
-    QStringList codes;
+    QStringList codes, want;
     int next = 0;
     bool ok = true;
     for (const zorvani::sim::LoggedCommand& c : log) {
@@ -135,22 +124,19 @@ inline QString wireMismatch(const QVector<zorvani::sim::LoggedCommand>& log, con
         codes << QString::number(c.command);
         if (next < expected.size() && c.command == expected[next])
             ++next;
-        else if (!seen.contains(c.bytes))
-            ok = false;
+        else
+            ok = ok && seen.contains(c.bytes);
         seen << c.bytes;
     }
-    if (ok && next == expected.size())
-        return {};
-    QStringList want;
     for (int code : expected)
         want << QString::number(code);
-    return QStringLiteral("received %1; expected %2").arg(codes.join(QLatin1Char(' ')), want.join(QLatin1Char(' ')));
+    return ok && next == expected.size() ? QString()
+                                         : QStringLiteral("received %1; expected %2").arg(codes.join(' '), want.join(' '));
 }
 
 class LoadedPlugin {
 public:
-    // A message box the plug-in showed.
-    struct Box {
+    struct Box { // a message box the plug-in showed
         QString title, text, informativeText;
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton;
@@ -174,8 +160,7 @@ public:
         if (!device()->init(bridge, new QVBoxLayout(&window), false, false))
             return QStringLiteral("init failed");
         device()->setManager(&manager);
-        // A modal box would block the test forever: answer it from `answers`
-        // or close it, and remember it.
+        // A modal box would block the test forever: answer it from `answers` or close it, and remember it.
         m_modalGuard.setInterval(50);
         QObject::connect(&m_modalGuard, &QTimer::timeout, [this] {
             QWidget* modal = QApplication::activeModalWidget();
@@ -185,10 +170,8 @@ public:
             if (auto* box = qobject_cast<QMessageBox*>(modal)) {
                 seen << Box{box->windowTitle(), box->text(), box->informativeText(), box->standardButtons(),
                             box->standardButton(box->defaultButton())};
-                if (QAbstractButton* answer = answers.isEmpty() ? nullptr : box->button(answers.takeFirst())) {
-                    answer->click();
-                    return;
-                }
+                if (QAbstractButton* answer = answers.isEmpty() ? nullptr : box->button(answers.takeFirst()))
+                    return answer->click();
             }
             modal->close();
         });
@@ -234,12 +217,6 @@ public:
 
     DeviceAbstract* device() const { return host.device(); }
 
-    template <typename T>
-    T* option(const char* name) const
-    {
-        return window.findChild<T*>(QLatin1String(name));
-    }
-
     // The device panel the host shows as its drop-down menu (handed over 500 ms after setManager).
     QWidget* menuPanel() const
     {
@@ -248,18 +225,17 @@ public:
         return action ? action->defaultWidget() : nullptr;
     }
 
-    // A control of the options page (`where` "options") or of the device menu ("menu").
+    // A control of the options page, or of the device menu (`where` "menu").
     template <typename T>
     T* control(const QString& where, const char* name) const
     {
-        if (where != QLatin1String("menu"))
-            return option<T>(name);
-        QWidget* menu = menuPanel();
-        return menu ? menu->findChild<T*>(QLatin1String(name)) : nullptr;
+        const QWidget* parent = where == QLatin1String("menu") ? menuPanel() : &window;
+        return parent ? parent->findChild<T*>(QLatin1String(name)) : nullptr;
     }
+    template <typename T>
+    T* option(const char* name) const { return control<T>({}, name); }
 
-    // "title|text" of every message box seen.
-    QStringList boxTexts() const
+    QStringList boxTexts() const // "title|text" of every message box seen
     {
         QStringList t;
         for (const Box& box : seen)

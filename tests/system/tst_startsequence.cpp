@@ -7,12 +7,40 @@
 
 #include "CalibrationMemory.h"
 
-using zorvani::sim::Config;
 using namespace systest;
 
 namespace {
 constexpr quint16 kPort = 53700;
 constexpr quint32 kLocked = 0x1 | 0x2 | 0x4 | 0x10 | 0x40 | 0x80 | 0x100 | 0x800;
+const char* const kUpdate = "Information|You need update the ZorvaniDDC firmware.";
+
+struct Branch {
+    const char* name;
+    bool bootloader;
+    quint16 major, minor;
+    quint32 status;
+    int unanswered; // command whose replies are dropped once the link is open, 0: none
+    QMessageBox::StandardButton answer;
+    const char* box;  // "title|start of the text", empty: no box
+    const char* note; // part of the box's informative text
+    QList<int> commands;
+    bool streams;
+};
+
+const Branch kBranches[] = {
+    {"11.3 starts without a question", false, 11, 3, kLocked, 0, QMessageBox::NoButton, "", "", kFullStart, true},
+    {"11.2, Ignore: streams", false, 11, 2, kLocked, 0, QMessageBox::Ignore, kUpdate, "version 11.2", kFullStart, true},
+    {"11.2, No: closed", false, 11, 2, kLocked, 0, QMessageBox::No, kUpdate, "", {CmdInformation}, false},
+    {"unknown firmware 0.1 is named", false, 0, 1, kLocked, 0, QMessageBox::No, kUpdate, "version 0.1", {CmdInformation}, false},
+    {"bootloader: no Start, update offered", true, 11, 3, kLocked, 0, QMessageBox::No,
+     "Velmora2|ZorvaniDDC receiver is in the firmware updating mode.", "", {}, false},
+    {"information unanswered", false, 11, 3, kLocked, CmdInformation, QMessageBox::NoButton,
+     "Velmora2|Can't get information", "", {CmdInformation}, false},
+    {"Start unanswered", false, 11, 3, kLocked, CmdStart, QMessageBox::NoButton,
+     "Velmora2|ZorvaniDDC did not answer the start command.", "", kBeforeStart + QList<int>{CmdStart, CmdStop}, false},
+    {"reference not locked: warned, streams", false, 11, 3, kLocked & ~0x2u, 0, QMessageBox::NoButton,
+     "Velmora2|The ZorvaniDDC frequency reference is not locked (PLL1 Lock: NO).", "", kFullStart, true},
+};
 } // namespace
 
 class TestStartSequence : public QObject {
@@ -21,7 +49,7 @@ class TestStartSequence : public QObject {
     LoadedPlugin m_plugin;
 
     DeviceAbstract* device() { return m_plugin.device(); }
-    zorvani::sim::Simulator& sim() { return *m_plugin.sim; }
+    Simulator& sim() { return *m_plugin.sim; }
 
     // A fresh emulated receiver in state `c` takes the place of the last one.
     bool useReceiver(Config c)
@@ -44,82 +72,38 @@ private slots:
         device()->close();
         m_plugin.answers.clear();
         m_plugin.seen.clear();
-        m_plugin.option<QCheckBox>("chbFeAtt")->setChecked(false);
-        m_plugin.option<QCheckBox>("chbFePreamp")->setChecked(false);
-        m_plugin.option<QCheckBox>("chbLpf")->setChecked(true);
-        m_plugin.option<QCheckBox>("chbPll")->setChecked(false);
+        for (const char* box : {"chbFeAtt", "chbFePreamp", "chbLpf", "chbPll"})
+            m_plugin.option<QCheckBox>(box)->setChecked(QByteArray(box) == "chbLpf");
     }
 
     void branches_data()
     {
-        QTest::addColumn<bool>("bootloader");
-        QTest::addColumn<int>("major");
-        QTest::addColumn<int>("minor");
-        QTest::addColumn<quint32>("status");
-        QTest::addColumn<int>("unanswered"); // command whose replies are dropped once the link is open, 0: none
-        QTest::addColumn<QMessageBox::StandardButton>("answer");
-        QTest::addColumn<QStringList>("boxes"); // title, then the start of the text, for each box
-        QTest::addColumn<QString>("note");      // part of the first box's informative text
-        QTest::addColumn<QList<int>>("commands");
-        QTest::addColumn<bool>("streams");
-
-        const QStringList update = {"Information", "You need update the ZorvaniDDC firmware."};
-        const auto none = QMessageBox::NoButton;
-        QTest::newRow("11.3 starts without a question")
-            << false << 11 << 3 << kLocked << 0 << none << QStringList() << QString() << kFullStart << true;
-        QTest::newRow("11.2, Ignore: streams") << false << 11 << 2 << kLocked << 0 << QMessageBox::Ignore << update
-                                               << "version 11.2" << kFullStart << true;
-        QTest::newRow("11.2, No: closed") << false << 11 << 2 << kLocked << 0 << QMessageBox::No << update << QString()
-                                          << QList<int>{CmdInformation} << false;
-        QTest::newRow("unknown firmware 0.1 is named") << false << 0 << 1 << kLocked << 0 << QMessageBox::No << update
-                                                       << "version 0.1" << QList<int>{CmdInformation} << false;
-        QTest::newRow("bootloader: no Start, update offered")
-            << true << 11 << 3 << kLocked << 0 << QMessageBox::No
-            << QStringList{"Velmora2", "ZorvaniDDC receiver is in the firmware updating mode."} << QString()
-            << QList<int>() << false;
-        QTest::newRow("information unanswered")
-            << false << 11 << 3 << kLocked << int(CmdInformation) << none
-            << QStringList{"Velmora2", "Can't get information"} << QString() << QList<int>{CmdInformation} << false;
-        QTest::newRow("Start unanswered")
-            << false << 11 << 3 << kLocked << int(CmdStart) << none
-            << QStringList{"Velmora2", "ZorvaniDDC did not answer the start command."} << QString()
-            << (kBeforeStart + QList<int>{CmdStart, CmdStop}) << false;
-        QTest::newRow("reference not locked: warned, streams")
-            << false << 11 << 3 << (kLocked & ~0x2u) << 0 << none
-            << QStringList{"Velmora2", "The ZorvaniDDC frequency reference is not locked (PLL1 Lock: NO)."}
-            << QString() << kFullStart << true;
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(std::size(kBranches)); ++i)
+            QTest::newRow(kBranches[i].name) << i;
     }
     void branches()
     {
-        QFETCH(bool, bootloader);
-        QFETCH(int, major);
-        QFETCH(int, minor);
-        QFETCH(quint32, status);
-        QFETCH(int, unanswered);
-        QFETCH(QMessageBox::StandardButton, answer);
-        QFETCH(QStringList, boxes);
-        QFETCH(QString, note);
-        QFETCH(QList<int>, commands);
-        QFETCH(bool, streams);
-
+        QFETCH(int, row);
+        const Branch& b = kBranches[row];
         Config c;
-        c.startInBootloader = bootloader;
-        c.versionMajor = quint16(major);
-        c.versionMinor = quint16(minor);
-        c.statusBits = status;
+        c.startInBootloader = b.bootloader;
+        c.versionMajor = b.major;
+        c.versionMinor = b.minor;
+        c.statusBits = b.status;
         QVERIFY(useReceiver(c));
         QVERIFY(device()->open());
-        if (unanswered)
-            sim().dropReplies(quint16(unanswered), -1);
+        if (b.unanswered)
+            sim().dropReplies(quint16(b.unanswered), -1);
         sim().clearCommandLog();
-        if (answer != QMessageBox::NoButton)
-            m_plugin.answers << answer;
+        if (b.answer != QMessageBox::NoButton)
+            m_plugin.answers << b.answer;
         QSignalSpy closed(device(), &DeviceAbstract::devClosed);
 
-        QCOMPARE(device()->start(), streams);
-        QCOMPARE(closed.count(), streams ? 0 : 1);
-        QCOMPARE(device()->isStarted(), streams);
-        if (streams) {
+        QCOMPARE(device()->start(), b.streams);
+        QCOMPARE(closed.count(), b.streams ? 0 : 1);
+        QCOMPARE(device()->isStarted(), b.streams);
+        if (b.streams) {
             QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(CmdBandScope).isEmpty(), 2000);
             QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqAnswersFull > 50, 5000);
         } else {
@@ -127,23 +111,21 @@ private slots:
             QTest::qWait(300); // nothing more is to come: no late Start, no stream
             QVERIFY(!sim().state().streaming);
         }
-        const QString mismatch = wireMismatch(sim().commandLog(), commands);
+        const QString mismatch = wireMismatch(sim().commandLog(), b.commands);
         QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
         // An unanswered request went out five times before it failed.
-        if (unanswered)
-            QCOMPARE(sim().commands(quint16(unanswered)).size(), 5);
-
-        QCOMPARE(m_plugin.seen.size(), boxes.size() / 2);
-        for (int i = 0; i < m_plugin.seen.size(); ++i) {
-            QCOMPARE(m_plugin.seen[i].title, boxes[2 * i]);
-            QVERIFY2(m_plugin.seen[i].text.startsWith(boxes[2 * i + 1]), qPrintable(m_plugin.seen[i].text));
-        }
-        if (!boxes.isEmpty() && boxes.first() == QLatin1String("Information")) {
+        if (b.unanswered)
+            QCOMPARE(sim().commands(quint16(b.unanswered)).size(), 5);
+        const QStringList shown = m_plugin.boxTexts();
+        QCOMPARE(shown.size(), *b.box ? 1 : 0);
+        if (shown.isEmpty())
+            return;
+        QVERIFY2(shown.first().startsWith(QLatin1String(b.box)), qPrintable(shown.first()));
+        QVERIFY2(m_plugin.seen.first().informativeText.contains(QLatin1String(b.note)), qPrintable(m_plugin.seen.first().informativeText));
+        if (QLatin1String(b.box) == QLatin1String(kUpdate)) {
             QCOMPARE(m_plugin.seen.first().buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Ignore);
             QCOMPARE(m_plugin.seen.first().defaultButton, QMessageBox::Yes);
         }
-        QVERIFY2(m_plugin.seen.isEmpty() || m_plugin.seen.first().informativeText.contains(note),
-                 qPrintable(m_plugin.seen.value(0).informativeText));
     }
 
     // Old firmware and Yes: the start ends for the update, which puts the
@@ -151,13 +133,12 @@ private slots:
     // start streams without a question.
     void acceptedUpdateThenStreams()
     {
-        QFile resource(qEnvironmentVariable("ZORVANI_SOURCE_DIR") + QStringLiteral("/resources/Zorvani/ZorvaniMCU.mcu"));
+        QFile resource(qEnvironmentVariable("ZORVANI_SOURCE_DIR") + "/resources/Zorvani/ZorvaniMCU.mcu");
         if (!resource.open(QIODevice::ReadOnly))
             QSKIP("the firmware image of the source tree is not at hand (ZORVANI_SOURCE_DIR)");
         QByteArray flash = resource.readAll();
         flash.append(QByteArray(kFlashBytes - flash.size(), '\0'));
         wr32(flash, kFlashBytes - 4, ~crc32(flash.constData(), kFlashBytes - 4));
-
         Config c;
         c.versionMinor = 2;
         QVERIFY(useReceiver(c));
@@ -170,11 +151,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty() && states.last().at(0).toInt() == 13, 90000);
         QVERIFY(sim().flashImage() == flash);
         QCOMPARE(sim().state().versionMinor, quint16(3));
-        QCOMPARE(m_plugin.boxTexts(), QStringList{"Information|You need update the ZorvaniDDC firmware."});
+        QCOMPARE(m_plugin.boxTexts(), QStringList{kUpdate});
         QVERIFY(m_plugin.boxes.contains(QStringLiteral("Firmware updating")));
-
-        QVERIFY(device()->open());
-        QVERIFY(device()->start());
+        QVERIFY(device()->open() && device()->start());
         QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqAnswersFull > 50, 5000);
         QCOMPARE(m_plugin.seen.size(), 1);
     }
@@ -187,18 +166,16 @@ private slots:
         QVERIFY(useReceiver(c));
         m_plugin.option<QCheckBox>("chbLpf")->setChecked(false);
         m_plugin.option<QCheckBox>("chbPll")->setChecked(true);
-        QVERIFY(device()->open());
-        QVERIFY(device()->start());
+        QVERIFY(device()->open() && device()->start());
         QTRY_VERIFY_WITH_TIMEOUT(!sim().commands(CmdBandScope).isEmpty(), 2000);
-        QVERIFY(!sim().state().lpf);
-        QVERIFY(sim().state().pll);
-        QVERIFY(m_plugin.seen.isEmpty());
+        QVERIFY(!sim().state().lpf && sim().state().pll && m_plugin.seen.isEmpty());
     }
 
     // The factory calibration stored in the receiver moves every reading by
     // the level correction: front end (ATT +18.5 dB, preamplifier -10.3 dB)
     // plus the root value of the HF preamplifier setting in use. The meter
-    // reads the carrier's level relative to full scale, plus that correction.
+    // reads the carrier's level relative to full scale, plus that correction;
+    // what the receiver stores is what the Admin page shows.
     void calibrationMovesTheMeter_data()
     {
         QTest::addColumn<int>("preamp");
@@ -222,22 +199,18 @@ private slots:
         QFETCH(double, m0);
         QFETCH(double, correction);
         constexpr double kCarrierDbfs = -90.0;
-
         QVERIFY(useReceiver(emulator(kPort, QStringLiteral("noise -170; carrier 7101000 %1").arg(kCarrierDbfs))));
         sim().setCalibration(zorvani::sim::calibrationBlock({m20, m0}, 0.0), {});
         m_plugin.option<QCheckBox>("chbFeAtt")->setChecked(att);
         m_plugin.option<QCheckBox>("chbFePreamp")->setChecked(frontPreamp);
-        QVERIFY(device()->open());
-        QVERIFY(device()->start());
+        QVERIFY(device()->open() && device()->start());
         device()->setPreamp(uint(preamp)); // a change while streaming rescales at once
         device()->setFreq(0, 0, 7100000.0);
         device()->setMode(0, 0, 4); // USB: the carrier is a 1 kHz tone in the passband
         device()->setFilter(0, 0, 0, 100.0, 2900.0);
         const double reading = settledMeter(device(), sim());
         QVERIFY2(std::abs(reading - (kCarrierDbfs + correction)) < 0.3,
-                 qPrintable(QStringLiteral("%1 dB for a carrier at %2 dBFS; want %3 dB more")
-                                .arg(reading).arg(kCarrierDbfs).arg(correction)));
-        // What the receiver stores is what the Admin page shows.
+                 qPrintable(QStringLiteral("%1 dB for a carrier at %2 dBFS; want %3 dB more").arg(reading).arg(kCarrierDbfs).arg(correction)));
         QCOMPARE(m_plugin.option<QDoubleSpinBox>("dsbHfPreampM20")->value(), m20);
         QCOMPARE(m_plugin.option<QDoubleSpinBox>("dsbHfPreampM0")->value(), m0);
         QVERIFY(m_plugin.seen.isEmpty());
