@@ -61,8 +61,7 @@ private slots:
         SimClient client;
         client.send(discoveryRequest(), m_sim, m_port);
         const QByteArray d = client.receive(2000, kDiscoveryReply);
-        QCOMPARE(d.size(), kDiscoveryReplyBytes);
-        QCOMPARE(d.mid(4, 6), QByteArray::fromHex("7b0000000a1b"));
+        QVERIFY(d.size() == kDiscoveryReplyBytes && d.mid(4, 6) == QByteArray::fromHex("7b0000000a1b"));
         // Reply faults: the first information and every serial read lost, the
         // filter's reply late (after the information asked after it).
         client.send(app(CmdInformation), m_sim, m_port);
@@ -79,8 +78,7 @@ private slots:
         // Ten packets answered with audio: frame i carries (i, -i).
         for (int k = 0; k < 10; ++k) {
             QByteArray iq = client.receive(2000, kIqMark);
-            QCOMPARE(iq.size(), kIqPacketBytes);
-            QCOMPARE(rd16(iq, 6), quint16(k));
+            QVERIFY(iq.size() == kIqPacketBytes && rd16(iq, 6) == k);
             for (int i = 0; i < 200; ++i) {
                 wr24(iq.data() + 10 + 6 * i, k * 200 + i);
                 wr24(iq.data() + 13 + 6 * i, -(k * 200 + i));
@@ -94,13 +92,10 @@ private slots:
         QFile f(wav);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray w = f.readAll();
-        QCOMPARE(w.size(), 44 + 2000 * 6);
-        QCOMPARE(w.left(4) + w.mid(8, 8), QByteArray("RIFFWAVEfmt "));
+        QVERIFY(w.size() == 44 + 2000 * 6 && w.left(4) + w.mid(8, 8) == "RIFFWAVEfmt ");
         QVERIFY(w.mid(20, 4) == QByteArray::fromHex("01000200") && rd32(w, 24) == 39063u && rd16(w, 34) == 24); // PCM, stereo
-        for (int i = 0; i < 2000; i += 111) {
-            QCOMPARE(rd24(w.constData() + 44 + 6 * i), i);
-            QCOMPARE(rd24(w.constData() + 47 + 6 * i), -i);
-        }
+        for (int i = 0; i < 2000; i += 111)
+            QVERIFY2(rd24(w.constData() + 44 + 6 * i) == i && rd24(w.constData() + 47 + 6 * i) == -i, qPrintable(QString::number(i)));
     }
 };
 

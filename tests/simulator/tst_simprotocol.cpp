@@ -147,64 +147,6 @@ private slots:
         QCOMPARE(status(ask(app(CmdInformation))), 1u); // still alive
     }
 
-    // Two receivers below a carrier 10 bins of a packet up, at 39062.5 Hz: the
-    // packets alternate between them in sequence, and each carries the carrier
-    // at its level with the phase running on from that receiver's last packet.
-    void iqStreamCarriesTheScene()
-    {
-        Config c = quiet();
-        const double offset = 10.0 * 39062.5 / 200.0, step = 2.0 * M_PI * offset / 39062.5;
-        c.scene = sceneOf(QStringLiteral("carrier %1 -6").arg(7000000.0 + offset, 0, 'f', 4));
-        c.initialFreq = 70000000;
-        QVERIFY(start(c));
-        QCOMPARE(status(ask(startBlock(0, 2))), 1u);
-        double previous[2] = {};
-        for (int k = 0; k < 40; ++k) {
-            const QByteArray p = nextIq();
-            QCOMPARE(p.size(), kIqPacketBytes);
-            QVERIFY(rd16(p, 4) == 1200 && rd16(p, 6) == k && int(p[9]) == k % 2);
-            std::complex<double> line, beside;
-            for (int i = 0; i < 200; ++i) {
-                const std::complex<double> x(rd24(p.constData() + 10 + 6 * i) / 8388607.0,
-                                             rd24(p.constData() + 13 + 6 * i) / 8388607.0);
-                line += x * std::polar(1.0, -2.0 * M_PI * 10.0 * i / 200.0);
-                beside += x * std::polar(1.0, -2.0 * M_PI * 11.0 * i / 200.0);
-                const double d = std::remainder(std::arg(x) - previous[k % 2] - step, 2.0 * M_PI);
-                QVERIFY2((k < 2 && i == 0) || std::abs(d) < 1e-5, qPrintable(QStringLiteral("packet %1 sample %2").arg(k).arg(i)));
-                previous[k % 2] = std::arg(x);
-            }
-            const double level = 20.0 * std::log10(std::abs(line) / 200.0);
-            QVERIFY2(std::abs(level + 6.0) < 0.001 && std::abs(beside) / 200.0 < 1e-5, qPrintable(QString::number(level)));
-            send(ack(p));
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(sim().counters().iqAnswersShort, 40u, 2000);
-        QCOMPARE(sim().counters().iqResent, 0u);
-        QCOMPARE(status(ask(app(CmdStop, u32(0)))), 1u);
-        QVERIFY(!sim().state().streaming);
-    }
-
-    // Answers carry audio into the capture, each packet once however often answered.
-    void answersFillTheCapture()
-    {
-        QCOMPARE(status(ask(startBlock(0, 1))), 1u);
-        QVector<qint32> sent;
-        for (int k = 0; k < 5; ++k) {
-            QByteArray p = nextIq();
-            QCOMPARE(rd16(p, 6), quint16(k));
-            for (int i = 0; i < 400; ++i) {
-                sent.append((k * 400 + i) * 4099 % 16777216 - 8388608);
-                wr24(p.data() + 10 + 3 * i, sent.last());
-            }
-            send(p);
-            if (k == 2)
-                send(p);
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(sim().captureFrames(), 1000, 2000);
-        QCOMPARE(sim().capture(), sent);
-        QTRY_COMPARE_WITH_TIMEOUT(sim().counters().iqAnswersRepeated, 1u, 1000);
-        QCOMPARE(sim().counters().iqAnswersFull, 5u);
-    }
-
     void iqFaults()
     {
         Config c = quiet();
@@ -226,10 +168,19 @@ private slots:
         const QByteArray a = nextIq();
         QCOMPARE(nextIq(), a);
         QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqDuplicated >= 1u, 1000);
-        // Stall: nothing while it lasts, resumed on the next answer or re-send scan.
+        // Both copies answered with audio: captured once. Then a stall: nothing
+        // while it lasts, resumed on the next answer or re-send scan.
         sim().setIqStall(true);
-        send(ack(a));
-        QTRY_COMPARE_WITH_TIMEOUT(sim().counters().iqAnswered, 1u, 1000);
+        QByteArray answer = a;
+        QVector<qint32> audio;
+        for (int i = 0; i < 400; ++i) {
+            audio.append(i * 4099 % 16777216 - 8388608);
+            wr24(answer.data() + 10 + 3 * i, audio.last());
+        }
+        send(answer);
+        send(answer);
+        QTRY_COMPARE_WITH_TIMEOUT(sim().counters().iqAnswersRepeated, 1u, 1000);
+        QVERIFY(sim().counters().iqAnswered == 1u && sim().counters().iqAnswersFull == 1u && sim().capture() == audio);
         m_client->drain();
         QVERIFY(nextIq(300).isEmpty());
         sim().setIqStall(false);
@@ -293,39 +244,29 @@ private slots:
         }
     }
 
-    void calibrationBlocks_data()
-    {
-        QTest::addColumn<quint16>("write");
-        QTest::addColumn<quint16>("read");
-        QTest::addColumn<quint16>("other");
-        QTest::addColumn<bool>("restart");
-        QTest::newRow("root") << quint16(CmdWriteRootCal) << quint16(CmdReadRootCal) << quint16(CmdReadUserCal) << false;
-        QTest::newRow("user") << quint16(CmdWriteUserCal) << quint16(CmdReadUserCal) << quint16(CmdReadRootCal) << false;
-        QTest::newRow("user, kept across a restart") << quint16(CmdWriteUserCal) << quint16(CmdReadUserCal)
-                                                     << quint16(CmdReadRootCal) << true;
-    }
+    // Root and user blocks apart, a bad CRC refused, the user block kept across a restart.
     void calibrationBlocks()
     {
-        QFETCH(quint16, write);
-        QFETCH(quint16, read);
-        QFETCH(quint16, other);
-        QFETCH(bool, restart);
         QTemporaryDir dir;
         Config c = quiet();
         c.calibrationFile = dir.filePath(QStringLiteral("cal.ini"));
-        QVERIFY(start(c));
-        const QByteArray r = ask(app(read));
-        QVERIFY(status(r) == 1u && r.mid(18) == kErased);
-        QByteArray bad = calibration(0.975, 1.5);
-        bad[30] = char(bad[30] ^ 0x40);
-        QCOMPARE(status(ask(app(write, bad))), 0u); // bad CRC: refused, nothing changes
-        QCOMPARE(ask(app(read)).mid(18), kErased);
-        const QByteArray good = calibration(1.0125, 2.5);
-        QCOMPARE(status(ask(app(write, good))), 1u);
-        if (restart)
+        for (auto [write, read, other, restart] : {std::tuple{CmdWriteRootCal, CmdReadRootCal, CmdReadUserCal, false},
+                                                   {CmdWriteUserCal, CmdReadUserCal, CmdReadRootCal, true}}) {
+            QFile::remove(c.calibrationFile);
             QVERIFY(start(c));
-        QCOMPARE(ask(app(read)).mid(18), good);
-        QCOMPARE(ask(app(other)).mid(18), kErased);
+            const QByteArray r = ask(app(read));
+            QVERIFY(status(r) == 1u && r.mid(18) == kErased);
+            QByteArray bad = calibration(0.975, 1.5);
+            bad[30] = char(bad[30] ^ 0x40);
+            QCOMPARE(status(ask(app(write, bad))), 0u);
+            QCOMPARE(ask(app(read)).mid(18), kErased);
+            const QByteArray good = calibration(1.0125, 2.5);
+            QCOMPARE(status(ask(app(write, good))), 1u);
+            if (restart)
+                QVERIFY(start(c));
+            QCOMPARE(ask(app(read)).mid(18), good);
+            QCOMPARE(ask(app(other)).mid(18), kErased);
+        }
     }
 
     // What the plug-in's maintenance does not exercise: refused chunks, the
@@ -367,37 +308,30 @@ private slots:
         QCOMPARE(status(ask(boot(BootReadSerial))), 0u);
     }
 
-    void resetTakesTheAddress_data()
-    {
-        QTest::addColumn<QByteArray>("address");
-        QTest::addColumn<quint32>("mode");
-        QTest::addColumn<bool>("taken");
-        QTest::newRow("static mode: comes back on the new address") << QByteArray::fromHex("7f000005") << 1u << true;
-        QTest::newRow("DHCP mode ignores the static address") << QByteArray::fromHex("7f000006") << 0u << false;
-        QTest::newRow("a real network address is never taken") << QByteArray::fromHex("c0a80132") << 1u << false;
-    }
+    // In static mode a reset brings the receiver back on its new address; in
+    // DHCP mode, or for a real network address, on the old one.
     void resetTakesTheAddress()
     {
-        QFETCH(QByteArray, address);
-        QFETCH(quint32, mode);
-        QFETCH(bool, taken);
         const quint16 newPort = quint16(m_port + 1);
-        QCOMPARE(status(ask(app(CmdStaticAddress, address + u32(newPort)))), 1u);
-        QCOMPARE(status(ask(app(CmdNetworkMode, u32(mode)))), 1u);
-        if (mode == 1 && !taken)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("keeping.*127\\.0\\.0\\.2")));
-        QCOMPARE(status(ask(app(CmdReset))), 1u);
-        QVERIFY(sim().state().silent && sim().state().resets == 1);
-        QVERIFY(ask(app(CmdInformation), 100).isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(!sim().state().silent, 2000);
-        const QByteArray expected = taken ? address : QByteArray::fromHex("7f000002");
-        const QHostAddress to(qFromBigEndian<quint32>(expected.constData()));
-        const quint16 port = taken ? newPort : m_port;
-        m_client->send(app(CmdInformation), to, port);
-        QCOMPARE(m_client->receive(1000, CmdInformation).size(), 54);
-        m_client->send(discoveryRequest(), to, port);
-        const QByteArray d = m_client->receive(1000, kDiscoveryReply);
-        QVERIFY(d.mid(10, 4) == expected && rd16(d, 18) == port); // announces where it is now
+        for (auto [address, mode, taken] : {std::tuple{"7f000005", 1u, true}, {"7f000006", 0u, false}, {"c0a80132", 1u, false}}) {
+            QVERIFY(start(quiet()));
+            QCOMPARE(status(ask(app(CmdStaticAddress, QByteArray::fromHex(address) + u32(newPort)))), 1u);
+            QCOMPARE(status(ask(app(CmdNetworkMode, u32(mode)))), 1u);
+            if (mode == 1 && !taken)
+                QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("keeping.*127\\.0\\.0\\.2")));
+            QCOMPARE(status(ask(app(CmdReset))), 1u);
+            QVERIFY(sim().state().silent && sim().state().resets == 1);
+            QVERIFY(ask(app(CmdInformation), 100).isEmpty());
+            QTRY_VERIFY_WITH_TIMEOUT(!sim().state().silent, 2000);
+            const QByteArray expected = QByteArray::fromHex(taken ? address : "7f000002");
+            const QHostAddress to(qFromBigEndian<quint32>(expected.constData()));
+            const quint16 port = taken ? newPort : m_port;
+            m_client->send(app(CmdInformation), to, port);
+            QVERIFY2(m_client->receive(1000, CmdInformation).size() == 54, address);
+            m_client->send(discoveryRequest(), to, port);
+            const QByteArray d = m_client->receive(1000, kDiscoveryReply);
+            QVERIFY2(d.mid(10, 4) == expected && rd16(d, 18) == port, address); // announces where it is now
+        }
     }
 
     // A carrier 100 bins of a 4096-point frame above the centre, at 1 MHz (decimation 3).
