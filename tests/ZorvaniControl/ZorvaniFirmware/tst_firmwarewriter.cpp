@@ -46,7 +46,6 @@ struct Update {
     bool inBootloader, linkOpen;
 };
 } // namespace
-Q_DECLARE_METATYPE(Shown)
 Q_DECLARE_METATYPE(Update)
 
 // One emulated receiver, a driver and a writer with short waits, on an image of `size` random bytes (-1: no file).
@@ -105,46 +104,35 @@ struct WriterRig {
 class TestFirmwareWriter : public QObject {
     Q_OBJECT
 private slots:
-    void dialogShowsEachState_data()
-    {
-        QTest::addColumn<Shown>("s");
-        for (const Shown& s : {Shown{0, "Connection", 0, true, {}}, Shown{2, "Connection", 0, true, {}}, Shown{3, "Executing step 1", 100, true, {}},
-                               Shown{4, "Executing step 2", 0, true, {}}, Shown{5, "Reset", 0, true, {}},
-                               Shown{6, "Connecting", 0, false, "Firmware update error! Can not open UDP port."},
-                               Shown{7, "Connecting", 0, false, "Firmware update error! Can not go into bootloader mode."},
-                               Shown{8, "Connecting", 0, false, kUpdateError}, Shown{9, "Connecting", 0, false, kUpdateError},
-                               Shown{10, "Connecting", 0, false, kUpdateError}, Shown{11, "Connecting", 0, false, kUpdateError},
-                               Shown{12, "Connecting", 0, false, kUpdateError}, Shown{13, "Connecting", 0, false, {}},
-                               Shown{14, "Connecting", 0, false, "Firmware is up to date."}})
-            QTest::addRow("%d", s.state) << s;
-    }
+    // Each state's status text, progress bar (maximum 0: busy), window and box;
+    // an error box offers Retry (which keeps the window and asks again) and Cancel.
     void dialogShowsEachState()
     {
-        QFETCH(Shown, s);
-        ScriptedBoxes boxes;
-        ZorvaniFirmwareDialog dialog;
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Firmware updating"));
-        QVERIFY(dialog.isModal() && !(dialog.windowFlags() & Qt::WindowCloseButtonHint));
-        QSignalSpy retry(&dialog, &ZorvaniFirmwareDialog::retry), cancel(&dialog, &ZorvaniFirmwareDialog::cancel);
-        dialog.setState(s.state);
-        QCOMPARE(dialog.statusText(), s.status);
-        QCOMPARE(dialog.progressMaximum(), s.maximum);
-        QCOMPARE(dialog.isVisible(), s.visible);
-        QCOMPARE(boxes.texts(), s.box.isEmpty() ? QStringList() : QStringList{s.box});
-        QCOMPARE(cancel.count(), fw::isError(s.state) ? 1 : 0); // an error box answered Cancel
-        QCOMPARE(retry.count(), 0);
-        if (!fw::isError(s.state))
-            return;
-        const auto asked = boxes.boxes().first();
-        QCOMPARE(asked.title, QStringLiteral("Velmora2"));
-        QCOMPARE(asked.buttons, QMessageBox::Retry | QMessageBox::Cancel);
-        QCOMPARE(asked.defaultButton, QMessageBox::Retry);
-        // Retry keeps the window and asks for the update again.
-        dialog.show();
-        boxes.answer({QMessageBox::Retry});
-        dialog.setState(s.state);
-        QCOMPARE(retry.count(), 1);
-        QVERIFY(dialog.isVisible());
+        const QString toUdp = "Firmware update error! Can not open UDP port.", toBoot = "Firmware update error! Can not go into bootloader mode.";
+        for (const Shown& s : {Shown{0, "Connection", 0, true, {}}, Shown{2, "Connection", 0, true, {}}, Shown{3, "Executing step 1", 100, true, {}},
+                               Shown{4, "Executing step 2", 0, true, {}}, Shown{5, "Reset", 0, true, {}}, Shown{6, "Connecting", 0, false, toUdp},
+                               Shown{7, "Connecting", 0, false, toBoot}, Shown{8, "Connecting", 0, false, kUpdateError},
+                               Shown{9, "Connecting", 0, false, kUpdateError}, Shown{10, "Connecting", 0, false, kUpdateError},
+                               Shown{11, "Connecting", 0, false, kUpdateError}, Shown{12, "Connecting", 0, false, kUpdateError},
+                               Shown{13, "Connecting", 0, false, {}}, Shown{14, "Connecting", 0, false, "Firmware is up to date."}}) {
+            const QByteArray state = QByteArray::number(s.state);
+            ScriptedBoxes boxes;
+            ZorvaniFirmwareDialog dialog;
+            QVERIFY(dialog.windowTitle() == "Firmware updating" && dialog.isModal() && !(dialog.windowFlags() & Qt::WindowCloseButtonHint));
+            QSignalSpy retry(&dialog, &ZorvaniFirmwareDialog::retry), cancel(&dialog, &ZorvaniFirmwareDialog::cancel);
+            dialog.setState(s.state);
+            QVERIFY2(dialog.statusText() == s.status && dialog.progressMaximum() == s.maximum && dialog.isVisible() == s.visible, state);
+            QVERIFY2(boxes.texts() == (s.box.isEmpty() ? QStringList() : QStringList{s.box}), state);
+            QVERIFY2(cancel.count() == (fw::isError(s.state) ? 1 : 0) && retry.count() == 0, state); // an error box answered Cancel
+            if (!fw::isError(s.state))
+                continue;
+            const auto asked = boxes.boxes().first();
+            QVERIFY2(asked.title == "Velmora2" && asked.buttons == (QMessageBox::Retry | QMessageBox::Cancel) && asked.defaultButton == QMessageBox::Retry, state);
+            dialog.show();
+            boxes.answer({QMessageBox::Retry});
+            dialog.setState(s.state);
+            QVERIFY2(retry.count() == 1 && dialog.isVisible(), state);
+        }
     }
 
     // Each path ends in its state and box. Only a finished update reports
