@@ -104,6 +104,23 @@ private slots:
             QCOMPARE(log[i].toHex(), expected[i].toHex());
     }
 
+    // Found receivers: without port or address nothing is added, the same
+    // record once, another port is another receiver; sorted by serial, highest first.
+    void foundReceivers()
+    {
+        ZorvaniDriver driver(nullptr, nullptr);
+        for (const auto& [address, port] : {std::pair{"10.0.0.1", 0}, {"0.0.0.0", 5}, {"10.0.0.1", 5}, {"10.0.0.1", 5}, {"10.0.0.1", 6}}) {
+            Receiver r = testsupport::receiver(QStringLiteral("OXD01000100001"), QLatin1String(address), quint16(port));
+            driver.addNewDevice(r);
+        }
+        QCOMPARE(driver.foundReceivers().size(), 2);
+        QList<Receiver> list;
+        for (const char* s : {"OXD01000100001", "OXD01000300001", "OXD01000200001"})
+            list << testsupport::receiver(QLatin1String(s), QStringLiteral("1.1.1.1"), 1);
+        driver.sortRxList(list);
+        QVERIFY(list[0].serial == "OXD01000300001" && list[1].serial == "OXD01000200001" && list[2].serial == "OXD01000100001");
+    }
+
     void bandScopeDecimationChangeIsReported()
     {
         ZorvaniDriver driver(nullptr, nullptr);
