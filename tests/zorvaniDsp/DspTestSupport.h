@@ -37,10 +37,7 @@ inline Signal tone(int n, double rel, double amplitude = 1.0, double phase = 0.0
 }
 
 // The same in Hz at the working rate.
-inline Signal toneHz(int n, double hz, double amplitude = 1.0, double phase = 0.0)
-{
-    return tone(n, hz / kFs, amplitude, phase);
-}
+inline Signal toneHz(int n, double hz, double amplitude = 1.0, double phase = 0.0) { return tone(n, hz / kFs, amplitude, phase); }
 
 // Real audio tone in both re and im (mono frames).
 inline Signal monoTone(int n, double hz, double amplitude = 1.0)
@@ -63,16 +60,10 @@ Signal drawn(int n, unsigned seed, Distribution dist)
 }
 
 // Uniform in [-amplitude, amplitude] per part.
-inline Signal noise(int n, unsigned seed, double amplitude = 1.0)
-{
-    return drawn(n, seed, std::uniform_real_distribution<double>(-amplitude, amplitude));
-}
+inline Signal noise(int n, unsigned seed, double amplitude = 1.0) { return drawn(n, seed, std::uniform_real_distribution<double>(-amplitude, amplitude)); }
 
 // Complex white Gaussian noise of the given total rms.
-inline Signal gaussian(int n, double rms, unsigned seed)
-{
-    return drawn(n, seed, std::normal_distribution<double>(0.0, rms / std::sqrt(2.0)));
-}
+inline Signal gaussian(int n, double rms, unsigned seed) { return drawn(n, seed, std::normal_distribution<double>(0.0, rms / std::sqrt(2.0))); }
 
 inline Signal operator+(Signal x, const Signal& y)
 {
@@ -95,19 +86,14 @@ inline std::complex<double> dft(const C* x, int n, double rel)
 }
 
 // Amplitude of exp(j2π hz t) in x[first .. first + n) at the rate fs.
-inline double complexAmplitude(const Signal& x, int first, int n, double hz, double fs = kFs)
-{
-    return std::abs(dft(&x[size_t(first)], n, hz / fs));
-}
+inline double complexAmplitude(const Signal& x, int first, int n, double hz, double fs = kFs) { return std::abs(dft(&x[size_t(first)], n, hz / fs)); }
 
 // Amplitude of a real cosine at hz in re (`part` 0) or im (1) of x.
 inline double realAmplitude(const Signal& x, int first, int n, double hz, int part = 0, double fs = kFs)
 {
     std::complex<double> sum = 0.0;
-    for (int k = 0; k < n; ++k) {
-        const C& s = x[size_t(first + k)];
-        sum += (part == 0 ? s.re : s.im) * std::polar(1.0, -2.0 * kPi * hz * k / fs);
-    }
+    for (int k = 0; k < n; ++k)
+        sum += (part == 0 ? x[size_t(first + k)].re : x[size_t(first + k)].im) * std::polar(1.0, -2.0 * kPi * hz * k / fs);
     return 2.0 * std::abs(sum) / n;
 }
 
@@ -139,10 +125,7 @@ void inBlocks(Signal& x, int block, F process)
         process(x.data() + done, std::min(block, n - done));
 }
 
-inline bool sameBits(const Signal& a, const Signal& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(C)) == 0;
-}
+inline bool sameBits(const Signal& a, const Signal& b) { return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(C)) == 0; }
 
 inline double maxDifference(const Signal& a, const Signal& b)
 {
@@ -152,10 +135,7 @@ inline double maxDifference(const Signal& a, const Signal& b)
     return a.size() == b.size() ? d : INFINITY;
 }
 
-inline bool silent(const C* x, int n)
-{
-    return std::all_of(x, x + n, [](const C& c) { return c.re == 0.0 && c.im == 0.0; });
-}
+inline bool silent(const C* x, int n) { return std::all_of(x, x + n, [](const C& c) { return c.re == 0.0 && c.im == 0.0; }); }
 
 // Collects Qt messages while alive.
 class MessageCapture {
@@ -165,11 +145,7 @@ public:
     const QStringList& all() const { return messages(); }
 
 private:
-    static QStringList& messages()
-    {
-        static QStringList list;
-        return list;
-    }
+    static QStringList& messages() { static QStringList list; return list; }
     static void handler(QtMsgType, const QMessageLogContext&, const QString& text) { messages().append(text); }
     QtMessageHandler m_previous;
 };

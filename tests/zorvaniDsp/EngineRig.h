@@ -16,10 +16,7 @@ namespace dsptest {
 // Input signal: complex sample at time t seconds.
 using Waveform = std::function<C(double t)>;
 
-inline Waveform toneAt(double hz, double amplitude)
-{
-    return [hz, amplitude](double t) { return C{amplitude * std::cos(2.0 * kPi * hz * t), amplitude * std::sin(2.0 * kPi * hz * t)}; };
-}
+inline Waveform toneAt(double hz, double a) { return [=](double t) { return C{a * std::cos(2.0 * kPi * hz * t), a * std::sin(2.0 * kPi * hz * t)}; }; }
 
 // Amplitude of a cosine at hz in the newest n frames of x, left (part 0) or right (1).
 inline double level(const Signal& x, double hz, int part = 0, double fs = kFs, int n = 8192)

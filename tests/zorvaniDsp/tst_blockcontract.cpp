@@ -77,10 +77,7 @@ Block inPlace(std::shared_ptr<T> b, double tolerance = 0.0)
 }
 
 template <typename T, typename... A>
-std::shared_ptr<T> make(A... a)
-{
-    return std::make_shared<T>(a...);
-}
+std::shared_ptr<T> make(A... a) { return std::make_shared<T>(a...); }
 
 Block agc(bool enabled)
 {
