@@ -63,8 +63,7 @@ class TestCalibrationActions : public QObject {
         m_rig.reset(); // its boxes' script goes with it
         m_rig = std::make_unique<PanelRig>();
         zorvani::sim::Config c;
-        c.port = port;
-        c.logCommands = true;
+        c.port = port, c.logCommands = true;
         return m_rig->start(c, running);
     }
 
@@ -119,10 +118,8 @@ private slots:
         const quint16 write = a.button.contains(QLatin1String("Root")) ? kWriteRoot : kWriteUser;
         sim().setCalibration(write == kWriteRoot ? a.stored : QByteArray(), write == kWriteUser ? a.stored : QByteArray());
         const auto before = sim().state();
-        if (a.fault == 1)
-            sim().failCommands(write, -1);
-        if (a.fault == 2)
-            sim().dropReplies(write, -1);
+        if (a.fault)
+            a.fault == 1 ? sim().failCommands(write, -1) : sim().dropReplies(write, -1);
         m_rig->boxes.answer(a.answers);
         m_rig->click(qPrintable(a.button));
         QCOMPARE(m_rig->boxes.texts(), a.texts);
@@ -137,23 +134,20 @@ private slots:
     // Written while streaming, the block is read back by a new start.
     void writeWhileStreamingStartsAgain()
     {
-        QVERIFY(m_rig->device->open());
-        QVERIFY(m_rig->device->start());
+        QVERIFY(m_rig->device->open() && m_rig->device->start());
         QTRY_VERIFY_WITH_TIMEOUT(sim().state().streaming, 5000);
         sim().clearCommandLog();
         m_rig->control<QDoubleSpinBox>(kSpins[0])->setValue(-0.25);
         m_rig->click("pbUserCoeffWrite");
-        QVERIFY(m_rig->boxes.texts().isEmpty());
-        QCOMPARE(sim().state().userCalibration, userBlock(-0.25));
+        QVERIFY(m_rig->boxes.texts().isEmpty() && sim().state().userCalibration == userBlock(-0.25));
         const QList<int> sequence{kWriteUser, 2, 26, kReadRoot, 16, 1};
         QList<int> order;
         for (const auto& c : sim().commandLog())
             if (sequence.contains(c.command) && c.magic == 0xFF12)
                 order << c.command;
         QCOMPARE(order, sequence);
-        QVERIFY(m_rig->device->isStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(sim().state().streaming, 5000);
-        QCOMPARE(m_rig->control<QDoubleSpinBox>(kSpins[0])->value(), -0.25);
+        QTRY_VERIFY_WITH_TIMEOUT(m_rig->device->isStarted() && sim().state().streaming, 5000);
+        QCOMPARE(values()[0], -0.25);
     }
 
     // The file is named after the receiver (without one, "Zorvani_.cff");
@@ -168,20 +162,17 @@ private slots:
         QVERIFY(asked.size() == 1 && asked[0].kind == ox::ui::FileRequest::SaveFile && asked[0].title == "Save File");
         QCOMPARE(asked[0].filter, QStringLiteral("Calibrations (*.cff)"));
         QCOMPARE(asked[0].directory, documents + QStringLiteral("/Zorvani_") + sim().serialText() + QStringLiteral(".cff"));
-        QVERIFY(!m_rig->device->isOpen());
         QSettings saved(path, QSettings::IniFormat);
         QCOMPARE(saved.childGroups(), QStringList{QStringLiteral("ZorvaniRoot")});
         for (const auto& [key, value] : {std::pair{"HfPreampM20", 1.0}, {"HfPreampM0", 2.0}, {"Frequency", 0.25}})
             QCOMPARE(saved.value(QStringLiteral("ZorvaniRoot/") + key).toDouble(), value);
         m_rig->click("pbLoadAdmin");
-        QCOMPARE(m_rig->boxes.files().last().directory, m_home.path());
-        QCOMPARE(values(), kTyped);
+        QVERIFY(m_rig->boxes.files().last().directory == m_home.path() && values() == kTyped && !m_rig->device->isOpen());
 
         QVERIFY(startRig(37310, false)); // nobody answers there
         m_rig->click("pbSaveAdmin");
-        QCOMPARE(m_rig->boxes.files().size(), 1);
+        QVERIFY(m_rig->boxes.files().size() == 1 && m_rig->boxes.texts().isEmpty());
         QCOMPARE(m_rig->boxes.files()[0].directory, documents + QStringLiteral("/Zorvani_.cff"));
-        QVERIFY(m_rig->boxes.texts().isEmpty());
     }
 
     void load_data()
