@@ -81,14 +81,9 @@ private slots:
         // The socket thread's role: a packet for each receiver in turn, as fast as
         // it can, while the GUI thread starts, stops and retunes the engine.
         std::thread feeder([&] {
-            std::vector<C> block(200), audio(200);
-            long t = 0;
-            while (feeding.load()) {
-                for (int k = 0; k < 200; ++k, ++t) {
-                    const double ph = 2.0 * kPi * 1000.0 * double(t) / 78125.0;
-                    block[size_t(k)] = C{0.3 * std::cos(ph), 0.3 * std::sin(ph)};
-                }
-                dsp.processBlock(block.data(), audio.data(), quint32(t / 200) & 1u);
+            Signal block = tone(200, 1000.0 / 78125.0, 0.3), audio(200);
+            for (quint32 rx = 0; feeding.load(); rx ^= 1u) {
+                dsp.processBlock(block.data(), audio.data(), rx);
                 blocks.fetch_add(1);
                 std::this_thread::yield();
             }
