@@ -64,15 +64,6 @@ Signal nfmAudio(int n, double toneHz, FmDemodZorvani& fm, double noiseRms = 0.0)
     return x;
 }
 
-// An FM squelch on tone 12 (100.0 Hz) with the level far down.
-void ctcssOn(FmSquelch& squelch)
-{
-    squelch.setEnabled(true);
-    squelch.setLevel(-100.0);
-    squelch.setCtcssEnabled(true);
-    squelch.setTone(12);
-}
-
 constexpr double kIn = 312500.0;
 
 // n samples of the emulator's broadcast transmitter, after `skip` samples
@@ -82,14 +73,11 @@ std::vector<CF> broadcast(const WfmProgramme& p, int n, int skip = 0, double rat
 {
     WfmTransmitter tx(p);
     tx.setRate(kIn * rateScale);
-    for (int k = 0; k < skip; ++k)
-        tx.next();
-    std::vector<CF> x(static_cast<size_t>(n));
-    for (CF& s : x) {
-        const double phase = tx.next();
-        s = {float(std::cos(phase)), float(std::sin(phase))};
-    }
-    return x;
+    std::vector<CF> x(static_cast<size_t>(skip + n));
+    const auto unit = [](double phase) { return CF{float(std::cos(phase)), float(std::sin(phase))}; };
+    for (CF& s : x)
+        s = unit(tx.next());
+    return {x.begin() + skip, x.end()};
 }
 
 WfmProgramme tones(double leftHz, double rightHz, double tauSeconds = 50e-6, double pilot = 0.09, double data = 0.0)
@@ -284,8 +272,11 @@ private slots:
             FmDemodZorvani fm;
             Signal x = nfmAudio(40000, r[0], fm, r[2]);
             const Signal original = x;
-            FmSquelch squelch;
-            ctcssOn(squelch);
+            FmSquelch squelch; // on tone 12 (100.0 Hz), the level far down
+            squelch.setEnabled(true);
+            squelch.setLevel(-100.0);
+            squelch.setCtcssEnabled(true);
+            squelch.setTone(12);
             squelch.setTone(42);
             squelch.setTone(-1);
             int openBlocks = 0;
@@ -338,10 +329,9 @@ private slots:
         for (int skip = 0; skip < 17; ++skip) { // 17 samples: a whole pilot cycle
             const std::vector<CF> in = broadcast(tones(1000.0, 3000.0), static_cast<int>(0.2 * kIn), skip);
             WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
-            Signal out(static_cast<size_t>(WfmReceiverZorvani::maxOutput(1600, kIn, kFs)));
             int samples = 0;
-            for (; !rx.stereo() && samples + 1600 <= static_cast<int>(in.size()); samples += 1600)
-                rx.process(in.data() + samples, 1600, out.data());
+            inBlocksOut(in, 1600, WfmReceiverZorvani::maxOutput(1600, kIn, kFs),
+                        [&](const CF* x, int n, C* out) { return rx.stereo() ? 0 : (samples += n, rx.process(x, n, out)); });
             QVERIFY2(rx.stereo() && samples <= 0.1 * kIn, qPrintable(QString("start %1: stereo after %2 ms").arg(skip).arg(1000.0 * samples / kIn)));
         }
     }
