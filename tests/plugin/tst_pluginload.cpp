@@ -4,10 +4,6 @@
 #include "DeviceAbstract.h"
 #include "PrivateHome.h"
 
-#include <QJsonArray>
-#include <QJsonObject>
-#include <QPluginLoader>
-#include <QPointer>
 #include <QtTest>
 
 class TestPluginLoad : public QObject {

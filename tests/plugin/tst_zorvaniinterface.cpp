@@ -7,17 +7,12 @@
 #include "ZorvaniOptions/ZorvaniOptions.h"
 #include "bandplan/AmateurRegion.h"
 
-#include <QAbstractItemModel>
 #include <QComboBox>
-#include <QLocale>
 #include <QMenu>
-#include <QSettings>
-#include <QSignalSpy>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QtTest>
 
-#include <memory>
 
 namespace {
 const double kStream[4] = {39062.5, 78125.0, 156250.0, 312500.0};

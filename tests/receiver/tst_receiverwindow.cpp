@@ -17,7 +17,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QSettings>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -160,11 +159,8 @@ private slots:
                                             &m_options.source.scene, &error), qPrintable(error));
         m_options.audio = false;
         m_options.settingsPath = m_dir.filePath(QStringLiteral("receiver.ini"));
-        {
-            QSettings settings(m_options.settingsPath, QSettings::IniFormat);
-            settings.setValue(QStringLiteral("window/recordingFolder"), m_dir.filePath(QStringLiteral("recordings")));
-            settings.setValue(QStringLiteral("rx1/centre"), kCentre);
-        }
+        QSettings(m_options.settingsPath, QSettings::IniFormat).setValue(QStringLiteral("rx1/centre"), kCentre);
+        QSettings(m_options.settingsPath, QSettings::IniFormat).setValue(QStringLiteral("window/recordingFolder"), m_dir.filePath(QStringLiteral("recordings")));
         // Boxes of the window answered through the seam; the plug-in's closed.
         ox::ui::setMessageHandler([this](const ox::ui::MessageRequest& request) {
             m_boxes << request.text;
@@ -183,8 +179,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(view()->frames() >= 20, 10000);
         // No sound device: the audio runs on the silent clock, and the window says so.
         QCOMPARE(m_session->child<QLabel>("lbAudio")->text(), QStringLiteral("No sound device: running silent"));
-        QVERIFY(m_session->host.speaker().isSilent());
-        QCOMPARE(int(m_session->audio(4800).size()), 4800);
+        QVERIFY(m_session->host.speaker().isSilent() && m_session->audio(4800).size() == 4800);
         QTRY_VERIFY(m_session->child<QLabel>("lbPackets")->text().contains(QStringLiteral("answered")));
     }
 
@@ -296,10 +291,8 @@ private slots:
 
         QVERIFY(m_session->window->openRecording(file));
         const auto playback = sim.playback();
-        QVERIFY(playback);
-        QVERIFY(playback->info().rateHz == 312500.0 && playback->centreHz() == kCentre);
-        QVERIFY(std::abs(playback->info().seconds() - 5.0) < 0.5);
-        QCOMPARE(frequency()->frequency(), 7120000.0);
+        QVERIFY(playback && playback->info().rateHz == 312500.0 && playback->centreHz() == kCentre);
+        QVERIFY(std::abs(playback->info().seconds() - 5.0) < 0.5 && frequency()->frequency() == 7120000.0);
         const auto level = [&](const std::vector<double>& live) {
             return QStringLiteral("live %1 dBFS, played %2 dBFS").arg(rmsDb(live)).arg(rmsDb(played));
         };
@@ -327,17 +320,14 @@ private slots:
         m_session->window->close();
         {
             QSettings settings(m_options.settingsPath, QSettings::IniFormat);
-            QCOMPARE(settings.value(QStringLiteral("rx1/frequency")).toDouble(), 7150000.0);
-            QCOMPARE(settings.value(QStringLiteral("rx1/mode")).toInt(), 4);
+            QVERIFY(settings.value(QStringLiteral("rx1/frequency")).toDouble() == 7150000.0 && settings.value(QStringLiteral("rx1/mode")).toInt() == 4);
             settings.setValue(QStringLiteral("rx1/ctcssTone"), 500);
             settings.setValue(QStringLiteral("rx1/agc"), -3);
         }
         m_session = std::make_unique<Session>();
-        QVERIFY(m_session->start(m_options));
-        QCOMPARE(frequency()->frequency(), 7150000.0);
+        QVERIFY(m_session->start(m_options) && frequency()->frequency() == 7150000.0);
         QCOMPARE(m_session->child<QComboBox>("cbMode")->currentText(), QStringLiteral("USB"));
-        QCOMPARE(m_session->child<QComboBox>("cbCtcss")->currentIndex(), 41);
-        QCOMPARE(m_session->child<QComboBox>("cbAgc")->currentIndex(), 0);
+        QVERIFY(m_session->child<QComboBox>("cbCtcss")->currentIndex() == 41 && m_session->child<QComboBox>("cbAgc")->currentIndex() == 0);
     }
 };
 

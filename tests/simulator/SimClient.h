@@ -87,8 +87,7 @@ public:
     }
     void drain()
     {
-        m_queue.clear();
-        while (m_socket.hasPendingDatagrams())
+        for (m_queue.clear(); m_socket.hasPendingDatagrams();)
             m_socket.receiveDatagram();
     }
     QUdpSocket& socket() { return m_socket; }

@@ -4,7 +4,6 @@
 #include "SimClient.h"
 #include "recording/IQFile.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>

@@ -1,6 +1,5 @@
 #include "SimClient.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
 
 using namespace simtest;

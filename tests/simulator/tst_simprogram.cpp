@@ -2,8 +2,6 @@
 // hand-written client talking to it, with reply faults from the command line.
 #include "SimClient.h"
 
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace simtest;

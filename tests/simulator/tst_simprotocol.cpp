@@ -4,8 +4,6 @@
 
 #include "ZorvaniControl/ZorvaniFirmware/Rc6.h"
 
-#include <QTemporaryDir>
-#include <QtEndian>
 #include <QtTest>
 
 #include <complex>
@@ -137,13 +135,11 @@ private slots:
         }
         const State after = sim().state();
         QCOMPARE(after.streaming, expectStatus == 1);
-        if (expectStatus == 1)
-            QVERIFY(after.rateIndex == int(rd16(request, 56)) && after.receivers == int(rd16(request, 54)));
+        QVERIFY(expectStatus != 1 || (after.rateIndex == int(rd16(request, 56)) && after.receivers == int(rd16(request, 54))));
         QCOMPARE(nextIq(expectStatus == 1 ? 1000 : 200).isEmpty(), expectStatus != 1);
         QVERIFY(after.networkMode == before.networkMode && after.preamp == before.preamp && after.freq[0] == before.freq[0]);
-        QCOMPARE(sim().counters().discoveryReplies, 0u);
+        QVERIFY(sim().counters().discoveryReplies == 0 && sim().fpgaImage().isEmpty());
         QCOMPARE(sim().dataFlashPage(17), QByteArray(kDataFlashPageBytes, char(0xFF)));
-        QVERIFY(sim().fpgaImage().isEmpty());
         QCOMPARE(status(ask(app(CmdInformation))), 1u); // still alive
     }
 
@@ -154,9 +150,7 @@ private slots:
         QVERIFY(start(c));
         QCOMPARE(status(ask(startBlock(0, 1))), 1u);
         const QByteArray first = nextIq();
-        QVERIFY(!first.isEmpty());
-        QCOMPARE(nextIq(), first); // unanswered: sent again, twice
-        QCOMPARE(nextIq(), first);
+        QVERIFY(!first.isEmpty() && nextIq() == first && nextIq() == first); // unanswered: sent again, twice
         QTRY_COMPARE_WITH_TIMEOUT(sim().counters().iqResent, 2u, 1000);
         QCOMPARE(rd16(nextIq(), 6), quint16(1)); // then given up
 
@@ -166,7 +160,7 @@ private slots:
         sim().setFaults(f);
         QCOMPARE(status(ask(startBlock(0, 1))), 1u);
         const QByteArray a = nextIq();
-        QCOMPARE(nextIq(), a);
+        QVERIFY(!a.isEmpty() && nextIq() == a);
         QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqDuplicated >= 1u, 1000);
         // Both copies answered with audio: captured once. Then a stall: nothing
         // while it lasts, resumed on the next answer or re-send scan.
@@ -201,19 +195,12 @@ private slots:
         f.iqReorder = 1.0; // every free packet is held back and sent after the next one
         sim().setFaults(f);
         QCOMPARE(status(ask(startBlock(0, 2))), 1u); // two packets per block
-        QCOMPARE(rd16(nextIq(), 6), quint16(1));
-        QCOMPARE(rd16(nextIq(), 6), quint16(0));
-        QVERIFY(sim().counters().iqReordered >= 1u);
+        QVERIFY(rd16(nextIq(), 6) == 1 && rd16(nextIq(), 6) == 0 && sim().counters().iqReordered >= 1u);
     }
 
-    void lostAndLateReplies()
+    // Late replies are held back: the information asked after them overtakes them.
+    void lateReplies()
     {
-        sim().dropReplies(CmdInformation, 2);
-        QVERIFY(ask(app(CmdInformation), 200).isEmpty());
-        QVERIFY(ask(app(CmdInformation), 200).isEmpty());
-        QCOMPARE(status(ask(app(CmdInformation))), 1u);
-        QCOMPARE(sim().counters().repliesDropped, 2u);
-        // Late replies are held back: the information asked after them overtakes them.
         sim().delayReplies(CmdLpf, 1000);
         send(app(CmdLpf, u32(1)));
         send(app(CmdLpf, u32(0)));
@@ -221,9 +208,7 @@ private slots:
         for (quint16 code : {CmdInformation, CmdLpf, CmdLpf})
             QCOMPARE(codeOf(m_client->receive(3000)), code);
         const auto log = sim().commands(CmdLpf);
-        QCOMPARE(log.size(), 2);
-        QVERIFY(log[0].timeUs <= log[1].timeUs);
-        QCOMPARE(rd32(log[1].bytes, 18), 0u);
+        QVERIFY(log.size() == 2 && log[0].timeUs <= log[1].timeUs && rd32(log[1].bytes, 18) == 0u);
     }
 
     // Bad datagrams for the plug-in's robustness tests, sent to the last peer.
@@ -274,19 +259,15 @@ private slots:
     void memoriesAndBootloader()
     {
         const QByteArray chunk(100, 'z');
-        QCOMPARE(status(ask(packet(kMagicApp, CmdFpga, 0, 1, chunk, crc32(chunk) ^ 1))), 0u); // wrong CRC
-        QVERIFY(sim().fpgaImage().isEmpty());
-        QCOMPARE(status(ask(packet(kMagicApp, CmdFpga, 0, 1, chunk, crc32(chunk)))), 1u);
-        QCOMPARE(sim().fpgaImage(), chunk);
+        QVERIFY(status(ask(packet(kMagicApp, CmdFpga, 0, 1, chunk, crc32(chunk) ^ 1))) == 0u && sim().fpgaImage().isEmpty()); // wrong CRC
+        QVERIFY(status(ask(packet(kMagicApp, CmdFpga, 0, 1, chunk, crc32(chunk)))) == 1u && sim().fpgaImage() == chunk);
         const QByteArray page(kDataFlashPageBytes, 'q');
         QCOMPARE(status(ask(app(CmdWriteDataFlash, page, 17))), 1u);
         QVERIFY(sim().dataFlashPage(17) == page && sim().dataFlashPage(18) == QByteArray(kDataFlashPageBytes, char(0xFF)));
 
-        QCOMPARE(status(ask(boot(BootReadSerial))), 1u); // fails at once in the application
-        QCOMPARE(status(ask(app(CmdGoToBoot))), 1u);
+        QVERIFY(status(ask(boot(BootReadSerial))) == 1u && status(ask(app(CmdGoToBoot))) == 1u); // the first fails in the application
         QTRY_VERIFY_WITH_TIMEOUT(sim().state().bootloader && !sim().state().silent, 2000);
-        QCOMPARE(rd16(ask(discoveryRequest()), 20), quint16(0)); // announced as bootloader
-        QVERIFY(ask(app(CmdInformation), 200).isEmpty());
+        QVERIFY(rd16(ask(discoveryRequest()), 20) == 0 && ask(app(CmdInformation), 200).isEmpty()); // announced as bootloader
         const QByteArray sn = ask(boot(BootReadSerial));
         QVERIFY(status(sn) == 0u && rd32(sn, 18) == sim().config().serialDecimal);
         // An unaligned chunk refused; flash cells only clear bits, so a second
@@ -300,9 +281,7 @@ private slots:
         const QByteArray read = ask(boot(BootReadDataFlash, QByteArray(), 5));
         QVERIFY(status(read) == 0u && read.mid(18) == QByteArray(1056, 'd'));
         // Without its CRC the image is not started.
-        const QByteArray quit = boot(BootQuit) + QByteArray(1200, '\0');
-        QCOMPARE(quit.size(), kBootQuitBytes);
-        send(quit);
+        send(boot(BootQuit) + QByteArray(kBootQuitBytes - kHeaderBytes, '\0'));
         QVERIFY(m_client->receive(300).isEmpty());
         QVERIFY(sim().state().bootloader && sim().state().firmwareUpdates == 0);
         QCOMPARE(status(ask(boot(BootReadSerial))), 0u);
