@@ -62,8 +62,7 @@ private slots:
             QVERIFY2(agc.sampleRate() == kFs && agc.delayLength() == length, qPrintable(QString::number(r[0])));
             Signal x(7000, C{0.0, 0.0});
             x[0] = {0.5, -0.25};
-            QVERIFY(agc.process(x.data(), 7000));
-            QVERIFY(x[size_t(length)].re > 0.0 && x[size_t(length)].re <= 1.0 + 1e-12 && x[size_t(length)].im < 0.0);
+            QVERIFY(agc.process(x.data(), 7000) && x[size_t(length)].re > 0.0 && x[size_t(length)].re <= 1.0 + 1e-12 && x[size_t(length)].im < 0.0);
             x[size_t(length)] = {0.0, 0.0};
             QVERIFY(silent(x.data(), 7000));
             x[0] = {0.5, -0.25};
@@ -95,8 +94,7 @@ private slots:
         QVERIFY2(std::abs(g0 - 100.0) < 1e-3 && g0 <= 100.0, qPrintable(QString::number(g0)));
         for (int k = 0; k < burst; ++k) // constant peak 0.5: the target is exactly 2
             out[k] = {k % 2 ? -0.5 : 0.5, 0.25};
-        QVERIFY(agc.process(out.data(), 1));
-        QVERIFY2(std::abs(agc.gain() - (2.0 * (1 - ea) + g0 * ea)) < 1e-9, "no immediate attack");
+        QVERIFY2(agc.process(out.data(), 1) && std::abs(agc.gain() - (2.0 * (1 - ea) + g0 * ea)) < 1e-9, "no immediate attack");
         QVERIFY(agc.process(out.data() + 1, burst - 1) && std::abs(agc.gain() - 2.0) < 1e-9);
         double largest = 0.0;
         for (int k = L; k < burst; ++k)
@@ -113,8 +111,8 @@ private slots:
         }
         // The burst's last sample stays in the line for L more samples, then
         // the hang counter must pass H.
-        QCOMPARE(firstChange, L + 1 + H);
-        QVERIFY(std::abs(agc.gain() - (100.0 * (1 - ed) + before * ed)) < 1e-9);
+        QVERIFY2(firstChange == L + 1 + H && std::abs(agc.gain() - (100.0 * (1 - ed) + before * ed)) < 1e-9,
+                 qPrintable(QString("decay from %1 samples after the burst, expected %2").arg(firstChange).arg(L + 1 + H)));
     }
 
     // The RF gain sets the fixed gain (up to 120 dB, down to -60) and limits
@@ -129,13 +127,13 @@ private slots:
             agc.setRfGain(int(row[0]));
             QVERIFY2(agc.fixedGainDb() == row[1] && agc.maxGainDb() == row[2], qPrintable(QString::number(row[0])));
             agc.setParameters(1.0, 400.0, 400, false);
-            QVERIFY(!agc.isEnabled());
             const double e0 = std::exp(-1.0 / (0.05 * kFs)), target = std::pow(10.0, row[1] / 20.0);
-            Signal x(static_cast<size_t>(kFs), C{0.01, -0.02});
-            QVERIFY(agc.process(x.data(), int(x.size())));
             const double g1 = (1 - e0) * target + e0, tolerance = 1e-6 * std::max(1.0, target);
-            QVERIFY(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target);
-            QVERIFY(std::abs(x.back().re / 0.01 - target) < tolerance && std::abs(agc.fixedGain() - target) < tolerance);
+            Signal x(static_cast<size_t>(kFs), C{0.01, -0.02});
+            QVERIFY(!agc.isEnabled() && agc.process(x.data(), int(x.size())));
+            QVERIFY2(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target
+                         && std::abs(x.back().re / 0.01 - target) < tolerance && std::abs(agc.fixedGain() - target) < tolerance,
+                     qPrintable(QString("RF gain %1: first %2, last %3").arg(row[0]).arg(x[0].re / 0.01).arg(x.back().re / 0.01)));
         }
     }
 
@@ -186,8 +184,7 @@ private slots:
         const double bad[][3] = {{0.0, 1.0, 6.0}, {0.5, 1.0, 6.0}, {NAN, 1.0, 6.0}, {0.1, NAN, 6.0}, {0.1, 1.0, HUGE_VAL}};
         for (const auto& d : bad)
             f.init(BiQuadFilter::Peaking, d[0], d[1], d[2]);
-        QCOMPARE(capture.all().size(), 6);
-        QVERIFY(capture.all().first().contains("Incorrect filter type!"));
+        QVERIFY(capture.all().size() == 6 && capture.all().first().contains("Incorrect filter type!"));
         QVERIFY(f.b0() == b0 && f.a2() == a2 && f.outputScale() == scale);
         f.init(BiQuadFilter::Peaking, 0.02, 0.01, 10.0);
         floor.init(BiQuadFilter::Peaking, 0.02, 0.1, 10.0);
