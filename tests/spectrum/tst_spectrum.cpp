@@ -69,8 +69,7 @@ std::vector<Line> randomFrames(int count, unsigned seed)
 
 // A pool that only records jobs; the test runs them itself. Fixed storage, so
 // submitting allocates nothing.
-class RecordingPool : public ThreadPoolAbstract {
-public:
+struct RecordingPool : ThreadPoolAbstract {
     bool submit(ThreadPoolItemAbstract* job) override { return accept && count < jobs.size() && (jobs[count++] = job); }
     void drain()
     {
@@ -108,9 +107,7 @@ std::vector<Sample> tone(int n, double binOffset, double amplitude = 1.0)
     return s;
 }
 
-struct Lines {
-    Line panorama, waterfall;
-};
+struct Lines { Line panorama, waterfall; };
 
 // Feeds `frame` and runs one job directly; returns the lines.
 Lines frameOf(PanSpectrumZorvaniDDC& pan, const std::vector<Sample>& frame)
@@ -208,9 +205,8 @@ private slots:
         const double p = 0.25;
         const Line frame(kSize, float(p));
         for (const auto& r : rows) {
-            SpectrumExpAverager a;
-            a.setSize(kSize);
-            a.setAverageCount(size_t(r[0]));
+            auto made = averager(2, kSize, size_t(r[0]));
+            auto& a = static_cast<SpectrumExpAverager&>(*made);
             // a^n falls below 1e-7 after a few hundred writes even for count 30.
             for (int i = 0; i < 401; ++i)
                 a.write(frame.data(), kSize);
