@@ -13,13 +13,6 @@ using namespace dsptest;
 
 namespace {
 
-// The receiver's rate, mode, filter and channel offset, a tone and where it is heard.
-struct Reception {
-    double rate;
-    int mode;
-    double low, high, offset, toneHz, expectedHz;
-};
-
 // `blocks` blocks of `signal` from input sample `start` through the
 // receiver's own step, woken as the engine wakes it or, held back, only once
 // all are in; at the end until its input is empty. What each channel gave
@@ -51,68 +44,57 @@ const AgcSettings kAgcOff{1.0, 800.0, 800, false};
 
 } // namespace
 
-Q_DECLARE_METATYPE(Reception)
-
 class TestEngineChain : public QObject {
     Q_OBJECT
 private slots:
     // Channel offsets at rates the whole-host mode test does not visit: USB
     // hears a tone above the channel frequency, LSB one below, at the entry
     // (both sides) and at the main output alike.
-    void toneComesOutAtItsAudioFrequency_data()
-    {
-        QTest::addColumn<Reception>("r");
-        QTest::newRow("USB offset 78125") << Reception{78125.0, 4, 100.0, 2900.0, 15000.0, 16000.0, 1000.0};
-        QTest::newRow("LSB offset 156250") << Reception{156250.0, 3, -2900.0, -100.0, -20000.0, -21500.0, 1500.0};
-    }
-
     void toneComesOutAtItsAudioFrequency()
     {
-        QFETCH(Reception, r);
-        Rig rig(r.rate, r.mode, r.low, r.high, r.offset);
-        QCOMPARE(rig.dsp.receiver(0)->decimation(), int(std::lround(r.rate / kFs)));
-        rig.run(toneAt(r.toneHz, 0.05), 1.5);
-        QVERIFY2(rig.entry.size() >= 50000 && rig.main.size() >= 8192, "too little audio");
-        QCOMPARE(rig.dsp.receiver(0)->activeMode(), r.mode);
-        for (int part : {0, 1}) {
-            const double e = level(rig.entry, r.expectedHz, part), m = level(rig.main, r.expectedHz, part, 48000.0);
-            const double eRms = rms(rig.entry, int(rig.entry.size()) - 8192, 8192, part);
-            const double mRms = rms(rig.main, int(rig.main.size()) - 8192, 8192, part);
-            const QString text = QString("side %1: entry %2 (rms %3), main %4 (rms %5)").arg(part).arg(e).arg(eRms).arg(m).arg(mRms);
-            // The tone holds 90 % of the power; the converter keeps the level (DC gain 1 of its low-pass).
-            QVERIFY2(e * e / 2.0 > 0.9 * eRms * eRms && m * m / 2.0 > 0.9 * mRms * mRms && e > 0.05, qPrintable(text));
-            QVERIFY2(std::fabs(m / e - 1.0) < 0.05, qPrintable(text));
+        const struct {
+            double rate;
+            int mode;
+            double low, high, offset, toneHz, heardHz;
+        } rows[] = {{78125.0, 4, 100.0, 2900.0, 15000.0, 16000.0, 1000.0}, {156250.0, 3, -2900.0, -100.0, -20000.0, -21500.0, 1500.0}};
+        for (const auto& r : rows) {
+            Rig rig(r.rate, r.mode, r.low, r.high, r.offset);
+            rig.run(toneAt(r.toneHz, 0.05), 1.5);
+            QVERIFY2(rig.entry.size() >= 50000 && rig.main.size() >= 8192, "too little audio");
+            QVERIFY(rig.dsp.receiver(0)->decimation() == int(std::lround(r.rate / kFs)) && rig.dsp.receiver(0)->activeMode() == r.mode);
+            for (int part : {0, 1}) {
+                const double e = level(rig.entry, r.heardHz, part), m = level(rig.main, r.heardHz, part, 48000.0);
+                const double eRms = rms(rig.entry, int(rig.entry.size()) - 8192, 8192, part);
+                const double mRms = rms(rig.main, int(rig.main.size()) - 8192, 8192, part);
+                const QString text = QString("mode %1 side %2: entry %3 (rms %4), main %5 (rms %6)").arg(r.mode).arg(part).arg(e).arg(eRms).arg(m).arg(mRms);
+                // The tone holds 90 % of the power; the converter keeps the level (DC gain 1 of its low-pass).
+                QVERIFY2(e * e / 2.0 > 0.9 * eRms * eRms && m * m / 2.0 > 0.9 * mRms * mRms && e > 0.05, qPrintable(text));
+                QVERIFY2(std::fabs(m / e - 1.0) < 0.05, qPrintable(text));
+            }
         }
     }
 
-    void squelchEdges_data()
-    {
-        QTest::addColumn<double>("aboveMeterDb"); // squelch level minus the meter level
-        QTest::addColumn<bool>("passes");
-        QTest::newRow("meter + 2.9 dB passes") << 2.9 << true;
-        QTest::newRow("meter + 3.1 dB mutes") << 3.1 << false;
-        QTest::newRow("meter + 10 dB mutes") << 10.0 << false;
-        QTest::newRow("far below passes") << -40.0 << true;
-    }
-
-    // A complex tone of amplitude 0.1 (mean power -20 dB) meets the squelch:
-    // from the next block on the channel is muted or not.
+    // A complex tone of amplitude 0.1 (mean power -20 dB) meets the squelch
+    // set some dB above the meter: from the next block on the channel is
+    // muted or not.
     void squelchEdges()
     {
-        QFETCH(double, aboveMeterDb);
-        QFETCH(bool, passes);
-        const Waveform signal = toneAt(1000.0, 0.1);
-        Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
-        rig.run(signal, 1.0);
-        ReceiverZorvani* rx = rig.dsp.receiver(0);
-        const double meter = rx->meterLevel(0);
-        QVERIFY2(std::fabs(meter + 20.0) < 0.2, qPrintable(QString("meter reads %1 dB").arg(meter)));
-        rx->setSquelchLevel(meter + aboveMeterDb);
-        rx->setSquelchEnabled(true);
-        const size_t from = rig.entry.size() + 800; // past the block in flight between the receiver and the entry
-        rig.run(signal, 0.2);
-        const double p = peak(rig.entry, from);
-        QVERIFY2(rig.entry.size() >= from + 5000 && (passes ? p > 0.1 : p == 0.0), qPrintable(QString("audio peak %1").arg(p)));
+        const std::pair<double, bool> rows[] = {{2.9, true}, {3.1, false}, {10.0, false}, {-40.0, true}};
+        for (const auto& [aboveMeterDb, passes] : rows) {
+            const Waveform signal = toneAt(1000.0, 0.1);
+            Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
+            rig.run(signal, 1.0);
+            ReceiverZorvani* rx = rig.dsp.receiver(0);
+            const double meter = rx->meterLevel(0);
+            QVERIFY2(std::fabs(meter + 20.0) < 0.2, qPrintable(QString("meter reads %1 dB").arg(meter)));
+            rx->setSquelchLevel(meter + aboveMeterDb);
+            rx->setSquelchEnabled(true);
+            const size_t from = rig.entry.size() + 800; // past the block in flight between the receiver and the entry
+            rig.run(signal, 0.2);
+            const double p = peak(rig.entry, from);
+            QVERIFY2(rig.entry.size() >= from + 5000 && (passes ? p > 0.1 : p == 0.0),
+                     qPrintable(QString("%1 dB above: audio peak %2").arg(aboveMeterDb).arg(p)));
+        }
     }
 
     // AGC off, the RF gain is a fixed gain (USB: the tone's real part, mono
@@ -208,36 +190,30 @@ private slots:
                  qPrintable(QString("differs by %1 of %2").arg(maxDifference(resumed, reference)).arg(level)));
     }
 
-    void onsetComesAfterTheStatedFilterDelay_data()
-    {
-        QTest::addColumn<double>("rate");
-        QTest::newRow("39062.5 Hz") << kFs;
-        QTest::newRow("312500 Hz") << 312500.0;
-    }
-
     // A tone switched on after silence reaches half its level (AGC off)
     // after the receiver's stated filter delay: the linear-phase filters'
     // step responses are half way there.
     void onsetComesAfterTheStatedFilterDelay()
     {
-        QFETCH(double, rate);
-        ReceiverZorvani rx(0);
-        rx.setInputRate(rate);
-        rx.setMode(ReceiverZorvani::USB);
-        rx.setFilter(0, 100.0, 2900.0);
-        rx.queueAgc(kAgcOff);
-        const int d = rx.decimation();
-        const long onset = 40000L * d; // input samples of silence, past the fade of the mode change
-        const Waveform tone = toneAt(1000.0, 0.05);
-        const Waveform signal = [&](double t) { return t < onset / rate ? C{0.0, 0.0} : tone(t - onset / rate); };
-        const Signal out = feed(rx, signal, 0, int((onset + 8000L * d) / 200), rate)[0];
-        const double steady = std::hypot(out.back().re, out.back().im);
-        size_t half = 0;
-        while (half < out.size() && std::hypot(out[half].re, out[half].im) < 0.5 * steady)
-            ++half;
-        const double expected = double(onset / d) + rx.filterDelaySeconds() * kFs;
-        QVERIFY2(std::abs(double(half) - expected) <= 2.0,
-                 qPrintable(QString("half level at output sample %1, expected %2").arg(half).arg(expected)));
+        for (double rate : {kFs, 312500.0}) {
+            ReceiverZorvani rx(0);
+            rx.setInputRate(rate);
+            rx.setMode(ReceiverZorvani::USB);
+            rx.setFilter(0, 100.0, 2900.0);
+            rx.queueAgc(kAgcOff);
+            const int d = rx.decimation();
+            const long onset = 40000L * d; // input samples of silence, past the fade of the mode change
+            const Waveform tone = toneAt(1000.0, 0.05);
+            const Waveform signal = [&](double t) { return t < onset / rate ? C{0.0, 0.0} : tone(t - onset / rate); };
+            const Signal out = feed(rx, signal, 0, int((onset + 8000L * d) / 200), rate)[0];
+            const double steady = std::hypot(out.back().re, out.back().im);
+            size_t half = 0;
+            while (half < out.size() && std::hypot(out[half].re, out[half].im) < 0.5 * steady)
+                ++half;
+            const double expected = double(onset / d) + rx.filterDelaySeconds() * kFs;
+            QVERIFY2(std::abs(double(half) - expected) <= 2.0,
+                     qPrintable(QString("at %1 Hz half level at output sample %2, expected %3").arg(rate).arg(half).arg(expected)));
+        }
     }
 };
 

@@ -8,40 +8,31 @@ using namespace dsptest;
 class TestMeter : public QObject {
     Q_OBJECT
 private slots:
-    void levels_data()
-    {
-        QTest::addColumn<double>("amplitude");
-        QTest::addColumn<double>("level"); // mean power, dB
-        QTest::addColumn<double>("peak");  // of re and of im, dB
-        // Zeros: -225 dB is outside [-200, 100] and counts as -100 dB; the
-        // peak floor is 10^(-7.5), i.e. -150 dB.
-        QTest::newRow("zeros") << 0.0 << -100.0 << -150.0;
-        QTest::newRow("full scale") << 1.0 << 0.0 << 0.0;
-        QTest::newRow("-20 dBFS") << 0.1 << -20.0 << -20.0;
-    }
-
     // From the readings a new meter starts with (level and slow level -140,
     // peaks -120 dB) the first block moves each by its attack; in the long
     // run they settle on the signal; falling back uses the decay.
     void levels()
     {
-        QFETCH(double, amplitude);
-        QFETCH(double, level);
-        QFETCH(double, peak);
-        MeterZorvani m;
-        const Signal x = tone(200, 0.25, amplitude);
-        QVERIFY(m.process(x.data(), 200));
-        const double first[] = {0.95 * -140.0 + 0.05 * level, 0.96 * -140.0 + 0.04 * level, 0.995 * -120.0 + 0.005 * peak};
-        QVERIFY(std::abs(m.level() - first[0]) < 1e-9 && std::abs(m.slowLevel() - first[1]) < 1e-9);
-        QVERIFY(std::abs(m.peakRe() - first[2]) < 1e-9 && std::abs(m.peakIm() - first[2]) < 1e-9);
-        for (int i = 0; i < 20000; ++i)
-            m.process(x.data(), 200);
-        QVERIFY(std::abs(m.level() - level) < 1e-6 && std::abs(m.slowLevel() - level) < 1e-6);
-        QVERIFY(std::abs(m.peakRe() - peak) < 1e-6 && std::abs(m.peakIm() - peak) < 1e-6);
-        const Signal quiet = tone(200, 0.25, 0.01);
-        m.process(quiet.data(), 200);
-        if (level > -40.0)
-            QVERIFY(std::abs(m.level() - (0.99 * level + 0.01 * -40.0)) < 1e-9);
+        // Zeros: -225 dB is outside [-200, 100] and counts as -100 dB; the
+        // peak floor is 10^(-7.5), i.e. -150 dB.
+        const double rows[][3] = {{0.0, -100.0, -150.0}, {1.0, 0.0, 0.0}, {0.1, -20.0, -20.0}}; // amplitude, mean power and peaks in dB
+        for (const auto& [amplitude, level, peak] : rows) {
+            const QByteArray row = "amplitude " + QByteArray::number(amplitude);
+            MeterZorvani m;
+            const Signal x = tone(200, 0.25, amplitude);
+            QVERIFY2(m.process(x.data(), 200), row);
+            const double first[] = {0.95 * -140.0 + 0.05 * level, 0.96 * -140.0 + 0.04 * level, 0.995 * -120.0 + 0.005 * peak};
+            QVERIFY2(std::abs(m.level() - first[0]) < 1e-9 && std::abs(m.slowLevel() - first[1]) < 1e-9, row);
+            QVERIFY2(std::abs(m.peakRe() - first[2]) < 1e-9 && std::abs(m.peakIm() - first[2]) < 1e-9, row);
+            for (int i = 0; i < 20000; ++i)
+                m.process(x.data(), 200);
+            QVERIFY2(std::abs(m.level() - level) < 1e-6 && std::abs(m.slowLevel() - level) < 1e-6, row);
+            QVERIFY2(std::abs(m.peakRe() - peak) < 1e-6 && std::abs(m.peakIm() - peak) < 1e-6, row);
+            const Signal quiet = tone(200, 0.25, 0.01);
+            m.process(quiet.data(), 200);
+            if (level > -40.0)
+                QVERIFY2(std::abs(m.level() - (0.99 * level + 0.01 * -40.0)) < 1e-9, row);
+        }
     }
 
     // NaN or infinite input never sticks; bad blocks are refused with the
