@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <numeric>
 
 namespace {
 
@@ -75,10 +76,7 @@ struct Session {
 
 double rmsDb(const std::vector<double>& x)
 {
-    double sum = 0.0;
-    for (double v : x)
-        sum += v * v;
-    return 10.0 * std::log10(sum / double(std::max<std::size_t>(1, x.size())) + 1e-30);
+    return 10.0 * std::log10(std::inner_product(x.begin(), x.end(), x.begin(), 0.0) / double(std::max<std::size_t>(1, x.size())) + 1e-30);
 }
 
 // The topmost pixel of the panorama line in column x, or the plot's bottom.

@@ -138,23 +138,16 @@ private slots:
         QVERIFY(expectStatus != 1 || (after.rateIndex == int(rd16(request, 56)) && after.receivers == int(rd16(request, 54))));
         QCOMPARE(nextIq(expectStatus == 1 ? 1000 : 200).isEmpty(), expectStatus != 1);
         QVERIFY(after.networkMode == before.networkMode && after.preamp == before.preamp && after.freq[0] == before.freq[0]);
-        QVERIFY(sim().counters().discoveryReplies == 0 && sim().fpgaImage().isEmpty());
-        QCOMPARE(sim().dataFlashPage(17), QByteArray(kDataFlashPageBytes, char(0xFF)));
+        QVERIFY(sim().counters().discoveryReplies == 0 && sim().fpgaImage().isEmpty() && sim().dataFlashPage(17) == QByteArray(kDataFlashPageBytes, char(0xFF)));
         QCOMPARE(status(ask(app(CmdInformation))), 1u); // still alive
     }
 
+    // The faults the link tests ask for do happen (re-sends and a stall are
+    // the link's and the minimal host's own tests): both copies of a duplicated
+    // packet answered with audio are captured once; lost transmissions never
+    // come; reordering swaps neighbours.
     void iqFaults()
     {
-        Config c = quiet();
-        c.resendAfterMs = 40;
-        QVERIFY(start(c));
-        QCOMPARE(status(ask(startBlock(0, 1))), 1u);
-        const QByteArray first = nextIq();
-        QVERIFY(!first.isEmpty() && nextIq() == first && nextIq() == first); // unanswered: sent again, twice
-        QTRY_COMPARE_WITH_TIMEOUT(sim().counters().iqResent, 2u, 1000);
-        QCOMPARE(rd16(nextIq(), 6), quint16(1)); // then given up
-
-        QVERIFY(start(quiet()));
         Faults f;
         f.iqDuplicate = 1.0;
         sim().setFaults(f);
@@ -162,9 +155,6 @@ private slots:
         const QByteArray a = nextIq();
         QVERIFY(!a.isEmpty() && nextIq() == a);
         QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqDuplicated >= 1u, 1000);
-        // Both copies answered with audio: captured once. Then a stall: nothing
-        // while it lasts, resumed on the next answer or re-send scan.
-        sim().setIqStall(true);
         QByteArray answer = a;
         QVector<qint32> audio;
         for (int i = 0; i < 400; ++i) {
@@ -175,12 +165,7 @@ private slots:
         send(answer);
         QTRY_COMPARE_WITH_TIMEOUT(sim().counters().iqAnswersRepeated, 1u, 1000);
         QVERIFY(sim().counters().iqAnswered == 1u && sim().counters().iqAnswersFull == 1u && sim().capture() == audio);
-        m_client->drain();
-        QVERIFY(nextIq(300).isEmpty());
-        sim().setIqStall(false);
-        QVERIFY(!nextIq().isEmpty());
-        // Loss: every transmission from the one after this answer on.
-        const QByteArray b = nextIq();
+        const QByteArray b = nextIq(); // loss: every transmission from the one after this answer on
         QVERIFY(!b.isEmpty());
         f.iqDuplicate = 0.0;
         f.iqLoss = 1.0;
@@ -249,8 +234,7 @@ private slots:
             QCOMPARE(status(ask(app(write, good))), 1u);
             if (restart)
                 QVERIFY(start(c));
-            QCOMPARE(ask(app(read)).mid(18), good);
-            QCOMPARE(ask(app(other)).mid(18), kErased);
+            QVERIFY(ask(app(read)).mid(18) == good && ask(app(other)).mid(18) == kErased);
         }
     }
 
@@ -273,9 +257,9 @@ private slots:
         // An unaligned chunk refused; flash cells only clear bits, so a second
         // write without erase gives the AND of both.
         QCOMPARE(status(ask(boot(BootErase))), 0u);
-        QCOMPARE(status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'x')), 0))), 0u);
-        QCOMPARE(status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'x')), 1000))), 1u);
-        QCOMPARE(status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'y')), 0))), 0u);
+        QVERIFY(status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'x')), 0))) == 0u &&
+                status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'x')), 1000))) == 1u &&
+                status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'y')), 0))) == 0u);
         QCOMPARE(sim().flashImage().left(1040), QByteArray(1024, char('x' & 'y')) + QByteArray(16, char(0xFF)));
         QCOMPARE(status(ask(boot(BootWriteDataFlash, QByteArray(1056, 'd'), 5))), 0u);
         const QByteArray read = ask(boot(BootReadDataFlash, QByteArray(), 5));
@@ -294,13 +278,12 @@ private slots:
         const quint16 newPort = quint16(m_port + 1);
         for (auto [address, mode, taken] : {std::tuple{"7f000005", 1u, true}, {"7f000006", 0u, false}, {"c0a80132", 1u, false}}) {
             QVERIFY(start(quiet()));
-            QCOMPARE(status(ask(app(CmdStaticAddress, QByteArray::fromHex(address) + u32(newPort)))), 1u);
-            QCOMPARE(status(ask(app(CmdNetworkMode, u32(mode)))), 1u);
+            QVERIFY(status(ask(app(CmdStaticAddress, QByteArray::fromHex(address) + u32(newPort)))) == 1u &&
+                    status(ask(app(CmdNetworkMode, u32(mode)))) == 1u);
             if (mode == 1 && !taken)
                 QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("keeping.*127\\.0\\.0\\.2")));
             QCOMPARE(status(ask(app(CmdReset))), 1u);
-            QVERIFY(sim().state().silent && sim().state().resets == 1);
-            QVERIFY(ask(app(CmdInformation), 100).isEmpty());
+            QVERIFY(sim().state().silent && sim().state().resets == 1 && ask(app(CmdInformation), 100).isEmpty());
             QTRY_VERIFY_WITH_TIMEOUT(!sim().state().silent, 2000);
             const QByteArray expected = QByteArray::fromHex(taken ? address : "7f000002");
             const QHostAddress to(qFromBigEndian<quint32>(expected.constData()));
