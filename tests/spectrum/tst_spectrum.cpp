@@ -172,8 +172,10 @@ private slots:
     }
 
     // After every frame the line is the mean (linear) or the root of the mean
-    // square (RMS) of the last `used` frames' powers; after reset the same again.
-    void historyAveragers()
+    // square (RMS) of the last `used` frames' powers; after reset the same
+    // again. The exponential averager's state runs to P a / (1 - a); its line
+    // is the state in dB lifted by offset + 8, and reset starts it from zero.
+    void averagerLines()
     {
         const auto frames = randomFrames(40, 1);
         const int counts[][2] = {{4, 4}, {0, 1}, {100, 30}}; // requested, used
@@ -194,12 +196,6 @@ private slots:
                         compareDb(readLine(*a), expected);
                     }
             }
-    }
-
-    // The exponential averager's state runs to P a / (1 - a); its line is the
-    // state in dB lifted by offset + 8. Reset starts again from zero.
-    void expAverager()
-    {
         const double rows[][3] = {{3, 0.760690, -9.975395}, {4, 0.767586, -10.3221}, {30, 0.946897, -24.6715},
                                   {0, 0.746897, -96.0 - (0.0076 + 0.2935 - 86.9735)}, {99, 0.946897, -24.6715}};
         const double p = 0.25;
@@ -207,8 +203,7 @@ private slots:
         for (const auto& r : rows) {
             auto made = averager(2, kSize, size_t(r[0]));
             auto& a = static_cast<SpectrumExpAverager&>(*made);
-            // a^n falls below 1e-7 after a few hundred writes even for count 30.
-            for (int i = 0; i < 401; ++i)
+            for (int i = 0; i < 401; ++i) // a^n falls below 1e-7 after a few hundred writes even for count 30
                 a.write(frame.data(), kSize);
             const double state = p * r[1] / (1.0 - r[1]);
             for (size_t k = 0; k < kSize; ++k)
@@ -223,7 +218,7 @@ private slots:
     // An averager without data reads an empty line (-180 dB, zero for the
     // exponential one); a frame of the wrong size is refused with a message;
     // reset, a new count or a new size start over.
-    void emptyAndRefusedInput()
+    void averagerRefusalsAndRestarts()
     {
         const char* names[] = {"SpectrumLinearAverager", "SpectrumRmsAverager", "SpectrumExpAverager"};
         const auto frames = randomFrames(1, 4);
