@@ -51,7 +51,7 @@ struct HasReset<T, std::void_t<decltype(std::declval<T&>().reset())>> : std::tru
 template <typename T, typename Call>
 Block wrap(std::shared_ptr<T> b, Call call, double tolerance = 0.0)
 {
-    Block block{[b, call](const C* x, int n, C* out) { return call(*b, x, n, out); }, {}, tolerance};
+    Block block{[b, call](const C* x, int n, C* out) { return call(*b, x, n, out); }, {}, tolerance, true, {}};
     if constexpr (HasReset<T>::value)
         block.reset = [b] { b->reset(); };
     return block;

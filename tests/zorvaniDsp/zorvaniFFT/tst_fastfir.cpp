@@ -164,7 +164,6 @@ private slots:
             x = reinterpret_cast<C*>(storage.data() + offset);
             std::copy(input.begin(), input.end(), x);
             QVERIFY2(fft.process(x, 16, 0) && isDft(x, 1.0, 1e-12), qPrintable(QString::number(offset)));
-            QVERIFY(fft.process(x, 16, 1) && maxDifference(Signal(x, x + 16), input) < 1e-12);
             std::copy(input.begin(), input.end(), x);
             QVERIFY(fft.forwardUnscaled(x, spectrum.data(), 16) && sameBits(Signal(x, x + 16), input) && isDft(spectrum.data(), 16.0, 1e-11));
             QVERIFY(fft.inverse(spectrum.data(), x, 16));
