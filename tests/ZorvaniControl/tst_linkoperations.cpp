@@ -3,6 +3,7 @@
 // network namespace of tests/netns-run.
 #include "ControlRig.h"
 #include "DiscoveryNetwork.h"
+#include "ReceiverRecord.h"
 
 #include "ZorvaniDialog/ZorvaniDialog.h"
 #include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
@@ -26,13 +27,7 @@ class TestLinkOperations : public QObject {
 
     ZorvaniInterface& device() { return *m_rig->device; }
     bool locked() { return device().options()->discoverLock()->isLocked(); }
-    void choose(const QString& serial)
-    {
-        Receiver r;
-        r.serial = serial;
-        r.port = ZorvaniControl::kDefaultPort;
-        device().options()->setReceiver(r);
-    }
+    void choose(const QString& serial) { device().options()->setReceiver(testsupport::receiver(serial, {}, ZorvaniControl::kDefaultPort)); }
 
 private slots:
     void initTestCase()
@@ -48,8 +43,7 @@ private slots:
     {
         m_rig = std::make_unique<PanelRig>();
         zorvani::sim::Config c;
-        c.address = kAddress;
-        c.port = ZorvaniControl::kDefaultPort;
+        c.address = kAddress, c.port = ZorvaniControl::kDefaultPort;
         QVERIFY(m_rig->start(c, false));
         m_rig->control<QComboBox>("cbModeIP")->setCurrentIndex(0); // Auto
         m_sim->setStartStatus(1);
@@ -60,15 +54,12 @@ private slots:
     // forced stop and a start the firmware refuses close everything.
     void openStartStopClose()
     {
-        QVERIFY(!device().start()); // not open yet
-        QVERIFY(!locked());
+        QVERIFY(!device().start() && !locked()); // not open yet
         choose(m_sim->serialText());
         QVERIFY(device().open());
-        QCOMPARE(device().control()->receiverRecord().address, kAddress);
-        QCOMPARE(device().options()->receiverRecord().serial, m_sim->serialText());
+        QVERIFY(device().control()->receiverRecord().address == kAddress && device().options()->receiverRecord().serial == m_sim->serialText());
         QSignalSpy lock(device().options()->discoverLock(), &DiscoverLockMediator::lockChanged);
-        QVERIFY(device().start());
-        QVERIFY(device().isStarted() && locked());
+        QVERIFY(device().start() && device().isStarted() && locked());
         QTRY_VERIFY_WITH_TIMEOUT(m_sim->counters().iqAnswered > 100, 3000);
         device().stop();
         QVERIFY(!device().isStarted() && !locked() && lock.count() == 2);

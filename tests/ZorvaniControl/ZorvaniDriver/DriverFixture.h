@@ -14,8 +14,7 @@ template <typename T>
 QByteArray le(T value)
 {
     QByteArray b(int(sizeof(T)), '\0');
-    qToLittleEndian<T>(value, b.data());
-    return b;
+    return qToLittleEndian<T>(value, b.data()), b;
 }
 inline QByteArray header(quint16 magic, quint16 command, quint16 length, quint32 param, quint32 status, quint32 crc = 0)
 {
@@ -38,11 +37,7 @@ inline quint32 referenceCrc(const QByteArray& data)
 
 // Receiver IQ packets: 200 samples of 24-bit I and Q.
 namespace iqtest {
-inline qint32 get24(const char* p)
-{
-    const quint32 u = quint8(p[0]) | quint32(quint8(p[1])) << 8 | quint32(quint8(p[2])) << 16;
-    return (u & 0x800000) ? qint32(u | 0xFF000000u) : qint32(u);
-}
+inline qint32 get24(const char* p) { return qint32(quint32(quint8(p[0]) | quint8(p[1]) << 8 | quint8(p[2]) << 16) << 8) >> 8; }
 // `sample(i, q)` gives the 24-bit value of sample i, component q (0 = I, 1 = Q).
 inline QByteArray packet(quint16 sequence, quint8 channel,
                          const std::function<qint32(int, int)>& sample = [](int i, int q) { return (i + 1) * (q ? -3 : 5); })

@@ -166,20 +166,16 @@ private slots:
         QVERIFY(rig.open());
         if (u.fault == "refuse bootloader")
             rig.sim.failCommands(kGoToBoot, -1);
-        if (u.fault == "fail erase twice")
-            rig.sim.failCommands(kErase, 2, kBoot);
-        if (u.fault.startsWith("drop"))
+        else if (u.fault.startsWith("fail")) // the erase twice or the bootloader's exit once
+            rig.sim.failCommands(u.fault.contains("erase") ? kErase : kQuit, u.fault.endsWith("twice") ? 2 : 1, kBoot);
+        else if (u.fault.startsWith("drop"))
             rig.sim.dropReplies(kWrite, u.fault.endsWith("once") ? 1 : -1, kBoot);
-        if (u.fault == "fail quit once")
-            rig.sim.failCommands(kQuit, 1, kBoot);
         rig.boxes.answer(u.answers);
         rig.writer->upgrade();
         const bool finished = u.states.last() == fw::Finished;
         QVERIFY(rig.waitForEnd(finished ? fw::Finished : -1));
 
-        if (u.states.size() > 1)
-            QCOMPARE(rig.states, u.states);
-        QCOMPARE(rig.states.last(), u.states.last());
+        QCOMPARE(u.states.size() > 1 ? rig.states : QList<int>{rig.states.last()}, u.states);
         QCOMPARE(rig.states.contains(fw::Finished), finished);
         QCOMPARE(rig.boxes.texts(), u.box.isEmpty() ? QStringList() : QStringList{u.box});
         QList<int> sizes;
@@ -191,8 +187,7 @@ private slots:
         QCOMPARE(sizes, u.attempts);
         for (const auto& c : rig.sim.commands(kWrite, kBoot))
             QCOMPARE(c.bytes.size(), 18 + 1024);
-        QCOMPARE(rig.sim.state().bootloader, u.inBootloader);
-        QCOMPARE(rig.sim.state().firmwareUpdates, finished ? 1 : 0);
+        QVERIFY(rig.sim.state().bootloader == u.inBootloader && rig.sim.state().firmwareUpdates == (finished ? 1 : 0));
         if (finished)
             QVERIFY(rig.sim.flashImage() == rig.expectedFlash());
         else if (u.fault != "fail quit once")
@@ -201,16 +196,11 @@ private slots:
             QCOMPARE(rig.sim.commands(kReadSerial, kBoot).size(), 14);
         if (!u.answers.isEmpty()) // the second run found the receiver waiting in its bootloader
             QCOMPARE(rig.sim.commands(kGoToBoot).size(), 1);
-        QCOMPARE(rig.driver.isOpen(), u.linkOpen); // Cancel in the error box closes the link
-        QVERIFY(!rig.writer->dialog()->isVisible());
-        if (u.attempts == QList<int>{kChunks} && finished) {
-            // One percent more every 4 or 5 chunks, 100 at the end.
-            QCOMPARE(rig.progress.size(), kChunks + 1);
-            QCOMPARE(rig.progress.mid(0, 6), (QList<int>{0, 0, 0, 0, 0, 1}));
-            QCOMPARE(rig.progress.last(), 100);
+        QVERIFY(rig.driver.isOpen() == u.linkOpen && !rig.writer->dialog()->isVisible()); // Cancel in the error box closes the link
+        if (u.attempts == QList<int>{kChunks} && finished) { // a percent more every 4 or 5 chunks, 100 at the end
+            QVERIFY(rig.progress.size() == kChunks + 1 && rig.progress.last() == 100 && std::is_sorted(rig.progress.cbegin(), rig.progress.cend()));
             for (int percent = 0; percent < 100; ++percent)
                 QVERIFY2(rig.progress.count(percent) == 4 || rig.progress.count(percent) == 5, qPrintable(QString::number(percent)));
-            QVERIFY(std::is_sorted(rig.progress.cbegin(), rig.progress.cend()));
         }
     }
 
