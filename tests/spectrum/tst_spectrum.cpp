@@ -41,8 +41,7 @@ std::unique_ptr<SpectrumAveragerAbstract> averager(int kind, size_t size = kSize
     std::unique_ptr<SpectrumAveragerAbstract> a;
     a.reset(kind == 0 ? static_cast<SpectrumAveragerAbstract*>(new SpectrumLinearAverager)
                       : kind == 1 ? static_cast<SpectrumAveragerAbstract*>(new SpectrumRmsAverager) : new SpectrumExpAverager);
-    a->setSize(size);
-    a->setAverageCount(count);
+    a->setSize(size), a->setAverageCount(count);
     return a;
 }
 
@@ -139,8 +138,7 @@ using Pan = std::unique_ptr<PanSpectrumZorvaniDDC>;
 Pan panorama(int size = 4096, ThreadPoolAbstract* pool = nullptr)
 {
     Pan pan = std::make_unique<PanSpectrumZorvaniDDC>(pool, 1);
-    pan->setOn(pan->setFftSize(size));
-    pan->setFrameInterval(10);
+    pan->setOn(pan->setFftSize(size)), pan->setFrameInterval(10);
     return pan;
 }
 
@@ -472,9 +470,7 @@ private slots:
         Line p, w;
         const int sizes[] = {1024, 4096, 2048, 16384};
         for (int round = 0; round < 300; ++round) {
-            pan->setAveragerType(round % 3);
-            pan->setAverageCount(round % 7);
-            pan->setWaterfallFilter(round % 2 == 0);
+            pan->setAveragerType(round % 3), pan->setAverageCount(round % 7), pan->setWaterfallFilter(round % 2 == 0);
             pan->setHideSlopes(round % 3 == 0);
             QVERIFY(round % 10 || pan->setFftSize(sizes[(round / 10) % 4]));
             pan->getSpectrum(p, w);
@@ -508,9 +504,7 @@ private slots:
         }
         for (bool filter : {false, true}) {
             Pan pan = panorama();
-            pan->setWaterfallFilter(filter);
-            pan->setHideSlopes(true);
-            pan->setAverageCount(30);
+            pan->setWaterfallFilter(filter), pan->setHideSlopes(true), pan->setAverageCount(30);
             const auto frame = tone(4096, 7);
             int frames = 0; // a spy would allocate per emission; a plain counter does not
             connect(pan.get(), &PanSpectrumZorvaniDDC::spectrum, this, [&frames](uint) { ++frames; }, Qt::DirectConnection);

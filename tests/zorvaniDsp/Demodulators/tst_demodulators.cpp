@@ -200,8 +200,7 @@ private slots:
                 Signal x = monoTone(200, 700.0, 0.3);
                 const Signal original = x;
                 auto run = [&](auto&& squelch) {
-                    squelch.setEnabled(r[0] != 0);
-                    squelch.setLevel(r[1]);
+                    squelch.setEnabled(r[0] != 0), squelch.setLevel(r[1]);
                     return squelch.process(x.data(), 200, r[2]) && squelch.isOpen() == bool(r[3]);
                 };
                 QVERIFY2((fm ? run(FmSquelch()) : run(CarrierSquelch())) && (r[3] ? sameBits(x, original) : silent(x.data(), 200)),
@@ -255,12 +254,8 @@ private slots:
             Signal x = nfmAudio(40000, r[0], fm, r[2]);
             const Signal original = x;
             FmSquelch squelch; // on tone 12 (100.0 Hz), the level far down
-            squelch.setEnabled(true);
-            squelch.setLevel(-100.0);
-            squelch.setCtcssEnabled(true);
-            squelch.setTone(12);
-            squelch.setTone(42);
-            squelch.setTone(-1);
+            squelch.setEnabled(true), squelch.setLevel(-100.0), squelch.setCtcssEnabled(true), squelch.setTone(12);
+            squelch.setTone(42), squelch.setTone(-1); // no such tones: not taken
             int openBlocks = 0;
             for (int done = 0; done < 40000; done += 200) {
                 QVERIFY(squelch.process(x.data() + done, 200, r[3]));

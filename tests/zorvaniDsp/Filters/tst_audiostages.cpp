@@ -14,10 +14,7 @@ namespace {
 // The AGC as a receiver sets it up: working rate, gains `max` / -40 dB.
 void setUp(AgcZorvani& agc, double attack, double decay, uint32_t hang, double max = 120.0)
 {
-    agc.setSampleRate(kFs);
-    agc.setMaxGain(max);
-    agc.setMinGain(-40.0);
-    agc.setParameters(attack, decay, hang, true);
+    agc.setSampleRate(kFs), agc.setMaxGain(max), agc.setMinGain(-40.0), agc.setParameters(attack, decay, hang, true);
 }
 
 // Steady-state amplitude of the filter's answer to a cosine at hz in both
@@ -57,8 +54,7 @@ private slots:
             const int length = int(r[1]);
             AgcZorvani agc;
             setUp(agc, r[0], 400.0, 400);
-            agc.setSampleRate(0.0);
-            agc.setSampleRate(std::nan(""));
+            agc.setSampleRate(0.0), agc.setSampleRate(std::nan(""));
             QVERIFY2(agc.sampleRate() == kFs && agc.delayLength() == length, qPrintable(QString::number(r[0])));
             Signal x(7000, C{0.0, 0.0});
             x[0] = {0.5, -0.25};
@@ -207,9 +203,7 @@ private slots:
         for (int taps : {140, 500})
             for (bool swap : {false, true}) {
                 SurrounfCW stage;
-                stage.setEnabled(true);
-                stage.setTaps(taps);
-                stage.setSwap(swap);
+                stage.setEnabled(true), stage.setTaps(taps), stage.setSwap(swap);
                 const double below = leftOverRight(stage, 500.0), above = leftOverRight(stage, 900.0);
                 const double sign = swap ? -1.0 : 1.0, minimum = taps == 140 ? 6.0 : 30.0;
                 QVERIFY2(-sign * below >= minimum && sign * above >= minimum,

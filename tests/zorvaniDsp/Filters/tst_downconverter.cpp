@@ -19,8 +19,7 @@ private slots:
         Signal x = toneHz(3125, 1000.0, 0.5, 0.3); // 80 whole cycles
         QVERIFY(dc.process(x.data(), int(x.size())));
         QVERIFY2(maxDifference(x, Signal(3125, C{0.5 * std::cos(0.3), 0.5 * std::sin(0.3)})) < 1e-9, "output is not a constant at 0 Hz");
-        rit.setFrequency(-1000.0 / kFs);
-        rit.setRit(-250.0 / kFs);
+        rit.setFrequency(-1000.0 / kFs), rit.setRit(-250.0 / kFs);
         Signal y = toneHz(2000, 1250.0);
         QVERIFY(rit.process(y.data(), 2000));
         QVERIFY(std::abs(std::abs(dft(y.data(), 2000, 0.0)) - 1.0) < 1e-9);
@@ -56,8 +55,7 @@ private slots:
                                   {-3.0, -0.5, 0.5, 0.0}, {0.1, 0.1, 0.1, 0.0}, {NAN, 0.0, 0.0, 0.0}, {0.4, 0.4, 0.5, 0.3}};
         for (const auto& r : rows) { // set, stored, cycles run at, RIT while running
             DownConverterZorvani dc;
-            dc.setFrequency(r[0]);
-            dc.setRit(r[0]);
+            dc.setFrequency(r[0]), dc.setRit(r[0]);
             QVERIFY2(dc.frequency() == r[1] && dc.rit() == r[1], qPrintable(QString::number(r[0])));
             dc.setRit(r[3]);
             Signal x(64, C{1.0, 0.0});

@@ -74,8 +74,7 @@ private slots:
             s = {0.75 * s.re + 0.25 * input[k].re, 0.75 * s.im + 0.25 * input[k].im};
         for (int kind : {0, 60, 2}) { // NB1 at its threshold, NB1 at 60, NB2
             ZorvaniNB nb;
-            nb.setNb1(kind != 2);
-            nb.setNb2(kind == 2);
+            nb.setNb1(kind != 2), nb.setNb2(kind == 2);
             if (kind == 60)
                 nb.setNb1Threshold(60.0);
             Signal x = input;
@@ -97,8 +96,7 @@ private slots:
     {
         for (int on = 0; on < 4; ++on) { // bit 0 NB1, bit 1 NB2
             ZorvaniNB nb;
-            nb.setNb1(on & 1);
-            nb.setNb2(on & 2);
+            nb.setNb1(on & 1), nb.setNb2(on & 2);
             Signal x(500, C{0.3, 0.4});
             nb.process(x.data(), 500);
             const double expected = 0.5 + 0.5 * std::pow(0.999, ((on & 1) + (on >> 1)) * 500);
@@ -117,11 +115,8 @@ private slots:
         for (const auto& r : rows) { // carrier offset, width, active
             const double carrier = r[0], other = carrier > 0.0 ? carrier - 1000.0 : carrier + 1000.0;
             IQNotchFilter bank;
-            bank.setCenterFrequency(kCentre);
-            bank.setEnabled(true);
-            bank.setNotchEnabled(3, true);
-            bank.setNotchFrequency(3, kCentre + carrier);
-            bank.setNotchWidth(3, r[1]);
+            bank.setCenterFrequency(kCentre), bank.setEnabled(true), bank.setNotchEnabled(3, true);
+            bank.setNotchFrequency(3, kCentre + carrier), bank.setNotchWidth(3, r[1]);
             QVERIFY(bank.notchActive(3) == bool(r[2]) && bank.notchOffset(3) == carrier);
             const Signal input = toneHz(40000, carrier, 0.5, 0.1) + toneHz(40000, other, 0.2, 1.3);
             Signal x = input;
@@ -146,13 +141,11 @@ private slots:
         IQNotchFilter bank;
         const double widths[][2] = {{10.0, 10.0}, {30000.0, 10000.0}, {200.0, 100.0}, {0.0, 10.0}};
         for (const auto& w : widths) {
-            bank.setNotchWidth(5, w[0]);
-            bank.setNotchWidth(5, std::nan(""));
+            bank.setNotchWidth(5, w[0]), bank.setNotchWidth(5, std::nan(""));
             QVERIFY2(bank.notchWidth(5) == w[1] && std::fabs(bank.notchPole(5) - std::exp(-2.0 * kPi * w[1] / kFs)) < 1e-6,
                      qPrintable(QString("width %1: %2").arg(w[0]).arg(bank.notchWidth(5))));
         }
-        bank.setCenterFrequency(kCentre);
-        bank.setNotchFrequency(2, kCentre + 2000.0);
+        bank.setCenterFrequency(kCentre), bank.setNotchFrequency(2, kCentre + 2000.0);
         bank.setCenterFrequency(kCentre + 500.0);
         QCOMPARE(bank.notchOffset(2), 1500.0);
         bank.setNotchFrequency(2, kCentre + 30000.0);
@@ -225,12 +218,9 @@ private slots:
             f->setEnabled(true), f->setTaps(0);
         QVERIFY(nr.process(x.data(), 1000) && anf.process(y.data(), 1000) && off.process(z.data(), 1000));
         QVERIFY(silent(x.data(), 1000) && sameBits(y, input) && sameBits(z, input));
-        off.setTaps(5000);
-        off.setDelay(-1);
+        off.setTaps(5000), off.setDelay(-1);
         QVERIFY(off.taps() == LmsFilterZorvani::kLineLength && off.delay() == 0);
-        off.setDelay(4096);
-        off.setRate(std::nan(""));
-        off.setLeak(HUGE_VAL);
+        off.setDelay(4096), off.setRate(std::nan("")), off.setLeak(HUGE_VAL);
         QVERIFY(off.delay() == LmsFilterZorvani::kLineLength - 1 && off.rate() == 0.0025 && off.leak() == 0.005);
     }
 
