@@ -41,7 +41,7 @@ private slots:
         const auto sent = [&](int count, uint value) { return values.count() == count && values.last().at(0).toUInt() == value; };
         enable->setChecked(true);
         QVERIFY(sent(1, 5));
-        ext.setFrequency(7150000.0); // same band: nothing to send
+        ext.setFrequency(7150000.0); // same band, another band's row: nothing to send
         box("80", 1)->setChecked(true);
         QCOMPARE(values.count(), 1);
         box("40", 6)->setChecked(true);
@@ -52,7 +52,7 @@ private slots:
         QVERIFY(sent(4, 0) && ext.currentValue() == 0u);
         ext.changedEnable(false);
         ext.setFrequency(7100000.0);
-        QCOMPARE(values.count(), 4);
+        QCOMPARE(values.count(), 4); // disabled: nothing
         enable->setChecked(true);
         QVERIFY(sent(5, 69));
 
