@@ -153,7 +153,8 @@ private slots:
 
     // A reader (or a crash) at any moment meets a complete header that counts
     // what is in the file: at the open, while recording (more packets than
-    // the ring holds), after the stop, whose time stamps bracket the recording.
+    // the ring holds), after the stop. (The time stamps against the clock:
+    // the recording system test.)
     void validAtEveryMoment()
     {
         const struct { int configFormat, format; double rate, frequency; } rows[] = {
@@ -164,7 +165,6 @@ private slots:
             IqFileSlot slot;
             slot->setSampleRate(r.rate);
             slot->setFrequency(r.frequency);
-            const QDateTime before = QDateTime::currentDateTime().addMSecs(-1);
             QVERIFY(ox::file::startRecording(slot, Config(r.configFormat, dir.path()), kApp, nullptr));
             const QStringList files = QDir(dir.path()).entryList(QDir::Files);
             const QString path = dir.filePath(files.value(0));
@@ -173,13 +173,8 @@ private slots:
             feed(slot, 0, 60);
             QTRY_VERIFY_WITH_TIMEOUT(fileError(path, r.format, 0, 60, r.rate, r.frequency).isEmpty() && slot->isRecording(), 5000);
             ox::file::stopRecording(slot);
-            const QDateTime after = QDateTime::currentDateTime().addMSecs(1);
             const QString error = fileError(path, r.format, 0, 60, r.rate, r.frequency);
             QVERIFY2(error.isEmpty() && !slot->isRecording(), qPrintable(error));
-            const QByteArray f = readAll(path);
-            const QDateTime start = stamp(f, r.format == 0 ? 48 : 44), stop = stamp(f, r.format == 0 ? 64 : 60);
-            QVERIFY2(r.format == 1 || (start.isValid() && stop.isValid() && before <= start && start <= stop && stop <= after),
-                     qPrintable(start.toString(Qt::ISODateWithMs) + " / " + stop.toString(Qt::ISODateWithMs)));
         }
     }
 
