@@ -173,7 +173,7 @@ private slots:
     // square (RMS) of the last `used` frames' powers; after reset the same
     // again. The exponential averager's state runs to P a / (1 - a); its line
     // is the state in dB lifted by offset + 8, and reset starts it from zero.
-    void averagerLines()
+    void averagers()
     {
         const auto frames = randomFrames(40, 1);
         const int counts[][2] = {{4, 4}, {0, 1}, {100, 30}}; // requested, used
@@ -211,21 +211,17 @@ private slots:
             a.write(frame.data(), kSize);
             QVERIFY2(std::abs(a.state(0) - r[1] * p) < 1e-6, "one step from zero: a P");
         }
-    }
-
-    // An averager without data reads an empty line (-180 dB, zero for the
-    // exponential one); a frame of the wrong size is refused with a message;
-    // reset, a new count or a new size start over.
-    void averagerRefusalsAndRestarts()
-    {
+        // An averager without data reads an empty line (-180 dB, zero for the
+        // exponential one); a frame of the wrong size is refused with a message;
+        // reset, a new count or a new size start over.
         const char* names[] = {"SpectrumLinearAverager", "SpectrumRmsAverager", "SpectrumExpAverager"};
-        const auto frames = randomFrames(1, 4);
+        const auto one = randomFrames(1, 4);
         const Line longer(kSize * 2, 100.0f);
         for (int kind = 0; kind < 3; ++kind) {
             auto a = averager(kind);
             const Line empty(kSize, kind == 2 ? 0.0f : -180.0f);
             QVERIFY(kind == 2 || readLine(*a) == empty);
-            a->write(frames[0].data(), kSize);
+            a->write(one[0].data(), kSize);
             const Line before = readLine(*a);
             QTest::ignoreMessage(QtDebugMsg, qPrintable(QString("void __cdecl zorvaniddc::%1::write(float *,unsigned __int64) "
                                                                 "incorrect input buffer size!").arg(names[kind])));
@@ -235,16 +231,17 @@ private slots:
             QCOMPARE(readLine(*a), empty);
             if (kind == 2)
                 continue;
-            a->write(frames[0].data(), kSize);
+            a->write(one[0].data(), kSize);
             a->setAverageCount(3);
             QCOMPARE(readLine(*a), empty);
-            a->write(frames[0].data(), kSize);
+            a->write(one[0].data(), kSize);
             a->setSize(kSize * 2);
             QCOMPARE(readLine(*a, kSize * 2), Line(kSize * 2, -180.0f));
         }
     }
 
-    void lineMatchesNaiveDft()
+    // A frame's line is the naive DFT of the windowed frame in dB.
+    void lineMatchesDftInAnyBlocks()
     {
         const int n = 256;
         Pan pan = panorama(n);
@@ -263,10 +260,7 @@ private slots:
                      qPrintable(QString("bin %1: %2 vs %3").arg(bin).arg(l.waterfall[bin]).arg(want)));
             QVERIFY(std::abs(l.panorama[bin] - l.waterfall[bin]) < 1e-3); // linear averager after one frame
         }
-    }
-
-    void blockSplitDoesNotMatter()
-    {
+        // The same stream written in any blocks gives the same lines.
         const std::vector<Sample> stream = noisy(5000, 0.3, 3);
         std::vector<Line> lines;
         for (int block : {200, 7, 5000}) {
@@ -371,7 +365,7 @@ private slots:
 
     // The middle bins, stretched over the whole line by the cubic Lagrange
     // interpolator run sample by sample; bins outside them must not leak in.
-    void stretchMatchesDirectInterpolator()
+    void slopeStretch()
     {
         for (size_t n : {64, 1024, 4096, 16384}) {
             std::mt19937 rng(5);
@@ -402,10 +396,7 @@ private slots:
             v[0] = 1.0f;
             QVERIFY2(!small.stretch(v.data(), n) && v[0] == 1.0f, qPrintable(QString::number(n)));
         }
-    }
-
-    void hiddenSlopesInFrame()
-    {
+        // A panorama hiding the slopes stretches its frame.
         Pan pan = panorama();
         pan->setHideSlopes(true);
         // A tone at +1500 bins: stretched by 4099/3777 about the centre.

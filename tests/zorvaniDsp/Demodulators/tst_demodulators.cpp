@@ -132,7 +132,7 @@ private slots:
 
     // Centred or 300 Hz off, the detected audio is clean (THD under 1 %)
     // and mono at full level: 0.5 x 50 % = 0.25.
-    void amToneThd()
+    void amAndSam()
     {
         for (double offsetHz : {0.0, 300.0}) {
             DemodAMZorvani am;
@@ -147,13 +147,9 @@ private slots:
             for (int k = 12000; k < 18250; ++k)
                 QVERIFY2(std::fabs(x[k].re - x[k].im) < 1e-9, qPrintable(QString("re and im differ at %1").arg(k)));
         }
-    }
-
-    // One NaN sample must not leave the loop's state broken: locked again,
-    // the loop frequency cancels the 50 Hz offset (x e^(j theta)) within the
-    // loop's steady chatter of beta * pi, and the audio is clean.
-    void samLocksAfterNonFiniteSample()
-    {
+        // One NaN sample must not leave the loop's state broken: locked again,
+        // the loop frequency cancels the 50 Hz offset (x e^(j theta)) within the
+        // loop's steady chatter of beta * pi, and the audio is clean.
         SamDemodZorvani sam;
         QVERIFY(!sam.setBandwidth(0.7) && sam.setBandwidth(5000.0 / kFs));
         Signal x = amSignal(60000, 50.0, 2.0);
@@ -192,11 +188,11 @@ private slots:
 
     // Open when the level is at most the meter + 3 dB: the block untouched;
     // closed: silence. Disabled, always open.
-    void levelSquelch()
+    void squelches()
     {
-        const double rows[][4] = {{1, -80.0, -90.0, 0}, {1, -80.0, -85.0, 0}, {1, -80.0, -82.0, 1}, {1, -80.0, -83.0, 1}, {0, -20.0, -120.0, 1}};
+        const double levels[][4] = {{1, -80.0, -90.0, 0}, {1, -80.0, -85.0, 0}, {1, -80.0, -82.0, 1}, {1, -80.0, -83.0, 1}, {0, -20.0, -120.0, 1}};
         for (bool fm : {false, true})
-            for (const auto& r : rows) { // enabled, level, meter, open
+            for (const auto& r : levels) { // enabled, level, meter, open
                 Signal x = monoTone(200, 700.0, 0.3);
                 const Signal original = x;
                 auto run = [&](auto&& squelch) {
@@ -206,15 +202,11 @@ private slots:
                 QVERIFY2((fm ? run(FmSquelch()) : run(CarrierSquelch())) && (r[3] ? sameBits(x, original) : silent(x.data(), 200)),
                          qPrintable(QString("%1: level %2, meter %3").arg(fm ? "FM" : "carrier").arg(r[1]).arg(r[2])));
             }
-    }
-
-    // The detector names the table tone within 1 Hz. Falling crossings closer
-    // than the minimum spacing (130 samples) count every second one: 520 Hz
-    // measures 260 Hz, no table tone; 2 x 254.1 Hz measures its true period.
-    void detectorMeasuresTones()
-    {
-        const double rows[][2] = {{67.0, 0}, {100.0, 12}, {206.5, 33}, {254.1, 41}, {100.8, 12}, {101.5, -1}, {60.0, -1}, {520.0, -1}, {508.2, 41}};
-        for (const auto& r : rows) {
+        // The detector names the table tone within 1 Hz. Falling crossings closer
+        // than the minimum spacing (130 samples) count every second one: 520 Hz
+        // measures 260 Hz, no table tone; 2 x 254.1 Hz measures its true period.
+        const double measured[][2] = {{67.0, 0}, {100.0, 12}, {206.5, 33}, {254.1, 41}, {100.8, 12}, {101.5, -1}, {60.0, -1}, {520.0, -1}, {508.2, 41}};
+        for (const auto& r : measured) { // tone, table index
             const int expected = int(r[1]);
             CtcssDetector detector;
             std::vector<double> v(8000);
@@ -238,15 +230,11 @@ private slots:
             openedAt = detector.tonePresent() ? k : -1;
         }
         QVERIFY2(openedAt > 3 * period && openedAt < 4 * period + 2, qPrintable(QString("opened at %1").arg(openedAt)));
-    }
-
-    // Only the selected tone opens (an unknown one is not taken), with noise
-    // too, and only above the level; an open block passes untouched, a closed
-    // one is silent. When the tone goes the squelch closes fs / 6 samples
-    // later, once the 500-tap band-pass has emptied its tail (500 samples),
-    // counted per 200-sample block.
-    void ctcss()
-    {
+        // Only the selected tone opens (an unknown one is not taken), with noise
+        // too, and only above the level; an open block passes untouched, a closed
+        // one is silent. When the tone goes the squelch closes fs / 6 samples
+        // later, once the 500-tap band-pass has emptied its tail (500 samples),
+        // counted per 200-sample block.
         const double rows[][4] = {{100.0, 1, 0.0, -60.0}, {100.0, 1, 0.1, -60.0}, {100.0, 0, 0.0, -110.0}, {97.4, 0, 0.0, -60.0},
                                   {103.5, 0, 0.0, -60.0}, {103.5, 0, 0.1, -60.0}, {203.5, 0, 0.0, -60.0}, {0.0, 0, 0.0, -60.0}, {0.0, 0, 1.0, -60.0}};
         for (const auto& r : rows) { // tone, opens, noise, meter
@@ -342,7 +330,7 @@ private slots:
 
     // Passband flat to 10 kHz; inputs above the audio rate's Nyquist
     // frequency (aliasing to hz' = fs - hz) are suppressed.
-    void wfmConverterMask()
+    void wfmConverterAndDeviceRates()
     {
         const double rows[][4] = {{kIn, 1000.0, -0.05, 0.05}, {kIn, 10000.0, -0.05, 0.05}, {kIn, 25000.0, -300.0, -80.0},
                                   {kIn, 30000.0, -300.0, -80.0}, {100000.0, 1000.0, -0.05, 0.05}, {100000.0, 10000.0, -0.5, 0.05},
@@ -358,13 +346,9 @@ private slots:
             QVERIFY2(std::fabs(out.size() - kFs) <= 1.0 && level >= r[2] && level <= r[3],
                      qPrintable(QString("%1 Hz in at %2 Hz: %3 frames, heard at %4 dB").arg(hz).arg(inRate).arg(out.size()).arg(level)));
         }
-    }
-
-    // Built for whatever rate the device streams at, the receiver gives 200
-    // frames (+-1) per 200 x inRate / 39062.5 inputs, 8000 (+-1) for 40 such
-    // blocks, and finite audio.
-    void wfmEveryDeviceRate()
-    {
+        // Built for whatever rate the device streams at, the receiver gives 200
+        // frames (+-1) per 200 x inRate / 39062.5 inputs, 8000 (+-1) for 40 such
+        // blocks, and finite audio.
         for (double inRate : {39062.5, 78125.0, 156250.0, 312500.0}) {
             WfmReceiverZorvani rx(inRate, kFs, true, 50e-6);
             const int block = static_cast<int>(200 * inRate / kFs), maxOut = WfmReceiverZorvani::maxOutput(block, inRate, kFs);

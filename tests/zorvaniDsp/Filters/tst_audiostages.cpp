@@ -47,7 +47,7 @@ private slots:
     // An impulse leaves after the look-ahead (the attack time, 0.1 .. 5 ms),
     // its gain already lowered for it (1/0.5 = 2 at most); nothing else
     // leaves. Reset empties the line: an impulse in it never comes out.
-    void agcLookAhead()
+    void agcLookAheadHangAndDecay()
     {
         const double rows[][2] = {{1.0, 1172}, {0.1, 117}, {5.0, 5859}, {0.01, 117}, {9.0, 5859}}; // round(1171.875) for 1 ms
         for (const auto& r : rows) {
@@ -66,15 +66,11 @@ private slots:
             agc.reset();
             QVERIFY(agc.process(x.data(), 7000) && silent(x.data(), 7000));
         }
-    }
-
-    // From silence g holds for H + 1 samples, then rises at the decay rate to
-    // the maximum without a division fault (the target is unbounded). A
-    // strong burst lowers g at the attack rate at once and leaves at 0 dBFS
-    // without overshoot; after it has left the line g stays for H + 1
-    // samples, then rises at the decay rate.
-    void agcHangAttackDecay()
-    {
+        // From silence g holds for H + 1 samples, then rises at the decay rate to
+        // the maximum without a division fault (the target is unbounded). A
+        // strong burst lowers g at the attack rate at once and leaves at 0 dBFS
+        // without overshoot; after it has left the line g stays for H + 1
+        // samples, then rises at the decay rate.
         AgcZorvani agc;
         setUp(agc, 1.0, 100.0, 100, 40.0);
         const int L = agc.delayLength(), H = int(agc.hangLimit()), burst = 8000;
@@ -170,7 +166,7 @@ private slots:
 
     // A refused design keeps the working one: a bad type, a centre outside
     // (0, 0.5), or a value that is not finite. A Q under 0.1 counts as 0.1.
-    void biquadInvalidDesignKept()
+    void biquadDesignAndRefusals()
     {
         BiQuadFilter f, floor;
         f.init(BiQuadFilter::Peaking, 0.02, 2.0, 10.0);
@@ -180,16 +176,12 @@ private slots:
         const double bad[][3] = {{0.0, 1.0, 6.0}, {0.5, 1.0, 6.0}, {NAN, 1.0, 6.0}, {0.1, NAN, 6.0}, {0.1, 1.0, HUGE_VAL}};
         for (const auto& d : bad)
             f.init(BiQuadFilter::Peaking, d[0], d[1], d[2]);
-        QVERIFY(capture.all().size() == 6 && capture.all().first().contains("Incorrect filter type!"));
-        QVERIFY(f.b0() == b0 && f.a2() == a2 && f.outputScale() == scale);
+        QVERIFY(capture.all().size() == 6 && capture.all().first().contains("Incorrect filter type!") && f.b0() == b0 && f.a2() == a2
+                && f.outputScale() == scale);
         f.init(BiQuadFilter::Peaking, 0.02, 0.01, 10.0);
         floor.init(BiQuadFilter::Peaking, 0.02, 0.1, 10.0);
         QVERIFY(f.b0() == floor.b0() && f.b2() == floor.b2() && f.a2() == floor.a2());
-    }
-
-    // The CW peak filter's Q: 5 x 700 Hz over the passband's width, 7 at most.
-    void cwApfQuality()
-    {
+        // The CW peak filter's Q: 5 x 700 Hz over the passband's width, 7 at most.
         QVERIFY(::cwApfQuality(5.0, 700.0, -250.0, 250.0) == 7.0 && ::cwApfQuality(5.0, 700.0, 250.0, -250.0) == 7.0);
         QVERIFY(::cwApfQuality(5.0, 700.0, -150.0, 150.0) == 5.0 * 700.0 / 450.0 && ::cwApfQuality(5.0, 700.0, 0.0, 1000.0) == 3.5);
     }

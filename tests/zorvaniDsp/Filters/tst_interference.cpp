@@ -64,7 +64,7 @@ private slots:
     // the impulse (50 x the average) passes. NB2 replaces the impulse by the
     // smoothed sample s = 0.75 s + 0.25 x, taken before the comparison, and
     // touches nothing else.
-    void blankersOnImpulse()
+    void noiseBlankers()
     {
         const int at = 6000;
         Signal input = toneHz(8000, 1234.0, 0.1, 0.2);
@@ -87,13 +87,9 @@ private slots:
                          qPrintable(QString("blanker %1, slot %2: %3,%4 expected %5,%6").arg(kind).arg(k).arg(x[k].re).arg(x[k].im).arg(e.re).arg(e.im)));
             }
         }
-    }
-
-    // One average serves both: A_n = 0.5 + (1 - 0.5) 0.999^(updates n) for
-    // magnitude 0.5, each blanker on updating it once per sample. Both off,
-    // the block is left alone.
-    void blankersShareOneAverage()
-    {
+        // One average serves both: A_n = 0.5 + (1 - 0.5) 0.999^(updates n) for
+        // magnitude 0.5, each blanker on updating it once per sample. Both off,
+        // the block is left alone.
         for (int on = 0; on < 4; ++on) { // bit 0 NB1, bit 1 NB2
             ZorvaniNB nb;
             nb.setNb1(on & 1), nb.setNb2(on & 2);
@@ -108,7 +104,7 @@ private slots:
     // An active notch takes a carrier down by 30 dB or more and leaves a tone
     // 1 kHz away within 1 dB; a notch at or beyond half the rate is inactive
     // and the block passes bit for bit, as it does with the bank off.
-    void notchesRemoveCarriers()
+    void iqNotches()
     {
         const double rows[][3] = {{3000.0, 100.0, 1}, {-5000.0, 100.0, 1}, {12000.0, 20.0, 1}, {-19000.0, 100.0, 1},
                                   {kFs / 2.0 - 1.0, 100.0, 1}, {kFs / 2.0, 100.0, 0}, {-kFs / 2.0, 100.0, 0}, {30000.0, 100.0, 0}};
@@ -131,13 +127,9 @@ private slots:
             bank.process(x.data(), 40000);
             QVERIFY(sameBits(x, input));
         }
-    }
-
-    // Widths are limited to 10 .. 10000 Hz (NaN ignored); the pole is about
-    // exp(-2 pi W / fs) (its time constant kept in single precision) and
-    // follows the rate. Offsets follow the centre.
-    void notchSettings()
-    {
+        // Widths are limited to 10 .. 10000 Hz (NaN ignored); the pole is about
+        // exp(-2 pi W / fs) (its time constant kept in single precision) and
+        // follows the rate. Offsets follow the centre.
         IQNotchFilter bank;
         const double widths[][2] = {{10.0, 10.0}, {30000.0, 10000.0}, {200.0, 100.0}, {0.0, 10.0}};
         for (const auto& w : widths) {
@@ -159,7 +151,7 @@ private slots:
     // Sample for sample the reference, at the defaults (the first two rows),
     // at odd shapes, and "frozen": mu set to 0 half way, the weights stay,
     // neither adapting nor leaking.
-    void lmsMatchesReference()
+    void lmsAgainstReferenceAndOnToneInNoise()
     {
         const struct { const char* name; bool nr; int delay, taps; double mu, leak; } rows[] = {
             {"NR defaults", true, 20, 40, 0.0025, 0.005}, {"ANF defaults", false, 64, 64, 0.0025, 0.0001},
@@ -187,12 +179,8 @@ private slots:
             }
             QVERIFY2(std::abs(ref.w[0]) > 0.0, "weights should have adapted");
         }
-    }
-
-    // NR keeps a tone as strong as the white noise and drops most of the
-    // noise; ANF removes a steady tone and passes the noise within 1 dB.
-    void nrAndAnfOnToneInNoise()
-    {
+        // NR keeps a tone as strong as the white noise and drops most of the
+        // noise; ANF removes a steady tone and passes the noise within 1 dB.
         LmsFilterZorvani nr(Kind::NoiseReduction), anf(Kind::AutoNotch);
         nr.setEnabled(true), anf.setEnabled(true);
         const Signal a = toneInNoise(120000, 1000.0, 0.3, 0.3, 21), b = toneInNoise(120000, 1500.0, 0.5, 0.1, 5);
@@ -209,25 +197,21 @@ private slots:
 
     // No taps: NR predicts nothing, ANF passes everything; switched off, the
     // block is left alone. Settings out of range are clamped or ignored.
-    void lmsZeroTapsDisabledAndRanges()
+    void lmsOffZeroTapsRangesAndRestarts()
     {
         const Signal input = toneInNoise(1000, 700.0, 0.5, 0.1, 8);
         Signal x = input, y = input, z = input;
         LmsFilterZorvani nr(Kind::NoiseReduction), anf(Kind::AutoNotch), off(Kind::NoiseReduction);
         for (LmsFilterZorvani* f : {&nr, &anf})
             f->setEnabled(true), f->setTaps(0);
-        QVERIFY(nr.process(x.data(), 1000) && anf.process(y.data(), 1000) && off.process(z.data(), 1000));
-        QVERIFY(silent(x.data(), 1000) && sameBits(y, input) && sameBits(z, input));
+        QVERIFY(nr.process(x.data(), 1000) && anf.process(y.data(), 1000) && off.process(z.data(), 1000)
+                && silent(x.data(), 1000) && sameBits(y, input) && sameBits(z, input));
         off.setTaps(5000), off.setDelay(-1);
         QVERIFY(off.taps() == LmsFilterZorvani::kLineLength && off.delay() == 0);
         off.setDelay(4096), off.setRate(std::nan("")), off.setLeak(HUGE_VAL);
         QVERIFY(off.delay() == LmsFilterZorvani::kLineLength - 1 && off.rate() == 0.0025 && off.leak() == 0.005);
-    }
-
-    // Re-enabling or a new shape (delay, taps) starts from clear weights and
-    // samples, like reset().
-    void lmsClearingStartsAfresh()
-    {
+        // Re-enabling or a new shape (delay, taps) starts from clear weights and
+        // samples, like reset().
         for (int how : {0, 1, 2}) {
             LmsFilterZorvani used(Kind::AutoNotch), fresh(Kind::AutoNotch);
             used.setEnabled(true), fresh.setEnabled(true);

@@ -113,10 +113,8 @@ private slots:
         }
         // A refused design keeps the working one.
         DecimatorZorvani d;
-        QVERIFY(d.init(4, kFs, kPassEdge));
-        QVERIFY(!d.init(3, kFs, kPassEdge) && !d.init(16, kFs, kPassEdge) && !d.init(2, kFs, kFs / 2.0));
-        QVERIFY(!d.init(2, kFs, 0.0) && !d.init(2, std::nan(""), kPassEdge));
-        QCOMPARE(d.factor(), 4);
+        QVERIFY(d.init(4, kFs, kPassEdge) && !d.init(3, kFs, kPassEdge) && !d.init(16, kFs, kPassEdge) && !d.init(2, kFs, kFs / 2.0));
+        QVERIFY(!d.init(2, kFs, 0.0) && !d.init(2, std::nan(""), kPassEdge) && d.factor() == 4);
         Signal x = noise(16, 1);
         QCOMPARE(d.process(x.data(), 16), 4);
     }
@@ -125,7 +123,7 @@ private slots:
     // Butterworth magnitude on the warped axis tan(πf)/tan(πfc), with unit
     // gain at DC, for odd and even orders: at small cut-offs, and at the
     // receiver's (312500 Hz in, 39062.5 Hz working rate).
-    void iirButterworthMagnitude()
+    void iirLowpass()
     {
         const double receiver = (39062.5 / 2 - 2000.0) / 312500.0;
         const double rows[][3] = {{0.01, 0.7, 11}, {0.01, 1.0, 11}, {0.01, 1.2, 11}, {receiver, 0.5, 11}, {receiver, 0.95, 11},
@@ -141,15 +139,11 @@ private slots:
                          && std::abs(x.back().re - 0.25) < 1e-9 && std::abs(x.back().im + 0.5) < 1e-9,
                      qPrintable(QString("fc %1 x %2, order %3: %4 dB, expected %5 dB").arg(r[0]).arg(r[1]).arg(r[2]).arg(measured).arg(expected)));
         }
-    }
-
-    // The cut-off is kept inside (0, 0.5) and the filter stays stable there;
-    // at the lowest essentially nothing passes at 0.01 cycles per sample.
-    // A refused design or block changes nothing and is logged.
-    void iirLimitsAndRefusals()
-    {
-        const double rows[][2] = {{0.0, 1e-7}, {-0.1, 1e-7}, {0.5, 0.4999999}, {0.8, 0.4999999}, {0.2, 0.2}};
-        for (const auto& r : rows) {
+        // The cut-off is kept inside (0, 0.5) and the filter stays stable there;
+        // at the lowest essentially nothing passes at 0.01 cycles per sample.
+        // A refused design or block changes nothing and is logged.
+        const double cutoffs[][2] = {{0.0, 1e-7}, {-0.1, 1e-7}, {0.5, 0.4999999}, {0.8, 0.4999999}, {0.2, 0.2}};
+        for (const auto& r : cutoffs) { // set, used
             IirLowpassZorvani f;
             QVERIFY(f.init(r[0], 11) && f.cutoff() == r[1]);
             Signal x = noise(5000, 2), t = tone(5000, 0.01);
@@ -162,11 +156,8 @@ private slots:
         Signal x = noise(10, 1), before = x;
         MessageCapture capture;
         QVERIFY(!f.process(x.data(), 10)); // not designed yet
-        QVERIFY(f.init(0.1, 4));
-        QVERIFY(!f.init(0.1, 0) && !f.init(0.1, IirLowpassZorvani::kMaxOrder + 1) && !f.init(std::nan(""), 4));
-        QVERIFY(!f.process(nullptr, 10) && !f.process(x.data(), 0));
-        QVERIFY(sameBits(x, before) && f.order() == 4);
-        QCOMPARE(capture.all().size(), 6);
+        QVERIFY(f.init(0.1, 4) && !f.init(0.1, 0) && !f.init(0.1, IirLowpassZorvani::kMaxOrder + 1) && !f.init(std::nan(""), 4));
+        QVERIFY(!f.process(nullptr, 10) && !f.process(x.data(), 0) && sameBits(x, before) && f.order() == 4 && capture.all().size() == 6);
         QVERIFY2(QRegularExpression("^source/zorvaniDsp/Filters/IirLowpassZorvani:\\d+ : code: -?\\d+ , text: .+$")
                      .match(capture.all().first()).hasMatch(), qPrintable(capture.all().first()));
     }
@@ -174,7 +165,7 @@ private slots:
     // L / M in lowest terms; 8 taps per phase (converting down, 8 per phase
     // for every L of M); DC gain 1. Conversions 39062.5 -> 48000 and 8000 are
     // the direct polyphase sum.
-    void resamplerRatioAndDesign()
+    void resamplerDesignFramesAndRefusals()
     {
         const struct { float in, out; int L, M; } rows[] = {
             {39062.5f, 48000.0f, 768, 625}, {48000.0f, 48000.0f, 1, 1}, {48000.0f, 39062.5f, 625, 768},
@@ -191,17 +182,12 @@ private slots:
             const Signal in = noise(3000, 9, 0.8), fast = convert(rs, in), ref = directPolyphase(rs.coefficients(), r.L, 625, in);
             QVERIFY2(fast.size() == ref.size() && maxDifference(fast, ref) < 2e-6, qPrintable(QString::number(maxDifference(fast, ref))));
         }
-    }
-
-    // 625 in give 768 out; any cut of the input gives each call no more than
-    // its bound and 768 per 625 overall. A refused rate keeps the working design.
-    void resamplerFramesAndRefusals()
-    {
+        // 625 in give 768 out; any cut of the input gives each call no more than
+        // its bound and 768 per 625 overall. A refused rate keeps the working design.
         Resampler r;
         Signal in = noise(4, 1), out(4, C{7.0, 7.0});
         QVERIFY(r.process(in.data(), out.data(), 4) == 0 && out[0].re == 7.0); // not initialised
-        QVERIFY(r.init(39062.5f, 48000.0f));
-        QVERIFY(convert(r, noise(625, 1)).size() == 768u && Resampler::maxOutput(625, 768, 625) == 768);
+        QVERIFY(r.init(39062.5f, 48000.0f) && convert(r, noise(625, 1)).size() == 768u && Resampler::maxOutput(625, 768, 625) == 768);
         r.reset();
         int total = 0;
         std::mt19937 gen(5);
