@@ -35,12 +35,7 @@ void usePlan(int country, bool band11)
 }
 
 // "3.5K" is 3500 Hz, "650" is 650 Hz.
-double labelHz(QString label)
-{
-    const bool kilo = label.endsWith(QLatin1Char('K'));
-    label.chop(kilo ? 1 : 0);
-    return label.toDouble() * (kilo ? 1000.0 : 1.0);
-}
+double labelHz(const QString& label) { return label.endsWith('K') ? label.chopped(1).toDouble() * 1000.0 : label.toDouble(); }
 } // namespace
 
 class TestZorvaniInterface : public QObject {
