@@ -58,7 +58,8 @@ void demodulate(Demod& d, Signal& x)
 Signal nfmAudio(int n, double toneHz, FmDemodZorvani& fm, double noiseRms = 0.0)
 {
     Signal x = carrier(n, [&](double t) {
-        return std::polar(1.0, 2.5 * (1.0 - std::cos(2.0 * kPi * 1000.0 * t)) + (toneHz > 0.0 ? 350.0 / toneHz * (1.0 - std::cos(2.0 * kPi * toneHz * t)) : 0.0));
+        const double subTone = toneHz > 0.0 ? 350.0 / toneHz * (1.0 - std::cos(2.0 * kPi * toneHz * t)) : 0.0;
+        return std::polar(1.0, 2.5 * (1.0 - std::cos(2.0 * kPi * 1000.0 * t)) + subTone);
     }, noiseRms, 99);
     demodulate(fm, x);
     return x;
@@ -205,7 +206,8 @@ private slots:
         // The detector names the table tone within 1 Hz. Falling crossings closer
         // than the minimum spacing (130 samples) count every second one: 520 Hz
         // measures 260 Hz, no table tone; 2 x 254.1 Hz measures its true period.
-        const double measured[][2] = {{67.0, 0}, {100.0, 12}, {206.5, 33}, {254.1, 41}, {100.8, 12}, {101.5, -1}, {60.0, -1}, {520.0, -1}, {508.2, 41}};
+        const double measured[][2] = {{67.0, 0}, {100.0, 12}, {206.5, 33}, {254.1, 41}, {100.8, 12},
+                                      {101.5, -1}, {60.0, -1}, {520.0, -1}, {508.2, 41}};
         for (const auto& r : measured) { // tone, table index
             const int expected = int(r[1]);
             CtcssDetector detector;
@@ -259,7 +261,7 @@ private slots:
             int closedAfter = -1;
             for (int done = 0; done < 20000 && closedAfter < 0; done += 200)
                 closedAfter = squelch.process(without.data() + done, 200, -60.0) && !squelch.isOpen() ? done + 200 : -1;
-            QVERIFY2(closedAfter > int(kFs / 6.0) && closedAfter <= int(kFs / 6.0) + 500 + 2 * 200, qPrintable(QString("closed after %1 samples").arg(closedAfter)));
+            QVERIFY2(closedAfter > int(kFs / 6.0) && closedAfter <= int(kFs / 6.0) + 500 + 2 * 200, qPrintable(QString::number(closedAfter)));
         }
     }
 
@@ -267,7 +269,7 @@ private slots:
     // multiplex (exact FM phase, pre-emphasis, pilot at 9 %): each tone in its
     // own channel over its leak into the other, 40 dB or more, at a level
     // within 0.2 dB of what the chain's own filters predict.
-    void wfmStereoSeparation()
+    void wfmStereoAndLock()
     {
         const double rows[][4] = {{1000.0, 3000.0, 50.0, 0.0}, {3000.0, 1000.0, 50.0, 0.0}, {400.0, 6000.0, 50.0, 0.0},
                                   {6000.0, 200.0, 75.0, 0.0}, {200.0, 2000.0, 50.0, 0.05}}; // left, right, tau (us), 57 kHz data
@@ -285,12 +287,8 @@ private slots:
                      qPrintable(QString("%1/%2 Hz: L->R %3 dB, R->L %4 dB, levels %5 %6 (expected %7 %8)").arg(r[0]).arg(r[1])
                                     .arg(db(ll / lr)).arg(db(rr / rl)).arg(ll).arg(rr).arg(expectedLevel(p, r[0])).arg(expectedLevel(p, r[1]))));
         }
-    }
-
-    // From any pilot phase the decoder is in stereo within 100 ms of signal,
-    // counted in input samples; in 1600-sample blocks as the receiver gets them.
-    void wfmPilotLockTime()
-    {
+        // From any pilot phase the decoder is in stereo within 100 ms of signal,
+        // counted in input samples; in 1600-sample blocks as the receiver gets them.
         for (int skip = 0; skip < 17; ++skip) { // 17 samples: a whole pilot cycle
             const std::vector<CF> in = broadcast(WfmProgramme{1000.0, 3000.0}, static_cast<int>(0.2 * kIn), skip);
             WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
