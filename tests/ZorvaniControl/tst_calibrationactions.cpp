@@ -7,9 +7,6 @@
 #include "CalibrationMemory.h"
 
 #include <QDoubleSpinBox>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using zorvani::sim::calibrationBlock;

@@ -8,7 +8,6 @@
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <functional>

@@ -3,7 +3,6 @@
 // level correction on the meter: tst_startsequence.)
 #include "ZorvaniControl/FrontEndControl.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 class FrontEndControlTest : public QObject {

@@ -9,7 +9,6 @@
 #include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
 #include "discovery/DiscoverLockMediator.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 using zorvani::sim::Simulator;

@@ -4,7 +4,6 @@
 #include "discovery/ZorvaniSearcher.h"
 
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QtTest>
 
 class TestZorvaniDialog : public QObject {

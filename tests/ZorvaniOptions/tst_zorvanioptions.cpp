@@ -12,9 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QWheelEvent>
 #include <QtTest>
@@ -32,12 +30,7 @@ namespace {
 
 // A key, its control, the default a full load applies, a value a user may
 // choose instead, and one outside the control's range (none for check boxes).
-struct Key {
-    QString name;
-    QString control;
-    QVariant fallback, chosen, outside;
-    bool reduced;
-};
+struct Key { QString name; QString control; QVariant fallback, chosen, outside; bool reduced; };
 
 const char* const kBands[] = {"160", "80", "60", "40", "30", "20", "17", "15", "12", "10", "6", "2", "Gen"};
 
@@ -101,11 +94,7 @@ bool same(const QVariant& a, const QVariant& b)
     QVERIFY2(same(got, want), qPrintable(QStringLiteral("%1: %2, expected %3").arg(key, got.toString(), want.toString())))
 
 // A stored address mode, serial and address; whether address and port are then read-only; what the page shows.
-struct Stored {
-    QString mode, serial, address;
-    bool readOnly;
-    QString shownSerial, shownAddress;
-};
+struct Stored { QString mode, serial, address; bool readOnly; QString shownSerial, shownAddress; };
 } // namespace
 Q_DECLARE_METATYPE(Stored)
 

@@ -6,7 +6,6 @@
 #include "ZorvaniControl/ZorvaniDriver/SocketSleep.h"
 #include "common/MessageBox.h"
 
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <atomic>

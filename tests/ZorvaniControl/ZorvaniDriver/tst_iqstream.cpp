@@ -2,7 +2,6 @@
 #include "DriverFixture.h"
 #include "ZorvaniControl/ZorvaniDriver/IqStream.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <chrono>
@@ -75,15 +74,8 @@ struct Harness {
 };
 
 // Arrivals at given times (ms); answers caused by each; what the engine got (empty: every sequence up to the last).
-struct Arrivals {
-    QList<int> sequences, times, answers, processed;
-    int givenUp;
-};
-struct Conversion {
-    qint32 raw;
-    double gain, input, audio;
-    qint32 answered;
-};
+struct Arrivals { QList<int> sequences, times, answers, processed; int givenUp; };
+struct Conversion { qint32 raw; double gain, input, audio; qint32 answered; };
 } // namespace
 Q_DECLARE_METATYPE(Arrivals)
 Q_DECLARE_METATYPE(Conversion)

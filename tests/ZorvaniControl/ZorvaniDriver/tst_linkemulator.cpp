@@ -7,7 +7,6 @@
 #include "TestPorts.h"
 #include "common/MessageBox.h"
 
-#include <QElapsedTimer>
 #include <QtTest>
 
 using zorvani::sim::Config;

@@ -7,8 +7,6 @@
 #include "TestPorts.h"
 #include "common/MessageBox.h"
 
-#include <QFile>
-#include <QTimer>
 #include <QtTest>
 
 #include <cstring>

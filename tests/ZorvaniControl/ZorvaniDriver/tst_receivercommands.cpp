@@ -6,8 +6,6 @@
 #include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
 #include "common/MessageBox.h"
 
-#include <QSignalSpy>
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include <array>
@@ -51,11 +49,7 @@ QByteArray fragment(int number, int size = 1034)
 }
 using Action = std::function<bool(ZorvaniDriver&)>;
 // The FPGA image (-1 bytes: no such file), transmissions of the chunk at 1024 left unanswered, every chunk refused.
-struct Fpga {
-    int imageSize, lost;
-    bool refused;
-    QList<quint32> offsets;
-};
+struct Fpga { int imageSize, lost; bool refused; QList<quint32> offsets; };
 } // namespace
 Q_DECLARE_METATYPE(Action)
 Q_DECLARE_METATYPE(Fpga)

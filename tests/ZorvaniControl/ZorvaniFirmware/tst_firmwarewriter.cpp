@@ -11,8 +11,6 @@
 #include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
 #include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmwareDialog.h"
 
-#include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using zorvani::sim::Config;
@@ -25,13 +23,7 @@ constexpr int kFlashBytes = 458752, kChunks = 448;
 const QString kUpdateError = QStringLiteral("Firmware update error! Can not firmware update for ZorvaniDDC.");
 
 // What the window shows for a state: its status text, the progress bar's maximum (0: busy), whether it stays up, the box.
-struct Shown {
-    int state;
-    QString status;
-    int maximum;
-    bool visible;
-    QString box;
-};
+struct Shown { int state; QString status; int maximum; bool visible; QString box; };
 // An update: the image (-1 bytes: no file), "admin", the receiver's fault, the
 // answers to the error box, the states (the whole sequence, or the last only),
 // the box, the chunks written after each erase, where the receiver and the link end.
