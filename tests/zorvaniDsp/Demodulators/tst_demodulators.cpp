@@ -131,7 +131,7 @@ private slots:
         }
     }
 
-    // Centred or 300 Hz off, the detected audio is clean (THD under 1 %)
+    // AM centred or 300 Hz off: the detected audio is clean (THD under 1 %)
     // and mono at full level: 0.5 x 50 % = 0.25.
     void amAndSam()
     {
@@ -162,10 +162,11 @@ private slots:
     }
 
     // A steady 1 kHz offset: the loop settles on it, also after a NaN
-    // sample, and the DC blocker removes it. 3 kHz peak deviation by a 1 kHz tone: the input frequency swings by
-    // 2 pi 3000 / fs; nu follows it through the loop's closed-loop response
-    // beta z / (z^2 + (alpha + beta - 2) z + 1 - alpha) (from the loop
-    // recursion), then the gain and the DC blocker apply.
+    // sample, and the DC blocker removes it. 3 kHz peak deviation by a 1 kHz
+    // tone: the input frequency swings by 2 pi 3000 / fs; nu follows it
+    // through the loop's closed-loop response beta z / (z^2 + (alpha + beta
+    // - 2) z + 1 - alpha) (from the loop recursion), then the gain and the DC
+    // blocker apply.
     void fmLoop()
     {
         FmDemodZorvani fm, tone;
@@ -187,8 +188,8 @@ private slots:
         QCOMPARE(realAmplitude(y, 30000, 6250, 1000.0, 1), measured);
     }
 
-    // Open when the level is at most the meter + 3 dB: the block untouched;
-    // closed: silence. Disabled, always open.
+    // Carrier and FM squelch: open when the level is at most the meter
+    // + 3 dB, the block untouched; closed: silence. Disabled, always open.
     void squelches()
     {
         const double levels[][4] = {{1, -80.0, -90.0, 0}, {1, -80.0, -85.0, 0}, {1, -80.0, -82.0, 1}, {1, -80.0, -83.0, 1}, {0, -20.0, -120.0, 1}};
