@@ -38,14 +38,15 @@ inline Wav readWav(const QString& path)
     const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(bytes.constData() + at); };
     const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(bytes.constData() + at); };
+    const auto fail = [&](const QString& why) { wav.error = why; return wav; };
     if (bytes.size() < 44 || bytes.left(4) != "RIFF" || bytes.mid(8, 4) != "WAVE")
-        return Wav{QStringLiteral("%1: no RIFF/WAVE header").arg(path)};
+        return fail(QStringLiteral("%1: no RIFF/WAVE header").arg(path));
     wav.riffSize = u32(4);
     wav.fileSize = bytes.size();
     for (int at = 12; at + 8 <= bytes.size(); at += 8 + int(u32(at + 4)) + int(u32(at + 4) & 1)) {
         wav.chunks << QString::fromLatin1(bytes.mid(at, 4));
         if (at + 8 + qint64(u32(at + 4)) > bytes.size())
-            return Wav{QStringLiteral("chunk %1 runs past the end").arg(wav.chunks.last())};
+            return fail(QStringLiteral("chunk %1 runs past the end").arg(wav.chunks.last()));
         if (wav.chunks.last() == QLatin1String("fmt ")) {
             wav.format = u16(at + 8);
             wav.channels = u16(at + 10);
@@ -71,8 +72,7 @@ inline QStringList pythonWave(const QString& path)
     if (python.isEmpty())
         return {};
     QProcess p;
-    p.start(python, {QStringLiteral("-c"),
-                     QStringLiteral("import sys, wave, hashlib\nw = wave.open(sys.argv[1], 'rb')\n"
+    p.start(python, {QStringLiteral("-c"), QStringLiteral("import sys, wave, hashlib\nw = wave.open(sys.argv[1], 'rb')\n"
                                     "d = w.readframes(w.getnframes())\nprint(w.getnchannels(), w.getsampwidth(), w.getframerate(), "
                                     "w.getnframes(), len(d) // (w.getnchannels() * w.getsampwidth()), hashlib.sha256(d).hexdigest())\n"),
                      path});

@@ -202,8 +202,7 @@ private slots:
         QVERIFY2(file.hasMatch() && file.captured(1).startsWith(QDir::tempPath()), qPrintable(run.out));
         const Run lifecycle = runMinihost(withPlugin({"--lifecycle-only"}));
         QVERIFY2(lifecycle.exitCode == 0 && lifecycle.out.contains(QStringLiteral("device menu received")) &&
-                     lifecycle.out.trimmed().endsWith(QStringLiteral("done")),
-                 qPrintable(lifecycle.said()));
+                     lifecycle.out.trimmed().endsWith(QStringLiteral("done")), qPrintable(lifecycle.said()));
     }
 
     void failuresExitNonZeroWithAMessage_data()
@@ -270,8 +269,7 @@ private slots:
             QCOMPARE(process.exitStatus(), QProcess::CrashExit);
         else
             QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && output.contains("interrupted after") &&
-                         QFile::exists(QDir(folder).filePath(QStringLiteral("summary.txt"))),
-                     output.constData());
+                         QFile::exists(QDir(folder).filePath(QStringLiteral("summary.txt"))), output.constData());
         const QString iq = iqFile(folder), audio = QDir(folder).filePath(QStringLiteral("audio.wav"));
         QVERIFY2(!iq.isEmpty(), qPrintable(QDir(folder).entryList().join(' ')));
         const QString sox = QStandardPaths::findExecutable(QStringLiteral("sox"));
@@ -302,8 +300,7 @@ private slots:
         QTest::addColumn<QString>("faults");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("lines"); // in the summary; the first a pattern
-        QTest::newRow("IQ stream stops after 1 s")
-            << "stall=1" << 1
+        QTest::newRow("IQ stream stops after 1 s") << "stall=1" << 1
             << QStringList{"link: stream lost after \\d+\\.\\d s", "problem: the receiver's IQ stream was lost",
                            "message: The ZorvaniDDC stopped sending IQ data"};
         QTest::newRow("half the IQ transmissions lost") << "loss=0.5" << 0 << QStringList{"link: IQ packets given up [1-9]\\d*"};
@@ -361,6 +358,54 @@ private slots:
         QVERIFY(samples.data.size() > 64 * 1024 && samples.data.size() % 6 == 0);
     }
 
+    // A firmware update the user asked for runs to its end with its steps on
+    // the console, its outcome goes into the summary and the exit status, and
+    // the receiver streams afterwards.
+    void firmwareUpdateRunsToItsEnd_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("console"); // lines on standard output, in order
+        QTest::addColumn<QStringList>("summary"); // lines of summary.txt; empty: none written
+        const QStringList written = {"firmware: Connection (state 1)", "firmware: Executing step 1 (state 3)", "firmware: 50 % written",
+                                     "firmware: 100 % written", "firmware: Firmware updated. (state 13)", "streaming from 127.0.0.2:"};
+        const QStringList updated = {"firmware update: finished: Firmware updated. (state 13)", "emulator firmware: 11.3"};
+        QTest::newRow("receiver in its bootloader") << QStringList{"--emulator-firmware", "bootloader", "--update-firmware"} << 0
+                                                    << written << updated;
+        // "admin" among the application's arguments: a current receiver is updated anyway.
+        QTest::newRow("admin, current receiver") << QStringList{"--admin", "--update-firmware"} << 0 << written << updated;
+        QTest::newRow("current receiver")
+            << QStringList{"--update-firmware"} << 0 << QStringList{"firmware: Firmware is up to date. (state 14)", "streaming from 127.0.0.2:"}
+            << QStringList{"firmware update: finished: Firmware is up to date. (state 14)"};
+        // A failed update leaves nothing to stream: the summary says why.
+        QTest::newRow("flash that cannot be erased")
+            << QStringList{"--emulator-firmware", "unerasable", "--update-firmware"} << 1 << QStringList{"firmware: Connection (state 2)"}
+            << QStringList{"firmware update: failed: Can not firmware update for ZorvaniDDC. (state 8)",
+                           "problem: firmware update failed: Can not firmware update for ZorvaniDDC. (state 8)", "emulator firmware: bootloader"};
+        // Not asked to update: the offer is declined and nothing streams.
+        QTest::newRow("bootloader, update not asked for") << QStringList{"--emulator-firmware", "bootloader"} << 1 << QStringList() << QStringList();
+    }
+    void firmwareUpdateRunsToItsEnd()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, console);
+        QFETCH(QStringList, summary);
+        static int runs = 0;
+        const QString out = m_dir.filePath(QStringLiteral("firmware%1").arg(runs));
+        const Run run = runMinihost(withPlugin({"--duration", "1", "--no-png", "--no-iq", "--out", out, "--port",
+                                                QString::number(testsupport::processPort(46500, runs++))}) + arguments, 150000);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.said()));
+        for (int line = 0, from = 0; line < console.size(); from += console[line++].size()) {
+            from = run.out.indexOf(console[line], from);
+            QVERIFY2(from >= 0, qPrintable(QStringLiteral("\"%1\" missing or out of order in:\n%2").arg(console[line], run.out)));
+        }
+        const QString written = readText(QDir(out).filePath(QStringLiteral("summary.txt")));
+        for (const QString& line : summary)
+            QVERIFY2(written.contains(line + QLatin1Char('\n')), qPrintable(written));
+        QVERIFY2(!summary.isEmpty() || (written.isEmpty() && run.err.contains(QStringLiteral("firmware updating mode"))), qPrintable(run.err));
+    }
+
     // The next run starts with what the last one chose: receiver, rate, mode
     // and frequency from the host's choices, the options page (here LPF off
     // and DSP values) from the plug-in's own settings. --no-settings starts
@@ -380,8 +425,7 @@ private slots:
         const auto runAgainst = [&](const QString& out, const QStringList& arguments) {
             zorvani::sim::Simulator sim(c);
             const Run run = sim.start() ? runMinihost(withPlugin({"--duration", "1", "--no-wav", "--no-png", "--no-iq", "--out",
-                                                                  m_dir.filePath(out)}) + arguments)
-                                        : Run();
+                                                                  m_dir.filePath(out)}) + arguments) : Run();
             state = sim.state();
             return run;
         };
@@ -390,7 +434,9 @@ private slots:
         run = runAgainst("second", {"--settings", file});
         QVERIFY2(run.exitCode == 0 && run.out.contains(QStringLiteral("streaming from %1 at 78125 Hz").arg(receiver)), qPrintable(run.said()));
         QVERIFY(state.rateIndex == 1 && state.freq[0] == 71500000u && !state.lpf);
-        QVERIFY(readText(m_dir.filePath(QStringLiteral("second/summary.txt"))).contains(QStringLiteral("rx1 mode: USB")));
+        const QString lack = missing(readText(m_dir.filePath(QStringLiteral("second/summary.txt"))),
+                                     {"rx1 mode: USB", QStringLiteral("receiver: %1 (Static IP)").arg(receiver), "rate: 78125 Hz (index 1)"});
+        QVERIFY2(lack.isEmpty(), qPrintable(lack));
         QSettings saved(file, QSettings::IniFormat);
         saved.beginGroup(QStringLiteral("ZorvaniOptions"));
         QCOMPARE(saved.allKeys().size(), 143);

@@ -1,29 +1,27 @@
-// The main job against a receiver it does not start itself: found by
-// discovery, or named with --receiver. Discovery broadcasts, so this runs only
-// in the private network namespace of tests/netns-run, with the emulator in the
-// receivers' namespace behind the veth pair.
+// The main job against a receiver it does not start itself, found by
+// discovery. Discovery broadcasts, so this runs only in the private network
+// namespace of tests/netns-run, with the emulator in the receivers' namespace
+// behind the veth pair. (A receiver named with --receiver: tst_mainjob.)
 #include "DiscoveryNetwork.h"
 #include "MinihostRun.h"
 
 #include <QtTest>
 
 using namespace hosttest;
-using zorvani::sim::Simulator;
 
 class TestMainJobNetwork : public QObject {
     Q_OBJECT
 
     static constexpr quint16 kPort = 54900;
-    std::unique_ptr<Simulator> m_sim;
+    std::unique_ptr<zorvani::sim::Simulator> m_sim;
     QTemporaryDir m_dir;
 
-    // A two-second run writing to `out`; the receiver at `receiver` or found by discovery.
+    // A two-second run writing to `out`.
     Run run(const QString& out, const QStringList& extra)
     {
         return runMinihost(withPlugin({"--duration", "2", "--out", m_dir.filePath(out)}) + extra);
     }
     QString summary(const QString& out) { return readText(m_dir.filePath(out + QStringLiteral("/summary.txt"))); }
-    QString named() const { return QStringLiteral("10.77.0.2:%1").arg(kPort); }
 
 private slots:
     void initTestCase()
@@ -35,35 +33,22 @@ private slots:
         QVERIFY(m_sim);
     }
 
+    // About two seconds of packets at 312500 Hz reach the plug-in and are
+    // answered. The log sees broadcasts: what the default job's check relies on.
     void discoveryFindsTheReceiverAndStreams()
     {
         m_sim->clearCommandLog();
         const quint64 before = m_sim->counters().iqAnswered;
         const Run r = run("discover", {"--discover", "--port", QString::number(kPort), "--no-png"});
         QVERIFY2(r.exitCode == 0, qPrintable(r.said()));
-        // About two seconds of packets at 312500 Hz reached the plug-in and were answered.
         const quint64 answered = m_sim->counters().iqAnswered - before;
         QVERIFY2(answered > 1562 && answered < 1562 * 4, qPrintable(QString::number(answered)));
         QVERIFY(m_sim->waitUntil([this] { return !m_sim->state().streaming; }, 2000));
-        // The log sees broadcasts: what the default job's check below relies on.
         const auto log = m_sim->commandLog();
         QVERIFY(std::any_of(log.begin(), log.end(), [](const auto& c) { return c.command == 0x1A00; }));
         QVERIFY2(summary("discover").contains(QStringLiteral("receiver: discovered on port %1 (Auto)").arg(kPort)) &&
-                     !summary("discover").contains(QStringLiteral("emulator:")),
-                 qPrintable(summary("discover")));
+                     !summary("discover").contains(QStringLiteral("emulator:")), qPrintable(summary("discover")));
         QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("discover/audio.wav"))));
-    }
-
-    void namedReceiverStreams()
-    {
-        const quint64 before = m_sim->counters().iqAnswered;
-        const Run r = run("named", {"--receiver", named(), "--rate", "39062.5", "--no-iq"});
-        QVERIFY2(r.exitCode == 0, qPrintable(r.said()));
-        QVERIFY2(m_sim->counters().iqAnswered - before > 195 * 1.5, "about 195 packets per second at 39062.5 Hz");
-        QCOMPARE(m_sim->state().rateIndex, 0);
-        QVERIFY2(summary("named").contains(QStringLiteral("receiver: %1 (Static IP)").arg(named())) &&
-                     summary("named").contains(QStringLiteral("rate: 39062.5 Hz (index 0)")),
-                 qPrintable(summary("named")));
     }
 
     // The receiver behind the veth pair hears every broadcast and every
@@ -77,9 +62,8 @@ private slots:
         QVERIFY2(r.exitCode == 0 && r.out.contains(QStringLiteral("streaming from 127.0.0.2:")), qPrintable(r.said()));
         const zorvani::sim::Counters after = m_sim->counters();
         QVERIFY2(m_sim->commandLog().isEmpty(), qPrintable(QStringLiteral("%1 datagrams arrived").arg(m_sim->commandLog().size())));
-        QCOMPARE(after.discoveryReplies, before.discoveryReplies);
-        QCOMPARE(after.iqAnswered, before.iqAnswered);
-        QCOMPARE(after.malformed, before.malformed);
+        QVERIFY(after.discoveryReplies == before.discoveryReplies && after.iqAnswered == before.iqAnswered &&
+                after.malformed == before.malformed);
     }
 
     // A start refused with a firmware request (the plug-in's box answered
@@ -87,17 +71,13 @@ private slots:
     void failuresSayWhy()
     {
         m_sim->setStartStatus(2);
-        Run r = run("refused", {"--receiver", named()});
+        Run r = run("refused", {"--receiver", QStringLiteral("10.77.0.2:%1").arg(kPort)});
         m_sim->setStartStatus(1);
-        QVERIFY2(r.exitCode > 0, qPrintable(r.said()));
-        QVERIFY2(r.err.contains(QStringLiteral("did not start its stream")) &&
-                     r.err.contains(QStringLiteral("You need update the ZorvaniDDC firmware.")),
-                 qPrintable(r.err));
+        QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("did not start its stream")) &&
+                     r.err.contains(QStringLiteral("You need update the ZorvaniDDC firmware.")), qPrintable(r.said()));
         QVERIFY(m_sim->waitUntil([this] { return !m_sim->state().streaming; }, 2000));
-
         r = run("silent", {"--discover", "--port", QString::number(kPort + 10)});
-        QVERIFY2(r.exitCode > 0, qPrintable(r.said()));
-        QVERIFY2(r.err.contains(QStringLiteral("minihost: discovery found no receiver")), qPrintable(r.err));
+        QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("minihost: discovery found no receiver")), qPrintable(r.said()));
     }
 };
 

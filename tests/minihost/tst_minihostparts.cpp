@@ -74,8 +74,7 @@ private slots:
             QString error;
             QVERIFY2(parse(v.arguments, &o, &error) && error.isEmpty(), qPrintable(v.arguments.join(' ') + ": " + error));
             QVERIFY2(o.rateIndex == v.rateIndex && o.port == v.port && o.rx2 == (v.rx2 > 0.0) && o.rx2FreqHz == v.rx2 &&
-                         o.rx2Mode == v.rx2Mode,
-                     qPrintable(v.arguments.join(' ')));
+                         o.rx2Mode == v.rx2Mode, qPrintable(v.arguments.join(' ')));
         }
         const QList<QStringList> refused = {
             {"--rate", "4"}, {"--rate", "1.5"}, {"--rate", "48000"}, {"--rx2", "abc:AM"}, {"--receiver", "192.0.2.7:0"},

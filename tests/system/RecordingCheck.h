@@ -15,8 +15,7 @@ namespace systest {
 
 constexpr int kPacketBytes = 1200; // 200 frames of two 24-bit values
 
-template <typename T>
-T le(const QByteArray& d, int at)
+template <typename T> T le(const QByteArray& d, int at)
 {
     return qFromLittleEndian<T>(d.constData() + at);
 }

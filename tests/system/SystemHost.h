@@ -34,6 +34,15 @@ const QList<int> kFullStart = kBeforeStart + QList<int>{CmdStart, CmdExtCtrl, Cm
 constexpr double kAnswerRate = 39062.5;
 constexpr int kStalledMs = 20000; // a wait gives up only when the stream makes no progress for this long
 
+// One data row per entry of `table`, named by its `name`, holding its index.
+template <typename Row, size_t N>
+void addRows(const Row (&table)[N])
+{
+    QTest::addColumn<int>("row");
+    for (size_t i = 0; i < N; ++i)
+        QTest::newRow(table[i].name) << int(i);
+}
+
 inline Config emulator(quint16 port, const QString& scene)
 {
     Config c;
@@ -94,14 +103,11 @@ inline double settledMeter(DeviceAbstract* device, Simulator& sim)
         QSignalSpy meter(device, &DeviceAbstract::dBmMeter);
         if (!streamPackets(sim, 100))
             return qQNaN();
-        double sum = 0.0;
-        int n = 0;
+        std::vector<double> readings;
         for (const QList<QVariant>& args : meter)
-            if (args.at(0).toUInt() == 0 && args.at(1).toUInt() == 0) {
-                sum += args.at(2).toDouble();
-                ++n;
-            }
-        const double mean = sum / n; // NaN without a reading
+            if (args.at(0).toUInt() == 0 && args.at(1).toUInt() == 0)
+                readings.push_back(args.at(2).toDouble());
+        const double mean = std::accumulate(readings.begin(), readings.end(), 0.0) / double(readings.size()); // NaN without any
         if (std::abs(mean - previous) < 0.05)
             return mean;
         previous = mean;
@@ -189,14 +195,11 @@ public:
 
     bool useEmulator()
     {
-        auto* mode = option<QComboBox>("cbModeIP");
-        auto* address = option<QLineEdit>("leIP");
-        auto* port = option<QSpinBox>("sbPort");
-        if (!mode || !address || !port)
+        if (!option<QComboBox>("cbModeIP") || !option<QLineEdit>("leIP") || !option<QSpinBox>("sbPort"))
             return false;
-        mode->setCurrentIndex(1);
-        address->setText(sim->config().address.toString());
-        port->setValue(sim->config().port);
+        option<QComboBox>("cbModeIP")->setCurrentIndex(1);
+        option<QLineEdit>("leIP")->setText(sim->config().address.toString());
+        option<QSpinBox>("sbPort")->setValue(sim->config().port);
         return true;
     }
 
@@ -226,14 +229,12 @@ public:
     }
 
     // A control of the options page, or of the device menu (`where` "menu").
-    template <typename T>
-    T* control(const QString& where, const char* name) const
+    template <typename T> T* control(const QString& where, const char* name) const
     {
         const QWidget* parent = where == QLatin1String("menu") ? menuPanel() : &window;
         return parent ? parent->findChild<T*>(QLatin1String(name)) : nullptr;
     }
-    template <typename T>
-    T* option(const char* name) const { return control<T>({}, name); }
+    template <typename T> T* option(const char* name) const { return control<T>({}, name); }
 
     QStringList boxTexts() const // "title|text" of every message box seen
     {

@@ -144,12 +144,7 @@ private slots:
         QVERIFY2(m_host.plugin.boxes.isEmpty(), qPrintable(m_host.plugin.boxes.join(QLatin1Char(','))));
     }
 
-    void everyMode_data()
-    {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kRows)); ++i)
-            QTest::newRow(kRows[i].name) << i;
-    }
+    void everyMode_data() { systest::addRows(kRows); }
     void everyMode()
     {
         QFETCH(int, row);

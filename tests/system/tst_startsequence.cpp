@@ -41,6 +41,21 @@ const Branch kBranches[] = {
     {"reference not locked: warned, streams", false, 11, 3, kLocked & ~0x2u, 0, QMessageBox::NoButton,
      "Velmora2|The ZorvaniDDC frequency reference is not locked (PLL1 Lock: NO).", "", kFullStart, true},
 };
+
+// Stored root values of the HF preamplifier's -20 dB and 0 dB settings, and the correction expected.
+struct Calibration {
+    const char* name;
+    int preamp;
+    bool att, frontPreamp;
+    double m20, m0, correction;
+};
+const Calibration kCalibrations[] = {
+    {"-20dB setting, 0 stored", 0, false, false, 0.0, 9.9, 0.0},
+    {"-20dB setting, 27.6 stored, ATT on", 0, true, false, 27.6, 9.9, 46.1},
+    {"0dB setting, 9.9 stored", 1, false, false, 27.6, 9.9, 9.9},
+    {"0dB setting, 9.9 stored, front-end preamp", 1, false, true, 27.6, 9.9, -0.4},
+    {"-20dB setting, -12.5 stored", 0, false, false, -12.5, 30.0, -12.5},
+};
 } // namespace
 
 class TestStartSequence : public QObject {
@@ -76,12 +91,7 @@ private slots:
             m_plugin.option<QCheckBox>(box)->setChecked(QByteArray(box) == "chbLpf");
     }
 
-    void branches_data()
-    {
-        QTest::addColumn<int>("row");
-        for (int i = 0; i < int(std::size(kBranches)); ++i)
-            QTest::newRow(kBranches[i].name) << i;
-    }
+    void branches_data() { addRows(kBranches); }
     void branches()
     {
         QFETCH(int, row);
@@ -128,36 +138,6 @@ private slots:
         }
     }
 
-    // Old firmware and Yes: the start ends for the update, which puts the
-    // plug-in's own image into the receiver's flash; back at 11.3, the next
-    // start streams without a question.
-    void acceptedUpdateThenStreams()
-    {
-        QFile resource(qEnvironmentVariable("ZORVANI_SOURCE_DIR") + "/resources/Zorvani/ZorvaniMCU.mcu");
-        if (!resource.open(QIODevice::ReadOnly))
-            QSKIP("the firmware image of the source tree is not at hand (ZORVANI_SOURCE_DIR)");
-        QByteArray flash = resource.readAll();
-        flash.append(QByteArray(kFlashBytes - flash.size(), '\0'));
-        wr32(flash, kFlashBytes - 4, ~crc32(flash.constData(), kFlashBytes - 4));
-        Config c;
-        c.versionMinor = 2;
-        QVERIFY(useReceiver(c));
-        QVERIFY(device()->open());
-        QSignalSpy states(device(), SIGNAL(firmwareState(int, QString)));
-        QSignalSpy closed(device(), &DeviceAbstract::devClosed);
-        m_plugin.answers << QMessageBox::Yes;
-        QVERIFY(!device()->start());
-        QCOMPARE(closed.count(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(!states.isEmpty() && states.last().at(0).toInt() == 13, 90000);
-        QVERIFY(sim().flashImage() == flash);
-        QCOMPARE(sim().state().versionMinor, quint16(3));
-        QCOMPARE(m_plugin.boxTexts(), QStringList{kUpdate});
-        QVERIFY(m_plugin.boxes.contains(QStringLiteral("Firmware updating")));
-        QVERIFY(device()->open() && device()->start());
-        QTRY_VERIFY_WITH_TIMEOUT(sim().counters().iqAnswersFull > 50, 5000);
-        QCOMPARE(m_plugin.seen.size(), 1);
-    }
-
     // Choices made on the page while the link was closed are what the start sends.
     void choicesMadeWhileClosedReachTheStart()
     {
@@ -176,28 +156,11 @@ private slots:
     // plus the root value of the HF preamplifier setting in use. The meter
     // reads the carrier's level relative to full scale, plus that correction;
     // what the receiver stores is what the Admin page shows.
-    void calibrationMovesTheMeter_data()
-    {
-        QTest::addColumn<int>("preamp");
-        QTest::addColumn<bool>("att");
-        QTest::addColumn<bool>("frontPreamp");
-        QTest::addColumn<double>("m20");
-        QTest::addColumn<double>("m0");
-        QTest::addColumn<double>("correction");
-        QTest::newRow("-20dB setting, 0 stored") << 0 << false << false << 0.0 << 9.9 << 0.0;
-        QTest::newRow("-20dB setting, 27.6 stored, ATT on") << 0 << true << false << 27.6 << 9.9 << 46.1;
-        QTest::newRow("0dB setting, 9.9 stored") << 1 << false << false << 27.6 << 9.9 << 9.9;
-        QTest::newRow("0dB setting, 9.9 stored, front-end preamp") << 1 << false << true << 27.6 << 9.9 << -0.4;
-        QTest::newRow("-20dB setting, -12.5 stored") << 0 << false << false << -12.5 << 30.0 << -12.5;
-    }
+    void calibrationMovesTheMeter_data() { addRows(kCalibrations); }
     void calibrationMovesTheMeter()
     {
-        QFETCH(int, preamp);
-        QFETCH(bool, att);
-        QFETCH(bool, frontPreamp);
-        QFETCH(double, m20);
-        QFETCH(double, m0);
-        QFETCH(double, correction);
+        QFETCH(int, row);
+        const auto& [name, preamp, att, frontPreamp, m20, m0, correction] = kCalibrations[row];
         constexpr double kCarrierDbfs = -90.0;
         QVERIFY(useReceiver(emulator(kPort, QStringLiteral("noise -170; carrier 7101000 %1").arg(kCarrierDbfs))));
         sim().setCalibration(zorvani::sim::calibrationBlock({m20, m0}, 0.0), {});
