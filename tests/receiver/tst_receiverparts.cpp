@@ -1,6 +1,5 @@
 // The window's parts alone: tuning, the frequency display's entry, the
-// panorama's mapping and mouse, the sound card feed and the silent output.
-#include "CardFeed.h"
+// panorama's mapping and mouse, and the silent output.
 #include "FrequencyDisplay.h"
 #include "PanoramaView.h"
 #include "SpeakerOutput.h"
@@ -107,32 +106,6 @@ private slots:
         QWheelEvent down(QPointF(500, y), QPointF(), QPoint(), QPoint(0, -240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&view, &down);
         QVERIFY(step.count() == 1 && step.first().first().toInt() == -2);
-    }
-
-    // The card gets whole frames, no more than the source holds, at most one block, clipped to 16 bits.
-    void cardFeed()
-    {
-        const struct { const char* what; bool floatSamples; int available, asked; float value; int frames; double sample; } rows[] = {
-            {"float, the source holds less", true, 100, 8000, 0.5f, 100, 0.5},
-            {"float, a partial frame asked", true, 1000, 803, 0.5f, 100, 0.5},
-            {"int16, scaled", false, 1000, 400, 0.5f, 100, 16383.0},
-            {"int16, clipped", false, 1000, 400, -2.0f, 100, -32768.0},
-            {"the source is empty", true, 0, 8000, 0.5f, 0, 0.0},
-            {"at most one block", true, 100000, 1 << 20, 0.5f, int(CardFeed::kMaxBlockFrames), 0.5}};
-        for (const auto& r : rows) {
-            quint32 pulled = 0;
-            CardFeed feed([&](float* interleaved, quint32 n) {
-                pulled += n;
-                std::fill(interleaved, interleaved + 2 * n, r.value);
-                return true;
-            }, [&] { return quint32(r.available); }, r.floatSamples);
-            QVERIFY(feed.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
-            const QByteArray got = feed.read(r.asked);
-            const int n = 2 * r.frames - 1;
-            const double last = r.frames == 0 ? 0.0 : r.floatSamples ? double(reinterpret_cast<const float*>(got.constData())[n])
-                                                                     : double(reinterpret_cast<const qint16*>(got.constData())[n]);
-            QVERIFY2(got.size() == r.frames * (r.floatSamples ? 8 : 4) && int(pulled) == r.frames && last == r.sample, r.what);
-        }
     }
 
     // Without a sound device the output pulls on its clock: the source is

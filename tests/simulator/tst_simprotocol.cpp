@@ -1,12 +1,11 @@
 // The emulator on the wire, from hand-built datagrams: its refusals, the IQ
-// stream and its faults, the memories and the bootloader.
+// stream and its faults, the memories, the bootloader and a reset's address.
 #include "SimClient.h"
 
 #include "ZorvaniControl/ZorvaniFirmware/Rc6.h"
 
 #include <QtTest>
 
-#include <complex>
 #include <cstring>
 
 using namespace simtest;
@@ -228,15 +227,12 @@ private slots:
     }
 
     // What the plug-in's maintenance does not exercise: refused chunks, the
-    // flash's write semantics, an image without its CRC, the data flash.
+    // flash's write semantics, an image without its CRC.
     void memoriesAndBootloader()
     {
         const QByteArray chunk(100, 'z');
         QVERIFY(status(ask(packet(kMagicApp, CmdFpga, 0, 1, chunk, crc32(chunk) ^ 1))) == 0u && sim().fpgaImage().isEmpty()); // wrong CRC
         QVERIFY(status(ask(packet(kMagicApp, CmdFpga, 0, 1, chunk, crc32(chunk)))) == 1u && sim().fpgaImage() == chunk);
-        const QByteArray page(kDataFlashPageBytes, 'q');
-        QCOMPARE(status(ask(app(CmdWriteDataFlash, page, 17))), 1u);
-        QVERIFY(sim().dataFlashPage(17) == page && sim().dataFlashPage(18) == QByteArray(kDataFlashPageBytes, char(0xFF)));
 
         QVERIFY(status(ask(boot(BootReadSerial))) == 1u && status(ask(app(CmdGoToBoot))) == 1u); // the first fails in the application
         QTRY_VERIFY_WITH_TIMEOUT(sim().state().bootloader && !sim().state().silent, 2000);
@@ -250,9 +246,6 @@ private slots:
                 status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'x')), 1000))) == 1u &&
                 status(ask(boot(BootWriteFlash, cipher(QByteArray(1024, 'y')), 0))) == 0u);
         QCOMPARE(sim().flashImage().left(1040), QByteArray(1024, char('x' & 'y')) + QByteArray(16, char(0xFF)));
-        QCOMPARE(status(ask(boot(BootWriteDataFlash, QByteArray(1056, 'd'), 5))), 0u);
-        const QByteArray read = ask(boot(BootReadDataFlash, QByteArray(), 5));
-        QVERIFY(status(read) == 0u && read.mid(18) == QByteArray(1056, 'd'));
         // Without its CRC the image is not started.
         send(boot(BootQuit) + QByteArray(kBootQuitBytes - kHeaderBytes, '\0'));
         QVERIFY(m_client->receive(300).isEmpty());
@@ -283,36 +276,6 @@ private slots:
             const QByteArray d = m_client->receive(1000, kDiscoveryReply);
             QVERIFY2(d.mid(10, 4) == expected && rd16(d, 18) == port, address); // announces where it is now
         }
-    }
-
-    // A carrier 100 bins of a 4096-point frame above the centre, at 1 MHz (decimation 3).
-    void bandScopeFrames()
-    {
-        Config c = quiet();
-        c.scene = sceneOf(QStringLiteral("carrier %1 -10").arg(32500000.0 + 100.0 * 1e6 / 4096.0, 0, 'f', 6));
-        QVERIFY(start(c));
-        QByteArray bs(12, '\0');
-        bs[0] = 1;
-        bs[1] = 3;
-        wr64(bs, 4, 325000000ull);
-        QCOMPARE(status(ask(app(CmdBandScope, bs))), 1u);
-        std::complex<double> line;
-        for (int frame = 0; frame < 2; ++frame) {
-            line = 0.0;
-            for (int k = 0; k < 16; ++k) {
-                const QByteArray f = m_client->receive(2000, kBandScopeMark);
-                QVERIFY(f.size() == kBandScopeBytes && rd16(f, 6) == k);
-                for (int i = 0; i < 256; ++i)
-                    line += std::complex<double>(qint16(rd16(f, 10 + 4 * i)), qint16(rd16(f, 12 + 4 * i))) / 32767.0 *
-                            std::polar(1.0, -2.0 * M_PI * 100.0 * (256 * k + i) / 4096.0);
-            }
-        }
-        const double level = 20.0 * std::log10(std::abs(line) / 4096.0);
-        QVERIFY2(std::abs(level + 10.0) < 0.01, qPrintable(QString::number(level)));
-        bs[0] = 0;
-        QCOMPARE(status(ask(app(CmdBandScope, bs))), 1u);
-        m_client->drain();
-        QVERIFY(m_client->receive(500, kBandScopeMark).isEmpty());
     }
 };
 
