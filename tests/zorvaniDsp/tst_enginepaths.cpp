@@ -1,22 +1,13 @@
 // What the engine hands to the rest of the plug-in: the audio paths (main,
-// VAC, line out), the wide-band stages (notches by band, blankers) and the
-// panorama workers.
+// VAC, line out) and the wide-band stages (notches by band, blankers).
 #include "DeviceFunctionsAbstract.h"
 #include "EngineRig.h"
-#include "ThreadPoolAbstract.h"
-#include "spectrum/PanSpectrumZorvaniDDC.h"
 
 #include <QtTest>
 
 using namespace dsptest;
 
 namespace {
-
-// Runs every job at once on the submitting thread.
-class InlinePool : public ThreadPoolAbstract {
-public:
-    bool submit(ThreadPoolItemAbstract* job) override { return job->run(), true; }
-};
 
 class BandCatalogue : public DeviceFunctionsAbstract {
 public:
@@ -173,35 +164,6 @@ private slots:
             blanked(0, false);
         QCOMPARE(blanked(0, true), 7L);
         QCOMPARE(blanked(1, true), 0L);
-    }
-
-    // Panorama frames come per receiver once a frame interval has passed
-    // with a full transform's worth; the band scope runs only while switched
-    // on with the engine running.
-    void panoramasAndBandScope()
-    {
-        InlinePool pool;
-        zorvaniDsp dsp(&pool, nullptr, nullptr);
-        std::vector<float> panorama, waterfall;
-        QVERIFY(!dsp.readSpectrum(2, panorama, waterfall));
-        QSignalSpy spectra(&dsp, &zorvaniDsp::spectrum), scope(&dsp, &zorvaniDsp::bandscope);
-        Signal block(200, C{0.1, 0.0}), audio(200), frame(4096, C{0.0, 0.1});
-        // Blocks at about their real pace until the pool's frame is signalled.
-        QVERIFY2(QTest::qWaitFor([&] { return dsp.processBlock(block.data(), audio.data(), 1), !spectra.isEmpty(); }, 60000),
-                 "no panorama frame for receiver 1");
-        QVERIFY(spectra.first().at(0).toUInt() == 1u && scope.isEmpty());
-        QVERIFY(dsp.readSpectrum(1, panorama, waterfall) && panorama.size() == 4096 && waterfall.size() == 4096);
-        dsp.setBandScopeActive(true);
-        QVERIFY(!dsp.bandScope()->isOn());
-        dsp.start();
-        dsp.setBandScopeActive(true);
-        QVERIFY(dsp.bandScope()->isOn());
-        QVERIFY(QTest::qWaitFor([&] { return dsp.writeBandScope(frame.data(), 4096), !scope.isEmpty(); }, 60000));
-        dsp.readBandScope(panorama, waterfall);
-        QVERIFY(scope.count() == 1 && panorama.size() == 4096u);
-        dsp.setBandScopeActive(false);
-        QVERIFY(!dsp.bandScope()->isOn());
-        dsp.stop();
     }
 };
 

@@ -11,9 +11,7 @@ namespace {
 // so the test's DFT sees no leakage.
 double onBin(double f, int window) { return std::round(f * window / kFs) * kFs / window; }
 
-QList<int> zeros(int n) { return QVector<int>(n, 0).toList(); }
-
-QList<int> flatGains() { return zeros(EqualizerZorvani::kBands); }
+QList<int> zeros(int n = EqualizerZorvani::kBands) { return QVector<int>(n, 0).toList(); }
 
 } // namespace
 
@@ -27,7 +25,7 @@ private slots:
     void offFlatAndClamped()
     {
         EqualizerZorvani eq, a, b;
-        QList<int> gains = flatGains();
+        QList<int> gains = zeros();
         gains[20] = 12;
         eq.setGains(gains);
         const Signal x = noise(5000, 2, 0.5);
@@ -40,7 +38,7 @@ private slots:
         expected.insert(expected.end(), x.begin(), x.end() - EqualizerZorvani::kLatency);
         QVERIFY2(maxDifference(y, expected) < 1e-12, qPrintable(QString("largest deviation %1").arg(maxDifference(y, expected))));
 
-        QList<int> clamped = flatGains();
+        QList<int> clamped = zeros();
         clamped[0] = int(EqualizerZorvani::kMaxGainDb);
         clamped[1] = int(EqualizerZorvani::kMinGainDb);
         a.setGains(QList<int>{100, -100} + zeros(40));
@@ -65,7 +63,7 @@ private slots:
         } rows[] = {{3, 12, 20, 0.7}, {14, 12, 2, 0.2}, {28, 12, 8, 0.1}, {30, -12, 12, 0.1}};
         for (const auto& [band, gainDb, farBand, toleranceDb] : rows) {
             EqualizerZorvani eq;
-            QList<int> gains = flatGains();
+            QList<int> gains = zeros();
             gains[band] = gainDb;
             eq.setGains(gains);
             eq.setEnabled(true);
@@ -88,10 +86,9 @@ private slots:
         }
     }
 
-    void bandCentresAndRate()
+    void bandCentres()
     {
         EqualizerZorvani eq;
-        QCOMPARE(eq.sampleRate(), kFs);
         QVERIFY(std::abs(eq.bandCentre(0) - 50.0) < 1e-9 && std::abs(eq.bandCentre(35) - 16000.0) < 1e-6);
         // Equal steps on the mel scale.
         auto mel = [](double f) { return 2595.0 * std::log10(1.0 + f / 700.0); };
@@ -99,8 +96,6 @@ private slots:
         for (int k = 1; k < 35; ++k)
             QVERIFY(std::abs(mel(eq.bandCentre(k + 1)) - mel(eq.bandCentre(k)) - step) < 1e-9);
         QVERIFY2(eq.bandCentre(1) - eq.bandCentre(0) > 60.0, "the lowest bands stay resolvable");
-        QVERIFY(!eq.setSampleRate(0.0) && !eq.setSampleRate(std::nan("")) && eq.sampleRate() == kFs);
-        QVERIFY(eq.setSampleRate(8000.0) && std::abs(eq.bandCentre(35) - 3600.0) < 1e-6);
     }
 };
 

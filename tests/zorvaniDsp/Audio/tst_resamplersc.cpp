@@ -72,40 +72,6 @@ private slots:
         sc.stop();
     }
 
-    void toneKeepsItsFrequency_data()
-    {
-        QTest::addColumn<double>("outRate");
-        for (double rate : {48000.0, 44100.0, 96000.0, 22050.0})
-            QTest::addRow("%g", rate) << rate;
-    }
-
-    // A 1 kHz complex tone at 39062.5 Hz comes out of the thread at 1 kHz
-    // with its amplitude (phase step between output frames); n inputs give
-    // ceil(n rate / 39062.5) outputs.
-    void toneKeepsItsFrequency()
-    {
-        QFETCH(double, outRate);
-        ResamplerSCZorvani sc(kFs, outRate);
-        sc.start();
-        const Signal x = toneHz(1250, 1000.0, 0.5);
-        QVERIFY(sc.push(x.data(), 1250));
-        const uint32_t expected = uint32_t(std::ceil(1250 * outRate / kFs));
-        QTRY_COMPARE_WITH_TIMEOUT(sc.outputRing().fill(), expected, 5000);
-        sc.stop();
-        Signal y(expected);
-        QVERIFY(sc.outputRing().read(y.data(), expected));
-        std::complex<double> rotation = 0.0;
-        double minMag = 1e9, maxMag = 0.0;
-        for (size_t i = size_t(std::ceil(20 * outRate / kFs)); i + 1 < y.size(); ++i) { // past the start-up
-            rotation += toStd(y[i + 1]) * std::conj(toStd(y[i]));
-            minMag = std::min(minMag, std::abs(toStd(y[i])));
-            maxMag = std::max(maxMag, std::abs(toStd(y[i])));
-        }
-        const double measured = std::arg(rotation) * outRate / (2.0 * kPi);
-        QVERIFY2(std::abs(measured - 1000.0) < 0.01, qPrintable(QString("frequency %1 Hz").arg(measured, 0, 'f', 4)));
-        QVERIFY2(minMag > 0.5 * 0.99 && maxMag < 0.5 * 1.01, qPrintable(QString("magnitude %1 .. %2").arg(minMag).arg(maxMag)));
-    }
-
     // A chunk that does not fit the output ring is dropped whole, the old
     // content kept; with room again a chunk gets through whole, and once
     // running the conversion allocates nothing.
