@@ -4,20 +4,20 @@
 
 using namespace simtest;
 
-// Real-time pacing: the four rates (and the slowest with two receivers) run
-// side by side for 10 s; each must deliver receivers * rate / 200 new packets
-// per second within 0.5 %.
+// Real-time pacing: the lowest rate with one and with two receivers and the
+// highest rate run side by side for 10 s; each must deliver receivers * rate / 200
+// new packets per second within 0.5 %.
 class TestSimPacing : public QObject {
     Q_OBJECT
 private slots:
-    void packetsPerSecondAtEveryRate()
+    void packetsPerSecond()
     {
-        constexpr int kLinks = 5;
-        const int rateIndex[kLinks] = {0, 1, 2, 3, 0}, receivers[kLinks] = {1, 1, 1, 1, 2};
+        constexpr int kLinks = 3;
+        const int rateIndex[kLinks] = {0, 3, 0}, receivers[kLinks] = {1, 1, 2};
         struct Link {
             std::unique_ptr<Simulator> sim;
             SimClient client;
-            qint64 seq = -1;                         // last sequence number seen, unwrapped
+            qint64 seq = -1;                         // last sequence number seen (no wrap within the run)
             QVector<QPair<qint64, qint64>> arrivals; // (ns since the window opened, sequence)
         };
         Link links[kLinks];
@@ -42,10 +42,9 @@ private slots:
                     s.writeDatagram(ack(p), d.senderAddress(), quint16(d.senderPort()));
                     // Sequence numbers count the packets the emulator made, even if this
                     // loaded machine drops a few on their way; re-sends are skipped.
-                    const int ahead = quint16(rd16(p, 6) - quint16(l.seq));
-                    if (l.seq >= 0 && (ahead == 0 || ahead >= 0x8000))
+                    if (rd16(p, 6) <= l.seq)
                         continue;
-                    l.seq = l.seq < 0 ? rd16(p, 6) : l.seq + ahead;
+                    l.seq = rd16(p, 6);
                     if (measuring)
                         l.arrivals.append({clock.nsecsElapsed(), l.seq});
                 }
@@ -65,16 +64,12 @@ private slots:
             const double rate = receivers[r] * 39062.5 * (1 << rateIndex[r]) / 200.0; // packets per second
             const auto& a = links[r].arrivals;
             QVERIFY2(a.size() > rate * 9, qPrintable(QStringLiteral("link %1: %2 packets").arg(r).arg(a.size())));
-            auto leastLag = [&](qint64 fromNs, qint64 toNs) {
-                int best = -1;
-                for (int i = 0; i < a.size(); ++i)
-                    if (a[i].first >= fromNs && a[i].first < toNs &&
-                        (best < 0 || a[i].first * 1e-9 - a[i].second / rate < a[best].first * 1e-9 - a[best].second / rate))
-                        best = i;
-                return a[best];
+            const auto before = [](qint64 ns) { return [ns](const QPair<qint64, qint64>& x) { return x.first < ns; }; };
+            const auto byLag = [rate](const QPair<qint64, qint64>& x, const QPair<qint64, qint64>& y) {
+                return x.first * 1e-9 - x.second / rate < y.first * 1e-9 - y.second / rate;
             };
-            const auto p = leastLag(0, 500000000);
-            const auto q = leastLag(9500000000, 11000000000);
+            const auto p = *std::min_element(a.begin(), std::partition_point(a.begin(), a.end(), before(500000000)), byLag);
+            const auto q = *std::min_element(std::partition_point(a.begin(), a.end(), before(9500000000)), a.end(), byLag);
             const double error = double(q.second - p.second) / ((q.first - p.first) * 1e-9) / rate - 1.0;
             QVERIFY2(std::abs(error) < 0.005, qPrintable(QStringLiteral("link %1 off by %2 %, re-sent %3")
                                                              .arg(r).arg(100 * error).arg(links[r].sim->counters().iqResent)));
