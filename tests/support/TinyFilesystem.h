@@ -1,7 +1,12 @@
 #pragma once
 
-#include <QString>
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/mount.h>
 
 namespace testsupport {
 
@@ -12,8 +17,23 @@ namespace testsupport {
 // isMounted() is false and whyNot() says why, for QSKIP.
 class TinyFilesystem {
 public:
-    explicit TinyFilesystem(qint64 bytes);
-    ~TinyFilesystem();
+    explicit TinyFilesystem(qint64 bytes)
+    {
+        const QByteArray options = "size=" + QByteArray::number(bytes) + ",mode=0700";
+        if (qgetenv("ZORVANI_MNTNS") != "1")
+            m_whyNot = QStringLiteral("needs root and a private mount namespace (run through tests/mntns-run)");
+        else if (!m_dir.isValid())
+            m_whyNot = QStringLiteral("no temporary folder to mount on");
+        else if (::mount("tinyfs", QFile::encodeName(m_dir.path()), "tmpfs", MS_NOSUID | MS_NODEV, options.data()))
+            m_whyNot = QStringLiteral("cannot mount a tmpfs: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        else
+            m_mounted = true;
+    }
+    ~TinyFilesystem()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()), MNT_DETACH);
+    }
     TinyFilesystem(const TinyFilesystem&) = delete;
     TinyFilesystem& operator=(const TinyFilesystem&) = delete;
 
