@@ -93,17 +93,15 @@ private slots:
         struct Row { QString scene; double rate; int n; QList<int> bins; QList<double> levels; double tolerance;
                      QList<int> empty; double floor; };
         QList<Row> rows;
-        for (double rate : {39062.5, 78125.0, 156250.0, 312500.0, -78125.0})
-            for (auto [bin, level] : {std::pair{37, -20.0}, {-300, -60.0}, {1, -0.5}}) {
-                if ((rate < 0) != (bin == 1))
-                    continue;
+        for (double rate : {39062.5, 78125.0, 156250.0, 312500.0})
+            for (auto [bin, level] : {std::pair{37, -20.0}, {-300, -60.0}}) {
                 const int k = (bin + 1024) % 1024;
                 QList<int> empty;
                 for (int e : {0, 5, (k + 1) % 1024, (k + 1023) % 1024, 512})
                     if (e != k)
                         empty << e;
-                rows.append({QStringLiteral("carrier %1 %2").arg(7000000.0 + bin * std::abs(rate) / 1024, 0, 'f', 6).arg(level),
-                             std::abs(rate), 1024, {k}, {level}, 0.01, empty, level - 100.0});
+                rows.append({QStringLiteral("carrier %1 %2").arg(7000000.0 + bin * rate / 1024, 0, 'f', 6).arg(level), rate, 1024, {k},
+                             {level}, 0.01, empty, level - 100.0});
             }
         const double side = -20.0 + 20.0 * std::log10(0.25);
         rows.append({"am 7002000 -20 tone=1000 depth=0.5", 40000.0, 4000, {200, 300, 100}, {-20.0, side, side}, 8e-5, {400}, -120.0});
@@ -179,9 +177,9 @@ private slots:
     void wfmMatchesTheMultiplexDefinition_data()
     {
         QTest::addColumn<QString>("options");
-        QTest::addColumn<WfmProgramme>("p"); // 50 us, the loudest audio that fits
+        QTest::addColumn<WfmProgramme>("p"); // the loudest audio that fits
         QTest::newRow("stereo, pilot 9 %") << "left=1000 right=3000" << WfmProgramme{1000, 3000, 50e-6, 0.09, 0};
-        QTest::newRow("left only, data at 5 %") << "left=400 rds=0.05" << WfmProgramme{400, 0, 50e-6, 0.09, 0.05};
+        QTest::newRow("75 us, left only, data at 5 %") << "left=400 tau=75 rds=0.05" << WfmProgramme{400, 0, 75e-6, 0.09, 0.05};
         QTest::newRow("mono station") << "left=1000 right=6000 pilot=0" << WfmProgramme{1000, 6000, 50e-6, 0, 0};
     }
     void wfmMatchesTheMultiplexDefinition()
