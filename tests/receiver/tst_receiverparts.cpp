@@ -45,7 +45,7 @@ private slots:
         }
     }
 
-    // Typed text in hertz, MHz or kHz; a wheel turn over a digit steps that digit.
+    // Typed text in hertz, MHz or kHz.
     void frequencyDisplay()
     {
         const struct { const char* text; double hz; } rows[] = { // 0: refused
@@ -54,19 +54,6 @@ private slots:
             double parsed = 0.0;
             QVERIFY2(FrequencyDisplay::parse(r.text, &parsed) == (r.hz > 0.0) && (r.hz == 0.0 || parsed == r.hz), r.text);
         }
-        struct Display : FrequencyDisplay {
-            using QLineEdit::cursorRect;
-        } display;
-        display.resize(300, 50);
-        display.setFrequency(7100000.0);
-        QCOMPARE(display.text(), QStringLiteral("7.100.000"));
-        QSignalSpy requested(&display, &FrequencyDisplay::frequencyRequested);
-        display.setCursorPosition(2); // over the 100 kHz digit, just right of the caret before it
-        const QPoint at = display.cursorRect().center() + QPoint(3, 0);
-        display.setCursorPosition(9);
-        QWheelEvent up(at, display.mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(&display, &up);
-        QVERIFY(requested.count() == 1 && requested.first().first().toDouble() == 7200000.0);
     }
 
     // Zoomed around the channel, pixels map to their frequencies and the view never leaves the span.
@@ -127,7 +114,6 @@ private slots:
         });
         out.open(QAudioDeviceInfo(), {});
         QVERIFY(out.isSilent() && opened.count() == 1 && status.count() == 1);
-        QCOMPARE(out.statusText(), QStringLiteral("No sound device: running silent"));
         QTRY_VERIFY(frames.load() >= 4800);
         QVERIFY(!wrong.load());
         out.close();
