@@ -3,6 +3,7 @@
 // The engine with receiver 0 alone audible, driven block by block on the
 // test's thread: each stage's step runs on the calling thread, so a run is
 // exact and repeatable.
+#include "DeviceFunctionsAbstract.h"
 #include "DspTestSupport.h"
 #include "zorvaniDsp/Audio/MixerZorvani.h"
 #include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
@@ -12,6 +13,14 @@
 #include <functional>
 
 namespace dsptest {
+
+class BandCatalogue : public DeviceFunctionsAbstract {
+public:
+    QList<DeviceBand> bands() const override
+    {
+        return {{3500000, 3800000, "80m"}, {7000000, 7200000, "40m"}, {14000000, 14350000, "20m"}};
+    }
+};
 
 // Input signal: complex sample at time t seconds.
 using Waveform = std::function<C(double t)>;

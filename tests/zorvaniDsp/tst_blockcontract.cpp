@@ -136,7 +136,6 @@ const std::map<QByteArray, std::function<Block()>>& blocks()
         {"down-converter, 64-sample pieces", [] { auto d = make<DownConverterZorvani>(64); d->setFrequency(0.3183); d->setRit(-0.01); return inPlace(d); }},
         {"IIR low-pass", [] { auto f = make<IirLowpassZorvani>(); f->init(0.0561, 11); return inPlace(f); }},
         {"decimator x1", [] { return decimator(1); }},
-        {"decimator x2", [] { return decimator(2); }},
         {"decimator x8", [] { return decimator(8); }},
         {"fast FIR", [] { auto f = make<FastFirZorvani>(); f->init(-0.05, 0.1, 1537); return inPlace(f, 1e-12); }},
         {"AGC on", [] { return agc(true); }},
@@ -154,7 +153,7 @@ const std::map<QByteArray, std::function<Block()>>& blocks()
         {"NR", [] { auto f = make<Lms>(Lms::Kind::NoiseReduction); f->setEnabled(true); f->setTaps(257); return inPlace(f); }},
         {"ANF", [] { auto f = make<Lms>(Lms::Kind::AutoNotch); f->setEnabled(true); return inPlace(f); }},
         // Both blankers at once share one average, updated by each in turn
-        // over an internal chunk: that output depends on the cut (tst_noiseblanker).
+        // over an internal chunk: that output depends on the cut (tst_interference::noiseBlankers).
         {"NB1", [] { auto nb = make<ZorvaniNB>(); nb->setNb1(true); return inPlace<2>(nb); }},
         {"NB2", [] { auto nb = make<ZorvaniNB>(); nb->setNb2(true); return inPlace<2>(nb); }},
         {"IQ notches", [] {

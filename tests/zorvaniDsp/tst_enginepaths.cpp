@@ -1,6 +1,5 @@
 // What the engine hands to the rest of the plug-in: the audio paths (main,
 // VAC, line out) and the wide-band stages (notches by band, blankers).
-#include "DeviceFunctionsAbstract.h"
 #include "EngineRig.h"
 
 #include <QtTest>
@@ -8,11 +7,6 @@
 using namespace dsptest;
 
 namespace {
-
-class BandCatalogue : public DeviceFunctionsAbstract {
-public:
-    QList<DeviceBand> bands() const override { return {{3500000, 3800000, "80m"}, {7000000, 7200000, "40m"}, {14000000, 14350000, "20m"}}; }
-};
 
 // The raw rings have no consumer inside the engine and a full ring takes no
 // more blocks: the tests read all but the newest n away.
