@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Protocol.h"
 #include "ReceiverRecord.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDevice.h"
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
@@ -9,6 +10,8 @@
 
 #include <functional>
 
+namespace proto = zorvani::sim::proto;
+
 // Datagrams as the receiver sends and expects them: little-endian.
 template <typename T>
 QByteArray le(T value)
@@ -16,28 +19,11 @@ QByteArray le(T value)
     QByteArray b(int(sizeof(T)), '\0');
     return qToLittleEndian<T>(value, b.data()), b;
 }
-inline QByteArray header(quint16 magic, quint16 command, quint16 length, quint32 param, quint32 status, quint32 crc = 0)
-{
-    return le(magic) + le(command) + le(length) + le(param) + le(status) + le(crc);
-}
 inline quint16 commandOf(const QByteArray& d) { return d.size() >= 4 ? qFromLittleEndian<quint16>(d.constData() + 2) : 0xFFFF; }
 inline quint32 paramOf(const QByteArray& d) { return qFromLittleEndian<quint32>(d.constData() + 6); }
 
-// Bitwise CRC-32, written independently of the table version.
-inline quint32 referenceCrc(const QByteArray& data)
-{
-    quint32 crc = 0xFFFFFFFFu;
-    for (char c : data) {
-        crc ^= quint8(c);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 // Receiver IQ packets: 200 samples of 24-bit I and Q.
 namespace iqtest {
-inline qint32 get24(const char* p) { return qint32(quint32(quint8(p[0]) | quint8(p[1]) << 8 | quint8(p[2]) << 16) << 8) >> 8; }
 // `sample(i, q)` gives the 24-bit value of sample i, component q (0 = I, 1 = Q).
 inline QByteArray packet(quint16 sequence, quint8 channel,
                          const std::function<qint32(int, int)>& sample = [](int i, int q) { return (i + 1) * (q ? -3 : 5); })
@@ -89,7 +75,7 @@ public:
     // A reply to a request: same magic and command, the given status and payload.
     static QByteArray reply(const QByteArray& request, quint32 status, const QByteArray& payload = {})
     {
-        return request.left(4) + le(quint16(payload.size())) + le<quint32>(0) + le(status) + le<quint32>(0) + payload;
+        return proto::packet(proto::rd16(request, 0), commandOf(request), 0, status, payload);
     }
     // A healthy receiver: status 1, the information record where one is asked for; IQ answers need none.
     static QList<QByteArray> ok(const QByteArray& r)

@@ -1,10 +1,10 @@
 // The driver's command queue and socket thread against a stand-in receiver
 // on loopback: retries, expiry, reply matching, the stream's start and stop
 // marks, what reaches the engine and the band scope, and the thread's sleep.
+#include "BoxScript.h"
 #include "DriverFixture.h"
 #include "ZorvaniControl/ZorvaniDriver/PacketFifo.h"
 #include "ZorvaniControl/ZorvaniDriver/SocketSleep.h"
-#include "common/MessageBox.h"
 
 #include <QtTest>
 
@@ -13,10 +13,8 @@
 
 class TestCommandQueue : public QObject {
     Q_OBJECT
+    ScriptedBoxes m_boxes; // boxes answered No where offered, else Ok
 private slots:
-    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::No; }); }
-    void cleanup() { ox::ui::setMessageHandler({}); }
-
     // An unanswered Start goes out five times, is followed by one Stop and
     // does not stick; then Start and Stop send and announce only changes.
     void startAndStopMarks()
@@ -204,13 +202,13 @@ private slots:
     {
         PacketFifo fifo(4);
         for (int i = 0; i < 6; ++i)
-            QCOMPARE(fifo.push(header(0xFF12, 8, 0, quint32(i), 1)), i < 4);
+            QCOMPARE(fifo.push(proto::packet(0xFF12, 8, quint32(i), 1, {})), i < 4);
         QByteArray oldest;
         QVERIFY(fifo.count() == 4 && fifo.dropped() == 2 && fifo.pop(oldest) && paramOf(oldest) == 0);
-        QVERIFY(fifo.push(header(0xFF12, 8, 0, 6, 1)));
+        QVERIFY(fifo.push(proto::packet(0xFF12, 8, 6, 1, {})));
         ZorvaniDriver driver(nullptr, nullptr);
         for (int i = 0; i < 21; ++i)
-            driver.device()->replies().push(header(0xFF12, 8, 0, quint32(i), 1));
+            driver.device()->replies().push(proto::packet(0xFF12, 8, quint32(i), 1, {}));
         QCOMPARE((QList<int>{driver.collectReplies(), driver.collectReplies(), driver.collectReplies()}), (QList<int>{20, 1, 0}));
     }
 

@@ -3,9 +3,9 @@
 // 40 ms, twice at most - reordering and duplication) and commands through a
 // stream that never pauses. (The stream at every rate without faults:
 // tst_streamminute; the watchdog on a stalled stream: tst_mainjob.)
+#include "BoxScript.h"
 #include "EmulatedLink.h"
 #include "TestPorts.h"
-#include "common/MessageBox.h"
 
 #include <QtTest>
 
@@ -14,6 +14,7 @@ Q_DECLARE_METATYPE(zorvani::sim::Faults)
 
 class TestLinkEmulator : public QObject {
     Q_OBJECT
+    ScriptedBoxes m_boxes; // boxes answered No where offered, else Ok
     int m_slot = 0;
 
     Config config()
@@ -25,8 +26,6 @@ class TestLinkEmulator : public QObject {
     }
 
 private slots:
-    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::No; }); }
-    void cleanup() { ox::ui::setMessageHandler({}); }
 
     // About 2.6 s at 312500 Hz: what arrives is processed once and in order,
     // every answer goes out in sequence order, and loss costs no more than the

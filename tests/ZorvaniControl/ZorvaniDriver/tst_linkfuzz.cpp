@@ -3,9 +3,9 @@
 // of the very reply a command is waiting for (the emulator's forge(), fixed
 // seed). Nothing breaks, a waited command completes only with its genuine
 // reply, the queues stay bounded, and the stream and the commands go on.
+#include "BoxScript.h"
 #include "EmulatedLink.h"
 #include "TestPorts.h"
-#include "common/MessageBox.h"
 
 #include <QtTest>
 
@@ -30,10 +30,8 @@ qint64 residentBytes()
 
 class TestLinkFuzz : public QObject {
     Q_OBJECT
+    ScriptedBoxes m_boxes; // boxes answered No where offered, else Ok
 private slots:
-    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::No; }); }
-    void cleanup() { ox::ui::setMessageHandler({}); }
-
     void hostileDatagramsWhileStreaming()
     {
         Config c;

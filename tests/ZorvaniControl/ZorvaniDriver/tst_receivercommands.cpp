@@ -1,16 +1,13 @@
 // The exact datagrams of the driver's commands and what it makes of the
-// replies: band-scope fragments, calibration blocks, the information record.
+// replies: band-scope fragments and calibration blocks.
+#include "BoxScript.h"
 #include "DriverFixture.h"
 #include "ZorvaniControl/ZorvaniDriver/BandScopeAssembler.h"
 #include "ZorvaniControl/ZorvaniDriver/Calibration.h"
-#include "ZorvaniControl/ZorvaniDriver/InformationRecord.h"
-#include "common/MessageBox.h"
 
 #include <QtTest>
 
-#include <array>
 #include <cmath>
-#include <cstring>
 #include <numeric>
 
 namespace {
@@ -31,12 +28,14 @@ QList<QByteArray> healthy(const QByteArray& r)
     return {TestPeer::reply(r, 1, commandOf(r) == 10 ? r.mid(18) : QByteArray())};
 }
 
-QByteArray startBlock(const std::array<quint32, 8>& params, quint16 receivers, quint16 rate)
+// The start block at a rate index, with the emulator's table of rate parameters.
+QByteArray startBlock(int rate, quint16 receivers)
 {
-    QByteArray p = header(0xFF12, 1, 50, 0, 1);
-    for (quint32 v : params)
-        p += le<quint32>(v);
-    return p + le<quint32>(0) + le<quint16>(receivers) + le<quint16>(rate) + le<quint16>(rate) + QByteArray(8, '\0');
+    QByteArray d;
+    for (quint32 v : proto::kRateParams[size_t(rate)])
+        d += le<quint32>(v);
+    d += le<quint32>(0) + le<quint16>(receivers) + le<quint16>(quint16(rate)) + le<quint16>(quint16(rate));
+    return proto::packet(0xFF12, 1, 0, 1, d + QByteArray(8, '\0'));
 }
 
 // A fragment whose sample j carries I = 100 * fragment + j % 50, Q = -(j + 1).
@@ -59,9 +58,9 @@ Q_DECLARE_METATYPE(Fpga)
 class TestReceiverCommands : public QObject {
     Q_OBJECT
     quint16 m_port = 51100; // a fresh one per row
+    ScriptedBoxes m_boxes;
 private slots:
-    void init() { ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::Ok; }); }
-    void cleanup() { ox::ui::setMessageHandler({}); }
+    void init() { m_boxes.clear(); }
 
     // The action (which must return true) and the datagrams the receiver must see, in order. (The commands
     // whose effect the emulator shows are checked against it: tst_panel, tst_calibrationactions, tst_firmwarewriter.)
@@ -72,27 +71,28 @@ private slots:
         static const QByteArray fpgaChunk = bytes(300, 1), page = bytes(1056, 4);
         const auto row = [](const char* name, Action a, QList<QByteArray> expected) { QTest::newRow(name) << a << expected; };
         row("Start and Stop", [](ZorvaniDriver& d) { return d.Start() && d.Stop(); },
-            {startBlock({8, 8, 4, 3, 2, 2, 2, 2}, 1, 0), header(0xFF12, 2, 4, 0, 1) + le<quint32>(0)});
+            {startBlock(0, 1), proto::packet(0xFF12, 2, 0, 1, le<quint32>(0))});
         // The start block of each rate; an index out of range is ignored.
         const auto start = [](int rate, int receivers) {
             return [=](ZorvaniDriver& d) { d.setSampleRateId(rate); d.setSampleRateId(4); d.setReceivers(receivers); return d.Start(); };
         };
-        row("Start at 78125", start(1, 2), {startBlock({5, 4, 4, 3, 2, 2, 2, 1}, 2, 1)});
-        row("Start at 156250", start(2, 1), {startBlock({5, 4, 4, 3, 2, 1, 1, 1}, 1, 2)});
-        row("Start at 312500", start(3, 2), {startBlock({20, 20, 20, 10, 10, 10, 10, 10}, 2, 3)});
-        row("setFreq 1 GHz clamped", SEND(setFreq(0, 1e9)), {header(0xFF12, 8, 8, 0, 1) + le<quint64>(8000000000ull)});
+        row("Start at 78125", start(1, 2), {startBlock(1, 2)});
+        row("Start at 156250", start(2, 1), {startBlock(2, 1)});
+        row("Start at 312500", start(3, 2), {startBlock(3, 2)});
+        row("setFreq 1 GHz clamped", SEND(setFreq(0, 1e9)), {proto::packet(0xFF12, 8, 0, 1, le<quint64>(8000000000ull))});
         row("setFreq channel 2 not sent", SEND(setFreq(2, 1e6)), {});
-        row("setFreq negative", SEND(setFreq(0, -3.0)), {header(0xFF12, 8, 8, 0, 1) + le<quint64>(0)});
+        row("setFreq negative", SEND(setFreq(0, -3.0)), {proto::packet(0xFF12, 8, 0, 1, le<quint64>(0))});
         row("writeFPGA", [](ZorvaniDriver& d) { QByteArray c = fpgaChunk; return d.writeFPGA(c, 2048) && c == fpgaChunk; },
-            {header(0xFF12, 10, 300, 2048, 1, referenceCrc(fpgaChunk)) + fpgaChunk});
+            {proto::packet(0xFF12, 10, 2048, 1, fpgaChunk, proto::crc32(fpgaChunk))});
         row("writeFPGA too large", [](ZorvaniDriver& d) { QByteArray c(1025, 'x'); return !d.writeFPGA(c, 0); }, {});
         row("writeAT45D", [](ZorvaniDriver& d) { QByteArray p = page, shorter(1055, 'x'); return d.writeAT45D(p, 7) && !d.writeAT45D(shorter, 7); },
-            {header(0xFF12, 19, 1056, 7, 1) + page});
-        row("setPll", SEND(setPll(false)), {header(0xFF12, 29, 4, 0, 1) + le<quint32>(0)});
-        row("setBandScope", SEND(setBandScope(true, 7000000, 3)), {header(0xFF12, 34, 12, 0, 1) + QByteArray::fromHex("01030000") + le<quint64>(70000000)});
-        row("bootWriteAT45D", [](ZorvaniDriver& d) { QByteArray p = page; return d.bootWriteAT45D(p, 9); }, {header(0xFF11, 3, 1056, 9, 0) + page});
+            {proto::packet(0xFF12, 19, 7, 1, page)});
+        row("setPll", SEND(setPll(false)), {proto::packet(0xFF12, 29, 0, 1, le<quint32>(0))});
+        row("setBandScope", SEND(setBandScope(true, 7000000, 3)),
+            {proto::packet(0xFF12, 34, 0, 1, QByteArray::fromHex("01030000") + le<quint64>(70000000))});
+        row("bootWriteAT45D", [](ZorvaniDriver& d) { QByteArray p = page; return d.bootWriteAT45D(p, 9); }, {proto::packet(0xFF11, 3, 9, 0, page)});
         row("bootReadAT45D", [](ZorvaniDriver& d) { QByteArray out; return d.bootReadAT45D(out, 3) && out == bytes(1056, 9); },
-            {header(0xFF11, 0x1780, 0, 3, 0)});
+            {proto::packet(0xFF11, 0x1780, 3, 0, {})});
     }
     void requestBytes()
     {
@@ -171,11 +171,6 @@ private slots:
                 return QList<QByteArray>{};
             return healthy(r);
         });
-        QStringList boxes;
-        ox::ui::setMessageHandler([&](const ox::ui::MessageRequest& r) {
-            boxes << r.title + QLatin1Char('|') + r.text + QLatin1Char('|') + QString::number(r.icon);
-            return QMessageBox::Ok;
-        });
         QSignalSpy ended(&f.driver, &ZorvaniDriver::endInitFirmware);
         QSignalSpy loading(&f.driver, &ZorvaniDriver::fpgaLoading);
         QCOMPARE(f.driver.fastLoadFpga(), fpga.imageSize >= 0 && !fpga.refused);
@@ -188,7 +183,8 @@ private slots:
         }
         QCOMPARE(sent, fpga.offsets);
         QCOMPARE(ended.count(), fpga.refused ? 1 : 0);
-        QCOMPARE(boxes, fpga.refused ? QStringList{"Velmora2|Initialization failure|" + QString::number(QMessageBox::Critical)} : QStringList());
+        QCOMPARE(m_boxes.texts(), fpga.refused ? QStringList{"Initialization failure"} : QStringList());
+        QVERIFY(!fpga.refused || (m_boxes.boxes()[0].title == "Velmora2" && m_boxes.boxes()[0].icon == QMessageBox::Critical));
     }
 
     // Fragments in arrival order (number, or -number - 1 for one a byte
@@ -235,41 +231,10 @@ private slots:
         QByteArray erased(94, char(0xFF)), good(94, '\0');
         double p = 7.0;
         QVERIFY(!zorvani::calibration::readBlock(erased, nullptr, &p) && p == 7.0);
-        qToLittleEndian<quint32>(~referenceCrc(erased.mid(22, 72)), erased.data() + 18);
+        qToLittleEndian<quint32>(~proto::crc32(erased.mid(22, 72)), erased.data() + 18);
         QVERIFY(zorvani::calibration::readBlock(erased, nullptr, &p) && std::isnan(p));
         zorvani::calibration::writeBlock(good, nullptr, 1.0);
         QVERIFY(!zorvani::calibration::readBlock(good.left(93), nullptr, &p) && std::isnan(p));
-    }
-
-    void informationText_data()
-    {
-        QTest::addColumn<quint32>("status");
-        QTest::addColumn<quint16>("type");
-        QTest::addColumn<QString>("pll"); // the text after the PLL line, one letter per detail: O for OK, N for NO
-        QTest::newRow("status 0") << 0u << quint16(2) << "";
-        QTest::newRow("pll and internal") << (0x1u | 0x800u) << quint16(2) << "Internal NNNNNNN";
-        QTest::newRow("all set, unknown type") << 0xFFFFFFFFu << quint16(3) << "Internal OOOOOOO";
-        QTest::newRow("external, locks") << (0x1u | 0x2u | 0x4u | 0x8u | 0x40u) << quint16(2) << "External NOOONNO";
-        QTest::newRow("bits without pll") << 0xFFFEu << quint16(2) << "";
-    }
-    void informationText()
-    {
-        QFETCH(quint32, status);
-        QFETCH(quint16, type);
-        QFETCH(QString, pll);
-        // The record as it arrives on the wire.
-        const QByteArray wire = le<quint16>(0) + le(type) + le<quint16>(11) + le<quint16>(3) + QByteArray(12, '\0') + le<quint32>(123) +
-                                "\x0A\x1B" + QByteArray(2, '\0') + le(status) + le<quint32>(4);
-        SDR2_HDR record;
-        QCOMPARE(wire.size(), int(sizeof record));
-        std::memcpy(&record, wire.constData(), sizeof record);
-        QString expected = QStringLiteral("SDR type: %1\nS/N: OXD010a1b00123\nVersion: 11.3\nPCB revision: 4\nPLL: ")
-                               .arg(type == 2 ? "ZorvaniDDC" : "unknown");
-        expected += pll.isEmpty() ? "NO" : "OK\n\tReference mode: " + pll.section(' ', 0, 0) + "\n";
-        const char* details[] = {"Internal reference", "External reference", "PLL1 Lock", "PLL2 Lock", "PLL2 REF clock", "PLL2 FB  clock", "VCXO status"};
-        for (int i = 0; i < 7 && !pll.isEmpty(); ++i)
-            expected += QStringLiteral("\t%1: %2\n").arg(details[i], pll.section(' ', 1)[i] == 'O' ? "OK" : "NO");
-        QCOMPARE(::informationText(record), expected);
     }
 };
 
