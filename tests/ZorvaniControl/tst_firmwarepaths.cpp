@@ -1,11 +1,13 @@
 // A firmware update as the host and the user meet it: offered by the start
 // sequence, interrupted, offered again for the receiver left in its
 // bootloader, finished, and a new start that streams without a question;
-// and an update that owns the link until the plug-in's teardown.
+// an update that owns the link until the plug-in's teardown; and a start
+// refused for the firmware, the update declined.
 #include "ControlRig.h"
 
 #include "ZorvaniControl/ZorvaniDriver/ZorvaniDriver.h"
 #include "ZorvaniControl/ZorvaniFirmware/ZorvaniFirmware.h"
+#include "discovery/DiscoverLockMediator.h"
 
 #include <QtTest>
 
@@ -98,6 +100,21 @@ private slots:
         rig.device.reset();
         QVERIFY(rig.sim->state().bootloader && rig.sim->commands(6, kBoot).isEmpty());
         QVERIFY(rig.sim->commands(kWrite, kBoot).size() < 448);
+    }
+
+    // Declined, the refused start closes the link, tells the host so and leaves discovery free.
+    void refusedStartClosesTheLink()
+    {
+        PanelRig rig;
+        zorvani::sim::Config c;
+        c.port = 37202;
+        QVERIFY(rig.start(c) && rig.device->open());
+        rig.sim->setStartStatus(2);
+        QSignalSpy closed(rig.device.get(), &DeviceAbstract::devClosed);
+        QVERIFY(!rig.device->start());
+        QTRY_COMPARE_WITH_TIMEOUT(closed.count(), 1, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.device->isOpen() && !rig.device->options()->discoverLock()->isLocked(), 2000);
+        QCOMPARE(rig.boxes.texts(), QStringList{"You need update the ZorvaniDDC firmware."});
     }
 };
 
