@@ -1,20 +1,11 @@
-// The options page: its settings (one table of keys, written here from the
+// The options page's settings: one table of keys, written here from the
 // documented key list, drives the round trips, the defaults and the checks of
-// stored values), its behaviours and its device menu.
-#include "ZorvaniOptions/DeviceMenuZorvaniDDC.h"
+// stored values.
 #include "ReceiverRecord.h"
 #include "ZorvaniForms.h"
 #include "ZorvaniOptions/ZorvaniOptions.h"
-#include "discovery/DiscoverLockMediator.h"
-#include "discovery/ZorvaniSearcher.h"
 
-#include <QGridLayout>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QTextBrowser>
-#include <QWheelEvent>
 #include <QtTest>
 
 #include <cmath>
@@ -107,7 +98,6 @@ class TestZorvaniOptions : public QObject {
 
     template <typename T = QWidget> T* child(const QString& name) const { return m_options->findChild<T*>(name); }
     QLineEdit* field(const char* name) const { return child<QLineEdit>(QLatin1String(name)); }
-    template <typename T> T* menuChild(const char* name) const { return m_options->deviceMenuWidget()->findChild<T*>(QLatin1String(name)); }
     QString newPath() { return m_dir.filePath(QStringLiteral("s%1.ini").arg(++m_files)); }
 
     // Loads an INI file written by hand: the group and one line per key.
@@ -251,128 +241,6 @@ private slots:
         QVERIFY(field("leIP")->isReadOnly() == s.readOnly && child<QSpinBox>(QStringLiteral("sbPort"))->isReadOnly() == s.readOnly);
         QCOMPARE(field("leSerial")->text() + field("leIP")->text(), QStringLiteral("SN: ") + s.shownSerial + s.shownAddress);
         QVERIFY(m_options->receiverRecord().serial == s.shownSerial && m_options->receiverRecord().address == QHostAddress(s.shownAddress));
-    }
-
-    void receiverIsShown()
-    {
-        Receiver r = receiver(QStringLiteral("OXD010a1b00123"), QStringLiteral("10.1.2.3"), 50005);
-        m_options->setReceiver(r);
-        QVERIFY(m_options->receiverRecord() == r && field("leIP")->text() == "10.1.2.3" && child<QSpinBox>("sbPort")->value() == 50005);
-        QVERIFY(field("leSerial")->text() == "SN: OXD010a1b00123" && menuChild<QLabel>("lbSerial")->text() == "OXD010a1b00123");
-        // The Expert page's new address starts from the receiver's, until the user types one.
-        QCOMPARE(field("leStaticIP")->text(), QString("10.1.2.3"));
-        QTest::keyClicks(field("leStaticIP"), "4");
-        r.address = QHostAddress("10.9.9.9");
-        m_options->setReceiver(r);
-        QCOMPARE(field("leStaticIP")->text(), QString("10.1.2.34"));
-        // Discovery's current receiver, taken on request.
-        const Receiver saved = ZorvaniSearcher::instance().current();
-        r = receiver(r.serial, QStringLiteral("127.0.0.2"), 50011);
-        ZorvaniSearcher::instance().setCurrent(r);
-        m_options->updateReceiver();
-        ZorvaniSearcher::instance().setCurrent(saved);
-        QVERIFY(m_options->receiverRecord() == r && field("leIP")->text() == "127.0.0.2");
-    }
-
-    // The page as a user meets it: a full serial and a dotted address shown
-    // whole on the smallest page; each Ext Ctrl label in the row of its seven
-    // boxes; the DSP mode picks the sub-page; the wheel never changes the
-    // sample rate (a stray scroll would restart the stream) but still works on
-    // other combos; the highest rate shows its warning and disables "Mute".
-    void pageLayoutAndWidgets()
-    {
-        m_options->setReceiver(receiver(QStringLiteral("OXD01fffe99999"), QStringLiteral("255.255.255.255"), 0));
-        m_options->setMinimumSize(0, 0);
-        m_options->resize(m_options->minimumSizeHint());
-        m_options->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_options.get()));
-        for (const char* name : {"leSerial", "leIP", "leStaticIP"}) {
-            auto* f = field(name);
-            const int needed = f->fontMetrics().horizontalAdvance(f->text());
-            QVERIFY2(f->contentsRect().width() > needed + 4, qPrintable(QStringLiteral("%1: %2 px for %3").arg(name).arg(needed).arg(f->text())));
-        }
-        auto* grid = child<QGridLayout>(QStringLiteral("glExtCtrl"));
-        int row = -1, column = -1, rows = 0, columns = 0, boxRow = -2, boxColumn = -2;
-        for (const char* band : kBands) {
-            grid->getItemPosition(grid->indexOf(child<QLabel>(QString("lbExtCtrl") + band)), &row, &column, &rows, &columns);
-            for (int bit = 0; bit < 7; ++bit) {
-                grid->getItemPosition(grid->indexOf(child(QString("chbExtCtrlRx%1_%2").arg(band).arg(bit))), &boxRow, &boxColumn, &rows, &columns);
-                QVERIFY(boxRow == row && boxColumn == column + 1 + bit);
-            }
-        }
-        for (int index : {1, 0}) {
-            child<QComboBox>("cbDspMode")->setCurrentIndex(index);
-            QWidget* page = child<QStackedWidget>("swDsp")->currentWidget();
-            QVERIFY(bool(page->findChild<QWidget*>("sbDspRxNrTaps")) == (index == 1) && bool(page->findChild<QWidget*>("sbDspRxAgcAttackLong")) == (index == 0));
-        }
-        auto* rate = child<QComboBox>("cbSampleRate");
-        auto* mode = child<QComboBox>("cbModeIP");
-        rate->setCurrentIndex(1);
-        QSignalSpy changed(rate, qOverload<int>(&QComboBox::currentIndexChanged));
-        for (QComboBox* combo : {rate, rate, mode}) {
-            const QPoint centre = combo->rect().center();
-            QWheelEvent wheel(centre, combo->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(combo, &wheel);
-        }
-        QVERIFY(rate->currentIndex() == 1 && changed.count() == 0 && mode->currentIndex() == 1);
-        auto* warning = child<QTextBrowser>("tbWarning");
-        QVERIFY(warning->toPlainText().contains("With the set sample rate the audio output to the receiver is disabled!"));
-        for (int index : {3, 4, 3}) {
-            m_options->changedSampleRate(index);
-            QVERIFY(warning->isVisible() == (index == 4) && child("chbDisableAudio")->isEnabled() == (index != 4));
-        }
-    }
-
-    // Each of the menu's boxes and its twin on the page show the same state,
-    // whichever is changed, without echoes; the menu's rate clamps to the rates
-    // it offers and follows the page both ways; a running discovery disables
-    // "Discover", which starts the page's search; the CW pitch is announced.
-    void deviceMenu()
-    {
-        const QPair<const char*, const char*> twins[] = {
-            {"chbFeAtt", "chbAtt"}, {"chbFePreamp", "chbPreamp"}, {"chbBpf", "chbBpf"}, {"chbLpf", "chbLpf"}, {"chbPll", "chbPll"}};
-        for (const auto& twin : twins) {
-            auto* option = child<QCheckBox>(QLatin1String(twin.first));
-            auto* menuCheck = menuChild<QCheckBox>(twin.second);
-            QCOMPARE(menuCheck->isChecked(), option->isChecked());
-            QSignalSpy optionToggled(option, &QCheckBox::toggled);
-            option->setChecked(!option->isChecked());
-            const bool followed = menuCheck->isChecked() == option->isChecked();
-            menuCheck->click();
-            QVERIFY2(followed && option->isChecked() == menuCheck->isChecked() && optionToggled.count() == 2, twin.first);
-        }
-        auto* menu = m_options->deviceMenuWidget();
-        QSignalSpy att(menu, &DeviceMenuZorvaniDDC::attChanged), serial(menu, &DeviceMenuZorvaniDDC::serialChanged);
-        const bool on = !menuChild<QCheckBox>("chbAtt")->isChecked();
-        for (int i = 0; i < 2; ++i)
-            menu->setAtt(on), menu->setSerial(u"OXD01000000001");
-        QVERIFY(att.count() == 1 && serial.count() == 1);
-        auto* page = child<QComboBox>("cbSampleRate");
-        auto* menuRate = menuChild<QComboBox>("cbSampleRate");
-        for (const auto& [requested, selected] : {std::pair{7, 3}, {4, 3}, {2, 2}, {-1, 0}}) {
-            if (selected == 0)
-                menu->setSampleRate(SR156k);
-            menu->setSampleRate(ZorvaniSR(requested));
-            QVERIFY2(int(menu->sampleRate()) == selected && menuRate->currentIndex() == selected && page->currentIndex() == selected,
-                     qPrintable(QString::number(requested)));
-            QSignalSpy announced(menu, &DeviceMenuZorvaniDDC::sampleRateChanged);
-            page->setCurrentIndex((selected + 1) % 4);
-            QCOMPARE(menuRate->currentIndex(), (selected + 1) % 4);
-            menuRate->setCurrentIndex(selected);
-            QVERIFY(page->currentIndex() == selected && announced.count() == 2);
-        }
-        auto* discover = menuChild<QPushButton>("pbDiscover");
-        QSignalSpy lock(menu, &DeviceMenuZorvaniDDC::dicoverLockChanged);
-        for (bool locked : {true, false}) {
-            m_options->discoverLock()->setStart(locked);
-            QCOMPARE(discover->isEnabled(), !locked);
-        }
-        QSignalSpy clicked(child<QPushButton>("pbSearch"), &QPushButton::clicked);
-        discover->click();
-        QVERIFY(lock.count() == 2 && clicked.count() == 1);
-        QSignalSpy pitch(m_options.get(), &ZorvaniOptions::cwPitchChanged);
-        child<QSpinBox>("sbCwPitch")->setValue(650);
-        QVERIFY(pitch.count() == 1 && pitch.at(0).at(0).toInt() == 650);
     }
 };
 
