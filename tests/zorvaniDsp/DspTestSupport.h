@@ -5,9 +5,7 @@
 // capture of Qt warnings.
 #include "OstrovixComplex.h"
 
-#include <QString>
 #include <QStringList>
-#include <QtGlobal>
 
 #include <algorithm>
 #include <cmath>

@@ -59,25 +59,18 @@ Signal mix(MixerZorvani& mixer, FakeSource& source, int blocks, const Signal& bl
 class TestMixer : public QObject {
     Q_OBJECT
 private slots:
-    void monoOrStereoByMode_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("binauralCw");
-        for (int mode = 0; mode <= 10; ++mode)
-            for (bool binaural : {false, true})
-                QTest::addRow("mode %d%s", mode, binaural ? " binaural CW stage" : "") << mode << binaural;
-    }
-
     // Mono (LSB, USB, and CW without its binaural stage) makes im a copy of re.
     void monoOrStereoByMode()
     {
-        QFETCH(int, mode);
-        QFETCH(bool, binauralCw);
-        FakeSource source(mode);
-        source.binaural = binauralCw;
-        MixerZorvani mixer({&source}, nullptr);
-        const bool mono = mode == 3 || mode == 4 || (mode == 5 && !binauralCw);
-        QVERIFY(sameBits(mix(mixer, source, 1, constant(0.3, -0.2)), constant(0.3, mono ? 0.3 : -0.2)));
+        for (int mode = 0; mode <= 10; ++mode)
+            for (bool binauralCw : {false, true}) {
+                FakeSource source(mode);
+                source.binaural = binauralCw;
+                MixerZorvani mixer({&source}, nullptr);
+                const bool mono = mode == 3 || mode == 4 || (mode == 5 && !binauralCw);
+                QVERIFY2(sameBits(mix(mixer, source, 1, constant(0.3, -0.2)), constant(0.3, mono ? 0.3 : -0.2)),
+                         qPrintable(QString("mode %1%2").arg(mode).arg(binauralCw ? ", binaural CW" : "")));
+            }
     }
 
     // A binaural channel stays stereo in LSB, USB and CW and its right side
