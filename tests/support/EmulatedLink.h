@@ -30,7 +30,7 @@ public:
         driver.device()->stream().setBlockEntry([this](Sample* in, Sample* audio, quint32) {
             const int n = m_blocks.load(std::memory_order_relaxed);
             if (n < int(m_prints.size())) {
-                m_prints[size_t(n)] = fingerprint(in);
+                m_prints[size_t(n)] = hash(in, false);
                 m_blocks.store(n + 1, std::memory_order_release);
             }
             if (!m_audio)
@@ -86,13 +86,11 @@ public:
             while (!found && next < limit) {
                 generator.generate(block.data(), IqStream::kSamples);
                 ++next;
-                found = regenerated(block.data()) == print;
+                found = hash(block.data(), true) == print;
             }
             if (!found) {
                 o.why = QStringLiteral("block %1 of %2 is none of stream packets up to %3: out of order or twice")
-                            .arg(i)
-                            .arg(count)
-                            .arg(limit);
+                            .arg(i).arg(count).arg(limit);
                 return o;
             }
         }
@@ -108,29 +106,21 @@ private:
     static constexpr qint64 kSearch = 4096; // a block may follow this many lost ones
     static constexpr quint64 kSilent = 0;
 
-    // FNV-1a over the 400 24-bit values; 0 for an all-zero block.
-    template <typename Value>
-    static quint64 hash(const Sample* s, Value value)
+    // FNV-1a over the 400 24-bit values, 0 for an all-zero block: of what the
+    // engine got (the value over 2^23, gain 1) or of what the emulator put on
+    // the wire for a generated block.
+    static quint64 hash(const Sample* s, bool wire)
     {
         quint64 h = 1469598103934665603ull;
         bool silent = true;
         for (int i = 0; i < IqStream::kSamples; ++i)
             for (const double v : {s[i].re, s[i].im}) {
-                const qint32 x = value(v);
+                const qint32 x = wire ? qint32(std::clamp(std::round(v * 8388607.0), -8388608.0, 8388607.0))
+                                      : qint32(std::lround(v * 8388608.0));
                 silent = silent && x == 0;
                 h = (h ^ quint32(x)) * 1099511628211ull;
             }
         return silent ? kSilent : h;
-    }
-    // What the engine got: the 24-bit value over 2^23 (gain 1).
-    static quint64 fingerprint(const Sample* s)
-    {
-        return hash(s, [](double v) { return qint32(std::lround(v * 8388608.0)); });
-    }
-    // What the emulator put on the wire for a generated block.
-    static quint64 regenerated(const Sample* s)
-    {
-        return hash(s, [](double v) { return qint32(std::clamp(std::round(v * 8388607.0), -8388608.0, 8388607.0)); });
     }
 
     std::vector<quint64> m_prints;
