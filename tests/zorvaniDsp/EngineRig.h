@@ -27,6 +27,13 @@ using Waveform = std::function<C(double t)>;
 
 inline Waveform toneAt(double hz, double a) { return [=](double t) { return C{a * std::cos(2.0 * kPi * hz * t), a * std::sin(2.0 * kPi * hz * t)}; }; }
 
+// Samples first .. first + 199 of `signal` at the rate fs.
+inline void sample(Signal& block, const Waveform& signal, long first, double fs)
+{
+    for (int k = 0; k < 200; ++k)
+        block[size_t(k)] = signal(double(first + k) / fs);
+}
+
 // Amplitude of a cosine at hz in the newest n frames of x, left (part 0) or right (1).
 inline double level(const Signal& x, double hz, int part = 0, double fs = kFs, int n = 8192)
 {
@@ -67,8 +74,8 @@ struct Rig {
         const long end = t + long(seconds * fs);
         Signal block(200), audio(200), drain(4096);
         while (t < end) {
-            for (int k = 0; k < 200; ++k, ++t)
-                block[size_t(k)] = signal(double(t) / fs);
+            sample(block, signal, t, fs);
+            t += 200;
             if (dsp.processBlock(block.data(), audio.data(), 0))
                 entry.insert(entry.end(), audio.begin(), audio.end());
             rx->inputRing().write(block.data(), 200);

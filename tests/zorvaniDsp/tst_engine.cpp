@@ -18,15 +18,6 @@ namespace {
 // Ramp coefficient for a 15 ms time constant at the working rate.
 const double kA = std::exp(-1.0 / (0.015 * kFs));
 
-// Block `index` of a 1 kHz tone of amplitude 0.3 at the rate fs.
-void toneBlock(C* x, long index, double fs)
-{
-    for (int k = 0; k < 200; ++k) {
-        const double ph = 2.0 * kPi * 1000.0 * double(index * 200 + k) / fs;
-        x[k] = {0.3 * std::cos(ph), 0.3 * std::sin(ph)};
-    }
-}
-
 class CountingTap : public IqTapAbstract {
 public:
     bool active = true;
@@ -51,7 +42,7 @@ private slots:
         CountingTap tap;
         dsp.setIqTap(&tap);
         Signal block(200), audio(200, C{7.0, 7.0}), sink(200);
-        toneBlock(block.data(), 0, kFs);
+        sample(block, toneAt(1000.0, 0.3), 0, kFs);
         QVERIFY(!dsp.receiver(1)->isRunning());
         QVERIFY(!dsp.processBlock(block.data(), audio.data(), 1));
         QVERIFY(tap.blocks == 1 && tap.lastCount == 200u && tap.lastReceiver == 1u);
@@ -245,7 +236,7 @@ private slots:
         int delivered = 0;
         auto oneWake = [&] {
             for (int i = 0; i < d; ++i) {
-                toneBlock(block.data(), t++, rate);
+                sample(block, toneAt(1000.0, 0.3), 200 * t++, rate);
                 delivered += dsp.processBlock(block.data(), audio.data(), 0) ? 1 : 0;
                 dsp.rawIqRing(0)->read(sink.data(), 200);
                 rx->inputRing().write(block.data(), 200);

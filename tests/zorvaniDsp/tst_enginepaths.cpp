@@ -118,8 +118,7 @@ private slots:
         auto run = [&](long from, long to, quint32 first) {
             for (long t = from; t < to; t += 200)
                 for (quint32 r = first; r < 2; ++r) {
-                    for (int k = 0; k < 200; ++k)
-                        block[size_t(k)] = toneAt(3000.0, 0.1)(double(t + k) / kFs);
+                    sample(block, toneAt(3000.0, 0.1), t, kFs);
                     keepLatest(*dsp.rawIqRing(int(r)), 4000);
                     dsp.processBlock(block.data(), audio.data(), r);
                 }
