@@ -53,9 +53,7 @@ private slots:
         QVERIFY(!m.process(nullptr, 200) && !m.process(zeros.data(), 0));
         QVERIFY(m.level() == -140.0 && m.slowLevel() == -140.0 && m.peakRe() == -120.0 && m.peakIm() == -120.0);
         m.setDecimation(8); // at 312500 Hz: attack and decay per input sample
-        QVERIFY(m.attack() == 0.00625 && m.decay() == 0.00125);
-        m.setDecimation(0);
-        QVERIFY(m.attack() == 0.00625 && capture.all().size() == 3);
+        QVERIFY(m.attack() == 0.00625 && m.decay() == 0.00125 && capture.all().size() == 2);
     }
 };
 
