@@ -196,7 +196,7 @@ private slots:
     {
         QTest::addColumn<double>("rate");
         QTest::addColumn<int>("mode");
-        for (double rate : {39062.5, 312500.0})
+        for (double rate : {39062.5, 78125.0, 156250.0, 312500.0})
             for (int mode = 0; mode <= 10; ++mode)
                 QTest::addRow("mode %d at %g", mode, rate) << rate << mode;
     }

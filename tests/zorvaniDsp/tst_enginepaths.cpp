@@ -1,6 +1,7 @@
 // What the engine hands to the rest of the plug-in: the audio paths (main,
 // VAC, line out) and the wide-band stages (notches by band, blankers).
 #include "EngineRig.h"
+#include "zorvaniDsp/Audio/ResamplerSCZorvani.h"
 
 #include <QtTest>
 
@@ -53,7 +54,7 @@ private slots:
     // closed, they give silence with frames left in them.
     void audioPaths()
     {
-        Rig rig(kFs, 4, 100.0, 2900.0, 0.0);
+        Rig rig;
         zorvaniDsp& dsp = rig.dsp;
         ReceiverZorvani* rx = dsp.receiver(0);
         const Pull vac = [&](float* b, quint32 l, quint32 c) { return dsp.vacPull(0, b, l, c); };
