@@ -13,7 +13,6 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
-
 namespace {
 const double kStream[4] = {39062.5, 78125.0, 156250.0, 312500.0};
 const double kVisible[4] = {36000.0, 72000.0, 144000.0, 288000.0};
@@ -57,6 +56,20 @@ private slots:
     {
         QVERIFY(support::isolateHome(m_home));
         usePlan(QLocale::Russia, false);
+    }
+
+    // What the host reads before it loads the library, without loading it.
+    // (Loading, the instance and its interface: every system test, whose host
+    // refuses a plug-in without them.)
+    void metadata()
+    {
+        const QString path = qEnvironmentVariable("ZORVANI_PLUGIN");
+        const QJsonObject meta = QPluginLoader(path).metaData();
+        QCOMPARE(meta.value("IID").toString() + " " + meta.value("className").toString(),
+                 QString("Ostrovix.Velmora2.plugin ZorvaniInterface"));
+        const QJsonObject data = meta.value("MetaData").toObject();
+        QCOMPARE(data.value("name").toString() + " " + data.value("version").toString(), QString("ZorvaniDDC 0.0.1"));
+        QVERIFY2(data.value("dependencies").isArray() && data.value("dependencies").toArray().isEmpty(), qPrintable(path));
     }
 
     // Mode numbers, filter presets and bands as the host sees them.
