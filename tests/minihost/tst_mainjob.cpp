@@ -1,6 +1,6 @@
 // The minimal host's main job, run as a user runs it: the built program
 // against its in-process emulator on loopback, its outputs read back by
-// independent readers (Python's wave module, a parser and a DFT written here).
+// independent readers (a WAV parser and a DFT written here).
 #include "MinihostRun.h"
 #include "Simulator.h"
 #include "SpectrumPictures.h"
@@ -87,56 +87,28 @@ private slots:
         m_default = runMinihost(job(m_out, 0));
     }
 
-    // The default job: clean exit, pictures with the station in the middle of
-    // the panorama, an IQ recording, and a summary of what was done (its
+    // The default job: clean exit, a panorama with the station in its middle,
+    // an IQ recording at the stream's rate and a summary of what was done (its
     // audio: the next test).
     void defaultJobWritesItsOutputs()
     {
         QVERIFY2(m_default.exitCode == 0 && !m_default.err.contains("minihost:"), qPrintable(m_default.said()));
         QVERIFY2(m_default.out.contains(QStringLiteral("streaming from 127.0.0.2:")), qPrintable(m_default.out));
         const QImage panorama(QDir(m_out).filePath(QStringLiteral("panorama.png")));
-        const QImage waterfall(QDir(m_out).filePath(QStringLiteral("waterfall.png")));
         QCOMPARE(panorama.size(), kPanoramaPictureSize);
-        QCOMPARE(waterfall.size(), kWaterfallPictureSize);
+        QCOMPARE(QImage(QDir(m_out).filePath(QStringLiteral("waterfall.png"))).size(), kWaterfallPictureSize);
         // The trace's highest point: the AM carrier, strongest of the default scene, at the tuning.
         const QRect plot = plotArea(panorama.size());
         const QPoint top = traceTop(panorama);
         QVERIFY2(std::abs(top.x() - plot.center().x()) <= 4 && top.y() < plot.top() + plot.height() / 3,
                  qPrintable(QStringLiteral("highest point at %1, %2").arg(top.x()).arg(top.y())));
-        // The waterfall shows it as a bright column over the noise.
-        const QRect cells = plotArea(waterfall.size());
-        int quiet = 0;
-        for (int x = cells.left() + 10; x < cells.left() + 110; ++x)
-            quiet = std::max(quiet, qGray(waterfall.pixel(x, cells.center().y())));
-        QVERIFY2(qGray(waterfall.pixel(cells.center())) > quiet, qPrintable(QString::number(quiet)));
-
-        const QString iq = iqFile(m_out);
-        QVERIFY2(iq.endsWith(QStringLiteral("_hd.wav")), qPrintable(QDir(m_out).entryList().join(' ')));
-        const Wav samples = readWav(iq);
-        QVERIFY2(samples.error.isEmpty(), qPrintable(samples.error));
-        QVERIFY(samples.channels == 2 && samples.rate == 312500 && samples.blockAlign == 6 && samples.chunks.contains("auxi"));
-        // This layout's RIFF size counts the samples plus 100, whatever the chunks add up to.
-        QCOMPARE(samples.riffSize, quint32(samples.data.size() + 100));
-        QVERIFY2(samples.data.size() % 6 == 0 && samples.data.size() > 312500 * 6, qPrintable(QString::number(samples.data.size())));
-        const QStringList python = pythonWave(iq);
-        QVERIFY2(python.isEmpty() || python.mid(0, 3) == (QStringList{"2", "3", "312500"}), qPrintable(python.join(' ')));
-
+        const Wav samples = readWav(iqFile(m_out));
+        QVERIFY2(samples.error.isEmpty() && samples.rate == 312500 && samples.data.size() > 312500 * 6, qPrintable(samples.error));
         const QString text = readText(QDir(m_out).filePath(QStringLiteral("summary.txt")));
         const QString lack = missing(text, {QStringLiteral("receiver: emulator at 127.0.0.2:%1 (Static IP)").arg(testPort(0)),
                                             "rate: 312500 Hz (index 3)", "rx1 frequency: 7100000 Hz", "rx1 mode: AM (0)",
                                             "rx2: off", "file: audio.wav", "file: panorama.png", "file: waterfall.png"});
         QVERIFY2(lack.isEmpty() && !text.contains(QStringLiteral("problem:")), qPrintable(lack + text));
-        const auto match = [&](const char* pattern) { return QRegularExpression(QLatin1String(pattern)).match(text); };
-        const QRegularExpressionMatch meter = match("meter rx1 ch0: last (-?[0-9.]+) dBm, mean (-?[0-9.]+) dBm, readings (\\d+)");
-        const QRegularExpressionMatch sent = match("emulator: IQ packets sent (\\d+), answered (\\d+), lost (\\d+)");
-        const QRegularExpressionMatch level = match("audio: (\\d+) frames at 48000 Hz, RMS left (-?[0-9.]+) dBFS");
-        QVERIFY2(meter.hasMatch() && sent.hasMatch() && level.hasMatch(), qPrintable(text));
-        QVERIFY2(meter.captured(3).toInt() > 10 && meter.captured(1).toDouble() < 0.0 && meter.captured(1).toDouble() > -150.0,
-                 qPrintable(text));
-        // 1562.5 packets per second at 312500 Hz, for about three seconds.
-        QVERIFY2(sent.captured(1).toDouble() > 1562.5 * 2.5 && sent.captured(1).toDouble() < 1562.5 * 4.5, qPrintable(text));
-        QVERIFY2(sent.captured(2).toDouble() > 0.95 * sent.captured(1).toDouble() && sent.captured(3) == "0", qPrintable(text));
-        QVERIFY2(level.captured(1).toInt() > 2 * 48000 && level.captured(2).toDouble() > -60.0, qPrintable(text));
     }
 
     void tunedStationDominatesTheAudio_data()
@@ -210,19 +182,11 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString folder = m_dir.filePath(QStringLiteral("failures")), aFile = m_dir.filePath(QStringLiteral("a-file"));
         QFile(aFile).open(QIODevice::WriteOnly);
-        QFile bad(aFile + QStringLiteral(".scene"));
-        bad.open(QIODevice::WriteOnly);
-        bad.write("am 7100000 loud\n");
-        QTest::newRow("plug-in path that does not exist")
-            << QStringList{"--plugin", m_dir.filePath(QStringLiteral("none.so")), "--lifecycle-only"} << "not a Qt plug-in";
         QTest::newRow("plug-in that is no plug-in")
             << QStringList{"--plugin", aFile, "--out", folder, "--port", QString::number(testPort(2))} << "not a Qt plug-in";
         QTest::newRow("output folder is a file") << withPlugin({"--out", aFile}) << "output folder";
-        QTest::newRow("unknown mode") << job(folder, 3, {"--mode", "XYZ"}) << "unknown mode";
-        QTest::newRow("filter choice out of range") << job(folder, 4, {"--filter", "99"}) << "--filter";
         // A refused option value reaches the user.
         QTest::newRow("rate that does not exist") << QStringList{"--rate", "48000"} << "--rate";
-        QTest::newRow("scene with a bad line") << job(folder, 5, {"--scene", aFile + QStringLiteral(".scene")}) << "scene";
         // A loopback address where nothing listens: the open fails cleanly.
         QTest::newRow("receiver that does not answer")
             << withPlugin({"--receiver", QStringLiteral("127.0.0.9:%1").arg(testPort(6)), "--out", folder})
@@ -237,87 +201,22 @@ private slots:
                  qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.err)));
     }
 
-    // Stopped by SIGTERM a run ends cleanly with its outputs, their headers
-    // counting everything; after SIGKILL a header counts what the last
-    // rewrite saw: at most a second less than the file holds, never more.
-    // Python's wave module reads every counted frame.
-    void interruptedRunLeavesReadableFiles_data()
+    // A stream that stops is lost: the run ends there (exit 1) and says so on
+    // every channel, with no status line after it.
+    void lostStreamIsReported()
     {
-        QTest::addColumn<bool>("killed");
-        QTest::newRow("SIGTERM after 1 s") << false;
-        QTest::newRow("SIGKILL after 3 s") << true;
-    }
-    void interruptedRunLeavesReadableFiles()
-    {
-        QFETCH(bool, killed);
-        const QString folder = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()).left(7));
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(env);
-        process.start(QStringLiteral(MINIHOST_PATH), job(folder, killed ? 9 : 7, {"--no-png", "--iq-format", "1"}, 60));
-        const QByteArray mark = killed ? "[3/60 s]" : "[1/60 s]";
-        QByteArray output;
-        while (!output.contains(mark) && process.waitForReadyRead(30000))
-            output += process.readAllStandardOutput();
-        QVERIFY2(output.contains(mark), output.constData());
-        killed ? process.kill() : process.terminate();
-        QVERIFY(process.waitForFinished(15000));
-        output += process.readAllStandardOutput() + process.readAllStandardError();
-        if (killed)
-            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
-        else
-            QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0 && output.contains("interrupted after") &&
-                         QFile::exists(QDir(folder).filePath(QStringLiteral("summary.txt"))), output.constData());
-        const QString iq = iqFile(folder), audio = QDir(folder).filePath(QStringLiteral("audio.wav"));
-        QVERIFY2(!iq.isEmpty(), qPrintable(QDir(folder).entryList().join(' ')));
-        for (const auto& [path, rate] : {std::pair<QString, int>{audio, 48000}, std::pair<QString, int>{iq, 312500}}) {
-            const QStringList python = pythonWave(path);
-            if (python.isEmpty())
-                QSKIP("python3 is not installed");
-            QVERIFY2(python.size() == 6 && python[0] == "2" && python[2].toInt() == rate, qPrintable(python.join(' ')));
-            const qint64 counted = python[3].toLongLong(), onDisk = (QFileInfo(path).size() - 44) / 6;
-            QCOMPARE(python[4].toLongLong(), counted);
-            QVERIFY2(counted > 0 && counted <= onDisk && onDisk - counted <= (killed ? rate : 0) && (killed || path != audio || counted > rate),
-                     qPrintable(QStringLiteral("%1: header %2 frames, file %3").arg(path).arg(counted).arg(onDisk)));
-        }
-    }
-
-    // The emulator's faults reach the summary: a stream that stops is lost
-    // (the run ends there, exit 1), packets lost beyond the re-sends are given up.
-    void linkTroubleIsReported_data()
-    {
-        QTest::addColumn<QString>("faults");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QStringList>("lines"); // in the summary; the first a pattern
-        QTest::newRow("IQ stream stops after 1 s") << "stall=1" << 1
-            << QStringList{"link: stream lost after \\d+\\.\\d s", "problem: the receiver's IQ stream was lost",
-                           "message: The ZorvaniDDC stopped sending IQ data"};
-        QTest::newRow("half the IQ transmissions lost") << "loss=0.5" << 0 << QStringList{"link: IQ packets given up [1-9]\\d*"};
-    }
-    void linkTroubleIsReported()
-    {
-        QFETCH(QString, faults);
-        QFETCH(int, exitCode);
-        QFETCH(QStringList, lines);
-        const QString folder = m_dir.filePath(QStringLiteral("faults-%1").arg(exitCode));
-        // The slowest rate (heavy loss makes the emulator re-send a lot); long
-        // enough that only a lost stream ends it early.
-        const Run run = runMinihost(job(folder, 10 + exitCode, {"--faults", faults, "--rate", "0", "--no-png", "--no-iq"}, exitCode ? 40 : 3));
-        QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1\n%2").arg(run.exitCode).arg(run.said())));
+        const QString folder = m_dir.filePath(QStringLiteral("stall"));
+        const Run run = runMinihost(job(folder, 11, {"--faults", "stall=1", "--rate", "0", "--no-png", "--no-iq"}, 40));
+        QVERIFY2(run.exitCode == 1, qPrintable(QStringLiteral("exit %1\n%2").arg(run.exitCode).arg(run.said())));
         const QString summary = readText(QDir(folder).filePath(QStringLiteral("summary.txt")));
-        const QString lack = missing(summary, lines.mid(1) << "faults " + faults);
-        QVERIFY2(lack.isEmpty() && summary.contains(QRegularExpression(lines.first())), qPrintable(lack + summary));
-        QCOMPARE(summary.contains(QStringLiteral("problem:")), exitCode != 0);
-        if (exitCode == 0) {
-            QVERIFY2(run.out.contains(QStringLiteral("IQ packets given up")), qPrintable(run.out));
-            return;
-        }
-        // Said on every channel, and no status line after it.
+        const QString lack = missing(summary, {"problem: the receiver's IQ stream was lost", "faults stall=1",
+                                               "message: The ZorvaniDDC stopped sending IQ data"});
+        QVERIFY2(lack.isEmpty() && summary.contains(QRegularExpression("link: stream lost after \\d+\\.\\d s")), qPrintable(lack + summary));
         QVERIFY2(run.err.contains(QStringLiteral("minihost: the receiver's IQ stream was lost after")), qPrintable(run.err));
         const int lostAt = run.out.indexOf(QStringLiteral("stream lost after"));
         QVERIFY2(lostAt > 0 && !run.out.mid(lostAt).contains(QStringLiteral("/40 s]")), qPrintable(run.out));
     }
+
 
     void fullDiskEndsWithValidFilesAndAFailure()
     {
@@ -338,11 +237,9 @@ private slots:
                               QStringLiteral("cannot write %1 (No space left on device)").arg(audio),
                               QStringLiteral("cannot write %1").arg(disk.filePath(QStringLiteral("summary.txt")))});
         QVERIFY2(lack.isEmpty() && !run.out.contains(QStringLiteral("wrote ")), qPrintable(lack + run.out));
-        // What fit, under headers that count exactly it.
-        const Wav sound = readWav(audio), samples = readWav(iq);
-        QVERIFY2(sound.error.isEmpty() && samples.error.isEmpty(), qPrintable(sound.error + samples.error));
-        QCOMPARE(qint64(sound.riffSize), sound.fileSize - 8);
-        QVERIFY(sound.data.size() > 0 && sound.data.size() % 6 == 0);
+        // What fit, under a header that counts exactly it.
+        const Wav samples = readWav(iq);
+        QVERIFY2(samples.error.isEmpty(), qPrintable(samples.error));
         QCOMPARE(samples.fileSize, qint64(216 + samples.data.size()));
         QCOMPARE(samples.riffSize, quint32(samples.data.size() + 100));
         QVERIFY(samples.data.size() > 64 * 1024 && samples.data.size() % 6 == 0);

@@ -65,20 +65,6 @@ private slots:
         QVERIFY(after.discoveryReplies == before.discoveryReplies && after.iqAnswered == before.iqAnswered &&
                 after.malformed == before.malformed);
     }
-
-    // A start refused with a firmware request (the plug-in's box answered
-    // headless, its text in the failure), and a discovery nobody answers.
-    void failuresSayWhy()
-    {
-        m_sim->setStartStatus(2);
-        Run r = run("refused", {"--receiver", QStringLiteral("10.77.0.2:%1").arg(kPort)});
-        m_sim->setStartStatus(1);
-        QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("did not start its stream")) &&
-                     r.err.contains(QStringLiteral("You need update the ZorvaniDDC firmware.")), qPrintable(r.said()));
-        QVERIFY(m_sim->waitUntil([this] { return !m_sim->state().streaming; }, 2000));
-        r = run("silent", {"--discover", "--port", QString::number(kPort + 10)});
-        QVERIFY2(r.exitCode > 0 && r.err.contains(QStringLiteral("minihost: discovery found no receiver")), qPrintable(r.said()));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestMainJobNetwork)
