@@ -113,21 +113,18 @@ private slots:
     {
         zorvaniDsp dsp(nullptr, nullptr, nullptr);
         Signal out(4096), silence(200);
+        const auto passing = [&] {
+            return dsp.receiver(0)->faderState() == Fader::Pass && dsp.receiver(1)->faderState() == Fader::Pass;
+        };
         auto settle = [&] {
-            for (int i = 0; i < 1000; ++i) {
-                bool busy = false;
-                for (int r = 0; r < 2; ++r) {
-                    ReceiverZorvani* rx = dsp.receiver(r);
+            for (int i = 0; i < 1000 && !passing(); ++i)
+                for (ReceiverZorvani* rx : {dsp.receiver(0), dsp.receiver(1)}) {
                     rx->inputRing().write(silence.data(), 200); // a lost block would stall the fade: settle() fails
                     rx->processBuffered();
                     for (int ch = 0; ch < 2; ++ch)
                         rx->outputRing(ch).read(out.data(), rx->outputRing(ch).fill());
-                    busy = busy || rx->faderState() != Fader::Pass;
                 }
-                if (!busy)
-                    return true;
-            }
-            return false;
+            return passing();
         };
         QVERIFY(settle()); // the fade of the initial AGC preset
         dsp.setMode(0, ReceiverZorvani::AM);

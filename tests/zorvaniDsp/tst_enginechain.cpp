@@ -45,12 +45,13 @@ class TestEngineChain : public QObject {
 private slots:
     // A complex tone of amplitude 0.1 (mean power -20 dB) meets the squelch
     // set some dB above the meter: from the next block on the channel is
-    // muted or not.
-    void squelchEdges()
+    // muted or not. Then, AGC off, the RF gain is a fixed gain (USB: the
+    // tone's real part, mono in the mixer); the master mute fades to silence
+    // and releasing it restores the level.
+    void squelchFixedGainAndMute()
     {
-        const Waveform signal = toneAt(1000.0, 0.1);
         Rig rig;
-        rig.run(signal, 1.0);
+        rig.run(toneAt(1000.0, 0.1), 1.0);
         ReceiverZorvani* rx = rig.dsp.receiver(0);
         const double meter = rx->meterLevel(0);
         QVERIFY2(std::fabs(meter + 20.0) < 0.2, qPrintable(QString("meter reads %1 dB").arg(meter)));
@@ -59,19 +60,12 @@ private slots:
         for (const auto& [aboveMeterDb, passes] : rows) {
             rx->setSquelchLevel(meter + aboveMeterDb);
             const size_t from = rig.entry.size() + 800; // past the block in flight between the receiver and the entry
-            rig.run(signal, 0.2);
+            rig.run(toneAt(1000.0, 0.1), 0.2);
             const double p = peak(rig.entry, from);
             QVERIFY2(rig.entry.size() >= from + 5000 && (passes ? p > 0.1 : p == 0.0),
                      qPrintable(QString("%1 dB above: audio peak %2").arg(aboveMeterDb).arg(p)));
         }
-    }
-
-    // AGC off, the RF gain is a fixed gain (USB: the tone's real part, mono
-    // in the mixer); the master mute fades to silence and releasing it
-    // restores the level.
-    void fixedGainAndMute()
-    {
-        Rig rig;
+        rx->setSquelchEnabled(false);
         rig.dsp.setAgc(0, 0);
         const Waveform signal = toneAt(1000.0, 0.02);
         auto heard = [&](double seconds) {
