@@ -74,7 +74,8 @@ private slots:
             }
             QVERIFY(view.frequencyAt(view.panoramaRect().right()) <= 7100000.0 + 156250.0);
         }
-        // A click tunes, dragging the high edge 10 kHz up moves only the edge, the wheel steps.
+        // Dragging the high edge 10 kHz up moves only the edge, the wheel steps.
+        // (A click tunes: the window test.)
         PanoramaView view;
         view.resize(1000, 600);
         view.setAxis(7100000.0, 312500.0);
@@ -83,13 +84,11 @@ private slots:
             step(&view, &PanoramaView::stepRequested);
         const int y = view.panoramaRect().center().y();
         const double hzPerPixel = 312500.0 / view.panoramaRect().width();
-        QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(view.xOf(7150000.0), y));
-        QVERIFY(tune.count() == 1 && std::abs(tune.first().first().toDouble() - 7150000.0) <= hzPerPixel);
         QTest::mousePress(&view, Qt::LeftButton, {}, QPoint(view.xOf(7102700.0), y));
         QMouseEvent move(QEvent::MouseMove, QPointF(view.xOf(7112700.0), y), Qt::LeftButton, Qt::LeftButton, {});
         QApplication::sendEvent(&view, &move);
         QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(view.xOf(7112700.0), y));
-        QVERIFY(edge.count() == 1 && tune.count() == 1 && edge.first().at(0).toBool() && std::abs(edge.first().at(1).toDouble() - 12700.0) <= 2 * hzPerPixel);
+        QVERIFY(edge.count() == 1 && tune.isEmpty() && edge.first().at(0).toBool() && std::abs(edge.first().at(1).toDouble() - 12700.0) <= 2 * hzPerPixel);
         QWheelEvent down(QPointF(500, y), QPointF(), QPoint(), QPoint(0, -240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(&view, &down);
         QVERIFY(step.count() == 1 && step.first().first().toInt() == -2);

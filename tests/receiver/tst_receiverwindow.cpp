@@ -2,7 +2,6 @@
 // in-process emulator: stations painted at their frequencies, a click tunes
 // and the meter rises, the mode is heard, a recording plays back like the
 // live signal, and the settings are kept.
-#include "DeviceAbstract.h"
 #include "FrequencyDisplay.h"
 #include "IqPlayback.h"
 #include "PanoramaView.h"
@@ -17,7 +16,6 @@
 
 #include <QComboBox>
 #include <QLabel>
-#include <QTabWidget>
 #include <QtTest>
 
 #include <algorithm>
@@ -28,9 +26,6 @@
 namespace {
 
 constexpr double kCentre = 7100000.0;
-// Two AM stations on one frequency, one heard at a time: the recording
-// switches from the first (1000 Hz) to the second (1500 Hz) half-way.
-constexpr int kFirstHalf = 2, kSecondHalf = 6;
 
 // The window and its host, silent, with the left channel it plays collected
 // (all-zero blocks are moments the output ran dry on a loaded machine, not audio).
@@ -88,17 +83,6 @@ int traceTop(const QImage& image, const QRect& plot, int x)
     return plot.bottom();
 }
 
-int highestColumn(PanoramaView* view)
-{
-    const QImage image = view->grab().toImage();
-    const QRect plot = view->panoramaRect();
-    int column = plot.left();
-    for (int c = plot.left(); c <= plot.right(); ++c)
-        if (traceTop(image, plot, c) < traceTop(image, plot, column))
-            column = c;
-    return column;
-}
-
 } // namespace
 
 class TestReceiverWindow : public QObject {
@@ -152,8 +136,7 @@ private slots:
         QString error;
         QVERIFY2(zorvani::sim::Scene::parse(QStringLiteral("seed 3\nnoise -140\nlsb 7050000 -50 tone=900\n"
                                                            "am 7120000 -50 tone=1000 depth=0.8\nusb 7150000 -50 tone=700\n"
-                                                           "nfm 7080000 -50 tone=1000 dev=2500\ncarrier 7180000 -35\n"
-                                                           "am 7120000 -200 tone=1500 depth=0.8\n"),
+                                                           "nfm 7080000 -50 tone=1000 dev=2500\ncarrier 7180000 -35\n"),
                                             &m_options.source.scene, &error), qPrintable(error));
         m_options.audio = false;
         m_options.settingsPath = m_dir.filePath(QStringLiteral("receiver.ini"));
@@ -178,7 +161,6 @@ private slots:
         // No sound device: the audio runs on the silent clock, and the window says so.
         QCOMPARE(m_session->child<QLabel>("lbAudio")->text(), QStringLiteral("No sound device: running silent"));
         QVERIFY(m_session->host.speaker().isSilent() && m_session->audio(4800).size() == 4800);
-        QTRY_VERIFY(m_session->child<QLabel>("lbPackets")->text().contains(QStringLiteral("answered")));
     }
 
     void cleanupTestCase()
@@ -187,19 +169,18 @@ private slots:
         QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join(QLatin1Char(';'))));
     }
 
-    // Every station stands well above the panorama's floor, in the
-    // waterfall's newest row too, the carrier highest; the band scope's own
-    // view, around RX1's centre, has the carrier at its frequency as well.
+    // Every station stands well above the panorama's floor, the carrier highest.
     void spectraShowTheStations()
     {
         typeFrequency(kCentre);
         const quint64 frames = view()->frames();
         QTRY_VERIFY(view()->frames() >= frames + 5);
         const QImage image = view()->grab().toImage();
-        const QRect plot = view()->panoramaRect(), cells = view()->waterfallRect();
+        const QRect plot = view()->panoramaRect();
         std::vector<int> tops;
         for (int c = plot.left(); c <= plot.right(); ++c)
             tops.push_back(traceTop(image, plot, c));
+        const int highest = plot.left() + int(std::min_element(tops.begin(), tops.end()) - tops.begin());
         std::nth_element(tops.begin(), tops.begin() + long(tops.size() / 2), tops.end());
         const int floor = tops[tops.size() / 2];
         // The carrier, the AM carrier, the USB tone 700 Hz above, the LSB tone 900 Hz below.
@@ -211,30 +192,19 @@ private slots:
                 station = std::min(station, traceTop(image, plot, c));
             QVERIFY2(floor - station > plot.height() / 4,
                      qPrintable(QStringLiteral("the line at %1 Hz stands %2 px over the floor").arg(hz).arg(floor - station)));
-            QVERIFY(image.pixel(x, cells.top() + 1) != image.pixel(view()->xOf(7010000.0), cells.top() + 1));
         }
-        QVERIFY2(std::abs(highestColumn(view()) - view()->xOf(7180000.0)) <= 2, "the carrier is not the highest line");
-        auto* tabs = m_session->window->findChild<QTabWidget*>();
-        auto* scope = m_session->child<PanoramaView>("bandScopeView");
-        tabs->setCurrentIndex(1);
-        QTRY_VERIFY_WITH_TIMEOUT(scope->frames() >= 3, 5000);
-        const int highestX = highestColumn(scope);
-        tabs->setCurrentIndex(0);
-        QVERIFY2(std::abs(highestX - scope->xOf(7180000.0)) <= 2,
-                 qPrintable(QStringLiteral("highest at x %1, expected %2").arg(highestX).arg(scope->xOf(7180000.0))));
+        QVERIFY2(std::abs(highest - view()->xOf(7180000.0)) <= 2, "the carrier is not the highest line");
     }
 
     // Tuned away in the mode until the (slowly falling) meter is well below
-    // the station, then a click on it: the meter rises, the filter presets
-    // follow the mode (its default is chosen) and the mode's tone is heard.
+    // the station, then a click on it: the meter rises and the mode's tone is heard.
     void clickTunesAndTheModeIsHeard_data()
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<double>("station");
-        QTest::addColumn<double>("tone");  // 0: none
+        QTest::addColumn<double>("tone");
         QTest::addColumn<double>("level"); // dBFS in the scene
         QTest::newRow("AM station") << "AM" << 7120000.0 << 1000.0 << -50.0;
-        QTest::newRow("carrier") << "AM" << 7180000.0 << 0.0 << -35.0;
         QTest::newRow("NFM tone") << "NFM" << 7080000.0 << 1000.0 << -50.0;
         QTest::newRow("USB tone") << "USB" << 7150000.0 << 700.0 << -50.0;
         QTest::newRow("LSB tone") << "LSB" << 7050000.0 << 900.0 << -50.0;
@@ -251,19 +221,14 @@ private slots:
         QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(view()->xOf(station), view()->panoramaRect().center().y()));
         QTRY_COMPARE(frequency()->frequency(), station);
         QTRY_VERIFY2_WITH_TIMEOUT(meter()->value() > level - 5.0, qPrintable(QStringLiteral("meter %1 dB").arg(meter()->value())), 5000);
-        const DeviceFunctionsAbstract* catalogue = m_session->host.device()->functions();
-        const uint number = m_session->child<QComboBox>("cbMode")->currentData().toUInt();
-        QCOMPARE(m_session->child<QComboBox>("cbFilter")->currentText(),
-                 catalogue->filterLabel(number, uint(catalogue->defaultFilter(number))));
         settle(1.0);
         std::vector<double> x;
-        QVERIFY2(tone == 0.0 || heard(&x, tone, 0.5, mode), qPrintable(m_why));
+        QVERIFY2(heard(&x, tone, 0.5, mode), qPrintable(m_why));
     }
 
-    // Five seconds recorded live, the first station in the first half and the
-    // second in the other, then played back: the meter, the tone and the audio
-    // level (after the AGC, whose meter holds to 1.5 dB) match the live ones,
-    // and seeking past the middle gives the second.
+    // Five seconds recorded live, then played back: the meter, the tone and
+    // the audio level (after the AGC, whose meter holds to 1.5 dB) match the
+    // live ones. (The file's samples against the stream: the recording system test.)
     void recordingPlaysBack()
     {
         typeFrequency(7120000.0);
@@ -273,38 +238,23 @@ private slots:
         const QString file = m_session->window->recordingFile();
         QVERIFY2(!file.isEmpty(), "the recording's file is not known");
         zorvani::sim::Simulator& sim = *m_session->host.emulator();
-        const quint64 start = sim.counters().iqSent, perSecond = 312500 / 200;
-        std::vector<double> first, second, played;
-        QVERIFY2(heard(&first, 1000.0, -1.0, "first half, live"), qPrintable(m_why));
-        QVERIFY(QTest::qWaitFor([&] { return sim.counters().iqSent >= start + 5 * perSecond / 2; }, 5000));
-        sim.setEmitterLevel(kFirstHalf, -200.0);
-        sim.setEmitterLevel(kSecondHalf, -50.0);
-        settle(0.3);
-        QVERIFY2(heard(&second, 1500.0, -1.0, "second half, live"), qPrintable(m_why));
-        QVERIFY(QTest::qWaitFor([&] { return sim.counters().iqSent >= start + 5 * perSecond; }, 5000));
-        const double liveMeter = meter()->value(); // both stations have the same level
+        const quint64 start = sim.counters().iqSent;
+        std::vector<double> live, played;
+        QVERIFY2(heard(&live, 1000.0, -1.0, "live"), qPrintable(m_why));
+        QVERIFY(QTest::qWaitFor([&] { return sim.counters().iqSent >= start + 5 * 312500 / 200; }, 10000));
+        const double liveMeter = meter()->value();
         QVERIFY(m_session->window->setRecording(false));
-        sim.setEmitterLevel(kFirstHalf, -50.0);
-        sim.setEmitterLevel(kSecondHalf, -200.0);
 
         QVERIFY(m_session->window->openRecording(file));
         const auto playback = sim.playback();
         QVERIFY(playback && playback->info().rateHz == 312500.0 && playback->centreHz() == kCentre);
         QVERIFY(std::abs(playback->info().seconds() - 5.0) < 0.5 && frequency()->frequency() == 7120000.0);
-        const auto level = [&](const std::vector<double>& live) {
-            return QStringLiteral("live %1 dBFS, played %2 dBFS").arg(rmsDb(live)).arg(rmsDb(played));
-        };
         settle(1.0);
         QVERIFY2(std::abs(meter()->value() - liveMeter) < 1.5,
                  qPrintable(QStringLiteral("meter %1 dB, live %2 dB").arg(meter()->value()).arg(liveMeter)));
-        QVERIFY2(heard(&played, 1000.0, -1.0, "first half, played"), qPrintable(m_why));
-        QVERIFY2(std::abs(rmsDb(played) - rmsDb(first)) < 2.0, qPrintable(level(first)));
-        QVERIFY(playback->positionSeconds() < playback->info().seconds() / 2.0);
-        playback->seek(playback->info().seconds() / 2.0 + 0.25);
-        settle(0.3);
-        QVERIFY2(heard(&played, 1500.0, -1.0, "second half, played"), qPrintable(m_why));
-        QVERIFY2(std::abs(rmsDb(played) - rmsDb(second)) < 2.0, qPrintable(level(second)));
-        QVERIFY(playback->positionSeconds() > playback->info().seconds() / 2.0);
+        QVERIFY2(heard(&played, 1000.0, -1.0, "played"), qPrintable(m_why));
+        QVERIFY2(std::abs(rmsDb(played) - rmsDb(live)) < 2.0,
+                 qPrintable(QStringLiteral("live %1 dBFS, played %2 dBFS").arg(rmsDb(live)).arg(rmsDb(played))));
         m_session->window->backToLive();
         QVERIFY(!sim.playback());
     }
