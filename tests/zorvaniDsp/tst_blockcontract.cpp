@@ -149,9 +149,7 @@ const std::map<QByteArray, std::function<Block()>>& blocks()
         {"carrier squelch", [] { return squelch(make<CarrierSquelch>()); }},
         {"FM squelch with CTCSS", [] { auto s = make<FmSquelch>(); s->setCtcssEnabled(true); s->setTone(12); return squelch(s); }},
         {"WFM at 312500", [] { return wfm(312500.0); }},
-        {"WFM at 78125", [] { return wfm(78125.0); }},
         {"NR", [] { auto f = make<Lms>(Lms::Kind::NoiseReduction); f->setEnabled(true); f->setTaps(257); return inPlace(f); }},
-        {"ANF", [] { auto f = make<Lms>(Lms::Kind::AutoNotch); f->setEnabled(true); return inPlace(f); }},
         // Both blankers at once share one average, updated by each in turn
         // over an internal chunk: that output depends on the cut (tst_interference::noiseBlankers).
         {"NB1", [] { auto nb = make<ZorvaniNB>(); nb->setNb1(true); return inPlace<2>(nb); }},

@@ -82,18 +82,6 @@ private slots:
             QVERIFY2(std::abs(changed - gainDb) < toleranceDb && std::abs(far) < 0.05 && leak < 1e-9, qPrintable(text));
         }
     }
-
-    void bandCentres()
-    {
-        EqualizerZorvani eq;
-        QVERIFY(std::abs(eq.bandCentre(0) - 50.0) < 1e-9 && std::abs(eq.bandCentre(35) - 16000.0) < 1e-6);
-        // Equal steps on the mel scale.
-        auto mel = [](double f) { return 2595.0 * std::log10(1.0 + f / 700.0); };
-        const double step = mel(eq.bandCentre(1)) - mel(eq.bandCentre(0));
-        for (int k = 1; k < 35; ++k)
-            QVERIFY(std::abs(mel(eq.bandCentre(k + 1)) - mel(eq.bandCentre(k)) - step) < 1e-9);
-        QVERIFY2(eq.bandCentre(1) - eq.bandCentre(0) > 60.0, "the lowest bands stay resolvable");
-    }
 };
 
 QTEST_GUILESS_MAIN(TestEqualizer)
