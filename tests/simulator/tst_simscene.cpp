@@ -151,27 +151,6 @@ private slots:
         }
     }
 
-    // Blocks join seamlessly, a reset repeats, another receiver has its own noise.
-    void generatorState()
-    {
-        const Scene scene = sceneOf("seed 7; noise -130; am 7001000 -30; nfm 6990000 -40 ctcss=100; "
-                                    "wfm 7050000 -20 left=500 right=700; cw 7002000 -50; impulse -20 rate=300; "
-                                    "usb 7003000 -40 tone=700 tone2=1900");
-        SceneGenerator one(scene, 1), two(scene, 1), other(scene, 2);
-        for (SceneGenerator* g : {&one, &two, &other})
-            g->setTuning(7000000.0, 156250.0);
-        std::vector<Sample> a(400), b(400), c(400), d(400);
-        one.generate(a.data(), 400);
-        two.generate(b.data(), 200);
-        two.generate(b.data() + 200, 200);
-        one.reset();
-        one.generate(c.data(), 400);
-        other.generate(d.data(), 400);
-        for (int i = 0; i < 400; ++i)
-            QVERIFY2(z(a[size_t(i)]) == z(b[size_t(i)]) && z(a[size_t(i)]) == z(c[size_t(i)]), qPrintable(QString::number(i)));
-        QVERIFY(a[3].re != d[3].re);
-    }
-
     // The station 20 kHz above the tuning, over two blocks (the generator's
     // state carries over), against the multiplex phase integrated sample by sample.
     void wfmMatchesTheMultiplexDefinition_data()
