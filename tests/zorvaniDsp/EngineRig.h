@@ -10,6 +10,7 @@
 #include "zorvaniDsp/zorvaniDsp.h"
 
 #include <functional>
+#include <numeric>
 
 namespace dsptest {
 
@@ -42,10 +43,8 @@ inline double level(const Signal& x, double hz, int part = 0, double fs = kFs, i
 // Largest left value from frame `from` on.
 inline double peak(const Signal& x, size_t from)
 {
-    double p = 0.0;
-    for (size_t k = from; k < x.size(); ++k)
-        p = std::max(p, std::fabs(x[k].re));
-    return p;
+    const auto larger = [](double p, const C& c) { return std::max(p, std::fabs(c.re)); };
+    return std::accumulate(x.begin() + long(from), x.end(), 0.0, larger);
 }
 
 // Receiver 0 alone, in USB (100 .. 2900 Hz) with the fast AGC.

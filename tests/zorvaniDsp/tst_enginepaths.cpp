@@ -35,10 +35,7 @@ std::vector<float> pull(const Pull& f, quint32 frames)
     return buffer;
 }
 
-bool allZero(const std::vector<float>& v)
-{
-    return std::all_of(v.begin(), v.end(), [](float x) { return x == 0.0f; });
-}
+bool allZero(const std::vector<float>& v) { return std::all_of(v.begin(), v.end(), [](float x) { return x == 0.0f; }); }
 
 } // namespace
 

@@ -18,11 +18,6 @@ namespace {
 // through Qt's own futex-based locking that ThreadSanitizer cannot see, so
 // every delivery would be reported as a race inside Qt. The forwarding itself
 // is tested on one thread (tst_engine); here the receivers emit into nothing.
-void detachMeterSignals(zorvaniDsp& dsp)
-{
-    for (int r = 0; r < 2; ++r)
-        QObject::disconnect(dsp.receiver(r), nullptr, &dsp, nullptr);
-}
 
 // Polls a condition for up to about 5 s; the test's threads are what is being waited for.
 template <typename Condition>
@@ -41,7 +36,8 @@ private slots:
     void wakesAfterOneDecimatedBlock()
     {
         zorvaniDsp dsp(nullptr, nullptr, nullptr);
-        detachMeterSignals(dsp);
+        for (int r = 0; r < 2; ++r) // the meters emit into nothing
+            QObject::disconnect(dsp.receiver(r), nullptr, &dsp, nullptr);
         dsp.setSampleRate(312500.0);
         dsp.start();
         ReceiverZorvani* rx = dsp.receiver(0);
@@ -74,7 +70,8 @@ private slots:
     void startStopUnderLoad()
     {
         zorvaniDsp dsp(nullptr, nullptr, nullptr);
-        detachMeterSignals(dsp);
+        for (int r = 0; r < 2; ++r) // the meters emit into nothing
+            QObject::disconnect(dsp.receiver(r), nullptr, &dsp, nullptr);
         dsp.setSampleRate(78125.0);
         std::atomic<bool> feeding{true};
         std::atomic<long> blocks{0};

@@ -21,15 +21,13 @@ private slots:
             int stored;
             quint32 length, channels;
             bool sound;
-        } rows[] = {// a closed path, 255 frames for 256, no channels, an empty buffer
+        } rows[] = {// a closed path, 255 frames for 256, no channels, an empty buffer; then stereo, mono,
+                    // four channels, an odd length and more than one piece
                     {false, 1024, 512, 2, false}, {true, 255, 512, 2, false}, {true, 100, 8, 0, false},
-                    {true, 100, 0, 2, false},
-                    // stereo, mono, four channels, an odd length, more than one piece
-                    {true, 1200, 512, 2, true}, {true, 1200, 300, 1, true}, {true, 1200, 1024, 4, true},
-                    {true, 1200, 601, 2, true}, {true, 1200, 2000, 2, true}};
+                    {true, 100, 0, 2, false}, {true, 1200, 512, 2, true}, {true, 1200, 300, 1, true},
+                    {true, 1200, 1024, 4, true}, {true, 1200, 601, 2, true}, {true, 1200, 2000, 2, true}};
         for (const auto& [open, stored, length, channels, sound] : rows) {
-            const QByteArray row = QByteArray::number(stored) + " frames, " + QByteArray::number(length) + " values of "
-                                   + QByteArray::number(channels) + " channels" + (open ? "" : ", closed");
+            const QByteArray row = QByteArray::number(stored) + " frames, " + QByteArray::number(length) + " values";
             CircularBuffer<Frame> ring(4096);
             std::vector<Frame> x(static_cast<size_t>(stored));
             for (int n = 0; n < stored; ++n)

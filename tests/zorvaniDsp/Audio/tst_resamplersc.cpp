@@ -90,8 +90,6 @@ private slots:
         const int written = sc.convert(x.data(), 512);
         QVERIFY2(written == 629 || written == 630, qPrintable(QString::number(written)));
         QCOMPARE(sc.outputRing().fill(), uint32_t(written));
-        QCOMPARE(sc.convert(x.data(), 0), 0);
-        QCOMPARE(sc.convert(x.data(), ResamplerSCZorvani::kChunkFrames + 1), 0);
         QCOMPARE(sc.convertPending(), 0);
         testsupport::AllocationScope scope;
         for (int i = 0; i < 20; ++i) {
