@@ -5,7 +5,6 @@
 #include "zorvaniDsp/Demodulators/CtcssDetector.h"
 #include "zorvaniDsp/Demodulators/CtcssTones.h"
 #include "zorvaniDsp/Demodulators/DemodAMZorvani.h"
-#include "zorvaniDsp/Demodulators/FastAtan2.h"
 #include "zorvaniDsp/Demodulators/FmDemodZorvani.h"
 #include "zorvaniDsp/Demodulators/SamDemodZorvani.h"
 #include "zorvaniDsp/Demodulators/SquelchZorvani.h"
@@ -34,7 +33,10 @@ Signal carrier(int n, F f, double noiseRms = 0.0, unsigned seed = 7)
 // Carrier at `offsetHz`, modulated 50 % by a 1 kHz tone, with faint noise.
 Signal amSignal(int n, double offsetHz, double phase)
 {
-    return carrier(n, [&](double t) { return std::polar(0.5 + 0.25 * std::cos(2.0 * kPi * 1000.0 * t), 2.0 * kPi * offsetHz * t + phase); }, 1e-4);
+    const auto am = [&](double t) {
+        return std::polar(0.5 + 0.25 * std::cos(2.0 * kPi * 1000.0 * t), 2.0 * kPi * offsetHz * t + phase);
+    };
+    return carrier(n, am, 1e-4);
 }
 
 // FM carrier whose instantaneous frequency is deviationHz * cos(2 pi toneHz t),
@@ -42,7 +44,8 @@ Signal amSignal(int n, double offsetHz, double phase)
 Signal fmSignal(int n, double deviationHz, double toneHz)
 {
     return carrier(n, [&](double t) {
-        return std::polar(1.0, toneHz > 0.0 ? deviationHz / toneHz * std::sin(2.0 * kPi * toneHz * t) : 2.0 * kPi * deviationHz * t);
+        const double w = 2.0 * kPi * (toneHz > 0.0 ? toneHz : deviationHz) * t;
+        return std::polar(1.0, toneHz > 0.0 ? deviationHz / toneHz * std::sin(w) : w);
     });
 }
 
@@ -88,7 +91,8 @@ Signal inBlocksOut(const std::vector<In>& in, int block, int maxOut, P process)
 {
     Signal out, buffer(static_cast<size_t>(maxOut));
     for (size_t done = 0; done < in.size(); done += size_t(block)) {
-        const int frames = process(in.data() + done, int(std::min<size_t>(in.size() - done, size_t(block))), buffer.data());
+        const int count = int(std::min<size_t>(in.size() - done, size_t(block)));
+        const int frames = process(in.data() + done, count, buffer.data());
         out.insert(out.end(), buffer.begin(), buffer.begin() + std::max(frames, 0));
     }
     return out;
@@ -108,7 +112,8 @@ double expectedLevel(const WfmProgramme& p, double hz)
 {
     const double a = std::exp(-1.0 / (kFs * p.tauSeconds));
     const double deemphasis = (1.0 - a) / std::abs(1.0 - a * std::polar(1.0, -2.0 * kPi * hz / kFs));
-    return (1.0 - p.pilot - p.data) * WfmTransmitter(p).audioAmplitude() * std::hypot(1.0, 2.0 * kPi * hz * p.tauSeconds) * deemphasis;
+    const double preemphasis = std::hypot(1.0, 2.0 * kPi * hz * p.tauSeconds);
+    return (1.0 - p.pilot - p.data) * WfmTransmitter(p).audioAmplitude() * preemphasis * deemphasis;
 }
 
 } // namespace
@@ -117,23 +122,9 @@ class TestDemodulators : public QObject {
     Q_OBJECT
 
 private slots:
-    // The rational approximation is good to about 0.005 rad everywhere, on
-    // the axes and at the origin too, in double and in float.
-    void fastAtan2()
-    {
-        std::vector<std::pair<double, double>> points{{1.0, 0.0}, {-2.0, 0.0}, {0.0, -1.0}, {0.0, 3.0}, {0.0, 0.0}};
-        for (int i = 0; i < 72; ++i)
-            points.emplace_back(0.7 * std::sin(-kPi + (i + 0.5) * kPi / 36.0), 0.7 * std::cos(-kPi + (i + 0.5) * kPi / 36.0));
-        for (const auto& [y, x] : points) {
-            const double approx = ox::dsp::fastAtan2(y, x), err = std::remainder(approx - std::atan2(y, x), 2.0 * kPi);
-            QVERIFY2(std::fabs(err) < 0.0055, qPrintable(QString("atan2(%1,%2): %3 vs %4").arg(y).arg(x).arg(approx).arg(std::atan2(y, x))));
-            QCOMPARE(double(ox::dsp::fastAtan2(float(y), float(x))) == 0.0, approx == 0.0);
-        }
-    }
-
     // AM centred or 300 Hz off: the detected audio is clean (THD under 1 %)
     // and mono at full level: 0.5 x 50 % = 0.25.
-    void amAndSam()
+    void detectors()
     {
         for (double offsetHz : {0.0, 300.0}) {
             DemodAMZorvani am;
@@ -141,10 +132,9 @@ private slots:
             Signal x = amSignal(20000, offsetHz, 0.4);
             demodulate(am, x);
             // 6250 samples hold whole cycles of 1 kHz and its harmonics.
-            const double distortion = thd(x, 12000, 6250, 1000.0), distortionIm = thd(x, 12000, 6250, 1000.0, 1);
-            const double re = realAmplitude(x, 12000, 6250, 1000.0, 0);
-            QVERIFY2(distortion < 0.01 && distortionIm < 0.01 && std::fabs(re - 0.25) < 0.005,
-                     qPrintable(QString("%1 Hz: THD %2 / %3, amplitude %4").arg(offsetHz).arg(distortion).arg(distortionIm).arg(re)));
+            const double distortion = thd(x, 12000, 6250, 1000.0), re = realAmplitude(x, 12000, 6250, 1000.0, 0);
+            QVERIFY2(distortion < 0.01 && std::fabs(re - 0.25) < 0.005,
+                     qPrintable(QString("%1 Hz: THD %2, amplitude %3").arg(offsetHz).arg(distortion).arg(re)));
             for (int k = 12000; k < 18250; ++k)
                 QVERIFY2(std::fabs(x[k].re - x[k].im) < 1e-9, qPrintable(QString("re and im differ at %1").arg(k)));
         }
@@ -156,54 +146,53 @@ private slots:
         Signal x = amSignal(60000, 50.0, 2.0);
         x[20000] = {std::nan(""), 0.0};
         demodulate(sam, x);
-        QVERIFY2(thd(x, 50000, 6250, 1000.0) < 0.01 && std::isfinite(sam.phase())
+        const double samThd = thd(x, 50000, 6250, 1000.0);
+        QVERIFY2(samThd < 0.01 && std::isfinite(sam.phase())
                      && std::fabs(sam.frequency() + 2.0 * kPi * 50.0 / kFs) < 2.0 * SamDemodZorvani::kBeta * kPi,
-                 qPrintable(QString("THD %1, nu %2").arg(thd(x, 50000, 6250, 1000.0)).arg(sam.frequency())));
-    }
-
-    // A steady 1 kHz offset: the loop settles on it, also after a NaN
-    // sample, and the DC blocker removes it. 3 kHz peak deviation by a 1 kHz
-    // tone: the input frequency swings by 2 pi 3000 / fs; nu follows it
-    // through the loop's closed-loop response beta z / (z^2 + (alpha + beta
-    // - 2) z + 1 - alpha) (from the loop recursion), then the gain and the DC
-    // blocker apply.
-    void fmLoop()
-    {
+                 qPrintable(QString("THD %1, nu %2").arg(samThd).arg(sam.frequency())));
+        // FM: a steady 1 kHz offset: the loop settles on it, also after a NaN
+        // sample, and the DC blocker removes it. 3 kHz peak deviation by a 1 kHz
+        // tone: the input frequency swings by 2 pi 3000 / fs; nu follows it
+        // through the loop's closed-loop response beta z / (z^2 + (alpha + beta
+        // - 2) z + 1 - alpha) (from the loop recursion), then the gain and the DC
+        // blocker apply.
         FmDemodZorvani fm, tone;
-        Signal x = fmSignal(200000, 1000.0, 0.0), y = fmSignal(40000, 3000.0, 1000.0);
-        x[20000] = {std::nan(""), 0.0};
-        demodulate(fm, x);
-        QVERIFY2(std::fabs(fm.frequency() - 2.0 * kPi * 1000.0 / kFs) < 1e-6, qPrintable(QString("nu %1").arg(fm.frequency(), 0, 'g', 10)));
+        Signal z = fmSignal(200000, 1000.0, 0.0), y = fmSignal(40000, 3000.0, 1000.0);
+        z[20000] = {std::nan(""), 0.0};
+        demodulate(fm, z);
+        QVERIFY2(std::fabs(fm.frequency() - 2.0 * kPi * 1000.0 / kFs) < 1e-6,
+                 qPrintable(QString::number(fm.frequency())));
         QVERIFY(fm.phase() >= 0.0 && fm.phase() < 2.0 * kPi);
-        QVERIFY2(std::fabs(x.back().re) < 1e-3, qPrintable(QString("residual %1").arg(x.back().re)));
+        QVERIFY2(std::fabs(z.back().re) < 1e-3, qPrintable(QString("residual %1").arg(z.back().re)));
         demodulate(tone, y);
         const double w = 2.0 * kPi * 1000.0 / kFs, alpha = 0.4825486315913922, beta = 0.058213295462681294;
-        const std::complex<double> z = std::polar(1.0, -w), zp = std::polar(1.0, w);
-        const double blocker = std::abs((1.0 - z) / (1.0 - 0.995 * z));
+        const std::complex<double> zm = std::polar(1.0, -w), zp = std::polar(1.0, w);
+        const double blocker = std::abs((1.0 - zm) / (1.0 - 0.995 * zm));
         const double loop = std::abs(beta * zp / (zp * zp + (alpha + beta - 2.0) * zp + 1.0 - alpha));
         const double expected = 0.5595290968074446 * 2.0 * kPi * 3000.0 / kFs * loop * blocker;
         const double measured = realAmplitude(y, 30000, 6250, 1000.0);
-        QVERIFY2(std::fabs(measured / expected - 1.0) < 0.02, qPrintable(QString("amplitude %1 expected %2").arg(measured).arg(expected)));
+        QVERIFY2(std::fabs(measured / expected - 1.0) < 0.02, qPrintable(QString("amplitude %1").arg(measured)));
         QVERIFY2(thd(y, 30000, 6250, 1000.0) < 0.01, "FM audio distorted");
         QCOMPARE(realAmplitude(y, 30000, 6250, 1000.0, 1), measured);
     }
 
-    // Carrier and FM squelch: open when the level is at most the meter
-    // + 3 dB, the block untouched; closed: silence. Disabled, always open.
+    // FM squelch: open when the level is at most the meter + 3 dB, the block
+    // untouched; closed: silence. Disabled, always open (the carrier
+    // squelch's edges in the receiver: tst_enginechain).
     void squelches()
     {
-        const double levels[][4] = {{1, -80.0, -90.0, 0}, {1, -80.0, -85.0, 0}, {1, -80.0, -82.0, 1}, {1, -80.0, -83.0, 1}, {0, -20.0, -120.0, 1}};
-        for (bool fm : {false, true})
-            for (const auto& r : levels) { // enabled, level, meter, open
-                Signal x = monoTone(200, 700.0, 0.3);
-                const Signal original = x;
-                auto run = [&](auto&& squelch) {
-                    squelch.setEnabled(r[0] != 0), squelch.setLevel(r[1]);
-                    return squelch.process(x.data(), 200, r[2]) && squelch.isOpen() == bool(r[3]);
-                };
-                QVERIFY2((fm ? run(FmSquelch()) : run(CarrierSquelch())) && (r[3] ? sameBits(x, original) : silent(x.data(), 200)),
-                         qPrintable(QString("%1: level %2, meter %3").arg(fm ? "FM" : "carrier").arg(r[1]).arg(r[2])));
-            }
+        const double levels[][4] = {{1, -80.0, -90.0, 0}, {1, -80.0, -85.0, 0}, {1, -80.0, -82.0, 1},
+                                    {1, -80.0, -83.0, 1}, {0, -20.0, -120.0, 1}};
+        for (const auto& r : levels) { // enabled, level, meter, open
+            Signal x = monoTone(200, 700.0, 0.3);
+            const Signal original = x;
+            FmSquelch squelch;
+            squelch.setEnabled(r[0] != 0);
+            squelch.setLevel(r[1]);
+            QVERIFY2(squelch.process(x.data(), 200, r[2]) && squelch.isOpen() == bool(r[3])
+                         && (r[3] ? sameBits(x, original) : silent(x.data(), 200)),
+                     qPrintable(QString("level %1, meter %2").arg(r[1]).arg(r[2])));
+        }
         // The detector names the table tone within 1 Hz. Falling crossings closer
         // than the minimum spacing (130 samples) count every second one: 520 Hz
         // measures 260 Hz, no table tone; 2 x 254.1 Hz measures its true period.
@@ -232,48 +221,56 @@ private slots:
             detector.process(&v, 1, 1);
             openedAt = detector.tonePresent() ? k : -1;
         }
-        QVERIFY2(openedAt > 3 * period && openedAt < 4 * period + 2, qPrintable(QString("opened at %1").arg(openedAt)));
+        QVERIFY2(openedAt > 3 * period && openedAt < 4 * period + 2, qPrintable(QString::number(openedAt)));
         // Only the selected tone opens (an unknown one is not taken), with noise
         // too, and only above the level; an open block passes untouched, a closed
         // one is silent. When the tone goes the squelch closes fs / 6 samples
         // later, once the 500-tap band-pass has emptied its tail (500 samples),
         // counted per 200-sample block.
-        const double rows[][4] = {{100.0, 1, 0.0, -60.0}, {100.0, 1, 0.1, -60.0}, {100.0, 0, 0.0, -110.0}, {97.4, 0, 0.0, -60.0},
-                                  {103.5, 0, 0.0, -60.0}, {103.5, 0, 0.1, -60.0}, {203.5, 0, 0.0, -60.0}, {0.0, 0, 0.0, -60.0}, {0.0, 0, 1.0, -60.0}};
+        const double rows[][4] = {{100.0, 1, 0.0, -60.0}, {100.0, 1, 0.1, -60.0}, {100.0, 0, 0.0, -110.0},
+                                  {97.4, 0, 0.0, -60.0},  {103.5, 0, 0.0, -60.0}, {103.5, 0, 0.1, -60.0},
+                                  {203.5, 0, 0.0, -60.0}, {0.0, 0, 0.0, -60.0},   {0.0, 0, 1.0, -60.0}};
         for (const auto& r : rows) { // tone, opens, noise, meter
             FmDemodZorvani fm;
             Signal x = nfmAudio(40000, r[0], fm, r[2]);
             const Signal original = x;
             FmSquelch squelch; // on tone 12 (100.0 Hz), the level far down
-            squelch.setEnabled(true), squelch.setLevel(-100.0), squelch.setCtcssEnabled(true), squelch.setTone(12);
-            squelch.setTone(42), squelch.setTone(-1); // no such tones: not taken
+            squelch.setEnabled(true);
+            squelch.setLevel(-100.0);
+            squelch.setCtcssEnabled(true);
+            squelch.setTone(12);
+            squelch.setTone(42); // no such tones: not taken
+            squelch.setTone(-1);
             int openBlocks = 0;
             for (int done = 0; done < 40000; done += 200) {
                 QVERIFY(squelch.process(x.data() + done, 200, r[3]));
                 openBlocks += squelch.isOpen();
-                QVERIFY2(squelch.isOpen() ? std::memcmp(x.data() + done, original.data() + done, 200 * sizeof(C)) == 0 : silent(x.data() + done, 200),
-                         squelch.isOpen() ? "open block changed" : "closed block not silent");
+                const bool same = std::memcmp(x.data() + done, original.data() + done, 200 * sizeof(C)) == 0;
+                QVERIFY2(squelch.isOpen() ? same : silent(x.data() + done, 200), qPrintable(QString::number(done)));
             }
             QVERIFY2(squelch.tone() == 12 && (r[1] ? squelch.isOpen() && openBlocks > 150 : openBlocks == 0),
-                     qPrintable(QString("%1 Hz, noise %2, meter %3: open blocks %4").arg(r[0]).arg(r[2]).arg(r[3]).arg(openBlocks)));
+                     qPrintable(QString("%1 Hz, noise %2: %3 open blocks").arg(r[0]).arg(r[2]).arg(openBlocks)));
             if (&r != &rows[0])
                 continue;
             Signal without = nfmAudio(20000, 0.0, fm);
             int closedAfter = -1;
-            for (int done = 0; done < 20000 && closedAfter < 0; done += 200)
-                closedAfter = squelch.process(without.data() + done, 200, -60.0) && !squelch.isOpen() ? done + 200 : -1;
-            QVERIFY2(closedAfter > int(kFs / 6.0) && closedAfter <= int(kFs / 6.0) + 500 + 2 * 200, qPrintable(QString::number(closedAfter)));
+            for (int done = 0; done < 20000 && closedAfter < 0; done += 200) {
+                QVERIFY(squelch.process(without.data() + done, 200, -60.0));
+                closedAfter = squelch.isOpen() ? -1 : done + 200;
+            }
+            QVERIFY2(closedAfter > int(kFs / 6.0) && closedAfter <= int(kFs / 6.0) + 500 + 2 * 200,
+                     qPrintable(QString::number(closedAfter)));
         }
     }
 
     // Two tones at once, one per channel, against the emulator's broadcast
     // multiplex (exact FM phase, pre-emphasis, pilot at 9 %): each tone in its
     // own channel over its leak into the other, 40 dB or more, at a level
-    // within 0.2 dB of what the chain's own filters predict.
+    // within 0.2 dB of what the chain's own filters predict (more pairs
+    // through the whole host: tst_e2emodes).
     void wfmStereoAndLock()
     {
-        const double rows[][4] = {{1000.0, 3000.0, 50.0, 0.0}, {3000.0, 1000.0, 50.0, 0.0}, {400.0, 6000.0, 50.0, 0.0},
-                                  {6000.0, 200.0, 75.0, 0.0}, {200.0, 2000.0, 50.0, 0.05}}; // left, right, tau (us), 57 kHz data
+        const double rows[][4] = {{1000.0, 3000.0, 50.0, 0.0}, {6000.0, 200.0, 75.0, 0.05}}; // L, R, tau (us), data
         for (const auto& r : rows) {
             const WfmProgramme p{r[0], r[1], r[2] * 1e-6, 0.09, r[3]};
             WfmReceiverZorvani rx(kIn, kFs, true, p.tauSeconds);
@@ -283,10 +280,10 @@ private slots:
             const int n = 15625, first = static_cast<int>(out.size()) - n;
             const double ll = realAmplitude(out, first, n, r[0], 0), lr = realAmplitude(out, first, n, r[0], 1);
             const double rr = realAmplitude(out, first, n, r[1], 1), rl = realAmplitude(out, first, n, r[1], 0);
+            const QString text = QString("%1/%2 Hz: L->R %3 dB, R->L %4 dB, levels %5 %6").arg(r[0]).arg(r[1]);
             QVERIFY2(db(ll / lr) >= 40.0 && db(rr / rl) >= 40.0 && std::fabs(db(ll / expectedLevel(p, r[0]))) < 0.2
                          && std::fabs(db(rr / expectedLevel(p, r[1]))) < 0.2,
-                     qPrintable(QString("%1/%2 Hz: L->R %3 dB, R->L %4 dB, levels %5 %6 (expected %7 %8)").arg(r[0]).arg(r[1])
-                                    .arg(db(ll / lr)).arg(db(rr / rl)).arg(ll).arg(rr).arg(expectedLevel(p, r[0])).arg(expectedLevel(p, r[1]))));
+                     qPrintable(text.arg(db(ll / lr)).arg(db(rr / rl)).arg(ll).arg(rr)));
         }
         // From any pilot phase the decoder is in stereo within 100 ms of signal,
         // counted in input samples; in 1600-sample blocks as the receiver gets them.
@@ -294,33 +291,35 @@ private slots:
             const std::vector<CF> in = broadcast(WfmProgramme{1000.0, 3000.0}, static_cast<int>(0.2 * kIn), skip);
             WfmReceiverZorvani rx(kIn, kFs, true, 50e-6);
             int samples = 0;
-            inBlocksOut(in, 1600, WfmReceiverZorvani::maxOutput(1600, kIn, kFs),
-                        [&](const CF* x, int n, C* out) { return rx.stereo() ? 0 : (samples += n, rx.process(x, n, out)); });
-            QVERIFY2(rx.stereo() && samples <= 0.1 * kIn, qPrintable(QString("start %1: stereo after %2 ms").arg(skip).arg(1000.0 * samples / kIn)));
+            inBlocksOut(in, 1600, WfmReceiverZorvani::maxOutput(1600, kIn, kFs), [&](const CF* x, int n, C* out) {
+                samples += rx.stereo() ? 0 : n;
+                return rx.stereo() ? 0 : rx.process(x, n, out);
+            });
+            QVERIFY2(rx.stereo() && samples <= 0.1 * kIn, qPrintable(QString("start %1: %2").arg(skip).arg(samples)));
         }
-    }
-
-    // Locked, the in-phase arm settles at level / 2; detection needs twice
+        // Locked, the in-phase arm settles at level / 2; detection needs twice
     // the block's smallest in-phase value above 0.04, and the loop holds only
     // 19000 +- 50 Hz. Detected, the pilot is also lost again once it goes.
     // A mono station with stereo on, or a stereo station with stereo off,
-    // gives identical ears, both tones in both at half the programme level.
-    void wfmPilotDetectionAndMono()
-    {
-        const double rows[][4] = {{0.09, 0.0, 1, 1}, {0.05, 0.0, 1, 1}, {0.03, 0.0, 1, 0}, {0.09, 30.0, 1, 1}, {0.09, -30.0, 1, 1},
-                                  {0.09, 120.0, 1, 0}, {0.0, 0.0, 1, 0}, {0.09, 0.0, 0, 0}}; // pilot, its offset (Hz), stereo on, detected
-        for (const auto& r : rows) {
+        // gives identical ears, both tones in both at half the programme level.
+        const double pilots[][4] = {{0.09, 0.0, 1, 1},   {0.05, 0.0, 1, 1},   {0.03, 0.0, 1, 0}, // pilot, its offset
+                                    {0.09, 30.0, 1, 1},  {0.09, -30.0, 1, 1}, {0.09, 120.0, 1, 0}, // (Hz), stereo on,
+                                    {0.0, 0.0, 1, 0},    {0.09, 0.0, 0, 0}};                       // detected
+        for (const auto& r : pilots) {
             const QString row = QString("pilot %1 at %2 Hz, stereo %3").arg(r[0]).arg(r[1]).arg(r[2]);
             const WfmProgramme p{1000.0, 3000.0, 50e-6, r[0]};
             WfmReceiverZorvani rx(kIn, kFs, r[2] != 0, 50e-6);
             const Signal out = run(rx, broadcast(p, static_cast<int>(1.2 * kIn), 0, (19000.0 + r[1]) / 19000.0));
-            QVERIFY2((rx.pilotDetected() == bool(r[3]) || !r[2]) && rx.stereo() == bool(r[3]) && rx.stereoEnabled() == bool(r[2]), qPrintable(row));
+            QVERIFY2((rx.pilotDetected() == bool(r[3]) || !r[2]) && rx.stereo() == bool(r[3])
+                         && rx.stereoEnabled() == bool(r[2]),
+                     qPrintable(row));
             for (double hz : {1000.0, 3000.0}) {
                 if (r[0] != 0.0 && r[2] != 0) // a stereo station received in stereo
                     continue;
-                const double level = realAmplitude(out, static_cast<int>(out.size()) - 6250, 6250, hz, 0), expected = expectedLevel(p, hz) / 2.0;
-                QVERIFY2(std::all_of(out.begin(), out.end(), [](const C& s) { return s.re == s.im; }) && std::fabs(db(level / expected)) < 0.2,
-                         qPrintable(QString("%1: %2 Hz at %3, expected %4, or the ears differ").arg(row).arg(hz).arg(level).arg(expected)));
+                const double level = realAmplitude(out, static_cast<int>(out.size()) - 6250, 6250, hz, 0);
+                const bool mono = std::all_of(out.begin(), out.end(), [](const C& s) { return s.re == s.im; });
+                QVERIFY2(mono && std::fabs(db(level / (expectedLevel(p, hz) / 2.0))) < 0.2,
+                         qPrintable(QString("%1: %2 Hz at %3, or the ears differ").arg(row).arg(hz).arg(level)));
             }
             run(rx, broadcast(WfmProgramme{1000.0, 3000.0, 50e-6, 0.0}, 16000));
             QVERIFY2(!rx.pilotDetected() && !rx.stereo(), qPrintable(row + ": pilot still reported after it went"));
@@ -331,37 +330,42 @@ private slots:
     // frequency (aliasing to hz' = fs - hz) are suppressed.
     void wfmConverterAndDeviceRates()
     {
-        const double rows[][4] = {{kIn, 1000.0, -0.05, 0.05}, {kIn, 10000.0, -0.05, 0.05}, {kIn, 25000.0, -300.0, -80.0},
-                                  {kIn, 30000.0, -300.0, -80.0}, {100000.0, 1000.0, -0.05, 0.05}, {100000.0, 10000.0, -0.5, 0.05},
-                                  {100000.0, 30000.0, -300.0, -80.0}, {kFs, 10000.0, -0.05, 0.05}}; // rate in, tone, dB range
+        const double rows[][4] = {{kIn, 1000.0, -0.05, 0.05},   {kIn, 10000.0, -0.05, 0.05}, // rate in, tone, dB range
+                                  {kIn, 25000.0, -300.0, -80.0}, {kIn, 30000.0, -300.0, -80.0},
+                                  {kFs, 10000.0, -0.05, 0.05}};
         for (const auto& r : rows) {
             const double inRate = r[0], hz = r[1];
-            WfmInterpolator converter(inRate, kFs, static_cast<int>(std::lround(inRate / 1000.0)), 15000.0 / inRate, 4096);
+            WfmInterpolator converter(inRate, kFs, int(std::lround(inRate / 1000.0)), 15000.0 / inRate, 4096);
             Signal in(static_cast<size_t>(inRate));
             for (size_t k = 0; k < in.size(); ++k)
                 in[k] = {std::cos(2.0 * kPi * hz * double(k) / inRate), 0.0};
-            const Signal out = inBlocksOut(in, 4096, converter.maxOutput(4096), [&](const C* x, int n, C* o) { return converter.process(x, n, o); });
+            const auto convert = [&](const C* x, int n, C* o) { return converter.process(x, n, o); };
+            const Signal out = inBlocksOut(in, 4096, converter.maxOutput(4096), convert);
             const double heard = hz < kFs / 2.0 ? hz : kFs - hz, level = db(realAmplitude(out, 20000, 6250, heard));
             QVERIFY2(std::fabs(out.size() - kFs) <= 1.0 && level >= r[2] && level <= r[3],
-                     qPrintable(QString("%1 Hz in at %2 Hz: %3 frames, heard at %4 dB").arg(hz).arg(inRate).arg(out.size()).arg(level)));
+                     qPrintable(QString("%1 Hz at %2 Hz: %3 frames, %4 dB").arg(hz)
+                                    .arg(inRate).arg(out.size()).arg(level)));
         }
         // Built for whatever rate the device streams at, the receiver gives 200
         // frames (+-1) per 200 x inRate / 39062.5 inputs, 8000 (+-1) for 40 such
         // blocks, and finite audio.
         for (double inRate : {39062.5, 78125.0, 156250.0, 312500.0}) {
             WfmReceiverZorvani rx(inRate, kFs, true, 50e-6);
-            const int block = static_cast<int>(200 * inRate / kFs), maxOut = WfmReceiverZorvani::maxOutput(block, inRate, kFs);
+            const int block = int(200 * inRate / kFs), maxOut = WfmReceiverZorvani::maxOutput(block, inRate, kFs);
             const Signal noise = gaussian(40 * block, 0.5, 17);
             std::vector<CF> in(noise.size());
-            std::transform(noise.begin(), noise.end(), in.begin(), [](const C& c) { return CF{float(c.re), float(c.im)}; });
+            for (size_t k = 0; k < in.size(); ++k)
+                in[k] = CF{float(noise[k].re), float(noise[k].im)};
             int outside = 0;
             const Signal out = inBlocksOut(in, block, maxOut, [&](const CF* x, int n, C* o) {
                 const int frames = rx.process(x, n, o);
-                return outside += frames < 199 || frames > 201, frames;
+                outside += frames < 199 || frames > 201;
+                return frames;
             });
-            QVERIFY2(maxOut >= 200 && outside == 0 && std::abs(int(out.size()) - 8000) <= 1
-                         && std::all_of(out.begin(), out.end(), [](const C& c) { return std::isfinite(c.re) && std::isfinite(c.im); }),
-                     qPrintable(QString("%1 Hz: %2 frames, %3 blocks off 200").arg(inRate).arg(out.size()).arg(outside)));
+            const bool finite = std::all_of(out.begin(), out.end(),
+                                            [](const C& c) { return std::isfinite(c.re + c.im); });
+            QVERIFY2(maxOut >= 200 && outside == 0 && std::abs(int(out.size()) - 8000) <= 1 && finite,
+                     qPrintable(QString("%1 Hz: %2 frames, %3 blocks off").arg(inRate).arg(out.size()).arg(outside)));
         }
     }
 };

@@ -1,5 +1,5 @@
-// The channel's audio stages: the AGC, the biquads of the peak filter and
-// the equalizer, and the binaural CW split.
+// The channel's audio stages: the AGC, the biquads of the peak filters and
+// the WFM high-pass, and the binaural CW split.
 #include "DspTestSupport.h"
 #include "zorvaniDsp/Filters/AgcZorvani.h"
 #include "zorvaniDsp/Filters/BiQuadFilter.h"
@@ -14,7 +14,10 @@ namespace {
 // The AGC as a receiver sets it up: working rate, gains `max` / -40 dB.
 void setUp(AgcZorvani& agc, double attack, double decay, uint32_t hang, double max = 120.0)
 {
-    agc.setSampleRate(kFs), agc.setMaxGain(max), agc.setMinGain(-40.0), agc.setParameters(attack, decay, hang, true);
+    agc.setSampleRate(kFs);
+    agc.setMaxGain(max);
+    agc.setMinGain(-40.0);
+    agc.setParameters(attack, decay, hang, true);
 }
 
 // Steady-state amplitude of the filter's answer to a cosine at hz in both
@@ -25,7 +28,7 @@ double measuredGain(BiQuadFilter& f, double hz, double extraDb)
     inBlocks(x, 200, [&](C* p, int n) { f.process(p, n, extraDb); });
     if (hz == 0.0)
         return x.back().re / 0.01;
-    const double re = realAmplitude(x, 40000 - 31250, 31250, hz, 0) / 0.01, im = realAmplitude(x, 40000 - 31250, 31250, hz, 1) / 0.01;
+    const double re = realAmplitude(x, 8750, 31250, hz, 0) / 0.01, im = realAmplitude(x, 8750, 31250, hz, 1) / 0.01;
     return std::fabs(re - im) < 1e-9 ? re : -1.0;
 }
 
@@ -49,17 +52,17 @@ private slots:
     // leaves. Reset empties the line: an impulse in it never comes out.
     void agcLookAheadHangAndDecay()
     {
-        const double rows[][2] = {{1.0, 1172}, {0.1, 117}, {5.0, 5859}, {0.01, 117}, {9.0, 5859}}; // round(1171.875) for 1 ms
+        const double rows[][2] = {{1.0, 1172}, {0.1, 117}, {5.0, 5859}, {0.01, 117}, {9.0, 5859}}; // 1 ms: 1171.875
         for (const auto& r : rows) {
-            const int length = int(r[1]);
+            const size_t length = size_t(r[1]);
             AgcZorvani agc;
             setUp(agc, r[0], 400.0, 400);
-            agc.setSampleRate(0.0), agc.setSampleRate(std::nan(""));
-            QVERIFY2(agc.sampleRate() == kFs && agc.delayLength() == length, qPrintable(QString::number(r[0])));
+            QVERIFY2(agc.delayLength() == int(length), qPrintable(QString::number(r[0])));
             Signal x(7000, C{0.0, 0.0});
             x[0] = {0.5, -0.25};
-            QVERIFY(agc.process(x.data(), 7000) && x[size_t(length)].re > 0.0 && x[size_t(length)].re <= 1.0 + 1e-12 && x[size_t(length)].im < 0.0);
-            x[size_t(length)] = {0.0, 0.0};
+            QVERIFY(agc.process(x.data(), 7000));
+            QVERIFY(x[length].re > 0.0 && x[length].re <= 1.0 + 1e-12 && x[length].im < 0.0);
+            x[length] = {0.0, 0.0};
             QVERIFY(silent(x.data(), 7000));
             x[0] = {0.5, -0.25};
             QVERIFY(agc.process(x.data(), 1));
@@ -86,12 +89,14 @@ private slots:
         QVERIFY2(std::abs(g0 - 100.0) < 1e-3 && g0 <= 100.0, qPrintable(QString::number(g0)));
         for (int k = 0; k < burst; ++k) // constant peak 0.5: the target is exactly 2
             out[k] = {k % 2 ? -0.5 : 0.5, 0.25};
-        QVERIFY2(agc.process(out.data(), 1) && std::abs(agc.gain() - (2.0 * (1 - ea) + g0 * ea)) < 1e-9, "no immediate attack");
+        QVERIFY(agc.process(out.data(), 1));
+        QVERIFY2(std::abs(agc.gain() - (2.0 * (1 - ea) + g0 * ea)) < 1e-9, "no immediate attack");
         QVERIFY(agc.process(out.data() + 1, burst - 1) && std::abs(agc.gain() - 2.0) < 1e-9);
         double largest = 0.0;
         for (int k = L; k < burst; ++k)
             largest = std::max({largest, std::abs(out[k].re), std::abs(out[k].im)});
-        QVERIFY2(largest <= 1.0 + 1e-3 && std::abs(std::abs(out[burst - 1].re) - 1.0) < 1e-6, qPrintable(QString::number(largest)));
+        QVERIFY2(largest <= 1.0 + 1e-3 && std::abs(std::abs(out[burst - 1].re) - 1.0) < 1e-6,
+                 qPrintable(QString::number(largest)));
         const double held = agc.gain();
         double before = held;
         int firstChange = -1;
@@ -104,86 +109,74 @@ private slots:
         // The burst's last sample stays in the line for L more samples, then
         // the hang counter must pass H.
         QVERIFY2(firstChange == L + 1 + H && std::abs(agc.gain() - (100.0 * (1 - ed) + before * ed)) < 1e-9,
-                 qPrintable(QString("decay from %1 samples after the burst, expected %2").arg(firstChange).arg(L + 1 + H)));
-    }
-
-    // The RF gain sets the fixed gain (up to 120 dB, down to -60) and limits
-    // the AGC's maximum (not below -39 dB); with the AGC off the fixed gain is
-    // reached over 50 ms, without delay.
-    void agcRfGain()
-    {
-        const double rows[][3] = {{130, 120.0, 120.0}, {50, 50.0, 50.0}, {20, 20.0, 20.0}, {-60, -60.0, -39.0}, {-80, -60.0, -39.0}};
-        for (const auto& row : rows) {
-            AgcZorvani agc;
-            setUp(agc, 1.0, 400.0, 400);
-            agc.setRfGain(int(row[0]));
-            QVERIFY2(agc.fixedGainDb() == row[1] && agc.maxGainDb() == row[2], qPrintable(QString::number(row[0])));
-            agc.setParameters(1.0, 400.0, 400, false);
+                 qPrintable(QString("decay from %1 samples after the burst").arg(firstChange)));
+        // The RF gain sets the fixed gain (up to 120 dB, down to -60) and limits
+        // the AGC's maximum (not below -39 dB); with the AGC off the fixed gain is
+        // reached over 50 ms, without delay (its level in the receiver: tst_enginechain).
+        const double rf[][3] = {{130, 120.0, 120.0}, {20, 20.0, 20.0}, {-80, -60.0, -39.0}};
+        for (const auto& row : rf) {
+            AgcZorvani fixed;
+            setUp(fixed, 1.0, 400.0, 400);
+            fixed.setRfGain(int(row[0]));
+            const QString text = QString("RF gain %1").arg(row[0]);
+            QVERIFY2(fixed.fixedGainDb() == row[1] && fixed.maxGainDb() == row[2], qPrintable(text));
+            fixed.setParameters(1.0, 400.0, 400, false);
             const double e0 = std::exp(-1.0 / (0.05 * kFs)), target = std::pow(10.0, row[1] / 20.0);
             const double g1 = (1 - e0) * target + e0, tolerance = 1e-6 * std::max(1.0, target);
             Signal x(static_cast<size_t>(kFs), C{0.01, -0.02});
-            QVERIFY(!agc.isEnabled() && agc.process(x.data(), int(x.size())));
-            QVERIFY2(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target
-                         && std::abs(x.back().re / 0.01 - target) < tolerance && std::abs(agc.fixedGain() - target) < tolerance,
-                     qPrintable(QString("RF gain %1: first %2, last %3").arg(row[0]).arg(x[0].re / 0.01).arg(x.back().re / 0.01)));
+            QVERIFY(!fixed.isEnabled() && fixed.process(x.data(), int(x.size())));
+            QVERIFY2(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target,
+                     qPrintable(text));
+            QVERIFY2(std::abs(x.back().re / 0.01 - target) < tolerance
+                         && std::abs(fixed.fixedGain() - target) < tolerance,
+                     qPrintable(text));
         }
     }
 
     // At the centre (1000 Hz): closed forms of the analogue prototypes at
     // s = j (the bilinear transform is prewarped there), times the output
-    // scale 1 / V of the gain types (V = 10^(|gain| / 20)), times the extra
-    // gain, which types with scale 1 ignore. At DC: low shelf V scaled back
-    // to 1; high shelf 1, so 1 / V; a peaking filter lowers the rest of the
-    // band by its gain.
+    // scale 1 / V of the peaking type (V = 10^(|gain| / 20)), times the extra
+    // gain, which the high-pass (scale 1) ignores. A peaking filter lowers the
+    // rest of the band by its gain (at DC).
     void biquadGain()
     {
-        const double v12 = std::pow(10.0, 12.0 / 20.0), v20 = 10.0;
+        const double v12 = std::pow(10.0, 12.0 / 20.0);
         using B = BiQuadFilter;
         const struct { const char* name; B::Type type; double q, gainDb, extraDb, hz, expected; } rows[] = {
-            {"low-pass, |H| = Q", B::LowPass, 2.0, 0.0, 0.0, 1000.0, 2.0},
             {"high-pass, |H| = Q", B::HighPass, 0.7, 0.0, 0.0, 1000.0, 0.7},
-            {"band-pass, |H| = 1", B::BandPass, 3.0, 0.0, 0.0, 1000.0, 1.0},
-            {"notch, |H| = 0", B::Notch, 3.0, 0.0, 0.0, 1000.0, 0.0},
             {"peaking +20 dB, V / V", B::Peaking, 1.0, 20.0, 0.0, 1000.0, 1.0},
             {"peaking -12 dB, 1 / V / V", B::Peaking, 2.0, -12.0, 0.0, 1000.0, 1.0 / (v12 * v12)},
-            {"low shelf +12 dB", B::LowShelf, 1.0, 12.0, 0.0, 1000.0, std::sqrt((1 + v12 * v12) / 2) / v12},
-            {"high shelf +20 dB", B::HighShelf, 1.0, 20.0, 0.0, 1000.0, std::sqrt((1 + v20 * v20) / 2) / v20},
-            {"high shelf -12 dB", B::HighShelf, 1.0, -12.0, 0.0, 1000.0, 1.0 / std::sqrt((1 + v12 * v12) / 2) / v12},
-            {"low shelf +12 dB at DC", B::LowShelf, 1.0, 12.0, 0.0, 0.0, 1.0},
-            {"high shelf +12 dB at DC", B::HighShelf, 1.0, 12.0, 0.0, 0.0, 1.0 / v12},
             {"peaking +12 dB at DC", B::Peaking, 1.0, 12.0, 0.0, 0.0, 1.0 / v12},
             {"peaking +20 dB, 6 dB extra", B::Peaking, 2.0, 20.0, 6.0, 1000.0, std::pow(10.0, 6.0 / 20.0)},
-            {"low-pass, 6 dB extra ignored", B::LowPass, 2.0, 0.0, 6.0, 1000.0, 2.0}};
+            {"high-pass, 6 dB extra ignored", B::HighPass, 2.0, 0.0, 6.0, 1000.0, 2.0}};
         for (const auto& r : rows) {
             BiQuadFilter f;
             f.init(r.type, 1000.0 / kFs, r.q, r.gainDb);
             f.setEnabled(true);
             const double g = measuredGain(f, r.hz, r.extraDb);
             QVERIFY2(std::fabs(g - r.expected) < 1e-3 * std::max(1.0, r.expected),
-                     qPrintable(QString("%1: gain %2 expected %3").arg(r.name).arg(g, 0, 'g', 8).arg(r.expected, 0, 'g', 8)));
+                     qPrintable(QString("%1: gain %2").arg(r.name).arg(g, 0, 'g', 8)));
         }
-    }
-
-    // A refused design keeps the working one: a bad type, a centre outside
-    // (0, 0.5), or a value that is not finite. A Q under 0.1 counts as 0.1.
-    void biquadDesignAndRefusals()
-    {
+        // A refused design keeps the working one: a bad type, a centre outside
+        // (0, 0.5), or a value that is not finite. A Q under 0.1 counts as 0.1.
         BiQuadFilter f, floor;
         f.init(BiQuadFilter::Peaking, 0.02, 2.0, 10.0);
         const double b0 = f.b0(), a2 = f.a2(), scale = f.outputScale();
         MessageCapture capture;
         f.init(static_cast<BiQuadFilter::Type>(7), 0.1, 1.0, 3.0);
-        const double bad[][3] = {{0.0, 1.0, 6.0}, {0.5, 1.0, 6.0}, {NAN, 1.0, 6.0}, {0.1, NAN, 6.0}, {0.1, 1.0, HUGE_VAL}};
+        const double bad[][3] = {{0.0, 1.0, 6.0}, {0.5, 1.0, 6.0}, {NAN, 1.0, 6.0}, {0.1, NAN, 6.0},
+                                 {0.1, 1.0, HUGE_VAL}};
         for (const auto& d : bad)
             f.init(BiQuadFilter::Peaking, d[0], d[1], d[2]);
-        QVERIFY(capture.all().size() == 6 && capture.all().first().contains("Incorrect filter type!") && f.b0() == b0 && f.a2() == a2
-                && f.outputScale() == scale);
+        QVERIFY(capture.all().size() == 6 && capture.all().first().contains("Incorrect filter type!"));
+        QVERIFY(f.b0() == b0 && f.a2() == a2 && f.outputScale() == scale);
         f.init(BiQuadFilter::Peaking, 0.02, 0.01, 10.0);
         floor.init(BiQuadFilter::Peaking, 0.02, 0.1, 10.0);
         QVERIFY(f.b0() == floor.b0() && f.b2() == floor.b2() && f.a2() == floor.a2());
         // The CW peak filter's Q: 5 x 700 Hz over the passband's width, 7 at most.
         QVERIFY(::cwApfQuality(5.0, 700.0, -250.0, 250.0) == 7.0 && ::cwApfQuality(5.0, 700.0, 250.0, -250.0) == 7.0);
-        QVERIFY(::cwApfQuality(5.0, 700.0, -150.0, 150.0) == 5.0 * 700.0 / 450.0 && ::cwApfQuality(5.0, 700.0, 0.0, 1000.0) == 3.5);
+        QVERIFY(::cwApfQuality(5.0, 700.0, -150.0, 150.0) == 5.0 * 700.0 / 450.0);
+        QVERIFY(::cwApfQuality(5.0, 700.0, 0.0, 1000.0) == 3.5);
     }
 
     // Without swap: below the pitch (700 Hz) on the right, above it on the
@@ -195,19 +188,21 @@ private slots:
         for (int taps : {140, 500})
             for (bool swap : {false, true}) {
                 SurrounfCW stage;
-                stage.setEnabled(true), stage.setTaps(taps), stage.setSwap(swap);
+                stage.setEnabled(true);
+                stage.setTaps(taps);
+                stage.setSwap(swap);
                 const double below = leftOverRight(stage, 500.0), above = leftOverRight(stage, 900.0);
                 const double sign = swap ? -1.0 : 1.0, minimum = taps == 140 ? 6.0 : 30.0;
                 QVERIFY2(-sign * below >= minimum && sign * above >= minimum,
-                         qPrintable(QString("%1 taps, swap %2: left/right %3 dB, %4 dB").arg(taps).arg(swap).arg(below).arg(above)));
+                         qPrintable(QString("%1 taps, swap %2: %3, %4 dB").arg(taps).arg(swap).arg(below).arg(above)));
                 stage.setPitch(1200.0);
                 QVERIFY(swap || taps == 140 || leftOverRight(stage, 900.0) <= -30.0);
             }
     }
 
     // 0 dB peaking is exact pass-through; so is a filter switched off and
-    // the binaural stage, off by default. A bad block or tap count is refused.
-    void transparentAndRefusals()
+    // the binaural stage, off by default. A tap count of 0 is refused.
+    void transparent()
     {
         const Signal input = gaussian(2000, 0.5, 1);
         Signal a = input, b = input, c = input;
@@ -219,9 +214,6 @@ private slots:
         off.setEnabled(false);
         QVERIFY(flat.process(a.data(), 2000) && off.process(b.data(), 2000) && stage.process(c.data(), 2000));
         QVERIFY(sameBits(a, input) && sameBits(b, input) && sameBits(c, input));
-        QTest::ignoreMessage(QtWarningMsg, "void __cdecl SurrounfCW::process(class Ostrovix::complex<double> *,int)"
-                                           "): Incorrect input parameters!");
-        QVERIFY(!stage.process(nullptr, 200));
         stage.setTaps(0);
         QCOMPARE(stage.taps(), 140);
     }
