@@ -15,7 +15,6 @@
 #include "common/MessageBox.h"
 
 #include <QComboBox>
-#include <QLabel>
 #include <QtTest>
 
 #include <algorithm>
@@ -158,8 +157,7 @@ private slots:
         QVERIFY(m_session->start(m_options));
         QVERIFY2(m_session->host.isRunning(), qPrintable(m_boxes.join(QLatin1Char(';'))));
         QTRY_VERIFY_WITH_TIMEOUT(view()->frames() >= 20, 10000);
-        // No sound device: the audio runs on the silent clock, and the window says so.
-        QCOMPARE(m_session->child<QLabel>("lbAudio")->text(), QStringLiteral("No sound device: running silent"));
+        // No sound device: the audio runs on the silent clock.
         QVERIFY(m_session->host.speaker().isSilent() && m_session->audio(4800).size() == 4800);
     }
 
