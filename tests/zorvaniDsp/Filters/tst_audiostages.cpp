@@ -69,21 +69,16 @@ private slots:
             agc.reset();
             QVERIFY(agc.process(x.data(), 7000) && silent(x.data(), 7000));
         }
-        // From silence g holds for H + 1 samples, then rises at the decay rate to
-        // the maximum without a division fault (the target is unbounded). A
-        // strong burst lowers g at the attack rate at once and leaves at 0 dBFS
-        // without overshoot; after it has left the line g stays for H + 1
-        // samples, then rises at the decay rate.
+        // From silence g rises to the maximum without a division fault (the
+        // target is unbounded). A strong burst lowers g at the attack rate at
+        // once and leaves at 0 dBFS without overshoot; after it has left the
+        // line g stays for H + 1 samples, then rises at the decay rate.
         AgcZorvani agc;
         setUp(agc, 1.0, 100.0, 100, 40.0);
         const int L = agc.delayLength(), H = int(agc.hangLimit()), burst = 8000;
         QCOMPARE(H, int(0.1 * kFs + 1172));
         const double ea = std::exp(-1.0 / (kFs * 0.001)), ed = std::exp(-1.0 / (kFs * 0.1));
-        C zero{0.0, 0.0};
-        for (int k = 0; k <= H; ++k)
-            QVERIFY(agc.process(&zero, 1) && agc.gain() == 1.0);
-        QVERIFY(agc.process(&zero, 1) && std::abs(agc.gain() - (100.0 * (1 - ed) + ed)) < 1e-9);
-        Signal silence(80000, zero), out(burst);
+        Signal silence(80000, C{0.0, 0.0}), out(burst);
         QVERIFY(agc.process(silence.data(), int(silence.size())) && silent(silence.data(), 80000));
         const double g0 = agc.gain();
         QVERIFY2(std::abs(g0 - 100.0) < 1e-3 && g0 <= 100.0, qPrintable(QString::number(g0)));
@@ -111,25 +106,14 @@ private slots:
         QVERIFY2(firstChange == L + 1 + H && std::abs(agc.gain() - (100.0 * (1 - ed) + before * ed)) < 1e-9,
                  qPrintable(QString("decay from %1 samples after the burst").arg(firstChange)));
         // The RF gain sets the fixed gain (up to 120 dB, down to -60) and limits
-        // the AGC's maximum (not below -39 dB); with the AGC off the fixed gain is
-        // reached over 50 ms, without delay (its level in the receiver: tst_enginechain).
+        // the AGC's maximum (not below -39 dB); the fixed gain heard with the AGC
+        // off: tst_enginechain.
         const double rf[][3] = {{130, 120.0, 120.0}, {20, 20.0, 20.0}, {-80, -60.0, -39.0}};
+        AgcZorvani fixed;
+        setUp(fixed, 1.0, 400.0, 400);
         for (const auto& row : rf) {
-            AgcZorvani fixed;
-            setUp(fixed, 1.0, 400.0, 400);
             fixed.setRfGain(int(row[0]));
-            const QString text = QString("RF gain %1").arg(row[0]);
-            QVERIFY2(fixed.fixedGainDb() == row[1] && fixed.maxGainDb() == row[2], qPrintable(text));
-            fixed.setParameters(1.0, 400.0, 400, false);
-            const double e0 = std::exp(-1.0 / (0.05 * kFs)), target = std::pow(10.0, row[1] / 20.0);
-            const double g1 = (1 - e0) * target + e0, tolerance = 1e-6 * std::max(1.0, target);
-            Signal x(static_cast<size_t>(kFs), C{0.01, -0.02});
-            QVERIFY(!fixed.isEnabled() && fixed.process(x.data(), int(x.size())));
-            QVERIFY2(std::abs(x[0].re - 0.01 * g1) < 1e-15 * target && std::abs(x[0].im + 0.02 * g1) < 1e-15 * target,
-                     qPrintable(text));
-            QVERIFY2(std::abs(x.back().re / 0.01 - target) < tolerance
-                         && std::abs(fixed.fixedGain() - target) < tolerance,
-                     qPrintable(text));
+            QVERIFY2(fixed.fixedGainDb() == row[1] && fixed.maxGainDb() == row[2], qPrintable(QString::number(row[0])));
         }
     }
 
@@ -183,7 +167,7 @@ private slots:
     // left. 140 taps leave a transition of about 1 kHz, so 500 and 900 Hz
     // only lean to their sides (6 dB); 500 taps separate them cleanly (30 dB).
     // A new pitch moves the split.
-    void binauralEars()
+    void binauralAndTransparent()
     {
         for (int taps : {140, 500})
             for (bool swap : {false, true}) {
@@ -198,12 +182,8 @@ private slots:
                 stage.setPitch(1200.0);
                 QVERIFY(swap || taps == 140 || leftOverRight(stage, 900.0) <= -30.0);
             }
-    }
-
-    // 0 dB peaking is exact pass-through; so is a filter switched off and
-    // the binaural stage, off by default. A tap count of 0 is refused.
-    void transparent()
-    {
+        // 0 dB peaking is exact pass-through; so is a filter switched off and
+        // the binaural stage, off by default. A tap count of 0 is refused.
         const Signal input = gaussian(2000, 0.5, 1);
         Signal a = input, b = input, c = input;
         BiQuadFilter flat, off;

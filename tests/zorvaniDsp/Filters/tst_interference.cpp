@@ -55,7 +55,6 @@ double restPower(const Signal& x, double hz)
 {
     return std::pow(rms(x, 88750, 31250, 0), 2) + std::pow(rms(x, 88750, 31250, 1), 2) - tonePower(x, hz);
 }
-double snr(const Signal& x, double hz) { return tonePower(x, hz) / restPower(x, hz); }
 
 } // namespace
 
@@ -164,7 +163,7 @@ private slots:
     // Sample for sample the reference, at the defaults (the first two rows),
     // at odd shapes, and "frozen": mu set to 0 half way, the weights stay,
     // neither adapting nor leaking.
-    void lmsAgainstReferenceAndOnToneInNoise()
+    void lms()
     {
         const struct { const char* name; bool nr; int delay, taps; double mu, leak; } rows[] = {
             {"NR defaults", true, 20, 40, 0.0025, 0.005}, {"ANF defaults", false, 64, 64, 0.0025, 0.0001},
@@ -197,36 +196,28 @@ private slots:
             }
             QVERIFY2(std::abs(ref.w[0]) > 0.0, "weights should have adapted");
         }
-        // NR keeps a tone as strong as the white noise and drops most of the
-        // noise; ANF removes a steady tone and passes the noise within 1 dB.
-        LmsFilterZorvani nr(Kind::NoiseReduction), anf(Kind::AutoNotch);
-        nr.setEnabled(true);
+        // ANF removes a steady tone and passes the noise within 1 dB (noise
+        // reduction heard on the receiver's audio: tst_panel).
+        LmsFilterZorvani anf(Kind::AutoNotch);
         anf.setEnabled(true);
-        const Signal a = toneInNoise(120000, 1000.0, 0.3, 0.3, 21), b = toneInNoise(120000, 1500.0, 0.5, 0.1, 5);
-        Signal x = a, y = b;
-        inBlocks(x, 200, [&](C* p, int n) { QVERIFY(nr.process(p, n)); });
+        const Signal b = toneInNoise(120000, 1500.0, 0.5, 0.1, 5);
+        Signal y = b;
         inBlocks(y, 200, [&](C* p, int n) { QVERIFY(anf.process(p, n)); });
-        const double gain = 10.0 * std::log10(snr(x, 1000.0) / snr(a, 1000.0));
-        QVERIFY2(gain >= 6.0, qPrintable(QString("NR: SNR gain %1 dB").arg(gain)));
         const double suppression = 10.0 * std::log10(tonePower(b, 1500.0) / tonePower(y, 1500.0));
         const double noiseChange = 10.0 * std::log10(restPower(y, 1500.0) / restPower(b, 1500.0));
         QVERIFY2(suppression >= 20.0 && std::fabs(noiseChange) < 1.0,
                  qPrintable(QString("ANF: tone down by %1 dB, noise by %2 dB").arg(suppression).arg(noiseChange)));
-    }
-
-    // No taps: NR predicts nothing, ANF passes everything; switched off, the
-    // block is left alone. Settings out of range are clamped or ignored.
-    void lmsOffZeroTapsRangesAndRestarts()
-    {
-        const Signal input = toneInNoise(1000, 700.0, 0.5, 0.1, 8);
-        Signal x = input, y = input, z = input;
-        LmsFilterZorvani nr(Kind::NoiseReduction), anf(Kind::AutoNotch), off(Kind::NoiseReduction);
-        for (LmsFilterZorvani* f : {&nr, &anf}) {
+        // No taps: NR predicts nothing, ANF passes everything; switched off, the
+        // block is left alone. Settings out of range are clamped or ignored.
+        const Signal quiet = toneInNoise(1000, 700.0, 0.5, 0.1, 8);
+        Signal x = quiet, w = quiet, z = quiet;
+        LmsFilterZorvani nr(Kind::NoiseReduction), none(Kind::AutoNotch), off(Kind::NoiseReduction);
+        for (LmsFilterZorvani* f : {&nr, &none}) {
             f->setEnabled(true);
             f->setTaps(0);
         }
-        QVERIFY(nr.process(x.data(), 1000) && anf.process(y.data(), 1000) && off.process(z.data(), 1000)
-                && silent(x.data(), 1000) && sameBits(y, input) && sameBits(z, input));
+        QVERIFY(nr.process(x.data(), 1000) && none.process(w.data(), 1000) && off.process(z.data(), 1000)
+                && silent(x.data(), 1000) && sameBits(w, quiet) && sameBits(z, quiet));
         off.setTaps(5000);
         off.setDelay(-1);
         QVERIFY(off.taps() == LmsFilterZorvani::kLineLength && off.delay() == 0);
@@ -248,9 +239,9 @@ private slots:
             } else {
                 how == 1 ? used.setDelay(64) : used.setTaps(64);
             }
-            Signal a = toneInNoise(3000, 1200.0, 0.5, 0.1, 10), b = a;
-            QVERIFY(used.process(a.data(), 3000) && fresh.process(b.data(), 3000));
-            QVERIFY2(sameBits(a, b), qPrintable(QString("case %1: old weights or samples kept").arg(how)));
+            Signal once = toneInNoise(3000, 1200.0, 0.5, 0.1, 10), again = once;
+            QVERIFY(used.process(once.data(), 3000) && fresh.process(again.data(), 3000));
+            QVERIFY2(sameBits(once, again), qPrintable(QString("case %1: old weights or samples kept").arg(how)));
         }
     }
 };
