@@ -113,7 +113,8 @@ private slots:
         setUp(fixed, 1.0, 400.0, 400);
         for (const auto& row : rf) {
             fixed.setRfGain(int(row[0]));
-            QVERIFY2(fixed.fixedGainDb() == row[1] && fixed.maxGainDb() == row[2], qPrintable(QString::number(row[0])));
+            QVERIFY2(fixed.fixedGainDb() == row[1] && fixed.maxGainDb() == row[2],
+                     qPrintable(QString::number(row[0])));
         }
     }
 
