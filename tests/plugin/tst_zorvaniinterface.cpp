@@ -34,7 +34,10 @@ void usePlan(int country, bool band11)
 }
 
 // "3.5K" is 3500 Hz, "650" is 650 Hz.
-double labelHz(const QString& label) { return label.endsWith('K') ? label.chopped(1).toDouble() * 1000.0 : label.toDouble(); }
+double labelHz(const QString& label)
+{
+    return label.endsWith('K') ? label.chopped(1).toDouble() * 1000.0 : label.toDouble();
+}
 } // namespace
 
 class TestZorvaniInterface : public QObject {
@@ -69,7 +72,8 @@ private slots:
                  QString("Ostrovix.Velmora2.plugin ZorvaniInterface"));
         const QJsonObject data = meta.value("MetaData").toObject();
         QCOMPARE(data.value("name").toString() + " " + data.value("version").toString(), QString("ZorvaniDDC 0.0.1"));
-        QVERIFY2(data.value("dependencies").isArray() && data.value("dependencies").toArray().isEmpty(), qPrintable(path));
+        const QJsonValue dependencies = data.value("dependencies");
+        QVERIFY2(dependencies.isArray() && dependencies.toArray().isEmpty(), qPrintable(path));
     }
 
     // Mode numbers, filter presets and bands as the host sees them.
@@ -139,7 +143,8 @@ private slots:
             ZorvaniInterface device;
             QVERIFY(device.init(bridge, layout ? box : nullptr, false, admin));
             ZorvaniOptions* options = device.options();
-            QVERIFY(options->isWindow() != layout && (layout ? options->parentWidget() == &window : options->isVisible()));
+            QVERIFY(options->isWindow() != layout);
+            QVERIFY(layout ? options->parentWidget() == &window : options->isVisible());
             QTabWidget* pages = options->findChild<QTabWidget*>("tbwOptions");
             QVERIFY(pages->count() == (admin ? 4 : 3) && (pages->tabText(3) == "Admin") == admin);
             QVERIFY(bridge.hostVacs().count() == 2 && bridge.hostLineOuts().count() == 2);
@@ -156,25 +161,29 @@ private slots:
         QVERIFY(o.device.init(o.bridge, nullptr, false, false));
         o.device.setManager(&o.manager);
         o.device.setManager(&o.manager);
-        QVERIFY(o.manager.hostComponent().calls == 2 && !o.manager.hostComponent().first && !o.manager.hostComponent().second);
+        const auto& component = o.manager.hostComponent();
+        QVERIFY(component.calls == 2 && !component.first && !component.second);
         // on4k rewrites each item twice; a second connection would double that.
         QComboBox* mode = o.device.options()->findChild<QComboBox*>("cbModeIP");
         QSignalSpy rewrites(mode->model(), &QAbstractItemModel::dataChanged);
         emit o.manager.display4kModeChanged(true);
-        QVERIFY(rewrites.count() == 2 * mode->count() && mode->itemText(1) == "Static IP" && o.manager.deviceMenuCalls() == 0);
+        QVERIFY(rewrites.count() == 2 * mode->count() && mode->itemText(1) == "Static IP");
+        QCOMPARE(o.manager.deviceMenuCalls(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(o.manager.deviceMenuCalls(), 1, 5000);
-        QVERIFY(o.manager.deviceMenu() == o.device.options()->deviceMenu() && o.manager.deviceMenu()->findChild<QComboBox*>("cbSampleRate"));
+        QMenu* menu = o.manager.deviceMenu();
+        QVERIFY(menu == o.device.options()->deviceMenu() && menu->findChild<QComboBox*>("cbSampleRate"));
 
         // Outputs never opened, or opened and closed again, give silence, never
         // stale audio (pullOnce pre-fills with 1.0); after deinit they hold no
         // callable into the gone device.
         for (PullEngine* engine : engines(o.bridge)) {
             const QByteArray name = QByteArray::number(engines(o.bridge).indexOf(engine));
-            QVERIFY2(engine->pullOnce(480) == std::vector<float>(960, 0.0f), "output " + name + " is not silent");
+            const std::vector<float> silence(960, 0.0f);
+            QVERIFY2(engine->pullOnce(480) == silence, "output " + name + " is not silent");
             engine->open();
             QTRY_VERIFY(engine->framesPulled() > 0);
             engine->close();
-            QVERIFY2(engine->pullOnce(480) == std::vector<float>(960, 0.0f), "output " + name + " is not silent after closing");
+            QVERIFY2(engine->pullOnce(480) == silence, "output " + name + " is not silent after closing");
         }
         o.device.deinit();
         for (PullEngine* engine : engines(o.bridge))

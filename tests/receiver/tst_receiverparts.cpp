@@ -16,7 +16,13 @@ private slots:
     // From centre 7.1 MHz over 312500 Hz, offset 0.
     void tuning()
     {
-        const struct { const char* what; bool locked; double span; char action; double value, centre, offset; } rows[] = {
+        const struct {
+            const char* what;
+            bool locked;
+            double span;
+            char action;
+            double value, centre, offset;
+        } rows[] = {
             {"inside the span: the channel moves", false, 312500.0, 't', 7200000.0, 7100000.0, 100000.0},
             {"beyond it: the centre follows", false, 312500.0, 't', 7300000.0, 7300000.0, 0.0},
             {"locked: the channel stops at the edge", true, 312500.0, 't', 7300000.0, 7100000.0, 140625.0},
@@ -40,8 +46,8 @@ private slots:
                 t.setCentre(r.value);
             else
                 t.keepInSpan();
-            QVERIFY2(t.centre() == r.centre && t.offset() == r.offset,
-                     qPrintable(QStringLiteral("%1: centre %2, offset %3").arg(r.what).arg(t.centre()).arg(t.offset())));
+            const QString got = QStringLiteral("%1: centre %2, offset %3").arg(r.what).arg(t.centre()).arg(t.offset());
+            QVERIFY2(t.centre() == r.centre && t.offset() == r.offset, qPrintable(got));
         }
     }
 
@@ -49,10 +55,12 @@ private slots:
     void frequencyDisplay()
     {
         const struct { const char* text; double hz; } rows[] = { // 0: refused
-            {"7.100.000", 7100000.0}, {"7.1", 7100000.0}, {"14250", 14250000.0}, {"7100.5k", 7100500.0}, {"seven", 0.0}, {"-5", 0.0}};
+            {"7.100.000", 7100000.0}, {"7.1", 7100000.0}, {"14250", 14250000.0}, {"7100.5k", 7100500.0},
+            {"seven", 0.0}, {"-5", 0.0}};
         for (const auto& r : rows) {
             double parsed = 0.0;
-            QVERIFY2(FrequencyDisplay::parse(r.text, &parsed) == (r.hz > 0.0) && (r.hz == 0.0 || parsed == r.hz), r.text);
+            const bool accepted = FrequencyDisplay::parse(r.text, &parsed);
+            QVERIFY2(accepted == (r.hz > 0.0) && (r.hz == 0.0 || parsed == r.hz), r.text);
         }
     }
 
@@ -70,7 +78,8 @@ private slots:
             for (double hz : {channel - 5000.0, channel, channel + 4321.0}) {
                 const int x = view.xOf(hz);
                 QVERIFY(view.panoramaRect().contains(x, view.panoramaRect().center().y()));
-                QVERIFY2(std::abs(view.frequencyAt(x) - hz) <= hzPerPixel, qPrintable(QStringLiteral("zoom %1, %2 Hz").arg(zoom).arg(hz)));
+                const QString where = QStringLiteral("zoom %1, %2 Hz").arg(zoom).arg(hz);
+                QVERIFY2(std::abs(view.frequencyAt(x) - hz) <= hzPerPixel, qPrintable(where));
             }
             QVERIFY(view.frequencyAt(view.panoramaRect().right()) <= 7100000.0 + 156250.0);
         }
@@ -90,7 +99,8 @@ private slots:
         QTest::mouseRelease(&view, Qt::LeftButton, {}, QPoint(view.xOf(7112700.0), y));
         QVERIFY(edge.count() == 1 && tune.isEmpty() && edge.first().at(0).toBool());
         QVERIFY(std::abs(edge.first().at(1).toDouble() - 12700.0) <= 2 * hzPerPixel);
-        QWheelEvent down(QPointF(500, y), QPointF(), QPoint(), QPoint(0, -240), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QWheelEvent down(QPointF(500, y), QPointF(), QPoint(), QPoint(0, -240), Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
         QApplication::sendEvent(&view, &down);
         QVERIFY(step.count() == 1 && step.first().first().toInt() == -2);
     }
@@ -100,7 +110,8 @@ private slots:
     void silentOutput()
     {
         SpeakerOutput out;
-        QSignalSpy opened(&out, &SpeakerOutput::opened), closed(&out, &SpeakerOutput::closed), status(&out, &SpeakerOutput::statusChanged);
+        QSignalSpy opened(&out, &SpeakerOutput::opened), closed(&out, &SpeakerOutput::closed),
+            status(&out, &SpeakerOutput::statusChanged);
         out.setAudioSource([](float* buffer, quint32 length, quint32) {
             std::fill(buffer, buffer + length, 0.25f);
             return true;

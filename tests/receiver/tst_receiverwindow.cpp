@@ -70,7 +70,8 @@ struct Session {
 
 double rmsDb(const std::vector<double>& x)
 {
-    return 10.0 * std::log10(std::inner_product(x.begin(), x.end(), x.begin(), 0.0) / double(std::max<std::size_t>(1, x.size())) + 1e-30);
+    const double energy = std::inner_product(x.begin(), x.end(), x.begin(), 0.0);
+    return 10.0 * std::log10(energy / double(std::max<std::size_t>(1, x.size())) + 1e-30);
 }
 
 // The topmost pixel of the panorama line in column x, or the plot's bottom.
@@ -121,7 +122,8 @@ class TestReceiverWindow : public QObject {
     {
         *x = m_session->audio(24000);
         const systest::Tone t = systest::strongestTone(*x, 48000.0, 150.0, 4000.0);
-        m_why = QStringLiteral("%1: %2 frames, strongest tone %3 Hz (%4 of the power)").arg(what).arg(x->size()).arg(t.hz).arg(t.dominance);
+        m_why = QStringLiteral("%1: %2 frames, strongest tone %3 Hz (%4 of the power)").arg(what).arg(x->size());
+        m_why = m_why.arg(t.hz).arg(t.dominance);
         return x->size() == 24000 && std::abs(t.hz - hz) < 4.0 && t.dominance > dominance;
     }
     QString m_why;
@@ -133,14 +135,16 @@ private slots:
         m_options.pluginPath = QString::fromLocal8Bit(qgetenv("ZORVANI_PLUGIN"));
         m_options.source.port = testsupport::processPort(47600, 0);
         QString error;
-        QVERIFY2(zorvani::sim::Scene::parse(QStringLiteral("seed 3\nnoise -140\nlsb 7050000 -50 tone=900\n"
-                                                           "am 7120000 -50 tone=1000 depth=0.8\nusb 7150000 -50 tone=700\n"
-                                                           "nfm 7080000 -50 tone=1000 dev=2500\ncarrier 7180000 -35\n"),
-                                            &m_options.source.scene, &error), qPrintable(error));
+        const QString scene = QStringLiteral("seed 3\nnoise -140\nlsb 7050000 -50 tone=900\n"
+                                             "am 7120000 -50 tone=1000 depth=0.8\nusb 7150000 -50 tone=700\n"
+                                             "nfm 7080000 -50 tone=1000 dev=2500\ncarrier 7180000 -35\n");
+        QVERIFY2(zorvani::sim::Scene::parse(scene, &m_options.source.scene, &error), qPrintable(error));
         m_options.audio = false;
         m_options.settingsPath = m_dir.filePath(QStringLiteral("receiver.ini"));
-        QSettings(m_options.settingsPath, QSettings::IniFormat).setValue(QStringLiteral("rx1/centre"), kCentre);
-        QSettings(m_options.settingsPath, QSettings::IniFormat).setValue(QStringLiteral("window/recordingFolder"), m_dir.filePath(QStringLiteral("recordings")));
+        QSettings settings(m_options.settingsPath, QSettings::IniFormat);
+        settings.setValue(QStringLiteral("rx1/centre"), kCentre);
+        settings.setValue(QStringLiteral("window/recordingFolder"), m_dir.filePath(QStringLiteral("recordings")));
+        settings.sync();
         // Boxes of the window answered through the seam; the plug-in's closed.
         ox::ui::setMessageHandler([this](const ox::ui::MessageRequest& request) {
             m_boxes << request.text;
@@ -188,8 +192,8 @@ private slots:
             int station = plot.bottom();
             for (int c = x - 2; c <= x + 2; ++c)
                 station = std::min(station, traceTop(image, plot, c));
-            QVERIFY2(floor - station > plot.height() / 4,
-                     qPrintable(QStringLiteral("the line at %1 Hz stands %2 px over the floor").arg(hz).arg(floor - station)));
+            const QString why = QStringLiteral("the line at %1 Hz stands %2 px high").arg(hz).arg(floor - station);
+            QVERIFY2(floor - station > plot.height() / 4, qPrintable(why));
         }
         QVERIFY2(std::abs(highest - view()->xOf(7180000.0)) <= 2, "the carrier is not the highest line");
     }
@@ -216,9 +220,11 @@ private slots:
         chooseMode(mode);
         typeFrequency(7010000.0);
         QTRY_VERIFY_WITH_TIMEOUT(meter()->value() < level - 15.0, 15000);
-        QTest::mouseClick(view(), Qt::LeftButton, {}, QPoint(view()->xOf(station), view()->panoramaRect().center().y()));
+        const QPoint click(view()->xOf(station), view()->panoramaRect().center().y());
+        QTest::mouseClick(view(), Qt::LeftButton, {}, click);
         QTRY_COMPARE(frequency()->frequency(), station);
-        QTRY_VERIFY2_WITH_TIMEOUT(meter()->value() > level - 5.0, qPrintable(QStringLiteral("meter %1 dB").arg(meter()->value())), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(meter()->value() > level - 5.0,
+                                  qPrintable(QStringLiteral("meter %1 dB").arg(meter()->value())), 5000);
         settle(1.0);
         std::vector<double> x;
         QVERIFY2(heard(&x, tone, 0.5, mode), qPrintable(m_why));
@@ -266,14 +272,16 @@ private slots:
         m_session->window->close();
         {
             QSettings settings(m_options.settingsPath, QSettings::IniFormat);
-            QVERIFY(settings.value(QStringLiteral("rx1/frequency")).toDouble() == 7150000.0 && settings.value(QStringLiteral("rx1/mode")).toInt() == 4);
+            QCOMPARE(settings.value(QStringLiteral("rx1/frequency")).toDouble(), 7150000.0);
+            QCOMPARE(settings.value(QStringLiteral("rx1/mode")).toInt(), 4);
             settings.setValue(QStringLiteral("rx1/ctcssTone"), 500);
             settings.setValue(QStringLiteral("rx1/agc"), -3);
         }
         m_session = std::make_unique<Session>();
         QVERIFY(m_session->start(m_options) && frequency()->frequency() == 7150000.0);
         QCOMPARE(m_session->child<QComboBox>("cbMode")->currentText(), QStringLiteral("USB"));
-        QVERIFY(m_session->child<QComboBox>("cbCtcss")->currentIndex() == 41 && m_session->child<QComboBox>("cbAgc")->currentIndex() == 0);
+        QCOMPARE(m_session->child<QComboBox>("cbCtcss")->currentIndex(), 41);
+        QCOMPARE(m_session->child<QComboBox>("cbAgc")->currentIndex(), 0);
     }
 };
 

@@ -21,6 +21,8 @@ namespace {
 
 constexpr int kPacket = IQFile::kPacketBytes;
 const QString kApp = QStringLiteral("Velmora2");
+const char* const kSuffix[] = {"_.wav", "_wv.wav", "_hd.wav"};
+const QByteArray kOpenWarning = "bool __cdecl ox::file::IQFile::open(const class QString &) ";
 
 struct Config : IQRecorderConfigAbstract {
     Config(int format, QString folder) : m_format(format), m_folder(std::move(folder)) {}
@@ -47,7 +49,7 @@ std::vector<unsigned char> payload(int index)
     return p;
 }
 
-int32_t read24(const unsigned char* b) { return int32_t(uint32_t(b[0]) << 8 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 24) >> 8; }
+int32_t read24(const unsigned char* b) { return int32_t(uint32_t(b[0] | b[1] << 8 | b[2] << 16) << 8) >> 8; }
 
 // Expected stored sample: x = v 2^-31 g 2147483392 on the 32-bit word,
 // truncated, held within 32 bits, upper three bytes kept.
@@ -85,14 +87,15 @@ int dataOffset(int format) { return format == 0 ? 112 : (format == 1 ? 44 : 216)
 QByteArray expectedHeader(int format, uint32_t d, double rate, double frequency)
 {
     const auto f64 = [](double v) { return QByteArray(reinterpret_cast<const char*>(&v), 8); };
+    const auto zeros = [](int n) { return QByteArray(n, '\0'); };
     const uint32_t r = uint32_t(rate);
     QByteArray h = "RIFF" + le(format == 1 ? d + 36 : d + 100) + "WAVEfmt " + le(16) + le(1, 2) + le(2, 2) + le(r) +
                    le(r * 6) + le(6, 2) + le(24, 2);
     if (format == 0)
-        return h + "vmsd" + le(64) + le(1) + QByteArray(36, '\0') + f64(frequency) + f64(rate) + QByteArray(8, '\0') + "data";
+        return h + "vmsd" + le(64) + le(1) + zeros(36) + f64(frequency) + f64(rate) + zeros(8) + "data";
     if (format == 1)
         return h + "data" + le(d);
-    return h + "auxi" + le(164) + QByteArray(32, '\0') + le(uint32_t(frequency)) + QByteArray(128, '\0') + "data" + le(d);
+    return h + "auxi" + le(164) + zeros(32) + le(uint32_t(frequency)) + zeros(128) + "data" + le(d);
 }
 
 // Empty when the file holds a header counting `packets` packets (time stamps
@@ -118,8 +121,9 @@ QString fileError(const QString& path, int format, int first, double packets, do
         if (b % kPacket == 0)
             p = payload(packet);
         const int32_t sent = read24(p.data() + b % kPacket), want = format == 0 ? sent : scaled(sent, gain);
-        if (read24(stored + b) != want)
-            return QString("packet %1 value %2: %3, expected %4").arg(packet).arg(b % kPacket / 3).arg(read24(stored + b)).arg(want);
+        const int32_t got = read24(stored + b);
+        if (got != want)
+            return QString("packet %1 value %2: %3, expected %4").arg(packet).arg(b % kPacket / 3).arg(got).arg(want);
     }
     return {};
 }
@@ -155,9 +159,10 @@ private slots:
     // the recording system test.)
     void validAtEveryMoment()
     {
+        // A fraction of a hertz in the third row; formats out of range in the last two: the nearest.
         const struct { int configFormat, format; double rate, frequency; } rows[] = {
-            {0, 0, 78125.0, 7100000.0}, {1, 1, 39062.5, 14074000.5}, {2, 2, 312500.0, 3573000.9} /* a fraction of a hertz */,
-            {5, 2, 156250.0, 7100000.0}, {-1, 0, 78125.0, 10136000.0} /* out of range: the nearest */};
+            {0, 0, 78125.0, 7100000.0}, {1, 1, 39062.5, 14074000.5}, {2, 2, 312500.0, 3573000.9},
+            {5, 2, 156250.0, 7100000.0}, {-1, 0, 78125.0, 10136000.0}};
         for (const auto& r : rows) {
             QTemporaryDir dir;
             IqFileSlot slot;
@@ -166,24 +171,26 @@ private slots:
             QVERIFY(ox::file::startRecording(slot, Config(r.configFormat, dir.path()), kApp, nullptr));
             const QStringList files = QDir(dir.path()).entryList(QDir::Files);
             const QString path = dir.filePath(files.value(0));
-            QVERIFY2(files.size() == 1 && path.endsWith(r.format == 2 ? "_hd.wav" : (r.format == 1 ? "_wv.wav" : "_.wav")), qPrintable(path));
-            QVERIFY2(fileError(path, r.format, 0, 0, r.rate, r.frequency).isEmpty(), "no valid header at the open");
+            const auto error = [&](double n) { return fileError(path, r.format, 0, n, r.rate, r.frequency); };
+            QVERIFY2(files.size() == 1 && path.endsWith(kSuffix[r.format]), qPrintable(path));
+            QVERIFY2(error(0).isEmpty(), "no valid header at the open");
             // A second open is refused and leaves the running file alone.
-            QTest::ignoreMessage(QtWarningMsg, "bool __cdecl ox::file::IQFile::open(const class QString &) already opened!");
+            QTest::ignoreMessage(QtWarningMsg, (kOpenWarning + "already opened!").constData());
             QVERIFY(!slot->open(dir.filePath("refused.wav")) && slot->isRecording());
             feed(slot, 0, 60);
-            QTRY_VERIFY_WITH_TIMEOUT(fileError(path, r.format, 0, 60, r.rate, r.frequency).isEmpty() && slot->isRecording(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(error(60).isEmpty() && slot->isRecording(), 5000);
             slot->setFormat(IQFile::Format(r.format == 0 ? 2 : 0)); // for the next recording only
             ox::file::stopRecording(slot);
-            const QString error = fileError(path, r.format, 0, 60, r.rate, r.frequency);
-            QVERIFY2(error.isEmpty() && !slot->isRecording() && !QFile::exists(dir.filePath("refused.wav")), qPrintable(error));
+            QVERIFY2(error(60).isEmpty() && !slot->isRecording(), qPrintable(error(60)));
+            QVERIFY(!QFile::exists(dir.filePath("refused.wav")));
         }
     }
 
     // Zero-padded, on the 24-hour clock.
     void fileName()
     {
-        QCOMPARE(ox::file::iqFileName("/rec", kApp, IQFile::Format2, QDateTime(QDate(2026, 3, 7), QTime(21, 5, 3, 250))),
+        const QDateTime at(QDate(2026, 3, 7), QTime(21, 5, 3, 250));
+        QCOMPARE(ox::file::iqFileName("/rec", kApp, IQFile::Format2, at),
                  QString("/rec/Velmora2_ZorvaniDDC_20260307_21-05-03_hd.wav"));
     }
 
@@ -200,10 +207,12 @@ private slots:
             return QMessageBox::Ok;
         });
         IqFileSlot slot;
-        QTest::ignoreMessage(QtWarningMsg, "bool __cdecl ox::file::IQFile::open(const class QString &) Failed to open file for writing!\n");
-        QVERIFY(!ox::file::startRecording(slot, Config(2, dir.filePath("plainfile/sub")), kApp, nullptr, [&] { ++failures; }));
+        QTest::ignoreMessage(QtWarningMsg, (kOpenWarning + "Failed to open file for writing!\n").constData());
+        const Config below(2, dir.filePath("plainfile/sub"));
+        QVERIFY(!ox::file::startRecording(slot, below, kApp, nullptr, [&] { ++failures; }));
         QVERIFY(!slot->isRecording() && failures == 1 && failedBeforeBox == 1 && boxes.size() == 1);
-        QVERIFY(boxes[0].icon == QMessageBox::Warning && boxes[0].title == kApp && boxes[0].text == "Failed to open IQ file for write!");
+        QVERIFY(boxes[0].icon == QMessageBox::Warning && boxes[0].title == kApp);
+        QCOMPARE(boxes[0].text, QString("Failed to open IQ file for write!"));
         slot->writePacket(payload(0).data()); // harmless on the idle slot, as is a stop
         ox::file::stopRecording(slot);
         QCOMPARE(slot->dataBytes(), 0u);
@@ -228,7 +237,7 @@ private slots:
             testsupport::AllocationScope scope;
             while (sent < int(packets.size()) && (file->droppedPackets() == 0 || sent < 200))
                 file->writePacket(packets[size_t(sent++)].data());
-            QVERIFY2(scope.count() == 0 && file->droppedPackets() > 0, "the burst should have overflowed the ring, allocating nothing");
+            QVERIFY2(scope.count() == 0 && file->droppedPackets() > 0, "the burst overflows, allocating nothing");
         }
         const uint64_t dropped = slot->droppedPackets();
         QTRY_COMPARE_WITH_TIMEOUT(slot->dataBytes() + dropped * kPacket, uint64_t(sent) * kPacket, 5000);
@@ -268,7 +277,8 @@ private slots:
                 QCOMPARE(file->droppedPackets(), 0u);
             }
             QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 2, 5000);
-            QVERIFY2(!slot->isRecording() && failed[0] == path && failed[1].contains("No space left"), qPrintable(failed.join(": ")));
+            const QString why = failed.join(": ");
+            QVERIFY2(!slot->isRecording() && failed[0] == path && failed[1].contains("No space left"), qPrintable(why));
             ox::file::stopRecording(slot);
             const uint32_t d = uint32_t(slot->dataBytes()); // most of the disk, whole frames
             const QString error = fileError(path, format, 0, double(d) / kPacket, 156250.0);
@@ -300,8 +310,9 @@ private slots:
             const QStringList names = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
             QCOMPARE(names, QStringList({"rec_hd.wav", "rec_hd_002.wav", "rec_hd_003.wav"}));
             for (int part = 0; part < 3; ++part) {
-                const QString error = fileError(dir.filePath(names[part]), format, 10 * part, std::min(10, 25 - 10 * part), 78125.0);
-                const QByteArray f = readAll(dir.filePath(names[part]));
+                const QString path = dir.filePath(names[part]);
+                const QString error = fileError(path, format, 10 * part, std::min(10, 25 - 10 * part), 78125.0);
+                const QByteArray f = readAll(path);
                 QVERIFY2(error.isEmpty() && (format != 2 || (stamp(f, 44).isValid() && stamp(f, 44) <= stamp(f, 60))),
                          qPrintable(names[part] + ": " + error));
             }

@@ -15,7 +15,10 @@ namespace simtest {
 using namespace zorvani::sim;
 using namespace zorvani::sim::proto;
 
-inline QByteArray app(quint16 code, const QByteArray& payload = {}, quint32 param = 0) { return packet(kMagicApp, code, param, 1, payload); }
+inline QByteArray app(quint16 code, const QByteArray& payload = {}, quint32 param = 0)
+{
+    return packet(kMagicApp, code, param, 1, payload);
+}
 inline QByteArray boot(quint16 code, const QByteArray& payload = {}, quint32 param = 0)
 {
     return packet(kMagicBoot, code, param, code == BootReadSerial ? 1 : 0, payload);

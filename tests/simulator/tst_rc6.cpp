@@ -36,8 +36,10 @@ private slots:
     void knownAnswers()
     {
         const struct { const char *key, *plain, *cipher; } rows[] = {
-            {"00000000000000000000000000000000", "00000000000000000000000000000000", "8fc3a53656b1f778c129df4e9848a41e"},
-            {"0123456789abcdef0112233445566778", "02132435465768798a9bacbdcedfe0f1", "524e192f4715c6231f51f6367ea43f18"}};
+            {"00000000000000000000000000000000", "00000000000000000000000000000000",
+             "8fc3a53656b1f778c129df4e9848a41e"},
+            {"0123456789abcdef0112233445566778", "02132435465768798a9bacbdcedfe0f1",
+             "524e192f4715c6231f51f6367ea43f18"}};
         for (const auto& row : rows) {
             quint32 s[44];
             expandKey(QByteArray::fromHex(row.key), s);

@@ -67,8 +67,9 @@ private slots:
             const auto p = *std::min_element(from, std::partition_point(from, a.end(), before(1000000000)), byLag);
             const auto q = *std::min_element(std::partition_point(from, a.end(), before(10000000000)), a.end(), byLag);
             const double error = double(q.second - p.second) / ((q.first - p.first) * 1e-9) / rate - 1.0;
-            QVERIFY2(std::abs(error) < 0.005, qPrintable(QStringLiteral("link %1 off by %2 %, re-sent %3")
-                                                             .arg(r).arg(100 * error).arg(links[r].sim->counters().iqResent)));
+            const quint64 resent = links[r].sim->counters().iqResent;
+            QVERIFY2(std::abs(error) < 0.005,
+                     qPrintable(QStringLiteral("link %1 off by %2 %, re-sent %3").arg(r).arg(100 * error).arg(resent)));
         }
     }
 };

@@ -72,8 +72,10 @@ struct Multiplex {
         const double edge = std::ceil(a * kBitRate) / kBitRate;
         if (data > 0.0 && edge > a && edge < b)
             return phaseStep(a, edge) + phaseStep(edge, b);
-        static const double x[5] = {0.0, -0.5384693101056831, 0.5384693101056831, -0.9061798459386640, 0.9061798459386640};
-        static const double w[5] = {0.5688888888888889, 0.4786286704993665, 0.4786286704993665, 0.2369268850561891, 0.2369268850561891};
+        static const double x[5] = {0.0, -0.5384693101056831, 0.5384693101056831, -0.9061798459386640,
+                                    0.9061798459386640};
+        static const double w[5] = {0.5688888888888889, 0.4786286704993665, 0.4786286704993665, 0.2369268850561891,
+                                    0.2369268850561891};
         const double half = (b - a) / 2.0, mid = (a + b) / 2.0;
         double sum = 0.0;
         for (int i = 0; i < 5; ++i)
@@ -101,14 +103,18 @@ private slots:
                 for (int e : {0, 5, (k + 1) % 1024, (k + 1023) % 1024, 512})
                     if (e != k)
                         empty << e;
-                rows.append({QStringLiteral("carrier %1 %2").arg(7000000.0 + bin * rate / 1024, 0, 'f', 6).arg(level), rate, 1024, {k},
-                             {level}, 0.01, empty, level - 100.0});
+                const QString scene = QStringLiteral("carrier %1 %2").arg(7000000.0 + bin * rate / 1024, 0, 'f', 6);
+                rows.append({scene.arg(level), rate, 1024, {k}, {level}, 0.01, empty, level - 100.0});
             }
         const double side = -20.0 + 20.0 * std::log10(0.25);
-        rows.append({"am 7002000 -20 tone=1000 depth=0.5", 40000.0, 4000, {200, 300, 100}, {-20.0, side, side}, 8e-5, {400}, -120.0});
+        rows.append({"am 7002000 -20 tone=1000 depth=0.5", 40000.0, 4000, {200, 300, 100}, {-20.0, side, side}, 8e-5,
+                     {400}, -120.0});
         for (const Row& r : rows) {
             const auto x = render(r.scene, 7000000.0, r.rate, r.n);
-            const auto where = [&](int bin) { return QStringLiteral("%1 at %2 Hz, bin %3: %4 dB").arg(r.scene).arg(r.rate).arg(bin).arg(binDb(x, bin), 0, 'f', 6); };
+            const auto where = [&](int bin) {
+                const QString at = QStringLiteral("%1 at %2 Hz, bin %3").arg(r.scene).arg(r.rate).arg(bin);
+                return at + QStringLiteral(": %1 dB").arg(binDb(x, bin), 0, 'f', 6);
+            };
             for (int i = 0; i < r.bins.size(); ++i)
                 QVERIFY2(std::abs(binDb(x, r.bins[i]) - r.levels[i]) < r.tolerance, qPrintable(where(r.bins[i])));
             for (int k : r.empty)
@@ -125,7 +131,8 @@ private slots:
         QTest::addColumn<QString>("options");
         QTest::addColumn<WfmProgramme>("p"); // the loudest audio that fits
         QTest::newRow("stereo, pilot 9 %") << "left=1000 right=3000" << WfmProgramme{1000, 3000, 50e-6, 0.09, 0};
-        QTest::newRow("75 us, left only, data at 5 %") << "left=400 tau=75 rds=0.05" << WfmProgramme{400, 0, 75e-6, 0.09, 0.05};
+        QTest::newRow("75 us, left only, data at 5 %")
+            << "left=400 tau=75 rds=0.05" << WfmProgramme{400, 0, 75e-6, 0.09, 0.05};
         QTest::newRow("mono station") << "left=1000 right=6000 pilot=0" << WfmProgramme{1000, 6000, 50e-6, 0, 0};
     }
     void wfmMatchesTheMultiplexDefinition()
