@@ -129,8 +129,7 @@ private slots:
             const double down = db(level(input, carrier) / level(x, carrier));
             const double moved = db(level(x, other) / level(input, other));
             QVERIFY2(r[2] ? down >= 30.0 && std::fabs(moved) <= 1.0 : sameBits(x, input),
-                     qPrintable(QString("%1 Hz: carrier down by %2 dB, tone 1 kHz away by %3 dB")
-                                    .arg(carrier).arg(down).arg(moved)));
+                     qPrintable(QString("%1 Hz: carrier %2 dB, neighbour %3 dB").arg(carrier).arg(down).arg(moved)));
             bank.setEnabled(false);
             x = input;
             bank.process(x.data(), 40000);
@@ -205,8 +204,7 @@ private slots:
         inBlocks(y, 200, [&](C* p, int n) { QVERIFY(anf.process(p, n)); });
         const double suppression = 10.0 * std::log10(tonePower(b, 1500.0) / tonePower(y, 1500.0));
         const double noiseChange = 10.0 * std::log10(restPower(y, 1500.0) / restPower(b, 1500.0));
-        QVERIFY2(suppression >= 20.0 && std::fabs(noiseChange) < 1.0,
-                 qPrintable(QString("ANF: tone down by %1 dB, noise by %2 dB").arg(suppression).arg(noiseChange)));
+        QVERIFY2(suppression >= 20.0 && std::fabs(noiseChange) < 1.0, qPrintable(QString::number(noiseChange)));
         // No taps: NR predicts nothing, ANF passes everything; switched off, the
         // block is left alone. Settings out of range are clamped or ignored.
         const Signal quiet = toneInNoise(1000, 700.0, 0.5, 0.1, 8);
