@@ -262,8 +262,7 @@ private slots:
             WfmReceiverZorvani rx(kIn, kFs, r[2] != 0, 50e-6);
             const Signal out = run(rx, broadcast(p, static_cast<int>(1.2 * kIn), 0, (19000.0 + r[1]) / 19000.0));
             QVERIFY2((rx.pilotDetected() == bool(r[3]) || !r[2]) && rx.stereo() == bool(r[3])
-                         && rx.stereoEnabled() == bool(r[2]),
-                     qPrintable(row));
+                         && rx.stereoEnabled() == bool(r[2]), qPrintable(row));
             for (double hz : {1000.0, 3000.0}) {
                 if (r[0] != 0.0 && r[2] != 0) // a stereo station received in stereo
                     continue;

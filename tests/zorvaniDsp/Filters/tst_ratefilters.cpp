@@ -120,8 +120,7 @@ private slots:
             const double dBc = 10.0 * std::log10(residual / length / std::norm(a));
             const QString text = QString("%1 Hz: gain %2, residual %3 dBc").arg(r.out).arg(std::abs(a) / 0.5).arg(dBc);
             QVERIFY2(std::abs(std::abs(a) / 0.5 - 1.0) < r.passTolerance
-                         && (r.residualDb == 0.0 || dBc < r.residualDb),
-                     qPrintable(text));
+                         && (r.residualDb == 0.0 || dBc < r.residualDb), qPrintable(text));
             if (r.stopHz == 0.0)
                 continue;
             rs.reset();
