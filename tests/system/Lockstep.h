@@ -291,22 +291,24 @@ public:
         pump->recordMain();
         if (!sim().waitUntil([&] { return pump->recording(); }, kStalledMs) || !streamFor(seconds))
             return false;
-        const std::vector<float> pulled = pump->takeMain();
-        const QVector<qint32> captured = sim().capture();
-        *answers = *main = Audio();
-        for (int i = 0; i + 1 < captured.size(); i += 2) {
-            answers->left.push_back(captured[i] / 8388608.0);
-            answers->right.push_back(captured[i + 1] / 8388608.0);
-        }
-        for (size_t i = 0; i + 1 < pulled.size(); i += 2) {
-            main->left.push_back(pulled[i]);
-            main->right.push_back(pulled[i + 1]);
-        }
+        *main = split(pump->takeMain(), 1.0);
+        *answers = split(sim().capture(), 1.0 / 8388608.0);
         return true;
     }
 
     LoadedPlugin plugin;
     std::unique_ptr<Lockstep> pump;
+
+private:
+    template <typename Interleaved> static Audio split(const Interleaved& v, double scale)
+    {
+        Audio a;
+        for (int i = 0; i + 1 < int(v.size()); i += 2) {
+            a.left.push_back(v[i] * scale);
+            a.right.push_back(v[i + 1] * scale);
+        }
+        return a;
+    }
 };
 
 } // namespace systest

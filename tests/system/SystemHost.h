@@ -121,30 +121,27 @@ inline double settledMeter(DeviceAbstract* device, Simulator& sim)
 inline QString wireMismatch(const QVector<zorvani::sim::LoggedCommand>& log, const QList<int>& expected)
 {
     QList<QByteArray> seen;
-    QStringList codes, want;
+    QList<int> codes;
     int next = 0;
     bool ok = true;
     for (const zorvani::sim::LoggedCommand& c : log) {
         if (c.magic != 0xFF12)
             continue;
-        codes << QString::number(c.command);
-        if (next < expected.size() && c.command == expected[next])
-            ++next;
-        else
-            ok = ok && seen.contains(c.bytes);
+        const bool wanted = next < expected.size() && c.command == expected[next];
+        ok = ok && (wanted || seen.contains(c.bytes));
+        next += wanted ? 1 : 0;
         seen << c.bytes;
+        codes << c.command;
     }
-    for (int code : expected)
-        want << QString::number(code);
-    return ok && next == expected.size() ? QString()
-                                         : QStringLiteral("received %1; expected %2").arg(codes.join(' '), want.join(' '));
+    QString text;
+    QDebug(&text).nospace() << "received " << codes << "; expected " << expected;
+    return ok && next == expected.size() ? QString() : text;
 }
 
 class LoadedPlugin {
 public:
-    struct Box { // a message box the plug-in showed
+    struct Box { // a modal window the plug-in showed
         QString title, text, informativeText;
-        QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton defaultButton;
     };
 
@@ -170,15 +167,14 @@ public:
         m_modalGuard.setInterval(50);
         QObject::connect(&m_modalGuard, &QTimer::timeout, [this] {
             QWidget* modal = QApplication::activeModalWidget();
+            auto* box = qobject_cast<QMessageBox*>(modal);
             if (!modal)
                 return;
-            boxes << modal->windowTitle();
-            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-                seen << Box{box->windowTitle(), box->text(), box->informativeText(), box->standardButtons(),
-                            box->standardButton(box->defaultButton())};
-                if (QAbstractButton* answer = answers.isEmpty() ? nullptr : box->button(answers.takeFirst()))
-                    return answer->click();
-            }
+            seen << (box ? Box{box->windowTitle(), box->text(), box->informativeText(),
+                               box->standardButton(box->defaultButton())}
+                         : Box{modal->windowTitle(), {}, {}, QMessageBox::NoButton});
+            if (QAbstractButton* answer = box && !answers.isEmpty() ? box->button(answers.takeFirst()) : nullptr)
+                return answer->click();
             modal->close();
         });
         m_modalGuard.start();
@@ -236,7 +232,7 @@ public:
     }
     template <typename T> T* option(const char* name) const { return control<T>({}, name); }
 
-    QStringList boxTexts() const // "title|text" of every message box seen
+    QStringList boxTexts() const // "title|text" of every modal window seen
     {
         QStringList t;
         for (const Box& box : seen)
@@ -249,8 +245,7 @@ public:
     HostBridge bridge;
     HostManager manager;
     QWidget window;
-    QStringList boxes;                          // titles of every modal window
-    QList<Box> seen;                            // the message boxes among them
+    QList<Box> seen;                            // every modal window shown (text empty: no message box)
     QList<QMessageBox::StandardButton> answers; // for the next boxes, in order; none left: closed
     QTemporaryDir home;                         // HOME of the test, set by attach() (or before it)
 

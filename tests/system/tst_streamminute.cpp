@@ -4,9 +4,9 @@
 // emulators send as fast as they are answered (eight packets in flight), not
 // in real time, and the test waits for the counts with generous limits: a
 // loaded machine makes it slower, not wrong. Speed is the benchmarks' business.
+#include "BoxScript.h"
 #include "EmulatedLink.h"
 #include "TestPorts.h"
-#include "common/MessageBox.h"
 
 #include <QtTest>
 
@@ -20,7 +20,7 @@ class TestStreamMinute : public QObject {
 private slots:
     void oneMinuteAtEveryRate()
     {
-        ox::ui::setMessageHandler([](const ox::ui::MessageRequest&) { return QMessageBox::No; });
+        const ScriptedBoxes boxes;
         std::unique_ptr<EmulatedLink> links[4];
         for (int index = 0; index < 4; ++index) {
             zorvani::sim::Config c;
@@ -66,7 +66,6 @@ private slots:
             QVERIFY2(iq.givenUp == 0 && iq.resyncs == 0 && c.iqAnswersFull >= sentBeforeStop[index], qPrintable(text));
             QVERIFY2(c.iqAnswersUnknown == 0 && c.iqAnswersOutOfOrder == 0, qPrintable(text));
         }
-        ox::ui::setMessageHandler({});
     }
 };
 
