@@ -89,8 +89,8 @@ private slots:
     }
 
     // The default job: clean exit, a panorama with the station in its middle,
-    // an IQ recording at the stream's rate and a summary without a problem
-    // (its audio: the next test).
+    // an IQ recording (its layout: the recording system test) and a summary
+    // without a problem (its audio: the next test).
     void defaultJobWritesItsOutputs()
     {
         QVERIFY2(m_default.exitCode == 0 && !m_default.err.contains("minihost:"), qPrintable(m_default.said()));
@@ -103,8 +103,7 @@ private slots:
         const QPoint top = traceTop(panorama);
         QVERIFY2(std::abs(top.x() - plot.center().x()) <= 4 && top.y() < plot.top() + plot.height() / 3,
                  qPrintable(QStringLiteral("highest point at %1, %2").arg(top.x()).arg(top.y())));
-        const Wav samples = readWav(iqFile(m_out));
-        QVERIFY2(samples.error.isEmpty() && samples.rate == 312500 && samples.data.size() > 312500 * 6, qPrintable(samples.error));
+        QVERIFY2(QFileInfo(iqFile(m_out)).size() > 312500 * 6, "no IQ recording of the run");
         const QString text = readText(QDir(m_out).filePath(QStringLiteral("summary.txt")));
         QVERIFY2(text.contains("rate: 312500 Hz (index 3)") && !text.contains("problem:"), qPrintable(text));
     }
@@ -222,7 +221,9 @@ private slots:
     }
 
 
-    void fullDiskEndsWithValidFilesAndAFailure()
+    // A full disk ends the run with a failure and the plug-in's own words
+    // (what the file keeps: the recording tests).
+    void fullDiskIsReported()
     {
         // Half a megabyte: filled by a fraction of a second of IQ at 312500 Hz,
         // or by the audio alone within two seconds.
@@ -238,12 +239,6 @@ private slots:
             missing(run.err, {QStringLiteral("IQ recording stopped: %1 could not be written (No space left on device)").arg(iq),
                               QStringLiteral("stopped by the plug-in; %1 keeps what was recorded").arg(iq)});
         QVERIFY2(lack.isEmpty(), qPrintable(lack));
-        // What fit, under a header that counts exactly it.
-        const Wav samples = readWav(iq);
-        QVERIFY2(samples.error.isEmpty(), qPrintable(samples.error));
-        QCOMPARE(samples.fileSize, qint64(216 + samples.data.size()));
-        QCOMPARE(samples.riffSize, quint32(samples.data.size() + 100));
-        QVERIFY(samples.data.size() > 64 * 1024 && samples.data.size() % 6 == 0);
     }
 
     // A firmware update the user asked for runs to its end with its steps on

@@ -147,15 +147,12 @@ public:
 
     ~LoadedPlugin() { unload(); }
 
-    // Starts an emulator configured as `c`, loads the plug-in with a private
-    // home and points it at the emulator. Empty on success, else what failed.
+    // Loads the plug-in with a private home, starts an emulator configured as
+    // `c` and points the plug-in at it. Empty on success, else what failed.
     QString attach(const Config& c)
     {
         if (!support::isolateHome(home))
             return QStringLiteral("no private home");
-        sim = std::make_unique<Simulator>(c);
-        if (!sim->start())
-            return QStringLiteral("the emulator did not start");
         const QByteArray path = qgetenv("ZORVANI_PLUGIN");
         if (!host.load(path.isEmpty() ? PluginHost::defaultPluginPath() : QString::fromLocal8Bit(path)))
             return host.errorString();
@@ -178,7 +175,7 @@ public:
             modal->close();
         });
         m_modalGuard.start();
-        return useEmulator() ? QString() : QStringLiteral("the options page lacks the address controls");
+        return replaceEmulator(c) ? QString() : QStringLiteral("no emulator or no address controls");
     }
 
     // A fresh emulator in state `c` takes the place of the last one.

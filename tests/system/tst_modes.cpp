@@ -213,6 +213,8 @@ class TestModes : public QObject {
     Q_OBJECT
 
     Host m_host;
+    Host::Audio m_answers, m_main; // the last recording
+    const Output m_outputs[2] = {{"answers", &m_answers, systest::kAnswerRate}, {"main output", &m_main, Host::kMainRate}};
 
     // One channel: the tone where it belongs (and, over a minute, clean and unbroken).
     static void verifyChannel(const QString& where, const std::vector<double>& x, double fs, double tone, double other,
@@ -246,13 +248,13 @@ class TestModes : public QObject {
         QVERIFY2(std::abs(heard - tone) < 0.02 && sinad[sinad.size() / 2] >= minSinadDb && c.problem.isEmpty(), qPrintable(text));
     }
 
-    void tuneAndRecord(int mode, double hz, int filter, Host::Audio* answers, Host::Audio* main)
+    void tuneAndRecord(int mode, double hz, int filter)
     {
         m_host.device()->setWfmStereo(0, mode == Host::WFM);
         QVERIFY(m_host.tune(mode, hz, filter));
         // A retune changes the AGC preset too: the fader mutes, resets the chain and restores.
         QVERIFY2(m_host.streamFor(kSettleSeconds), "the stream stalled");
-        QVERIFY2(m_host.record(kSeconds, answers, main), "the stream stalled");
+        QVERIFY2(m_host.record(kSeconds, &m_answers, &m_main), "the stream stalled");
     }
 
 private slots:
@@ -279,10 +281,8 @@ private slots:
         const double right = r.right == 0.0 ? left : r.right;
         const bool stereo = r.mode == Host::WFM;
         QVERIFY(m_host.setRate(r.rate));
-        Host::Audio answers, main;
-        tuneAndRecord(r.mode, r.station, r.filter, &answers, &main);
-        const Output outputs[] = {{"answers", &answers, systest::kAnswerRate}, {"main output", &main, Host::kMainRate}};
-        for (const auto& [where, audio, fs] : outputs) {
+        tuneAndRecord(r.mode, r.station, r.filter);
+        for (const auto& [where, audio, fs] : m_outputs) {
             verifyChannel(where + ", left", audio->left, fs, left, stereo ? right : 0.0, r.minSinadDb);
             if (right > 0.0)
                 verifyChannel(where + ", right", audio->right, fs, right, stereo ? left : 0.0, r.minSinadDb);
@@ -306,11 +306,9 @@ private slots:
         const Stereo& s = kStereo[station];
         const bool pilot = station + 1 < int(std::size(kStereo));
         QVERIFY(m_host.setRate(3));
-        Host::Audio answers, main;
-        tuneAndRecord(Host::WFM, kFirstStereo + kStereoSpacing * station, -1, &answers, &main);
+        tuneAndRecord(Host::WFM, kFirstStereo + kStereoSpacing * station, -1);
         QCOMPARE(m_host.plugin.manager.wfmStereo(0), pilot);
-        const Output outputs[] = {{"answers", &answers, systest::kAnswerRate}, {"main output", &main, Host::kMainRate}};
-        for (const auto& [where, audio, fs] : outputs) {
+        for (const auto& [where, audio, fs] : m_outputs) {
             QVERIFY(audio->left.size() > size_t(0.9 * fs));
             const Fit l = fitTones(audio->left.data(), int(audio->left.size()), fs, {s.left, s.right});
             const Fit r = fitTones(audio->right.data(), int(audio->right.size()), fs, {s.right, s.left});
