@@ -57,6 +57,34 @@ QPoint traceTop(const QImage& image)
     return {-1, plot.bottom()};
 }
 
+// The samples of a WAV file the host wrote: two channels of 24 bits at 48000
+// Hz under a 44-byte header whose sizes count the whole file; else empty,
+// with the reason.
+QByteArray hostWav(const QString& path, QString* error)
+{
+    QFile file(path);
+    const QByteArray b = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const auto u32 = [&](int at) { return b.size() < 44 ? 0 : qint64(qFromLittleEndian<quint32>(b.constData() + at)); };
+    // "WAVE", "fmt ", 16 bytes: PCM, 2 channels, 48000 Hz, 288000 bytes/s, 6 bytes a frame, 24 bits.
+    const QByteArray fmt =
+        QByteArray::fromHex("57415645" "666d7420" "10000000" "0100" "0200" "80bb0000" "00650400" "0600" "1800");
+    const bool sized = u32(4) == b.size() - 8 && u32(40) == b.size() - 44;
+    if (b.left(4) == "RIFF" && b.mid(8, 28) == fmt && b.mid(36, 4) == "data" && sized)
+        return b.mid(44);
+    *error = QStringLiteral("%1: not the host's audio header: %2").arg(path, QString::fromLatin1(b.left(44).toHex()));
+    return {};
+}
+
+// One channel of interleaved two-channel 24-bit samples, full scale 1.0.
+std::vector<double> channel(const QByteArray& samples, int c)
+{
+    std::vector<double> values;
+    const auto* p = reinterpret_cast<const uchar*>(samples.constData());
+    for (int at = 3 * c; at + 3 <= samples.size(); at += 6)
+        values.push_back(double(qint32(quint32(p[at]) << 8 | quint32(p[at + 1]) << 16 | quint32(p[at + 2]) << 24) >> 8) / 8388608.0);
+    return values;
+}
+
 // Every line in `text`, or the first one missing.
 QString missing(const QString& text, const QStringList& lines)
 {
@@ -120,11 +148,11 @@ private slots:
         writer.write(values, 6);
         QCOMPARE(writer.frames(), std::uint64_t(3));
         writer.close();
-        const Wav wav = readWav(path);
-        QVERIFY2(wav.error.isEmpty(), qPrintable(wav.error));
-        QVERIFY(wav.fileSize == 44 + 18 && wav.riffSize == 44 + 18 - 8 && wav.channels == 2 && wav.rate == 48000 && wav.bits == 24);
-        QCOMPARE(wav.channel(0), (std::vector<double>{0.0, -8388607 / 8388608.0, 8388607 / 8388608.0}));
-        QCOMPARE(wav.channel(1), (std::vector<double>{8388607 / 8388608.0, 4194304 / 8388608.0, -8388607 / 8388608.0}));
+        QString error;
+        const QByteArray samples = hostWav(path, &error);
+        QVERIFY2(samples.size() == 18, qPrintable(error));
+        QCOMPARE(channel(samples, 0), (std::vector<double>{0.0, -8388607 / 8388608.0, 8388607 / 8388608.0}));
+        QCOMPARE(channel(samples, 1), (std::vector<double>{8388607 / 8388608.0, 4194304 / 8388608.0, -8388607 / 8388608.0}));
     }
 
     void tunedStationDominatesTheAudio_data()
@@ -152,12 +180,11 @@ private slots:
             const Run run = runMinihost(job(folder, 1, extra));
             QVERIFY2(run.exitCode == 0, qPrintable(run.said()));
         }
-        const Wav wav = readWav(QDir(folder).filePath(QStringLiteral("audio.wav")));
-        QVERIFY2(wav.error.isEmpty(), qPrintable(wav.error));
-        QVERIFY(wav.format == 1 && wav.channels == 2 && wav.rate == 48000 && wav.bits == 24 && wav.blockAlign == 6);
-        QVERIFY(wav.byteRate == 48000 * 6 && wav.data.size() % 6 == 0 && qint64(wav.riffSize) == wav.fileSize - 8);
+        QString error;
+        const QByteArray samples = hostWav(QDir(folder).filePath(QStringLiteral("audio.wav")), &error);
+        QVERIFY2(error.isEmpty() && samples.size() % 6 == 0, qPrintable(error));
         for (int ch = 0; ch < 2; ++ch) {
-            const std::vector<double> x = wav.channel(ch);
+            const std::vector<double> x = channel(samples, ch);
             QVERIFY2(x.size() > 2 * 48000 && x.size() < 5 * 48000, qPrintable(QString::number(x.size()))); // a 3 s run
             // The last second, once the AGC has settled; 1 Hz bins: each tone
             // well above everything else between 100 Hz and 4 kHz.
