@@ -21,7 +21,6 @@ class TestMainJobNetwork : public QObject {
     {
         return runMinihost(withPlugin({"--duration", "2", "--out", m_dir.filePath(out)}) + extra);
     }
-    QString summary(const QString& out) { return readText(m_dir.filePath(out + QStringLiteral("/summary.txt"))); }
 
 private slots:
     void initTestCase()
@@ -46,9 +45,6 @@ private slots:
         QVERIFY(m_sim->waitUntil([this] { return !m_sim->state().streaming; }, 2000));
         const auto log = m_sim->commandLog();
         QVERIFY(std::any_of(log.begin(), log.end(), [](const auto& c) { return c.command == 0x1A00; }));
-        QVERIFY2(summary("discover").contains(QStringLiteral("receiver: discovered on port %1 (Auto)").arg(kPort)) &&
-                     !summary("discover").contains(QStringLiteral("emulator:")), qPrintable(summary("discover")));
-        QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("discover/audio.wav"))));
     }
 
     // The receiver behind the veth pair hears every broadcast and every

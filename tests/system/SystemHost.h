@@ -14,8 +14,6 @@
 #include <numeric>
 #include <vector>
 
-// Answers to the plug-in's message boxes travel in test data rows.
-Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 
 // The plug-in loaded the way the host loads it, wired to the minimal host's
 // bridge and manager, pointed at an emulator on loopback in "Static IP" mode
