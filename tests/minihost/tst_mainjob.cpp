@@ -41,6 +41,10 @@ QString iqFile(const QString& folder)
     return files.size() == 1 ? QDir(folder).filePath(files.first()) : QString();
 }
 
+// "WAVE", "fmt ", 16 bytes: PCM, 2 channels, 48000 Hz, 288000 bytes/s, 6 bytes a frame, 24 bits.
+const QByteArray kHostFormat =
+    QByteArray::fromHex("57415645" "666d7420" "10000000" "0100" "0200" "80bb0000" "00650400" "0600" "1800");
+
 // The samples of a WAV file the host wrote: two channels of 24 bits at 48000
 // Hz under a 44-byte header whose sizes count the whole file; else empty,
 // with the reason.
@@ -49,11 +53,8 @@ QByteArray hostWav(const QString& path, QString* error)
     QFile file(path);
     const QByteArray b = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     const auto u32 = [&](int at) { return b.size() < 44 ? 0 : qint64(qFromLittleEndian<quint32>(b.constData() + at)); };
-    // "WAVE", "fmt ", 16 bytes: PCM, 2 channels, 48000 Hz, 288000 bytes/s, 6 bytes a frame, 24 bits.
-    const QByteArray fmt =
-        QByteArray::fromHex("57415645" "666d7420" "10000000" "0100" "0200" "80bb0000" "00650400" "0600" "1800");
     const bool sized = u32(4) == b.size() - 8 && u32(40) == b.size() - 44;
-    if (b.left(4) == "RIFF" && b.mid(8, 28) == fmt && b.mid(36, 4) == "data" && sized)
+    if (b.left(4) == "RIFF" && b.mid(8, 28) == kHostFormat && b.mid(36, 4) == "data" && sized)
         return b.mid(44);
     *error = QStringLiteral("%1: not the host's audio header: %2").arg(path, QString::fromLatin1(b.left(44).toHex()));
     return {};
@@ -237,6 +238,30 @@ private slots:
         QVERIFY2(lostAt > 0 && !run.out.mid(lostAt).contains(QStringLiteral("/40 s]")), qPrintable(run.out));
     }
 
+
+    // Killed mid-run, the host leaves an audio file whose header, rewritten as
+    // it runs, counts at most a second less than the file holds, never more.
+    void killedRunLeavesAReadableAudioFile()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("killed/audio.wav"));
+        QProcess host;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        host.setProcessEnvironment(env);
+        host.start(QStringLiteral(MINIHOST_PATH), job(QFileInfo(path).path(), 9, {"--no-png", "--no-iq"}, 60));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).size() > 44 + 2 * 48000 * 6, 60000);
+        host.kill();
+        QVERIFY(host.waitForFinished(15000) && host.exitStatus() == QProcess::CrashExit);
+        QFile file(path);
+        const QByteArray b = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        const qint64 counted = b.size() < 44 ? 0 : qFromLittleEndian<quint32>(b.constData() + 40);
+        const QString what =
+            QStringLiteral("header %1 bytes of %2: %3").arg(counted).arg(b.size() - 44).arg(QString(b.left(44).toHex()));
+        QVERIFY2(b.left(4) == "RIFF" && b.mid(8, 28) == kHostFormat && b.mid(36, 4) == "data", qPrintable(what));
+        QVERIFY2(qFromLittleEndian<quint32>(b.constData() + 4) == counted + 36, qPrintable(what));
+        QVERIFY2(counted > 0 && counted % 6 == 0, qPrintable(what));
+        QVERIFY2(counted <= b.size() - 44 && b.size() - 44 - counted <= 48000 * 6, qPrintable(what));
+    }
 
     // A full disk ends the run with a failure and the plug-in's own words
     // (what the file keeps: the recording tests).
