@@ -64,34 +64,23 @@ ReceiverZorvani::~ReceiverZorvani()
 
 void ReceiverZorvani::start()
 {
-    if (m_thread.joinable())
-        return;
-    reset();
-    m_running.store(true, std::memory_order_release);
-    m_thread = std::thread(&ReceiverZorvani::run, this);
+    // One pass a wake-up: a pass takes all the input ring holds.
+    m_worker.start(
+        [this] {
+            processBuffered();
+            return false;
+        },
+        [this] { reset(); });
 }
 
 void ReceiverZorvani::stop()
 {
-    m_running.store(false, std::memory_order_release);
-    m_wake.notify();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_worker.stop();
 }
 
 void ReceiverZorvani::wake()
 {
-    m_wake.notify();
-}
-
-void ReceiverZorvani::run()
-{
-    for (;;) {
-        m_wake.wait();
-        if (!isRunning())
-            return;
-        processBuffered();
-    }
+    m_worker.notify();
 }
 
 void ReceiverZorvani::reset()

@@ -19,7 +19,7 @@
 #include "zorvaniDsp/Audio/MixerSource.h"
 #include "zorvaniDsp/ModulationSwitcher.h"
 #include "common/SpinLock.h"
-#include "common/WakeSignal.h"
+#include "common/SleepingWorker.h"
 #include "zorvaniDsp/zorvaniFFT/FastFirZorvani.h"
 
 #include <QList>
@@ -28,7 +28,6 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 class ResamplerSCZorvani;
@@ -75,7 +74,7 @@ public:
     // Thread control. start() resets the receiver first; stop() joins.
     void start();
     void stop();
-    bool isRunning() const { return m_running.load(std::memory_order_acquire); }
+    bool isRunning() const { return m_worker.isRunning(); }
     // Asks the thread to process what the input ring holds (per-block entry).
     void wake();
     // Processes what the input ring holds, kRingSize samples at most, now, on
@@ -247,7 +246,6 @@ private:
         std::vector<Sample> buffer;
     };
 
-    void run();
     bool processLocked();
     bool channelActiveLocked(int ch) const;
     // One channel's chain after the input shifts: n input-rate samples in,
@@ -277,12 +275,10 @@ private:
     }
 
     const quint32 m_number;
-    std::atomic<bool> m_running{false};
     std::atomic<int> m_decimation{1};
     std::atomic<int> m_activeMode{LSB};
     std::atomic<bool> m_binauralOn{false};
-    std::thread m_thread;
-    WakeSignal m_wake;
+    SleepingWorker m_worker;
 
     mutable SpinLock m_params;
     double m_inputRate = kWorkingRate;

@@ -45,7 +45,7 @@ MixerZorvani::MixerZorvani(std::vector<MixerSource*> sources, std::shared_ptr<Re
     for (std::size_t i = 0; i < sources.size(); ++i) {
         m_sources[i].source = sources[i];
         if (sources[i])
-            sources[i]->setMixerWake(&m_wake);
+            sources[i]->setMixerWake(m_worker.wakeSignal());
         for (Channel& c : m_sources[i].channels)
             c.delay.assign(kDelayFrames, 0.0);
     }
@@ -61,30 +61,12 @@ MixerZorvani::~MixerZorvani()
 
 void MixerZorvani::start()
 {
-    std::lock_guard<std::mutex> guard(m_threadMutex);
-    if (m_running.load(std::memory_order_acquire))
-        return;
-    if (m_thread.joinable())
-        m_thread.join();
-    m_running.store(true, std::memory_order_release);
-    m_thread = std::thread(&MixerZorvani::run, this);
+    m_worker.start([this] { return mixOnce(); });
 }
 
 void MixerZorvani::stop()
 {
-    std::lock_guard<std::mutex> guard(m_threadMutex);
-    m_running.store(false, std::memory_order_release);
-    m_wake.notify();
-    if (m_thread.joinable())
-        m_thread.join();
-}
-
-void MixerZorvani::run()
-{
-    while (m_running.load(std::memory_order_acquire)) {
-        if (!mixOnce())
-            m_wake.wait();
-    }
+    m_worker.stop();
 }
 
 void MixerZorvani::reset()
@@ -116,7 +98,7 @@ void MixerZorvani::setEnable(int rx, int ch, bool on)
             c->enabled = on;
     }
     // Which receivers are waited for may have changed.
-    m_wake.notify();
+    m_worker.notify();
 }
 
 void MixerZorvani::setMute(int rx, int ch, bool on)

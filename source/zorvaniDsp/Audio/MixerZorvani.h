@@ -4,12 +4,10 @@
 #include "common/CircularBuffer.h"
 #include "zorvaniDsp/Audio/MixerSource.h"
 #include "common/SpinLock.h"
-#include "common/WakeSignal.h"
+#include "common/SleepingWorker.h"
 
 #include <atomic>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 class ResamplerSCZorvani;
@@ -52,7 +50,7 @@ public:
     void stop();
     // Empties the output ring and clears delay lines and the level stage.
     void reset();
-    bool isRunning() const { return m_running.load(std::memory_order_acquire); }
+    bool isRunning() const { return m_worker.isRunning(); }
 
     CircularBuffer<Ostrovix::complex<double>>& outputRing() { return m_output; }
 
@@ -108,7 +106,6 @@ private:
     bool inStep() const;
     void mixChannel(Channel& c, bool mono, bool haas, Ostrovix::complex<double>* x);
     void levelStage(Ostrovix::complex<double>* x, int n);
-    void run();
 
     std::vector<Source> m_sources;
     std::shared_ptr<ResamplerSCZorvani> m_soundCard;
@@ -121,8 +118,5 @@ private:
     double m_levelGain = 1.0;
     double m_levelEnvelope = 0.0;
     SpinLock m_lock;
-    WakeSignal m_wake;
-    std::atomic<bool> m_running{false};
-    std::mutex m_threadMutex;
-    std::thread m_thread;
+    SleepingWorker m_worker;
 };

@@ -51,39 +51,20 @@ void ResamplerSCZorvani::reset()
 
 void ResamplerSCZorvani::start()
 {
-    std::lock_guard<std::mutex> guard(m_threadMutex);
-    if (m_running.load(std::memory_order_acquire))
-        return;
-    if (m_thread.joinable())
-        m_thread.join();
-    reset();
-    m_running.store(true, std::memory_order_release);
-    m_thread = std::thread(&ResamplerSCZorvani::run, this);
+    m_worker.start([this] { return convertPending() > 0; }, [this] { reset(); });
 }
 
 void ResamplerSCZorvani::stop()
 {
-    std::lock_guard<std::mutex> guard(m_threadMutex);
-    m_running.store(false, std::memory_order_release);
-    m_wake.notify();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_worker.stop();
 }
 
 bool ResamplerSCZorvani::push(const Ostrovix::complex<double>* frames, uint32_t n)
 {
     if (!m_input.write(frames, n))
         return false;
-    m_wake.notify();
+    m_worker.notify();
     return true;
-}
-
-void ResamplerSCZorvani::run()
-{
-    while (m_running.load(std::memory_order_acquire)) {
-        if (convertPending() == 0)
-            m_wake.wait();
-    }
 }
 
 int ResamplerSCZorvani::convertPending()

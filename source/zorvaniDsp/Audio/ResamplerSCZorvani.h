@@ -3,12 +3,11 @@
 #include "OstrovixComplex.h"
 #include "common/CircularBuffer.h"
 #include "zorvaniDsp/Filters/Resampler.h"
-#include "common/WakeSignal.h"
+#include "common/SleepingWorker.h"
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 // Sample-rate converter thread: frames pushed into the input ring come out of
@@ -44,7 +43,7 @@ public:
     // (the engine and the audio-server listener both do).
     void start();
     void stop();
-    bool isRunning() const { return m_running.load(std::memory_order_acquire); }
+    bool isRunning() const { return m_worker.isRunning(); }
 
     // Empties both rings and clears the filter history.
     void reset();
@@ -67,7 +66,6 @@ public:
     int convert(const Ostrovix::complex<double>* in, int count);
 
 private:
-    void run();
 
     CircularBuffer<Ostrovix::complex<double>> m_input{kRingFrames};
     CircularBuffer<Ostrovix::complex<double>> m_output{kRingFrames};
@@ -77,8 +75,5 @@ private:
     double m_outRate = 0.0;
     std::vector<Ostrovix::complex<double>> m_chunk;
     std::vector<Ostrovix::complex<double>> m_work;
-    WakeSignal m_wake;
-    std::atomic<bool> m_running{false};
-    std::mutex m_threadMutex;
-    std::thread m_thread;
+    SleepingWorker m_worker;
 };
