@@ -15,9 +15,13 @@ class SleepingWorker {
 public:
     ~SleepingWorker() { stop(); }
 
+    // AtOnce: the first step runs as soon as the thread starts; OnNotify: it
+    // waits for the first notify() (a step that must see a whole block).
+    enum class Begin { AtOnce, OnNotify };
+
     // Nothing when running; else `prepare` (if any), then the thread, both
     // under the start lock. The step returns whether it did work.
-    void start(std::function<bool()> step, const std::function<void()>& prepare = {})
+    void start(std::function<bool()> step, const std::function<void()>& prepare = {}, Begin begin = Begin::AtOnce)
     {
         std::lock_guard<std::mutex> guard(m_threadMutex);
         if (m_running.load(std::memory_order_acquire))
@@ -27,7 +31,9 @@ public:
         if (prepare)
             prepare();
         m_running.store(true, std::memory_order_release);
-        m_thread = std::thread([this, step = std::move(step)] {
+        m_thread = std::thread([this, begin, step = std::move(step)] {
+            if (begin == Begin::OnNotify)
+                m_wake.wait();
             while (m_running.load(std::memory_order_acquire))
                 if (!step())
                     m_wake.wait();

@@ -64,13 +64,14 @@ ReceiverZorvani::~ReceiverZorvani()
 
 void ReceiverZorvani::start()
 {
-    // One pass a wake-up: a pass takes all the input ring holds.
+    // One pass a wake-up, and none before the first: the entry wakes the
+    // receiver once a whole decimated block is in, and a pass takes it all.
     m_worker.start(
         [this] {
             processBuffered();
             return false;
         },
-        [this] { reset(); });
+        [this] { reset(); }, SleepingWorker::Begin::OnNotify);
 }
 
 void ReceiverZorvani::stop()
