@@ -4,7 +4,10 @@
 # on loopback inside a private network namespace of its own, at each stream
 # rate with one and with two receivers. Reports the host process's CPU time
 # (all its threads, from /proc/PID/stat) per second of streaming, as a share
-# of one core, measured after a warm-up; the emulator's own share beside it.
+# of one core, measured after a warm-up; of it, the share spent in the kernel;
+# the wake-ups of all its threads per second (voluntary context switches: each
+# hand-off of a block from one thread to the next is one); the emulator's own
+# share beside it.
 #
 #   bench/host/host_cpu.sh [--build DIR] [--seconds S] [--warmup S] [--mode M]
 #                          [--rates "0 1 2 3"] [--receivers "1 2"]
@@ -60,10 +63,12 @@ export XDG_CONFIG_HOME="$work/config"
 
 # CPU ticks (user + system) of a process, all its threads.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+kernel_ticks() { awk '{ print $15 }' "/proc/$1/stat"; }
+wakeups() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'; }
 now() { date +%s.%N; }
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); $(nproc) cores; mode $mode"
-printf '%-10s %-9s %12s %12s\n' "rate Hz" receivers "host % core" "sim % core"
+printf '%-10s %-9s %12s %10s %11s %12s\n' "rate Hz" receivers "host % core" "kernel %" "wake-ups/s" "sim % core"
 for r in $rates; do
   for n in $receivers; do
     port=$((port + 1))
@@ -86,13 +91,17 @@ for r in $rates; do
       exit 1
     fi
     sleep "$warmup"
-    h0=$(cpu_ticks "$host_pid"); s0=$(cpu_ticks "$sim_pid"); t0=$(now)
+    h0=$(cpu_ticks "$host_pid"); k0=$(kernel_ticks "$host_pid"); w0=$(wakeups "$host_pid")
+    s0=$(cpu_ticks "$sim_pid"); t0=$(now)
     sleep "$seconds"
-    h1=$(cpu_ticks "$host_pid"); s1=$(cpu_ticks "$sim_pid"); t1=$(now)
+    h1=$(cpu_ticks "$host_pid"); k1=$(kernel_ticks "$host_pid"); w1=$(wakeups "$host_pid")
+    s1=$(cpu_ticks "$sim_pid"); t1=$(now)
     wait "$host_pid" || { echo "the host failed:" >&2; cat "$work/host.log" >&2; }
     kill "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
-    awk -v rate="${rate_hz[$r]}" -v n="$n" -v h="$((h1 - h0))" -v s="$((s1 - s0))" -v t0="$t0" -v t1="$t1" \
-      -v tck="$ticks" 'BEGIN { w = t1 - t0; printf "%-10s %-9s %12.2f %12.2f\n", rate, n, 100 * h / tck / w, 100 * s / tck / w }'
+    awk -v rate="${rate_hz[$r]}" -v n="$n" -v h="$((h1 - h0))" -v k="$((k1 - k0))" -v wk="$((w1 - w0))" \
+      -v s="$((s1 - s0))" -v t0="$t0" -v t1="$t1" -v tck="$ticks" \
+      'BEGIN { w = t1 - t0; printf "%-10s %-9s %12.2f %10.2f %11.0f %12.2f\n", rate, n, 100 * h / tck / w,
+               100 * k / tck / w, wk / w, 100 * s / tck / w }'
   done
 done

@@ -14,7 +14,13 @@
 // - out48k: IQ onset -> onset available at the 48000 Hz output;
 // - inherent: group delay of the decimator and the band-pass, plus the AGC's
 //   look-ahead with AGC on: what no thread arrangement can remove;
-// - excess: answer - inherent (goal: 5 ms or less).
+// - excess: answer - inherent (goal: 5 ms or less);
+// - floor: inherent, plus one block of 200 frames at the working rate (a block
+//   plays from the moment its last sample is in, so every frame waits the
+//   block's length), plus one packet interval (the answer to the packet that
+//   completes a block leaves while the receiver thread works on it; the next
+//   answer is the first that can carry it): the least this thread layout
+//   allows; above_floor: answer - floor.
 #include "zorvaniDsp/Filters/AgcZorvani.h"
 #include "zorvaniDsp/ReceiverZorvani.h"
 #include "zorvaniDsp/zorvaniDsp.h"
@@ -169,6 +175,9 @@ void BM_Latency(benchmark::State& state)
     state.counters["out48k"] = 1e3 * outSum / measured;
     state.counters["inherent"] = 1e3 * inherent;
     state.counters["excess"] = 1e3 * (answerSum / measured - inherent);
+    const double floor = inherent + kBlock / kWorking + kBlock / fs;
+    state.counters["floor"] = 1e3 * floor;
+    state.counters["above_floor"] = 1e3 * (answerSum / measured - floor);
 }
 BENCHMARK(BM_Latency)
     ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
