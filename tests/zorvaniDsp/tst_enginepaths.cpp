@@ -74,8 +74,10 @@ private slots:
         const Waveform signal = toneAt(1000.0, 0.05);
         Signal heard[2];
         ResamplerSCZorvani* converters[2] = {&rx->vacConverter(), &rx->lineOutConverter()};
-        for (int step = 0; step < 60; ++step) {
-            rig.run(signal, 0.025); // in small steps, so that the converters' rings never overflow
+        // Steps small enough that the reserve, a chunk still converting when
+        // the input ring is seen empty, and the next step fit the output ring.
+        for (int step = 0; step < 120; ++step) {
+            rig.run(signal, 0.0125);
             for (int p = 0; p < 2; ++p) {
                 CircularBuffer<C>& ring = converters[p]->outputRing();
                 QTRY_VERIFY_WITH_TIMEOUT(converters[p]->inputRing().fill() == 0, 5000);
