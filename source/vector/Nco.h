@@ -50,7 +50,8 @@ public:
             if (m_count == 0)
                 anchor();
             const int run = std::min(n - k, int(kAnchor - m_count));
-            Complex<double> lane[kLanes] = {m_lanes[0], m_lanes[1], m_lanes[2], m_lanes[3]};
+            Complex<double> lane[kLanes];
+            std::copy(m_lanes, m_lanes + kLanes, lane);
             int i = 0;
             // Up to the next sample of lane 0, then four at a time.
             for (; i < run && (m_count + unsigned(i)) % kLanes != 0; ++i)
@@ -60,8 +61,7 @@ public:
                     put(lane[u], out[k + i + int(u)]);
             for (; i < run; ++i)
                 put(lane[(m_count + unsigned(i)) % kLanes], out[k + i]);
-            for (unsigned u = 0; u < kLanes; ++u)
-                m_lanes[u] = lane[u];
+            std::copy(lane, lane + kLanes, m_lanes);
             m_count = (m_count + unsigned(run)) % kAnchor;
             if (m_count == 0)
                 m_anchorPhase = wrap(m_anchorPhase + double(kAnchor) * m_step);
